@@ -1,0 +1,52 @@
+#include "LockedStringQueue.h"
+
+#include <utility>
+
+LockedStringQueue::~LockedStringQueue() {
+    while (m_holder.load() == std::this_thread::get_id() && m_nHeld > 0)
+        Unlock();
+}
+
+void LockedStringQueue::AddTail(const std::string& text) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_texts.push_back(text);
+}
+
+void LockedStringQueue::AddTail(std::string&& text) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_texts.push_back(std::move(text));
+}
+
+void LockedStringQueue::Lock() {
+    m_lock.lock();
+    m_holder.store(std::this_thread::get_id());
+    ++m_nHeld;
+}
+
+std::string LockedStringQueue::RemoveHead() {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    if (m_texts.empty())
+        return std::string();
+    std::string text = std::move(m_texts.front());
+    m_texts.pop_front();
+    return text;
+}
+
+void LockedStringQueue::Unlock() {
+    // Only the holder can see its own id here, so the test needs no lock.
+    if (m_holder.load() != std::this_thread::get_id() || m_nHeld == 0)
+        return;
+    if (--m_nHeld == 0)
+        m_holder.store(std::thread::id());
+    m_lock.unlock();
+}
+
+void LockedStringQueue::RemoveAll() {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_texts.clear();
+}
+
+std::size_t LockedStringQueue::GetCount() const {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    return m_texts.size();
+}

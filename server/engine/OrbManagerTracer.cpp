@@ -1,0 +1,472 @@
+#include "OrbManagerTracer.h"
+
+#include "TraceLog.h"
+#include "TraceSettings.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+std::atomic<std::int32_t> g_nNextThreadId{1};
+
+// Holds the trace queue's lock for a scope.
+class QueueGuard {
+public:
+    QueueGuard() { g_TraceQueue.Lock(); }
+    ~QueueGuard() { g_TraceQueue.Unlock(); }
+    QueueGuard(const QueueGuard&) = delete;
+    QueueGuard& operator=(const QueueGuard&) = delete;
+};
+
+// The tracer that TraceLog posts to, guarded by the trace queue's own lock. Queueing a line and
+// retracting the tracer both happen under it, so every line queued before the retraction is in the
+// queue before the final drain, and the queue's lock stays the only one a caller of TraceLog takes.
+std::int32_t g_nSlotId = -1;
+std::shared_ptr<TracerMessageQueue> g_pSlotQueue;
+
+void Publish(std::int32_t id, std::shared_ptr<TracerMessageQueue> queue) {
+    QueueGuard guard;
+    g_nSlotId = id;
+    g_pSlotQueue = std::move(queue);
+    g_nTracerThreadId = id;
+}
+
+// Retracts only the given tracer, so a dying one cannot unpublish its successor.
+void Unpublish(std::int32_t id) {
+    QueueGuard guard;
+    if (g_nSlotId == id) {
+        g_nSlotId = -1;
+        g_pSlotQueue.reset();
+    }
+    std::int32_t expected = id;
+    g_nTracerThreadId.compare_exchange_strong(expected, -1);
+}
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool EarlierThan(const timespec& a, const timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+std::string ErrorDescription(int code) {
+    std::string text = SystemErrorText(code);
+    if (text.size() > 255)
+        text.resize(255);
+    return text;
+}
+
+} // namespace
+
+std::string TraceLogFilePath(const std::string& directory, unsigned index) {
+    return directory + "/brv" + std::to_string(index) + ".log";
+}
+
+// --- TracerStartedEvent ---
+
+void TracerStartedEvent::Set() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_bSet = true;
+    m_changed.notify_all();
+}
+
+bool TracerStartedEvent::IsSet() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_bSet;
+}
+
+bool TracerStartedEvent::Wait(int timeoutMs) {
+    std::unique_lock<std::mutex> guard(m_lock);
+    m_changed.wait_for(guard, std::chrono::milliseconds(std::max(timeoutMs, 0)),
+                       [this] { return m_bSet || m_bThreadEnded; });
+    return m_bSet;
+}
+
+void TracerStartedEvent::NotifyThreadEnded() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_bThreadEnded = true;
+    m_changed.notify_all();
+}
+
+// --- TracerMessageQueue ---
+
+bool TracerMessageQueue::Post(const TracerMessage& message) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_bClosed)
+        return false;
+    m_messages.push_back(message);
+    m_posted.notify_one();
+    return true;
+}
+
+bool TracerMessageQueue::Get(TracerMessage& message) {
+    std::unique_lock<std::mutex> guard(m_lock);
+    m_posted.wait(guard, [this] { return m_bClosed || !m_messages.empty(); });
+    if (m_messages.empty())
+        return false;
+    message = m_messages.front();
+    m_messages.pop_front();
+    return true;
+}
+
+void TracerMessageQueue::Close() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_bClosed = true;
+    m_messages.clear();
+    m_posted.notify_all();
+}
+
+// --- COrbManagerTracer ---
+
+COrbManagerTracer::COrbManagerTracer()
+    : m_nThreadId(g_nNextThreadId.fetch_add(1)), m_pQueue(std::make_shared<TracerMessageQueue>()) {}
+
+COrbManagerTracer::~COrbManagerTracer() {
+    if (m_thread.joinable()) {
+        PostThreadMessage(WM_QUIT, 0, 0);
+        m_thread.join();
+    }
+    CloseFile();
+}
+
+void COrbManagerTracer::SetStartedEvent(std::shared_ptr<TracerStartedEvent> event) {
+    m_pStartedEvent = std::move(event);
+}
+
+bool COrbManagerTracer::CreateThread() {
+    if (m_thread.joinable())
+        return false;
+    try {
+        m_thread = std::thread([this] { ThreadMain(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+bool COrbManagerTracer::PostThreadMessage(unsigned message, std::uintptr_t wParam,
+                                          std::intptr_t lParam) {
+    return m_pQueue->Post(TracerMessage{message, wParam, lParam});
+}
+
+int COrbManagerTracer::GetExitCode() const {
+    std::lock_guard<std::mutex> guard(m_stateLock);
+    if (!m_thread.joinable() && !m_bEnded)
+        return 0; // never started
+    return m_bEnded ? m_nExitCode : kStillActive;
+}
+
+bool COrbManagerTracer::WaitForExit(int timeoutMs) {
+    std::unique_lock<std::mutex> guard(m_stateLock);
+    return m_ended.wait_for(guard, std::chrono::milliseconds(std::max(timeoutMs, 0)),
+                            [this] { return m_bEnded; });
+}
+
+void COrbManagerTracer::Abandon(std::unique_ptr<COrbManagerTracer> tracer) {
+    if (!tracer)
+        return;
+    COrbManagerTracer* self = tracer.get();
+    {
+        std::lock_guard<std::mutex> guard(self->m_stateLock);
+        if (!self->m_bEnded && self->m_thread.joinable()) {
+            self->m_bAbandoned = true;
+            if (self->m_bPublished)
+                Unpublish(self->m_nThreadId);
+            self->PostThreadMessage(WM_QUIT, 0, 0);
+            self->m_thread.detach();
+            self->m_self = std::move(tracer);
+            return;
+        }
+    }
+    // Already ended: the destructor joins it here.
+}
+
+void COrbManagerTracer::ThreadMain() {
+    int code = 0;
+    if (InitInstance()) {
+        code = Run();
+    } else if (m_pFile != nullptr) {
+        // Only a tracer that was given up gets here with a file. The trace queue is left alone:
+        // its texts belong to the tracer that accepts lines, if any.
+        WriteLogLine(">>> Veltrane Link V2 Message Tracer terminated.");
+        CloseFile();
+    }
+    Unpublish(m_nThreadId);
+    m_pQueue->Close();
+
+    std::unique_ptr<COrbManagerTracer> self;
+    std::lock_guard<std::mutex> guard(m_stateLock);
+    m_nExitCode = code;
+    m_bEnded = true;
+    self = std::move(m_self);
+    m_ended.notify_all();
+    // After m_bEnded, so a starter woken here finds the thread ended and joins it.
+    if (m_pStartedEvent)
+        m_pStartedEvent->NotifyThreadEnded();
+    // An abandoned tracer deletes itself when `self` goes, after the lock guard (declared later)
+    // has released the lock.
+}
+
+int COrbManagerTracer::InitInstance() {
+    m_nFileIndex = 0;
+    std::string directory = GetTraceLogDirectory();
+    if (directory.empty()) {
+        char current[512];
+        if (::getcwd(current, sizeof current) == nullptr)
+            current[0] = '\0';
+        directory = std::string(current) + "/Log";
+        SetTraceLogDirectory(directory);
+    }
+
+    std::error_code error;
+    if (!std::filesystem::is_directory(directory, error)) {
+        std::filesystem::create_directories(directory, error);
+        if (!std::filesystem::is_directory(directory, error)) {
+            m_bFileOpen = 0;
+            return 0;
+        }
+    }
+
+    if (g_nTraceLevel.load() == 0) {
+        TraceDebugOutput("[ERROR] Cannot open the log file for Veltrane Link V2. so it's not "
+                         "possible to save any operation log");
+        m_bFileOpen = 0;
+        return 0;
+    }
+
+    // The first missing file, else the least recently written one, the lowest index among equals.
+    // Entries that are not plain files are passed over.
+    const unsigned count = std::max(1u, g_nLogFileCount.load());
+    bool chosen = false;
+    timespec oldest{};
+    for (unsigned n = 0; n < count; ++n) {
+        struct stat info {};
+        if (::stat(TraceLogFilePath(directory, n).c_str(), &info) != 0) {
+            if (errno != ENOENT)
+                continue;
+            m_nFileIndex = n;
+            chosen = true;
+            break;
+        }
+        if (!S_ISREG(info.st_mode))
+            continue;
+        if (!chosen || EarlierThan(info.st_mtim, oldest)) {
+            oldest = info.st_mtim;
+            m_nFileIndex = n;
+            chosen = true;
+        }
+    }
+    m_strFilePath = TraceLogFilePath(directory, m_nFileIndex);
+
+    if (Exists(m_strFilePath) && ::unlink(m_strFilePath.c_str()) != 0) {
+        TraceDebugOutput("[ERROR] Cannot delete the Log File.\n");
+        m_bFileOpen = 0;
+        return 0;
+    }
+
+    m_pFile = std::fopen(m_strFilePath.c_str(), "a");
+    if (m_pFile == nullptr) {
+        m_bFileOpen = 0;
+        TraceDebugOutput("[ERROR] " + SystemErrorText(errno) +
+                         " Cannot Open a Log file and Cannot save any operation log at this time");
+        return 0;
+    }
+
+    m_bFileOpen = 1;
+    WriteRaw("[" + TraceTimeStamp() +
+             "]\t>>> Veltrane Link V2 Log File opened[FileName : " + m_strFilePath + "]\n");
+    WriteLogLine(">>> Veltrane Link V2 Message Tracer initialized");
+
+    std::lock_guard<std::mutex> guard(m_stateLock);
+    if (m_bAbandoned)
+        return 0;
+    Publish(m_nThreadId, m_pQueue);
+    m_bPublished = true;
+    if (m_pStartedEvent)
+        m_pStartedEvent->Set();
+    return 1;
+}
+
+int COrbManagerTracer::Run() {
+    TracerMessage message;
+    while (m_pQueue->Get(message)) {
+        if (message.message == WM_QUIT)
+            break;
+        if (message.message != WM_TRACE_QUEUED)
+            continue;
+        g_TraceQueue.Lock();
+        const std::string text = g_TraceQueue.RemoveHead();
+        g_TraceQueue.Unlock();
+        if (g_nTraceLevel.load() >= message.wParam && !text.empty())
+            WriteLogLine(text);
+    }
+    // Lines queued up to here are all in the queue for the drain in ExitInstance.
+    Unpublish(m_nThreadId);
+    WriteLogLine(">>> [SELF INFO] Veltrane Link V2 Message Tracer pumps WM_QUIT");
+    ExitInstance();
+    return kNormalExitCode;
+}
+
+int COrbManagerTracer::ExitInstance() {
+    g_TraceQueue.Lock();
+    while (g_TraceQueue.GetCount() > 0) {
+        const std::string text = g_TraceQueue.RemoveHead();
+        if (!text.empty())
+            WriteLogLine(text);
+    }
+    g_TraceQueue.Unlock();
+    if (m_pFile != nullptr) {
+        WriteLogLine(">>> Veltrane Link V2 Message Tracer terminated.");
+        CloseFile();
+    }
+    return 0;
+}
+
+bool COrbManagerTracer::WriteRaw(const std::string& text) {
+    if (m_pFile == nullptr)
+        return false;
+    errno = 0;
+    if (std::fputs(text.c_str(), m_pFile) < 0 || std::fflush(m_pFile) != 0) {
+        const int code = errno != 0 ? errno : EIO;
+        std::clearerr(m_pFile);
+        TraceDebugOutput("[ERROR] " + ErrorDescription(code) + "\n");
+        return false;
+    }
+    return true;
+}
+
+void COrbManagerTracer::CloseFile() {
+    if (m_pFile != nullptr)
+        std::fclose(m_pFile);
+    m_pFile = nullptr;
+    m_bFileOpen = 0;
+}
+
+void COrbManagerTracer::WriteLogLine(const std::string& text) {
+    if (m_bFileOpen == 0 && !RetryReopen())
+        return;
+
+    if (std::fseek(m_pFile, 0, SEEK_END) != 0) {
+        TraceDebugOutput("[ERROR] " + ErrorDescription(errno) + "\n");
+        return;
+    }
+    const long position = std::ftell(m_pFile);
+    if (position < 0) {
+        TraceDebugOutput("[ERROR] " + ErrorDescription(errno) + "\n");
+        return;
+    }
+    if (static_cast<std::uint64_t>(position) + 2 * static_cast<std::uint64_t>(text.size()) + 2 >
+        TraceLogFileByteLimit()) {
+        Rotate();
+        if (m_bFileOpen == 0)
+            return;
+    }
+    WriteRaw("[" + TraceTimeStamp() + "]\t" + text + "\n");
+}
+
+void COrbManagerTracer::Rotate() {
+    WriteRaw("[" + TraceTimeStamp() +
+             "]\t >>> Veltrane Link V2 Log File closed[File Name : " + m_strFilePath + "]\n");
+    CloseFile();
+    const unsigned count = std::max(1u, g_nLogFileCount.load());
+    const unsigned next = m_nFileIndex >= count - 1 ? 0 : m_nFileIndex + 1;
+    OpenNextFile(next);
+}
+
+void COrbManagerTracer::OpenNextFile(unsigned index) {
+    m_bReopenPending = true;
+    m_nReopenIndex = index;
+    m_lastReopenTry = std::chrono::steady_clock::now();
+
+    const std::string path = TraceLogFilePath(GetTraceLogDirectory(), index);
+    if (Exists(path) && ::unlink(path.c_str()) != 0) {
+        TraceDebugOutput("[ERROR] Cannot delete the Log File.\n");
+        return;
+    }
+    m_pFile = std::fopen(path.c_str(), "a");
+    if (m_pFile == nullptr) {
+        TraceDebugOutput("[ERROR] " + SystemErrorText(errno) +
+                         " Cannot Open a Log file and cannot save any operation log at this "
+                         "time.\n");
+        return;
+    }
+    m_bReopenPending = false;
+    m_nFileIndex = index;
+    m_strFilePath = path;
+    m_bFileOpen = 1;
+    WriteRaw("[" + TraceTimeStamp() +
+             "]\t [SELF INFO] >>> Veltrane Link V2 Log File opened[FileName : " + m_strFilePath +
+             "]\n");
+}
+
+bool COrbManagerTracer::RetryReopen() {
+    if (!m_bReopenPending)
+        return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastReopenTry < std::chrono::milliseconds(TraceLogReopenIntervalMs()))
+        return false;
+    OpenNextFile(m_nReopenIndex);
+    return m_bFileOpen != 0;
+}
+
+// --- start and stop ---
+
+bool StartMessageTracer(std::unique_ptr<COrbManagerTracer>& tracer) {
+    auto started = std::make_shared<TracerStartedEvent>();
+    auto created = std::make_unique<COrbManagerTracer>();
+    created->SetStartedEvent(started);
+    if (created->CreateThread() && started->Wait(1000)) {
+        tracer = std::move(created);
+        return true;
+    }
+    TraceLog("[ERROR] Failed to initialize the Veltrane Link V3 Message Tracer.");
+    COrbManagerTracer::Abandon(std::move(created));
+    return false;
+}
+
+void StopMessageTracer(std::unique_ptr<COrbManagerTracer>& tracer) {
+    bool quitPosted = false;
+    while (tracer) {
+        RetractMessageTracer();
+        const int code = tracer->GetExitCode();
+        if (code == COrbManagerTracer::kStillActive) {
+            TraceLog(">>> Veltrane Link V2 Message Tracer is still active");
+            if (!quitPosted) {
+                tracer->PostThreadMessage(COrbManagerTracer::WM_QUIT, 0, 0);
+                quitPosted = true;
+            }
+            // Yields instead of spinning while the tracer drains its queue.
+            tracer->WaitForExit(100);
+            continue;
+        }
+        tracer.reset();
+        if (code != COrbManagerTracer::kNormalExitCode)
+            TraceLog(">>> Veltrane Link V2 Message Tracer killed.");
+    }
+}
+
+void RetractMessageTracer() {
+    QueueGuard guard;
+    g_nTracerThreadId = -1;
+    g_nSlotId = -1;
+    g_pSlotQueue.reset();
+}
+
+bool QueueTracerLine(std::string text, unsigned level) {
+    if (g_nTracerThreadId.load() == -1)
+        return false;
+    QueueGuard guard;
+    const std::int32_t id = g_nTracerThreadId.load();
+    if (id == -1 || id != g_nSlotId || !g_pSlotQueue)
+        return false;
+    g_TraceQueue.AddTail(std::move(text));
+    g_pSlotQueue->Post(TracerMessage{COrbManagerTracer::WM_TRACE_QUEUED, level, 0});
+    return true;
+}

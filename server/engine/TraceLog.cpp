@@ -1,0 +1,208 @@
+#include "TraceLog.h"
+
+#include "OrbManagerTracer.h"
+#include "TraceSettings.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <unistd.h>
+#include <utility>
+
+std::atomic<std::uint32_t> g_nTraceLevel{2};
+std::atomic<std::uint32_t> g_nMaxLogFileSizeMB{5};
+std::atomic<std::uint32_t> g_nLogFileCount{30};
+std::atomic<std::uint32_t> g_nDebugMsgPrint{2};
+std::atomic<std::int32_t> g_nTracerThreadId{-1};
+
+LockedStringQueue g_TraceQueue;
+
+namespace {
+
+constexpr int kDefaultReopenIntervalMs = 5000;
+
+std::mutex g_directoryLock;
+std::string g_strLogDirectory;
+
+std::atomic<std::uint64_t> g_nTestByteLimit{0};
+std::atomic<int> g_nReopenIntervalMs{kDefaultReopenIntervalMs};
+
+using DebugHook = std::function<void(const std::string&)>;
+struct DebugHookSlot {
+    std::mutex lock;
+    std::shared_ptr<const DebugHook> hook;
+};
+// Never destroyed, so a trace from a static destructor at exit still finds it.
+DebugHookSlot& HookSlot() {
+    static DebugHookSlot* slot = new DebugHookSlot;
+    return *slot;
+}
+
+std::string FormatV(const char* format, va_list args) {
+    char small[512];
+    va_list copy;
+    va_copy(copy, args);
+    const int needed = std::vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    if (needed < 0)
+        return std::string();
+    if (static_cast<std::size_t>(needed) < sizeof small)
+        return std::string(small, static_cast<std::size_t>(needed));
+    std::string text(static_cast<std::size_t>(needed), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, format, args);
+    return text;
+}
+
+// strerror_r comes in two flavours depending on the C library's feature macros; both are handled.
+[[maybe_unused]] std::string ErrorResult(int result, const char* buffer, int code) {
+    if (result != 0)
+        return "Unknown error " + std::to_string(code);
+    return buffer;
+}
+[[maybe_unused]] std::string ErrorResult(const char* result, const char*, int code) {
+    return result ? std::string(result) : "Unknown error " + std::to_string(code);
+}
+
+} // namespace
+
+std::string GetTraceLogDirectory() {
+    std::lock_guard<std::mutex> guard(g_directoryLock);
+    return g_strLogDirectory;
+}
+
+void SetTraceLogDirectory(const std::string& directory) {
+    std::lock_guard<std::mutex> guard(g_directoryLock);
+    g_strLogDirectory = directory;
+}
+
+void SetTraceLogDirectoryFromInstallPath(const std::string& dllPath) {
+    SetTraceLogDirectory(dllPath + "/Log");
+}
+
+std::uint64_t TraceLogFileByteLimit() {
+    const std::uint64_t injected = g_nTestByteLimit.load();
+    if (injected != 0)
+        return injected;
+    return static_cast<std::uint64_t>(g_nMaxLogFileSizeMB.load()) * 1048576u;
+}
+
+void SetTraceLogFileByteLimitForTest(std::uint64_t bytes) {
+    g_nTestByteLimit = bytes;
+}
+
+int TraceLogReopenIntervalMs() {
+    return g_nReopenIntervalMs.load();
+}
+
+void SetTraceLogReopenIntervalForTest(int milliseconds) {
+    g_nReopenIntervalMs = milliseconds < 0 ? kDefaultReopenIntervalMs : milliseconds;
+}
+
+void TraceDebugOutput(const std::string& text) {
+    std::shared_ptr<const DebugHook> hook;
+    {
+        std::lock_guard<std::mutex> guard(HookSlot().lock);
+        hook = HookSlot().hook;
+    }
+    if (hook) {
+        (*hook)(text);
+        return;
+    }
+    // One write for the whole text, so texts of different threads do not interleave; only a
+    // partial write is continued.
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const ssize_t written = ::write(STDERR_FILENO, data, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+}
+
+void SetTraceDebugOutputHookForTest(std::function<void(const std::string&)> hook) {
+    std::shared_ptr<const DebugHook> next;
+    if (hook)
+        next = std::make_shared<const DebugHook>(std::move(hook));
+    std::lock_guard<std::mutex> guard(HookSlot().lock);
+    HookSlot().hook.swap(next);
+}
+
+void TraceLog(const char* format, ...) {
+    if (format == nullptr)
+        return;
+    va_list args;
+    va_start(args, format);
+    std::string text = FormatV(format, args);
+    va_end(args);
+
+    if (g_nDebugMsgPrint.load() != 0)
+        TraceDebugOutput(text);
+    if (g_nTracerThreadId.load() != -1 && g_nTraceLevel.load() > 0)
+        QueueTracerLine(std::move(text), 2);
+}
+
+std::string FormatSwitchMessage(const std::uint8_t* buffer, std::size_t length, bool outgoing) {
+    if (buffer == nullptr)
+        length = 0;
+    const std::size_t letterAt = outgoing ? 3 : 2;
+    const std::size_t subLetterAt = outgoing ? 11 : 10;
+    if (length > letterAt && (buffer[letterAt] == 'u' || buffer[letterAt] == 'a'))
+        return std::string();
+    if (length > subLetterAt && buffer[subLetterAt] == 'm')
+        return std::string();
+
+    char part[32];
+    std::snprintf(part, sizeof part, outgoing ? "[SW : %d] --->>> : " : "[SW : %d] <<<--- : ",
+                  static_cast<int>(std::min<std::size_t>(length, 0x7fffffff)));
+    std::string line = part;
+    line.reserve(line.size() + 4 + 3 * length);
+    std::size_t from = 0;
+    // A record too short to hold its letter is shown as bare bytes.
+    if (length > letterAt) {
+        std::snprintf(part, sizeof part, "'%c' ", static_cast<char>(buffer[letterAt]));
+        line += part;
+        from = letterAt + 1;
+    }
+    for (std::size_t i = from; i < length; ++i) {
+        std::snprintf(part, sizeof part, "%02X ", buffer[i]);
+        line += part;
+    }
+    return line;
+}
+
+void TraceSwitchMessage(const std::uint8_t* buffer, std::size_t length, bool outgoing) {
+    const std::string line = FormatSwitchMessage(buffer, length, outgoing);
+    if (!line.empty())
+        TraceLog("%s", line.c_str());
+}
+
+std::string SystemErrorText(int code) {
+    char buffer[1024];
+    buffer[0] = '\0';
+    return ErrorResult(strerror_r(code, buffer, sizeof buffer), buffer, code);
+}
+
+std::string TraceTimeStamp() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d:%02d:%02d %02d:%02d:%02d.%03d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(millis < 0 ? millis + 1000 : millis));
+    return text;
+}

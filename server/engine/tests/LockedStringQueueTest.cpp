@@ -1,0 +1,98 @@
+#include "LockedStringQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+TEST(LockedStringQueueTest, KeepsOrderAndEmptiesCleanly) {
+    LockedStringQueue queue;
+    EXPECT_EQ(queue.RemoveHead(), "");
+    queue.AddTail("one");
+    queue.AddTail(std::string("two"));
+    queue.AddTail("");
+    queue.AddTail("three");
+    EXPECT_EQ(queue.GetCount(), 4u);
+
+    queue.Lock();
+    EXPECT_EQ(queue.RemoveHead(), "one");
+    EXPECT_EQ(queue.RemoveHead(), "two");
+    EXPECT_EQ(queue.RemoveHead(), "");
+    EXPECT_EQ(queue.GetCount(), 1u);
+    queue.Unlock();
+
+    queue.RemoveAll();
+    EXPECT_TRUE(queue.IsEmpty());
+    EXPECT_EQ(queue.RemoveHead(), "");
+}
+
+// Whether an AddTail on another thread got through within a while. The positive case only ever
+// waits for the thread, so this never asserts on speed.
+static bool AddTailGetsThrough(LockedStringQueue& queue, std::thread& worker,
+                               std::atomic<bool>& done, bool unlockOnWorkerFirst) {
+    worker = std::thread([&queue, &done, unlockOnWorkerFirst] {
+        if (unlockOnWorkerFirst)
+            queue.Unlock(); // holds nothing: must not release the main thread's lock
+        queue.AddTail("from worker");
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return done.load();
+}
+
+TEST(LockedStringQueueTest, ExplicitLockHoldsOffOtherThreads) {
+    for (bool strayUnlock : {false, true}) {
+        LockedStringQueue queue;
+        std::atomic<bool> done{false};
+        std::thread worker;
+        queue.Lock();
+        EXPECT_FALSE(AddTailGetsThrough(queue, worker, done, strayUnlock)) << strayUnlock;
+        EXPECT_EQ(queue.GetCount(), 0u);
+        queue.Unlock();
+        worker.join();
+        EXPECT_TRUE(done.load());
+        EXPECT_EQ(queue.RemoveHead(), "from worker");
+    }
+}
+
+TEST(LockedStringQueueTest, ManyProducersOneConsumerLoseNothing) {
+    constexpr int kProducers = 8;
+    constexpr int kEach = 2000;
+    LockedStringQueue queue;
+    std::atomic<int> finished{0};
+    std::vector<std::thread> producers;
+    for (int p = 0; p < kProducers; ++p) {
+        producers.emplace_back([&queue, &finished, p] {
+            for (int i = 0; i < kEach; ++i)
+                queue.AddTail(std::to_string(p) + ":" + std::to_string(i));
+            ++finished;
+        });
+    }
+
+    std::vector<int> next(kProducers, 0);
+    int received = 0;
+    bool inOrder = true;
+    while (received < kProducers * kEach) {
+        queue.Lock();
+        while (queue.GetCount() > 0) {
+            const std::string text = queue.RemoveHead();
+            const auto colon = text.find(':');
+            const int p = std::stoi(text.substr(0, colon));
+            const int i = std::stoi(text.substr(colon + 1));
+            inOrder = inOrder && i == next[p];
+            next[p] = i + 1;
+            ++received;
+        }
+        queue.Unlock();
+        if (finished.load() < kProducers)
+            std::this_thread::yield();
+    }
+    for (auto& producer : producers)
+        producer.join();
+    EXPECT_TRUE(inOrder);
+    EXPECT_EQ(received, kProducers * kEach);
+    EXPECT_TRUE(queue.IsEmpty());
+}

@@ -1,0 +1,90 @@
+#include "LinkState.h"
+#include "OrbManagerDlg.h"
+#include "TestApp.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct RecordingHooks : ShellHooks {
+    std::vector<std::string> lines;
+    std::vector<bool> onUiThread;
+    int refreshes = 0, purges = 0, logos = 0, changes = 0;
+    std::thread::id uiThread = std::this_thread::get_id();
+
+    void AddLogLine(int image, const std::string& text) override {
+        lines.push_back(std::to_string(image) + ":" + text);
+        onUiThread.push_back(std::this_thread::get_id() == uiThread);
+    }
+    void RefreshClientList() override { ++refreshes; }
+    void PurgeDeadClients() override { ++purges; }
+    void PlayLogoAnimation() override { ++logos; }
+    void ClientsChanged() override { ++changes; }
+};
+
+} // namespace
+
+TEST(OrbManagerDlg, StartsWithTheDefaultsAndAFreshLinkState) {
+    g_bSwitchLinkUp = 1;
+    g_bDeviceListAvailable = 1;
+    g_hLinkFailureEvent.Set();
+    COrbManagerDlg dlg;
+    EXPECT_EQ(g_bSwitchLinkUp, 0);
+    EXPECT_EQ(g_bDeviceListAvailable, 0);
+    EXPECT_FALSE(g_hLinkFailureEvent.IsSet());
+    EXPECT_EQ(g_pSwitchSocket.load(), nullptr);
+    EXPECT_EQ(dlg.m_strSwitchIPAddress, "1.1.1.1");
+    EXPECT_EQ(dlg.m_nSwitchPort, 5002);
+    EXPECT_EQ(dlg.m_strMonitorAccessCode, "507193");
+    EXPECT_EQ(dlg.m_nBaudRate, 9600);
+    EXPECT_EQ(dlg.m_bStartResult, 1);
+    EXPECT_EQ(dlg.m_nExtension, 1);
+    EXPECT_EQ(dlg.m_nAutoRecoverCount, 30);
+    EXPECT_EQ(dlg.m_nAutoClearLineCnt, 1000);
+}
+
+TEST(OrbManagerDlg, CallsFromEngineThreadsRunOnTheUiThreadInOrder) {
+    platform::test::App();
+    RecordingHooks hooks;
+    COrbManagerDlg dlg;
+    dlg.SetShellHooks(&hooks);
+    std::thread engine([&] {
+        for (int i = 0; i < 50; ++i)
+            dlg.AddLogLine(i % 2, "line " + std::to_string(i));
+        dlg.RefreshClientList();
+        dlg.PurgeDeadClients();
+        dlg.PlayLogoAnimation();
+        dlg.NotifyClientsChanged();
+    });
+    engine.join();
+    EXPECT_TRUE(hooks.lines.empty()) << "nothing may run on the engine thread itself";
+    ASSERT_TRUE(platform::test::SpinUntil([&] { return hooks.changes == 1; }));
+    ASSERT_EQ(hooks.lines.size(), 50u);
+    for (int i = 0; i < 50; ++i) {
+        EXPECT_EQ(hooks.lines[i], std::to_string(i % 2) + ":line " + std::to_string(i));
+        EXPECT_TRUE(hooks.onUiThread[i]);
+    }
+    EXPECT_EQ(hooks.refreshes, 1);
+    EXPECT_EQ(hooks.purges, 1);
+    EXPECT_EQ(hooks.logos, 1);
+}
+
+TEST(OrbManagerDlg, CallsQueuedBeforeTheHooksChangeAreDropped) {
+    platform::test::App();
+    RecordingHooks first, second;
+    {
+        COrbManagerDlg dlg;
+        dlg.SetShellHooks(&first);
+        std::thread([&] { dlg.AddLogLine(0, "for the first"); }).join();
+        dlg.SetShellHooks(&second);
+        dlg.AddLogLine(0, "for the second");
+        std::thread([&] { dlg.AddLogLine(0, "queued, then the object goes"); }).join();
+    }
+    platform::test::SpinFor(std::chrono::milliseconds(50));
+    EXPECT_TRUE(first.lines.empty());
+    ASSERT_EQ(second.lines.size(), 1u);
+    EXPECT_EQ(second.lines[0], "0:for the second");
+}
