@@ -3,6 +3,7 @@
 #include "LinkTimings.h"
 #include "MonitorFeed.h"
 #include "ShellHooks.h"
+#include "UserList.h"
 
 #include <array>
 #include <atomic>
@@ -102,6 +103,9 @@ public:
     int m_nFirCheckTimerId = 0;
     std::atomic<int> m_nListenPort{0};
     std::atomic<int> m_nBypassListenPort{0}; // always m_nListenPort + 500
+
+    // The known users; walked and changed under m_UserList.Lock().
+    UserList m_UserList;
 
     // Engine objects; all null whenever the link is stopped.
     COrbClientConnectionManager* m_pClientManager = nullptr;

@@ -1,0 +1,382 @@
+#include "OrbIOQueue.h"
+
+#include "LinkState.h"
+#include "MonitorFeed.h"
+#include "OrbManagerDlg.h"
+#include "OrbSocket.h"
+#include "TraceLog.h"
+
+#include <algorithm>
+#include <chrono>
+#include <new>
+#include <thread>
+#include <utility>
+
+using platform::CriticalSectionLock;
+using platform::Event;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int RemainingMs(Clock::time_point deadline) {
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero())
+        return 0;
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
+// Link supervision stays off the switch-traffic monitor.
+bool IsSupervision(const std::uint8_t* body, int length) {
+    if (length < 2)
+        return false;
+    const std::uint8_t letter = body[1];
+    return letter == 'a' || letter == 'u' || (letter == 'Q' && length > 9 && body[9] == 'm');
+}
+
+constexpr int kDrainPollMs = 5;
+
+} // namespace
+
+COrbIOQueue::COrbIOQueue(COrbManagerDlg* owner) : m_pOwner(owner) {}
+
+COrbIOQueue::~COrbIOQueue() {
+    IOQueueReset();
+    m_hCloseEvent.Set();
+    EndSanityThread(false);
+    JoinThreads();
+    // A thread that did not end in time is waited for here, while the events it uses still exist.
+    {
+        CriticalSectionLock guard(m_csSanity);
+        m_pSanityThread.reset();
+    }
+    m_pReaderThread.reset();
+    m_pWriterThread.reset();
+    CriticalSectionLock guard(m_csRetired);
+    m_RetiredSockets.clear();
+}
+
+bool COrbIOQueue::IsTcp() const {
+    return m_pOwner != nullptr && m_pOwner->m_nConnType.load() == kConnTypeTcp;
+}
+
+void COrbIOQueue::StartWorker(std::unique_ptr<platform::WorkerThread>& slot,
+                              std::atomic<int>& running, void (COrbIOQueue::*body)(),
+                              const char* failure) {
+    if (slot && slot->IsRunning())
+        return;
+    slot.reset(); // an ended thread is joined before its slot is reused
+    auto thread = std::make_unique<platform::WorkerThread>();
+    running = 1;
+    if (!thread->Start([this, body](Event&) {
+            (this->*body)();
+            return 0;
+        })) {
+        running = 0;
+        TraceLog("%s", failure);
+        return;
+    }
+    slot = std::move(thread);
+}
+
+void COrbIOQueue::IOQueueStartThreads() {
+    m_hCloseEvent.Reset();
+    {
+        CriticalSectionLock input(m_csInput);
+        CriticalSectionLock output(m_csOutput);
+        if (m_OutputQueue.empty())
+            m_hOutputNotEmptyEvent.Reset();
+        else
+            m_hOutputNotEmptyEvent.Set();
+        if (m_InputQueue.empty())
+            m_hInputNotEmptyEvent.Reset();
+        else
+            m_hInputNotEmptyEvent.Set();
+        UpdateDrainedLocked();
+    }
+    StartWorker(m_pReaderThread, m_bReaderRunning, &COrbIOQueue::ReaderThread,
+                "[ERROR] Failed to create the Reader Thread in COrbIOQueue!!!");
+    StartWorker(m_pWriterThread, m_bWriterRunning, &COrbIOQueue::WriterThread,
+                "[ERROR] Failed to create the Writer Thread in COrbIOQueue!!!");
+}
+
+int COrbIOQueue::IOQueueWrite(const std::uint8_t* body, int length) {
+    // A body always starts with 0x02; the length field cannot carry more than 65535.
+    if (body == nullptr || length <= 0 || length > 0xFFFF || body[0] == 0) {
+        TraceLog("[ERROR] Write -> the passed buffer is null. there is nothing to be sent.");
+        return 1;
+    }
+    if (!IsSupervision(body, length) && m_pOwner != nullptr) {
+        if (MonitorFeed* feed = m_pOwner->m_pMonitorFeed.load())
+            feed->SendNormalMsgToMonitor(body, length);
+    }
+    try {
+        LinkQueueItem item;
+        item.body.assign(body, body + length);
+        CriticalSectionLock guard(m_csOutput);
+        // The event is set exactly while the queue holds something, so only the first body
+        // needs to set it.
+        const bool wasEmpty = m_OutputQueue.empty();
+        m_OutputQueue.push_back(std::move(item));
+        if (wasEmpty)
+            m_hOutputNotEmptyEvent.Set();
+        UpdateDrainedLocked();
+    } catch (const std::bad_alloc&) {
+        // A body that cannot be copied is dropped.
+    }
+    return 1;
+}
+
+std::unique_ptr<LinkRecord> COrbIOQueue::IOQueueRead() {
+    const int which = Event::WaitAny({&m_hCloseEvent, &m_hInputNotEmptyEvent});
+    if (which == 0) {
+        TraceLog("[ERROR] Read() Function returns NULL or Called Thread Close()!!!");
+        m_bLastReadOk = 0;
+        return nullptr;
+    }
+    if (which != 1) {
+        TraceLog("[ERROR] Signal is not matched. return NULL!!!");
+        m_bLastReadOk = 0;
+        return nullptr;
+    }
+    std::unique_ptr<LinkRecord> record;
+    {
+        CriticalSectionLock guard(m_csInput);
+        if (!m_InputQueue.empty()) {
+            record = std::move(m_InputQueue.front());
+            m_InputQueue.pop_front();
+        }
+        if (m_InputQueue.empty())
+            m_hInputNotEmptyEvent.Reset();
+    }
+    m_bLastReadOk = 1;
+    return record;
+}
+
+void COrbIOQueue::IOQueueReset() {
+    CriticalSectionLock input(m_csInput);
+    m_InputQueue.clear();
+    m_hInputNotEmptyEvent.Reset();
+    CriticalSectionLock output(m_csOutput);
+    m_OutputQueue.clear();
+    m_hOutputNotEmptyEvent.Reset();
+    UpdateDrainedLocked();
+}
+
+void COrbIOQueue::IOQueueClose() {
+    IOQueueReset();
+    TraceLog("Send CLOSE Signal to IO-Thread !!!");
+    m_hCloseEvent.Set();
+}
+
+bool COrbIOQueue::QueueInput(LinkRecord record) {
+    try {
+        auto item = std::make_unique<LinkRecord>(std::move(record));
+        CriticalSectionLock guard(m_csInput);
+        const bool wasEmpty = m_InputQueue.empty();
+        m_InputQueue.push_back(std::move(item));
+        if (wasEmpty)
+            m_hInputNotEmptyEvent.Set();
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+bool COrbIOQueue::TakeOutput(LinkQueueItem& item) {
+    CriticalSectionLock guard(m_csOutput);
+    if (m_OutputQueue.empty()) {
+        m_hOutputNotEmptyEvent.Reset();
+        UpdateDrainedLocked();
+        return false;
+    }
+    item = std::move(m_OutputQueue.front());
+    m_OutputQueue.pop_front();
+    m_bSending = 1;
+    UpdateDrainedLocked();
+    return true;
+}
+
+void COrbIOQueue::DoneWithOutput() {
+    CriticalSectionLock guard(m_csOutput);
+    if (m_OutputQueue.empty())
+        m_hOutputNotEmptyEvent.Reset();
+    m_bSending = 0;
+    UpdateDrainedLocked();
+}
+
+void COrbIOQueue::UpdateDrainedLocked() {
+    const bool drained = m_OutputQueue.empty() && m_bSending.load() == 0;
+    if (drained == m_bDrained)
+        return;
+    m_bDrained = drained;
+    if (drained)
+        m_hOutputDrainedEvent.Set();
+    else
+        m_hOutputDrainedEvent.Reset();
+}
+
+COrbIOQueue::LinkWait COrbIOQueue::WaitForLink() {
+    // The close event comes first so a closed queue never waits for a link that stays down.
+    switch (Event::WaitAny({&m_hCloseEvent, &g_hLinkAvailableEvent})) {
+    case 0:
+        return kLinkWaitClosed;
+    case 1:
+        return kLinkWaitAvailable;
+    default:
+        return kLinkWaitFailed;
+    }
+}
+
+void COrbIOQueue::ClearLinkAvailable() {
+    // The link is marked up before its event is set; a link-up that came between our test of
+    // the flag and this reset must not be undone.
+    g_hLinkAvailableEvent.Reset();
+    if (g_bSwitchLinkUp.load() != 0)
+        g_hLinkAvailableEvent.Set();
+}
+
+bool COrbIOQueue::WaitOutputDrained(int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    Event::WaitAny({&m_hOutputDrainedEvent, &m_hCloseEvent}, timeoutMs);
+    if (!m_hOutputDrainedEvent.IsSet())
+        return false;
+    if (!IsTcp())
+        return true;
+    // Sent means handed to the system; an abortive close would still drop what the switch has
+    // not acknowledged.
+    COrbSocket* socket = g_pSwitchSocket.load();
+    while (socket != nullptr && socket->UnacknowledgedBytes() > 0) {
+        const int left = timeoutMs < 0 ? kDrainPollMs : RemainingMs(deadline);
+        if (left == 0)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, kDrainPollMs)));
+    }
+    return true;
+}
+
+bool COrbIOQueue::JoinThreads(int timeoutMs) {
+    m_hCloseEvent.Set();
+    if (IsTcp()) {
+        if (COrbSocket* socket = g_pSwitchSocket.load())
+            socket->Shutdown();
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    bool ended = true;
+    for (platform::WorkerThread* thread : {m_pReaderThread.get(), m_pWriterThread.get()}) {
+        if (thread == nullptr)
+            continue;
+        thread->RequestStop();
+        if (!thread->Join(timeoutMs < 0 ? -1 : RemainingMs(deadline)))
+            ended = false;
+    }
+    return ended;
+}
+
+void COrbIOQueue::RetireSwitchSocket() {
+    COrbSocket* socket = g_pSwitchSocket.exchange(nullptr);
+    if (socket == nullptr)
+        return;
+    socket->Close();
+    CriticalSectionLock guard(m_csRetired);
+    m_RetiredSockets.emplace_back(socket);
+}
+
+void COrbIOQueue::IOQueueStartSanity() {
+    CriticalSectionLock guard(m_csSanity);
+    // One sanity thread at a time.
+    if (!EndSanityThread(false)) {
+        TraceLog("[ERROR] Failed to create the Sanity Check Thread!!!");
+        return;
+    }
+    m_hAliveEvent.Reset();
+    auto thread = std::make_unique<platform::WorkerThread>();
+    if (!thread->Start([this](Event& stop) {
+            SanityThread(stop);
+            return 0;
+        })) {
+        TraceLog("[ERROR] Failed to create the Sanity Check Thread!!!");
+        return;
+    }
+    m_pSanityThread = std::move(thread);
+}
+
+void COrbIOQueue::IOQueueStopSanity() {
+    EndSanityThread(true);
+}
+
+bool COrbIOQueue::HasSanityThread() const {
+    CriticalSectionLock guard(m_csSanity);
+    return m_pSanityThread != nullptr;
+}
+
+bool COrbIOQueue::EndSanityThread(bool trace) {
+    CriticalSectionLock guard(m_csSanity);
+    if (!m_pSanityThread)
+        return true;
+    if (trace)
+        TraceLog("Stopping Sanity Thread");
+    m_pSanityThread->RequestStop();
+    if (!m_pSanityThread->Join(kJoinTimeoutMs)) {
+        if (trace)
+            TraceLog("[ERROR] Unable to stop the Sanity Thread!!!");
+        return false;
+    }
+    m_pSanityThread.reset();
+    return true;
+}
+
+void COrbIOQueue::SanityThread(Event& stop) {
+    TraceLog("Starting Sanity Thread");
+    const int timeoutMs = m_pOwner != nullptr ? m_pOwner->m_timings.sanityTimeoutMs : 25000;
+    for (;;) {
+        switch (Event::WaitAny({&m_hCloseEvent, &stop, &m_hAliveEvent}, timeoutMs)) {
+        case 0:
+            TraceLog("Exiting Sanity Thread!!!");
+            return;
+        case 1:
+            // Stopped by IOQueueStopSanity, which reports it.
+            return;
+        case 2:
+            m_hAliveEvent.Reset();
+            break;
+        case Event::kFailed:
+            TraceLog("[ERROR] Sanity Thread : Wait Failed!!! Exiting Sanity Thread");
+            return;
+        case Event::kTimedOut:
+            TraceLog("[ERROR] Sanity Checker TimeOut because of No Response Message from Switch. "
+                     "This Switch Link will be lost!!!");
+            g_hLinkAvailableEvent.Reset();
+            IOQueueReset();
+            g_bSwitchLinkUp = 0;
+            g_bDeviceListAvailable = 0;
+            g_hLinkFailureEvent.Set();
+            TraceLog("Exiting Sanity Thread!!!");
+            return;
+        default:
+            TraceLog("[ERROR] Sanity Checker detects the unknown return value. anyway, run it.!!!");
+            m_hAliveEvent.Reset();
+            break;
+        }
+    }
+}
+
+void COrbIOQueue::ReaderThread() {
+    TraceLog("Staring ReaderThread!!!");
+    if (IsTcp())
+        ReadSocketThread();
+    else
+        ReadComPortThread();
+    m_bReaderRunning = 0;
+    TraceLog("Terminating ReaderThread!!!");
+}
+
+void COrbIOQueue::WriterThread() {
+    TraceLog("Starting the WriterThread!!!");
+    if (IsTcp())
+        WriteSocketThread();
+    else
+        WriterComPortThread();
+    m_bWriterRunning = 0;
+    TraceLog("Terminating WriterThread!!!");
+}

@@ -1,0 +1,157 @@
+#pragma once
+
+#include <platform/CriticalSection.h>
+#include <platform/Event.h>
+#include <platform/WorkerThread.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+class COrbManagerDlg;
+class COrbSocket;
+
+// A body waiting to be sent to the switch; the queue owns its copy.
+struct LinkQueueItem {
+    std::vector<std::uint8_t> body;
+};
+
+// A record received from the switch: [L high][L low][body]. Whoever IOQueueRead hands it to owns
+// it.
+using LinkRecord = std::vector<std::uint8_t>;
+
+// Serial line bytes.
+enum : std::uint8_t { kSTX = 0x02, kETX = 0x03, kENQ = 0x05, kACK = 0x06, kNAK = 0x15 };
+
+// Serial receive states.
+enum SerialRxState : int {
+    kRxFree = 0,
+    kRxLenHi = 5,
+    kRxLenLo = 6,
+    kRxData = 7,
+    kRxBcc = 8,
+    kRxExpectingEtx = 9
+};
+
+// Serial line replies to our ENQ or frame.
+enum AckResult : int { kAckNone = 0, kAckAck = 1, kAckNak = 2 };
+
+// Decouples everybody who talks to the switch from the link: any thread writes request bodies,
+// the writer thread sends them one by one, the reader thread queues what the switch sends for the
+// event handler thread, and the sanity thread ends the link when the switch falls silent.
+// Serves a TCP link (g_pSwitchSocket) or a serial one (the owner's m_pSerialPort), by the owner's
+// link type.
+class COrbIOQueue {
+public:
+    explicit COrbIOQueue(COrbManagerDlg* owner);
+    // Closes the queue, ends and joins every thread, then frees what is left (retired sockets too).
+    ~COrbIOQueue();
+    COrbIOQueue(const COrbIOQueue&) = delete;
+    COrbIOQueue& operator=(const COrbIOQueue&) = delete;
+
+    void IOQueueStartThreads();
+    // Copies the body (to the switch-traffic monitors too, but for link supervision); always 1.
+    int IOQueueWrite(const std::uint8_t* body, int length);
+    // Waits for a received record or the close; null after the close.
+    std::unique_ptr<LinkRecord> IOQueueRead();
+    // Empties both queues and clears their not-empty events.
+    void IOQueueReset();
+    void IOQueueClose();
+    void IOQueueStartSanity();
+    // Ends the sanity thread (through its stop event) and joins it.
+    void IOQueueStopSanity();
+    bool HasSanityThread() const;
+
+    // Waits up to the time given until the writer has sent everything queued; true when it has.
+    bool WaitOutputDrained(int timeoutMs);
+    // Ends and joins the reader and writer (after IOQueueClose): sets the close event and shuts
+    // the switch socket down so a blocked receive returns; true when both ended within the time.
+    bool JoinThreads(int timeoutMs = kJoinTimeoutMs);
+
+    // Takes the switch socket out of use (g_pSwitchSocket := null): closes it, which wakes a
+    // reader blocked on it, and keeps the object until the queue is destroyed. The writer does
+    // this on a send failure; the link stop uses it instead of deleting the socket while the
+    // threads may still run.
+    void RetireSwitchSocket();
+
+    static constexpr int kJoinTimeoutMs = 5000;
+
+    bool IsReaderRunning() const { return m_bReaderRunning.load() != 0; }
+    bool IsWriterRunning() const { return m_bWriterRunning.load() != 0; }
+    int LastReadOk() const { return m_bLastReadOk.load(); }
+
+    // Serial frame: STX, LEN high, LEN low, data, XOR check of LEN and data, ETX; returns its size.
+    static int BuildSerialFrame(std::uint8_t* out, const std::uint8_t* body, int length);
+    int SendENQThenReceive();
+    int SendFrameWaitAck(const std::uint8_t* frame, int size);
+
+private:
+    void ReaderThread();
+    void WriterThread();
+    void ReadSocketThread();
+    void WriteSocketThread();
+    void ReadComPortThread();
+    void WriterComPortThread();
+    void SanityThread(platform::Event& stop);
+
+    bool SendMsgThenReceiveThroughSocket(const std::uint8_t* frame, int size);
+    // Reads exactly `count` bytes; false (with the traces) when the peer closed or failed.
+    bool ReceiveBody(COrbSocket& socket, std::uint8_t* buffer, int count, bool traceShort);
+    // Appends a received record and sets the input-not-empty event; false when it could not.
+    bool QueueInput(LinkRecord record);
+    // Takes the oldest body to send (the writer then holds it); false, with the output-not-empty
+    // event cleared, when there is none.
+    bool TakeOutput(LinkQueueItem& item);
+    // The writer is done with the body it took: clears output-not-empty when nothing is left.
+    void DoneWithOutput();
+    // Under the output lock: whether everything queued has left the writer.
+    void UpdateDrainedLocked();
+    // Empties the output queue alone (serial resend): the switch's records waiting to be read
+    // are kept. Added for the serial writer.
+    void ResetOutput();
+
+    enum LinkWait { kLinkWaitClosed, kLinkWaitAvailable, kLinkWaitFailed };
+    // Waits for g_hLinkAvailableEvent or the close event (close first).
+    LinkWait WaitForLink();
+    // Clears g_hLinkAvailableEvent for a thread that found the link down, without losing a
+    // link-up that raced with it.
+    static void ClearLinkAvailable();
+    // Stops and joins the sanity thread; false when it did not end in time.
+    bool EndSanityThread(bool trace);
+    bool IsTcp() const;
+    void StartWorker(std::unique_ptr<platform::WorkerThread>& slot, std::atomic<int>& running,
+                     void (COrbIOQueue::*body)(), const char* failure);
+
+    COrbManagerDlg* m_pOwner;
+    std::atomic<int> m_nAckResult{kAckNone};
+    int m_nSerialRxState = kRxFree;
+
+    std::unique_ptr<platform::WorkerThread> m_pSanityThread; // under m_csSanity
+    mutable platform::CriticalSection m_csSanity;
+    std::unique_ptr<platform::WorkerThread> m_pWriterThread;
+    std::unique_ptr<platform::WorkerThread> m_pReaderThread;
+
+    // Input before output where both are taken.
+    platform::CriticalSection m_csOutput;
+    platform::CriticalSection m_csInput;
+    std::deque<LinkQueueItem> m_OutputQueue;
+    std::deque<std::unique_ptr<LinkRecord>> m_InputQueue;
+
+    std::atomic<int> m_bWriterRunning{0};
+    std::atomic<int> m_bReaderRunning{0};
+    std::atomic<int> m_bSending{0}; // the writer holds an item it has not finished with
+
+    platform::Event m_hAliveEvent{true, false};
+    platform::Event m_hAckEvent{true, false};
+    platform::Event m_hOutputNotEmptyEvent{true, false};
+    platform::Event m_hInputNotEmptyEvent{true, false};
+    platform::Event m_hCloseEvent{true, false};
+    platform::Event m_hOutputDrainedEvent{true, true};
+    bool m_bDrained = true; // the drained event's state, under the output lock
+    std::atomic<int> m_bLastReadOk{1};
+
+    std::vector<std::unique_ptr<COrbSocket>> m_RetiredSockets;
+    platform::CriticalSection m_csRetired;
+};

@@ -1,0 +1,244 @@
+#include "OrbIOQueue.h"
+
+#include "LinkState.h"
+#include "OrbSocket.h"
+#include "TraceLog.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// Records of 400 bytes or more (length field included) are not accepted from the switch.
+constexpr int kMaxRecordSize = 400;
+constexpr int kSkipChunk = 4096;
+
+// [L high][L low] + body, into a buffer the writer keeps from message to message.
+void BuildSocketFrame(std::vector<std::uint8_t>& frame, const std::vector<std::uint8_t>& body) {
+    const std::size_t length = body.size();
+    frame.resize(length + 2);
+    frame[0] = static_cast<std::uint8_t>(length >> 8);
+    frame[1] = static_cast<std::uint8_t>(length & 0xFF);
+    std::memcpy(frame.data() + 2, body.data(), length);
+}
+
+// Both length bytes, however the peer splits them; false (traced) when the link broke.
+bool ReceiveLength(COrbSocket& socket, std::uint8_t (&head)[2]) {
+    int received = socket.Recv(head, 2);
+    if (received == 1) {
+        TraceLog("[ERROR] just read 1 for the length field. it should read 1 byte again.");
+        received = socket.Recv(head + 1, 1);
+        if (received == 1)
+            return true;
+    }
+    if (received == 2)
+        return true;
+    if (received == 0) {
+        TraceLog("[ERROR] recv() returns 0 because its socket connection has been gracefully "
+                 "closed\n");
+    } else {
+        const int code = errno;
+        TraceLog("[ERROR] Socket Receive Function is returned as a error code[%d : %s].", code,
+                 SystemErrorText(code).c_str());
+    }
+    TraceLog("[ERROR] Terminating ReadSocketThread");
+    return false;
+}
+
+} // namespace
+
+bool COrbIOQueue::ReceiveBody(COrbSocket& socket, std::uint8_t* buffer, int count,
+                              bool traceShort) {
+    int read = 0;
+    while (read < count) {
+        const int received = socket.Recv(buffer + read, count - read);
+        if (received <= 0) {
+            if (received == 0) {
+                TraceLog("[ERROR] recv() returns 0 because its socket connection has been "
+                         "gracefully closed\n");
+            } else {
+                const int code = errno;
+                TraceLog("[ERROR] Socket Receive Function is returned error.[error code %d : %s].",
+                         code, SystemErrorText(code).c_str());
+            }
+            TraceLog("[ERROR] Terminating ReadSocketThread !!!");
+            return false;
+        }
+        read += received;
+        if (read < count && traceShort)
+            TraceLog("[ERROR] the message to be read is still remained[total bytes : %d, read : "
+                     "%d, remained : %d].!!!",
+                     count, read, count - read);
+    }
+    return true;
+}
+
+void COrbIOQueue::ReadSocketThread() {
+    TraceLog("ReaderSocketThread Started!!!");
+    std::uint8_t scratch[kSkipChunk];
+    for (;;) {
+        m_bReaderRunning = 1;
+        const LinkWait wait = WaitForLink();
+        if (wait == kLinkWaitFailed) {
+            TraceLog("[ERROR] ReaderSocketThread : Wait Failed. Terminating ReadSocketThread!!!");
+            break;
+        }
+        if (wait == kLinkWaitClosed) {
+            TraceLog("Terminating ReadSocketThread!!!");
+            break;
+        }
+        if (g_bSwitchLinkUp.load() == 0) {
+            ClearLinkAvailable();
+            TraceLog("ReadSocketThread --> CTI Link is not avaialable!!!");
+            continue;
+        }
+        COrbSocket* socket = g_pSwitchSocket.load();
+        if (socket == nullptr) {
+            TraceLog("[ERROR] Invalid Socket Handle -- Terminating ReadSocketThread!!!");
+            break;
+        }
+
+        std::uint8_t head[2];
+        if (!ReceiveLength(*socket, head))
+            break;
+        const int length = head[0] << 8 | head[1];
+
+        // A refused length still announces its body: pass over exactly those bytes, so the next
+        // two bytes read are a length again.
+        auto skip = [&](int count) {
+            while (count > 0) {
+                const int part = std::min(count, kSkipChunk);
+                if (!ReceiveBody(*socket, scratch, part, false))
+                    return false;
+                count -= part;
+            }
+            return true;
+        };
+
+        if (length == 0 || length >= kMaxRecordSize) {
+            TraceLog("[ERROR] message length[%d] is too big or small. something wrong. anyway, "
+                     "send LinkAlive Signal",
+                     length);
+            m_hAliveEvent.Set();
+            if (!skip(length))
+                break;
+            m_hAliveEvent.Set();
+            continue;
+        }
+
+        LinkRecord record;
+        try {
+            record.resize(static_cast<std::size_t>(length) + 2);
+        } catch (const std::bad_alloc&) {
+            TraceLog("[ERROR] Critical Error. memory allocation[%d bytes] failed.", length);
+            if (!skip(length))
+                break;
+            m_hAliveEvent.Set();
+            continue;
+        }
+        record[0] = head[0];
+        record[1] = head[1];
+        if (!ReceiveBody(*socket, record.data() + 2, length, true))
+            break;
+
+        if (length + 2 >= kMaxRecordSize) {
+            TraceLog("[ERROR] Message Length is wrong. anyway, send LinkAlive Signal.");
+        } else {
+            TraceSwitchMessage(record.data(), record.size(), false);
+            if (!QueueInput(std::move(record)))
+                TraceLog("[ERROR] It is not possible to insert the received message into the "
+                         "Input Queue.");
+        }
+        m_hAliveEvent.Set();
+    }
+    m_bReaderRunning = 0;
+}
+
+bool COrbIOQueue::SendMsgThenReceiveThroughSocket(const std::uint8_t* frame, int size) {
+    COrbSocket* socket = g_pSwitchSocket.load();
+    if (socket == nullptr) {
+        g_bSwitchLinkUp = 0;
+        return false;
+    }
+    // A short send is continued; a record left half-sent would put the link out of step.
+    int sent = 0;
+    while (sent < size) {
+        const int part = socket->Send(frame + sent, size - sent);
+        if (part <= 0)
+            break;
+        sent += part;
+    }
+    if (sent == size) {
+        TraceSwitchMessage(frame, static_cast<std::size_t>(sent), true);
+        return true;
+    }
+    if (sent > 0)
+        TraceLog("[ERROR] Sent Count[%d] is not matched to the orignal message count[%d].!!!", sent,
+                 size);
+    else
+        TraceLog("SendMsgThenReceiveThroughSocket --> Sending Ignored. Socekt or CTI - Link has "
+                 "something wrong..!!!");
+    return false;
+}
+
+void COrbIOQueue::WriteSocketThread() {
+    TraceLog("WriterSocketThread Started!!!");
+    if (g_pSwitchSocket.load() == nullptr) {
+        TraceLog("WriterSocketThread : Socket Handle is NULL. Terminating WriteSocketThread!!!");
+        m_bWriterRunning = 0;
+        return;
+    }
+    std::vector<std::uint8_t> frame;
+    for (;;) {
+        m_bWriterRunning = 1;
+        const LinkWait wait = WaitForLink();
+        if (wait == kLinkWaitFailed) {
+            TraceLog("WriterSocketthread Wait Failed. Terminating WriteSocketThread!!!");
+            break;
+        }
+        if (wait == kLinkWaitClosed) {
+            TraceLog("Terminating WriteSocketThread!!!");
+            break;
+        }
+        const int which = platform::Event::WaitAny({&m_hCloseEvent, &m_hOutputNotEmptyEvent});
+        if (which == 0) {
+            TraceLog("Terminating WriteSocketThread!!!");
+            break;
+        }
+        if (which != 1) {
+            // Only a broken event ends an endless wait otherwise; waiting again would spin.
+            TraceLog("Wrong Event Signal !!!. wait again !!!");
+            TraceLog("WriterSocketthread Wait Failed. Terminating WriteSocketThread!!!");
+            break;
+        }
+        if (g_bSwitchLinkUp.load() == 0) {
+            TraceLog("Link is not availabe. wait again !!!");
+            ClearLinkAvailable();
+            continue;
+        }
+
+        LinkQueueItem item;
+        if (!TakeOutput(item))
+            continue;
+        BuildSocketFrame(frame, item.body);
+        if (SendMsgThenReceiveThroughSocket(frame.data(), static_cast<int>(frame.size()))) {
+            DoneWithOutput();
+            continue;
+        }
+
+        TraceLog("[ERROR] Unable to send the message. CTI Link Lost!!!.");
+        g_hLinkAvailableEvent.Reset();
+        IOQueueReset(); // clears the output-not-empty event with the queue
+        g_bSwitchLinkUp = 0;
+        g_bDeviceListAvailable = 0;
+        // The reader may be inside a receive on this socket: it is shut down, not freed. Before
+        // the failure is announced, so whoever handles it finds the socket gone.
+        RetireSwitchSocket();
+        TraceLog("Link Fail Event Signaled by WriterSocketThread !!!");
+        g_hLinkFailureEvent.Set();
+        DoneWithOutput();
+    }
+    m_bWriterRunning = 0;
+}

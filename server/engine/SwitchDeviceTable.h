@@ -1,0 +1,78 @@
+#pragma once
+
+#include "LineDeviceList.h"
+
+#include <protocol/Bytes.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+class COrbManagerDlg;
+
+// What the server knows of the switch's devices: the devices of the download and after it, counted
+// by type, each kept as a LineDeviceEntry in the locked list. Filled on the event handler thread;
+// the logins and the link start read it.
+class SwitchDeviceTable {
+public:
+    // The counters in the order the main dialog copies them (m_nDeviceCountByType).
+    enum CounterSlot : int {
+        kOtherTypes, // types 6 to 11
+        kType5,
+        kType4,
+        kType3,
+        kType13,
+        kType12,
+        kType2,
+        kType1,
+        kCounterCount
+    };
+
+    explicit SwitchDeviceTable(COrbManagerDlg* owner);
+    ~SwitchDeviceTable();
+    SwitchDeviceTable(const SwitchDeviceTable&) = delete;
+    SwitchDeviceTable& operator=(const SwitchDeviceTable&) = delete;
+
+    // The counter a mapped device type is counted in; -1 for a type that is not counted.
+    static int CounterSlotOf(int type);
+    // Raises the type's counter; false for a type that is not counted.
+    bool RaiseTypeCounter(int type);
+    // Raises the total; the result is the new device's sequence number.
+    int RaiseTotal();
+    int GetCounter(int slot) const;
+    int GetTotal() const { return m_nTotal.load(); }
+    std::array<int, kCounterCount> GetCounters() const;
+
+    // Both add an entry made from the 'A' body unless one with this device ID exists (result 0).
+    int AddDevice(const std::string& deviceId, protocol::ByteView body, std::uint8_t type,
+                  int number);
+    // After the download: the new entry takes its end record from the first entry.
+    int AddDeviceAfterDownload(const std::string& deviceId, protocol::ByteView body,
+                               std::uint8_t type, int number);
+    LineDeviceEntry* FindDevice(const std::string& deviceId);
+    // Bytes 0 to 9 of the download's end record into every entry.
+    void SetEndRecord(protocol::ByteView body);
+    // The device renumbered by the switch ('m'): the entry gets the new ID, its line name and the
+    // new number in its record; sequence number, kind and end record stay.
+    void UpdateDevice(const std::string& oldDeviceId, const std::string& newDeviceId);
+    // Empties the list and the total; the per-type counters stay as they are.
+    void ClearDevices();
+
+    LineDeviceList& GetDevices() { return m_Devices; }
+    COrbManagerDlg* GetOwner() const { return m_pOwner; }
+
+    // Delivers one switch event body to the clients of both client connection managers; the two
+    // texts are the device numbers the own-line filter compares, allFlag bypasses that filter.
+    void SendEventToClient(const std::string& deviceText, const std::uint8_t* body, int length,
+                           const std::string& secondText, int allFlag);
+
+private:
+    int Add(const std::string& deviceId, protocol::ByteView body, std::uint8_t type, int number,
+            bool endRecordFromFirst);
+
+    std::array<std::atomic<int>, kCounterCount> m_nCounters{};
+    COrbManagerDlg* m_pOwner;
+    std::atomic<int> m_nTotal{0};
+    LineDeviceList m_Devices;
+};

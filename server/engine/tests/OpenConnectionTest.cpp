@@ -1,0 +1,303 @@
+#include "LinkState.h"
+#include "OrbIOQueue.h"
+#include "OrbManagerDlg.h"
+#include "OrbSocket.h"
+#include "PtySwitch.h"
+#include "SerialPort.h"
+#include "TestApp.h"
+#include "TestSwitch.h"
+#include "TraceLog.h"
+#include "TraceSettings.h"
+
+#include <platform/Registry.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+using platform::RegKey;
+using platform::RegStatus;
+
+constexpr const char kConnEnv[] = "Software\\Qorvell Electronics\\OrbManager\\ConnEnv";
+
+// Every trace line while it lives. The lines are shared with the hook, so a line traced by a
+// thread that is just ending finds them still there.
+class TraceCapture {
+public:
+    TraceCapture() : saved_(g_nDebugMsgPrint.load()), lines_(std::make_shared<Lines>()) {
+        g_nDebugMsgPrint = 2;
+        std::shared_ptr<Lines> lines = lines_;
+        SetTraceDebugOutputHookForTest([lines](const std::string& text) {
+            std::lock_guard<std::mutex> guard(lines->lock);
+            lines->texts.push_back(text);
+        });
+    }
+    ~TraceCapture() {
+        SetTraceDebugOutputHookForTest({});
+        g_nDebugMsgPrint = saved_;
+    }
+    bool Has(const std::string& text) const {
+        std::lock_guard<std::mutex> guard(lines_->lock);
+        return std::find(lines_->texts.begin(), lines_->texts.end(), text) != lines_->texts.end();
+    }
+    std::string All() const {
+        std::lock_guard<std::mutex> guard(lines_->lock);
+        std::string all;
+        for (const std::string& text : lines_->texts)
+            all += text + "\n";
+        return all;
+    }
+
+private:
+    struct Lines {
+        std::mutex lock;
+        std::vector<std::string> texts;
+    };
+    std::uint32_t saved_;
+    std::shared_ptr<Lines> lines_;
+};
+
+struct LogHooks : ShellHooks {
+    std::vector<std::string> lines;
+    void AddLogLine(int image, const std::string& text) override {
+        lines.push_back(std::to_string(image) + ":" + text);
+    }
+    void RefreshClientList() override {}
+    void PurgeDeadClients() override {}
+    void PlayLogoAnimation() override {}
+    void ClientsChanged() override {}
+    std::string Last() const { return lines.empty() ? std::string() : lines.back(); }
+};
+
+class OpenConnection : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::test::App();
+        dlg.SetShellHooks(&hooks);
+        dlg.SetResourceLookup([](int id) { return "ids" + std::to_string(id); });
+        dlg.m_timings.connectTimeoutMs = 2000;
+        dlg.m_timings.closeDrainMs = 1000;
+    }
+    void TearDown() override {
+        if (HasFailure())
+            std::fprintf(stderr, "trace:\n%s", traces.All().c_str());
+        dlg.DeleteLinkHandle();
+        dlg.SetShellHooks(nullptr);
+        ResetLinkState();
+    }
+
+    // A complete set of connection settings.
+    static RegKey WriteConnEnv(const std::string& address, int port, int commPort = 1) {
+        RegKey key;
+        EXPECT_EQ(RegKey::Create(platform::RegRoot::LocalMachine, kConnEnv, key), RegStatus::Ok);
+        key.SetString("IP Address", address);
+        key.SetDword("Port No", static_cast<std::uint32_t>(port));
+        key.SetDword("Listen Port No", 6100);
+        key.SetDword("CommPort", static_cast<std::uint32_t>(commPort));
+        key.SetDword("BaudRate", 19200);
+        key.SetDword("ByteSize", 8); // a pty keeps no other size
+        key.SetDword("StopBits", 3);
+        key.SetString("SysInfo Password", "4711");
+        return key;
+    }
+
+    PtySwitch::TempRegistry registry;
+    TraceCapture traces;
+    LogHooks hooks;
+    COrbManagerDlg dlg;
+};
+
+} // namespace
+
+TEST_F(OpenConnection, MissingKeyOrSettingLogsAndFails) {
+    dlg.m_nConnType = kConnTypeTcp;
+    dlg.m_bSocketsReady = 1;
+    dlg.m_nDownLoadedDeviceCount = 7;
+    dlg.m_nDeviceCountByType[3] = 2;
+    EXPECT_EQ(dlg.OpenConnection(), 0);
+    EXPECT_EQ(hooks.Last(), "1:ids125");
+    EXPECT_TRUE(traces.Has("COrbManagerDlg::OpenConnection() --> Registry Open Error!!!!"));
+    EXPECT_EQ(dlg.m_nDownLoadedDeviceCount, 0);
+    EXPECT_EQ(dlg.m_nDeviceCountByType[3], 0);
+
+    const std::vector<std::pair<std::string, std::string>> settings{
+        {"IP Address", "IP Address Read Error"},
+        {"Port No", "PortNo Read Error"},
+        {"Listen Port No", "Listen Port No Read Error"},
+        {"CommPort", "COM Port Read Error"},
+        {"BaudRate", "BAUD Rate Read Error"},
+        {"ByteSize", "Byte Size Read Error"},
+        {"StopBits", "Stop Bits Read Error"}};
+    for (const auto& [name, trace] : settings) {
+        RegKey key = WriteConnEnv("127.0.0.1", 5002);
+        key.DeleteValue(name);
+        hooks.lines.clear();
+        EXPECT_EQ(dlg.OpenConnection(), 0) << name;
+        EXPECT_EQ(hooks.lines, std::vector<std::string>{"1:ids125"}) << name;
+        EXPECT_TRUE(traces.Has("COrbManagerDlg::OpenConnection() --> " + trace + "!!!!")) << name;
+    }
+    EXPECT_EQ(g_pSwitchSocket.load(), nullptr);
+
+    // A number stored as text cannot be read as one; an address longer than its buffer neither.
+    RegKey key = WriteConnEnv("127.0.0.1", 5002);
+    key.SetString("BaudRate", "9600");
+    EXPECT_EQ(dlg.OpenConnection(), 0);
+    EXPECT_EQ(dlg.m_nListenPort, 6100) << "the listen ports are taken as soon as they are read";
+    EXPECT_EQ(dlg.m_nBypassListenPort, 6600);
+    WriteConnEnv(std::string(513, 'h'), 5002);
+    EXPECT_EQ(dlg.OpenConnection(), 0);
+    EXPECT_TRUE(traces.Has("COrbManagerDlg::OpenConnection() --> IP Address Read Error!!!!"));
+}
+
+TEST_F(OpenConnection, PasswordMissingOrTooLongReadsTheDefault) {
+    dlg.m_nConnType = kConnTypeTcp;
+    dlg.m_bSocketsReady = 0; // ends the open right after the settings
+    RegKey key = WriteConnEnv("127.0.0.1", 5002);
+    EXPECT_EQ(dlg.OpenConnection(), 0);
+    EXPECT_EQ(dlg.m_strSysInfoPassword, "4711");
+    EXPECT_EQ(hooks.Last(), "1:ids131 [Switch IP Address - 127.0.0.1, Port No - 5002]");
+
+    key.DeleteValue("SysInfo Password");
+    EXPECT_EQ(dlg.OpenConnection(), 0);
+    EXPECT_EQ(dlg.m_strSysInfoPassword, "8062");
+    key.SetString("SysInfo Password", "12345678");
+    EXPECT_EQ(dlg.OpenConnection(), 0);
+    EXPECT_EQ(dlg.m_strSysInfoPassword, "12345678");
+    key.SetString("SysInfo Password", "123456789");
+    EXPECT_EQ(dlg.OpenConnection(), 0);
+    EXPECT_EQ(dlg.m_strSysInfoPassword, "8062");
+    std::string stored;
+    EXPECT_EQ(key.QueryString("SysInfo Password", stored), RegStatus::Ok);
+    EXPECT_EQ(stored, "123456789") << "nothing is written back here";
+}
+
+TEST_F(OpenConnection, TcpOpenToTheSwitchStoresAddressAndPort) {
+    TestSwitch sw;
+    ASSERT_TRUE(sw.IsListening());
+    WriteConnEnv(sw.Host(), sw.Port());
+    dlg.m_nConnType = kConnTypeTcp;
+    dlg.m_bSocketsReady = 1;
+
+    EXPECT_EQ(dlg.OpenConnection(), 1);
+    ASSERT_NE(g_pSwitchSocket.load(), nullptr);
+    EXPECT_TRUE(sw.WaitForConnection(2000));
+    EXPECT_EQ(dlg.m_strSwitchIPAddress, "127.0.0.1");
+    EXPECT_EQ(dlg.m_nSwitchPort, sw.Port());
+    EXPECT_EQ(dlg.m_nListenPort, 6100);
+    EXPECT_EQ(dlg.m_nBypassListenPort, 6600);
+    EXPECT_EQ(hooks.Last(), "0:ids134 [Switch IP Address - 127.0.0.1, Port No - " +
+                                std::to_string(sw.Port()) + "]");
+
+    dlg.DeleteLinkHandle();
+    EXPECT_EQ(g_pSwitchSocket.load(), nullptr);
+    EXPECT_TRUE(traces.Has("Deleted Socket Handle!!!"));
+    EXPECT_TRUE(sw.WaitForPeerClose(2000));
+}
+
+TEST_F(OpenConnection, RefusedConnectFailsWithTheLoggedText) {
+    int port;
+    {
+        TestSwitch gone;
+        port = gone.Port();
+    }
+    WriteConnEnv("127.0.0.1", port);
+    dlg.m_nConnType = kConnTypeTcp;
+    dlg.m_bSocketsReady = 1;
+    EXPECT_EQ(dlg.OpenConnection(), 0);
+    EXPECT_EQ(g_pSwitchSocket.load(), nullptr);
+    const std::string text =
+        "ids130[Switch IP Address - 127.0.0.1, Port No - " + std::to_string(port) + "]";
+    EXPECT_EQ(hooks.Last(), "1:" + text);
+    EXPECT_TRUE(traces.Has("[USER LOG] " + text));
+    EXPECT_EQ(dlg.m_strSwitchIPAddress, "1.1.1.1") << "only a link that opened is stored";
+}
+
+TEST_F(OpenConnection, LinkCloseReachesTheSwitchBeforeTheSocketGoes) {
+    TestSwitch sw;
+    WriteConnEnv(sw.Host(), sw.Port());
+    dlg.m_nConnType = kConnTypeTcp;
+    dlg.m_bSocketsReady = 1;
+    ASSERT_EQ(dlg.OpenConnection(), 1);
+    auto queue = std::make_unique<COrbIOQueue>(&dlg);
+    dlg.m_pIOQueue = queue.get();
+    queue->IOQueueStartThreads();
+    g_bSwitchLinkUp = 1;
+    g_hLinkAvailableEvent.Set();
+    // A backlog in front of the close request must leave first, all of it.
+    const std::vector<std::uint8_t> request{0x02, 'D', 0xFF, 0xFF, 2, 0, 1, 0xFF, 0x00};
+    for (int i = 0; i < 200; ++i)
+        queue->IOQueueWrite(request.data(), static_cast<int>(request.size()));
+
+    dlg.SendLinkClose();
+    dlg.DeleteLinkHandle();
+    EXPECT_EQ(g_pSwitchSocket.load(), nullptr);
+    EXPECT_TRUE(traces.Has("Deleted Socket Handle!!!"));
+
+    ASSERT_TRUE(sw.WaitForPeerClose(3000));
+    const std::vector<TestSwitch::Record> records = sw.Records();
+    ASSERT_EQ(records.size(), 201u);
+    EXPECT_EQ(records.back().bytes, (std::vector<std::uint8_t>{0x00, 0x09, 0x02, 0x6B, 0xFF, 0xFF,
+                                                               0xFF, 0xFF, 0xFF, 0xFF, 0x00}));
+    // The retired socket lives on in the queue until its threads are gone.
+    queue->IOQueueClose();
+    EXPECT_TRUE(queue->JoinThreads());
+    dlg.m_pIOQueue = nullptr;
+    queue.reset();
+}
+
+TEST_F(OpenConnection, SerialOpenSetsUpThePortAndTheStopReleasesIt) {
+    PtySwitch sw;
+    ASSERT_TRUE(sw.MapAsComPort(2));
+    WriteConnEnv("127.0.0.1", 5002, 2);
+    dlg.m_nConnType = kConnTypeDirectSerial;
+
+    EXPECT_EQ(dlg.OpenConnection(), 1);
+    ASSERT_NE(dlg.m_pSerialPort, nullptr);
+    EXPECT_TRUE(dlg.m_pSerialPort->IsOpen());
+    EXPECT_EQ(hooks.Last(), "0:ids136 [COM2]");
+    EXPECT_EQ(dlg.m_nCommPort, 2);
+    EXPECT_EQ(dlg.m_nBaudRate, 19200);
+    EXPECT_EQ(dlg.m_nByteSize, 8);
+    EXPECT_EQ(dlg.m_nStopBits, 3);
+
+    dlg.SendLinkClose();
+    EXPECT_TRUE(sw.Expect({0x02, 0x19, 0x05}, 2000));
+    dlg.DeleteLinkHandle();
+    EXPECT_EQ(dlg.m_pSerialPort, nullptr);
+    EXPECT_TRUE(traces.Has("Deleted COM Handle!!!"));
+}
+
+TEST_F(OpenConnection, SerialPortThatCannotBeOpenedOrSetFails) {
+    RegKey map;
+    ASSERT_EQ(
+        RegKey::Create(platform::RegRoot::LocalMachine, "HARDWARE\\DEVICEMAP\\SERIALCOMM", map),
+        RegStatus::Ok);
+    map.SetString("/nonexistent/ttyQ9", "COM3");
+    WriteConnEnv("127.0.0.1", 5002, 3);
+    dlg.m_nConnType = kConnTypeSim;
+    EXPECT_EQ(dlg.OpenConnection(), 0);
+    EXPECT_EQ(hooks.Last(), "1:ids123 [COM3]");
+    EXPECT_NE(dlg.m_pSerialPort, nullptr) << "kept until the stop deletes it";
+
+    // A speed the port does not have leaves no open port behind a success.
+    PtySwitch sw;
+    ASSERT_TRUE(sw.MapAsComPort(1));
+    RegKey key = WriteConnEnv("127.0.0.1", 5002, 1);
+    key.SetDword("BaudRate", 12345);
+    EXPECT_EQ(dlg.OpenConnection(), 0);
+    EXPECT_EQ(hooks.Last(), "1:ids123 [COM1]");
+    ASSERT_NE(dlg.m_pSerialPort, nullptr);
+    EXPECT_FALSE(dlg.m_pSerialPort->IsOpen());
+    EXPECT_EQ(dlg.m_nBaudRate, 9600);
+
+    key.SetDword("BaudRate", 9600);
+    EXPECT_EQ(dlg.OpenConnection(), 1) << "the same object opens again";
+    EXPECT_TRUE(dlg.m_pSerialPort->IsOpen());
+}

@@ -1,0 +1,481 @@
+#include "LinkState.h"
+#include "MonitorFeed.h"
+#include "OrbIOQueue.h"
+#include "OrbManagerDlg.h"
+#include "OrbSocket.h"
+#include "TestSwitch.h"
+#include "TraceLog.h"
+#include "TraceSettings.h"
+
+#include <protocol/SwitchCommand.h>
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr int kWaitMs = 5000;
+
+struct FakeMonitorFeed : MonitorFeed {
+    std::mutex lock;
+    std::vector<Bytes> normal;
+    void SendNormalMsgToMonitor(const std::uint8_t* body, int length) override {
+        std::lock_guard<std::mutex> guard(lock);
+        normal.emplace_back(body, body + length);
+    }
+    void SendSMDRUCDMsgToMonitor(const std::uint8_t*, int) override {}
+    void SendSMDRUCDMsgToPort(const std::uint8_t*, int) override {}
+};
+
+// Tells when it is freed.
+struct TrackedSocket : COrbSocket {
+    explicit TrackedSocket(std::atomic<bool>& gone) : m_gone(gone) {}
+    ~TrackedSocket() override { m_gone = true; }
+    std::atomic<bool>& m_gone;
+};
+
+Bytes Framed(const Bytes& body) {
+    Bytes frame{static_cast<std::uint8_t>(body.size() >> 8),
+                static_cast<std::uint8_t>(body.size() & 0xFF)};
+    frame.insert(frame.end(), body.begin(), body.end());
+    return frame;
+}
+
+// A request body: 0x02, the letter, 0xFF 0xFF, a device number, 0x00, then `extra` bytes.
+Bytes Request(std::uint8_t letter, std::size_t extra = 0, std::uint8_t fill = 0x33) {
+    Bytes body{0x02, letter, 0xFF, 0xFF, 0x02, 0x00, 0x01, 0xFF, 0x00};
+    body.insert(body.end(), extra, fill);
+    return body;
+}
+
+// An event body of `length` bytes whose letter is `letter`.
+Bytes Event(std::uint8_t letter, std::size_t length) {
+    Bytes body(length, 0x07);
+    body[0] = letter;
+    return body;
+}
+
+// A queue on a live loopback connection to a test switch, with the trace texts collected.
+class IOQueueTcpTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_nDebugMsgPrint = 2;
+        SetTraceDebugOutputHookForTest([this](const std::string& text) {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_traces.push_back(text);
+            m_traced.notify_all();
+        });
+        m_owner = std::make_unique<COrbManagerDlg>();
+        m_owner->m_nConnType = kConnTypeTcp;
+        m_owner->m_timings.sanityTimeoutMs = 400;
+        m_owner->m_pMonitorFeed = &m_feed;
+        ASSERT_TRUE(m_switch.IsListening());
+        auto* socket = new TrackedSocket(m_socketGone);
+        g_pSwitchSocket = socket;
+        ASSERT_EQ(socket->Connect(m_switch.Host(), m_switch.Port(), SOCK_STREAM, kWaitMs), 1);
+        ASSERT_TRUE(m_switch.WaitForConnection(kWaitMs));
+        m_queue = std::make_unique<COrbIOQueue>(m_owner.get());
+        m_owner->m_pIOQueue = m_queue.get();
+    }
+    void TearDown() override {
+        if (m_queue) {
+            m_queue->IOQueueClose();
+            EXPECT_TRUE(m_queue->JoinThreads());
+            m_queue.reset();
+        }
+        delete g_pSwitchSocket.exchange(nullptr);
+        m_owner->m_pIOQueue = nullptr;
+        m_owner->m_pMonitorFeed = nullptr;
+        m_owner.reset();
+        ResetLinkState();
+        SetTraceDebugOutputHookForTest({});
+    }
+
+    void StartLink() {
+        m_queue->IOQueueStartThreads();
+        g_bSwitchLinkUp = 1;
+        g_hLinkAvailableEvent.Set();
+    }
+    void Write(const Bytes& body) {
+        EXPECT_EQ(m_queue->IOQueueWrite(body.data(), static_cast<int>(body.size())), 1);
+    }
+    // IOQueueRead, given up (by closing the queue) when nothing comes in time.
+    std::unique_ptr<LinkRecord> ReadWithin(int timeoutMs) {
+        auto read = std::async(std::launch::async, [this] { return m_queue->IOQueueRead(); });
+        if (read.wait_for(std::chrono::milliseconds(timeoutMs)) != std::future_status::ready) {
+            ADD_FAILURE() << "no record within " << timeoutMs << " ms";
+            m_queue->IOQueueClose();
+        }
+        return read.get();
+    }
+    int CountTraces(const std::string& part) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        int count = 0;
+        for (const std::string& line : m_traces)
+            count += line.find(part) != std::string::npos ? 1 : 0;
+        return count;
+    }
+    bool WaitForTrace(const std::string& part, int count = 1) {
+        std::unique_lock<std::mutex> guard(m_lock);
+        return m_traced.wait_for(guard, std::chrono::milliseconds(kWaitMs), [&] {
+            int seen = 0;
+            for (const std::string& line : m_traces)
+                seen += line.find(part) != std::string::npos ? 1 : 0;
+            return seen >= count;
+        });
+    }
+    template <typename Test> static bool WaitUntil(Test test) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+        while (!test()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+
+    TestSwitch m_switch;
+    FakeMonitorFeed m_feed;
+    std::atomic<bool> m_socketGone{false};
+    std::unique_ptr<COrbManagerDlg> m_owner;
+    std::unique_ptr<COrbIOQueue> m_queue;
+    std::mutex m_lock;
+    std::condition_variable m_traced;
+    std::vector<std::string> m_traces;
+};
+
+} // namespace
+
+TEST_F(IOQueueTcpTest, SendsEveryBodyFramedAndInOrder) {
+    StartLink();
+    const Bytes first = Request('D', 20);
+    const Bytes second = Request('N');
+    const Bytes close(protocol::LinkClearRequest::kTcp.begin(),
+                      protocol::LinkClearRequest::kTcp.end());
+    Write(first);
+    Write(second);
+    Write(close);
+    Bytes expected = Framed(first);
+    for (const Bytes& body : {second, close}) {
+        const Bytes frame = Framed(body);
+        expected.insert(expected.end(), frame.begin(), frame.end());
+    }
+    ASSERT_TRUE(m_switch.WaitForRawBytes(expected.size(), kWaitMs));
+    EXPECT_EQ(m_switch.RawBytes(), expected);
+    const Bytes wireClose{0x00, 0x09, 0x02, 0x6B, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+    EXPECT_EQ(m_switch.Records().back().bytes, wireClose);
+    EXPECT_EQ(CountTraces("[SW : 11] --->>> : 'k' "), 1);
+}
+
+TEST_F(IOQueueTcpTest, ConcurrentWritersKeepEveryRecordWhole) {
+    StartLink();
+    constexpr int kThreads = 4, kEach = 200;
+    // Writer t's i-th body names t and i, with a tail of i % 50 bytes of t.
+    auto body = [](int t, int i) {
+        Bytes b{0x02,
+                'D',
+                0xFF,
+                0xFF,
+                static_cast<std::uint8_t>(t),
+                static_cast<std::uint8_t>(i >> 8),
+                static_cast<std::uint8_t>(i & 0xFF),
+                0xFF,
+                0x00};
+        b.insert(b.end(), static_cast<std::size_t>(i % 50), static_cast<std::uint8_t>(t));
+        return b;
+    };
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t)
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i)
+                Write(body(t, i));
+        });
+    for (std::thread& writer : writers)
+        writer.join();
+    ASSERT_TRUE(m_switch.WaitForRecords(kThreads * kEach, kWaitMs));
+    const auto records = m_switch.Records();
+    ASSERT_EQ(records.size(), static_cast<std::size_t>(kThreads * kEach));
+    std::vector<int> next(kThreads, 0);
+    for (const TestSwitch::Record& record : records) {
+        const Bytes received = record.Body();
+        ASSERT_GE(received.size(), 9u);
+        const int t = received[4];
+        ASSERT_LT(t, kThreads);
+        EXPECT_EQ(received, body(t, next[static_cast<std::size_t>(t)]++));
+    }
+}
+
+TEST_F(IOQueueTcpTest, QueuesSwitchRecordsInOrderForTheReader) {
+    StartLink();
+    const Bytes one = Event('I', 20), two = Event('E', 40), three = Event('N', 12);
+    Bytes burst = Framed(one);
+    for (const Bytes& body : {two, three}) {
+        const Bytes frame = Framed(body);
+        burst.insert(burst.end(), frame.begin(), frame.end());
+    }
+    ASSERT_TRUE(m_switch.SendRaw(burst));
+    for (const Bytes& body : {one, two, three}) {
+        auto record = ReadWithin(kWaitMs);
+        ASSERT_TRUE(record);
+        EXPECT_EQ(*record, Framed(body));
+        EXPECT_EQ(m_queue->LastReadOk(), 1);
+    }
+    EXPECT_EQ(CountTraces("[SW : 22] <<<--- : 'I' "), 1);
+}
+
+TEST_F(IOQueueTcpTest, RefusedLengthsAreSkippedAndTheStreamStaysInStep) {
+    StartLink();
+    // Bodies that would read as records of their own if taken for lengths.
+    auto decoy = [](std::size_t length) {
+        Bytes body;
+        while (body.size() < length)
+            body.insert(body.end(), {0x00, 0x01, 'Z'});
+        body.resize(length);
+        return body;
+    };
+    Bytes stream{0x00, 0x00};
+    for (std::size_t length : {397u, 398u, 399u, 400u, 1000u}) {
+        const Bytes frame = Framed(length == 397 ? Event('A', 397) : decoy(length));
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    }
+    const Bytes marker = Framed(Event('X', 10));
+    stream.insert(stream.end(), marker.begin(), marker.end());
+    ASSERT_TRUE(m_switch.SendRaw(stream));
+
+    auto accepted = ReadWithin(kWaitMs);
+    ASSERT_TRUE(accepted);
+    EXPECT_EQ(accepted->size(), 399u);
+    auto next = ReadWithin(kWaitMs);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(*next, marker);
+    for (int length : {0, 400, 1000})
+        EXPECT_EQ(CountTraces("[ERROR] message length[" + std::to_string(length) +
+                              "] is too big or small. something wrong. anyway, send LinkAlive "
+                              "Signal"),
+                  1);
+    EXPECT_EQ(CountTraces("[ERROR] Message Length is wrong. anyway, send LinkAlive Signal."), 2);
+    EXPECT_EQ(CountTraces("'Z'"), 0);
+}
+
+TEST_F(IOQueueTcpTest, JoinsALengthAndABodySplitOverSeveralSends) {
+    StartLink();
+    const Bytes body = Event('D', 20);
+    const auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(150)); };
+    ASSERT_TRUE(m_switch.SendRaw({0x00}));
+    pause();
+    Bytes part{0x14};
+    part.insert(part.end(), body.begin(), body.begin() + 5);
+    ASSERT_TRUE(m_switch.SendRaw(part));
+    pause();
+    ASSERT_TRUE(m_switch.SendRaw(Bytes(body.begin() + 5, body.begin() + 12)));
+    pause();
+    ASSERT_TRUE(m_switch.SendRaw(Bytes(body.begin() + 12, body.end())));
+
+    auto record = ReadWithin(kWaitMs);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(*record, Framed(body));
+    EXPECT_EQ(CountTraces("[ERROR] just read 1 for the length field. it should read 1 byte again."),
+              1);
+    EXPECT_EQ(CountTraces("[ERROR] the message to be read is still remained[total bytes : 20, "
+                          "read : 5, remained : 15].!!!"),
+              1);
+    EXPECT_EQ(CountTraces("[ERROR] the message to be read is still remained[total bytes : 20, "
+                          "read : 12, remained : 8].!!!"),
+              1);
+}
+
+TEST_F(IOQueueTcpTest, SilenceEndsTheLinkWhileEvenDroppedBodiesKeepIt) {
+    m_owner->m_timings.sanityTimeoutMs = 1000;
+    StartLink();
+    g_bDeviceListAvailable = 1;
+    m_queue->IOQueueStartSanity();
+    ASSERT_TRUE(m_queue->HasSanityThread());
+    // Only bodies the reader drops, for three times the time-out.
+    for (int i = 0; i < 30; ++i) {
+        const Bytes frame = i % 3 == 0   ? Bytes{0x00, 0x00}
+                            : i % 3 == 1 ? Framed(Event('E', 398))
+                                         : Framed(Event('E', 500));
+        ASSERT_TRUE(m_switch.SendRaw(frame));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_FALSE(g_hLinkFailureEvent.IsSet()) << "after " << i;
+    }
+    EXPECT_EQ(g_bSwitchLinkUp.load(), 1);
+
+    ASSERT_EQ(g_hLinkFailureEvent.Wait(kWaitMs), platform::Event::WaitResult::Signaled);
+    EXPECT_EQ(g_bSwitchLinkUp.load(), 0);
+    EXPECT_EQ(g_bDeviceListAvailable.load(), 0);
+    EXPECT_FALSE(g_hLinkAvailableEvent.IsSet());
+    EXPECT_TRUE(WaitForTrace("Exiting Sanity Thread!!!"));
+    EXPECT_EQ(CountTraces("[ERROR] Sanity Checker TimeOut because of No Response Message from "
+                          "Switch. This Switch Link will be lost!!!"),
+              1);
+}
+
+TEST_F(IOQueueTcpTest, StoppedSanityThreadNeverReports) {
+    StartLink();
+    m_queue->IOQueueStartSanity();
+    m_queue->IOQueueStartSanity(); // a second start replaces the first thread
+    m_queue->IOQueueStopSanity();
+    EXPECT_FALSE(m_queue->HasSanityThread());
+    EXPECT_EQ(CountTraces("Stopping Sanity Thread"), 1);
+    EXPECT_EQ(g_hLinkFailureEvent.Wait(3 * m_owner->m_timings.sanityTimeoutMs),
+              platform::Event::WaitResult::TimedOut);
+    EXPECT_EQ(g_bSwitchLinkUp.load(), 1);
+    EXPECT_EQ(CountTraces("Sanity Checker TimeOut"), 0);
+}
+
+TEST_F(IOQueueTcpTest, RefusesBodiesWithoutARequestAndCopiesOnlyTrafficToTheMonitor) {
+    StartLink();
+    const Bytes zero{0x00, 'D', 0xFF};
+    EXPECT_EQ(m_queue->IOQueueWrite(nullptr, 5), 1);
+    EXPECT_EQ(m_queue->IOQueueWrite(zero.data(), 3), 1);
+    EXPECT_EQ(m_queue->IOQueueWrite(zero.data() + 1, 0), 1);
+    EXPECT_EQ(
+        CountTraces("[ERROR] Write -> the passed buffer is null. there is nothing to be sent."), 3);
+
+    Bytes query = Request('Q');
+    query.push_back('m'); // sub-letter at byte 9
+    Bytes otherQuery = Request('Q');
+    otherQuery.push_back('x');
+    const std::vector<Bytes> bodies{Request('a', 6), Request('u'), query, otherQuery,
+                                    Request('D', 3)};
+    for (const Bytes& body : bodies)
+        Write(body);
+    ASSERT_TRUE(m_switch.WaitForRecords(bodies.size(), kWaitMs));
+    const auto records = m_switch.Records();
+    ASSERT_EQ(records.size(), bodies.size());
+    for (std::size_t i = 0; i < bodies.size(); ++i)
+        EXPECT_EQ(records[i].Body(), bodies[i]);
+
+    std::lock_guard<std::mutex> guard(m_feed.lock);
+    EXPECT_EQ(m_feed.normal, (std::vector<Bytes>{otherQuery, Request('D', 3)}));
+}
+
+TEST_F(IOQueueTcpTest, PeerCloseEndsTheReader) {
+    StartLink();
+    ASSERT_TRUE(WaitUntil([&] { return m_queue->IsReaderRunning(); }));
+    m_switch.CloseConnection();
+    EXPECT_TRUE(WaitUntil([&] { return !m_queue->IsReaderRunning(); }));
+    EXPECT_TRUE(WaitForTrace("Terminating ReaderThread!!!"));
+    EXPECT_EQ(CountTraces("[ERROR] recv() returns 0 because its socket connection has been "
+                          "gracefully closed\n"),
+              1);
+    EXPECT_EQ(CountTraces("[ERROR] Terminating ReadSocketThread"), 1);
+    EXPECT_TRUE(m_queue->IsWriterRunning());
+}
+
+TEST_F(IOQueueTcpTest, SendFailureRetiresTheSocketAndWakesTheReader) {
+    StartLink();
+    g_bDeviceListAvailable = 1;
+    COrbSocket* socket = g_pSwitchSocket.load();
+    // One record through proves the reader is past the link wait and back in its receive.
+    ASSERT_TRUE(m_switch.SendRecord(Event('I', 12)));
+    ASSERT_TRUE(ReadWithin(kWaitMs));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Our sending side fails while the reader stays blocked in its receive.
+    ASSERT_EQ(::shutdown(socket->Handle(), SHUT_WR), 0);
+    Write(Request('D'));
+    ASSERT_EQ(g_hLinkFailureEvent.Wait(kWaitMs), platform::Event::WaitResult::Signaled);
+    EXPECT_TRUE(WaitForTrace("Link Fail Event Signaled by WriterSocketThread !!!"));
+    EXPECT_EQ(CountTraces("[ERROR] Unable to send the message. CTI Link Lost!!!."), 1);
+    EXPECT_EQ(g_pSwitchSocket.load(), nullptr);
+    EXPECT_EQ(g_bSwitchLinkUp.load(), 0);
+    EXPECT_EQ(g_bDeviceListAvailable.load(), 0);
+    EXPECT_FALSE(g_hLinkAvailableEvent.IsSet());
+    // The retired socket is still whole while the reader leaves its receive on it.
+    EXPECT_TRUE(WaitUntil([&] { return !m_queue->IsReaderRunning(); }));
+    EXPECT_TRUE(m_queue->IsWriterRunning());
+    EXPECT_FALSE(m_socketGone);
+    m_queue->IOQueueClose();
+    EXPECT_TRUE(m_queue->JoinThreads());
+    m_queue.reset();
+    EXPECT_TRUE(m_socketGone);
+}
+
+TEST_F(IOQueueTcpTest, WriterWaitsWhileTheLinkIsDownAndResumesWhenItComesBack) {
+    m_queue->IOQueueStartThreads();
+    g_hLinkAvailableEvent.Set(); // announced, but the flag says down
+    Write(Request('D'));
+    // Whichever thread sees the stale announcement first takes it back.
+    EXPECT_TRUE(WaitUntil([] { return !g_hLinkAvailableEvent.IsSet(); }));
+    EXPECT_GE(CountTraces("Link is not availabe. wait again !!!") +
+                  CountTraces("ReadSocketThread --> CTI Link is not avaialable!!!"),
+              1);
+    EXPECT_FALSE(m_queue->WaitOutputDrained(100));
+    EXPECT_EQ(m_switch.RawBytes().size(), 0u);
+
+    g_bSwitchLinkUp = 1;
+    g_hLinkAvailableEvent.Set();
+    EXPECT_TRUE(m_queue->WaitOutputDrained(kWaitMs));
+    ASSERT_TRUE(m_switch.WaitForRecords(1, kWaitMs));
+    EXPECT_EQ(m_switch.Records()[0].Body(), Request('D'));
+}
+
+TEST_F(IOQueueTcpTest, ResetDropsBothQueuesAndLeavesNoWaiterSpinning) {
+    m_queue->IOQueueStartThreads();
+    Write(Request('D'));
+    Write(Request('H'));
+    EXPECT_FALSE(m_queue->WaitOutputDrained(50));
+    m_queue->IOQueueReset();
+    EXPECT_TRUE(m_queue->WaitOutputDrained(0));
+
+    g_bSwitchLinkUp = 1;
+    g_hLinkAvailableEvent.Set();
+    ASSERT_TRUE(m_switch.SendRecord(Event('I', 15)));
+    ASSERT_TRUE(m_switch.SendRecord(Event('E', 15)));
+    ASSERT_TRUE(WaitForTrace("<<<--- : 'E' "));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    m_queue->IOQueueReset();
+
+    // A read after the reset waits for the next record instead of returning empty-handed.
+    auto read = std::async(std::launch::async, [this] { return m_queue->IOQueueRead(); });
+    EXPECT_EQ(read.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+    ASSERT_TRUE(m_switch.SendRecord(Event('N', 15)));
+    ASSERT_EQ(read.wait_for(std::chrono::milliseconds(kWaitMs)), std::future_status::ready);
+    auto record = read.get();
+    ASSERT_TRUE(record);
+    EXPECT_EQ(*record, Framed(Event('N', 15)));
+
+    Write(Request('R'));
+    ASSERT_TRUE(m_switch.WaitForRecords(1, kWaitMs));
+    EXPECT_EQ(m_switch.Records()[0].Body(), Request('R'));
+}
+
+TEST_F(IOQueueTcpTest, CloseEndsReadAndThreadsThatWaitForTheLink) {
+    // The link never came up: both threads wait for it.
+    m_queue->IOQueueStartThreads();
+    auto read = std::async(std::launch::async, [this] { return m_queue->IOQueueRead(); });
+    ASSERT_TRUE(WaitUntil([&] { return m_queue->IsReaderRunning(); }));
+    m_queue->IOQueueClose();
+    ASSERT_EQ(read.wait_for(std::chrono::milliseconds(kWaitMs)), std::future_status::ready);
+    EXPECT_EQ(read.get(), nullptr);
+    EXPECT_EQ(m_queue->LastReadOk(), 0);
+    EXPECT_TRUE(m_queue->JoinThreads());
+    EXPECT_FALSE(m_queue->IsReaderRunning());
+    EXPECT_FALSE(m_queue->IsWriterRunning());
+    EXPECT_EQ(m_queue->IOQueueRead(), nullptr);
+    EXPECT_EQ(CountTraces("[ERROR] Read() Function returns NULL or Called Thread Close()!!!"), 2);
+}
+
+TEST_F(IOQueueTcpTest, JoinEndsAReaderBlockedInItsReceive) {
+    StartLink();
+    m_queue->IOQueueStartSanity();
+    ASSERT_TRUE(m_switch.SendRecord(Event('I', 12)));
+    ASSERT_TRUE(ReadWithin(kWaitMs));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    m_queue->IOQueueClose();
+    EXPECT_TRUE(m_queue->JoinThreads());
+    EXPECT_FALSE(m_queue->IsReaderRunning());
+    EXPECT_FALSE(m_queue->IsWriterRunning());
+    EXPECT_EQ(CountTraces("[ERROR] recv() returns 0 because its socket connection has been "
+                          "gracefully closed\n"),
+              1);
+    EXPECT_TRUE(WaitForTrace("Terminating WriteSocketThread!!!"));
+    EXPECT_TRUE(WaitForTrace("Exiting Sanity Thread!!!"));
+}

@@ -1,0 +1,184 @@
+#include "OrbSocket.h"
+#include "TestSwitch.h"
+#include "TraceLog.h"
+#include "TraceSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <future>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kWaitMs = 5000;
+
+// Collects the trace texts of one test.
+class OrbSocketTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_nDebugMsgPrint = 2;
+        SetTraceDebugOutputHookForTest([this](const std::string& text) {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_traces.push_back(text);
+        });
+    }
+    void TearDown() override { SetTraceDebugOutputHookForTest({}); }
+
+    int CountTraces(const std::string& part) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        int count = 0;
+        for (const std::string& line : m_traces)
+            count += line.find(part) != std::string::npos ? 1 : 0;
+        return count;
+    }
+
+    std::mutex m_lock;
+    std::vector<std::string> m_traces;
+};
+
+// A port on which nothing listens.
+int ClosedPort() {
+    TestSwitch probe;
+    return probe.Port();
+}
+
+} // namespace
+
+TEST_F(OrbSocketTest, ConnectsByNumberByNameAndToLocalhostForAnEmptyHost) {
+    TestSwitch peer;
+    ASSERT_TRUE(peer.IsListening());
+    const std::string port = std::to_string(peer.Port());
+
+    COrbSocket byNumber;
+    EXPECT_EQ(byNumber.Initialize(), 1);
+    ASSERT_EQ(byNumber.Connect("127.0.0.1", peer.Port(), SOCK_STREAM), 1);
+    EXPECT_TRUE(byNumber.IsValid());
+    EXPECT_EQ(CountTraces(">>> Veltrane Link Connection created with Switch [127.0.0.1 - " + port +
+                          "], Protocol[TCP], IP Type[IPv4]."),
+              1);
+    EXPECT_EQ(CountTraces(">>> Veltrane Link is using the local address [127.0.0.1 - "), 1);
+
+    COrbSocket byName;
+    ASSERT_EQ(byName.Connect("localhost", peer.Port(), SOCK_STREAM), 1);
+    COrbSocket empty;
+    ASSERT_EQ(empty.Connect("", peer.Port(), SOCK_STREAM), 1);
+    EXPECT_TRUE(peer.WaitForConnection(kWaitMs, 3));
+}
+
+TEST_F(OrbSocketTest, ConnectsOverIpv6) {
+    TestSwitch peer(AF_INET6);
+    if (!peer.IsListening())
+        GTEST_SKIP() << "no IPv6 loopback";
+    COrbSocket socket;
+    ASSERT_EQ(socket.Connect("::1", peer.Port(), SOCK_STREAM), 1);
+    EXPECT_EQ(CountTraces("Switch [::1 - " + std::to_string(peer.Port()) +
+                          "], Protocol[TCP], IP Type[IPv6]."),
+              1);
+    EXPECT_TRUE(peer.WaitForConnection(kWaitMs));
+}
+
+TEST_F(OrbSocketTest, ReportsRefusalResolutionFailureAndTimeOut) {
+    COrbSocket refused;
+    const int port = ClosedPort();
+    EXPECT_EQ(refused.Connect("127.0.0.1", port, SOCK_STREAM), -1);
+    EXPECT_FALSE(refused.IsValid());
+    EXPECT_EQ(CountTraces("[ERROR] Veltrane Link's IPv4 connection to 127.0.0.1[Name : 127.0.0.1] "
+                          "failed.[ErrorCode " +
+                          std::to_string(ECONNREFUSED) + " - " + SystemErrorText(ECONNREFUSED) +
+                          "]"),
+              1);
+
+    COrbSocket unresolved;
+    EXPECT_EQ(unresolved.Connect("127.0.0.1", 5002, 12345), -1);
+    EXPECT_EQ(CountTraces("[ERROR] getaddrinfo(127.0.0.1 - 5002) failed. [ErrorCode "), 1);
+
+    // A listener whose accept queue is full leaves further connects hanging.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    std::vector<std::unique_ptr<COrbSocket>> fillers;
+    bool hung = false;
+    for (int i = 0; i < 8 && !hung; ++i) {
+        fillers.push_back(std::make_unique<COrbSocket>());
+        hung =
+            fillers.back()->Connect("127.0.0.1", ntohs(address.sin_port), SOCK_STREAM, 300) == -1;
+    }
+    ::close(listener);
+    if (!hung)
+        GTEST_SKIP() << "this system never lets a connect hang";
+    EXPECT_GE(CountTraces("failed.[ErrorCode " + std::to_string(ETIMEDOUT) + " - "), 1);
+}
+
+TEST_F(OrbSocketTest, SendsAndReceivesByteCountsAndSeesThePeerClose) {
+    TestSwitch peer;
+    COrbSocket socket;
+    ASSERT_EQ(socket.Connect(peer.Host(), peer.Port(), SOCK_STREAM), 1);
+    ASSERT_TRUE(peer.WaitForConnection(kWaitMs));
+
+    const std::uint8_t out[] = {0x00, 0x03, 0x02, 'u', 0xFF};
+    EXPECT_EQ(socket.Send(out, 5), 5);
+    ASSERT_TRUE(peer.WaitForRawBytes(5, kWaitMs));
+    EXPECT_EQ(peer.RawBytes(), std::vector<std::uint8_t>(out, out + 5));
+
+    ASSERT_TRUE(peer.SendRaw({1, 2, 3}));
+    std::uint8_t in[16] = {};
+    EXPECT_EQ(socket.Recv(in, sizeof in), 3);
+    EXPECT_EQ(in[2], 3);
+
+    peer.CloseConnection();
+    EXPECT_EQ(socket.Recv(in, sizeof in), 0);
+}
+
+TEST_F(OrbSocketTest, CloseWakesABlockedReceiveAndMakesTheCloseAbortive) {
+    TestSwitch peer;
+    COrbSocket socket;
+    ASSERT_EQ(socket.Connect(peer.Host(), peer.Port(), SOCK_STREAM), 1);
+    ASSERT_TRUE(peer.WaitForConnection(kWaitMs));
+
+    auto blocked = std::async(std::launch::async, [&] {
+        std::uint8_t in[4];
+        return socket.Recv(in, sizeof in);
+    });
+    ASSERT_EQ(blocked.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    socket.Close();
+    ASSERT_EQ(blocked.wait_for(std::chrono::milliseconds(kWaitMs)), std::future_status::ready);
+    EXPECT_LE(blocked.get(), 0);
+
+    // The descriptor stays the object's until it goes, with linger off.
+    EXPECT_TRUE(socket.IsValid());
+    linger value{};
+    socklen_t size = sizeof value;
+    ASSERT_EQ(::getsockopt(socket.Handle(), SOL_SOCKET, SO_LINGER, &value, &size), 0);
+    EXPECT_EQ(value.l_onoff, 1);
+    EXPECT_EQ(value.l_linger, 0);
+    EXPECT_TRUE(peer.WaitForPeerClose(kWaitMs));
+
+    const std::uint8_t out[] = {0x00, 0x01, 0x02};
+    EXPECT_EQ(socket.Send(out, 3), -1);
+    EXPECT_EQ(CountTraces("[ERROR] COrbSocket::Send --> send() error [error Code - " +
+                          std::to_string(EPIPE) + " : "),
+              1);
+}
+
+TEST_F(OrbSocketTest, SendToAResetPeerFailsWithoutASignal) {
+    TestSwitch peer;
+    COrbSocket socket;
+    ASSERT_EQ(socket.Connect(peer.Host(), peer.Port(), SOCK_STREAM), 1);
+    ASSERT_TRUE(peer.WaitForConnection(kWaitMs));
+    peer.ResetConnection();
+    ASSERT_TRUE(peer.WaitForPeerClose(kWaitMs));
+
+    const std::uint8_t out[64] = {0x00, 62, 0x02};
+    int result = 0;
+    for (int i = 0; i < 100 && result >= 0; ++i)
+        result = socket.Send(out, sizeof out);
+    EXPECT_EQ(result, -1); // and the process is still here: no SIGPIPE
+}
