@@ -1,0 +1,79 @@
+#pragma once
+
+#include <platform/CriticalSection.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class COrbClientSocketUser;
+class COrbListenSocket;
+class COrbManagerDlg;
+
+// One client port: its listen socket and its connected clients. Everything runs on the UI thread
+// except the event delivery, which walks the client list from the event handler thread under
+// ClientListLock(). Where several locks are held the order is: close section, the user list's
+// lock, the client-list lock.
+class COrbClientConnectionManager {
+public:
+    enum Mode : int { kClientPort = 0, kBypassPort = 1 };
+
+    using DispatchHook =
+        std::function<void(COrbClientSocketUser* client, const std::uint8_t* record, int length)>;
+
+    explicit COrbClientConnectionManager(COrbManagerDlg* owner);
+    // Closes the listen socket and any client still connected (without their bookkeeping).
+    virtual ~COrbClientConnectionManager();
+    COrbClientConnectionManager(const COrbClientConnectionManager&) = delete;
+    COrbClientConnectionManager& operator=(const COrbClientConnectionManager&) = delete;
+
+    // 1 when the port listens, 0 on failure (logged).
+    int StartClientListen(int port, int bypass);
+    // Takes one pending connection; it becomes a client only while the link is up and the
+    // device download is complete, otherwise it is closed at once.
+    void ClientAccept();
+    // Closes a client with its log lines and count changes. A client that is not in this
+    // manager's list (already closed) is left alone.
+    void CloseUserConnection(COrbClientSocketUser* client);
+    // The same for a client whose peer has gone.
+    void CloseDeadUserConnection(COrbClientSocketUser* client);
+    // Closes every client whose socket has no peer any more: collects them under the client-list
+    // lock, then closes each with CloseDeadUserConnection. The result is how many were closed.
+    int PurgeDeadClients();
+    // Every client and the listen socket, and the counts of this manager's port go to 0.
+    void CloseAllClients();
+
+    // One complete request record (length bytes included) from a client.
+    void DispatchClientMessage(COrbClientSocketUser* client, const std::uint8_t* buffer,
+                               int length);
+    // Where DispatchClientMessage hands the records until the request dispatcher takes them.
+    void SetDispatchHook(DispatchHook hook) { m_DispatchHook = std::move(hook); }
+
+    COrbManagerDlg* GetOwner() const { return m_pOwner; }
+    int GetMode() const { return m_nMode; }
+    int GetListenPort() const { return m_nListenPort; }
+    COrbListenSocket* GetListenSocket() const { return m_pListenSocket; }
+
+    platform::CriticalSection& AcceptSection() { return m_csAccept; }
+    platform::CriticalSection& CloseSection() { return m_csClose; }
+    platform::CriticalSection& ClientListLock() { return m_csClientList; }
+    // The connected clients in accept order; walk them under ClientListLock().
+    const std::vector<COrbClientSocketUser*>& GetClients() const { return m_ClientList; }
+
+private:
+    void CloseClient(COrbClientSocketUser* client, bool peerGone);
+    void ReleaseKinds(COrbClientSocketUser* client, bool peerGone, const std::string& address,
+                      int port);
+    void AfterClientsChanged();
+
+    COrbManagerDlg* m_pOwner;
+    COrbListenSocket* m_pListenSocket;
+    int m_nListenPort = 0;
+    int m_nMode = kClientPort;
+    std::vector<COrbClientSocketUser*> m_ClientList;
+    platform::CriticalSection m_csAccept;
+    platform::CriticalSection m_csClose;
+    platform::CriticalSection m_csClientList;
+    DispatchHook m_DispatchHook;
+};

@@ -1,0 +1,123 @@
+#include "OrbClientSocketUser.h"
+
+#include "OrbClientConnectionManager.h"
+#include "TraceLog.h"
+
+#include <cerrno>
+
+COrbClientSocketUser::COrbClientSocketUser(COrbClientConnectionManager* manager)
+    : m_pManager(manager), m_Assembler(
+                               protocol::RecordAssembler::BadLengthPolicy::DropBuffered,
+                               [this](const protocol::CtiRecord& record) { HandRecord(record); },
+                               [this](std::uint16_t length) { DropBuffered(length); }) {}
+
+COrbClientSocketUser::~COrbClientSocketUser() {
+    m_IMDevices.clear();
+}
+
+void COrbClientSocketUser::Dispose() {
+    if (m_bDisposed)
+        return;
+    m_bDisposed = true;
+    // Records still waiting in the current receive belong to a client that is gone.
+    m_Assembler.Reset();
+    if (m_nDepth > 0)
+        DeleteLater();
+    else
+        delete this;
+}
+
+void COrbClientSocketUser::OnReceive(int) {
+    NotificationScope scope(*this);
+    const int n = Receive(m_ReceiveBuffer.data(), kReceiveBufferSize);
+    if (n > 0) {
+        m_Assembler.Feed(protocol::ByteView(m_ReceiveBuffer.data(), static_cast<std::size_t>(n)));
+        return;
+    }
+    if (n == 0) {
+        TraceLog("[ERROR] Client Socket OnReceive Function detected the socket close[IP Address - "
+                 "%s, Port No - %d]",
+                 m_strPeerAddress.c_str(), m_nPeerPort);
+        if (m_pManager)
+            m_pManager->CloseUserConnection(this);
+        return;
+    }
+    const int err = GetLastError();
+    // Nothing to read yet is no fault of the client.
+    if (err == EWOULDBLOCK || err == EINTR)
+        return;
+    TraceLog("[ERROR] Client Socket OnReceive Function returns error[%d - %s]", err,
+             SystemErrorText(err).c_str());
+    if (m_pManager)
+        m_pManager->CloseUserConnection(this);
+}
+
+void COrbClientSocketUser::HandRecord(const protocol::CtiRecord& record) {
+    if (m_bDisposed || !m_pManager)
+        return;
+    const protocol::ByteView frame = record.Frame();
+    m_pManager->DispatchClientMessage(this, frame.data(), static_cast<int>(frame.size()));
+}
+
+void COrbClientSocketUser::DropBuffered(std::uint16_t length) {
+    TraceLog("[ERROR] Message Length is over 400 bytes[%ld]. Something Wrong!!!",
+             static_cast<long>(length));
+}
+
+void COrbClientSocketUser::OnClose(int) {
+    NotificationScope scope(*this);
+    if (m_pManager)
+        m_pManager->CloseUserConnection(this);
+}
+
+void COrbClientSocketUser::OnSend(int) {
+    NotificationScope scope(*this);
+    std::lock_guard<std::mutex> guard(m_sendLock);
+    if (!FlushPendingLocked())
+        RequestWriteNotification();
+}
+
+bool COrbClientSocketUser::FlushPendingLocked() {
+    while (!m_PendingTail.empty()) {
+        const int n = Send(m_PendingTail.data(), static_cast<int>(m_PendingTail.size()));
+        if (n < 0) {
+            const int err = GetLastError();
+            if (err == EWOULDBLOCK || err == EINTR)
+                return false;
+            // The connection is broken; the rest can never arrive and the close path follows.
+            m_PendingTail.clear();
+            return true;
+        }
+        m_PendingTail.erase(m_PendingTail.begin(), m_PendingTail.begin() + n);
+    }
+    return true;
+}
+
+int COrbClientSocketUser::SendRecord(const void* data, int length, int& error) {
+    if (!data || length <= 0) {
+        error = EINVAL;
+        return -1;
+    }
+    std::lock_guard<std::mutex> guard(m_sendLock);
+    if (!FlushPendingLocked()) {
+        error = EWOULDBLOCK;
+        return -1;
+    }
+    const int n = Send(data, length);
+    if (n < 0) {
+        error = GetLastError();
+        return -1;
+    }
+    if (n < length) {
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        m_PendingTail.assign(bytes + n, bytes + length);
+        RequestWriteNotification();
+    }
+    error = 0;
+    return length;
+}
+
+std::size_t COrbClientSocketUser::PendingSendBytes() const {
+    std::lock_guard<std::mutex> guard(m_sendLock);
+    return m_PendingTail.size();
+}

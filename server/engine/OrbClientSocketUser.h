@@ -1,0 +1,109 @@
+#pragma once
+
+#include <platform/AsyncSocket.h>
+#include <protocol/RecordAssembler.h>
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class COrbClientConnectionManager;
+
+// One connected client: its socket and its record. Lives on the UI thread; the event handler
+// thread reaches it only through its manager's client list, under the client-list lock, and only
+// to read the delivery fields and to call SendRecord.
+class COrbClientSocketUser : public platform::AsyncSocket {
+public:
+    static constexpr int kReceiveBufferSize = 2048;
+    static constexpr int kFirstNumberedKind = 33; // kinds 33 (Hemlock) to 41
+    static constexpr int kNumberedKindCount = 9;
+
+    explicit COrbClientSocketUser(COrbClientConnectionManager* manager);
+    ~COrbClientSocketUser() override;
+
+    // Sends one whole record; any thread. The result is the record's length, or -1 with the
+    // socket error in `error`. A record the kernel takes only in part is completed from a held
+    // tail when the socket is writable again; until then every further record fails with
+    // EWOULDBLOCK, so the peer never sees a torn or interleaved record.
+    int SendRecord(const void* data, int length, int& error);
+    // Bytes of a torn record still waiting to go out (never more than one record).
+    std::size_t PendingSendBytes() const;
+    // Bytes of an incomplete request record waiting for the rest. UI thread.
+    std::size_t BufferedReceiveBytes() const { return m_Assembler.Buffered(); }
+
+    // Closes the socket, stops handing out buffered records and deletes the object, deferred
+    // when it runs inside one of this object's own notifications. The caller has taken it out of
+    // its manager's list.
+    void Dispose();
+
+    COrbClientConnectionManager* GetManager() const { return m_pManager; }
+
+    // Record fields. Peer address and port are written once, before the client enters the list.
+    int m_nPeerPort = 0;
+    std::string m_strPeerAddress;
+    std::string m_strLarchLabel;
+    std::string m_strRowanLabel;
+    std::string m_strElmLabel;
+    std::string m_strUnknownLabel;
+    std::string m_strConnectTime;
+    std::string m_strCedarLabel;
+    std::string m_strBirchLabel;
+    // Read by the event handler thread while the UI thread's logins change them.
+    std::atomic<int> m_bRegistered{0};
+    std::atomic<int> m_bOwnLineFilter{0};
+    std::atomic<int> m_nOwnLine{0};
+
+    // Kind flags; independent, a client may carry several.
+    std::atomic<int> m_bAlder{0};
+    std::atomic<int> m_bKind10{0};
+    std::atomic<int> m_bMaple{0};
+    std::atomic<int> m_bDogwood{0};
+    std::atomic<int> m_bHazel{0};
+    std::atomic<int> m_bFir{0};
+    std::atomic<int> m_bOak{0};
+    std::atomic<int> m_bPoplar{0};
+    std::atomic<int> m_bElm{0};
+    std::atomic<int> m_bRowan{0};
+    std::atomic<int> m_bSpruce{0};
+    std::atomic<int> m_bCedar{0};
+    std::atomic<int> m_bBirch{0};
+    std::atomic<int> m_bMsJuniper{0};
+    std::atomic<int> m_bIbmJuniper{0};
+    std::atomic<int> m_bJuniper{0};
+    // Kind k at [k - kFirstNumberedKind].
+    std::array<std::atomic<int>, kNumberedKindCount> m_bNumberedKind{};
+
+    // Device numbers, as decimal text, registered for instant messages.
+    std::vector<std::string> m_IMDevices;
+
+protected:
+    void OnReceive(int err) override;
+    void OnSend(int err) override;
+    void OnClose(int err) override;
+
+private:
+    // Counts the notifications running on this object, so Dispose knows when to defer.
+    struct NotificationScope {
+        explicit NotificationScope(COrbClientSocketUser& user) : owner(user) { ++owner.m_nDepth; }
+        ~NotificationScope() { --owner.m_nDepth; }
+        COrbClientSocketUser& owner;
+    };
+
+    void HandRecord(const protocol::CtiRecord& record);
+    void DropBuffered(std::uint16_t length);
+    // The caller holds m_sendLock. True when nothing is left to send.
+    bool FlushPendingLocked();
+
+    COrbClientConnectionManager* m_pManager;
+    std::array<std::uint8_t, kReceiveBufferSize> m_ReceiveBuffer{};
+    protocol::RecordAssembler m_Assembler;
+    int m_nDepth = 0;
+    bool m_bDisposed = false;
+
+    mutable std::mutex m_sendLock;
+    std::vector<std::uint8_t> m_PendingTail; // the unsent rest of one torn record
+};

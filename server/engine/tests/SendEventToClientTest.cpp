@@ -1,0 +1,388 @@
+#include "LinkState.h"
+#include "OrbClientConnectionManager.h"
+#include "OrbClientSocketUser.h"
+#include "OrbListenSocket.h"
+#include "OrbManagerDlg.h"
+#include "SwitchDeviceTable.h"
+#include "TestApp.h"
+#include "TraceLog.h"
+
+#include <protocol/CtiRecord.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using platform::test::SpinFor;
+using platform::test::SpinUntil;
+
+// A client application: reads what the server sends and cuts it into records.
+class Reader {
+public:
+    Reader(unsigned port, int receiveBuffer = 0) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (receiveBuffer > 0)
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    }
+    ~Reader() { ::close(fd_); }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    unsigned LocalPort() const {
+        sockaddr_in addr{};
+        socklen_t len = sizeof addr;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+        return ntohs(addr.sin_port);
+    }
+    // Reads what is there; the complete records it held so far.
+    const std::vector<Bytes>& Pump() {
+        std::uint8_t buf[8192];
+        ssize_t n;
+        while ((n = ::recv(fd_, buf, sizeof buf, 0)) > 0)
+            stream_.insert(stream_.end(), buf, buf + n);
+        for (;;) {
+            if (stream_.size() < 2)
+                break;
+            const std::size_t size = 2u + (stream_[0] << 8 | stream_[1]);
+            if (stream_.size() < size)
+                break;
+            records_.emplace_back(stream_.begin(), stream_.begin() + static_cast<long>(size));
+            stream_.erase(stream_.begin(), stream_.begin() + static_cast<long>(size));
+        }
+        return records_;
+    }
+    std::size_t Partial() const { return stream_.size(); }
+
+private:
+    int fd_ = -1;
+    Bytes stream_;
+    std::vector<Bytes> records_;
+};
+
+// An 'E' body whose every byte can be checked: the letter, a sequence number, then a pattern.
+Bytes EventBody(std::uint32_t seq, std::size_t length) {
+    Bytes body{'E', static_cast<std::uint8_t>(seq >> 24), static_cast<std::uint8_t>(seq >> 16),
+               static_cast<std::uint8_t>(seq >> 8), static_cast<std::uint8_t>(seq)};
+    while (body.size() < length)
+        body.push_back(static_cast<std::uint8_t>(seq * 7 + body.size()));
+    return body;
+}
+
+Bytes Frame(const Bytes& body) {
+    return protocol::CtiRecord::Encode(body);
+}
+
+// The sequence number of a record that is exactly what EventBody made, or -1.
+long SequenceOf(const Bytes& record) {
+    if (record.size() < 7 || record[2] != 'E')
+        return -1;
+    const std::uint32_t seq =
+        static_cast<std::uint32_t>(record[3] << 24 | record[4] << 16 | record[5] << 8 | record[6]);
+    return Frame(EventBody(seq, record.size() - 2)) == record ? static_cast<long>(seq) : -1;
+}
+
+class Delivery : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::test::App();
+        g_bSwitchLinkUp = 1;
+        g_bDeviceListAvailable = 1;
+        SetTraceDebugOutputHookForTest([this](const std::string& text) {
+            std::lock_guard<std::mutex> guard(traceLock);
+            traces.push_back(text);
+        });
+        clientPort = std::make_unique<COrbClientConnectionManager>(&dlg);
+        bypassPort = std::make_unique<COrbClientConnectionManager>(&dlg);
+        firstPort = Listen(*clientPort, 0);
+        secondPort = Listen(*bypassPort, 1);
+        dlg.m_pClientManager = clientPort.get();
+        dlg.m_pBypassClientManager = bypassPort.get();
+    }
+    void TearDown() override {
+        dlg.m_pClientManager = nullptr;
+        dlg.m_pBypassClientManager = nullptr;
+        clientPort.reset();
+        bypassPort.reset();
+        SetTraceDebugOutputHookForTest({});
+        ResetLinkState();
+    }
+
+    static unsigned Listen(COrbClientConnectionManager& manager, int bypass) {
+        EXPECT_EQ(manager.StartClientListen(0, bypass), 1);
+        std::string address;
+        unsigned port = 0;
+        EXPECT_TRUE(manager.GetListenSocket()->GetSockName(address, port));
+        return port;
+    }
+    static COrbClientSocketUser* WaitFor(COrbClientConnectionManager& manager,
+                                         const Reader& reader) {
+        COrbClientSocketUser* found = nullptr;
+        SpinUntil([&] {
+            platform::CriticalSectionLock guard(manager.ClientListLock());
+            for (COrbClientSocketUser* c : manager.GetClients())
+                if (c->m_nPeerPort == static_cast<int>(reader.LocalPort()))
+                    found = c;
+            return found != nullptr;
+        });
+        return found;
+    }
+    // Sends from a thread of its own, as the event handler does, while this thread runs the
+    // event loop.
+    void SendFromEventThread(const std::function<void()>& work) {
+        std::atomic<bool> done{false};
+        std::thread eventThread([&] {
+            work();
+            done = true;
+        });
+        SpinUntil([&] { return done.load(); }, std::chrono::seconds(60));
+        eventThread.join();
+    }
+    void Send(const std::string& device, const Bytes& body, const std::string& second, int all) {
+        SendFromEventThread([&] {
+            table.SendEventToClient(device, body.data(), static_cast<int>(body.size()), second,
+                                    all);
+        });
+    }
+    int TraceCount(const std::string& text) {
+        std::lock_guard<std::mutex> guard(traceLock);
+        int n = 0;
+        for (const std::string& t : traces)
+            n += t.find(text) != std::string::npos ? 1 : 0;
+        return n;
+    }
+
+    COrbManagerDlg dlg;
+    SwitchDeviceTable table{&dlg};
+    std::unique_ptr<COrbClientConnectionManager> clientPort, bypassPort;
+    unsigned firstPort = 0, secondPort = 0;
+    std::mutex traceLock;
+    std::vector<std::string> traces;
+};
+
+using SendEventToClient = Delivery;
+
+const char* const kNoRight = "There is no right for this type of event";
+
+} // namespace
+
+TEST_F(SendEventToClient, AnEventReachesRegisteredFirstPortClientsAndEverySecondPortClient) {
+    Reader registered1(firstPort), registered2(firstPort), unregistered(firstPort);
+    Reader bypass1(secondPort), bypass2(secondPort);
+    for (Reader* r : {&registered1, &registered2})
+        WaitFor(*clientPort, *r)->m_bRegistered = 1;
+    ASSERT_NE(WaitFor(*clientPort, unregistered), nullptr);
+    ASSERT_NE(WaitFor(*bypassPort, bypass1), nullptr);
+    ASSERT_NE(WaitFor(*bypassPort, bypass2), nullptr);
+
+    const Bytes body = EventBody(1, 18);
+    Send("201", body, "305", 0);
+    std::vector<Reader*> receivers{&registered1, &registered2, &bypass1, &bypass2};
+    ASSERT_TRUE(SpinUntil([&] {
+        for (Reader* r : receivers)
+            if (r->Pump().size() != 1)
+                return false;
+        return true;
+    }));
+    for (Reader* r : receivers)
+        EXPECT_EQ(r->Pump()[0], Frame(body));
+    EXPECT_EQ(TraceCount(kNoRight), 1);
+    SpinFor(std::chrono::milliseconds(30));
+    EXPECT_TRUE(unregistered.Pump().empty());
+    EXPECT_EQ(unregistered.Partial(), 0u);
+}
+
+TEST_F(SendEventToClient, TheOwnLineFilterAndTheAllFlag) {
+    Reader filtered(firstPort), alder(firstPort), open(firstPort), bypass(secondPort);
+    COrbClientSocketUser* f = WaitFor(*clientPort, filtered);
+    COrbClientSocketUser* a = WaitFor(*clientPort, alder);
+    COrbClientSocketUser* o = WaitFor(*clientPort, open);
+    ASSERT_NE(WaitFor(*bypassPort, bypass), nullptr);
+    for (COrbClientSocketUser* c : {f, a, o})
+        c->m_bRegistered = 1;
+    f->m_bOwnLineFilter = 1;
+    f->m_nOwnLine = 201;
+    a->m_bOwnLineFilter = 1;
+    a->m_nOwnLine = 201;
+    a->m_bAlder = 1;
+    o->m_nOwnLine = 999; // ignored while its filter is off
+
+    Send("201", EventBody(1, 20), "", 0);    // its own line as the device
+    Send("305", EventBody(2, 20), "201", 0); // its own line as the second number
+    Send("305", EventBody(3, 20), "", 0);    // another line
+    Send("2010", EventBody(4, 20), "20", 0); // digits are compared as numbers, not prefixes
+    Send("305", EventBody(5, 20), "", 1);    // 'N' / 'T': to everybody
+    Send("201*5", EventBody(6, 20), "x", 0); // the leading digits count
+
+    auto sequences = [](Reader& r) {
+        std::vector<long> seqs;
+        for (const Bytes& rec : r.Pump())
+            seqs.push_back(SequenceOf(rec));
+        return seqs;
+    };
+    ASSERT_TRUE(SpinUntil([&] { return open.Pump().size() == 6 && bypass.Pump().size() == 6; }));
+    ASSERT_TRUE(SpinUntil([&] { return filtered.Pump().size() == 4 && alder.Pump().size() == 1; }));
+    EXPECT_EQ(sequences(filtered), (std::vector<long>{1, 2, 5, 6}));
+    EXPECT_EQ(sequences(alder), (std::vector<long>{5}));
+    EXPECT_EQ(sequences(open), (std::vector<long>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(sequences(bypass), (std::vector<long>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(TraceCount("can't be delivered"), 0) << "a filtered client is not a failed send";
+}
+
+TEST_F(SendEventToClient, AnUndeliverableLengthReachesNobody) {
+    Reader first(firstPort), second(secondPort);
+    WaitFor(*clientPort, first)->m_bRegistered = 1;
+    ASSERT_NE(WaitFor(*bypassPort, second), nullptr);
+
+    Send("201", EventBody(1, 401), "", 1);
+    Send("201", EventBody(2, 400), "", 1); // the longest that goes
+    Send("201", Bytes{}, "", 1);
+    ASSERT_TRUE(SpinUntil([&] { return first.Pump().size() == 1 && second.Pump().size() == 1; }));
+    EXPECT_EQ(SequenceOf(first.Pump()[0]), 2);
+    EXPECT_EQ(SequenceOf(second.Pump()[0]), 2);
+    EXPECT_EQ(TraceCount("Switch Event Length is too big or too small"), 2);
+    EXPECT_EQ(TraceCount("Send Message Length is more than 400 bytes"), 2);
+    SpinFor(std::chrono::milliseconds(30));
+    EXPECT_EQ(first.Pump().size(), 1u);
+    EXPECT_EQ(first.Partial(), 0u);
+}
+
+TEST_F(SendEventToClient, AClientThatNeverReadsCostsTheOthersNothingAndSeesNoTornRecord) {
+    Reader fast1(firstPort), fast2(secondPort), stalled(secondPort, 4096);
+    WaitFor(*clientPort, fast1)->m_bRegistered = 1;
+    ASSERT_NE(WaitFor(*bypassPort, fast2), nullptr);
+    COrbClientSocketUser* slow = WaitFor(*bypassPort, stalled);
+    ASSERT_NE(slow, nullptr);
+    ASSERT_TRUE(slow->SetSockOpt(SOL_SOCKET, SO_SNDBUF, 4096));
+    const std::string slowFailed =
+        "Data can't be delivered[IP - 127.0.0.1 : " + std::to_string(stalled.LocalPort()) + "]";
+
+    // The readers drain on this thread while the event thread delivers; the stalled one never
+    // reads. Lengths vary so that the kernel's cuts fall anywhere in a record.
+    constexpr std::uint32_t kEvents = 4000;
+    std::atomic<std::size_t> maxPending{0};
+    std::atomic<std::uint32_t> sent{0};
+    std::thread eventThread([&] {
+        for (std::uint32_t seq = 0; seq < kEvents; ++seq) {
+            const Bytes body = EventBody(seq, 60 + (seq * 37) % 341);
+            table.SendEventToClient("201", body.data(), static_cast<int>(body.size()), "", 0);
+            maxPending = std::max(maxPending.load(), slow->PendingSendBytes());
+            sent = seq + 1;
+        }
+    });
+    ASSERT_TRUE(SpinUntil(
+        [&] {
+            fast1.Pump();
+            fast2.Pump();
+            return sent.load() == kEvents;
+        },
+        std::chrono::seconds(60)));
+    eventThread.join();
+    ASSERT_TRUE(SpinUntil([&] {
+        return fast1.Pump().size() + TraceCount("Switch Event can't be delivered") >= kEvents &&
+               fast2.Pump().size() +
+                       (TraceCount("Data can't be delivered") - TraceCount(slowFailed)) >=
+                   kEvents;
+    }));
+    for (Reader* fast : {&fast1, &fast2}) {
+        long last = -1;
+        for (const Bytes& record : fast->Pump()) {
+            const long seq = SequenceOf(record);
+            ASSERT_GT(seq, last) << "a torn or reordered record";
+            last = seq;
+        }
+    }
+    const int lost = TraceCount(slowFailed);
+    EXPECT_GT(lost, 0) << "the stalled client's buffers never filled; the test proves nothing";
+    EXPECT_LE(maxPending.load(), 402u) << "the server holds at most one record for it";
+
+    // Once it reads again, the held tail goes out first and then it gets new events whole.
+    ASSERT_TRUE(SpinUntil([&] {
+        stalled.Pump();
+        return slow->PendingSendBytes() == 0 && stalled.Partial() == 0 &&
+               stalled.Pump().size() == kEvents - static_cast<std::size_t>(lost);
+    }));
+    // One at a time, so its small buffers cannot overflow again.
+    const std::size_t before = kEvents - static_cast<std::size_t>(lost);
+    for (std::uint32_t seq = kEvents; seq < kEvents + 20; ++seq) {
+        Send("201", EventBody(seq, 300), "", 0);
+        ASSERT_TRUE(SpinUntil([&] { return stalled.Pump().size() == before + seq - kEvents + 1; }));
+    }
+    EXPECT_EQ(TraceCount(slowFailed), lost);
+    long last = -1;
+    for (const Bytes& record : stalled.Pump()) {
+        const long seq = SequenceOf(record);
+        ASSERT_GT(seq, last) << "a torn or reordered record";
+        last = seq;
+    }
+    EXPECT_EQ(last, static_cast<long>(kEvents + 19));
+}
+
+TEST_F(SendEventToClient, RepliesFromTheUiThreadAndEventsNeverInterleave) {
+    Reader reader(secondPort);
+    COrbClientSocketUser* client = WaitFor(*bypassPort, reader);
+    ASSERT_NE(client, nullptr);
+    ASSERT_TRUE(client->SetSockOpt(SOL_SOCKET, SO_SNDBUF, 4096));
+
+    constexpr std::uint32_t kEach = 3000;
+    std::atomic<bool> eventsDone{false};
+    std::thread eventThread([&] {
+        for (std::uint32_t seq = 0; seq < kEach; ++seq) {
+            const Bytes body = EventBody(seq, 50 + seq % 350);
+            table.SendEventToClient("201", body.data(), static_cast<int>(body.size()), "", 0);
+        }
+        eventsDone = true;
+    });
+    // The UI thread's replies use sequence numbers from kEach on.
+    int replyFailures = 0;
+    for (std::uint32_t seq = kEach; seq < 2 * kEach; ++seq) {
+        const Bytes frame = Frame(EventBody(seq, 50 + seq % 350));
+        int error = 0;
+        if (client->SendRecord(frame.data(), static_cast<int>(frame.size()), error) < 0) {
+            EXPECT_EQ(error, EWOULDBLOCK);
+            ++replyFailures;
+        }
+        if (seq % 16 == 0) {
+            reader.Pump();
+            SpinFor(std::chrono::milliseconds(1)); // lets held tails go out
+        }
+    }
+    ASSERT_TRUE(SpinUntil([&] {
+        reader.Pump();
+        return eventsDone.load();
+    }));
+    eventThread.join();
+    const std::size_t expected = 2 * kEach - static_cast<std::size_t>(replyFailures) -
+                                 static_cast<std::size_t>(TraceCount("Data can't be delivered"));
+    ASSERT_TRUE(SpinUntil(
+        [&] { return reader.Pump().size() == expected && client->PendingSendBytes() == 0; }));
+    long lastEvent = -1, lastReply = static_cast<long>(kEach) - 1;
+    for (const Bytes& record : reader.Pump()) {
+        const long seq = SequenceOf(record);
+        ASSERT_GE(seq, 0) << "a torn or interleaved record";
+        long& last = seq < static_cast<long>(kEach) ? lastEvent : lastReply;
+        EXPECT_GT(seq, last);
+        last = seq;
+    }
+    EXPECT_EQ(reader.Partial(), 0u);
+}
