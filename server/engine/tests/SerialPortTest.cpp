@@ -34,13 +34,13 @@ protected:
         ASSERT_TRUE(m_switch.IsOpen());
         ASSERT_TRUE(m_switch.MapAsComPort(1));
         // Opened before the port is, since the port then takes the tty for exclusive use.
-        m_inspect = ::open(m_switch.DevicePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-        ASSERT_GE(m_inspect, 0);
+        m_observer = ::open(m_switch.DevicePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(m_observer, 0);
     }
     void TearDown() override {
         SetTraceDebugOutputHookForTest({});
-        if (m_inspect >= 0)
-            ::close(m_inspect);
+        if (m_observer >= 0)
+            ::close(m_observer);
     }
 
     std::vector<std::string> Traces() {
@@ -58,7 +58,7 @@ protected:
     // The tty's settings as another descriptor sees them.
     termios Settings() {
         termios t{};
-        EXPECT_EQ(::tcgetattr(m_inspect, &t), 0);
+        EXPECT_EQ(::tcgetattr(m_observer, &t), 0);
         return t;
     }
     speed_t OutSpeed() {
@@ -71,7 +71,7 @@ protected:
     }
     int BytesWaiting() {
         int n = -1;
-        EXPECT_EQ(::ioctl(m_inspect, FIONREAD, &n), 0);
+        EXPECT_EQ(::ioctl(m_observer, FIONREAD, &n), 0);
         return n;
     }
 
@@ -84,7 +84,7 @@ protected:
 
     PtySwitch::TempRegistry m_registry;
     PtySwitch m_switch;
-    int m_inspect = -1;
+    int m_observer = -1;
     std::mutex m_lock;
     std::vector<std::string> m_traces;
 };
