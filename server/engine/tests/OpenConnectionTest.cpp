@@ -1,4 +1,5 @@
 #include "LinkState.h"
+#include "LogHooksFake.h"
 #include "OrbIOQueue.h"
 #include "OrbManagerDlg.h"
 #include "OrbSocket.h"
@@ -6,17 +7,14 @@
 #include "SerialPort.h"
 #include "TestApp.h"
 #include "TestSwitch.h"
-#include "TraceLog.h"
-#include "TraceSettings.h"
+#include "TraceCapture.h"
 
 #include <platform/Registry.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,55 +24,6 @@ using platform::RegKey;
 using platform::RegStatus;
 
 constexpr const char kConnEnv[] = "Software\\Qorvell Electronics\\OrbManager\\ConnEnv";
-
-// Every trace line while it lives. The lines are shared with the hook, so a line traced by a
-// thread that is just ending finds them still there.
-class TraceCapture {
-public:
-    TraceCapture() : saved_(g_nDebugMsgPrint.load()), lines_(std::make_shared<Lines>()) {
-        g_nDebugMsgPrint = 2;
-        std::shared_ptr<Lines> lines = lines_;
-        SetTraceDebugOutputHookForTest([lines](const std::string& text) {
-            std::lock_guard<std::mutex> guard(lines->lock);
-            lines->texts.push_back(text);
-        });
-    }
-    ~TraceCapture() {
-        SetTraceDebugOutputHookForTest({});
-        g_nDebugMsgPrint = saved_;
-    }
-    bool Has(const std::string& text) const {
-        std::lock_guard<std::mutex> guard(lines_->lock);
-        return std::find(lines_->texts.begin(), lines_->texts.end(), text) != lines_->texts.end();
-    }
-    std::string All() const {
-        std::lock_guard<std::mutex> guard(lines_->lock);
-        std::string all;
-        for (const std::string& text : lines_->texts)
-            all += text + "\n";
-        return all;
-    }
-
-private:
-    struct Lines {
-        std::mutex lock;
-        std::vector<std::string> texts;
-    };
-    std::uint32_t saved_;
-    std::shared_ptr<Lines> lines_;
-};
-
-struct LogHooks : ShellHooks {
-    std::vector<std::string> lines;
-    void AddLogLine(int image, const std::string& text) override {
-        lines.push_back(std::to_string(image) + ":" + text);
-    }
-    void RefreshClientList() override {}
-    void PurgeDeadClients() override {}
-    void PlayLogoAnimation() override {}
-    void ClientsChanged() override {}
-    std::string Last() const { return lines.empty() ? std::string() : lines.back(); }
-};
 
 class OpenConnection : public ::testing::Test {
 protected:
@@ -110,7 +59,7 @@ protected:
 
     PtySwitch::TempRegistry registry;
     TraceCapture traces;
-    LogHooks hooks;
+    LogHooksFake hooks;
     COrbManagerDlg dlg;
 };
 
@@ -138,9 +87,9 @@ TEST_F(OpenConnection, MissingKeyOrSettingLogsAndFails) {
     for (const auto& [name, trace] : settings) {
         RegKey key = WriteConnEnv("127.0.0.1", 5002);
         key.DeleteValue(name);
-        hooks.lines.clear();
+        hooks.Clear();
         EXPECT_EQ(dlg.OpenConnection(), 0) << name;
-        EXPECT_EQ(hooks.lines, std::vector<std::string>{"1:ids125"}) << name;
+        EXPECT_EQ(hooks.Lines(), std::vector<std::string>{"1:ids125"}) << name;
         EXPECT_TRUE(traces.Has("COrbManagerDlg::OpenConnection() --> " + trace + "!!!!")) << name;
     }
     EXPECT_EQ(g_pSwitchSocket.load(), nullptr);

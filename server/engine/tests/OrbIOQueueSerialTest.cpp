@@ -3,8 +3,7 @@
 #include "OrbManagerDlg.h"
 #include "PtySwitch.h"
 #include "SerialPort.h"
-#include "TraceLog.h"
-#include "TraceSettings.h"
+#include "TraceCapture.h"
 
 #include <protocol/SwitchCommand.h>
 
@@ -13,7 +12,6 @@
 #include <chrono>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -82,11 +80,6 @@ TEST(SerialFrame, IsLenDataXorCheckBetweenStxAndEtx) {
 class OrbIOQueueSerialTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_nDebugMsgPrint = 2;
-        SetTraceDebugOutputHookForTest([this](const std::string& text) {
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_traces.push_back(text);
-        });
         ASSERT_TRUE(m_switch.IsOpen());
         ASSERT_TRUE(m_switch.MapAsComPort(1));
         SerialTimeouts timeouts;
@@ -110,7 +103,6 @@ protected:
         }
         m_dlg.m_pSerialPort = nullptr;
         m_port.reset();
-        SetTraceDebugOutputHookForTest({});
         ResetLinkState();
     }
 
@@ -139,32 +131,8 @@ protected:
         return *record;
     }
 
-    std::vector<std::string> Traces() {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return m_traces;
-    }
-    bool Traced(const std::string& text) {
-        for (const std::string& t : Traces()) {
-            if (t == text)
-                return true;
-        }
-        return false;
-    }
-    bool WaitTrace(const std::string& text, int timeoutMs = kWait) {
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!Traced(text)) {
-            if (std::chrono::steady_clock::now() >= deadline)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
-    }
-    int CountTracesStartingWith(const std::string& prefix) {
-        int n = 0;
-        for (const std::string& t : Traces())
-            n += t.rfind(prefix, 0) == 0 ? 1 : 0;
-        return n;
+    int CountTracesStartingWith(const std::string& prefix) const {
+        return m_traces.CountIf([&](const std::string& t) { return t.rfind(prefix, 0) == 0; });
     }
     // Skips what the server sends until `byte` comes.
     bool SkipTo(std::uint8_t byte, int timeoutMs = kWait) {
@@ -192,8 +160,7 @@ protected:
     COrbManagerDlg m_dlg;
     std::unique_ptr<SerialPort> m_port;
     std::unique_ptr<COrbIOQueue> m_queue;
-    std::mutex m_lock;
-    std::vector<std::string> m_traces;
+    TraceCapture m_traces;
 };
 
 TEST_F(OrbIOQueueSerialTest, BidsForTheLineBeforeEachFrameAndWaitsForItsAck) {
@@ -221,7 +188,7 @@ TEST_F(OrbIOQueueSerialTest, BidsForTheLineBeforeEachFrameAndWaitsForItsAck) {
     EXPECT_TRUE(m_queue->WaitOutputDrained(kWait));
 
     // Only the call is traced; the poll and the I-am-alive are link supervision.
-    EXPECT_TRUE(WaitTrace("\n--->>> [SW] 02 'D' FF FF 02 00 01 FF 00 03 00 01 "));
+    EXPECT_TRUE(m_traces.WaitFor("\n--->>> [SW] 02 'D' FF FF 02 00 01 FF 00 03 00 01 ", kWait));
     EXPECT_EQ(CountTracesStartingWith("\n--->>> [SW] "), 1);
 }
 
@@ -241,8 +208,8 @@ TEST_F(OrbIOQueueSerialTest, AcknowledgesGoodFramesAndQueuesThemAsRecords) {
     EXPECT_EQ(ReadRecord(), Record(low));
     EXPECT_EQ(m_queue->LastReadOk(), 1);
 
-    EXPECT_TRUE(Traced("<<<--- [SW] 'A' 00 01 02 00 01 FF 00 01 "));
-    EXPECT_TRUE(Traced("<<<--- [SW] 10' 00 AB "));
+    EXPECT_TRUE(m_traces.Has("<<<--- [SW] 'A' 00 01 02 00 01 FF 00 01 "));
+    EXPECT_TRUE(m_traces.Has("<<<--- [SW] 10' 00 AB "));
     EXPECT_EQ(CountTracesStartingWith("<<<--- [SW] "), 2); // the keep-alive answer is not traced
 }
 
@@ -252,7 +219,7 @@ TEST_F(OrbIOQueueSerialTest, RefusesABadCheckByteAndTakesTheNextFrame) {
     bad[bad.size() - 2] ^= 0x01;
     ASSERT_TRUE(m_switch.Send(bad));
     EXPECT_TRUE(m_switch.Expect({kNakByte}, kWait));
-    EXPECT_TRUE(WaitTrace("[ERROR] Bad CheckSum Received!!!"));
+    EXPECT_TRUE(m_traces.WaitFor("[ERROR] Bad CheckSum Received!!!", kWait));
     // The switch sends again after the refusal, once the reader has purged.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_TRUE(m_switch.SendFrame(kDeviceRecord));
@@ -264,15 +231,16 @@ TEST_F(OrbIOQueueSerialTest, RefusesStrayBytesAndLengthsItCannotHold) {
     StartLink();
     ASSERT_TRUE(m_switch.SendByte(0x41));
     EXPECT_TRUE(m_switch.Expect({kNakByte}, kWait));
-    EXPECT_TRUE(WaitTrace("UNEXPECTED BYTE IN IOSTATE FREE. Received Byte[41]!!!"));
+    EXPECT_TRUE(m_traces.WaitFor("UNEXPECTED BYTE IN IOSTATE FREE. Received Byte[41]!!!", kWait));
 
     ASSERT_TRUE(m_switch.Send({0x02, 0x00, 0x00}));
     EXPECT_TRUE(m_switch.Expect({kNakByte}, kWait));
-    EXPECT_TRUE(WaitTrace("[ERROR] Serial frame length [0] is out of range. Refused with NAK!!!"));
+    EXPECT_TRUE(m_traces.WaitFor(
+        "[ERROR] Serial frame length [0] is out of range. Refused with NAK!!!", kWait));
     ASSERT_TRUE(m_switch.Send({0x02, 0x01, 0x2C}));
     EXPECT_TRUE(m_switch.Expect({kNakByte}, kWait));
-    EXPECT_TRUE(
-        WaitTrace("[ERROR] Serial frame length [300] is out of range. Refused with NAK!!!"));
+    EXPECT_TRUE(m_traces.WaitFor(
+        "[ERROR] Serial frame length [300] is out of range. Refused with NAK!!!", kWait));
 
     // Back in step: the next frame is taken whole.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -298,9 +266,9 @@ TEST_F(OrbIOQueueSerialTest, DeliversAndAcknowledgesAFrameWithoutItsEtx) {
     ASSERT_TRUE(m_switch.Send(frame));
     EXPECT_TRUE(m_switch.Expect({kAckByte}, kWait));
     EXPECT_EQ(ReadRecord(), Record(kDeviceRecord));
-    EXPECT_TRUE(Traced("EXPECTING_ETX : Received Something Else!!!. Received Byte : [04]"));
+    EXPECT_TRUE(m_traces.Has("EXPECTING_ETX : Received Something Else!!!. Received Byte : [04]"));
     EXPECT_TRUE(
-        Traced("<<<--- Received Uncompleted Message From SW : 'A' 00 01 02 00 01 FF 00 01 "));
+        m_traces.Has("<<<--- Received Uncompleted Message From SW : 'A' 00 01 02 00 01 FF 00 01 "));
 }
 
 TEST_F(OrbIOQueueSerialTest, AnswersTheSwitchsEnqAtOnceWhileWaitingForItsOwnAck) {
@@ -338,8 +306,10 @@ TEST_F(OrbIOQueueSerialTest, ThreeUnansweredEnqsFailTheLink) {
     ASSERT_EQ(g_hLinkFailureEvent.Wait(kWait), platform::Event::WaitResult::Signaled);
     EXPECT_EQ(g_bSwitchLinkUp.load(), 0);
     EXPECT_EQ(g_bDeviceListAvailable.load(), 0);
-    EXPECT_TRUE(WaitTrace("SendENQThenReceive() could not receive the ACK byte from switch. Retry "
-                          "Failed. Link Failed and return False"));
+    EXPECT_TRUE(
+        m_traces.WaitFor("SendENQThenReceive() could not receive the ACK byte from switch. Retry "
+                         "Failed. Link Failed and return False",
+                         kWait));
     EXPECT_TRUE(m_switch.WaitEnqCount(3, kWait));
     EXPECT_TRUE(m_switch.QuietFor(300));
     EXPECT_EQ(m_switch.EnqCount(), 3);
@@ -353,8 +323,8 @@ TEST_F(OrbIOQueueSerialTest, ThreeNaksFailTheLink) {
     EXPECT_EQ(g_bSwitchLinkUp.load(), 0);
     EXPECT_EQ(g_bDeviceListAvailable.load(), 0);
     for (int i = 1; i <= 3; ++i)
-        EXPECT_TRUE(
-            WaitTrace("OUTSTANDINGNAK is received. Retry [" + std::to_string(i) + " times]!!!"));
+        EXPECT_TRUE(m_traces.WaitFor(
+            "OUTSTANDINGNAK is received. Retry [" + std::to_string(i) + " times]!!!", kWait));
     EXPECT_TRUE(m_switch.QuietFor(300));
     EXPECT_EQ(m_switch.EnqCount(), 3);
     EXPECT_TRUE(m_switch.AllReceived().size() == 3u); // no frame went out
@@ -373,7 +343,7 @@ TEST_F(OrbIOQueueSerialTest, AMissingFrameAckResendsAndKeepsTheReceivedInput) {
     m_switch.DiscardPending();
     ASSERT_TRUE(m_switch.SendFrame(kDeviceRecord));
     ASSERT_TRUE(SkipTo(kAckByte));
-    ASSERT_TRUE(WaitTrace("[ERROR] Unable to send the message - Resending!!!"));
+    ASSERT_TRUE(m_traces.WaitFor("[ERROR] Unable to send the message - Resending!!!", kWait));
     m_switch.AutoAnswer(Answer::Ack, Answer::Ack);
 
     EXPECT_EQ(m_switch.WaitBody(kWait), kMakeCallBody); // the same frame again
@@ -385,7 +355,7 @@ TEST_F(OrbIOQueueSerialTest, KeepsTheOutputWhileTheLinkIsDown) {
     m_queue->IOQueueStartThreads();
     g_hLinkAvailableEvent.Set(); // set, but the link is not marked up
     Write(kMakeCallBody);
-    EXPECT_TRUE(WaitTrace("[ERROR] Link is not avilable!!!"));
+    EXPECT_TRUE(m_traces.WaitFor("[ERROR] Link is not avilable!!!", kWait));
     EXPECT_TRUE(m_switch.QuietFor(200));
 
     g_bSwitchLinkUp = 1;
@@ -413,7 +383,7 @@ TEST_F(OrbIOQueueSerialTest, CloseEndsBothThreadsWhileTheyWait) {
     EXPECT_TRUE(m_queue->JoinThreads(3000));
     EXPECT_FALSE(m_queue->IsReaderRunning());
     EXPECT_FALSE(m_queue->IsWriterRunning());
-    EXPECT_TRUE(Traced("Terminating ReadComPortThread!!!"));
+    EXPECT_TRUE(m_traces.Has("Terminating ReadComPortThread!!!"));
 }
 
 TEST_F(OrbIOQueueSerialTest, CloseEndsThreadsThatWaitForTheLink) {
@@ -421,16 +391,17 @@ TEST_F(OrbIOQueueSerialTest, CloseEndsThreadsThatWaitForTheLink) {
     EXPECT_TRUE(m_queue->IsReaderRunning());
     m_queue->IOQueueClose();
     EXPECT_TRUE(m_queue->JoinThreads(3000));
-    EXPECT_TRUE(Traced("Terminating WriterComPortThread!!!"));
-    EXPECT_TRUE(Traced("Terminating ReadComPortThread!!!"));
+    EXPECT_TRUE(m_traces.Has("Terminating WriterComPortThread!!!"));
+    EXPECT_TRUE(m_traces.Has("Terminating ReadComPortThread!!!"));
 }
 
 TEST_F(OrbIOQueueSerialTest, WithoutAPortTheThreadsEndAndTheBidFails) {
     m_dlg.m_pSerialPort = nullptr;
     StartLink();
-    EXPECT_TRUE(
-        WaitTrace("[ERROR] WriterComPortThread : Wait Failed. Terminating WriterComPortThread!!!"));
-    EXPECT_TRUE(WaitTrace("[ERROR] Invalid COM Port Handler - Terminating ReadComPortThread"));
+    EXPECT_TRUE(m_traces.WaitFor(
+        "[ERROR] WriterComPortThread : Wait Failed. Terminating WriterComPortThread!!!", kWait));
+    EXPECT_TRUE(m_traces.WaitFor("[ERROR] Invalid COM Port Handler - Terminating ReadComPortThread",
+                                 kWait));
     EXPECT_TRUE(m_queue->JoinThreads(3000));
     EXPECT_FALSE(m_queue->IsReaderRunning());
     EXPECT_FALSE(m_queue->IsWriterRunning());
@@ -438,8 +409,8 @@ TEST_F(OrbIOQueueSerialTest, WithoutAPortTheThreadsEndAndTheBidFails) {
     EXPECT_EQ(m_queue->SendENQThenReceive(), 0);
     EXPECT_EQ(g_bSwitchLinkUp.load(), 0);
     EXPECT_EQ(g_bDeviceListAvailable.load(), 0);
-    EXPECT_TRUE(Traced("[ERROR] SendENQThenReceive() detected the the COM Port is NULL. Link "
-                       "Failed and return FALSE"));
+    EXPECT_TRUE(m_traces.Has("[ERROR] SendENQThenReceive() detected the the COM Port is NULL. Link "
+                             "Failed and return FALSE"));
     g_bSwitchLinkUp = 1;
     EXPECT_EQ(m_queue->SendFrameWaitAck(kPollFrame.data(), static_cast<int>(kPollFrame.size())), 0);
     EXPECT_EQ(g_bSwitchLinkUp.load(), 0);

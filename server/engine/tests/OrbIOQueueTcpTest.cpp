@@ -4,8 +4,7 @@
 #include "OrbManagerDlg.h"
 #include "OrbSocket.h"
 #include "TestSwitch.h"
-#include "TraceLog.h"
-#include "TraceSettings.h"
+#include "TraceCapture.h"
 
 #include <protocol/SwitchCommand.h>
 
@@ -65,12 +64,6 @@ Bytes Event(std::uint8_t letter, std::size_t length) {
 class IOQueueTcpTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_nDebugMsgPrint = 2;
-        SetTraceDebugOutputHookForTest([this](const std::string& text) {
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_traces.push_back(text);
-            m_traced.notify_all();
-        });
         m_owner = std::make_unique<COrbManagerDlg>();
         m_owner->m_nConnType = kConnTypeTcp;
         m_owner->m_timings.sanityTimeoutMs = 400;
@@ -94,7 +87,6 @@ protected:
         m_owner->m_pMonitorFeed = nullptr;
         m_owner.reset();
         ResetLinkState();
-        SetTraceDebugOutputHookForTest({});
     }
 
     void StartLink() {
@@ -114,40 +106,12 @@ protected:
         }
         return read.get();
     }
-    int CountTraces(const std::string& part) {
-        std::lock_guard<std::mutex> guard(m_lock);
-        int count = 0;
-        for (const std::string& line : m_traces)
-            count += line.find(part) != std::string::npos ? 1 : 0;
-        return count;
-    }
-    bool WaitForTrace(const std::string& part, int count = 1) {
-        std::unique_lock<std::mutex> guard(m_lock);
-        return m_traced.wait_for(guard, std::chrono::milliseconds(kWaitMs), [&] {
-            int seen = 0;
-            for (const std::string& line : m_traces)
-                seen += line.find(part) != std::string::npos ? 1 : 0;
-            return seen >= count;
-        });
-    }
-    template <typename Test> static bool WaitUntil(Test test) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-        while (!test()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
-    }
-
     TestSwitch m_switch;
     FakeMonitorFeed m_feed;
     std::atomic<bool> m_socketGone{false};
     std::unique_ptr<COrbManagerDlg> m_owner;
     std::unique_ptr<COrbIOQueue> m_queue;
-    std::mutex m_lock;
-    std::condition_variable m_traced;
-    std::vector<std::string> m_traces;
+    TraceCapture m_traces;
 };
 
 } // namespace
@@ -170,7 +134,9 @@ TEST_F(IOQueueTcpTest, SendsEveryBodyFramedAndInOrder) {
     EXPECT_EQ(m_switch.RawBytes(), expected);
     const Bytes wireClose{0x00, 0x09, 0x02, 0x6B, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
     EXPECT_EQ(m_switch.Records().back().bytes, wireClose);
-    EXPECT_EQ(CountTraces("[SW : 11] --->>> : 'k' "), 1);
+    // The writer traces a record after sending it.
+    EXPECT_TRUE(m_traces.WaitForPart("[SW : 11] --->>> : 'k' ", kWaitMs));
+    EXPECT_EQ(m_traces.CountPart("[SW : 11] --->>> : 'k' "), 1);
 }
 
 TEST_F(IOQueueTcpTest, ConcurrentWritersKeepEveryRecordWhole) {
@@ -226,7 +192,7 @@ TEST_F(IOQueueTcpTest, QueuesSwitchRecordsInOrderForTheReader) {
         EXPECT_EQ(*record, Framed(body));
         EXPECT_EQ(m_queue->LastReadOk(), 1);
     }
-    EXPECT_EQ(CountTraces("[SW : 22] <<<--- : 'I' "), 1);
+    EXPECT_EQ(m_traces.CountPart("[SW : 22] <<<--- : 'I' "), 1);
 }
 
 TEST_F(IOQueueTcpTest, RefusedLengthsAreSkippedAndTheStreamStaysInStep) {
@@ -255,12 +221,14 @@ TEST_F(IOQueueTcpTest, RefusedLengthsAreSkippedAndTheStreamStaysInStep) {
     ASSERT_TRUE(next);
     EXPECT_EQ(*next, marker);
     for (int length : {0, 400, 1000})
-        EXPECT_EQ(CountTraces("[ERROR] message length[" + std::to_string(length) +
-                              "] is too big or small. something wrong. anyway, send LinkAlive "
-                              "Signal"),
-                  1);
-    EXPECT_EQ(CountTraces("[ERROR] Message Length is wrong. anyway, send LinkAlive Signal."), 2);
-    EXPECT_EQ(CountTraces("'Z'"), 0);
+        EXPECT_EQ(
+            m_traces.CountPart("[ERROR] message length[" + std::to_string(length) +
+                               "] is too big or small. something wrong. anyway, send LinkAlive "
+                               "Signal"),
+            1);
+    EXPECT_EQ(m_traces.CountPart("[ERROR] Message Length is wrong. anyway, send LinkAlive Signal."),
+              2);
+    EXPECT_EQ(m_traces.CountPart("'Z'"), 0);
 }
 
 TEST_F(IOQueueTcpTest, JoinsALengthAndABodySplitOverSeveralSends) {
@@ -280,14 +248,17 @@ TEST_F(IOQueueTcpTest, JoinsALengthAndABodySplitOverSeveralSends) {
     auto record = ReadWithin(kWaitMs);
     ASSERT_TRUE(record);
     EXPECT_EQ(*record, Framed(body));
-    EXPECT_EQ(CountTraces("[ERROR] just read 1 for the length field. it should read 1 byte again."),
+    EXPECT_EQ(m_traces.CountPart(
+                  "[ERROR] just read 1 for the length field. it should read 1 byte again."),
               1);
-    EXPECT_EQ(CountTraces("[ERROR] the message to be read is still remained[total bytes : 20, "
-                          "read : 5, remained : 15].!!!"),
-              1);
-    EXPECT_EQ(CountTraces("[ERROR] the message to be read is still remained[total bytes : 20, "
-                          "read : 12, remained : 8].!!!"),
-              1);
+    EXPECT_EQ(
+        m_traces.CountPart("[ERROR] the message to be read is still remained[total bytes : 20, "
+                           "read : 5, remained : 15].!!!"),
+        1);
+    EXPECT_EQ(
+        m_traces.CountPart("[ERROR] the message to be read is still remained[total bytes : 20, "
+                           "read : 12, remained : 8].!!!"),
+        1);
 }
 
 TEST_F(IOQueueTcpTest, SilenceEndsTheLinkWhileEvenDroppedBodiesKeepIt) {
@@ -311,10 +282,11 @@ TEST_F(IOQueueTcpTest, SilenceEndsTheLinkWhileEvenDroppedBodiesKeepIt) {
     EXPECT_EQ(g_bSwitchLinkUp.load(), 0);
     EXPECT_EQ(g_bDeviceListAvailable.load(), 0);
     EXPECT_FALSE(g_hLinkAvailableEvent.IsSet());
-    EXPECT_TRUE(WaitForTrace("Exiting Sanity Thread!!!"));
-    EXPECT_EQ(CountTraces("[ERROR] Sanity Checker TimeOut because of No Response Message from "
-                          "Switch. This Switch Link will be lost!!!"),
-              1);
+    EXPECT_TRUE(m_traces.WaitForPart("Exiting Sanity Thread!!!", kWaitMs));
+    EXPECT_EQ(
+        m_traces.CountPart("[ERROR] Sanity Checker TimeOut because of No Response Message from "
+                           "Switch. This Switch Link will be lost!!!"),
+        1);
 }
 
 TEST_F(IOQueueTcpTest, StoppedSanityThreadNeverReports) {
@@ -323,11 +295,11 @@ TEST_F(IOQueueTcpTest, StoppedSanityThreadNeverReports) {
     m_queue->IOQueueStartSanity(); // a second start replaces the first thread
     m_queue->IOQueueStopSanity();
     EXPECT_FALSE(m_queue->HasSanityThread());
-    EXPECT_EQ(CountTraces("Stopping Sanity Thread"), 1);
+    EXPECT_EQ(m_traces.CountPart("Stopping Sanity Thread"), 1);
     EXPECT_EQ(g_hLinkFailureEvent.Wait(3 * m_owner->m_timings.sanityTimeoutMs),
               platform::Event::WaitResult::TimedOut);
     EXPECT_EQ(g_bSwitchLinkUp.load(), 1);
-    EXPECT_EQ(CountTraces("Sanity Checker TimeOut"), 0);
+    EXPECT_EQ(m_traces.CountPart("Sanity Checker TimeOut"), 0);
 }
 
 TEST_F(IOQueueTcpTest, RefusesBodiesWithoutARequestAndCopiesOnlyTrafficToTheMonitor) {
@@ -336,8 +308,9 @@ TEST_F(IOQueueTcpTest, RefusesBodiesWithoutARequestAndCopiesOnlyTrafficToTheMoni
     EXPECT_EQ(m_queue->IOQueueWrite(nullptr, 5), 1);
     EXPECT_EQ(m_queue->IOQueueWrite(zero.data(), 3), 1);
     EXPECT_EQ(m_queue->IOQueueWrite(zero.data() + 1, 0), 1);
-    EXPECT_EQ(
-        CountTraces("[ERROR] Write -> the passed buffer is null. there is nothing to be sent."), 3);
+    EXPECT_EQ(m_traces.CountPart(
+                  "[ERROR] Write -> the passed buffer is null. there is nothing to be sent."),
+              3);
 
     Bytes query = Request('Q');
     query.push_back('m'); // sub-letter at byte 9
@@ -359,14 +332,14 @@ TEST_F(IOQueueTcpTest, RefusesBodiesWithoutARequestAndCopiesOnlyTrafficToTheMoni
 
 TEST_F(IOQueueTcpTest, PeerCloseEndsTheReader) {
     StartLink();
-    ASSERT_TRUE(WaitUntil([&] { return m_queue->IsReaderRunning(); }));
+    ASSERT_TRUE(WaitUntil([&] { return m_queue->IsReaderRunning(); }, kWaitMs));
     m_switch.CloseConnection();
-    EXPECT_TRUE(WaitUntil([&] { return !m_queue->IsReaderRunning(); }));
-    EXPECT_TRUE(WaitForTrace("Terminating ReaderThread!!!"));
-    EXPECT_EQ(CountTraces("[ERROR] recv() returns 0 because its socket connection has been "
-                          "gracefully closed\n"),
+    EXPECT_TRUE(WaitUntil([&] { return !m_queue->IsReaderRunning(); }, kWaitMs));
+    EXPECT_TRUE(m_traces.WaitForPart("Terminating ReaderThread!!!", kWaitMs));
+    EXPECT_EQ(m_traces.CountPart("[ERROR] recv() returns 0 because its socket connection has been "
+                                 "gracefully closed\n"),
               1);
-    EXPECT_EQ(CountTraces("[ERROR] Terminating ReadSocketThread"), 1);
+    EXPECT_EQ(m_traces.CountPart("[ERROR] Terminating ReadSocketThread"), 1);
     EXPECT_TRUE(m_queue->IsWriterRunning());
 }
 
@@ -382,14 +355,15 @@ TEST_F(IOQueueTcpTest, SendFailureRetiresTheSocketAndWakesTheReader) {
     ASSERT_EQ(::shutdown(socket->Handle(), SHUT_WR), 0);
     Write(Request('D'));
     ASSERT_EQ(g_hLinkFailureEvent.Wait(kWaitMs), platform::Event::WaitResult::Signaled);
-    EXPECT_TRUE(WaitForTrace("Link Fail Event Signaled by WriterSocketThread !!!"));
-    EXPECT_EQ(CountTraces("[ERROR] Unable to send the message. CTI Link Lost!!!."), 1);
+    EXPECT_TRUE(
+        m_traces.WaitForPart("Link Fail Event Signaled by WriterSocketThread !!!", kWaitMs));
+    EXPECT_EQ(m_traces.CountPart("[ERROR] Unable to send the message. CTI Link Lost!!!."), 1);
     EXPECT_EQ(g_pSwitchSocket.load(), nullptr);
     EXPECT_EQ(g_bSwitchLinkUp.load(), 0);
     EXPECT_EQ(g_bDeviceListAvailable.load(), 0);
     EXPECT_FALSE(g_hLinkAvailableEvent.IsSet());
     // The retired socket is still whole while the reader leaves its receive on it.
-    EXPECT_TRUE(WaitUntil([&] { return !m_queue->IsReaderRunning(); }));
+    EXPECT_TRUE(WaitUntil([&] { return !m_queue->IsReaderRunning(); }, kWaitMs));
     EXPECT_TRUE(m_queue->IsWriterRunning());
     EXPECT_FALSE(m_socketGone);
     m_queue->IOQueueClose();
@@ -403,9 +377,9 @@ TEST_F(IOQueueTcpTest, WriterWaitsWhileTheLinkIsDownAndResumesWhenItComesBack) {
     g_hLinkAvailableEvent.Set(); // announced, but the flag says down
     Write(Request('D'));
     // Whichever thread sees the stale announcement first takes it back.
-    EXPECT_TRUE(WaitUntil([] { return !g_hLinkAvailableEvent.IsSet(); }));
-    EXPECT_GE(CountTraces("Link is not availabe. wait again !!!") +
-                  CountTraces("ReadSocketThread --> CTI Link is not avaialable!!!"),
+    EXPECT_TRUE(WaitUntil([] { return !g_hLinkAvailableEvent.IsSet(); }, kWaitMs));
+    EXPECT_GE(m_traces.CountPart("Link is not availabe. wait again !!!") +
+                  m_traces.CountPart("ReadSocketThread --> CTI Link is not avaialable!!!"),
               1);
     EXPECT_FALSE(m_queue->WaitOutputDrained(100));
     EXPECT_EQ(m_switch.RawBytes().size(), 0u);
@@ -429,7 +403,7 @@ TEST_F(IOQueueTcpTest, ResetDropsBothQueuesAndLeavesNoWaiterSpinning) {
     g_hLinkAvailableEvent.Set();
     ASSERT_TRUE(m_switch.SendRecord(Event('I', 15)));
     ASSERT_TRUE(m_switch.SendRecord(Event('E', 15)));
-    ASSERT_TRUE(WaitForTrace("<<<--- : 'E' "));
+    ASSERT_TRUE(m_traces.WaitForPart("<<<--- : 'E' ", kWaitMs));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     m_queue->IOQueueReset();
 
@@ -451,7 +425,7 @@ TEST_F(IOQueueTcpTest, CloseEndsReadAndThreadsThatWaitForTheLink) {
     // The link never came up: both threads wait for it.
     m_queue->IOQueueStartThreads();
     auto read = std::async(std::launch::async, [this] { return m_queue->IOQueueRead(); });
-    ASSERT_TRUE(WaitUntil([&] { return m_queue->IsReaderRunning(); }));
+    ASSERT_TRUE(WaitUntil([&] { return m_queue->IsReaderRunning(); }, kWaitMs));
     m_queue->IOQueueClose();
     ASSERT_EQ(read.wait_for(std::chrono::milliseconds(kWaitMs)), std::future_status::ready);
     EXPECT_EQ(read.get(), nullptr);
@@ -460,7 +434,8 @@ TEST_F(IOQueueTcpTest, CloseEndsReadAndThreadsThatWaitForTheLink) {
     EXPECT_FALSE(m_queue->IsReaderRunning());
     EXPECT_FALSE(m_queue->IsWriterRunning());
     EXPECT_EQ(m_queue->IOQueueRead(), nullptr);
-    EXPECT_EQ(CountTraces("[ERROR] Read() Function returns NULL or Called Thread Close()!!!"), 2);
+    EXPECT_EQ(
+        m_traces.CountPart("[ERROR] Read() Function returns NULL or Called Thread Close()!!!"), 2);
 }
 
 TEST_F(IOQueueTcpTest, JoinEndsAReaderBlockedInItsReceive) {
@@ -473,9 +448,9 @@ TEST_F(IOQueueTcpTest, JoinEndsAReaderBlockedInItsReceive) {
     EXPECT_TRUE(m_queue->JoinThreads());
     EXPECT_FALSE(m_queue->IsReaderRunning());
     EXPECT_FALSE(m_queue->IsWriterRunning());
-    EXPECT_EQ(CountTraces("[ERROR] recv() returns 0 because its socket connection has been "
-                          "gracefully closed\n"),
+    EXPECT_EQ(m_traces.CountPart("[ERROR] recv() returns 0 because its socket connection has been "
+                                 "gracefully closed\n"),
               1);
-    EXPECT_TRUE(WaitForTrace("Terminating WriteSocketThread!!!"));
-    EXPECT_TRUE(WaitForTrace("Exiting Sanity Thread!!!"));
+    EXPECT_TRUE(m_traces.WaitForPart("Terminating WriteSocketThread!!!", kWaitMs));
+    EXPECT_TRUE(m_traces.WaitForPart("Exiting Sanity Thread!!!", kWaitMs));
 }

@@ -1,18 +1,15 @@
 #include "OrbManagerTracer.h"
-#include "TraceLog.h"
-#include "TraceSettings.h"
+#include "TraceCapture.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -62,15 +59,7 @@ void WriteFile(const std::string& path, const std::string& text, std::time_t mti
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
 }
 
-template <typename Predicate> bool WaitFor(Predicate done) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > give_up)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+constexpr int kWaitMs = 20000;
 
 bool Contains(const std::vector<std::string>& texts, const std::string& text) {
     return std::find(texts.begin(), texts.end(), text) != texts.end();
@@ -92,18 +81,12 @@ protected:
         RetractMessageTracer();
         g_TraceQueue.RemoveAll();
         g_nTraceLevel = 2;
-        g_nDebugMsgPrint = 2;
         g_nLogFileCount = 30;
         SetTraceLogFileByteLimitForTest(0);
         SetTraceLogReopenIntervalForTest(-1);
-        SetTraceDebugOutputHookForTest([this](const std::string& text) {
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_debug.push_back(text);
-        });
     }
     void TearDown() override {
         StopMessageTracer(m_tracer);
-        SetTraceDebugOutputHookForTest({});
         SetTraceLogDirectory("");
         SetTraceLogFileByteLimitForTest(0);
         SetTraceLogReopenIntervalForTest(-1);
@@ -123,14 +106,6 @@ protected:
     std::string Closed(unsigned n) const {
         return " >>> Veltrane Link V2 Log File closed[File Name : " + File(n) + "]";
     }
-    std::vector<std::string> Debug() {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return m_debug;
-    }
-    int DebugCount(const std::string& text) {
-        const auto debug = Debug();
-        return static_cast<int>(std::count(debug.begin(), debug.end(), text));
-    }
     void Start() {
         ASSERT_TRUE(StartMessageTracer(m_tracer));
         ASSERT_TRUE(m_tracer);
@@ -144,8 +119,8 @@ protected:
     std::string m_root;
     std::string m_dir;
     std::unique_ptr<COrbManagerTracer> m_tracer;
-    std::mutex m_lock;
-    std::vector<std::string> m_debug;
+    // The debugger output.
+    TraceCapture m_debug;
 };
 
 } // namespace
@@ -163,7 +138,7 @@ TEST_F(OrbManagerTracerTest, WritesTheExactLineFormat) {
     EXPECT_EQ(Texts(File(0)),
               (std::vector<std::string>{Opened(0), kInitialized, "[USER] hello 5\tend", kPumpsQuit,
                                         kTerminated}));
-    EXPECT_EQ(DebugCount(">>> Veltrane Link V2 Message Tracer killed."), 0);
+    EXPECT_EQ(m_debug.Count(">>> Veltrane Link V2 Message Tracer killed."), 0);
 }
 
 TEST_F(OrbManagerTracerTest, CreatesTheLogFolderAndFallsBackToTheCurrentDirectory) {
@@ -193,11 +168,12 @@ TEST_F(OrbManagerTracerTest, LevelZeroRefusesToStartAndQueuesNothing) {
     EXPECT_FALSE(fs::exists(File(0)));
     TraceLog("debugger only");
     EXPECT_EQ(g_TraceQueue.GetCount(), 0u);
-    EXPECT_EQ(DebugCount("[ERROR] Cannot open the log file for Veltrane Link V2. so it's not "
-                         "possible to save any operation log"),
+    EXPECT_EQ(m_debug.Count("[ERROR] Cannot open the log file for Veltrane Link V2. so it's not "
+                            "possible to save any operation log"),
               1);
-    EXPECT_EQ(DebugCount("[ERROR] Failed to initialize the Veltrane Link V3 Message Tracer."), 1);
-    EXPECT_EQ(DebugCount("debugger only"), 1);
+    EXPECT_EQ(m_debug.Count("[ERROR] Failed to initialize the Veltrane Link V3 Message Tracer."),
+              1);
+    EXPECT_EQ(m_debug.Count("debugger only"), 1);
 }
 
 TEST_F(OrbManagerTracerTest, LevelDecidesWhatIsQueuedAndWritten) {
@@ -218,7 +194,7 @@ TEST_F(OrbManagerTracerTest, LevelDecidesWhatIsQueuedAndWritten) {
     EXPECT_FALSE(Contains(texts, "level zero"));
     EXPECT_FALSE(Contains(texts, "below the line level"));
     EXPECT_EQ(texts.back(), kTerminated);
-    EXPECT_EQ(DebugCount("level zero"), 1);
+    EXPECT_EQ(m_debug.Count("level zero"), 1);
 }
 
 TEST_F(OrbManagerTracerTest, StartsOnTheFirstMissingFileEvenWhenAnOlderOneExists) {
@@ -275,7 +251,8 @@ TEST_F(OrbManagerTracerTest, RotatesAtTheSizeLimit) {
     SetTraceLogFileByteLimitForTest(fs::file_size(File(0)) + 2 * first.size() + 2);
     TraceLog("%s", first.c_str());
     TraceLog("%s", second.c_str());
-    ASSERT_TRUE(WaitFor([&] { return fs::exists(File(1)) && Contains(Texts(File(1)), second); }));
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(File(1)) && Contains(Texts(File(1)), second); },
+                          kWaitMs));
     SetTraceLogFileByteLimitForTest(0);
     StopMessageTracer(m_tracer);
 
@@ -292,7 +269,7 @@ TEST_F(OrbManagerTracerTest, RotationWrapsFromTheLastFileToTheFirst) {
     Start(); // on brv29, the one missing
     RotateOnNextLine(29, 7);
     TraceLog("wrapped");
-    ASSERT_TRUE(WaitFor([&] { return Contains(Texts(File(0)), "wrapped"); }));
+    ASSERT_TRUE(WaitUntil([&] { return Contains(Texts(File(0)), "wrapped"); }, kWaitMs));
     SetTraceLogFileByteLimitForTest(0);
     StopMessageTracer(m_tracer);
 
@@ -311,10 +288,7 @@ TEST_F(OrbManagerTracerTest, FailedRotationRecovers) {
     for (bool folderGone : {false, true}) {
         SCOPED_TRACE(folderGone ? "folder gone" : "file blocked");
         fs::remove_all(m_dir);
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_debug.clear();
-        }
+        m_debug.Clear();
         Start();
         SetTraceLogReopenIntervalForTest(0);
         RotateOnNextLine(0, 4);
@@ -323,15 +297,15 @@ TEST_F(OrbManagerTracerTest, FailedRotationRecovers) {
         else
             fs::create_directory(File(1));
         TraceLog("lost");
-        ASSERT_TRUE(
-            WaitFor([&] { return DebugCount(folderGone ? openFailure : kCannotDelete) > 0; }));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return m_debug.Count(folderGone ? openFailure : kCannotDelete) > 0; }, kWaitMs));
         if (folderGone)
             fs::create_directories(m_dir);
         else
             fs::remove(File(1));
         SetTraceLogFileByteLimitForTest(0);
         TraceLog("back again");
-        ASSERT_TRUE(WaitFor([&] { return Contains(Texts(File(1)), "back again"); }));
+        ASSERT_TRUE(WaitUntil([&] { return Contains(Texts(File(1)), "back again"); }, kWaitMs));
         StopMessageTracer(m_tracer);
 
         if (!folderGone) {
@@ -353,7 +327,7 @@ TEST_F(OrbManagerTracerTest, RetriesAfterAFailedRotationAreRateLimited) {
     TraceLog("and lost");
     StopMessageTracer(m_tracer);
     // Only the rotation itself tried; the later lines, the last two included, waited their turn.
-    EXPECT_EQ(DebugCount(kCannotDelete), 1);
+    EXPECT_EQ(m_debug.Count(kCannotDelete), 1);
     EXPECT_EQ(Texts(File(0)), (std::vector<std::string>{Opened(0), kInitialized, Closed(0)}));
     EXPECT_TRUE(fs::is_directory(File(1)));
 }
@@ -391,8 +365,8 @@ TEST_F(OrbManagerTracerTest, LinesAfterTheStopBeganReachOnlyTheDebugger) {
     EXPECT_FALSE(Contains(texts, "during the stop"));
     EXPECT_FALSE(Contains(texts, "after the stop"));
     EXPECT_EQ(texts.back(), kTerminated);
-    EXPECT_EQ(DebugCount("during the stop"), 1);
-    EXPECT_EQ(DebugCount("after the stop"), 1);
+    EXPECT_EQ(m_debug.Count("during the stop"), 1);
+    EXPECT_EQ(m_debug.Count("after the stop"), 1);
     EXPECT_EQ(g_TraceQueue.GetCount(), 0u);
 }
 
@@ -406,7 +380,7 @@ TEST_F(OrbManagerTracerTest, EndsWithItsOwnExitCode) {
     EXPECT_FALSE(m_tracer->IsFileOpen());
     StopMessageTracer(m_tracer);
     EXPECT_FALSE(m_tracer);
-    EXPECT_EQ(DebugCount(">>> Veltrane Link V2 Message Tracer killed."), 0);
+    EXPECT_EQ(m_debug.Count(">>> Veltrane Link V2 Message Tracer killed."), 0);
     EXPECT_EQ(Texts(File(0)).back(), kTerminated);
 
     // Dropping a running tracer without the stop still ends its thread and closes its file.

@@ -11,8 +11,7 @@
 #include "SwitchDeviceTable.h"
 #include "TestApp.h"
 #include "TestSwitch.h"
-#include "TraceLog.h"
-#include "TraceSettings.h"
+#include "TraceCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +27,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -85,11 +83,6 @@ class EventHandlerFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         m_owner = std::make_unique<COrbManagerDlg>();
-        g_nDebugMsgPrint = 2;
-        SetTraceDebugOutputHookForTest([this](const std::string& text) {
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_traces.push_back(text);
-        });
         m_table = std::make_unique<SwitchDeviceTable>(m_owner.get());
         m_owner->m_pDeviceTable = m_table.get();
         m_owner->m_pMonitorFeed = &m_feed;
@@ -107,7 +100,6 @@ protected:
         m_owner->m_pDeviceTable = nullptr;
         m_table.reset();
         m_owner.reset();
-        SetTraceDebugOutputHookForTest({});
         ResetLinkState();
     }
 
@@ -145,13 +137,6 @@ protected:
         std::lock_guard<std::mutex> guard(m_lock);
         m_delivered.clear();
     }
-    int CountTraces(const std::string& part) {
-        std::lock_guard<std::mutex> guard(m_lock);
-        int count = 0;
-        for (const std::string& line : m_traces)
-            count += line.find(part) != std::string::npos ? 1 : 0;
-        return count;
-    }
     std::size_t Normal() {
         std::lock_guard<std::mutex> guard(m_feed.lock);
         return m_feed.normal.size();
@@ -172,7 +157,7 @@ protected:
     std::mutex m_lock;
     std::condition_variable m_deliveredChanged;
     std::vector<Delivered> m_delivered;
-    std::vector<std::string> m_traces;
+    TraceCapture m_traces;
 };
 
 class DeviceDownload : public EventHandlerFixture {};
@@ -196,7 +181,8 @@ TEST_F(DeviceDownload, KeepsOnlyTheStoredTypesAndEndsAtTypeZero) {
     EXPECT_EQ(m_table->GetTotal(), 2);
     EXPECT_EQ(g_bDeviceListAvailable, 1);
     EXPECT_TRUE(g_hDeviceDownloadDoneEvent.IsSet());
-    EXPECT_EQ(CountTraces("Device Download Complete!!! --> Total Downloaded Device Count : 2"), 1);
+    EXPECT_EQ(
+        m_traces.CountPart("Device Download Complete!!! --> Total Downloaded Device Count : 2"), 1);
     LineDeviceEntry* entry = m_table->FindDevice("202");
     ASSERT_NE(entry, nullptr);
     for (std::size_t i = 0; i < LineDeviceEntry::kSentSize; ++i)
@@ -374,7 +360,7 @@ TEST_F(DispatchSwitchEvent, DeviceRecordsAfterTheDownloadAreDeliveredAndStoredOn
     const int type1 = m_table->GetCounter(SwitchDeviceTable::kType1);
 
     Dispatch(DeviceRecord(7, {2, 0, 1}, 2)); // stored already
-    EXPECT_EQ(CountTraces("this device[201] is existing in the current list!!!"), 1);
+    EXPECT_EQ(m_traces.CountPart("this device[201] is existing in the current list!!!"), 1);
     Dispatch(DeviceRecord(8, {2, 0, 3}, 3)); // type 3 raises the total alone
     Dispatch(DeviceRecord(9, {2, 0, 4}, 17));
     Dispatch(DeviceRecord(10, {2, 0, 5}, 7)); // not kept
@@ -396,7 +382,8 @@ TEST_F(DispatchSwitchEvent, DeviceRecordsAfterTheDownloadAreDeliveredAndStoredOn
     EXPECT_EQ(m_table->FindDevice("204")->m_EndRecord[9], 0x00);
     Dispatch(laterEnd);
     EXPECT_EQ(m_table->FindDevice("204")->m_EndRecord[9], 0x09);
-    EXPECT_EQ(CountTraces("Device Download Complete!!! --> Total Downloaded Device Count : 3"), 1);
+    EXPECT_EQ(
+        m_traces.CountPart("Device Download Complete!!! --> Total Downloaded Device Count : 3"), 1);
 }
 
 // The handler on its own thread behind a real I/O queue on a loopback link to a test switch.
@@ -428,16 +415,6 @@ protected:
         delete g_pSwitchSocket.exchange(nullptr);
         EventHandlerFixture::TearDown();
     }
-    template <typename Test> static bool WaitUntil(Test test) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-        while (!test()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
-    }
-
     TestSwitch m_switch;
     std::unique_ptr<COrbIOQueue> m_queue;
 };
@@ -453,7 +430,7 @@ TEST_F(OrbSWEventHandler, EndsWhenTheQueueClosesAndIsJoined) {
     EXPECT_TRUE(m_handler->Join(kWaitMs));
     EXPECT_EQ(m_handler->IsAlive(), 0);
     EXPECT_EQ(m_handler->IsRunning(), 0);
-    EXPECT_EQ(CountTraces("Switch Event Handler Thread Terminated!!"), 1);
+    EXPECT_EQ(m_traces.CountPart("Switch Event Handler Thread Terminated!!"), 1);
 }
 
 TEST_F(OrbSWEventHandler, StopEmptiesTheTableAndTheNextRecordEndsTheThread) {
@@ -567,7 +544,7 @@ TEST_F(OrbSWEventHandler, ClientsGetNothingUntilTheRepeatedDownloadEnds) {
     auto handler = std::make_unique<COrbSWEventHandler>(m_owner.get()); // the real delivery
     ASSERT_EQ(handler->Start(), 1);
     EXPECT_EQ(handler->IsAlive(), 1);
-    ASSERT_TRUE(WaitUntil([] { return !g_hDeviceDownloadDoneEvent.IsSet(); }));
+    ASSERT_TRUE(WaitUntil([] { return !g_hDeviceDownloadDoneEvent.IsSet(); }, kWaitMs));
     m_switch.SendRecord(Body('E', {2, 0, 1}, {3, 0, 1, 0xFF}));
     m_switch.SendRecord(DeviceRecord(1, {2, 0, 1}, 17));
     m_switch.SendRecord(Body('N', {2, 0, 1}));

@@ -1,5 +1,6 @@
 #include "OrbSWServiceController.h"
 #include "LinkState.h"
+#include "LogHooksFake.h"
 #include "OrbIOQueue.h"
 #include "OrbManagerDlg.h"
 #include "OrbSocket.h"
@@ -8,17 +9,14 @@
 #include "SwitchDeviceTable.h"
 #include "TestApp.h"
 #include "TestSwitch.h"
-#include "TraceLog.h"
-#include "TraceSettings.h"
+#include "TraceCapture.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,62 +52,6 @@ Bytes DeviceRecord(std::vector<std::uint8_t> digits, std::uint8_t type) {
     return body;
 }
 
-// Every trace line while it lives; the lines are shared with the hook, so a line traced by a
-// thread that is just ending finds them still there.
-class TraceCapture {
-public:
-    TraceCapture() : saved_(g_nDebugMsgPrint.load()), lines_(std::make_shared<Lines>()) {
-        g_nDebugMsgPrint = 2;
-        std::shared_ptr<Lines> lines = lines_;
-        SetTraceDebugOutputHookForTest([lines](const std::string& text) {
-            std::lock_guard<std::mutex> guard(lines->lock);
-            lines->texts.push_back(text);
-        });
-    }
-    ~TraceCapture() {
-        SetTraceDebugOutputHookForTest({});
-        g_nDebugMsgPrint = saved_;
-    }
-    bool Has(const std::string& text) const { return IndexOf(text) >= 0; }
-    // Position of the first line with this text; -1 when there is none.
-    long IndexOf(const std::string& text) const {
-        std::lock_guard<std::mutex> guard(lines_->lock);
-        auto it = std::find(lines_->texts.begin(), lines_->texts.end(), text);
-        return it == lines_->texts.end() ? -1 : it - lines_->texts.begin();
-    }
-    std::string All() const {
-        std::lock_guard<std::mutex> guard(lines_->lock);
-        std::string all;
-        for (const std::string& text : lines_->texts)
-            all += text + "\n";
-        return all;
-    }
-
-private:
-    struct Lines {
-        std::mutex lock;
-        std::vector<std::string> texts;
-    };
-    std::uint32_t saved_;
-    std::shared_ptr<Lines> lines_;
-};
-
-struct CountingHooks : ShellHooks {
-    std::vector<std::string> lines;
-    int purges = 0;
-    int logos = 0;
-    void AddLogLine(int image, const std::string& text) override {
-        lines.push_back(std::to_string(image) + ":" + text);
-    }
-    void RefreshClientList() override {}
-    void PurgeDeadClients() override { ++purges; }
-    void PlayLogoAnimation() override { ++logos; }
-    void ClientsChanged() override {}
-    bool HasLine(const std::string& line) const {
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
-    }
-};
-
 // The main dialog whose transport never opens.
 class NoTransportDlg : public COrbManagerDlg {
 public:
@@ -119,16 +61,6 @@ public:
     }
     std::atomic<int> opens{0};
 };
-
-template <typename Done> bool WaitFor(Done done, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 class OrbSWServiceController : public ::testing::Test {
 protected:
@@ -201,7 +133,7 @@ protected:
 
     PtySwitch::TempRegistry registry;
     TraceCapture traces;
-    CountingHooks hooks;
+    LogHooksFake hooks;
     COrbManagerDlg dlg;
     std::unique_ptr<COrbIOQueue> queue;
     std::unique_ptr<COrbSWServiceController> controller;
@@ -237,8 +169,8 @@ TEST_F(OrbSWServiceController, TcpAnnouncesThenPollsAndQueriesOnlyAfterTheDownlo
         EXPECT_EQ(records[i].bytes, kPollRecord) << i;
     EXPECT_EQ(dlg.m_nRetryCount, 0);
     EXPECT_TRUE(platform::test::SpinUntil([&] { return hooks.purges >= 3; }));
-    EXPECT_TRUE(hooks.HasLine("0:ids215"));
-    EXPECT_EQ(hooks.logos, 1) << "once, when the link is back after the restarts";
+    EXPECT_TRUE(hooks.Has("0:ids215"));
+    EXPECT_EQ(hooks.logos.load(), 1) << "once, when the link is back after the restarts";
 
     // With one, each poll is followed by the status query of the first of them.
     table.AddDevice("202", DeviceRecord({2, 0, 2}, 2), 2, 2);
@@ -362,12 +294,12 @@ TEST_F(OrbSWServiceController, LinkFailureEndsTheLoopAndIsLogged) {
     ASSERT_NO_FATAL_FAILURE(StartTcp(sw));
     ASSERT_TRUE(sw.WaitForRecords(1, 2000));
     // The switch stays silent: the sanity thread ends the link.
-    ASSERT_TRUE(WaitFor([&] { return controller->IsAlive() == 0; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return controller->IsAlive() == 0; }, 5000));
     EXPECT_TRUE(controller->Join(1000));
     EXPECT_EQ(g_bSwitchLinkUp, 0);
     EXPECT_EQ(dlg.m_bRestartRequest, 0) << "the liveness check restarts a lost link";
-    EXPECT_TRUE(platform::test::SpinUntil([&] { return hooks.lines.size() >= 2; }));
-    EXPECT_EQ(hooks.lines, (std::vector<std::string>{"1:ids210", "1:ids211"}));
+    EXPECT_TRUE(platform::test::SpinUntil([&] { return hooks.Lines().size() >= 2; }));
+    EXPECT_EQ(hooks.Lines(), (std::vector<std::string>{"1:ids210", "1:ids211"}));
     EXPECT_TRUE(traces.Has("ids210"));
     EXPECT_TRUE(traces.Has("ids211"));
 }

@@ -1,13 +1,11 @@
 #include "OrbSocket.h"
 #include "TestSwitch.h"
-#include "TraceLog.h"
-#include "TraceSettings.h"
+#include "TraceCapture.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <future>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,25 +16,7 @@ constexpr int kWaitMs = 5000;
 // Collects the trace texts of one test.
 class OrbSocketTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        g_nDebugMsgPrint = 2;
-        SetTraceDebugOutputHookForTest([this](const std::string& text) {
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_traces.push_back(text);
-        });
-    }
-    void TearDown() override { SetTraceDebugOutputHookForTest({}); }
-
-    int CountTraces(const std::string& part) {
-        std::lock_guard<std::mutex> guard(m_lock);
-        int count = 0;
-        for (const std::string& line : m_traces)
-            count += line.find(part) != std::string::npos ? 1 : 0;
-        return count;
-    }
-
-    std::mutex m_lock;
-    std::vector<std::string> m_traces;
+    TraceCapture m_traces;
 };
 
 // A port on which nothing listens.
@@ -56,10 +36,10 @@ TEST_F(OrbSocketTest, ConnectsByNumberByNameAndToLocalhostForAnEmptyHost) {
     EXPECT_EQ(byNumber.Initialize(), 1);
     ASSERT_EQ(byNumber.Connect("127.0.0.1", peer.Port(), SOCK_STREAM), 1);
     EXPECT_TRUE(byNumber.IsValid());
-    EXPECT_EQ(CountTraces(">>> Veltrane Link Connection created with Switch [127.0.0.1 - " + port +
-                          "], Protocol[TCP], IP Type[IPv4]."),
+    EXPECT_EQ(m_traces.CountPart(">>> Veltrane Link Connection created with Switch [127.0.0.1 - " +
+                                 port + "], Protocol[TCP], IP Type[IPv4]."),
               1);
-    EXPECT_EQ(CountTraces(">>> Veltrane Link is using the local address [127.0.0.1 - "), 1);
+    EXPECT_EQ(m_traces.CountPart(">>> Veltrane Link is using the local address [127.0.0.1 - "), 1);
 
     COrbSocket byName;
     ASSERT_EQ(byName.Connect("localhost", peer.Port(), SOCK_STREAM), 1);
@@ -74,8 +54,8 @@ TEST_F(OrbSocketTest, ConnectsOverIpv6) {
         GTEST_SKIP() << "no IPv6 loopback";
     COrbSocket socket;
     ASSERT_EQ(socket.Connect("::1", peer.Port(), SOCK_STREAM), 1);
-    EXPECT_EQ(CountTraces("Switch [::1 - " + std::to_string(peer.Port()) +
-                          "], Protocol[TCP], IP Type[IPv6]."),
+    EXPECT_EQ(m_traces.CountPart("Switch [::1 - " + std::to_string(peer.Port()) +
+                                 "], Protocol[TCP], IP Type[IPv6]."),
               1);
     EXPECT_TRUE(peer.WaitForConnection(kWaitMs));
 }
@@ -85,15 +65,15 @@ TEST_F(OrbSocketTest, ReportsRefusalResolutionFailureAndTimeOut) {
     const int port = ClosedPort();
     EXPECT_EQ(refused.Connect("127.0.0.1", port, SOCK_STREAM), -1);
     EXPECT_FALSE(refused.IsValid());
-    EXPECT_EQ(CountTraces("[ERROR] Veltrane Link's IPv4 connection to 127.0.0.1[Name : 127.0.0.1] "
-                          "failed.[ErrorCode " +
-                          std::to_string(ECONNREFUSED) + " - " + SystemErrorText(ECONNREFUSED) +
-                          "]"),
+    EXPECT_EQ(m_traces.CountPart(
+                  "[ERROR] Veltrane Link's IPv4 connection to 127.0.0.1[Name : 127.0.0.1] "
+                  "failed.[ErrorCode " +
+                  std::to_string(ECONNREFUSED) + " - " + SystemErrorText(ECONNREFUSED) + "]"),
               1);
 
     COrbSocket unresolved;
     EXPECT_EQ(unresolved.Connect("127.0.0.1", 5002, 12345), -1);
-    EXPECT_EQ(CountTraces("[ERROR] getaddrinfo(127.0.0.1 - 5002) failed. [ErrorCode "), 1);
+    EXPECT_EQ(m_traces.CountPart("[ERROR] getaddrinfo(127.0.0.1 - 5002) failed. [ErrorCode "), 1);
 
     // A listener whose accept queue is full leaves further connects hanging.
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -114,7 +94,7 @@ TEST_F(OrbSocketTest, ReportsRefusalResolutionFailureAndTimeOut) {
     ::close(listener);
     if (!hung)
         GTEST_SKIP() << "this system never lets a connect hang";
-    EXPECT_GE(CountTraces("failed.[ErrorCode " + std::to_string(ETIMEDOUT) + " - "), 1);
+    EXPECT_GE(m_traces.CountPart("failed.[ErrorCode " + std::to_string(ETIMEDOUT) + " - "), 1);
 }
 
 TEST_F(OrbSocketTest, SendsAndReceivesByteCountsAndSeesThePeerClose) {
@@ -163,8 +143,8 @@ TEST_F(OrbSocketTest, CloseWakesABlockedReceiveAndMakesTheCloseAbortive) {
 
     const std::uint8_t out[] = {0x00, 0x01, 0x02};
     EXPECT_EQ(socket.Send(out, 3), -1);
-    EXPECT_EQ(CountTraces("[ERROR] COrbSocket::Send --> send() error [error Code - " +
-                          std::to_string(EPIPE) + " : "),
+    EXPECT_EQ(m_traces.CountPart("[ERROR] COrbSocket::Send --> send() error [error Code - " +
+                                 std::to_string(EPIPE) + " : "),
               1);
 }
 

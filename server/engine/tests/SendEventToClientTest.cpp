@@ -5,7 +5,7 @@
 #include "OrbManagerDlg.h"
 #include "SwitchDeviceTable.h"
 #include "TestApp.h"
-#include "TraceLog.h"
+#include "TraceCapture.h"
 
 #include <protocol/CtiRecord.h>
 
@@ -18,7 +18,6 @@
 #include <fcntl.h>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
@@ -108,10 +107,6 @@ protected:
         platform::test::App();
         g_bSwitchLinkUp = 1;
         g_bDeviceListAvailable = 1;
-        SetTraceDebugOutputHookForTest([this](const std::string& text) {
-            std::lock_guard<std::mutex> guard(traceLock);
-            traces.push_back(text);
-        });
         clientPort = std::make_unique<COrbClientConnectionManager>(&dlg);
         bypassPort = std::make_unique<COrbClientConnectionManager>(&dlg);
         firstPort = Listen(*clientPort, 0);
@@ -124,7 +119,6 @@ protected:
         dlg.m_pBypassClientManager = nullptr;
         clientPort.reset();
         bypassPort.reset();
-        SetTraceDebugOutputHookForTest({});
         ResetLinkState();
     }
 
@@ -164,20 +158,11 @@ protected:
                                     all);
         });
     }
-    int TraceCount(const std::string& text) {
-        std::lock_guard<std::mutex> guard(traceLock);
-        int n = 0;
-        for (const std::string& t : traces)
-            n += t.find(text) != std::string::npos ? 1 : 0;
-        return n;
-    }
-
     COrbManagerDlg dlg;
     SwitchDeviceTable table{&dlg};
     std::unique_ptr<COrbClientConnectionManager> clientPort, bypassPort;
     unsigned firstPort = 0, secondPort = 0;
-    std::mutex traceLock;
-    std::vector<std::string> traces;
+    TraceCapture traces;
 };
 
 using SendEventToClient = Delivery;
@@ -206,7 +191,7 @@ TEST_F(SendEventToClient, AnEventReachesRegisteredFirstPortClientsAndEverySecond
     }));
     for (Reader* r : receivers)
         EXPECT_EQ(r->Pump()[0], Frame(body));
-    EXPECT_EQ(TraceCount(kNoRight), 1);
+    EXPECT_EQ(traces.CountPart(kNoRight), 1);
     SpinFor(std::chrono::milliseconds(30));
     EXPECT_TRUE(unregistered.Pump().empty());
     EXPECT_EQ(unregistered.Partial(), 0u);
@@ -246,7 +231,8 @@ TEST_F(SendEventToClient, TheOwnLineFilterAndTheAllFlag) {
     EXPECT_EQ(sequences(alder), (std::vector<long>{5}));
     EXPECT_EQ(sequences(open), (std::vector<long>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(sequences(bypass), (std::vector<long>{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(TraceCount("can't be delivered"), 0) << "a filtered client is not a failed send";
+    EXPECT_EQ(traces.CountPart("can't be delivered"), 0)
+        << "a filtered client is not a failed send";
 }
 
 TEST_F(SendEventToClient, AnUndeliverableLengthReachesNobody) {
@@ -260,8 +246,8 @@ TEST_F(SendEventToClient, AnUndeliverableLengthReachesNobody) {
     ASSERT_TRUE(SpinUntil([&] { return first.Pump().size() == 1 && second.Pump().size() == 1; }));
     EXPECT_EQ(SequenceOf(first.Pump()[0]), 2);
     EXPECT_EQ(SequenceOf(second.Pump()[0]), 2);
-    EXPECT_EQ(TraceCount("Switch Event Length is too big or too small"), 2);
-    EXPECT_EQ(TraceCount("Send Message Length is more than 400 bytes"), 2);
+    EXPECT_EQ(traces.CountPart("Switch Event Length is too big or too small"), 2);
+    EXPECT_EQ(traces.CountPart("Send Message Length is more than 400 bytes"), 2);
     SpinFor(std::chrono::milliseconds(30));
     EXPECT_EQ(first.Pump().size(), 1u);
     EXPECT_EQ(first.Partial(), 0u);
@@ -299,9 +285,10 @@ TEST_F(SendEventToClient, AClientThatNeverReadsCostsTheOthersNothingAndSeesNoTor
         std::chrono::seconds(60)));
     eventThread.join();
     ASSERT_TRUE(SpinUntil([&] {
-        return fast1.Pump().size() + TraceCount("Switch Event can't be delivered") >= kEvents &&
-               fast2.Pump().size() +
-                       (TraceCount("Data can't be delivered") - TraceCount(slowFailed)) >=
+        return fast1.Pump().size() + traces.CountPart("Switch Event can't be delivered") >=
+                   kEvents &&
+               fast2.Pump().size() + (traces.CountPart("Data can't be delivered") -
+                                      traces.CountPart(slowFailed)) >=
                    kEvents;
     }));
     for (Reader* fast : {&fast1, &fast2}) {
@@ -312,7 +299,7 @@ TEST_F(SendEventToClient, AClientThatNeverReadsCostsTheOthersNothingAndSeesNoTor
             last = seq;
         }
     }
-    const int lost = TraceCount(slowFailed);
+    const int lost = traces.CountPart(slowFailed);
     EXPECT_GT(lost, 0) << "the stalled client's buffers never filled; the test proves nothing";
     EXPECT_LE(maxPending.load(), 402u) << "the server holds at most one record for it";
 
@@ -328,7 +315,7 @@ TEST_F(SendEventToClient, AClientThatNeverReadsCostsTheOthersNothingAndSeesNoTor
         Send("201", EventBody(seq, 300), "", 0);
         ASSERT_TRUE(SpinUntil([&] { return stalled.Pump().size() == before + seq - kEvents + 1; }));
     }
-    EXPECT_EQ(TraceCount(slowFailed), lost);
+    EXPECT_EQ(traces.CountPart(slowFailed), lost);
     long last = -1;
     for (const Bytes& record : stalled.Pump()) {
         const long seq = SequenceOf(record);
@@ -372,8 +359,9 @@ TEST_F(SendEventToClient, RepliesFromTheUiThreadAndEventsNeverInterleave) {
         return eventsDone.load();
     }));
     eventThread.join();
-    const std::size_t expected = 2 * kEach - static_cast<std::size_t>(replyFailures) -
-                                 static_cast<std::size_t>(TraceCount("Data can't be delivered"));
+    const std::size_t expected =
+        2 * kEach - static_cast<std::size_t>(replyFailures) -
+        static_cast<std::size_t>(traces.CountPart("Data can't be delivered"));
     ASSERT_TRUE(SpinUntil(
         [&] { return reader.Pump().size() == expected && client->PendingSendBytes() == 0; }));
     long lastEvent = -1, lastReply = static_cast<long>(kEach) - 1;

@@ -1,7 +1,6 @@
 #include "SerialPort.h"
 #include "PtySwitch.h"
-#include "TraceLog.h"
-#include "TraceSettings.h"
+#include "TraceCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +10,6 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
-#include <mutex>
 #include <string>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -26,11 +24,6 @@ using Bytes = PtySwitch::Bytes;
 class SerialPortTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_nDebugMsgPrint = 2;
-        SetTraceDebugOutputHookForTest([this](const std::string& text) {
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_traces.push_back(text);
-        });
         ASSERT_TRUE(m_switch.IsOpen());
         ASSERT_TRUE(m_switch.MapAsComPort(1));
         // Opened before the port is, since the port then takes the tty for exclusive use.
@@ -38,21 +31,8 @@ protected:
         ASSERT_GE(m_observer, 0);
     }
     void TearDown() override {
-        SetTraceDebugOutputHookForTest({});
         if (m_observer >= 0)
             ::close(m_observer);
-    }
-
-    std::vector<std::string> Traces() {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return m_traces;
-    }
-    bool Traced(const std::string& text) {
-        for (const std::string& t : Traces()) {
-            if (t == text)
-                return true;
-        }
-        return false;
     }
 
     // The tty's settings as another descriptor sees them.
@@ -85,8 +65,7 @@ protected:
     PtySwitch::TempRegistry m_registry;
     PtySwitch m_switch;
     int m_observer = -1;
-    std::mutex m_lock;
-    std::vector<std::string> m_traces;
+    TraceCapture m_traces;
 };
 
 TEST_F(SerialPortTest, OpensTheMappedPortForExclusiveUse) {
@@ -107,7 +86,7 @@ TEST_F(SerialPortTest, OpensTheMappedPortForExclusiveUse) {
 
     SerialPort other(Short());
     EXPECT_EQ(other.Open(1), 0);
-    EXPECT_TRUE(Traced("[ERROR] Cannot Open the COM Port !!!"));
+    EXPECT_TRUE(m_traces.Has("[ERROR] Cannot Open the COM Port !!!"));
     EXPECT_FALSE(other.IsOpen());
 
     EXPECT_EQ(port.Close(), 1);
@@ -127,8 +106,8 @@ TEST_F(SerialPortTest, RefusesPortsOutsideOneToFourAndMissingDevices) {
     EXPECT_EQ(port.Open(2), 0);
     EXPECT_EQ(errno, ENOENT);
     EXPECT_FALSE(port.IsOpen());
-    EXPECT_TRUE(Traced("[ERROR] Cannot Open the COM Port !!!"));
-    EXPECT_TRUE(Traced(
+    EXPECT_TRUE(m_traces.Has("[ERROR] Cannot Open the COM Port !!!"));
+    EXPECT_TRUE(m_traces.Has(
         "[ERROR] SerialPort::Open(/nonexistent/ttyQ9) [2 : " + SystemErrorText(ENOENT) + "]"));
 }
 
@@ -170,12 +149,12 @@ TEST_F(SerialPortTest, ChangesOneLineSettingAtATime) {
     EXPECT_NE(Settings().c_cflag & CSTOPB, 0u);
     EXPECT_EQ(port.SetStopBits(kOneStopBit), 1);
     EXPECT_EQ(Settings().c_cflag & CSTOPB, 0u);
-    EXPECT_FALSE(Traced("SerialPort::SetStopBits --> 1.5 stop bits are not available on this "
-                        "system. 2 stop bits are used instead."));
+    EXPECT_FALSE(m_traces.Has("SerialPort::SetStopBits --> 1.5 stop bits are not available on this "
+                              "system. 2 stop bits are used instead."));
     EXPECT_EQ(port.SetStopBits(kOne5StopBits), 1);
     EXPECT_NE(Settings().c_cflag & CSTOPB, 0u);
-    EXPECT_TRUE(Traced("SerialPort::SetStopBits --> 1.5 stop bits are not available on this "
-                       "system. 2 stop bits are used instead."));
+    EXPECT_TRUE(m_traces.Has("SerialPort::SetStopBits --> 1.5 stop bits are not available on this "
+                             "system. 2 stop bits are used instead."));
     EXPECT_EQ(port.SetStopBits(3), 0);
 
     // Without meaning here, but accepted.
@@ -207,12 +186,12 @@ TEST_F(SerialPortTest, ReadsAndWritesWithinTheTimeouts) {
     EXPECT_EQ(text, std::string("\x00\x0D", 2));
 
     // A time-out is no error and is not traced.
-    const std::size_t tracesBefore = Traces().size();
+    const std::size_t tracesBefore = m_traces.Texts().size();
     EXPECT_EQ(port.ReadByte(byte), 0);
     ASSERT_TRUE(m_switch.Send({'Q', 'M', 'X'}));
     EXPECT_EQ(port.ReadBlock(8, text), 0); // fewer than asked for is a failure
     EXPECT_EQ(text, "QMX");
-    EXPECT_EQ(Traces().size(), tracesBefore);
+    EXPECT_EQ(m_traces.Texts().size(), tracesBefore);
 
     // Bytes split over several writes of the other side are joined into one block.
     std::thread slow([this] {
@@ -285,12 +264,13 @@ TEST_F(SerialPortTest, EveryCallOnAClosedPortFailsWithItsTrace) {
     EXPECT_EQ(port.Close(), 1);
 
     const std::string why = std::to_string(EBADF) + " : " + SystemErrorText(EBADF);
-    EXPECT_TRUE(Traced("[ERROR] Serial Read Error... Error Code [" + why + "]"));
-    EXPECT_TRUE(Traced("[ERROR] Serial Read Error. Return Error Code [" + why + "]!!!"));
-    EXPECT_TRUE(Traced("[ERROR] Serial Output Error... Error Code[" + why + "].!!!"));
-    EXPECT_TRUE(Traced("[ERROR] Serial Output Error... Error Code [" + why + "]. Return Error."));
-    EXPECT_FALSE(Traced("SerialPort::SetStopBits --> 1.5 stop bits are not available on this "
-                        "system. 2 stop bits are used instead."));
+    EXPECT_TRUE(m_traces.Has("[ERROR] Serial Read Error... Error Code [" + why + "]"));
+    EXPECT_TRUE(m_traces.Has("[ERROR] Serial Read Error. Return Error Code [" + why + "]!!!"));
+    EXPECT_TRUE(m_traces.Has("[ERROR] Serial Output Error... Error Code[" + why + "].!!!"));
+    EXPECT_TRUE(
+        m_traces.Has("[ERROR] Serial Output Error... Error Code [" + why + "]. Return Error."));
+    EXPECT_FALSE(m_traces.Has("SerialPort::SetStopBits --> 1.5 stop bits are not available on this "
+                              "system. 2 stop bits are used instead."));
 }
 
 TEST_F(SerialPortTest, WritesOfTwoThreadsNeverInterleave) {
