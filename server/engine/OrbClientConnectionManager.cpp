@@ -194,6 +194,7 @@ void COrbClientConnectionManager::CloseClient(COrbClientSocketUser* client, bool
         TraceLog("%s", ("[INFO] " + disconnected).c_str());
 
     ReleaseKinds(client, peerGone, address, port);
+    ReleaseRepeatedLogins(client);
 
     if (peerGone)
         TraceLog("%s", disconnected.c_str());
@@ -282,6 +283,23 @@ void COrbClientConnectionManager::ReleaseKinds(COrbClientSocketUser* client, boo
     releaseNumbered();
 }
 
+void COrbClientConnectionManager::ReleaseRepeatedLogins(COrbClientSocketUser* client) {
+    if (!m_pOwner)
+        return;
+    std::atomic<int>& clientCount =
+        m_nMode == kBypassPort ? m_pOwner->m_nBypassClientCount : m_pOwner->m_nClientCount;
+    for (std::size_t slot = 0; slot < client->m_nRepeatedLogins.size(); ++slot) {
+        std::atomic<unsigned>& count = m_pOwner->m_nKindLoginCounts[slot];
+        for (unsigned extra = client->m_nRepeatedLogins[slot]; extra > 0 && count.load() > 0;
+             --extra) {
+            --count;
+            if (clientCount.load() > 0)
+                --clientCount;
+        }
+        client->m_nRepeatedLogins[slot] = 0;
+    }
+}
+
 void COrbClientConnectionManager::AfterClientsChanged() {
     if (!m_pOwner)
         return;
@@ -339,10 +357,4 @@ void COrbClientConnectionManager::CloseAllClients() {
         delete m_pListenSocket;
         m_pListenSocket = nullptr;
     }
-}
-
-void COrbClientConnectionManager::DispatchClientMessage(COrbClientSocketUser* client,
-                                                        const std::uint8_t* buffer, int length) {
-    if (m_DispatchHook)
-        m_DispatchHook(client, buffer, length);
 }

@@ -44,11 +44,47 @@ public:
     // Every client and the listen socket, and the counts of this manager's port go to 0.
     void CloseAllClients();
 
-    // One complete request record (length bytes included) from a client.
+    // One complete request record (length bytes included) from a client: handled here (logins,
+    // logout, local services) or forwarded to the switch for a registered client. An
+    // unregistered client that sends a forwarded request is closed. Every handler reads only the
+    // `length` bytes given; a record too short for what its handler reads is dropped.
     void DispatchClientMessage(COrbClientSocketUser* client, const std::uint8_t* buffer,
                                int length);
-    // Where DispatchClientMessage hands the records until the request dispatcher takes them.
+    // Writes the bodies of the records in the buffer to the link I/O queue, in order; stops at a
+    // bad length or at a record that runs past the buffer.
+    void ProcessSendCommandToSwitch(const std::uint8_t* buffer, int length);
+    // Test seam: when set, DispatchClientMessage hands every record to it instead.
     void SetDispatchHook(DispatchHook hook) { m_DispatchHook = std::move(hook); }
+
+    // The login ('a') and logout ('k') of this manager's port.
+    void ClientLogin(COrbClientSocketUser* client, const std::uint8_t* buffer, int length,
+                     const std::string& address, int port);
+    void ClientLogout(COrbClientSocketUser* client, const std::uint8_t* buffer, int length,
+                      const std::string& address);
+    // Every device of the device table, then the end record. Sent from a copy taken under the
+    // device list's lock, so the table may change meanwhile. An empty table closes the client.
+    void SendDeviceListToClient(COrbClientSocketUser* client, const std::string& address);
+
+    // Local services.
+    void RegisterOwnLine(COrbClientSocketUser* client, const std::uint8_t* buffer, int length);
+    void RegisterIMDevice(COrbClientSocketUser* client, const std::uint8_t* buffer, int length);
+    void UnregisterIMDevice(COrbClientSocketUser* client, const std::uint8_t* buffer, int length);
+    void RelayInstantMessage(COrbClientSocketUser* client, const std::uint8_t* buffer, int length);
+    void LarchLookup(COrbClientSocketUser* client, const std::uint8_t* buffer, int length);
+    void AlderAnnounce(COrbClientSocketUser* client, const std::string& address);
+    // Mode 1: every client of this port; otherwise the clients that registered the device text.
+    // The result is how many clients it was sent to, whatever each send's result.
+    int SendIMMsgToClient(int mode, const std::string& deviceText, const std::uint8_t* record,
+                          int length);
+
+    // The pauses of the device-list send (10 ms) and of the Oak login (500 ms) go through this;
+    // the default sleeps. Tests shorten it.
+    using PauseFunction = std::function<void(int milliseconds)>;
+    void SetPauseFunction(PauseFunction pause) { m_Pause = std::move(pause); }
+
+    static constexpr int kDeviceListPauseMs = 10;
+    static constexpr int kDeviceListPauseSkipEvery = 50;
+    static constexpr int kOakLoginPauseMs = 500;
 
     COrbManagerDlg* GetOwner() const { return m_pOwner; }
     int GetMode() const { return m_nMode; }
@@ -66,6 +102,14 @@ private:
     void ReleaseKinds(COrbClientSocketUser* client, bool peerGone, const std::string& address,
                       int port);
     void AfterClientsChanged();
+    // Takes back what repeated logins of kinds that are never refused counted for this client.
+    void ReleaseRepeatedLogins(COrbClientSocketUser* client);
+
+    void ClientLoginClientPort(COrbClientSocketUser* client, std::uint8_t kind,
+                               const std::string& address, int port);
+    void ClientLoginBypassPort(COrbClientSocketUser* client, std::uint8_t kind,
+                               const std::string& address, int port);
+    void Pause(int milliseconds);
 
     COrbManagerDlg* m_pOwner;
     COrbListenSocket* m_pListenSocket;
@@ -76,4 +120,5 @@ private:
     platform::CriticalSection m_csClose;
     platform::CriticalSection m_csClientList;
     DispatchHook m_DispatchHook;
+    PauseFunction m_Pause;
 };

@@ -3,6 +3,7 @@
 #include "OrbClientConnectionManager.h"
 #include "TraceLog.h"
 
+#include <algorithm>
 #include <cerrno>
 
 COrbClientSocketUser::COrbClientSocketUser(COrbClientConnectionManager* manager)
@@ -120,4 +121,32 @@ int COrbClientSocketUser::SendRecord(const void* data, int length, int& error) {
 std::size_t COrbClientSocketUser::PendingSendBytes() const {
     std::lock_guard<std::mutex> guard(m_sendLock);
     return m_PendingTail.size();
+}
+
+int COrbClientSocketUser::AddIMDevice(const std::string& device) {
+    if (IsIMDeviceRegistered(device))
+        return 0;
+    m_IMDevices.push_back(device);
+    return 1;
+}
+
+void COrbClientSocketUser::RemoveIMDevice(const std::string& device) {
+    const auto it = std::find(m_IMDevices.begin(), m_IMDevices.end(), device);
+    if (it != m_IMDevices.end())
+        m_IMDevices.erase(it);
+}
+
+int COrbClientSocketUser::IsIMDeviceRegistered(const std::string& device) const {
+    return std::find(m_IMDevices.begin(), m_IMDevices.end(), device) != m_IMDevices.end() ? 1 : 0;
+}
+
+void COrbClientSocketUser::TraceIMDevices() const {
+    if (m_IMDevices.empty())
+        return;
+    std::string text =
+        "IM User List[Total Count : " + std::to_string(m_IMDevices.size()) + "] --> ";
+    for (const std::string& device : m_IMDevices)
+        if (!device.empty())
+            text += device + " ";
+    TraceLog("%s", text.c_str());
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "OrbManagerDlg.h"
+
 #include <platform/AsyncSocket.h>
 #include <protocol/RecordAssembler.h>
 
@@ -77,8 +79,17 @@ public:
     // Kind k at [k - kFirstNumberedKind].
     std::array<std::atomic<int>, kNumberedKindCount> m_bNumberedKind{};
 
-    // Device numbers, as decimal text, registered for instant messages.
+    // Device numbers, as decimal text, registered for instant messages. UI thread.
     std::vector<std::string> m_IMDevices;
+    // 1 when added, 0 when the text was already there.
+    int AddIMDevice(const std::string& device);
+    void RemoveIMDevice(const std::string& device);
+    int IsIMDeviceRegistered(const std::string& device) const;
+    void TraceIMDevices() const;
+
+    // Logins counted again for a kind this client already carried, by login-count slot; the
+    // close takes them back along with the one count per kind flag. UI thread.
+    std::array<unsigned, kKindCountSlots> m_nRepeatedLogins{};
 
 protected:
     void OnReceive(int err) override;

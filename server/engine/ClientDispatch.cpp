@@ -1,0 +1,154 @@
+#include "OrbClientConnectionManager.h"
+
+#include "OrbClientSocketUser.h"
+#include "OrbIOQueue.h"
+#include "OrbManagerDlg.h"
+#include "TraceLog.h"
+
+#include <protocol/BodyView.h>
+#include <protocol/CtiRecord.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace {
+
+// Offsets in a client's record, its two length bytes included.
+constexpr std::size_t kStartOffset = 2;
+constexpr std::size_t kLetterOffset = 3;
+constexpr std::size_t kDeviceOffset = 6;
+constexpr std::size_t kParameterOffset = 11;
+
+// The least record sizes the local handlers read up to.
+constexpr int kLetterSize = 4;
+constexpr int kDeviceInfoAnswerSize = 12;
+
+constexpr std::uint8_t kDeviceInfoLocalType = 9;
+constexpr std::uint8_t kDeviceInfoCause = 0x05;
+
+} // namespace
+
+void COrbClientConnectionManager::DispatchClientMessage(COrbClientSocketUser* client,
+                                                        const std::uint8_t* buffer, int length) {
+    if (m_DispatchHook) {
+        m_DispatchHook(client, buffer, length);
+        return;
+    }
+    if (!client || !buffer || length <= 0)
+        return;
+
+    std::string address;
+    unsigned peerPort = 0;
+    if (!client->GetPeerName(address, peerPort)) {
+        TraceLog("[ERROR] Veltrane Link can't get the Client IP Address and Port No from the peer "
+                 "system. Rejected!!!");
+        CloseUserConnection(client);
+        return;
+    }
+    const int port = static_cast<int>(peerPort);
+
+    const protocol::BodyView record(protocol::ByteView(buffer, static_cast<std::size_t>(length)));
+    if (record.At(kStartOffset) != 0x02) {
+        TraceLog("[ERROR] Wrong Message ID. This is not CTI Type Message!!!");
+        return;
+    }
+    if (length < kLetterSize) {
+        TraceLog("[ERROR] Client Request is too short[Length : %d]. Dropped!!!", length);
+        return;
+    }
+
+    const std::uint8_t letter = record.At(kLetterOffset);
+    switch (letter) {
+    case '4':
+        LarchLookup(client, buffer, length);
+        return;
+    case '5':
+        RegisterOwnLine(client, buffer, length);
+        return;
+    case '7':
+        RelayInstantMessage(client, buffer, length);
+        return;
+    case '8':
+        UnregisterIMDevice(client, buffer, length);
+        return;
+    case '9':
+        RegisterIMDevice(client, buffer, length);
+        return;
+    case 'a':
+        ClientLogin(client, buffer, length, address, port);
+        return;
+    case 'k':
+        ClientLogout(client, buffer, length, address);
+        return;
+    case 'u':
+        AlderAnnounce(client, address);
+        return;
+    case 'i':
+        // A record too short to carry the type code is not the local case: it goes on whole.
+        if (length >= kDeviceInfoAnswerSize &&
+            record.At(kParameterOffset) == kDeviceInfoLocalType && m_pOwner &&
+            m_pOwner->m_nSwitchType.load() == 0) {
+            std::array<std::uint8_t, 11> answer{0x00, 0x09, 'F', 0xFF, 0xFF};
+            for (std::size_t i = 0; i < 4; ++i)
+                answer[5 + i] = record.At(kDeviceOffset + i);
+            answer[9] = 0x00;
+            answer[10] = kDeviceInfoCause;
+            int error = 0;
+            client->SendRecord(answer.data(), static_cast<int>(answer.size()), error);
+            return;
+        }
+        break;
+    case 'c':
+        if (!m_pOwner || m_pOwner->m_bUseLinnetPlusMsg.load() == 0)
+            return;
+        break;
+    default:
+        break;
+    }
+
+    if (client->m_bRegistered.load() == 1) {
+        ProcessSendCommandToSwitch(buffer, length);
+        return;
+    }
+    CloseUserConnection(client);
+    TraceLog("[ERROR] This client is nor registered. Reject it!!!");
+}
+
+void COrbClientConnectionManager::ProcessSendCommandToSwitch(const std::uint8_t* buffer,
+                                                             int length) {
+    if (!buffer || length < 1)
+        return;
+    const std::size_t size = static_cast<std::size_t>(length);
+    std::size_t p = 0;
+    while (p < size) {
+        if (size - p < protocol::CtiRecord::kLengthSize) {
+            TraceLog("[ERROR] Client Request is cut short[Length : -, Received : %ld]. "
+                     "Dropped!!!",
+                     static_cast<long>(size - p));
+            return;
+        }
+        const std::uint16_t bodyLength =
+            protocol::CtiRecord::PeekLength(protocol::ByteView(buffer + p, size - p));
+        if (!protocol::CtiRecord::IsAcceptedLength(bodyLength)) {
+            TraceLog("[ERROR] Message Length is over 400 bytes[%ld]. Something Wrong!!!",
+                     static_cast<long>(bodyLength));
+            return;
+        }
+        // Only a whole record goes to the switch.
+        if (size - p - protocol::CtiRecord::kLengthSize < bodyLength) {
+            TraceLog("[ERROR] Client Request is cut short[Length : %ld, Received : %ld]. "
+                     "Dropped!!!",
+                     static_cast<long>(bodyLength),
+                     static_cast<long>(size - p - protocol::CtiRecord::kLengthSize));
+            return;
+        }
+        COrbIOQueue* queue = m_pOwner ? m_pOwner->m_pIOQueue : nullptr;
+        if (!queue) {
+            TraceLog("[ERROR] The switch link is not available. Client Request is dropped!!!");
+            return;
+        }
+        queue->IOQueueWrite(buffer + p + protocol::CtiRecord::kLengthSize, bodyLength);
+        p += protocol::CtiRecord::kLengthSize + bodyLength;
+    }
+}
