@@ -81,8 +81,20 @@ public:
     void SendLinkClose();
     void DeleteLinkHandle();
 
+    // The monitor listeners, UI thread only. A start makes a listener only when its option is 1
+    // and none exists; a stop closes its monitors and deletes it.
+    void StartMonitorListeners();
+    void StopMonitorListeners();
+    void StartMsgMonitorListener();
+    void StartSMDRUCDMonitorListener();
+    void StartSMDRUCDSendListener();
+    void StopMsgMonitorListener();
+    void StopSMDRUCDMonitorListener();
+    void StopSMDRUCDSendListener();
+
     LinkTimings m_timings;
-    // Copies of the switch traffic for the monitor ports; null while no monitor listens.
+    // Copies of the switch traffic for the monitor ports; null until a monitor listener first
+    // starts. Its calls do nothing for a listener that is not active.
     std::atomic<MonitorFeed*> m_pMonitorFeed{nullptr};
 
     // --- members ---
@@ -163,6 +175,10 @@ public:
     std::atomic<int> m_nRetryCount{0};
     std::atomic<int> m_nAutoRecoverTimePeriod{1}; // minutes
     int m_bSocketsReady = 0;
+
+    // What m_pMonitorFeed points at once a monitor listener has started. Kept to the end, and
+    // declared after every member it uses, so a link thread inside a call never finds it freed.
+    std::unique_ptr<MonitorFeed> m_pOwnedMonitorFeed;
 
 private:
     template <typename Call> void ToUi(Call call);

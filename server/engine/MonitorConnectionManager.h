@@ -1,0 +1,75 @@
+#pragma once
+
+#include <platform/CriticalSection.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class COrbManagerDlg;
+class COrbMonitorClientSocket;
+class COrbMonitorListenSocket;
+
+// One monitor port: its listen socket and its connected monitors, in order of acceptance.
+// Accepting, receiving and closing run on the UI thread; the senders walk the list from any
+// thread. Lock order: the shared lock (the manager pointers and the monitor count, common to the
+// three ports), this manager's list lock, a monitor's send lock.
+class MonitorConnectionManager {
+public:
+    static constexpr int kMaxMonitors = 20;
+
+    enum StartRequest : std::uint8_t {
+        kMessageId = 0x09,
+        kMonitorStart = 'Z',
+        kFirModuleConnect = 'a',
+        kMinCodeLength = 4,
+        kMaxCodeLength = 6,
+    };
+
+    MonitorConnectionManager(COrbManagerDlg* owner, platform::CriticalSection& sharedLock);
+    // Closes whatever is still open, as CloseAllMonitors does but without its log line.
+    virtual ~MonitorConnectionManager();
+    MonitorConnectionManager(const MonitorConnectionManager&) = delete;
+    MonitorConnectionManager& operator=(const MonitorConnectionManager&) = delete;
+
+    // 1 when the port listens, 0 on failure (logged; the port is released again).
+    int CreateMonitorListen(int port);
+    // Every monitor (uncounting the accepted ones) and the listen socket.
+    void CloseAllMonitors();
+
+    // Takes one pending connection; it joins the list unless 20 monitors are counted.
+    void MonitorAccept();
+    // Judges what a monitor sent: admits it, or removes it with the message of the first failing
+    // test. Bytes beyond `count` are never read.
+    void CheckMonitorConnectRequest(COrbMonitorClientSocket* socket, const std::uint8_t* buffer,
+                                    int count);
+    // Uncounts, closes and disposes of a monitor of this manager; one not in the list is left
+    // alone.
+    void RemoveMonitor(COrbMonitorClientSocket* socket);
+
+    // Any thread, under the shared lock. One record to every monitor of the list (to the accepted
+    // ones only when acceptedOnly); `portName` names the port in the failure message.
+    void SendToMonitors(const std::uint8_t* data, int length, bool acceptedOnly,
+                        const char* portName);
+
+    COrbManagerDlg* GetOwner() const { return m_pOwner; }
+    COrbMonitorListenSocket* GetListenSocket() const { return m_pListenSocket; }
+    int GetListenPort() const { return m_nListenPort; }
+    platform::CriticalSection& SharedLock() { return m_csShared; }
+    platform::CriticalSection& ListLock() { return m_csList; }
+    // A copy of the list, in order of acceptance.
+    std::vector<COrbMonitorClientSocket*> GetMonitors() const;
+
+private:
+    void CloseEverything();
+    // Under the shared lock.
+    bool IsFull() const;
+    void Admit(COrbMonitorClientSocket* socket);
+
+    COrbManagerDlg* m_pOwner;
+    platform::CriticalSection& m_csShared;
+    mutable platform::CriticalSection m_csList;
+    COrbMonitorListenSocket* m_pListenSocket = nullptr;
+    int m_nListenPort = 0;
+    std::vector<COrbMonitorClientSocket*> m_Monitors;
+};

@@ -1,0 +1,142 @@
+#include "MonitorFeedImpl.h"
+
+#include "MonitorConnectionManager.h"
+#include "OrbManagerDlg.h"
+#include "TraceLog.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+using platform::CriticalSectionLock;
+
+namespace {
+
+constexpr int kMaxFramedBody = 0xFFFF;
+constexpr int kTextLengthAt = 8;
+constexpr int kTextAt = 9;
+
+// [length high][length low][body]; empty when it cannot be allocated.
+std::vector<std::uint8_t> Frame(const std::uint8_t* body, int length) {
+    std::vector<std::uint8_t> frame;
+    try {
+        frame.resize(static_cast<std::size_t>(length) + 2);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+    frame[0] = static_cast<std::uint8_t>(length / 256);
+    frame[1] = static_cast<std::uint8_t>(length % 256);
+    std::memcpy(frame.data() + 2, body, static_cast<std::size_t>(length));
+    return frame;
+}
+
+} // namespace
+
+MonitorFeedImpl& MonitorFeedImpl::Of(COrbManagerDlg* owner) {
+    if (!owner->m_pOwnedMonitorFeed) {
+        auto feed = std::make_unique<MonitorFeedImpl>(owner);
+        owner->m_pMonitorFeed = feed.get();
+        owner->m_pOwnedMonitorFeed = std::move(feed);
+    }
+    return static_cast<MonitorFeedImpl&>(*owner->m_pOwnedMonitorFeed);
+}
+
+MonitorFeedImpl::~MonitorFeedImpl() {
+    StopListener(m_pOwner->m_pMsgMonitorManager, m_pOwner->m_bMsgMonitorListenerActive);
+    StopListener(m_pOwner->m_pSmdrMonitorManager, m_pOwner->m_bSmdrMonitorListenerActive);
+    StopListener(m_pOwner->m_pSmdrSendManager, m_pOwner->m_bSendListenerActive);
+    MonitorFeed* self = this;
+    m_pOwner->m_pMonitorFeed.compare_exchange_strong(self, nullptr);
+}
+
+void MonitorFeedImpl::StartListener(MonitorConnectionManager*& manager, std::atomic<int>& active,
+                                    const std::atomic<int>& use, const std::atomic<int>& port) {
+    if (manager)
+        return;
+    if (use.load() != 1) {
+        active = 0;
+        return;
+    }
+    auto* made = new MonitorConnectionManager(m_pOwner, m_csShared);
+    {
+        CriticalSectionLock shared(m_csShared);
+        manager = made;
+    }
+    // Senders look at the flag, so it goes up only once the port listens.
+    active = made->CreateMonitorListen(port.load());
+}
+
+void MonitorFeedImpl::StopListener(MonitorConnectionManager*& manager, std::atomic<int>& active) {
+    MonitorConnectionManager* gone;
+    {
+        // Waits for a send in progress; later sends find no manager.
+        CriticalSectionLock shared(m_csShared);
+        gone = manager;
+        manager = nullptr;
+        active = 0;
+    }
+    if (!gone)
+        return;
+    gone->CloseAllMonitors();
+    delete gone;
+}
+
+void MonitorFeedImpl::SendNormalMsgToMonitor(const std::uint8_t* body, int length) {
+    if (!body || length <= 0 || length > kMaxFramedBody)
+        return;
+    CriticalSectionLock shared(m_csShared);
+    MonitorConnectionManager* manager = m_pOwner->m_pMsgMonitorManager;
+    if (!manager || m_pOwner->m_bMsgMonitorListenerActive.load() != 1 ||
+        m_pOwner->m_bUseMsgMonitor.load() != 1)
+        return;
+    const std::vector<std::uint8_t> frame = Frame(body, length);
+    if (frame.empty()) {
+        TraceLog("[ERROR] Fatal Error. SendNormalMsgToMonitor : malloc() failed. insufficient "
+                 "memory availabel.!!!");
+        return;
+    }
+    manager->SendToMonitors(frame.data(), static_cast<int>(frame.size()), true, "Message Monitor");
+}
+
+void MonitorFeedImpl::SendSMDRUCDMsgToMonitor(const std::uint8_t* body, int length) {
+    if (!body || length <= 0 || length > kMaxFramedBody)
+        return;
+    CriticalSectionLock shared(m_csShared);
+    MonitorConnectionManager* manager = m_pOwner->m_pSmdrMonitorManager;
+    if (!manager || m_pOwner->m_bSmdrMonitorListenerActive.load() != 1 ||
+        m_pOwner->m_bUseSMDRUCDMonitor.load() != 1)
+        return;
+    const std::vector<std::uint8_t> frame = Frame(body, length);
+    if (frame.empty()) {
+        TraceLog("[ERROR] Fatal Error. SendSMDRUCDMsgToMonitor : malloc() failed. insufficient "
+                 "memory availabel.!!!");
+        return;
+    }
+    manager->SendToMonitors(frame.data(), static_cast<int>(frame.size()), true, "SMDR/UCD Monitor");
+}
+
+void MonitorFeedImpl::SendSMDRUCDMsgToPort(const std::uint8_t* body, int length) {
+    if (!body || length <= kTextAt)
+        return;
+    // The text length byte may promise more than the record holds.
+    const int textLength = std::min<int>(body[kTextLengthAt], length - kTextAt);
+    if (textLength <= 0)
+        return;
+    CriticalSectionLock shared(m_csShared);
+    MonitorConnectionManager* manager = m_pOwner->m_pSmdrSendManager;
+    if (!manager || m_pOwner->m_bSendListenerActive.load() != 1 ||
+        m_pOwner->m_bUseSMDRUCDSend.load() != 1)
+        return;
+    std::vector<std::uint8_t> text;
+    try {
+        text.assign(body + kTextAt, body + kTextAt + textLength);
+    } catch (const std::bad_alloc&) {
+        TraceLog("[ERROR] Fatal Error. SendSMDRUCDMsgToPort : malloc() failed. insufficient "
+                 "memory availabel.!!!");
+        return;
+    }
+    manager->SendToMonitors(text.data(), textLength, m_pOwner->m_bUseProtectSMDRUCDSend.load() != 0,
+                            "external SMDR/UCD");
+}

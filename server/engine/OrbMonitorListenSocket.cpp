@@ -1,0 +1,8 @@
+#include "OrbMonitorListenSocket.h"
+
+#include "MonitorConnectionManager.h"
+
+void COrbMonitorListenSocket::OnAccept(int) {
+    if (m_pManager)
+        m_pManager->MonitorAccept();
+}
