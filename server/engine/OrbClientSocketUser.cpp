@@ -73,54 +73,15 @@ void COrbClientSocketUser::OnClose(int) {
 
 void COrbClientSocketUser::OnSend(int) {
     NotificationScope scope(*this);
-    std::lock_guard<std::mutex> guard(m_sendLock);
-    if (!FlushPendingLocked())
-        RequestWriteNotification();
-}
-
-bool COrbClientSocketUser::FlushPendingLocked() {
-    while (!m_PendingTail.empty()) {
-        const int n = Send(m_PendingTail.data(), static_cast<int>(m_PendingTail.size()));
-        if (n < 0) {
-            const int err = GetLastError();
-            if (err == EWOULDBLOCK || err == EINTR)
-                return false;
-            // The connection is broken; the rest can never arrive and the close path follows.
-            m_PendingTail.clear();
-            return true;
-        }
-        m_PendingTail.erase(m_PendingTail.begin(), m_PendingTail.begin() + n);
-    }
-    return true;
+    m_Sender.OnWritable();
 }
 
 int COrbClientSocketUser::SendRecord(const void* data, int length, int& error) {
-    if (!data || length <= 0) {
-        error = EINVAL;
-        return -1;
-    }
-    std::lock_guard<std::mutex> guard(m_sendLock);
-    if (!FlushPendingLocked()) {
-        error = EWOULDBLOCK;
-        return -1;
-    }
-    const int n = Send(data, length);
-    if (n < 0) {
-        error = GetLastError();
-        return -1;
-    }
-    if (n < length) {
-        const auto* bytes = static_cast<const std::uint8_t*>(data);
-        m_PendingTail.assign(bytes + n, bytes + length);
-        RequestWriteNotification();
-    }
-    error = 0;
-    return length;
+    return m_Sender.SendRecord(data, length, error) == HeldTailSender::kSent ? length : -1;
 }
 
 std::size_t COrbClientSocketUser::PendingSendBytes() const {
-    std::lock_guard<std::mutex> guard(m_sendLock);
-    return m_PendingTail.size();
+    return m_Sender.PendingBytes();
 }
 
 int COrbClientSocketUser::AddIMDevice(const std::string& device) {

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+
+#include "HeldTailSender.h"
 #include <string>
 #include <vector>
 
@@ -106,8 +108,6 @@ private:
 
     void HandRecord(const protocol::CtiRecord& record);
     void DropBuffered(std::uint16_t length);
-    // The caller holds m_sendLock. True when nothing is left to send.
-    bool FlushPendingLocked();
 
     COrbClientConnectionManager* m_pManager;
     std::array<std::uint8_t, kReceiveBufferSize> m_ReceiveBuffer{};
@@ -115,6 +115,5 @@ private:
     int m_nDepth = 0;
     bool m_bDisposed = false;
 
-    mutable std::mutex m_sendLock;
-    std::vector<std::uint8_t> m_PendingTail; // the unsent rest of one torn record
+    HeldTailSender m_Sender{*this}; // whole records only, with the rest of a torn one held
 };
