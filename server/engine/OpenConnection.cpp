@@ -23,6 +23,8 @@ constexpr const char kConnEnvKey[] = "Software\\Qorvell Electronics\\OrbManager\
 constexpr std::size_t kAddressBufferSize = 513;
 constexpr std::size_t kPasswordBufferSize = 9;
 constexpr const char kDefaultPassword[] = "8062";
+constexpr std::uint32_t kMaxPort = 65535;
+constexpr std::uint32_t kBypassPortOffset = 500;
 
 // Resource strings of the language library used here.
 constexpr int kIdsPortCreateFailed = 135;
@@ -97,12 +99,15 @@ int COrbManagerDlg::OpenConnection() {
     if (!ReadText(key, "IP Address", kAddressBufferSize, address))
         return unreadable("COrbManagerDlg::OpenConnection() --> IP Address Read Error!!!!");
     std::uint32_t port = 0, listenPort = 0, commPort = 0, baudRate = 0, byteSize = 0, stopBits = 0;
-    if (!ReadNumber(key, "Port No", port))
+    // A port no socket can use is no setting either; the listen port's second port (+ 500)
+    // must fit as well.
+    if (!ReadNumber(key, "Port No", port) || port < 1 || port > kMaxPort)
         return unreadable("COrbManagerDlg::OpenConnection() --> PortNo Read Error!!!!");
-    if (!ReadNumber(key, "Listen Port No", listenPort))
+    if (!ReadNumber(key, "Listen Port No", listenPort) || listenPort < 1 ||
+        listenPort > kMaxPort - kBypassPortOffset)
         return unreadable("COrbManagerDlg::OpenConnection() --> Listen Port No Read Error!!!!");
     m_nListenPort = static_cast<int>(listenPort);
-    m_nBypassListenPort = static_cast<int>(listenPort) + 500;
+    m_nBypassListenPort = static_cast<int>(listenPort + kBypassPortOffset);
     if (!ReadNumber(key, "CommPort", commPort))
         return unreadable("COrbManagerDlg::OpenConnection() --> COM Port Read Error!!!!");
     if (!ReadNumber(key, "BaudRate", baudRate))

@@ -1,5 +1,6 @@
 #include "OrbClientConnectionManager.h"
 
+#include "FormatNow.h"
 #include "LinkState.h"
 #include "OrbClientSocketUser.h"
 #include "OrbListenSocket.h"
@@ -9,8 +10,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
-#include <ctime>
 #include <iterator>
 #include <new>
 
@@ -57,20 +56,6 @@ const KindRule kJunipers[] = {
 
 constexpr int kAlderResource = 320;
 constexpr int kFirstNumberedKindResource = 325;
-
-// The connect time as the client list shows it, "Jan 2, 2006 15:04:05".
-std::string ConnectTimeText() {
-    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    if (now == static_cast<std::time_t>(-1) || !localtime_r(&now, &local))
-        return std::string();
-    char text[64];
-    std::snprintf(text, sizeof text, "%s %d, %d %02d:%02d:%02d", kMonths[local.tm_mon % 12],
-                  local.tm_mday, local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
-    return text;
-}
 
 std::string AddressSuffix(const std::string& address, int port) {
     return "[IP Address : " + address + ", Port No : " + std::to_string(port) + "]";
@@ -158,7 +143,7 @@ void COrbClientConnectionManager::ClientAccept() {
              static_cast<int>(port));
     client->m_strPeerAddress = address;
     client->m_nPeerPort = static_cast<int>(port);
-    client->m_strConnectTime = ConnectTimeText();
+    client->m_strConnectTime = FormatNow(0);
 
     platform::CriticalSectionLock guard(m_csClientList);
     m_ClientList.push_back(client);

@@ -68,6 +68,10 @@ void COrbManagerDlg::NotifyClientsChanged() {
     ToUi([](ShellHooks& hooks) { hooks.ClientsChanged(); });
 }
 
+void COrbManagerDlg::ShowStatusText(int id) {
+    ToUi([text = ResString(id)](ShellHooks& hooks) { hooks.ShowStatusText(text); });
+}
+
 void COrbManagerDlg::SetResourceLookup(std::function<std::string(int)> lookup) {
     m_resourceLookup = std::move(lookup);
 }

@@ -63,6 +63,8 @@ public:
     void PurgeDeadClients();
     void PlayLogoAnimation();
     void NotifyClientsChanged();
+    // The status text of a string id of the language library.
+    void ShowStatusText(int id);
 
     // The interface that carries those calls; null drops them. Calls queued from other threads
     // before a change (or the destructor) are dropped, never run on a stale object.

@@ -19,6 +19,7 @@ namespace {
 constexpr int kIdsLinkLost = 210;
 constexpr int kIdsLinkLostRecovery = 211;
 constexpr int kIdsLinkBackAfterRestarts = 215;
+constexpr int kIdsLinkUp = 103;
 
 // The switch's prompt of the scripted start; only its length is checked.
 constexpr const char kSwitchPrompt[] = "QMXData>";
@@ -122,6 +123,7 @@ int COrbSWServiceController::SupervisionLoop() {
                 const std::string text = m_pOwner->ResString(kIdsLinkBackAfterRestarts);
                 m_pOwner->AddLogLine(0, text);
                 TraceLog("%s", text.c_str());
+                m_pOwner->ShowStatusText(kIdsLinkUp);
                 m_pOwner->PlayLogoAnimation();
             }
             COrbIOQueue* queue = m_pOwner->m_pIOQueue;

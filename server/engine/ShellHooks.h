@@ -17,4 +17,6 @@ public:
     virtual void PlayLogoAnimation() = 0;
     // The connected-users dialog, when open, reloads its rows.
     virtual void ClientsChanged() = 0;
+    // The main window's status text.
+    virtual void ShowStatusText(const std::string& text) = 0;
 };

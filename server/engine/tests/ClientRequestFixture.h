@@ -154,6 +154,7 @@ struct RecordingHooks : ShellHooks {
     void PurgeDeadClients() override {}
     void PlayLogoAnimation() override {}
     void ClientsChanged() override { ++changes; }
+    void ShowStatusText(const std::string&) override {}
 };
 
 class ClientRequestFixture : public ::testing::Test {

@@ -1,7 +1,8 @@
 #pragma once
 
-// The user interface as a test sees it: every log line recorded as "image:text", every other call
-// counted. Thread-safe, so a test may read it while engine threads call it.
+// The user interface as a test sees it: every log line recorded as "image:text", every status
+// text recorded, every other call counted. Thread-safe, so a test may read it while engine threads
+// call it.
 
 #include "ShellHooks.h"
 
@@ -21,6 +22,10 @@ public:
     void PurgeDeadClients() override { ++purges; }
     void PlayLogoAnimation() override { ++logos; }
     void ClientsChanged() override { ++changes; }
+    void ShowStatusText(const std::string& text) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        statuses_.push_back(text);
+    }
 
     std::vector<std::string> Lines() const {
         std::lock_guard<std::mutex> guard(lock_);
@@ -38,6 +43,11 @@ public:
     void Clear() {
         std::lock_guard<std::mutex> guard(lock_);
         lines_.clear();
+        statuses_.clear();
+    }
+    std::vector<std::string> Statuses() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return statuses_;
     }
 
     std::atomic<int> refreshes{0};
@@ -48,4 +58,5 @@ public:
 private:
     mutable std::mutex lock_;
     std::vector<std::string> lines_;
+    std::vector<std::string> statuses_;
 };

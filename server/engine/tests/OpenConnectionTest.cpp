@@ -105,6 +105,44 @@ TEST_F(OpenConnection, MissingKeyOrSettingLogsAndFails) {
     EXPECT_TRUE(traces.Has("COrbManagerDlg::OpenConnection() --> IP Address Read Error!!!!"));
 }
 
+TEST_F(OpenConnection, PortOutsideItsRangeIsAnUnreadableSetting) {
+    dlg.m_nConnType = kConnTypeTcp;
+    dlg.m_bSocketsReady = 0; // a port that passes ends the open right after the settings
+    const std::vector<std::pair<std::uint32_t, bool>> switchPorts{
+        {0, false}, {1, true}, {65535, true}, {65536, false}, {0xFFFFFFFFu, false}};
+    for (const auto& [port, usable] : switchPorts) {
+        RegKey key = WriteConnEnv("127.0.0.1", 5002);
+        key.SetDword("Port No", port);
+        traces.Clear();
+        EXPECT_EQ(dlg.OpenConnection(), 0) << port;
+        EXPECT_EQ(traces.Has("COrbManagerDlg::OpenConnection() --> PortNo Read Error!!!!"), !usable)
+            << port;
+    }
+
+    const std::vector<std::pair<std::uint32_t, bool>> listenPorts{
+        {0, false}, {1, true}, {65035, true}, {65036, false}, {70000, false}};
+    for (const auto& [port, usable] : listenPorts) {
+        dlg.m_nListenPort = 4321;
+        dlg.m_nBypassListenPort = 4821;
+        RegKey key = WriteConnEnv("127.0.0.1", 5002);
+        key.SetDword("Listen Port No", port);
+        traces.Clear();
+        hooks.Clear();
+        EXPECT_EQ(dlg.OpenConnection(), 0) << port;
+        EXPECT_EQ(traces.Has("COrbManagerDlg::OpenConnection() --> Listen Port No Read Error!!!!"),
+                  !usable)
+            << port;
+        if (usable) {
+            EXPECT_EQ(dlg.m_nListenPort, static_cast<int>(port));
+            EXPECT_EQ(dlg.m_nBypassListenPort, static_cast<int>(port) + 500);
+        } else {
+            EXPECT_EQ(hooks.Lines(), std::vector<std::string>{"1:ids125"}) << port;
+            EXPECT_EQ(dlg.m_nListenPort, 4321) << "an unusable port is not taken";
+            EXPECT_EQ(dlg.m_nBypassListenPort, 4821);
+        }
+    }
+}
+
 TEST_F(OpenConnection, PasswordMissingOrTooLongReadsTheDefault) {
     dlg.m_nConnType = kConnTypeTcp;
     dlg.m_bSocketsReady = 0; // ends the open right after the settings

@@ -118,6 +118,7 @@ struct RecordingHooks : ShellHooks {
     void PurgeDeadClients() override {}
     void PlayLogoAnimation() override {}
     void ClientsChanged() override { ++changes; }
+    void ShowStatusText(const std::string&) override {}
 };
 
 class ClientFixture : public ::testing::Test {

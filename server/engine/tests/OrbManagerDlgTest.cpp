@@ -1,5 +1,5 @@
-#include "LinkState.h"
 #include "OrbManagerDlg.h"
+#include "LinkState.h"
 #include "TestApp.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +23,8 @@ struct RecordingHooks : ShellHooks {
     void PurgeDeadClients() override { ++purges; }
     void PlayLogoAnimation() override { ++logos; }
     void ClientsChanged() override { ++changes; }
+    void ShowStatusText(const std::string& text) override { statuses.push_back(text); }
+    std::vector<std::string> statuses;
 };
 
 } // namespace
@@ -50,6 +52,7 @@ TEST(OrbManagerDlg, CallsFromEngineThreadsRunOnTheUiThreadInOrder) {
     platform::test::App();
     RecordingHooks hooks;
     COrbManagerDlg dlg;
+    dlg.SetResourceLookup([](int id) { return "ids" + std::to_string(id); });
     dlg.SetShellHooks(&hooks);
     std::thread engine([&] {
         for (int i = 0; i < 50; ++i)
@@ -57,6 +60,7 @@ TEST(OrbManagerDlg, CallsFromEngineThreadsRunOnTheUiThreadInOrder) {
         dlg.RefreshClientList();
         dlg.PurgeDeadClients();
         dlg.PlayLogoAnimation();
+        dlg.ShowStatusText(103);
         dlg.NotifyClientsChanged();
     });
     engine.join();
@@ -70,6 +74,7 @@ TEST(OrbManagerDlg, CallsFromEngineThreadsRunOnTheUiThreadInOrder) {
     EXPECT_EQ(hooks.refreshes, 1);
     EXPECT_EQ(hooks.purges, 1);
     EXPECT_EQ(hooks.logos, 1);
+    EXPECT_EQ(hooks.statuses, std::vector<std::string>{"ids103"}) << "looked up by its id";
 }
 
 TEST(OrbManagerDlg, CallsQueuedBeforeTheHooksChangeAreDropped) {

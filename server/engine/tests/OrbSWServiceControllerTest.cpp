@@ -171,6 +171,7 @@ TEST_F(OrbSWServiceController, TcpAnnouncesThenPollsAndQueriesOnlyAfterTheDownlo
     EXPECT_TRUE(platform::test::SpinUntil([&] { return hooks.purges >= 3; }));
     EXPECT_TRUE(hooks.Has("0:ids215"));
     EXPECT_EQ(hooks.logos.load(), 1) << "once, when the link is back after the restarts";
+    EXPECT_EQ(hooks.Statuses(), std::vector<std::string>{"ids103"}) << "the link is up again";
 
     // With one, each poll is followed by the status query of the first of them.
     table.AddDevice("202", DeviceRecord({2, 0, 2}, 2), 2, 2);
@@ -186,6 +187,9 @@ TEST_F(OrbSWServiceController, TcpAnnouncesThenPollsAndQueriesOnlyAfterTheDownlo
     EXPECT_EQ(records[at + 2].bytes, kPollRecord);
     EXPECT_EQ(records[at + 3].bytes, kQuery202Record);
 
+    // The records seen were written by a tick that may still be running; a stop that lands
+    // inside a tick ends the loop at its top instead of through the stop event.
+    std::this_thread::sleep_for(std::chrono::milliseconds(dlg.m_timings.keepAliveIntervalMs / 3));
     controller->Stop();
     EXPECT_TRUE(controller->Join(2000));
     EXPECT_EQ(controller->IsAlive(), 0);
