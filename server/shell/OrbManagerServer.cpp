@@ -1,0 +1,219 @@
+#include "OrbManagerServer.h"
+
+#include "WaitDialogModel.h"
+
+#include <LinkState.h>
+#include <OrbManagerTracer.h>
+#include <TraceLog.h>
+
+#include <QMetaObject>
+
+#include <string_view>
+
+OrbManagerServer::OrbManagerServer(ShellTimings timings) : m_shellTimings(timings) {
+    const std::pair<QTimer*, int> timers[] = {{&m_secondTimer, kSecondTimer},
+                                              {&m_livenessTimer, kLivenessTimer},
+                                              {&m_firCheckTimer, kFirCheckTimer},
+                                              {&m_recoveryTimer, kRecoveryTimer}};
+    for (const auto& [timer, id] : timers)
+        connect(timer, &QTimer::timeout, this, [this, id = id] { OnTimer(id); });
+    SetShellHooks(this);
+}
+
+OrbManagerServer::~OrbManagerServer() {
+    SetShellHooks(nullptr);
+    // The window may be gone already; nothing below may reach it.
+    m_pView = nullptr;
+    m_pActiveWait = nullptr;
+    KillAllTimers();
+    if (m_bLinkRunning.load() != 0 || m_pIOQueue != nullptr || m_pDeviceTable != nullptr ||
+        m_pServiceController != nullptr || m_pEventHandler != nullptr ||
+        m_pClientManager != nullptr || m_pBypassClientManager != nullptr ||
+        m_pSerialPort != nullptr || g_pSwitchSocket.load() != nullptr) {
+        StopLink(StopKind::Shutdown);
+    }
+    StopMonitorListeners();
+    StopTracer();
+}
+
+void OrbManagerServer::SetView(MainView* view) {
+    m_pView = view;
+}
+
+void OrbManagerServer::OnButton(int id) {
+    if (m_bEnded)
+        return;
+    switch (id) {
+    case kIdcStartStop:
+        OnStartStop();
+        break;
+    case kIdcConnEnv:
+    case kIdcUserList:
+    case kIdcUserManager:
+    case kIdcOptions:
+        // Their dialogs come with the settings work.
+        break;
+    default:
+        break;
+    }
+}
+
+// --- transitions ---
+
+OrbManagerServer::TransitionScope::TransitionScope(OrbManagerServer& server) : m_server(server) {
+    ++m_server.m_nTransitionDepth;
+}
+
+OrbManagerServer::TransitionScope::~TransitionScope() {
+    if (--m_server.m_nTransitionDepth == 0)
+        m_server.SchedulePending();
+}
+
+void OrbManagerServer::SchedulePending() {
+    if (m_bPendingScheduled)
+        return;
+    if (!m_bPendingStartStop && !m_bPendingOrderlyStop && !m_bPendingTimer1 && !m_bPendingTimer8 &&
+        !m_bPendingTimer99)
+        return;
+    m_bPendingScheduled = true;
+    // Run from the event loop, not from inside the handler that has just ended its transition.
+    QMetaObject::invokeMethod(
+        this, [this] { RunPending(); }, Qt::QueuedConnection);
+}
+
+void OrbManagerServer::RunPending() {
+    m_bPendingScheduled = false;
+    if (IsInTransition()) {
+        // A new transition began before this ran; it schedules again when it is over.
+        return;
+    }
+    if (m_bEnded) {
+        m_bPendingOrderlyStop = m_bPendingStartStop = false;
+        m_bPendingTimer1 = m_bPendingTimer8 = m_bPendingTimer99 = false;
+        return;
+    }
+    if (m_bPendingOrderlyStop) {
+        m_bPendingOrderlyStop = m_bPendingStartStop = false;
+        m_bPendingTimer1 = m_bPendingTimer8 = m_bPendingTimer99 = false;
+        RequestOrderlyStop();
+        return;
+    }
+    if (m_bPendingStartStop) {
+        m_bPendingStartStop = false;
+        // The ticks held back belong to the link that the button now changes.
+        m_bPendingTimer1 = m_bPendingTimer8 = m_bPendingTimer99 = false;
+        OnStartStop();
+        return;
+    }
+    // A tick of a timer that the transition killed means nothing any more. Each of these may
+    // start a transition of its own, which holds back the rest again.
+    const std::pair<bool*, int> ticks[] = {{&m_bPendingTimer1, kSecondTimer},
+                                           {&m_bPendingTimer8, kLivenessTimer},
+                                           {&m_bPendingTimer99, kRecoveryTimer}};
+    for (const auto& [pending, id] : ticks) {
+        if (!*pending)
+            continue;
+        *pending = false;
+        if (IsTimerRunning(id))
+            OnTimer(id);
+        if (IsInTransition() || m_bEnded)
+            return;
+    }
+}
+
+// --- view helpers ---
+
+void OrbManagerServer::ShowStatus(int id) {
+    ShowStatusText(ResString(id));
+}
+
+void OrbManagerServer::ShowBox(int id) {
+    const std::string text = ResString(id);
+    if (m_pView)
+        m_pView->ShowMessageBox(id, text);
+    else
+        TraceLog("[USER] %s", text.c_str());
+}
+
+bool OrbManagerServer::Ask(int id, bool cancelIsDefault) {
+    const std::string text = ResString(id);
+    if (!m_pView) {
+        // Nobody to ask: nothing is done on a question nobody answered.
+        TraceLog("[USER] %s", text.c_str());
+        return false;
+    }
+    return m_pView->AskOkCancel(id, text, cancelIsDefault);
+}
+
+void OrbManagerServer::SetWaitCursor(bool on) {
+    if (m_pView)
+        m_pView->SetWaitCursor(on);
+}
+
+void OrbManagerServer::EnableControl(int id, bool enabled) {
+    if (m_pView)
+        m_pView->EnableControl(id, enabled);
+}
+
+void OrbManagerServer::LogRes(int image, int id, bool trace) {
+    LogText(image, ResString(id), trace);
+}
+
+void OrbManagerServer::LogText(int image, const std::string& text, bool trace) {
+    AddLogLine(image, text);
+    if (trace)
+        TraceLog("%s", text.c_str());
+}
+
+void OrbManagerServer::ShowStatusText(const std::string& text) {
+    if (m_pView)
+        m_pView->SetStatusText(text);
+}
+
+std::string OrbManagerServer::FormatWithNumber(const std::string& format, long long value) {
+    std::string out;
+    out.reserve(format.size() + 20);
+    bool filled = false;
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != '%' || i + 1 >= format.size()) {
+            out += format[i];
+            continue;
+        }
+        if (format[i + 1] == '%') {
+            out += '%';
+            ++i;
+            continue;
+        }
+        // One conversion of the integer kinds takes the number: flags, width, length, d/i/u.
+        std::size_t j = i + 1;
+        while (j < format.size() && std::string_view("-+ #0").find(format[j]) != std::string::npos)
+            ++j;
+        while (j < format.size() && format[j] >= '0' && format[j] <= '9')
+            ++j;
+        while (j < format.size() && (format[j] == 'l' || format[j] == 'h'))
+            ++j;
+        if (!filled && j < format.size() &&
+            (format[j] == 'd' || format[j] == 'i' || format[j] == 'u')) {
+            // Flags and width are dropped: the number is written as it is.
+            out += std::to_string(value);
+            filled = true;
+            i = j;
+            continue;
+        }
+        // Anything else stays as it is written.
+        out += format[i];
+    }
+    return out;
+}
+
+// --- what later work fills in ---
+
+void OrbManagerServer::ShowSplash() {}
+void OrbManagerServer::AddAboutMenu() {}
+// Keeps the construction values ("Unknown", "Unknown OS", -1) until the report work detects them.
+void OrbManagerServer::DetectOSVersion() {}
+void OrbManagerServer::LoadStoredUsers() {}
+void OrbManagerServer::CreateLogoControl() {}
+void OrbManagerServer::PlayLogoAnimation() {}
+void OrbManagerServer::StopLogoAnimation() {}
+void OrbManagerServer::WriteSystemReport() {}

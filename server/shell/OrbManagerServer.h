@@ -1,0 +1,177 @@
+#pragma once
+
+#include "MainView.h"
+#include "ShellTimings.h"
+
+#include <OrbManagerDlg.h>
+#include <ShellHooks.h>
+
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class COrbManagerTracer;
+class WaitDialogModel;
+
+// The main dialog's behaviour over the shared server state: initialisation, link start and stop,
+// the four timers with restart and recovery, the log list, the client list and the two ways the
+// server ends. The window (or the headless host) is a MainView; this class never touches widgets.
+class OrbManagerServer : public QObject, public COrbManagerDlg, private ShellHooks {
+    Q_OBJECT
+public:
+    // Timer ids of the main window.
+    enum TimerId : int {
+        kSecondTimer = 1,
+        kLivenessTimer = 8,
+        kFirCheckTimer = 9,
+        kRecoveryTimer = 99
+    };
+    // How the dialog ended.
+    enum DialogResult : int { kResultOk = 1, kResultCancel = 2 };
+
+    explicit OrbManagerServer(ShellTimings timings = {});
+    ~OrbManagerServer() override;
+
+    // The view the logic drives; must outlive every later call. Null before the window exists.
+    void SetView(MainView* view);
+    // Headless (service): the link starts at the end of the initialisation even without
+    // auto-connect, since nobody can press the button.
+    void SetHeadless(bool headless) { m_bHeadless = headless; }
+    bool IsHeadless() const { return m_bHeadless; }
+
+    // The engine's status text by string id, beside the hook of the same name below.
+    using COrbManagerDlg::ShowStatusText;
+
+    bool OnInitDialog();
+    void OnStartStop();
+    void SwitchLinkControl(int mode);
+    void RestartLink();
+    int LinkThreadsAlive() const;
+    void OnTimer(int id);
+    // Buttons 1000, 1003, 1028, 1030 and the rest: the dialogs they open come later.
+    void OnButton(int id);
+
+    // The close message; true when the server has ended (the window may close).
+    bool OnCloseServer();
+    void OnOK();
+    // SIGTERM in the service: link stopped, trace flushed, Ended(kResultOk). A start or stop in
+    // progress finishes first.
+    void RequestOrderlyStop();
+
+    bool IsTimerRunning(int id) const;
+    // A start or stop is under way (the modal wait included).
+    bool IsInTransition() const { return m_nTransitionDepth > 0; }
+    const ShellTimings& Timings() const { return m_shellTimings; }
+
+    // The rows of the client list view, from the mode-0 client manager.
+    std::vector<std::vector<std::string>> ClientListRows() const;
+    std::vector<std::string> ClientListTitles() const;
+
+signals:
+    // The dialog has ended; the application ends with it.
+    void Ended(int result);
+
+private:
+    // ShellHooks: the engine's calls, already on the UI thread.
+    void AddLogLine(int image, const std::string& text) override;
+    void RefreshClientList() override;
+    void PurgeDeadClients() override;
+    void PlayLogoAnimation() override;
+    void ClientsChanged() override;
+    void ShowStatusText(const std::string& text) override;
+
+    enum class StartKind { Button, Control };
+    enum class StopKind { Button, Control, Shutdown };
+
+    // Marks a start or stop under way for its scope; what was held back meanwhile runs once the
+    // last one is over.
+    class TransitionScope {
+    public:
+        explicit TransitionScope(OrbManagerServer& server);
+        ~TransitionScope();
+        TransitionScope(const TransitionScope&) = delete;
+        TransitionScope& operator=(const TransitionScope&) = delete;
+
+    private:
+        OrbManagerServer& m_server;
+    };
+    void SchedulePending();
+    void RunPending();
+
+    // The link start and stop (both routines of each).
+    void StartLink(StartKind kind);
+    bool OpenClientPorts(StartKind kind);
+    void FailedStart(StartKind kind, bool transportOpened);
+    void ArmRecovery();
+    void StopLink(StopKind kind);
+    // Every engine object down and deleted, in the order the threads allow.
+    void TearDownEngine();
+    void CopyDeviceCounters();
+    void RunWait(WaitDialogModel& model);
+    void WaitForSetupToolAnswer();
+
+    // Timers.
+    QTimer* TimerOf(int id);
+    const QTimer* TimerOf(int id) const;
+    void StartTimer(int id, int periodMs);
+    void KillTimer(int id);
+    void KillAllTimers();
+
+    // The two endings.
+    void EndServer(int result, bool clearRunCheck);
+    void StopTracer();
+    bool StartTracer();
+
+    // View helpers; each does nothing while there is no view.
+    void ShowStatus(int id);
+    void ShowBox(int id);
+    bool Ask(int id, bool cancelIsDefault);
+    void SetWaitCursor(bool on);
+    void EnableControl(int id, bool enabled);
+    // Log line, and the same text traced when `trace` is set.
+    void LogRes(int image, int id, bool trace);
+    void LogText(int image, const std::string& text, bool trace);
+
+    void SetupClientListColumns();
+    void SetupLogListColumns();
+    void ShowConnTypeText(int connType);
+
+    // What later work fills in; each does nothing yet.
+    void ShowSplash();
+    void AddAboutMenu();
+    void DetectOSVersion();
+    void LoadStoredUsers();
+    void CreateLogoControl();
+    void StopLogoAnimation();
+    void WriteSystemReport();
+
+    // A resource text that carries one integer conversion, filled without handing the text to
+    // printf (the library's texts are not ours to trust).
+    static std::string FormatWithNumber(const std::string& format, long long value);
+
+    ShellTimings m_shellTimings;
+    MainView* m_pView = nullptr;
+    bool m_bHeadless = false;
+    int m_nTransitionDepth = 0;
+
+    QTimer m_secondTimer;
+    QTimer m_livenessTimer;
+    QTimer m_firCheckTimer;
+    QTimer m_recoveryTimer;
+
+    // Held back while a transition runs.
+    bool m_bPendingStartStop = false;
+    bool m_bPendingOrderlyStop = false;
+    bool m_bPendingTimer1 = false;
+    bool m_bPendingTimer8 = false;
+    bool m_bPendingTimer99 = false;
+    bool m_bPendingScheduled = false;
+    // The download wait that runs now, so an orderly stop can end it.
+    WaitDialogModel* m_pActiveWait = nullptr;
+
+    std::unique_ptr<COrbManagerTracer> m_pTracer;
+    bool m_bEnded = false;
+};

@@ -1,0 +1,35 @@
+#include "WaitDialogModel.h"
+
+#include <LinkState.h>
+#include <OrbManagerDlg.h>
+
+namespace {
+
+constexpr int kSerialTickLimit = 360;
+constexpr int kTcpTickLimit = 240;
+
+} // namespace
+
+WaitDialogModel::WaitDialogModel(const COrbManagerDlg& owner)
+    : m_owner(owner),
+      m_nTickLimit(owner.m_nConnType.load() != kConnTypeTcp ? kSerialTickLimit : kTcpTickLimit) {}
+
+bool WaitDialogModel::OnTick() {
+    if (m_bDone)
+        return true;
+    // A link that is not up yet is no reason to end: a serial link needs seconds to come up.
+    if (g_bDeviceListAvailable.load() == 1 || m_bAbort) {
+        m_bDone = true;
+        return true;
+    }
+    ++m_nTickCount;
+    if (m_nTickCount > m_nTickLimit || m_owner.m_bStartResult.load() == 0) {
+        m_bDone = true;
+        return true;
+    }
+    // The bar starts over once it is full, as a stepped progress control does.
+    m_nPosition += Step();
+    if (m_nPosition > m_nTickLimit)
+        m_nPosition -= m_nTickLimit;
+    return false;
+}

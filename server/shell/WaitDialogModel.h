@@ -1,0 +1,31 @@
+#pragma once
+
+class COrbManagerDlg;
+
+// The download wait of the link start: 500 ms ticks until the device list is available, the tick
+// limit is passed (360 on a serial link, 240 on TCP) or the start has failed. The view only shows
+// the progress and calls OnTick.
+class WaitDialogModel {
+public:
+    explicit WaitDialogModel(const COrbManagerDlg& owner);
+
+    int TickLimit() const { return m_nTickLimit; }
+    int Step() const { return 20; }
+    // The progress bar's position in 0..TickLimit().
+    int Position() const { return m_nPosition; }
+    int TickCount() const { return m_nTickCount; }
+
+    // One tick; true once the wait has ended (and on every later call).
+    bool OnTick();
+    bool IsDone() const { return m_bDone; }
+    // Ends the wait at its next tick (the server is told to stop).
+    void Abort() { m_bAbort = true; }
+
+private:
+    const COrbManagerDlg& m_owner;
+    int m_nTickLimit;
+    int m_nTickCount = 0;
+    int m_nPosition = 0;
+    bool m_bDone = false;
+    bool m_bAbort = false;
+};

@@ -1,0 +1,374 @@
+#pragma once
+
+// The main dialog's logic under test: a registry of its own in a temp folder, a view that records
+// every call, trace capture, short timers, and the switch on loopback.
+
+#include "DownloadingSwitch.h"
+#include "MainView.h"
+#include "OrbManagerServer.h"
+#include "TestApp.h"
+#include "TraceCapture.h"
+#include "WaitDialogModel.h"
+
+#include <LinkState.h>
+#include <OrbClientConnectionManager.h>
+#include <TraceLog.h>
+
+#include <platform/Registry.h>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace shell_test {
+
+constexpr const char kRootKey[] = "Software\\Qorvell Electronics\\OrbManager";
+constexpr const char kConnEnvKey[] = "Software\\Qorvell Electronics\\OrbManager\\ConnEnv";
+constexpr const char kOptionsKey[] = "Software\\Qorvell Electronics\\OrbManager\\OptionValues";
+
+// QORVELL_REGISTRY at a fresh file in a temp folder for the object's life.
+class TempRegistry {
+public:
+    TempRegistry() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "shelltestXXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr)
+            m_dir = pattern;
+        m_file = m_dir / "registry.reg";
+        if (const char* old = std::getenv("QORVELL_REGISTRY"))
+            m_previous = old;
+        ::setenv("QORVELL_REGISTRY", m_file.c_str(), 1);
+    }
+    ~TempRegistry() {
+        if (m_previous)
+            ::setenv("QORVELL_REGISTRY", m_previous->c_str(), 1);
+        else
+            ::unsetenv("QORVELL_REGISTRY");
+        std::error_code ignored;
+        if (!m_dir.empty())
+            std::filesystem::remove_all(m_dir, ignored);
+    }
+    TempRegistry(const TempRegistry&) = delete;
+    TempRegistry& operator=(const TempRegistry&) = delete;
+    const std::filesystem::path& Dir() const { return m_dir; }
+
+private:
+    std::filesystem::path m_dir;
+    std::filesystem::path m_file;
+    std::optional<std::string> m_previous;
+};
+
+inline platform::RegKey CreateKey(const char* path) {
+    platform::RegKey key;
+    EXPECT_EQ(platform::RegKey::Create(platform::RegRoot::LocalMachine, path, key),
+              platform::RegStatus::Ok);
+    return key;
+}
+
+// A port P on loopback with P and P + 500 both free just now.
+inline int FreeListenPortPair() {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_ANY);
+        socklen_t length = sizeof address;
+        int port = 0;
+        if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port = ntohs(address.sin_port);
+        ::close(probe);
+        if (port <= 0 || port > 65035)
+            continue;
+        const int second = ::socket(AF_INET, SOCK_STREAM, 0);
+        address.sin_port = htons(static_cast<std::uint16_t>(port + 500));
+        const bool free =
+            ::bind(second, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        ::close(second);
+        if (free)
+            return port;
+    }
+    return 0;
+}
+
+// A plain TCP client on loopback; -1 when the connect fails.
+inline int ConnectLoopback(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// True when nobody listens on the port.
+inline bool PortRefuses(int port) {
+    const int fd = ConnectLoopback(port);
+    if (fd < 0)
+        return true;
+    ::close(fd);
+    return false;
+}
+
+// Records every call the logic makes. The questions are answered from `answers` (OK when an id
+// has no entry); the wait runs a nested event loop as the headless view does, with a hook before
+// every tick.
+class FakeView : public MainView {
+public:
+    struct Row {
+        int image;
+        std::string time;
+        std::string text;
+    };
+
+    void SetStatusText(const std::string& text) override { statuses.push_back(text); }
+    void SetStartStopText(const std::string& text) override { startStopText = text; }
+    void SetConnTypeText(const std::string& text) override { connTypeText = text; }
+    void SetClientCountText(const std::string& text) override { clientCountText = text; }
+    void EnableControl(int id, bool enabled) override { enabledControls[id] = enabled; }
+    void SetWaitCursor(bool on) override { waitCursor = on; }
+
+    bool AskOkCancel(int id, const std::string&, bool cancelIsDefault) override {
+        asked.push_back(id);
+        cancelDefaults.push_back(cancelIsDefault);
+        if (onAsk)
+            onAsk(id);
+        const auto answer = answers.find(id);
+        return answer == answers.end() || answer->second;
+    }
+    void ShowMessageBox(int id, const std::string&) override { boxes.push_back(id); }
+
+    void SetupLogList(const std::string& timeTitle, const std::string& textTitle) override {
+        logTitles = {timeTitle, textTitle};
+    }
+    void AppendLogRow(int image, const std::string& time, const std::string& text) override {
+        rows.push_back({image, time, text});
+        ++appended;
+    }
+    void ClearLogRows() override {
+        rows.clear();
+        ++clears;
+    }
+
+    void SetupClientList(const std::vector<std::string>& titles) override { clientTitles = titles; }
+    void SetClientRows(const std::vector<std::vector<std::string>>& clientRows) override {
+        this->clientRows = clientRows;
+        ++clientReloads;
+    }
+
+    void RunWaitDialog(WaitDialogModel& model, int tickMs) override {
+        ++waits;
+        if (model.IsDone())
+            return;
+        QEventLoop loop;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+            if (onWaitTick)
+                onWaitTick(model);
+            ++waitTicks;
+            if (model.OnTick())
+                loop.quit();
+        });
+        tick.start(tickMs);
+        loop.exec();
+    }
+
+    void HideToBackground() override { ++hides; }
+    void RaiseWindow() override { ++raises; }
+
+    bool HasLog(int image, const std::string& text) const {
+        for (const Row& row : rows)
+            if (row.image == image && row.text == text)
+                return true;
+        return false;
+    }
+    int CountLog(const std::string& text) const {
+        int count = 0;
+        for (const Row& row : rows)
+            count += row.text == text ? 1 : 0;
+        return count;
+    }
+    int AskedCount(int id) const {
+        int count = 0;
+        for (int asked_id : asked)
+            count += asked_id == id ? 1 : 0;
+        return count;
+    }
+    std::string LastStatus() const { return statuses.empty() ? std::string() : statuses.back(); }
+
+    std::vector<std::string> statuses;
+    std::string startStopText, connTypeText, clientCountText;
+    std::map<int, bool> enabledControls;
+    bool waitCursor = false;
+    std::vector<int> asked;
+    std::vector<bool> cancelDefaults;
+    std::map<int, bool> answers;
+    std::function<void(int)> onAsk;
+    std::vector<int> boxes;
+    std::vector<std::string> logTitles;
+    std::vector<Row> rows;
+    int appended = 0, clears = 0;
+    std::vector<std::string> clientTitles;
+    std::vector<std::vector<std::string>> clientRows;
+    int clientReloads = 0;
+    std::function<void(WaitDialogModel&)> onWaitTick;
+    int waits = 0, waitTicks = 0;
+    int hides = 0, raises = 0;
+};
+
+// Short timers: the liveness and recovery ticks come within a fraction of a second.
+inline ShellTimings ShortTimings() {
+    ShellTimings t;
+    t.secondTimerMs = 40;
+    t.livenessTimerMs = 150;
+    t.recoveryMinuteMs = 120;
+    t.firCheckSecondMs = 60;
+    t.waitTickMs = 10;
+    t.firStartWaitMs = 2000;
+    t.tracerReadyWaitMs = 2000;
+    return t;
+}
+
+// Resource texts "ids<id>"; 315 carries its number.
+inline std::string TestText(int id) {
+    if (id == 315)
+        return "ids315 every %d min";
+    return "ids" + std::to_string(id);
+}
+
+class ShellFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::test::App();
+        ResetLinkState();
+        listenPort = FreeListenPortPair();
+        ASSERT_GT(listenPort, 0);
+        WriteSettings();
+    }
+
+    void TearDown() override {
+        if (HasFailure())
+            std::fprintf(stderr, "trace:\n%s", traces.All().c_str());
+        server.reset();
+        ResetLinkState();
+    }
+
+    // Every setting a start needs, pointing at the switch; auto-connect as given.
+    void WriteSettings(bool autoConnect = false) {
+        platform::RegKey root = CreateKey(kRootKey);
+        root.SetString("OrbPath", registry.Dir().string());
+        root.SetDword("OrbRunCheck", 1);
+        platform::RegKey conn = CreateKey(kConnEnvKey);
+        conn.SetDword("ConnType", kConnTypeTcp);
+        conn.SetDword("SwitchType", 0);
+        conn.SetString("IP Address", sw.Host());
+        conn.SetDword("Port No", static_cast<std::uint32_t>(sw.Port()));
+        conn.SetDword("Listen Port No", static_cast<std::uint32_t>(listenPort));
+        conn.SetDword("CommPort", 1);
+        conn.SetDword("BaudRate", 9600);
+        conn.SetDword("ByteSize", 8);
+        conn.SetDword("StopBits", 1);
+        conn.SetString("SysInfo Password", "4711");
+        platform::RegKey options = CreateKey(kOptionsKey);
+        options.SetDword("UseAutoConnect", autoConnect ? 1 : 0);
+        options.SetDword("UseUserManager", 0);
+        options.SetDword("UseDebugMsgPrint", 1); // keeps the trace capture fed
+        options.SetString("DllPath", registry.Dir().string());
+        options.SetString("Extension", "ENG");
+    }
+    void SetOption(const char* name, std::uint32_t value) {
+        CreateKey(kOptionsKey).SetDword(name, value);
+    }
+    void SetConnEnv(const char* name, std::uint32_t value) {
+        CreateKey(kConnEnvKey).SetDword(name, value);
+    }
+
+    // The server with the recording view, not yet initialised.
+    OrbManagerServer& MakeServer() {
+        server = std::make_unique<OrbManagerServer>(ShortTimings());
+        server->SetResourceLookup(TestText);
+        server->m_timings.connectTimeoutMs = 2000;
+        server->m_timings.closeDrainMs = 1000;
+        server->SetView(&view);
+        QObject::connect(server.get(), &OrbManagerServer::Ended,
+                         [this](int result) { endings.push_back(result); });
+        return *server;
+    }
+
+    // Initialised, with the link started by the button (box 168 answered OK).
+    OrbManagerServer& StartedServer() {
+        OrbManagerServer& s = MakeServer();
+        EXPECT_TRUE(s.OnInitDialog());
+        s.OnStartStop();
+        return s;
+    }
+
+    bool CompletelyRunning() const {
+        return server && server->m_bLinkRunning == 1 && server->m_pClientManager != nullptr &&
+               server->m_pBypassClientManager != nullptr && !server->IsInTransition() &&
+               server->IsTimerRunning(OrbManagerServer::kSecondTimer) &&
+               server->IsTimerRunning(OrbManagerServer::kLivenessTimer);
+    }
+
+    // The stopped state: no engine object, no timer, the link flags down.
+    void ExpectStopped() const {
+        ASSERT_TRUE(server);
+        EXPECT_EQ(server->m_bLinkRunning, 0);
+        EXPECT_EQ(server->m_pClientManager, nullptr);
+        EXPECT_EQ(server->m_pBypassClientManager, nullptr);
+        EXPECT_EQ(server->m_pDeviceTable, nullptr);
+        EXPECT_EQ(server->m_pEventHandler, nullptr);
+        EXPECT_EQ(server->m_pServiceController, nullptr);
+        EXPECT_EQ(server->m_pIOQueue, nullptr);
+        EXPECT_EQ(server->m_pSerialPort, nullptr);
+        EXPECT_EQ(g_pSwitchSocket.load(), nullptr);
+        for (int id : {1, 8, 9, 99})
+            EXPECT_FALSE(server->IsTimerRunning(id)) << "timer " << id;
+        EXPECT_EQ(server->m_bSecondTimerOn, 0);
+        EXPECT_EQ(server->m_bAutoRecoverTimerOn, 0);
+        EXPECT_EQ(g_bSwitchLinkUp, 0);
+        EXPECT_EQ(g_bDeviceListAvailable, 0);
+        EXPECT_FALSE(g_hLinkAvailableEvent.IsSet());
+        EXPECT_FALSE(g_hDeviceDownloadDoneEvent.IsSet());
+        EXPECT_EQ(server->m_nDownLoadedDeviceCount, 0);
+    }
+
+    // Clients connected to the first client port (a count the logins alone raise in the server).
+    int ClientPortClients() const {
+        if (!server || server->m_pClientManager == nullptr)
+            return 0;
+        COrbClientConnectionManager* manager = server->m_pClientManager;
+        platform::CriticalSectionLock guard(manager->ClientListLock());
+        return static_cast<int>(manager->GetClients().size());
+    }
+
+    static bool IsLinkClose(const TestSwitch::Record& record) {
+        return record.bytes == std::vector<std::uint8_t>{0x00, 0x09, 0x02, 0x6B, 0xFF, 0xFF,
+                                                         0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+    }
+
+    TempRegistry registry;
+    TraceCapture traces;
+    DownloadingSwitch sw;
+    int listenPort = 0;
+    FakeView view;
+    std::vector<int> endings;
+    std::unique_ptr<OrbManagerServer> server;
+};
+
+} // namespace shell_test
