@@ -1,0 +1,316 @@
+#include "OrbManagerApp.h"
+
+#include "HeadlessView.h"
+#include "OrbManagerServer.h"
+#include "OrbManagerWindow.h"
+#include "RegistryConfig.h"
+#include "ServiceManager.h"
+#include "SingleInstance.h"
+#include "TerminationSignal.h"
+
+#include <TraceLog.h>
+#include <platform/Registry.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+std::string FindModulePath(const char* argv0) {
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error && !self.empty())
+        return self.string();
+    if (argv0 == nullptr)
+        return std::string();
+    const std::filesystem::path given = std::filesystem::absolute(argv0, error);
+    return error ? std::string(argv0) : given.lexically_normal().string();
+}
+
+bool EnvSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// Without any of these QApplication cannot reach a screen and would abort.
+bool DisplayConfigured() {
+    return EnvSet("QT_QPA_PLATFORM") || EnvSet("DISPLAY") || EnvSet("WAYLAND_DISPLAY");
+}
+
+// A platform where nobody would see (or dismiss) a message box.
+bool CanShowMessageBox() {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return false;
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+} // namespace
+
+COrbManagerApp::COrbManagerApp() = default;
+
+COrbManagerApp::~COrbManagerApp() {
+    ReleaseHostObjects();
+    m_hResourceLibrary.Unload();
+    m_pApplication.reset();
+}
+
+int COrbManagerApp::Run(int argc, char** argv) {
+    m_argc = argc;
+    m_argv = argv;
+    m_arguments.clear();
+    for (int i = 1; i < argc && argv[i] != nullptr; ++i)
+        m_arguments.emplace_back(argv[i]);
+    m_strModulePath = FindModulePath(argc > 0 ? argv[0] : nullptr);
+    m_nExitCode = 0;
+
+    // Install is looked for first, anywhere in the command line, also inside longer words.
+    if (CommandLineContains("/install") || CommandLineContains("-install"))
+        return InstallService();
+    if (CommandLineContains("/remove") || CommandLineContains("-remove"))
+        return RemoveService();
+
+    const bool serviceModeOn = ReadServiceModeOption() == 0;
+    if (HasArgument(ServiceManager::kServiceArgument) && !serviceModeOn) {
+        std::fprintf(stderr, "%s\n", kServiceModeOffMessage);
+        return m_nExitCode = 1;
+    }
+    if (serviceModeOn && m_bFirstEntry == 1 && RunServiceDispatcher() == 1) {
+        ExitInstance();
+        ReleaseHostObjects();
+        return m_nExitCode;
+    }
+
+    // An ordinary application with its window.
+    if (!EnsureApplication(true))
+        return m_nExitCode;
+    WatchTerminationSignals();
+    InitInstance();
+    ExitInstance();
+    ReleaseHostObjects();
+    return m_nExitCode;
+}
+
+bool COrbManagerApp::HasArgument(const std::string& argument) const {
+    for (const std::string& given : m_arguments)
+        if (given == argument)
+            return true;
+    return false;
+}
+
+bool COrbManagerApp::CommandLineContains(const char* word) const {
+    std::string commandLine;
+    for (const std::string& given : m_arguments)
+        commandLine += (commandLine.empty() ? "" : " ") + given;
+    return commandLine.find(word) != std::string::npos;
+}
+
+int COrbManagerApp::InstallService() {
+    ServiceManager manager;
+    if (manager.Install(m_strModulePath)) {
+        std::fprintf(stderr, "The service %s is installed as %s.\n", ServiceManager::kServiceName,
+                     manager.UnitFilePath().c_str());
+        return m_nExitCode = 0;
+    }
+    std::fprintf(stderr, "\nThe service %s could not be installed.\n",
+                 ServiceManager::kServiceName);
+    return m_nExitCode = 1;
+}
+
+int COrbManagerApp::RemoveService() {
+    ServiceManager manager;
+    const int stopped = manager.Stop();
+    if (manager.Remove()) {
+        std::fprintf(stderr, "The service %s is removed.\n", ServiceManager::kServiceName);
+        return m_nExitCode = 0;
+    }
+    std::fprintf(stderr, "\nThe service %s could not be %s.\n", ServiceManager::kServiceName,
+                 stopped ? "removed" : "stopped and removed");
+    return m_nExitCode = 1;
+}
+
+bool COrbManagerApp::EnsureApplication(bool widgets) {
+    if (QCoreApplication::instance())
+        return true;
+    if (!widgets) {
+        m_pApplication = std::make_unique<QCoreApplication>(m_argc, m_argv);
+        return true;
+    }
+    if (!DisplayConfigured()) {
+        std::fprintf(stderr, "There is no display for the window (set DISPLAY or "
+                             "WAYLAND_DISPLAY); without one the server runs as the installed "
+                             "service.\n");
+        m_nExitCode = 1;
+        return false;
+    }
+    auto application = std::make_unique<QApplication>(m_argc, m_argv);
+    // The dialog's end ends the program, not the last window.
+    application->setQuitOnLastWindowClosed(false);
+    m_pApplication = std::move(application);
+    return true;
+}
+
+void COrbManagerApp::WatchTerminationSignals() {
+    if (m_pTerminationSignal)
+        return;
+    m_pTerminationSignal = std::make_unique<TerminationSignal>();
+    QObject::connect(m_pTerminationSignal.get(), &TerminationSignal::Received,
+                     [this](int) { ServiceControlHandler(kServiceControlStop); });
+}
+
+int COrbManagerApp::RunServiceDispatcher() {
+    if (!HasArgument(ServiceManager::kServiceArgument))
+        return 0;
+    if (!EnsureApplication(false))
+        return 0;
+    WatchTerminationSignals();
+    ServiceMain(m_argc, m_argv);
+    return 1;
+}
+
+void COrbManagerApp::ServiceMain(int, char**) {
+    m_bFirstEntry = 0;
+    m_bHeadless = true;
+    InitInstance();
+}
+
+void COrbManagerApp::ServiceControlHandler(int control) {
+    if (control != kServiceControlStop)
+        return;
+    // A second signal while the link winds down changes nothing.
+    if (m_bStopRequested)
+        return;
+    m_bStopRequested = true;
+    if (m_pServer)
+        m_pServer->RequestOrderlyStop();
+}
+
+int COrbManagerApp::CheckSingleInstance() {
+    if (m_pSingleInstance && m_pSingleInstance->IsFirst())
+        return 1;
+    m_pSingleInstance = std::make_unique<SingleInstance>(
+        SingleInstance::LockPathForRegistry(platform::RegistryFilePath()));
+    QObject::connect(m_pSingleInstance.get(), &SingleInstance::RaiseRequested, [this] {
+        if (m_pView)
+            m_pView->RaiseWindow();
+    });
+    switch (m_pSingleInstance->Acquire()) {
+    case SingleInstance::Result::First:
+        return 1;
+    case SingleInstance::Result::Raised:
+    case SingleInstance::Result::Unreachable:
+        // The running copy serves; this one ends quietly.
+        m_pSingleInstance.reset();
+        m_nExitCode = 0;
+        return 0;
+    case SingleInstance::Result::Failed:
+        break;
+    }
+    ReportStartupFailure("Cannot check whether Veltrane Link is already running: " +
+                         m_pSingleInstance->ErrorText());
+    m_pSingleInstance.reset();
+    m_nExitCode = 1;
+    return 0;
+}
+
+bool COrbManagerApp::InitInstance() {
+    m_nExitCode = 0;
+    if (!CheckSingleInstance())
+        return false;
+
+    LanguageOptions options;
+    if (!ReadLanguageOptions(options)) {
+        ReportStartupFailure(kMissingLanguageOptionsMessage);
+        m_nExitCode = 1;
+        return false;
+    }
+    m_strLanguageDllPath = options.dllPath;
+    m_nLanguage = options.language;
+
+    const std::string libraryPath = m_strLanguageDllPath + LanguageLibraryName(m_nLanguage);
+    if (!m_hResourceLibrary.Load(libraryPath)) {
+        ReportStartupFailure(m_hResourceLibrary.ErrorText());
+        m_nExitCode = 1;
+        return false;
+    }
+
+    EnableSplashScreen();
+    if (GetOsVersionId() < 2)
+        WriteRunCheck();
+
+    if (m_bStopRequested)
+        return false;
+    const bool ended = RunMainDialog();
+    if (!ended)
+        m_nExitCode = 1;
+    return ended;
+}
+
+bool COrbManagerApp::RunMainDialog() {
+    OrbManagerServer server(m_shellTimings);
+    server.SetResourceLookup([this](int id) {
+        return id < 0 ? std::string() : m_hResourceLibrary.String(static_cast<unsigned>(id));
+    });
+    server.SetHeadless(m_bHeadless);
+
+    std::unique_ptr<HeadlessView> headless;
+    std::unique_ptr<OrbManagerWindow> window;
+    if (m_bHeadless) {
+        headless = std::make_unique<HeadlessView>();
+        m_pView = headless.get();
+    } else {
+        window = std::make_unique<OrbManagerWindow>(server);
+        m_pView = window.get();
+    }
+    server.SetView(m_pView);
+
+    bool ended = false;
+    int result = 0;
+    QEventLoop loop;
+    QObject::connect(&server, &OrbManagerServer::Ended, &loop, [&](int dialogResult) {
+        ended = true;
+        result = dialogResult;
+        loop.quit();
+    });
+
+    m_pServer = &server;
+    if (window)
+        window->show();
+    server.OnInitDialog();
+    if (!ended)
+        loop.exec();
+    m_pServer = nullptr;
+
+    // The view goes first; the server must no longer reach it.
+    server.SetView(nullptr);
+    m_pView = nullptr;
+    window.reset();
+    headless.reset();
+    return result == OrbManagerServer::kResultOk || result == OrbManagerServer::kResultCancel;
+}
+
+int COrbManagerApp::ExitInstance() {
+    m_hResourceLibrary.Unload();
+    return m_nExitCode;
+}
+
+void COrbManagerApp::ReleaseHostObjects() {
+    m_pSingleInstance.reset();
+    m_pTerminationSignal.reset();
+}
+
+void COrbManagerApp::ReportStartupFailure(const std::string& text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+    if (CanShowMessageBox())
+        QMessageBox::critical(nullptr, QStringLiteral("Veltrane Link"),
+                              QString::fromStdString(text));
+}

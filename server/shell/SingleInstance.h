@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <string>
+
+class QLocalServer;
+class QLocalSocket;
+
+// One server per registry file. The first copy holds an exclusive lock on a file beside the
+// registry for its whole life and listens on a local socket named after that file; a later copy
+// finds the lock taken, asks the first one over the socket to come forward ("raise\n") and ends.
+class SingleInstance : public QObject {
+    Q_OBJECT
+public:
+    enum class Result {
+        First,       // this copy holds the lock
+        Raised,      // another copy holds it and was asked to come forward
+        Unreachable, // another copy holds it but did not answer
+        Failed,      // the lock file could not be used; ErrorText() says why
+    };
+
+    explicit SingleInstance(std::string lockPath, QObject* parent = nullptr);
+    // Gives the lock up and stops listening.
+    ~SingleInstance() override;
+
+    // "<registry path>.brovik.lock".
+    static std::string LockPathForRegistry(const std::string& registryPath);
+    // The local socket's name for a lock file; the same for every copy that uses the file.
+    static QString ServerNameFor(const std::string& lockPath);
+
+    // Takes the lock (creating the file and its folder when missing). When another copy has it,
+    // tries for up to reachTimeoutMs to hand it the raise request.
+    Result Acquire(int reachTimeoutMs = 3000);
+
+    bool IsFirst() const { return m_nLockFd >= 0; }
+    bool IsListening() const;
+    const std::string& LockPath() const { return m_strLockPath; }
+    const std::string& ErrorText() const { return m_strError; }
+
+signals:
+    // A later copy asked this one to come forward.
+    void RaiseRequested();
+
+private:
+    void Listen();
+    void OnNewConnection();
+    void OnClientData(QLocalSocket* client);
+    Result AskHolderToRaise(int reachTimeoutMs);
+
+    std::string m_strLockPath;
+    std::string m_strError;
+    int m_nLockFd = -1;
+    QLocalServer* m_pServer = nullptr;
+};

@@ -1,0 +1,6 @@
+#include "OrbManagerApp.h"
+
+int main(int argc, char** argv) {
+    COrbManagerApp app;
+    return app.Run(argc, argv);
+}

@@ -1,0 +1,163 @@
+#include "SingleInstance.h"
+
+#include "TestApp.h"
+
+#include <QApplication>
+
+#include <QDir>
+#include <QFile>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class SingleInstanceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::test::App<QApplication>();
+        ASSERT_TRUE(dir_.isValid());
+        registry_ = dir_.path().toStdString() + "/registry.reg";
+        lock_ = SingleInstance::LockPathForRegistry(registry_);
+    }
+
+    QTemporaryDir dir_;
+    std::string registry_;
+    std::string lock_;
+};
+
+TEST_F(SingleInstanceTest, NamesFollowTheRegistryFile) {
+    EXPECT_EQ(lock_, registry_ + ".brovik.lock");
+    const QString name = SingleInstance::ServerNameFor(lock_);
+    EXPECT_TRUE(name.startsWith("brovik-"));
+    EXPECT_EQ(name, SingleInstance::ServerNameFor(dir_.path().toStdString() +
+                                                  "/./registry.reg.brovik.lock"));
+    EXPECT_NE(name, SingleInstance::ServerNameFor(lock_ + "2"));
+    // The relative form of the same file names the same server.
+    const std::string saved = QDir::currentPath().toStdString();
+    ASSERT_EQ(::chdir(dir_.path().toLocal8Bit().constData()), 0);
+    EXPECT_EQ(SingleInstance::ServerNameFor("registry.reg.brovik.lock"), name);
+    ASSERT_EQ(::chdir(saved.c_str()), 0);
+}
+
+TEST_F(SingleInstanceTest, SecondCopyAsksTheFirstToRaiseAndTheLockPassesOn) {
+    auto first = std::make_unique<SingleInstance>(lock_);
+    int raised = 0;
+    QObject::connect(first.get(), &SingleInstance::RaiseRequested, [&] { ++raised; });
+    ASSERT_EQ(first->Acquire(), SingleInstance::Result::First);
+    EXPECT_TRUE(first->IsFirst());
+    EXPECT_TRUE(first->IsListening());
+
+    {
+        SingleInstance second(lock_);
+        EXPECT_EQ(second.Acquire(2000), SingleInstance::Result::Raised);
+        EXPECT_FALSE(second.IsFirst());
+    }
+    EXPECT_TRUE(platform::test::SpinUntil([&] { return raised == 1; }));
+
+    // Once the first copy is gone the next one starts.
+    first.reset();
+    SingleInstance third(lock_);
+    EXPECT_EQ(third.Acquire(), SingleInstance::Result::First);
+    EXPECT_TRUE(third.IsListening());
+    platform::test::SpinFor(50ms);
+    EXPECT_EQ(raised, 1);
+}
+
+TEST_F(SingleInstanceTest, OtherTrafficDoesNotRaise) {
+    SingleInstance first(lock_);
+    int raised = 0;
+    QObject::connect(&first, &SingleInstance::RaiseRequested, [&] { ++raised; });
+    ASSERT_EQ(first.Acquire(), SingleInstance::Result::First);
+
+    QLocalSocket junk;
+    junk.connectToServer(SingleInstance::ServerNameFor(lock_));
+    ASSERT_TRUE(junk.waitForConnected(2000));
+    junk.write(QByteArray(200, 'x'));
+    junk.flush();
+    EXPECT_TRUE(platform::test::SpinUntil(
+        [&] { return junk.state() == QLocalSocket::UnconnectedState; }, 5s));
+
+    QLocalSocket wrong;
+    wrong.connectToServer(SingleInstance::ServerNameFor(lock_));
+    ASSERT_TRUE(wrong.waitForConnected(2000));
+    wrong.write("raise now\n");
+    wrong.flush();
+    EXPECT_TRUE(platform::test::SpinUntil(
+        [&] { return wrong.state() == QLocalSocket::UnconnectedState; }, 5s));
+    EXPECT_EQ(raised, 0);
+}
+
+TEST_F(SingleInstanceTest, HolderThatDoesNotAnswerIsUnreachable) {
+    const int fd = ::open(lock_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    SingleInstance second(lock_);
+    EXPECT_EQ(second.Acquire(300), SingleInstance::Result::Unreachable);
+    EXPECT_FALSE(second.IsFirst());
+    ::close(fd);
+}
+
+TEST_F(SingleInstanceTest, StaleSocketAndMissingFolder) {
+    // A socket file left by a copy that died does not keep the next one from listening.
+    const QString stale = QDir::tempPath() + "/" + SingleInstance::ServerNameFor(lock_);
+    {
+        QFile file(stale);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    SingleInstance first(lock_);
+    EXPECT_EQ(first.Acquire(), SingleInstance::Result::First);
+    EXPECT_TRUE(first.IsListening());
+
+    const std::string nested = dir_.path().toStdString() + "/new/folder/registry.reg.brovik.lock";
+    SingleInstance other(nested);
+    EXPECT_EQ(other.Acquire(), SingleInstance::Result::First);
+
+    SingleInstance blocked(dir_.path().toStdString() + "/registry.reg/inside.lock");
+    QFile plain(dir_.path() + "/registry.reg");
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    EXPECT_EQ(blocked.Acquire(), SingleInstance::Result::Failed);
+    EXPECT_NE(blocked.ErrorText().find("registry.reg/inside.lock"), std::string::npos);
+}
+
+#ifdef BROVIK_PATH
+// A second server started for the same registry raises this one and ends at once.
+TEST_F(SingleInstanceTest, SecondProgramEndsAndRaisesTheFirst) {
+    SingleInstance first(lock_);
+    int raised = 0;
+    QObject::connect(&first, &SingleInstance::RaiseRequested, [&] { ++raised; });
+    ASSERT_EQ(first.Acquire(), SingleInstance::Result::First);
+
+    QProcess second;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QORVELL_REGISTRY", QString::fromStdString(registry_));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    second.setProcessEnvironment(env);
+    second.start(QStringLiteral(BROVIK_PATH), {});
+    ASSERT_TRUE(second.waitForStarted(10000));
+    EXPECT_TRUE(platform::test::SpinUntil(
+        [&] { return second.state() == QProcess::NotRunning && raised == 1; }, 30s))
+        << second.readAllStandardError().toStdString();
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    // Ended without a message of its own (Qt may still warn about the environment).
+    const std::string messages = second.readAllStandardError().toStdString();
+    EXPECT_EQ(messages.find("Veltrane"), std::string::npos) << messages;
+    EXPECT_EQ(messages.find("Cannot"), std::string::npos) << messages;
+}
+#endif
+
+} // namespace
