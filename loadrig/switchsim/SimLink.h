@@ -1,0 +1,113 @@
+#pragma once
+
+#include "SimCallHandlers.h"
+#include "SimFrames.h"
+#include "SimLinkPort.h"
+#include "SimSwitchDatabase.h"
+#include "SimTrace.h"
+#include "SwitchSimSettings.h"
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class QTcpServer;
+class QTcpSocket;
+
+// The switch's end of the link server's TCP switch link (`SWSimSock`): it listens on the listen
+// port, serves one link server at a time, cuts what arrives into records and hands each request
+// to its handler, strictly in arrival order. While a link server is connected nobody else can
+// connect. Everything runs on the thread that owns the object.
+class SimLink : public QObject, public SimLinkPort {
+    Q_OBJECT
+
+public:
+    // The socket states the window shows (the numbering of the form runtime's socket control).
+    enum SockState : int {
+        StateClosed = 0,
+        StateListening = 2,
+        StateConnected = 7,
+        StateError = 9,
+    };
+    // Longest record body accepted; a longer one is reported and the buffer dropped.
+    static constexpr int kMaxRecordLength = 400;
+
+    SimLink(SwitchSimSettings& settings, SimSwitchDatabase& database, SimTrace& trace,
+            QObject* parent = nullptr);
+    ~SimLink() override;
+
+    // SimLinkPort: frames go out only while connected.
+    bool IsConnected() const override;
+    void SendFrame(const std::vector<std::uint8_t>& frame) override;
+
+    int State() const;
+    // "Socket Closed State" ... "Socket Error State", "Socket State : Unknown".
+    static std::string StateText(int state);
+
+    // Listens on the settings' listen port on every local address. A failure is logged as
+    // "[Error Report] Listen Error : ..." and reported by listenFailed (the window then stops).
+    bool StartListening();
+    // Closes the connection or the listener; the panels show "Stopped " and the link Off.
+    void StopListening();
+    // Request 'k': the connection is closed and the link listens again.
+    void HandleLinkOffRequest();
+
+    // The port actually listened on (the listen port, or the one the system chose for 0).
+    std::uint16_t ListeningPort() const;
+    // Status panel texts: run state ("Listening... " / "Stopped ") and link state.
+    const std::string& RunStatusText() const { return m_runStatus; }
+    const std::string& LinkStatusText() const { return m_linkStatus; }
+
+    SimFrames& Frames() { return m_frames; }
+    SimCallHandlers& Handlers() { return m_handlers; }
+
+    // Received bytes of the connection, as a data-arrival event delivers them.
+    void DataArrival(const std::uint8_t* data, std::size_t size);
+
+signals:
+    void stateChanged(int state);
+    void runStatusChanged(const QString& text);
+    void linkStatusChanged(const QString& text);
+    // 'a' enables call simulation, 'k' disables it.
+    void callSimEnabled(bool enabled);
+    // After every handled request: the received and sent totals.
+    void countsChanged(double received, double sent);
+    // A text the window shows in a message box (e.g. the socket state after the peer closed).
+    void notice(const QString& text);
+    // Listening could not start; the text is also in the log.
+    void listenFailed(const QString& text);
+
+private:
+    void OnNewConnection();
+    void OnReadyRead();
+    void OnDisconnected();
+    void OnSocketError(int error);
+
+    void ProcessBuffer(std::size_t receiveSize);
+    void Dispatch(const std::vector<std::uint8_t>& body);
+    // Ends the connection: pending frames are still flushed, the receive buffer is emptied.
+    void DropConnection();
+    void SetLinkStatus(bool on);
+    void SetRunStatus(const char* text);
+    void NotifyState();
+
+    SwitchSimSettings& m_settings;
+    SimTrace& m_trace;
+    SimFrames m_frames;
+    SimCallHandlers m_handlers;
+
+    QTcpServer* m_server = nullptr;
+    QTcpSocket* m_socket = nullptr;
+    bool m_error = false;
+    int m_lastState = StateClosed;
+
+    std::vector<std::uint8_t> m_receive;
+    bool m_processing = false;
+    unsigned m_connection = 0; // bumped whenever a connection ends, so a running loop notices
+
+    std::string m_runStatus = "Stopped ";
+    std::string m_linkStatus = "PavoLinker : Off ";
+};
