@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// The loadrig program's options. Each scripted option presses one of the switch window's own
+// buttons, so a scripted run goes through the same steps as a user's.
+struct LoadRigOptions {
+    bool switchOnly = false; // --switch: open the switch window alone
+    bool run = false;        // --run: SW Run once the window is up
+    bool callRun = false;    // --call-run: Call Run once the link server has asked for the devices
+    std::optional<int> quitAfterSeconds; // --quit-after=<seconds>
+    bool help = false;                   // --help
+};
+
+struct LoadRigParseResult {
+    bool ok = false;
+    LoadRigOptions options;
+    std::string error; // what was wrong, for stderr, when !ok
+};
+
+inline constexpr int kLoadRigUsageExitCode = 2;
+// Upper bound of --quit-after: the delay must fit a timer's millisecond interval.
+inline constexpr int kLoadRigMaxQuitAfterSeconds = 2'000'000;
+
+// Parses the arguments after the program name.
+LoadRigParseResult ParseLoadRigCommandLine(const std::vector<std::string>& arguments);
+std::string LoadRigUsage(const std::string& programName);

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "LoadRigCommandLine.h"
+#include "SimRunController.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <string>
+
+class QCheckBox;
+class QCloseEvent;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+// The switch window: the setting lists, the run buttons, the clock, counters and trace boxes and
+// the status bar. It only forwards the user's choices to its controller and shows the
+// controller's state.
+class frmSWSim : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // Without a controller the window makes its own. Loading (Form_Load) happens here.
+    explicit frmSWSim(SimRunController* controller = nullptr, QWidget* parent = nullptr);
+    ~frmSWSim() override;
+
+    SimRunController& Controller() { return *m_controller; }
+
+    // The scripted start of the program: each option presses a button of this window.
+    void StartScript(const LoadRigOptions& options);
+
+    QPushButton* cmdCallSim() const { return m_cmdCallSim; }
+    QPushButton* cmdRun() const { return m_cmdRun; }
+    QPushButton* cmdStop() const { return m_cmdStop; }
+    QPushButton* cmdReset() const { return m_cmdReset; }
+    QPushButton* cmdQuit() const { return m_cmdQuit; }
+
+signals:
+    // The window was closed (Quit, or the window's own close): the program ends.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls();
+    void RefreshState();
+    void RefreshCounters();
+    void ShowMessage(const SimMessage& message);
+    void PressWhenEnabled(QPushButton* button);
+
+    SimRunController* m_controller = nullptr;
+    bool m_ownsController = false;
+
+    std::array<QComboBox*, kWordOprInbndCount> m_lists{};
+    QCheckBox* m_chkPrint = nullptr;
+    QCheckBox* m_chkUseOprMode = nullptr;
+    QCheckBox* m_chkCallGen = nullptr;
+
+    QLineEdit* m_editSimTime = nullptr;
+    QLineEdit* m_editStartTime = nullptr;
+    QLineEdit* m_editEndTime = nullptr;
+    QLineEdit* m_editElapsedTime = nullptr;
+
+    QPushButton* m_cmdCallSim = nullptr;
+    QPushButton* m_cmdRun = nullptr;
+    QPushButton* m_cmdStop = nullptr;
+    QPushButton* m_cmdReset = nullptr;
+    QPushButton* m_cmdQuit = nullptr;
+
+    QLineEdit* m_editIdleCallTime = nullptr;
+    QLineEdit* m_editRingCallTime = nullptr;
+    QLineEdit* m_editConnCallTime = nullptr;
+    QLineEdit* m_editHoldCallTime = nullptr;
+
+    QLineEdit* m_editInbndCount = nullptr;
+    QLineEdit* m_editAnsCount = nullptr;
+    QLineEdit* m_editDTCount = nullptr;
+    QLineEdit* m_editHoldCount = nullptr;
+    QLineEdit* m_editBusyCount = nullptr;
+    QLineEdit* m_editTotalReceiveCount = nullptr;
+    QLineEdit* m_editTotalSentCount = nullptr;
+
+    QPlainTextEdit* m_editTraceBox = nullptr;
+    std::string m_shownTrace;
+
+    std::array<QLabel*, 4> m_panels{};
+    bool m_callRunPressed = false;
+};
