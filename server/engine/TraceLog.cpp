@@ -115,9 +115,13 @@ void TraceDebugOutput(const std::string& text) {
         return;
     }
     // One write for the whole text, so texts of different threads do not interleave; only a
-    // partial write is continued.
-    const char* data = text.data();
-    std::size_t left = text.size();
+    // partial write is continued. Standard error is read line by line (a terminal, the journal),
+    // so every text ends its line.
+    std::string line = text;
+    if (line.empty() || line.back() != '\n')
+        line.push_back('\n');
+    const char* data = line.data();
+    std::size_t left = line.size();
     while (left > 0) {
         const ssize_t written = ::write(STDERR_FILENO, data, left);
         if (written < 0 && errno == EINTR)

@@ -1,13 +1,11 @@
 // The server as a program: started headless as the service would start it, with a registry of
 // its own and the English language library beside it.
 
+#include "ChildProcess.h"
 #include "ShellFixture.h"
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,54 +18,16 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 using namespace shell_test;
 namespace fs = std::filesystem;
 
-// A child process of Brovik; killed at the end of the test if it is still there.
-class BrovikProcess {
+// Brovik as a child process.
+class BrovikProcess : public platform::test::ChildProcess {
 public:
-    explicit BrovikProcess(std::vector<std::string> args) {
-        std::vector<char*> argv;
-        static std::string path = BROVIK_PATH;
-        argv.push_back(path.data());
-        m_args = std::move(args);
-        for (auto& arg : m_args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        if (::posix_spawn(&m_pid, path.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
-            m_pid = -1;
-    }
-    ~BrovikProcess() {
-        if (m_pid > 0 && !m_exited) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    bool Started() const { return m_pid > 0; }
-    void Signal(int signal) { ::kill(m_pid, signal); }
-    // The exit status, or nullopt while it still runs after timeoutMs.
-    std::optional<int> WaitExit(int timeoutMs) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (std::chrono::steady_clock::now() < end) {
-            int status = 0;
-            const pid_t done = ::waitpid(m_pid, &status, WNOHANG);
-            if (done == m_pid) {
-                m_exited = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return std::nullopt;
-    }
-
-private:
-    pid_t m_pid = -1;
-    bool m_exited = false;
-    std::vector<std::string> m_args;
+    explicit BrovikProcess(std::vector<std::string> args)
+        : ChildProcess(BROVIK_PATH, std::move(args)) {}
 };
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {

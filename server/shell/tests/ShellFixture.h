@@ -4,6 +4,7 @@
 // every call, trace capture, short timers, and the switch on loopback.
 
 #include "DownloadingSwitch.h"
+#include "LoopbackPorts.h"
 #include "MainView.h"
 #include "OrbManagerServer.h"
 #include "TestApp.h"
@@ -33,6 +34,10 @@
 #include <vector>
 
 namespace shell_test {
+
+using platform::test::ConnectLoopback;
+using platform::test::FreeListenPortPair;
+using platform::test::PortRefuses;
 
 constexpr const char kRootKey[] = "Software\\Qorvell Electronics\\OrbManager";
 constexpr const char kConnEnvKey[] = "Software\\Qorvell Electronics\\OrbManager\\ConnEnv";
@@ -74,55 +79,6 @@ inline platform::RegKey CreateKey(const char* path) {
     EXPECT_EQ(platform::RegKey::Create(platform::RegRoot::LocalMachine, path, key),
               platform::RegStatus::Ok);
     return key;
-}
-
-// A port P on loopback with P and P + 500 both free just now.
-inline int FreeListenPortPair() {
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
-        socklen_t length = sizeof address;
-        int port = 0;
-        if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            port = ntohs(address.sin_port);
-        ::close(probe);
-        if (port <= 0 || port > 65035)
-            continue;
-        const int second = ::socket(AF_INET, SOCK_STREAM, 0);
-        address.sin_port = htons(static_cast<std::uint16_t>(port + 500));
-        const bool free =
-            ::bind(second, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        ::close(second);
-        if (free)
-            return port;
-    }
-    return 0;
-}
-
-// A plain TCP client on loopback; -1 when the connect fails.
-inline int ConnectLoopback(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// True when nobody listens on the port.
-inline bool PortRefuses(int port) {
-    const int fd = ConnectLoopback(port);
-    if (fd < 0)
-        return true;
-    ::close(fd);
-    return false;
 }
 
 // Records every call the logic makes. The questions are answered from `answers` (OK when an id
