@@ -1,5 +1,6 @@
 #include "SimRunController.h"
 
+#include "SimScenarioLimits.h"
 #include "SwitchSimSettingsStore.h"
 
 #include <QLocale>
@@ -24,6 +25,9 @@ enum DurationBox { kNoBox = -1, kIdleBox = 0, kRingBox = 1, kConnBox = 2, kHoldB
 SimRunController::SimRunController(QObject* parent)
     : QObject(parent), m_now([] { return QDateTime::currentDateTime(); }) {
     m_link = new SimLink(m_settings, m_database, m_trace, this);
+    m_generator =
+        std::make_unique<SimCallGenerator>(m_database, m_link->Frames(), m_trace, m_settings);
+    m_actions = m_generator.get();
     m_state.panels = {AddressPanelText(m_settings), m_link->RunStatusText(),
                       m_link->LinkStatusText(), CallStepPanelText(0)};
 
@@ -53,6 +57,9 @@ SimRunController::~SimRunController() {
     m_callTimer.stop();
     m_simTimeTimer.stop();
     // The link refers to the tables and the trace below: it goes first.
+    // The generator sends through the link's frames: it goes before the link.
+    m_actions = nullptr;
+    m_generator.reset();
     delete m_link;
     m_link = nullptr;
     m_trace.changed = nullptr;
@@ -263,10 +270,17 @@ void SimRunController::cmdCallSim_Click() {
 
 void SimRunController::ToggleCallSim() {
     if (m_settings.callSimRunning == 0) {
+        // A scenario whose lines would not fit the device table does not start.
+        ReadSwitchSettingsFromControls();
+        const std::string refusal = CheckCallScenarioFits(m_settings);
+        if (!refusal.empty()) {
+            Show(refusal, kSwitchSimTitle, true);
+            Changed();
+            return;
+        }
         StartSimulationClock();
         m_settings.callSimRunning = -1;
         m_state.callSimCaption = kCallStopCaption;
-        ReadSwitchSettingsFromControls();
         SetScenarioControlsEnabled(false);
         EnableSwitchCallTimer();
     } else {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SimCallActions.h"
+#include "SimCallGenerator.h"
 #include "SimLink.h"
 #include "SimSwitchDatabase.h"
 #include "SimTrace.h"
@@ -14,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -79,7 +81,8 @@ public:
     SimLink& Link() { return *m_link; }
     const SimWindowState& State() const { return m_state; }
 
-    // The call generator's actions; null until they exist (the steps then only advance).
+    // The call generator's actions: its own generator unless a test gives others (null: the steps
+    // only advance).
     void SetCallActions(SimCallActions* actions) { m_actions = actions; }
 
     // Test hooks: the port Run listens on (0: the system picks one, see Link().ListeningPort()),
@@ -163,6 +166,7 @@ private:
     SimSwitchDatabase m_database;
     SimTrace m_trace;
     SimLink* m_link = nullptr;
+    std::unique_ptr<SimCallGenerator> m_generator;
     SimCallActions* m_actions = nullptr;
     SimWindowState m_state;
 

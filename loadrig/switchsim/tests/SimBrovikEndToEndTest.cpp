@@ -17,6 +17,10 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 #ifdef BROVIK_PATH
 
@@ -112,6 +116,83 @@ TEST_F(SimBrovikEndToEnd, ServerTakesTheDownloadOpensItsPortsAndClosesTheLinkInO
         [&] { return m_controller.Link().State() == SimLink::StateListening; },
         std::chrono::seconds(5)));
     EXPECT_FALSE(m_controller.State().callSimEnabled);
+}
+
+// A client of the server's first port: logs in as kind 6 and collects the records it is sent.
+class EventClient {
+public:
+    explicit EventClient(int port) : m_fd(ConnectLoopback(port)) {
+        if (m_fd >= 0) {
+            const std::uint8_t login[] = {0x00, 0x0A, 0x02, 'a',  0xFF, 0xFF,
+                                          0xFF, 0xFF, 0xFF, 0xFF, 0x06, 0x00};
+            m_sent = ::send(m_fd, login, sizeof login, MSG_NOSIGNAL) == sizeof login;
+        }
+    }
+    ~EventClient() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool LoggedIn() const { return m_sent; }
+    // The first letters of every whole record received so far.
+    std::string Letters() {
+        std::uint8_t buffer[4096];
+        ssize_t got;
+        while ((got = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+            m_bytes.insert(m_bytes.end(), buffer, buffer + got);
+        std::string letters;
+        std::size_t at = 0;
+        while (at + 2 <= m_bytes.size()) {
+            const std::size_t length = (m_bytes[at] << 8) | m_bytes[at + 1];
+            if (at + 2 + length > m_bytes.size())
+                break;
+            if (length > 0)
+                letters.push_back(static_cast<char>(m_bytes[at + 2]));
+            at += 2 + length;
+        }
+        return letters;
+    }
+
+private:
+    int m_fd;
+    bool m_sent = false;
+    std::vector<std::uint8_t> m_bytes;
+};
+
+TEST_F(SimBrovikEndToEnd, ARegisteredClientSeesTheScenarioEvents) {
+    platform::test::ChildProcess server(BROVIK_PATH, {"--service"});
+    ASSERT_TRUE(server.Started());
+    ASSERT_TRUE(platform::test::SpinUntil([&] { return ClientPortsOpen(m_listenPort); },
+                                          std::chrono::seconds(20)));
+    EventClient client(m_listenPort);
+    ASSERT_TRUE(client.LoggedIn());
+    // Login reply, the 16 devices and the end of the list.
+    ASSERT_TRUE(platform::test::SpinUntil([&] { return client.Letters().size() >= 18; },
+                                          std::chrono::seconds(10)));
+
+    // Mode 1 (inbound call, then drop) with one-second phases, on a fast clock.
+    m_controller.SetSecondLength(20);
+    ASSERT_TRUE(m_controller.State().callSimEnabled);
+    m_controller.cmdCallSim_Click();
+    ASSERT_NE(m_controller.Settings().callSimRunning, 0);
+    std::string events;
+    EXPECT_TRUE(platform::test::SpinUntil(
+        [&] {
+            events = client.Letters().substr(18);
+            // The trunk's call offered to the station, then both ends hung up.
+            return events.find("DNN") != std::string::npos;
+        },
+        std::chrono::seconds(15)))
+        << events;
+    m_controller.cmdCallSim_Click();
+    server.Signal(SIGTERM);
+    std::optional<int> exit;
+    EXPECT_TRUE(platform::test::SpinUntil(
+        [&] {
+            exit = server.WaitExit(0);
+            return exit.has_value();
+        },
+        std::chrono::seconds(20)));
+    EXPECT_EQ(exit, std::optional<int>(0));
 }
 
 } // namespace

@@ -533,3 +533,25 @@ TEST_F(SimRunControllerTest, QuitSavesTheSettings) {
 }
 
 } // namespace
+
+TEST_F(SimRunControllerTest, CallRunRefusesAScenarioLargerThanTheSwitch) {
+    // 8 stations and 8 trunks (the first list items) cannot carry 16 External calls.
+    controller.cmboList_Click(kWordCallCount, 3); // 1, 4, 8, 16
+    controller.cmdRun_Click();
+    ASSERT_NE(controller.Settings().running, 0);
+    controller.SetCallSimEnabled(true);
+    controller.cmdCallSim_Click();
+
+    EXPECT_EQ(controller.Settings().callSimRunning, 0);
+    EXPECT_FALSE(controller.CallTimerActive());
+    EXPECT_FALSE(controller.SimTimeTimerActive());
+    EXPECT_EQ(controller.State().callSimCaption, "Call Run");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text,
+              "Call Count 16 is above Trk Count 8: each External call needs a trunk of its own.");
+
+    // Within the switch it starts.
+    controller.cmboList_Click(kWordCallCount, 2);
+    controller.cmdCallSim_Click();
+    EXPECT_NE(controller.Settings().callSimRunning, 0);
+}
