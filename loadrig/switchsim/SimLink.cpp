@@ -16,7 +16,8 @@ SimLink::SimLink(SwitchSimSettings& settings, SimSwitchDatabase& database, SimTr
                  QObject* parent)
     : QObject(parent), m_settings(settings), m_trace(trace),
       m_frames(*this, trace, settings, database), m_handlers(database, m_frames, trace, settings),
-      m_server(new QTcpServer(this)) {
+      m_statusQuery(database, m_frames, trace, settings),
+      m_deviceInfo(database, m_frames, settings), m_server(new QTcpServer(this)) {
     connect(m_server, &QTcpServer::newConnection, this, &SimLink::OnNewConnection);
     connect(m_server, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
         m_trace.AddLogLine(std::string(kErrorReport) +
@@ -233,9 +234,10 @@ void SimLink::Dispatch(const std::vector<std::uint8_t>& body) {
         emit callSimEnabled(false);
         break;
     case 'Q':
+        m_statusQuery.HandleStatusQuery(data, length);
+        break;
     case 'i':
-        // The status query and the device information answers come with a later issue; until
-        // then these requests are only counted.
+        m_deviceInfo.HandleDeviceInfoRequest(data, length);
         break;
     case 'F':
         logged();

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "SimCallHandlers.h"
+#include "SimDeviceInfo.h"
 #include "SimFrames.h"
 #include "SimLinkPort.h"
+#include "SimStatusQuery.h"
 #include "SimSwitchDatabase.h"
 #include "SimTrace.h"
 #include "SwitchSimSettings.h"
@@ -98,6 +100,8 @@ private:
     SimTrace& m_trace;
     SimFrames m_frames;
     SimCallHandlers m_handlers;
+    SimStatusQuery m_statusQuery;
+    SimDeviceInfo m_deviceInfo;
 
     QTcpServer* m_server = nullptr;
     QTcpSocket* m_socket = nullptr;

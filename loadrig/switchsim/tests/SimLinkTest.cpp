@@ -197,10 +197,13 @@ TEST_F(SimLinkTest, RequestsAreCheckedLoggedAndCounted) {
     end.Write(Join({Record({0x05, 'u', 0xFF}),                           // not a request
                     Record({0x02}),                                      // no letter
                     Bytes{0x00, 0x00},                                   // empty record
-                    Record({0x02, 'Q', 0xFF, 0xFF, 2, 0, 0, 1, 0, 'm'}), // answered later
-                    Record({0x02, 'i', 0xFF, 0xFF, 2, 0, 0, 1, 0}), Record({0x02, '?', 0xFF})}));
+                    Record({0x02, 'Q', 0xFF, 0xFF, 2, 0, 0, 1, 0, 'm'}), // a status reply
+                    Record({0x02, 'i', 0xFF, 0xFF, 2, 0, 0, 1, 0}),      // no sub-type: no reply
+                    Record({0x02, '?', 0xFF})}));
     Settle(end);
-    EXPECT_EQ(end.Frames().size(), 1u);
+    ASSERT_EQ(end.Frames().size(), 2u);
+    EXPECT_EQ(end.Frames()[0].size(), 24u);
+    EXPECT_EQ(end.Frames()[0][2], 'Q');
     EXPECT_EQ(trace.totalReceived, 4);
     EXPECT_EQ(trace.Text(), "");
 
@@ -210,11 +213,11 @@ TEST_F(SimLinkTest, RequestsAreCheckedLoggedAndCounted) {
     EXPECT_EQ(trace.Text().rfind("-->> 02 'D' FF FF 02 00 00 01 00 04 02 00 00 02 \r\n", 0), 0u)
         << trace.Text();
     const auto frames = end.Frames();
-    ASSERT_EQ(frames.size(), 4u);
-    EXPECT_EQ(frames[1][2], 'I');
-    EXPECT_EQ(frames[2][2], 'D');
+    ASSERT_EQ(frames.size(), 5u);
+    EXPECT_EQ(frames[2][2], 'I');
+    EXPECT_EQ(frames[3][2], 'D');
     EXPECT_EQ(trace.totalReceived, 6);
-    EXPECT_EQ(trace.totalSent, 2);
+    EXPECT_EQ(trace.totalSent, 3);
 }
 
 TEST_F(SimLinkTest, LinkOffClosesAndListensAgain) {
