@@ -1,0 +1,122 @@
+#include "BaselineRelay.h"
+
+#include "RecordStream.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+namespace bench {
+
+BaselineRelay::~BaselineRelay() {
+    Stop();
+}
+
+bool BaselineRelay::Start(const std::string& switchHost, int switchPort, int clients,
+                          std::string& error) {
+    m_Wanted = clients;
+    m_Listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (m_Listen < 0 || ::bind(m_Listen, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(m_Listen, 1024) != 0 ||
+        ::getsockname(m_Listen, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        error = "baseline relay cannot listen";
+        return false;
+    }
+    m_Port = ntohs(address.sin_port);
+
+    m_Switch = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(switchPort));
+    if (m_Switch < 0 || ::inet_pton(AF_INET, switchHost.c_str(), &to.sin_addr) != 1 ||
+        ::connect(m_Switch, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        error = "baseline relay cannot reach the switch";
+        return false;
+    }
+    m_Thread = std::thread([this] { Run(); });
+    return true;
+}
+
+bool BaselineRelay::WaitAccepted(int timeoutMs) const {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (m_Accepted.load() < m_Wanted) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+double BaselineRelay::CpuSeconds() const {
+    if (!m_Thread.joinable())
+        return 0.0;
+    clockid_t clock;
+    timespec at{};
+    if (::pthread_getcpuclockid(const_cast<std::thread&>(m_Thread).native_handle(), &clock) != 0 ||
+        ::clock_gettime(clock, &at) != 0)
+        return 0.0;
+    return static_cast<double>(at.tv_sec) + static_cast<double>(at.tv_nsec) / 1e9;
+}
+
+void BaselineRelay::Run() {
+    while (!m_Stop && static_cast<int>(m_Clients.size()) < m_Wanted) {
+        pollfd p{m_Listen, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0)
+            continue;
+        const int fd = ::accept4(m_Listen, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) {
+            m_Clients.push_back(fd);
+            ++m_Accepted;
+        }
+    }
+    RecordStream stream;
+    std::uint8_t buffer[65536];
+    std::uint8_t frame[2 + 65535];
+    while (!m_Stop) {
+        pollfd p{m_Switch, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0)
+            continue;
+        const ssize_t n = ::recv(m_Switch, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            break;
+        }
+        stream.Feed(buffer, static_cast<std::size_t>(n),
+                    [&](const std::uint8_t* body, std::size_t length) {
+                        frame[0] = static_cast<std::uint8_t>(length >> 8);
+                        frame[1] = static_cast<std::uint8_t>(length & 0xFF);
+                        std::copy(body, body + length, frame + 2);
+                        for (const int fd : m_Clients)
+                            ::send(fd, frame, length + 2, MSG_NOSIGNAL);
+                    });
+    }
+}
+
+void BaselineRelay::Stop() {
+    m_Stop = true;
+    if (m_Thread.joinable())
+        m_Thread.join();
+    for (const int fd : m_Clients)
+        ::close(fd);
+    m_Clients.clear();
+    if (m_Switch >= 0)
+        ::close(m_Switch);
+    if (m_Listen >= 0)
+        ::close(m_Listen);
+    m_Switch = m_Listen = -1;
+}
+
+} // namespace bench

@@ -1,0 +1,31 @@
+#pragma once
+
+// relaybench's command line.
+
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct BenchOptions {
+    std::vector<int> clients{1, 50, 200, 500}; // first-port clients, one run each
+    int bypassClients = 5;                     // second-port clients in every run
+    int rate = 5000;                           // events/s of the rated phase
+    double seconds = 10.0;                     // length of the rated phase
+    double floodSeconds = 3.0;                 // length of the throughput phase; 0 skips it
+    int stallClients = 200;                    // first-port clients of the stalled-client case
+    bool stallCase = true;
+    bool baseline = true;
+    int receiverThreads = 4;
+    bool spin = false; // receivers poll without sleeping
+    std::string brovik;
+    std::string languageLibrary;
+    bool help = false;
+};
+
+// False with a message for an option it does not know or a value it cannot use.
+bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& options,
+                       std::string& error);
+std::string BenchUsage();
+
+} // namespace bench

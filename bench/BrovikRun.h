@@ -1,0 +1,48 @@
+#pragma once
+
+// Brovik as the bench runs it: headless (--service) with a registry of its own in a temp folder,
+// the English language library copied into its DllPath, linked over TCP to the bench's switch.
+// Its output goes to a file in that folder; the folder goes when the object does.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace bench {
+
+struct ProcessSample {
+    std::int64_t peakKb = 0;     // VmHWM
+    std::int64_t residentKb = 0; // VmRSS
+    double cpuSeconds = 0.0;     // utime + stime of all its threads
+};
+
+class BrovikRun {
+public:
+    BrovikRun(std::string program, std::string languageLibrary);
+    ~BrovikRun();
+    BrovikRun(const BrovikRun&) = delete;
+    BrovikRun& operator=(const BrovikRun&) = delete;
+
+    // Starts it and waits until both client ports take connections.
+    bool Start(const std::string& switchHost, int switchPort, int timeoutMs, std::string& error);
+    int ClientPort() const { return m_ListenPort; }
+    int BypassPort() const { return m_ListenPort + 500; }
+    pid_t Pid() const { return m_Pid; }
+    ProcessSample Sample() const;
+    // SIGTERM and the exit status (128 + signal when it had to be killed).
+    int Stop();
+
+private:
+    bool Running();
+
+    std::string m_Program;
+    std::string m_Library;
+    std::filesystem::path m_Dir;
+    int m_ListenPort = 0;
+    pid_t m_Pid = -1;
+    bool m_Exited = false;
+};
+
+} // namespace bench

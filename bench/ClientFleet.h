@@ -1,0 +1,101 @@
+#pragma once
+
+// The clients of one bench run: plain TCP sockets on loopback that log in (or just connect, for
+// the baseline relay) and then, phase by phase, receive the bench's events on a few receiver
+// threads, timing each one and checking its order and its bytes. One client may be left stalled:
+// it takes its login but reads nothing during the phases, until it is resumed.
+
+#include "LatencyHistogram.h"
+#include "RecordStream.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace bench {
+
+struct PhaseStats {
+    LatencyHistogram latency; // switch send -> client receive, every event at every client
+    LatencyHistogram fanOut;  // first to last client, events that reached every reading client
+    std::uint64_t lost = 0;   // events sent but not received, summed over reading clients
+    int clientsWithLoss = 0;
+    std::uint64_t damaged = 0; // records that are not whole bench events
+    std::uint64_t outOfOrder = 0;
+    int closed = 0; // reading clients whose connection ended
+    std::int64_t lastReceiveNs = 0;
+    std::uint64_t minReceived = 0; // events the worst reading client received
+};
+
+struct StallReport {
+    std::uint64_t received = 0;
+    std::uint64_t damaged = 0;
+    std::uint64_t outOfOrder = 0;
+    std::size_t pendingBytes = 0; // a record left half-arrived at the end
+    bool closed = false;
+};
+
+class ClientFleet {
+public:
+    ClientFleet() = default;
+    ~ClientFleet();
+    ClientFleet(const ClientFleet&) = delete;
+    ClientFleet& operator=(const ClientFleet&) = delete;
+
+    // Adds `count` clients on the port. With a kind (0..255) each sends the login record for it
+    // and is ready once the device list has ended; a negative kind only connects. The first of
+    // them is the stalled client when `stallFirst` (its receive buffer is kept small so the
+    // sender feels the stall at once).
+    bool Join(int port, int count, int kind, bool stallFirst, std::string& error);
+
+    // Receives on `threads` threads until EndPhase. Fan-out is tracked for sequence numbers
+    // below `fanOutCapacity`.
+    // With `spin` the receivers never sleep in their wait (no wake-up cost on the send side).
+    void BeginPhase(std::size_t fanOutCapacity, int threads, bool spin = false);
+    void EndPhase();
+    // Events the slowest reading client has received in this phase. Any thread.
+    std::uint64_t MinReceived() const;
+    int ReadingClients() const;
+    // After EndPhase, for a phase in which `sent` events went out.
+    PhaseStats Stats(std::uint64_t sent) const;
+    // Lets the stalled client read again until nothing has come for `quietMs`.
+    StallReport ResumeStalled(int quietMs);
+
+    void CloseAll();
+
+private:
+    struct Client {
+        int fd = -1;
+        bool stalled = false;
+        RecordStream stream;
+        std::atomic<std::uint64_t> received{0};
+        std::uint64_t nextSequence = 0;
+        std::uint64_t damaged = 0;
+        std::uint64_t outOfOrder = 0;
+        bool closed = false;
+    };
+    struct Receiver {
+        int epoll = -1;
+        std::vector<Client*> clients;
+        LatencyHistogram latency;
+        std::vector<std::int64_t> first, last;
+        std::vector<std::uint32_t> count;
+        std::int64_t lastReceiveNs = 0;
+        std::thread thread;
+    };
+
+    void Receive(Receiver& receiver);
+    void Take(Receiver* receiver, Client& client, const std::uint8_t* body, std::size_t length,
+              std::int64_t now);
+
+    std::vector<std::unique_ptr<Client>> m_Clients;
+    std::vector<std::unique_ptr<Receiver>> m_Receivers;
+    std::atomic<bool> m_Stop{false};
+    std::size_t m_FanOutCapacity = 0;
+    bool m_Spin = false;
+};
+
+} // namespace bench
