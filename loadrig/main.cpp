@@ -1,9 +1,11 @@
 #include "LoadRigCommandLine.h"
+#include "frmClientSim.h"
 #include "frmSWSim.h"
 
 #include <QApplication>
 
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,16 +18,52 @@ int main(int argc, char* argv[]) {
         std::cerr << "loadrig: " << parsed.error << "\n" << LoadRigUsage("loadrig");
         return kLoadRigUsageExitCode;
     }
-    if (parsed.options.help) {
+    const LoadRigOptions& options = parsed.options;
+    if (options.help) {
         std::cout << LoadRigUsage("loadrig");
         return 0;
     }
 
-    // The switch window is the only window so far, with or without --switch.
-    frmSWSim window;
-    QObject::connect(&window, &frmSWSim::closed, &app, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
-    window.show();
-    window.StartScript(parsed.options);
-    return app.exec();
+    // The program ends when its last window has closed.
+    int open = 0;
+    auto closedOne = [&] {
+        if (--open == 0) {
+            QCoreApplication::quit();
+        }
+    };
+
+    std::unique_ptr<frmSWSim> switchWindow;
+    if (options.OpensSwitchWindow()) {
+        switchWindow = std::make_unique<frmSWSim>();
+        ++open;
+        QObject::connect(switchWindow.get(), &frmSWSim::closed, &app, closedOne,
+                         Qt::QueuedConnection);
+    }
+    std::unique_ptr<frmClientSim> clientWindow;
+    if (options.OpensClientWindow()) {
+        clientWindow = std::make_unique<frmClientSim>();
+        ++open;
+        QObject::connect(clientWindow.get(), &frmClientSim::closed, &app, closedOne,
+                         Qt::QueuedConnection);
+    }
+
+    if (switchWindow) {
+        switchWindow->show();
+        switchWindow->StartScript(options);
+    }
+    if (clientWindow) {
+        clientWindow->show();
+        ClientScript script;
+        script.server = options.server;
+        script.port = options.port;
+        script.clientKind = options.clientKind;
+        script.start = options.start;
+        script.quitAfterSeconds = options.quitAfterSeconds;
+        clientWindow->StartScript(script);
+    }
+    const int status = app.exec();
+    // Both windows go before the application object.
+    clientWindow.reset();
+    switchWindow.reset();
+    return status;
 }

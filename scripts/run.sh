@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the main job: the simulated switch of loadrig and
-# the link server Brovik linked to it over TCP on this machine. With a display both show their
-# windows; without one they run headless and the server's trace log is followed here.
-# Ctrl-C stops both (the server first, so it closes the link in order).
+# Installs what is missing, builds, and starts the whole chain on this machine: the simulated
+# switch of loadrig, the link server Brovik linked to it over TCP, and the simulated client of
+# loadrig logged in on Brovik's client port and running its call cycle. With a display all three
+# show their windows; without one they run headless and the server's trace log is followed here.
+# Ctrl-C stops all three (the server first, so it closes the link and its clients in order).
+# VELTRANE_BUILD_DIR names the build folder under the tree (default: build).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+build=${VELTRANE_BUILD_DIR:-build}
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" build
+"$root/scripts/build.sh" "$build"
 
-bin="$root/build"
+bin="$root/$build"
 run="$bin/run"
 mkdir -p "$run"
 # The demo keeps its own settings unless the caller names a registry file.
@@ -28,6 +31,18 @@ if [ ! -s "$QORVELL_REGISTRY" ]; then
     '"UseAutoConnect"=dword:00000001' '"UseSystemServiceMode"=dword:00000001' \
     "\"DllPath\"=\"$bin/server/shell\"" '"Extension"="ENG"' '' > "$QORVELL_REGISTRY"
 fi
+# The client's first settings match the simulated switch's first numbering (three digits,
+# stations from 201): ports 201..204 call 205..208, answer, hold, retrieve and drop. Once the
+# key is there the client window keeps what its Quit saves.
+if ! grep -qi '^\[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qorvell Electronics\\loadrig\]' \
+    "$QORVELL_REGISTRY"; then
+  printf '%s\r\n' \
+    '[HKEY_LOCAL_MACHINE\SOFTWARE\Qorvell Electronics\loadrig]' \
+    '"Server IPAddr"="127.0.0.1"' '"Server PortNo"="6000"' '"TelNo Size"="0"' \
+    '"Port Count"="0"' '"Sim Time"="1"' '"CallerStart Tel"="201"' '"CalleeStart Tel"="205"' \
+    '"MakeConnState"="1"' '"MakeHoldState"="1"' '"IdleDelay Time"="1"' \
+    '"RingDelay Time"="1"' '"ConnDelay Time"="1"' '"HoldDelay Time"="1"' '' >> "$QORVELL_REGISTRY"
+fi
 
 if [ -n "${DISPLAY:-}" ]; then
   mode=() # windows on the display
@@ -36,24 +51,48 @@ else
   mode=(--service) # the server headless, as the service runs it
 fi
 
+switch="" server="" client=""
+stop() {
+  trap - EXIT INT TERM
+  for pid in "$server" "$client" "$switch"; do
+    if [ -n "$pid" ]; then
+      kill -TERM "$pid" 2>/dev/null || true
+      wait "$pid" 2>/dev/null || true
+    fi
+  done
+}
+trap stop EXIT
+trap 'stop; exit 130' INT
+trap 'stop; exit 143' TERM
+
+# True while something listens on the TCP port (v4 or v6), read from the kernel's tables so the
+# probe is no connection that the server would log.
+listening() {
+  local hex
+  hex=$(printf ':%04X' "$1")
+  cat /proc/net/tcp /proc/net/tcp6 2>/dev/null | awk -v p="$hex" '$2 ~ p"$" && $4 == "0A"' |
+    grep -q .
+}
+
 "$bin/loadrig/loadrig" --switch --run &
 switch=$!
-sleep 1
+for _ in $(seq 50); do listening 5002 && break; sleep 0.1; done
 "$bin/server/shell/Brovik" "${mode[@]}" &
 server=$!
+# Brovik opens its client ports once the switch's device download is in.
+for _ in $(seq 300); do listening 6000 && break; sleep 0.1; done
+if ! listening 6000; then
+  echo "run.sh: Brovik did not open its client port 6000" >&2
+  exit 1
+fi
+"$bin/loadrig/loadrig" --client --server=127.0.0.1 --port=6000 --start &
+client=$!
 
-stop() {
-  kill -TERM "$server" 2>/dev/null && wait "$server" 2>/dev/null || true
-  kill -TERM "$switch" 2>/dev/null && wait "$switch" 2>/dev/null || true
-}
-trap stop EXIT INT TERM
-
-echo "Simulated switch on port 5002, Brovik clients on ports 6000 and 6500."
-echo "Registry: $QORVELL_REGISTRY; trace log: $bin/server/shell/Log/. Ctrl-C stops both."
+echo "Simulated switch on port 5002, Brovik clients on ports 6000 and 6500, simulated client on"
+echo "6000. Registry: $QORVELL_REGISTRY; trace log: $bin/server/shell/Log/. Ctrl-C stops all three."
 if [ ${#mode[@]} -gt 0 ]; then
-  sleep 2
-  log=$(ls -t "$bin"/server/shell/Log/brv*.log 2>/dev/null | head -1)
-  if [ -n "$log" ]; then tail -n +1 -f "$log" --pid="$server"; else wait "$server"; fi
+  log=$(ls -t "$bin"/server/shell/Log/brv*.log 2>/dev/null | head -1 || true)
+  if [ -n "$log" ]; then tail -n +1 -f "$log" --pid="$server" || true; else wait "$server" || true; fi
 else
-  wait "$server"
+  wait "$server" || true
 fi

@@ -4,14 +4,27 @@
 #include <string>
 #include <vector>
 
-// The loadrig program's options. Each scripted option presses one of the switch window's own
-// buttons, so a scripted run goes through the same steps as a user's.
+// The loadrig program's options. Each scripted option presses a button of one of the two
+// windows (or types into its box first), so a scripted run goes through the same steps as a
+// user's.
 struct LoadRigOptions {
     bool switchOnly = false; // --switch: open the switch window alone
-    bool run = false;        // --run: SW Run once the window is up
-    bool callRun = false;    // --call-run: Call Run once the link server has asked for the devices
+    bool clientOnly = false; // --client: open the client window alone
+    // Switch window.
+    bool run = false;     // --run: SW Run once the window is up
+    bool callRun = false; // --call-run: Call Run once the link server has asked for the devices
+    // Client window: typed into its boxes before anything is pressed (the registry's values
+    // otherwise), then Start pressed.
+    std::optional<std::string> server; // --server=<host>
+    std::optional<int> port;           // --port=<n>
+    std::optional<int> clientKind;     // --client-kind=<n>
+    bool start = false;                // --start
+    // Both windows.
     std::optional<int> quitAfterSeconds; // --quit-after=<seconds>
     bool help = false;                   // --help
+
+    bool OpensSwitchWindow() const { return !clientOnly; }
+    bool OpensClientWindow() const { return !switchOnly; }
 };
 
 struct LoadRigParseResult {

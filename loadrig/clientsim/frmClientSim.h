@@ -1,0 +1,93 @@
+#pragma once
+
+#include "ClientRunController.h"
+
+#include <QMainWindow>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class QCheckBox;
+class QCloseEvent;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+// What the program's options ask of the client window at start.
+struct ClientScript {
+    std::optional<std::string> server;   // typed into ConnIPAddr
+    std::optional<int> port;             // typed into ConnPortNo
+    std::optional<int> clientKind;       // typed into txtClientKind
+    bool start = false;                  // Start pressed
+    std::optional<int> quitAfterSeconds; // Stop (when running) and Quit pressed then
+};
+
+// The client window: connection and numbering boxes, the call scenario, the run clock, the
+// countdowns, the event and command counts, the log and the four buttons. It only forwards the
+// user's input to its controller and shows the controller's state.
+class frmClientSim : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // Without a controller the window makes its own. Loading (Form_Load) happens here.
+    explicit frmClientSim(ClientRunController* controller = nullptr, QWidget* parent = nullptr);
+    ~frmClientSim() override;
+
+    ClientRunController& Controller() { return *m_controller; }
+
+    // The scripted start of the program: the given boxes are typed into, then Start pressed.
+    void StartScript(const ClientScript& script);
+
+    QPushButton* Start() const { return m_start; }
+    QPushButton* Disconnect() const { return m_disconnect; }
+    QPushButton* cmdReset() const { return m_reset; }
+    QPushButton* cmdQuit() const { return m_quit; }
+
+signals:
+    // The window was closed (Quit, or the window's own close).
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    template <class W> struct Binding {
+        W* widget;
+        ClientControl ClientWindowState::*field;
+    };
+
+    void BuildControls();
+    QLineEdit* AddBox(const char* name, ClientControl ClientWindowState::*field, bool typed);
+    QCheckBox* AddCheck(const char* name, const char* caption,
+                        ClientControl ClientWindowState::*field);
+    QComboBox* AddCombo(const char* name, ClientList list, ClientControl ClientWindowState::*field);
+    QPushButton* AddButton(const char* name, ClientControl ClientWindowState::*field);
+    void RefreshState();
+    void RefreshLog(const std::string& text);
+    void ShowMessage(const ClientMessage& message);
+    void PressWhenEnabled(QPushButton* button);
+
+    ClientRunController* m_controller = nullptr;
+    bool m_ownsController = false;
+
+    std::vector<Binding<QLineEdit>> m_boxes;
+    std::vector<Binding<QCheckBox>> m_checks;
+    std::vector<Binding<QComboBox>> m_combos;
+    std::vector<Binding<QPushButton>> m_buttons;
+
+    QLineEdit* m_editCallerStartTelNo = nullptr;
+    QLineEdit* m_editCalleeStartTelNo = nullptr;
+    QLineEdit* m_editTimePeriod = nullptr;
+    QLabel* m_lblStatus = nullptr;
+    QPlainTextEdit* m_txtRecvData = nullptr;
+    std::string m_shownLog;
+
+    QPushButton* m_start = nullptr;
+    QPushButton* m_disconnect = nullptr;
+    QPushButton* m_reset = nullptr;
+    QPushButton* m_quit = nullptr;
+};

@@ -1,0 +1,323 @@
+#include "frmClientSim.h"
+
+#include "TestApp.h"
+
+#include <QApplication>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QValidator>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+// Fontconfig keeps its configuration for the life of the process and never frees it; that is
+// the font library's leak, not ours. (One definition per test program.)
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+
+namespace {
+
+// Widgets need a QApplication; make it before any test of this program can make a plain one.
+class WidgetApplication : public ::testing::Environment {
+public:
+    void SetUp() override { platform::test::App<QApplication>(); }
+};
+const auto* const kWidgetApplication = ::testing::AddGlobalTestEnvironment(new WidgetApplication);
+
+class frmClientSimTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(qobject_cast<QApplication*>(QCoreApplication::instance()), nullptr);
+        ASSERT_TRUE(dir.isValid());
+        ::setenv("QORVELL_REGISTRY", dir.filePath("registry.reg").toStdString().c_str(), 1);
+        controller = new ClientRunController;
+        window = new frmClientSim(controller);
+    }
+    void TearDown() override {
+        delete window;
+        delete controller;
+        ::unsetenv("QORVELL_REGISTRY");
+    }
+
+    template <class T> T* Find(const char* name) {
+        T* widget = window->findChild<T*>(QLatin1String(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    QString Text(const char* name) { return Find<QLineEdit>(name)->text(); }
+    // The texts of the message boxes shown so far; they are closed with it.
+    QStringList TakeMessages() {
+        QStringList texts;
+        for (QMessageBox* box : window->findChildren<QMessageBox*>()) {
+            texts << box->text();
+            box->close();
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return texts;
+    }
+    void Type(const char* name, const QString& text) {
+        QLineEdit* box = Find<QLineEdit>(name);
+        box->setText(text);
+        emit box->textEdited(text); // what typing sends
+    }
+    void Leave(const char* name) {
+        QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+        QCoreApplication::sendEvent(Find<QLineEdit>(name), &out);
+    }
+
+    QTemporaryDir dir;
+    ClientRunController* controller = nullptr;
+    frmClientSim* window = nullptr;
+};
+
+TEST_F(frmClientSimTest, FirstLoadShowsTheDefaultsInEveryControl) {
+    EXPECT_EQ(window->windowTitle(), "Load Rig Ver 1.0 for QMX Series - Client Call Generator");
+    QStringList frames;
+    for (QGroupBox* box : window->findChildren<QGroupBox*>()) {
+        frames << box->title();
+    }
+    for (const char* caption : {"Call Scenario", "Simulation Time", "Call State Time Duration",
+                                "Call State Event Count", "Command Count"}) {
+        EXPECT_TRUE(frames.contains(QLatin1String(caption))) << caption;
+    }
+    // The key did not exist: created, and said so once.
+    const QStringList messages = TakeMessages();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], "Created HKEY_LOCAL_MACHINE\\SOFTWARE\\Qorvell Electronics\\loadrig");
+
+    EXPECT_EQ(Text("ConnIPAddr"), "127.0.0.1");
+    EXPECT_EQ(Text("ConnPortNo"), "6000");
+    EXPECT_EQ(Text("txtClientKind"), "");
+    EXPECT_EQ(Find<QLabel>("lblStatus")->text(), "Disconnected");
+    EXPECT_EQ(Find<QComboBox>("cmboTelNoSize")->currentText(), "3");
+    EXPECT_EQ(Find<QComboBox>("cmboPortCnt")->currentText(), "4");
+    EXPECT_EQ(Find<QComboBox>("cmboPortCnt")->count(), 6);
+    EXPECT_EQ(Find<QComboBox>("cmboIdleTime")->count(), 16);
+    EXPECT_EQ(Find<QComboBox>("cmboIdleTime")->currentText(), "4");
+    EXPECT_EQ(Find<QComboBox>("cmboMakeDelaytime")->currentText(), "8");
+    EXPECT_EQ(Find<QComboBox>("cmboConnDelay")->currentText(), "8");
+    EXPECT_EQ(Find<QComboBox>("cmboHoldDelay")->currentText(), "10");
+    EXPECT_EQ(Text("editCallerStartTelNo"), "201");
+    EXPECT_EQ(Text("editCalleeStartTelNo"), "205");
+    EXPECT_EQ(Text("editTimePeriod"), "1");
+    EXPECT_EQ(Text("editElapsedTime"), "");
+    EXPECT_EQ(Text("editHeldCount"), "0/0");
+
+    QCheckBox* make = Find<QCheckBox>("chkMakeCall");
+    EXPECT_EQ(make->text(), "Make Call");
+    EXPECT_TRUE(make->isChecked());
+    EXPECT_FALSE(make->isEnabled());
+    EXPECT_TRUE(Find<QCheckBox>("chkDropCall")->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>("chkConnected")->isChecked());
+    EXPECT_EQ(Find<QCheckBox>("chkConnected")->text(), "Connection State");
+    EXPECT_EQ(Find<QCheckBox>("chkHoldCall")->text(), "Make Hold State");
+    EXPECT_FALSE(Find<QComboBox>("cmboConnDelay")->isEnabled());
+    EXPECT_FALSE(Find<QComboBox>("cmboHoldDelay")->isEnabled());
+    EXPECT_FALSE(Find<QLineEdit>("txtFreeDialNo")->isEnabled());
+    EXPECT_FALSE(Find<QLineEdit>("DataSendCnt")->isEnabled());
+    EXPECT_FALSE(Find<QLineEdit>("editStartTime")->isEnabled());
+    EXPECT_TRUE(Find<QLineEdit>("editDTCount")->isReadOnly());
+
+    EXPECT_EQ(window->Start()->text(), "Start");
+    EXPECT_EQ(window->Disconnect()->text(), "Stop");
+    EXPECT_EQ(window->cmdReset()->text(), "Reset");
+    EXPECT_EQ(window->cmdQuit()->text(), "Quit");
+    EXPECT_TRUE(window->Start()->isEnabled());
+    EXPECT_FALSE(window->Disconnect()->isEnabled());
+}
+
+TEST_F(frmClientSimTest, ClicksAndTypingReachTheControllerAndTheWindowFollows) {
+    TakeMessages();
+    Find<QCheckBox>("chkConnected")->click();
+    EXPECT_TRUE(controller->Settings().answerFlag);
+    EXPECT_TRUE(Find<QComboBox>("cmboConnDelay")->isEnabled());
+    Find<QCheckBox>("chkHoldCall")->click();
+    EXPECT_TRUE(Find<QComboBox>("cmboHoldDelay")->isEnabled());
+
+    QComboBox* telSize = Find<QComboBox>("cmboTelNoSize");
+    telSize->setCurrentIndex(1);
+    emit telSize->activated(1);
+    EXPECT_EQ(controller->Settings().telSizeIndex, 1);
+    emit Find<QComboBox>("cmboIdleTime")->activated(15);
+    EXPECT_EQ(controller->State().cmboIdleTime.index, 15);
+
+    // Free dial greys the callee box and the scenario checks, and opens the free-dial box.
+    Find<QCheckBox>("chkFreeDial")->click();
+    EXPECT_TRUE(controller->Settings().freeDialFlag);
+    EXPECT_FALSE(Find<QLineEdit>("editCalleeStartTelNo")->isEnabled());
+    EXPECT_FALSE(Find<QCheckBox>("chkConnected")->isEnabled());
+    EXPECT_FALSE(Find<QCheckBox>("chkHoldCall")->isEnabled());
+    EXPECT_TRUE(Find<QLineEdit>("txtFreeDialNo")->isEnabled());
+    Find<QCheckBox>("chkFreeDial")->click();
+    EXPECT_TRUE(Find<QLineEdit>("editCalleeStartTelNo")->isEnabled());
+    EXPECT_FALSE(Find<QLineEdit>("txtFreeDialNo")->isEnabled());
+
+    Type("ConnIPAddr", "10.0.0.9");
+    Type("ConnPortNo", "6500");
+    Type("txtClientKind", "7");
+    EXPECT_EQ(controller->State().ConnIPAddr.text, "10.0.0.9");
+    EXPECT_EQ(controller->State().ConnPortNo.text, "6500");
+    EXPECT_EQ(controller->State().txtClientKind.text, "7");
+
+    // Quit saves what the boxes hold and closes the window.
+    bool closed = false;
+    QObject::connect(window, &frmClientSim::closed, [&] { closed = true; });
+    window->show();
+    window->cmdQuit()->click();
+    EXPECT_TRUE(closed);
+    ClientRunSettings saved;
+    LoadClientSettings(saved);
+    EXPECT_EQ(saved.serverAddress, "10.0.0.9");
+    EXPECT_EQ(saved.serverPort, 6500);
+    EXPECT_EQ(saved.telSizeIndex, 1);
+    EXPECT_EQ(saved.idleDelayIndex, 15);
+    EXPECT_TRUE(saved.answerFlag);
+    EXPECT_TRUE(saved.holdFlag);
+}
+
+TEST_F(frmClientSimTest, ChecksOfTheBoxesShowTheirMessages) {
+    TakeMessages();
+    Type("editTimePeriod", "300");
+    EXPECT_TRUE(TakeMessages().isEmpty());
+    Leave("editTimePeriod");
+    EXPECT_EQ(TakeMessages(), QStringList{"Input value is too big."});
+    EXPECT_EQ(Text("editTimePeriod"), "288");
+
+    Type("editCalleeStartTelNo", "2x");
+    EXPECT_EQ(TakeMessages(), QStringList{"This value must be a numeric value"});
+    Type("editCalleeStartTelNo", "20");
+    Leave("editCalleeStartTelNo");
+    EXPECT_EQ(TakeMessages(), QStringList{"This value's size must be 3"});
+    EXPECT_EQ(Text("editCalleeStartTelNo"), "20");
+    Type("editCallerStartTelNo", "");
+    EXPECT_EQ(TakeMessages(), QStringList{"This value must be a numeric value."});
+
+    // Focus taken by another window is not the user leaving the box.
+    QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QCoreApplication::sendEvent(Find<QLineEdit>("editCalleeStartTelNo"), &away);
+    EXPECT_TRUE(TakeMessages().isEmpty());
+}
+
+TEST_F(frmClientSimTest, NumberBoxesTakeNoMoreDigitsThanTheTelSize) {
+    QLineEdit* caller = Find<QLineEdit>("editCallerStartTelNo");
+    ASSERT_NE(caller->validator(), nullptr);
+    int at = 0;
+    QString four = QStringLiteral("2001");
+    QString three = QStringLiteral("201");
+    EXPECT_EQ(caller->validator()->validate(four, at), QValidator::Invalid);
+    EXPECT_EQ(caller->validator()->validate(three, at), QValidator::Acceptable);
+    emit Find<QComboBox>("cmboTelNoSize")->activated(1);
+    EXPECT_EQ(caller->validator()->validate(four, at), QValidator::Acceptable);
+    Type("editCallerStartTelNo", "2001");
+    // Back to three digits: the longer number stays in the box for Start to report.
+    emit Find<QComboBox>("cmboTelNoSize")->activated(0);
+    EXPECT_EQ(caller->text(), "2001");
+    EXPECT_EQ(controller->State().editCallerStartTelNo.text, "2001");
+    TakeMessages();
+    window->Start()->click();
+    EXPECT_EQ(TakeMessages().size(), 1);
+    EXPECT_TRUE(window->Start()->isEnabled());
+}
+
+// A loopback server in place of the link server.
+class FakeServer {
+public:
+    FakeServer() {
+        m_server.listen(QHostAddress::LocalHost);
+        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
+            m_peer = m_server.nextPendingConnection();
+            QObject::connect(m_peer, &QTcpSocket::readyRead,
+                             [this] { m_received += m_peer->readAll(); });
+        });
+    }
+    int Port() const { return m_server.serverPort(); }
+    QByteArray& Received() { return m_received; }
+    void Send(const QByteArray& bytes) {
+        m_peer->write(bytes);
+        m_peer->flush();
+    }
+
+private:
+    QTcpServer m_server;
+    QTcpSocket* m_peer = nullptr;
+    QByteArray m_received;
+};
+
+TEST_F(frmClientSimTest, StartLogsInShowsTheRecordsAndStopUnlocks) {
+    TakeMessages();
+    FakeServer server;
+    Type("ConnPortNo", QString::number(server.Port()));
+    window->Start()->click();
+    EXPECT_FALSE(window->Start()->isEnabled());
+    EXPECT_TRUE(window->Disconnect()->isEnabled());
+    EXPECT_FALSE(Find<QLineEdit>("ConnIPAddr")->isEnabled());
+    EXPECT_FALSE(window->cmdQuit()->isEnabled());
+    ASSERT_TRUE(platform::test::SpinUntil([&] { return server.Received().size() >= 17; }));
+    EXPECT_EQ(server.Received().toHex(' '), "00 0f 02 61 ff ff ff ff ff ff 03 01 08 03 02 01 01");
+    EXPECT_EQ(Find<QLabel>("lblStatus")->text(), "Connected...");
+    EXPECT_EQ(Text("DataSendCnt"), "1");
+    EXPECT_FALSE(window->cmdReset()->isEnabled());
+
+    // A dial tone and a hook-on in one delivery.
+    server.Send(QByteArray::fromHex("0003 49 ffff 0003 4e ffff"));
+    ASSERT_TRUE(platform::test::SpinUntil([&] { return Text("RecvDataCnt") == "2"; }));
+    EXPECT_EQ(Text("editDTCount"), "1");
+    EXPECT_EQ(Text("editHookOnCount"), "1");
+    const QString log = Find<QPlainTextEdit>("txtRecvData")->toPlainText();
+    EXPECT_TRUE(log.contains("[Sent Event] 00 0F 02 'a' FF")) << log.toStdString();
+    EXPECT_TRUE(log.contains("[Received Event] 'I' FF FF")) << log.toStdString();
+    EXPECT_TRUE(log.contains("[Received Event] 'N' FF FF")) << log.toStdString();
+
+    window->Disconnect()->click();
+    EXPECT_EQ(Find<QLabel>("lblStatus")->text(), "Disconnected...");
+    EXPECT_TRUE(window->Start()->isEnabled());
+    EXPECT_FALSE(window->Disconnect()->isEnabled());
+    EXPECT_TRUE(Find<QLineEdit>("ConnIPAddr")->isEnabled());
+    EXPECT_TRUE(window->cmdReset()->isEnabled());
+    window->cmdReset()->click();
+    EXPECT_EQ(Text("editDTCount"), "0");
+    EXPECT_EQ(Text("editElapsedTime"), "00 : 00 : 00");
+}
+
+TEST_F(frmClientSimTest, ScriptTypesTheServerPressesStartAndQuits) {
+    TakeMessages();
+    FakeServer server;
+    ClientScript script;
+    script.server = "127.0.0.1";
+    script.port = server.Port();
+    script.clientKind = 9;
+    script.start = true;
+    window->show();
+    window->StartScript(script);
+    EXPECT_EQ(Text("ConnPortNo"), QString::number(server.Port()));
+    EXPECT_EQ(Text("txtClientKind"), "9");
+    ASSERT_TRUE(platform::test::SpinUntil([&] { return server.Received().size() >= 17; }));
+    EXPECT_EQ(static_cast<int>(server.Received()[10]), 9);
+
+    bool closed = false;
+    QObject::connect(window, &frmClientSim::closed, [&] { closed = true; });
+    ClientScript quit;
+    quit.quitAfterSeconds = 0;
+    window->StartScript(quit);
+    ASSERT_TRUE(platform::test::SpinUntil([&] { return closed; }));
+    EXPECT_FALSE(controller->Socket().IsConnected()); // stopped before quitting
+    ClientRunSettings saved;
+    LoadClientSettings(saved);
+    EXPECT_EQ(saved.serverPort, server.Port());
+}
+
+} // namespace
