@@ -5,6 +5,7 @@
 #include "ChildProcess.h"
 #include "ClientRunController.h"
 #include "LoopbackPorts.h"
+#include "ServerSettings.h"
 #include "SimRunController.h"
 #include "TestApp.h"
 
@@ -25,19 +26,9 @@
 
 namespace {
 
-using platform::RegKey;
-using platform::RegRoot;
-using platform::RegStatus;
-
 constexpr int kPorts = 4;
 // The device list after a kind-3 login: no login reply, 8 stations and 8 trunks, then its end.
 constexpr int kDeviceListRecords = 17;
-
-RegKey CreateKey(const std::string& path) {
-    RegKey key;
-    EXPECT_EQ(RegKey::Create(RegRoot::LocalMachine, path, key), RegStatus::Ok);
-    return key;
-}
 
 // What k whole cycles of make, answer, hold, retrieve and drop on every port bring back from
 // the simulated switch, per port: make gives dial tone and offering ('I' 'D'), answer 'S' 'E',
@@ -84,8 +75,6 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         ::setenv("QORVELL_REGISTRY", m_dir.filePath("registry.reg").toStdString().c_str(), 1);
         const std::filesystem::path dir = m_dir.path().toStdString();
-        std::filesystem::copy_file(std::filesystem::path(BROVIK_PATH).parent_path() / "ResDLLEN.so",
-                                   dir / "ResDLLEN.so");
 
         // The switch as it first loads (three-digit numbers, stations from 201), listening on a
         // port of its own.
@@ -100,29 +89,14 @@ protected:
         m_clientPort = platform::test::FreeListenPortPair();
         ASSERT_GT(m_clientPort, 0);
 
-        const std::string base = "Software\\Qorvell Electronics\\OrbManager";
-        CreateKey(base).SetString("OrbPath", dir.string());
-        RegKey conn = CreateKey(base + "\\ConnEnv");
-        conn.SetDword("ConnType", 2);
-        conn.SetDword("SwitchType", 0);
-        conn.SetString("IP Address", "localhost");
-        conn.SetDword("Port No", m_switch.Link().ListeningPort());
-        conn.SetDword("Listen Port No", static_cast<std::uint32_t>(m_clientPort));
-        conn.SetDword("CommPort", 1);
-        conn.SetDword("BaudRate", 9600);
-        conn.SetDword("ByteSize", 8);
-        conn.SetDword("StopBits", 1);
-        RegKey options = CreateKey(base + "\\OptionValues");
-        options.SetDword("UseSystemServiceMode", 1);
-        options.SetDword("UseAutoConnect", 1);
-        options.SetString("DllPath", dir.string());
-        options.SetString("Extension", "ENG");
+        ASSERT_TRUE(platform::test::WriteServerSettings(
+            dir, "localhost", m_switch.Link().ListeningPort(), m_clientPort, BROVIK_PATH));
     }
     void TearDown() override { ::unsetenv("QORVELL_REGISTRY"); }
 
     // The client as a user sets it up: the server's port, three-digit numbers as the switch
-    // has them, 201..204 calling 205..208, answer and hold on, the shortest delays but a long idle wait so that
-    // each cycle's events are all in before the next cycle begins.
+    // has them, 201..204 calling 205..208, answer and hold on, the shortest delays but a long idle
+    // wait so that each cycle's events are all in before the next cycle begins.
     void SetUpClient() {
         m_client.Form_Load();
         m_client.ConnIPAddr_Change("127.0.0.1");
@@ -137,7 +111,7 @@ protected:
         m_client.cmboConnDelay_Click(0);     // 1 s
         m_client.cmboHoldDelay_Click(0);     // 1 s
         m_client.cmboIdleTime_Click(14);     // 60 s
-        m_client.SetSecondLength(50); // room for a loaded machine between the phases
+        m_client.SetSecondLength(50);        // room for a loaded machine between the phases
     }
 
     QTemporaryDir m_dir;

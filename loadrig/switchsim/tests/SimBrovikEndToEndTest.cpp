@@ -3,6 +3,7 @@
 
 #include "ChildProcess.h"
 #include "LoopbackPorts.h"
+#include "ServerSettings.h"
 #include "SimRunController.h"
 #include "TestApp.h"
 
@@ -26,16 +27,7 @@
 
 namespace {
 
-using platform::RegKey;
-using platform::RegRoot;
-using platform::RegStatus;
 using platform::test::ConnectLoopback;
-
-RegKey CreateKey(const std::string& path) {
-    RegKey key;
-    EXPECT_EQ(RegKey::Create(RegRoot::LocalMachine, path, key), RegStatus::Ok);
-    return key;
-}
 
 bool ClientPortsOpen(int port) {
     for (const int each : {port, port + 500}) {
@@ -54,8 +46,6 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         ::setenv("QORVELL_REGISTRY", m_dir.filePath("registry.reg").toStdString().c_str(), 1);
         const std::filesystem::path dir = m_dir.path().toStdString();
-        std::filesystem::copy_file(std::filesystem::path(BROVIK_PATH).parent_path() / "ResDLLEN.so",
-                                   dir / "ResDLLEN.so");
 
         m_controller.SetListenPortOverride(0);
         m_controller.Form_Load();
@@ -64,23 +54,8 @@ protected:
         m_listenPort = platform::test::FreeListenPortPair();
         ASSERT_GT(m_listenPort, 0);
 
-        const std::string base = "Software\\Qorvell Electronics\\OrbManager";
-        CreateKey(base).SetString("OrbPath", dir.string());
-        RegKey conn = CreateKey(base + "\\ConnEnv");
-        conn.SetDword("ConnType", 2);
-        conn.SetDword("SwitchType", 0);
-        conn.SetString("IP Address", "localhost");
-        conn.SetDword("Port No", m_controller.Link().ListeningPort());
-        conn.SetDword("Listen Port No", static_cast<std::uint32_t>(m_listenPort));
-        conn.SetDword("CommPort", 1);
-        conn.SetDword("BaudRate", 9600);
-        conn.SetDword("ByteSize", 8);
-        conn.SetDword("StopBits", 1);
-        RegKey options = CreateKey(base + "\\OptionValues");
-        options.SetDword("UseSystemServiceMode", 1);
-        options.SetDword("UseAutoConnect", 1);
-        options.SetString("DllPath", dir.string());
-        options.SetString("Extension", "ENG");
+        ASSERT_TRUE(platform::test::WriteServerSettings(
+            dir, "localhost", m_controller.Link().ListeningPort(), m_listenPort, BROVIK_PATH));
     }
     void TearDown() override { ::unsetenv("QORVELL_REGISTRY"); }
 
