@@ -50,13 +50,15 @@ Expected AfterCycles(int k) {
             static_cast<std::uint32_t>(1 + 5 * calls)};
 }
 
+// The received total may also hold the answers to the server's own status query, which it sends
+// with each keep-alive poll (every 13 s) and which reach every client: a slow run sees a few.
 bool Matches(const ClientCounters& c, const Expected& e) {
     return c.dialTone == e.dialTone && c.offering == e.offering && c.connected == e.connected &&
            c.held == e.held && c.retrieved == e.retrieved && c.hookOn == e.hookOn &&
            c.failed == 0 && c.makeCall == e.commands && c.answerCall == e.commands &&
            c.holdCall == e.commands && c.unholdCall == e.commands && c.dropCall == e.commands &&
-           c.commandTotal == 5 * e.commands && c.receivedTotal == e.received &&
-           c.sentTotal == e.sent;
+           c.commandTotal == 5 * e.commands && c.receivedTotal >= e.received &&
+           c.receivedTotal <= e.received + 4 && c.sentTotal == e.sent;
 }
 
 std::string Describe(const ClientCounters& c) {
