@@ -34,6 +34,20 @@ public:
     int RequestNumber(const std::uint8_t* body, int length, int offset) const;
 
 private:
+    // The two ends of one call as a request names them: A at body offset 4, B at 9, with each
+    // one's slot for the other.
+    struct CallEnds {
+        int a = -1;
+        int b = -1;
+        std::uint16_t ia = kSimNotFound;
+        std::uint16_t ib = kSimNotFound;
+        std::uint16_t sa = kSimNotFound;
+        std::uint16_t sb = kSimNotFound;
+    };
+    // Both ends found with their slots in the given states; otherwise the request is refused
+    // (cause 0 for an unknown device, 5 for a call that is not there in that state) and false.
+    bool FindCallEnds(const std::uint8_t* body, int length, std::int16_t stateA,
+                      std::int16_t stateB, CallEnds& call);
     // The dialled number behind the digit count at `countOffset`; -1 when the count or a digit was
     // not received, a digit is no value 0..9, or more than 4 digits are counted.
     int DialledNumber(const std::uint8_t* body, int length, int countOffset) const;

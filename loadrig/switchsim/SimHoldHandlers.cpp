@@ -2,38 +2,33 @@
 
 #include "SimCallHandlers.h"
 
-namespace {
-
-// The two ends of one call as a request names them: A at body offset 4, B at 9.
-struct CallEnds {
-    int a = -1;
-    int b = -1;
-    std::uint16_t ia = kSimNotFound;
-    std::uint16_t ib = kSimNotFound;
-    std::uint16_t sa = kSimNotFound;
-    std::uint16_t sb = kSimNotFound;
-};
-
-} // namespace
-
-void SimCallHandlers::HandleRequestH(const std::uint8_t* body, int length) {
-    CallEnds call;
+bool SimCallHandlers::FindCallEnds(const std::uint8_t* body, int length, std::int16_t stateA,
+                                   std::int16_t stateB, CallEnds& call) {
     call.a = RequestNumber(body, length, 4);
     call.b = RequestNumber(body, length, 9);
     if ((call.ia = FindOrReport(call.a)) == kSimNotFound ||
         (call.ib = FindOrReport(call.b)) == kSimNotFound) {
         Refuse(body, length, 0);
+        return false;
+    }
+    call.sa = m_db.FindCallSlot(call.ia, static_cast<std::int16_t>(call.b));
+    call.sb = m_db.FindCallSlot(call.ib, static_cast<std::int16_t>(call.a));
+    if (call.sa >= kCallSlots || call.sb >= kCallSlots ||
+        Device(call.ia).callSlots[call.sa].state != stateA ||
+        Device(call.ib).callSlots[call.sb].state != stateB) {
+        Refuse(body, length, 5);
+        return false;
+    }
+    return true;
+}
+
+void SimCallHandlers::HandleRequestH(const std::uint8_t* body, int length) {
+    CallEnds call;
+    if (!FindCallEnds(body, length, SlotConnected, SlotConnected, call)) {
         return;
     }
     SimDeviceRecord& a = Device(call.ia);
     SimDeviceRecord& b = Device(call.ib);
-    call.sa = m_db.FindCallSlot(call.ia, static_cast<std::int16_t>(call.b));
-    call.sb = m_db.FindCallSlot(call.ib, static_cast<std::int16_t>(call.a));
-    if (call.sa >= kCallSlots || call.sb >= kCallSlots || a.callSlots[call.sa].state != SlotConnected ||
-        b.callSlots[call.sb].state != SlotConnected) {
-        Refuse(body, length, 5);
-        return;
-    }
 
     m_frames.SendFrameH(body, length);
     m_frames.BuildFrameN(call.a, call.a);
@@ -45,22 +40,11 @@ void SimCallHandlers::HandleRequestH(const std::uint8_t* body, int length) {
 
 void SimCallHandlers::HandleRequestR(const std::uint8_t* body, int length) {
     CallEnds call;
-    call.a = RequestNumber(body, length, 4);
-    call.b = RequestNumber(body, length, 9);
-    if ((call.ia = FindOrReport(call.a)) == kSimNotFound ||
-        (call.ib = FindOrReport(call.b)) == kSimNotFound) {
-        Refuse(body, length, 0);
+    if (!FindCallEnds(body, length, SlotHeld, SlotConnected, call)) {
         return;
     }
     SimDeviceRecord& a = Device(call.ia);
     SimDeviceRecord& b = Device(call.ib);
-    call.sa = m_db.FindCallSlot(call.ia, static_cast<std::int16_t>(call.b));
-    call.sb = m_db.FindCallSlot(call.ib, static_cast<std::int16_t>(call.a));
-    if (call.sa >= kCallSlots || call.sb >= kCallSlots || a.callSlots[call.sa].state != SlotHeld ||
-        b.callSlots[call.sb].state != SlotConnected) {
-        Refuse(body, length, 5);
-        return;
-    }
 
     a.holdMode = 0;
     a.heldParty = 0;
