@@ -46,7 +46,7 @@ void COrbClientConnectionManager::DispatchClientMessage(COrbClientSocketUser* cl
 
     const CtiRequest record =
         CtiRequest::OfFrame(protocol::ByteView(buffer, static_cast<std::size_t>(length)));
-    if (record.At(CtiRequest::kStartOffset) != CtiRequest::kStartByte) {
+    if (!record.HasStartByte()) {
         TraceLog("[ERROR] Wrong Message ID. This is not CTI Type Message!!!");
         return;
     }

@@ -5,6 +5,7 @@
 #include "SwitchEventRecord.h"
 #include "TraceLog.h"
 
+#include <protocol/CtiRecord.h>
 #include <protocol/CtiRequest.h>
 
 #include <array>
@@ -19,7 +20,6 @@ using protocol::CtiRequest;
 // Offsets in a client's request body.
 constexpr std::size_t kFillerOffset = CtiRequest::kFillerOffset;
 constexpr std::size_t kDeviceOffset = CtiRequest::kDeviceOffset;
-constexpr std::size_t kArgumentOffset = CtiRequest::kArgumentOffset;
 constexpr std::size_t kApplicationOffset = CtiRequest::kParameterOffset; // also the IM's mode
 constexpr std::size_t kTargetOffset = CtiRequest::kDataOffset;
 constexpr std::size_t kMessageDataOffset = CtiRequest::kDataOffset + 4;
@@ -39,7 +39,7 @@ CtiRequest View(const std::uint8_t* buffer, int length) {
     return CtiRequest::OfFrame(protocol::ByteView(buffer, static_cast<std::size_t>(length)));
 }
 
-int Number(const protocol::BodyView& record, std::size_t offset, std::string& text) {
+int Number(const CtiRequest& record, std::size_t offset, std::string& text) {
     return ParseDialNumber(record.Digits(offset), text);
 }
 
@@ -56,12 +56,12 @@ void Send(COrbClientSocketUser* client, const std::uint8_t* data, std::size_t si
 }
 
 // 00 09, the letter, FF FF, the request's digits, its argument byte, the result.
-void SendResult(COrbClientSocketUser* client, std::uint8_t letter, const protocol::BodyView& record,
+void SendResult(COrbClientSocketUser* client, std::uint8_t letter, const CtiRequest& record,
                 std::uint8_t result) {
     std::array<std::uint8_t, 11> reply{0x00, 0x09, letter, 0xFF, 0xFF};
     for (std::size_t i = 0; i < 4; ++i)
         reply[5 + i] = record.At(kDeviceOffset + i);
-    reply[9] = record.At(kArgumentOffset);
+    reply[9] = record.Argument();
     reply[10] = result;
     Send(client, reply.data(), reply.size());
 }
@@ -206,8 +206,7 @@ void COrbClientConnectionManager::RelayInstantMessage(COrbClientSocketUser* clie
     const int bodyLength = length - 2; // L
     std::array<std::uint8_t, kRelayBufferSize> relayed{};
     const int relayedLength = bodyLength + 1;
-    relayed[0] = static_cast<std::uint8_t>((bodyLength - 1) >> 8);
-    relayed[1] = static_cast<std::uint8_t>((bodyLength - 1) & 0xFF);
+    protocol::CtiRecord::PutLength(relayed.data(), static_cast<std::uint16_t>(bodyLength - 1));
     relayed[2] = '8';
     relayed[3] = record.At(kFillerOffset);
     relayed[4] = record.At(kFillerOffset + 1);
@@ -215,7 +214,7 @@ void COrbClientConnectionManager::RelayInstantMessage(COrbClientSocketUser* clie
         relayed[5 + i] = record.At(kTargetOffset + i);
         relayed[11 + i] = record.At(kDeviceOffset + i);
     }
-    relayed[9] = record.At(kArgumentOffset);
+    relayed[9] = record.Argument();
     relayed[10] = mode;
     for (std::size_t i = kMessageDataOffset; i < record.Size(); ++i)
         relayed[i + 1] = record.At(i);

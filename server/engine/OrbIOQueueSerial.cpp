@@ -8,6 +8,7 @@
 #include "SerialPort.h"
 #include "TraceLog.h"
 
+#include <protocol/CtiRecord.h>
 #include <protocol/HexTrace.h>
 
 #include <cerrno>
@@ -299,10 +300,8 @@ void COrbIOQueue::ReadComPortThread() {
                                        .c_str());
             }
             LinkRecord record;
-            record.reserve(static_cast<std::size_t>(length) + 2);
-            record.push_back(static_cast<std::uint8_t>(length >> 8));
-            record.push_back(static_cast<std::uint8_t>(length & 0xFF));
-            record.insert(record.end(), data, data + length);
+            protocol::CtiRecord::EncodeInto(
+                record, protocol::ByteView(data, static_cast<std::size_t>(length)));
             if (!QueueInput(std::move(record))) {
                 if (byte == kETX)
                     TraceLog("[ERROR] it is not possble to insert the received Event into the "

@@ -136,7 +136,7 @@ void COrbSWEventHandler::EventHandlerThread() {
 
         // The record must also hold the body it announces, or the body would be read past.
         const std::optional<CtiRecord> record = CtiRecord::At(ByteView(*item));
-        if (!record || record->Length() < 1 || record->Length() > CtiRecord::kMaxDeliveredBody) {
+        if (!record || record->Length() < 1 || record->Length() > CtiRecord::kMaxSentBodyLength) {
             TraceLog("[ERROR] Fatal Error. EventHandlerThread : message length is wrong.!!!");
             continue;
         }

@@ -28,7 +28,7 @@ long LeadingNumber(const std::string& text) {
 }
 
 bool Deliverable(std::size_t length) {
-    return length > 0 && length <= protocol::CtiRecord::kMaxDeliveredBody;
+    return length > 0 && length <= protocol::CtiRecord::kMaxSentBodyLength;
 }
 
 } // namespace
@@ -38,7 +38,7 @@ void SwitchDeviceTable::SendEventToClient(const std::string& deviceText, const s
     // One frame for every client; an undeliverable length (or no body) builds none and is
     // reported per client.
     std::array<std::uint8_t,
-               protocol::CtiRecord::kLengthSize + protocol::CtiRecord::kMaxDeliveredBody>
+               protocol::CtiRecord::kLengthSize + protocol::CtiRecord::kMaxSentBodyLength>
         frame{};
     protocol::ByteView framed;
     if (body != nullptr && length > 0 && Deliverable(static_cast<std::size_t>(length))) {

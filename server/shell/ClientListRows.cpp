@@ -110,4 +110,3 @@ void OrbManagerServer::CloseDeadClients() {
         if (manager != nullptr)
             manager->PurgeDeadClients();
 }
-

@@ -51,7 +51,7 @@ void OrbManagerServer::OnButton(int id) {
     case kIdcUserList:
     case kIdcUserManager:
     case kIdcOptions:
-        // Their dialogs come with the settings work.
+        // These buttons open no dialog: the settings are edited in the registry file.
         break;
     default:
         break;
@@ -206,11 +206,11 @@ std::string OrbManagerServer::FormatWithNumber(const std::string& format, long l
     return out;
 }
 
-// --- what later work fills in ---
+// --- steps of the start-up and the link start that have nothing to show here ---
 
 void OrbManagerServer::ShowSplash() {}
 void OrbManagerServer::AddAboutMenu() {}
-// Keeps the construction values ("Unknown", "Unknown OS", -1) until the report work detects them.
+// Keeps the construction values ("Unknown", "Unknown OS", -1).
 void OrbManagerServer::DetectOSVersion() {}
 void OrbManagerServer::LoadStoredUsers() {}
 void OrbManagerServer::CreateLogoControl() {}

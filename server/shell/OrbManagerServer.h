@@ -48,7 +48,7 @@ public:
     void RestartLink();
     int LinkThreadsAlive() const;
     void OnTimer(int id);
-    // Buttons 1000, 1003, 1028, 1030 and the rest: the dialogs they open come later.
+    // Start / Stop; buttons 1000, 1003, 1028, 1030 and the rest open no dialog and do nothing.
     void OnButton(int id);
 
     // The close message; true when the server has ended (the window may close).
@@ -154,7 +154,8 @@ private:
     void SetupLogListColumns();
     void ShowConnTypeText(int connType);
 
-    // What later work fills in; each does nothing yet.
+    // Splash, about menu, OS report, stored users and logo: this server shows none of them, so
+    // each does nothing.
     void ShowSplash();
     void AddAboutMenu();
     void DetectOSVersion();

@@ -14,7 +14,6 @@ public:
     static constexpr std::size_t kArgumentOffset = 8;
     static constexpr std::size_t kParameterOffset = 9; // sub-letter of 'Q', type code of 'i'
     static constexpr std::size_t kDataOffset = 10;
-    static constexpr std::size_t kHeaderSize = 10;
 
     static constexpr std::uint8_t kStartByte = 0x02;
     static constexpr std::size_t kFrameLengthSize = 2;
