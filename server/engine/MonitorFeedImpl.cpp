@@ -93,36 +93,31 @@ void MonitorFeedImpl::StopListener(MonitorConnectionManager*& manager, std::atom
     delete gone;
 }
 
-void MonitorFeedImpl::SendNormalMsgToMonitor(const std::uint8_t* body, int length) {
+void MonitorFeedImpl::SendFramed(MonitorConnectionManager* const& manager, MonitorPort port,
+                                 const std::uint8_t* body, int length, const char* caller,
+                                 const char* portName) {
     if (!body || length <= 0 || length > kMaxFramedBody)
         return;
     CriticalSectionLock shared(m_csShared);
-    MonitorConnectionManager* manager = m_pOwner->m_pMsgMonitorManager;
-    if (!manager || !IsMonitorPortOn(*m_pOwner, MonitorPort::Message))
+    if (!manager || !IsMonitorPortOn(*m_pOwner, port))
         return;
     const protocol::Bytes frame = Frame(body, length);
     if (frame.empty()) {
-        TraceLog("[ERROR] Fatal Error. SendNormalMsgToMonitor : malloc() failed. insufficient "
-                 "memory availabel.!!!");
+        TraceLog("[ERROR] Fatal Error. %s : malloc() failed. insufficient memory availabel.!!!",
+                 caller);
         return;
     }
-    manager->SendToMonitors(frame.data(), static_cast<int>(frame.size()), true, "Message Monitor");
+    manager->SendToMonitors(frame.data(), static_cast<int>(frame.size()), true, portName);
+}
+
+void MonitorFeedImpl::SendNormalMsgToMonitor(const std::uint8_t* body, int length) {
+    SendFramed(m_pOwner->m_pMsgMonitorManager, MonitorPort::Message, body, length,
+               "SendNormalMsgToMonitor", "Message Monitor");
 }
 
 void MonitorFeedImpl::SendSMDRUCDMsgToMonitor(const std::uint8_t* body, int length) {
-    if (!body || length <= 0 || length > kMaxFramedBody)
-        return;
-    CriticalSectionLock shared(m_csShared);
-    MonitorConnectionManager* manager = m_pOwner->m_pSmdrMonitorManager;
-    if (!manager || !IsMonitorPortOn(*m_pOwner, MonitorPort::SmdrUcd))
-        return;
-    const protocol::Bytes frame = Frame(body, length);
-    if (frame.empty()) {
-        TraceLog("[ERROR] Fatal Error. SendSMDRUCDMsgToMonitor : malloc() failed. insufficient "
-                 "memory availabel.!!!");
-        return;
-    }
-    manager->SendToMonitors(frame.data(), static_cast<int>(frame.size()), true, "SMDR/UCD Monitor");
+    SendFramed(m_pOwner->m_pSmdrMonitorManager, MonitorPort::SmdrUcd, body, length,
+               "SendSMDRUCDMsgToMonitor", "SMDR/UCD Monitor");
 }
 
 void MonitorFeedImpl::SendSMDRUCDMsgToPort(const std::uint8_t* body, int length) {

@@ -37,6 +37,11 @@ public:
     static MonitorFeedImpl& Of(COrbManagerDlg* owner);
 
 private:
+    // Frames the body and sends it to the port's accepted monitors. `manager` is read under the
+    // lock, as a stop may clear it.
+    void SendFramed(MonitorConnectionManager* const& manager, MonitorPort port,
+                    const std::uint8_t* body, int length, const char* caller, const char* portName);
+
     COrbManagerDlg* m_pOwner;
     platform::CriticalSection m_csShared;
 };

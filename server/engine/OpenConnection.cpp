@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
@@ -25,6 +26,20 @@ constexpr int kIdsSocketsNotReady = 131;
 constexpr int kIdsSocketCreateFailed = 129;
 constexpr int kIdsConnectFailed = 130;
 constexpr int kIdsConnected = 134;
+
+// The trace of each ConnEnvLinkFault, None first.
+constexpr const char* kFaultTraces[] = {
+    "",
+    "COrbManagerDlg::OpenConnection() --> Registry Open Error!!!!",
+    "COrbManagerDlg::OpenConnection() --> IP Address Read Error!!!!",
+    "COrbManagerDlg::OpenConnection() --> PortNo Read Error!!!!",
+    "COrbManagerDlg::OpenConnection() --> Listen Port No Read Error!!!!",
+    "COrbManagerDlg::OpenConnection() --> COM Port Read Error!!!!",
+    "COrbManagerDlg::OpenConnection() --> BAUD Rate Read Error!!!!",
+    "COrbManagerDlg::OpenConnection() --> Byte Size Read Error!!!!",
+    "COrbManagerDlg::OpenConnection() --> Stop Bits Read Error!!!!",
+};
+static_assert(std::size(kFaultTraces) == static_cast<std::size_t>(ConnEnvLinkFault::StopBits) + 1);
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
@@ -59,15 +74,6 @@ int StopBitsCode(std::uint32_t stored) {
 } // namespace
 
 int COrbManagerDlg::OpenConnection() {
-    const auto unreadable = [this](const char* trace) {
-        AddLogLine(1, ResString(kIdsSettingsUnreadable));
-        for (auto& count : m_nDeviceCountByType)
-            count = 0;
-        m_nDownLoadedDeviceCount = 0;
-        TraceLog("%s", trace);
-        return 0;
-    };
-
     ConnEnvLink settings;
     const ConnEnvLinkFault fault = ReadConnEnvLink(settings);
     // The listen ports are taken as soon as they are read, even when a later value is missing.
@@ -75,25 +81,13 @@ int COrbManagerDlg::OpenConnection() {
         m_nListenPort = static_cast<int>(settings.listenPortNo);
         m_nBypassListenPort = static_cast<int>(settings.listenPortNo + connenv::kSecondPortOffset);
     }
-    switch (fault) {
-    case ConnEnvLinkFault::None:
-        break;
-    case ConnEnvLinkFault::Key:
-        return unreadable("COrbManagerDlg::OpenConnection() --> Registry Open Error!!!!");
-    case ConnEnvLinkFault::IpAddress:
-        return unreadable("COrbManagerDlg::OpenConnection() --> IP Address Read Error!!!!");
-    case ConnEnvLinkFault::PortNo:
-        return unreadable("COrbManagerDlg::OpenConnection() --> PortNo Read Error!!!!");
-    case ConnEnvLinkFault::ListenPortNo:
-        return unreadable("COrbManagerDlg::OpenConnection() --> Listen Port No Read Error!!!!");
-    case ConnEnvLinkFault::CommPort:
-        return unreadable("COrbManagerDlg::OpenConnection() --> COM Port Read Error!!!!");
-    case ConnEnvLinkFault::BaudRate:
-        return unreadable("COrbManagerDlg::OpenConnection() --> BAUD Rate Read Error!!!!");
-    case ConnEnvLinkFault::ByteSize:
-        return unreadable("COrbManagerDlg::OpenConnection() --> Byte Size Read Error!!!!");
-    case ConnEnvLinkFault::StopBits:
-        return unreadable("COrbManagerDlg::OpenConnection() --> Stop Bits Read Error!!!!");
+    if (fault != ConnEnvLinkFault::None) {
+        AddLogLine(1, ResString(kIdsSettingsUnreadable));
+        for (auto& count : m_nDeviceCountByType)
+            count = 0;
+        m_nDownLoadedDeviceCount = 0;
+        TraceLog("%s", kFaultTraces[static_cast<int>(fault)]);
+        return 0;
     }
     m_strSysInfoPassword = settings.sysInfoPassword;
     const std::string& address = settings.ipAddress;
