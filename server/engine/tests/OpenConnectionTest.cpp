@@ -5,8 +5,8 @@
 #include "OrbSocket.h"
 #include "PtySwitch.h"
 #include "SerialPort.h"
-#include "TestApp.h"
-#include "TestSwitch.h"
+#include "testsupport/TestApp.h"
+#include "testsupport/TestSwitch.h"
 #include "TraceCapture.h"
 
 #include <platform/Registry.h>
@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+using testsupport::TestSwitch;
+
 namespace {
 
 using platform::RegKey;
@@ -28,7 +30,7 @@ constexpr const char kConnEnv[] = "Software\\Qorvell Electronics\\OrbManager\\Co
 class OpenConnection : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App();
+        testsupport::App();
         dlg.SetShellHooks(&hooks);
         dlg.SetResourceLookup([](int id) { return "ids" + std::to_string(id); });
         dlg.m_timings.connectTimeoutMs = 2000;

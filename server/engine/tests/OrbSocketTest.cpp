@@ -1,5 +1,5 @@
 #include "OrbSocket.h"
-#include "TestSwitch.h"
+#include "testsupport/TestSwitch.h"
 #include "TraceCapture.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,8 @@
 #include <future>
 #include <string>
 #include <vector>
+
+using testsupport::TestSwitch;
 
 namespace {
 

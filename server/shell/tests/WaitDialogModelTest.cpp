@@ -1,6 +1,6 @@
 #include "WaitDialogModel.h"
 #include "HeadlessView.h"
-#include "TestApp.h"
+#include "testsupport/TestApp.h"
 #include "TraceCapture.h"
 
 #include <LinkState.h>
@@ -92,7 +92,7 @@ TEST_F(WaitModel, EndsOnTheDeviceListTheFailedStartOrAnAbort) {
 }
 
 TEST_F(WaitModel, HeadlessViewRunsTheWaitAndAnswersOk) {
-    platform::test::App();
+    testsupport::App();
     owner.m_nConnType = kConnTypeTcp;
     HeadlessView view;
     WaitDialogModel model(owner);
