@@ -126,8 +126,8 @@ bool ClientFleet::Join(int port, int count, int kind, bool stallFirst, std::stri
             bool ended = false;
             client.stream.Feed(protocol::ByteView(buffer, static_cast<std::size_t>(n)),
                                [&](const protocol::CtiRecord& record) {
-                                   ended = ended || IsListEnd(record.Body().data(),
-                                                              record.Length());
+                                   ended =
+                                       ended || IsListEnd(record.Body().data(), record.Length());
                                });
             if (ended)
                 waiting.erase(p.fd);

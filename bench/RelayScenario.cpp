@@ -10,8 +10,8 @@
 #include <memory>
 #include <thread>
 
-using testsupport::TestSwitch;
 using testsupport::DownloadingSwitch;
+using testsupport::TestSwitch;
 
 namespace bench {
 

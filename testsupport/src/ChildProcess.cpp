@@ -39,8 +39,7 @@ std::vector<std::string> Environment(const std::vector<std::string>& changes) {
 ChildProcess::ChildProcess(std::string path, std::vector<std::string> args)
     : ChildProcess(std::move(path), std::move(args), Options()) {}
 
-ChildProcess::ChildProcess(std::string path, std::vector<std::string> args,
-                           const Options& options)
+ChildProcess::ChildProcess(std::string path, std::vector<std::string> args, const Options& options)
     : m_path(std::move(path)), m_args(std::move(args)) {
     std::vector<char*> argv;
     argv.push_back(m_path.data());

@@ -1,6 +1,6 @@
+#include "testsupport/RecordReader.h"
 #include "testsupport/ChildProcess.h"
 #include "testsupport/PeerSocket.h"
-#include "testsupport/RecordReader.h"
 
 #include <gtest/gtest.h>
 
@@ -36,8 +36,8 @@ Bytes Join(std::initializer_list<Bytes> parts) {
 TEST(RecordReader, KeepsRecordsHoweverTheStreamIsSplitAndStaysInStepPastBadLengths) {
     const Bytes a{'E', 1, 2, 3}, b(399, 0x5A), c{'u', 0xFF};
     // A zero length and one above the largest record, each with the body it announces.
-    const Bytes stream = Join({Framed(a), {0x00, 0x00}, Framed(b), {0x01, 0x90},
-                               Bytes(400, 0x11), Framed(c)});
+    const Bytes stream =
+        Join({Framed(a), {0x00, 0x00}, Framed(b), {0x01, 0x90}, Bytes(400, 0x11), Framed(c)});
     for (const std::size_t chunk : {std::size_t{1}, std::size_t{7}, stream.size()}) {
         RecordReader reader;
         for (std::size_t at = 0; at < stream.size(); at += chunk)

@@ -2,11 +2,11 @@
 // runs headless between them, and the client window's controller logs in on Brovik's client
 // port and drives its call cycle on four ports against the simulated switch.
 
-#include "testsupport/ChildProcess.h"
 #include "ClientRunController.h"
+#include "SimRunController.h"
+#include "testsupport/ChildProcess.h"
 #include "testsupport/LoopbackPorts.h"
 #include "testsupport/ServerSettings.h"
-#include "SimRunController.h"
 #include "testsupport/TestApp.h"
 
 #include "platform/Registry.h"
@@ -126,8 +126,8 @@ protected:
 TEST_F(WholeChain, ClientCallCycleRunsThroughTheServerAgainstTheSimulatedSwitch) {
     testsupport::ChildProcess server(BROVIK_PATH, {"--service"});
     ASSERT_TRUE(server.Started());
-    ASSERT_TRUE(testsupport::SpinUntil(
-        [&] { return !testsupport::PortRefuses(m_clientPort); }, std::chrono::seconds(20)));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return !testsupport::PortRefuses(m_clientPort); },
+                                       std::chrono::seconds(20)));
 
     SetUpClient();
     m_client.Start_Click();
@@ -175,9 +175,9 @@ TEST_F(WholeChain, ClientCallCycleRunsThroughTheServerAgainstTheSimulatedSwitch)
         },
         std::chrono::seconds(20)));
     EXPECT_EQ(exit, std::optional<int>(0));
-    EXPECT_TRUE(testsupport::SpinUntil(
-        [&] { return m_switch.Link().State() == SimLink::StateListening; },
-        std::chrono::seconds(5)));
+    EXPECT_TRUE(
+        testsupport::SpinUntil([&] { return m_switch.Link().State() == SimLink::StateListening; },
+                               std::chrono::seconds(5)));
     m_switch.cmdStop_Click();
     EXPECT_EQ(m_switch.Settings().running, 0);
 }
@@ -185,8 +185,8 @@ TEST_F(WholeChain, ClientCallCycleRunsThroughTheServerAgainstTheSimulatedSwitch)
 TEST_F(WholeChain, StopWhileHeldRetrievesAndDropsEveryPortBeforeClosing) {
     testsupport::ChildProcess server(BROVIK_PATH, {"--service"});
     ASSERT_TRUE(server.Started());
-    ASSERT_TRUE(testsupport::SpinUntil(
-        [&] { return !testsupport::PortRefuses(m_clientPort); }, std::chrono::seconds(20)));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return !testsupport::PortRefuses(m_clientPort); },
+                                       std::chrono::seconds(20)));
 
     SetUpClient();
     m_client.cmboHoldDelay_Click(9); // 60 s: the calls stay held

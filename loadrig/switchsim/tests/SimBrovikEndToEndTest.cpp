@@ -1,10 +1,10 @@
 // The link server against the simulated switch: Brovik, started headless as its service runs,
 // links to the switch window's listener, takes the download and opens its client ports.
 
+#include "SimRunController.h"
 #include "testsupport/ChildProcess.h"
 #include "testsupport/LoopbackPorts.h"
 #include "testsupport/ServerSettings.h"
-#include "SimRunController.h"
 #include "testsupport/TestApp.h"
 
 #include "platform/Registry.h"
@@ -70,10 +70,10 @@ TEST_F(SimBrovikEndToEnd, ServerTakesTheDownloadOpensItsPortsAndClosesTheLinkInO
 
     // The device list request enables Call Run; then the server opens both client ports.
     EXPECT_TRUE(testsupport::SpinUntil([&] { return m_controller.State().callSimEnabled; },
-                                          std::chrono::seconds(20)));
+                                       std::chrono::seconds(20)));
     EXPECT_EQ(m_controller.Link().State(), SimLink::StateConnected);
     EXPECT_TRUE(testsupport::SpinUntil([&] { return ClientPortsOpen(m_listenPort); },
-                                          std::chrono::seconds(20)));
+                                       std::chrono::seconds(20)));
     // Keep-alive polls are answered without a trace or a count; the link stays up.
     EXPECT_EQ(m_controller.State().panels[2], "PavoLinker : On ");
 
@@ -137,12 +137,12 @@ TEST_F(SimBrovikEndToEnd, ARegisteredClientSeesTheScenarioEvents) {
     testsupport::ChildProcess server(BROVIK_PATH, {"--service"});
     ASSERT_TRUE(server.Started());
     ASSERT_TRUE(testsupport::SpinUntil([&] { return ClientPortsOpen(m_listenPort); },
-                                          std::chrono::seconds(20)));
+                                       std::chrono::seconds(20)));
     EventClient client(m_listenPort);
     ASSERT_TRUE(client.LoggedIn());
     // Login reply, the 16 devices and the end of the list.
     ASSERT_TRUE(testsupport::SpinUntil([&] { return client.Letters().size() >= 18; },
-                                          std::chrono::seconds(10)));
+                                       std::chrono::seconds(10)));
 
     // Mode 1 (inbound call, then drop) with one-second phases, on a fast clock.
     m_controller.SetSecondLength(20);

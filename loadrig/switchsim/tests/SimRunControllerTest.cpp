@@ -229,8 +229,8 @@ TEST_F(SimRunControllerTest, TheLinkServerConnectsAndEnablesCallRun) {
     controller.cmdRun_Click();
     QTcpSocket peer;
     peer.connectToHost(QHostAddress::LocalHost, controller.Link().ListeningPort());
-    ASSERT_TRUE(testsupport::SpinUntil(
-        [&] { return controller.State().panels[2] == "PavoLinker : On "; }));
+    ASSERT_TRUE(
+        testsupport::SpinUntil([&] { return controller.State().panels[2] == "PavoLinker : On "; }));
 
     // I-am-alive: the device list goes out and Call Run becomes possible.
     const QByteArray request("\x00\x0F\x02\x61\xFF\xFF\xFF\xFF\xFF\xFF\x20\x02\x02\x20\x02\x01\x81",

@@ -173,8 +173,7 @@ TEST_F(frmSWSimTest, ScriptPressesCallRunOnceTheDevicesAreAsked) {
     window->StartScript(options);
     window->cmdRun()->click();
     controller->SetCallSimEnabled(true); // as the 'a' request does
-    ASSERT_TRUE(
-        testsupport::SpinUntil([&] { return controller->Settings().callSimRunning != 0; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return controller->Settings().callSimRunning != 0; }));
     // Enabled again later: not pressed a second time, so the simulation keeps running.
     controller->SetCallSimEnabled(false);
     controller->SetCallSimEnabled(true);

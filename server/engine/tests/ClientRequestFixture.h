@@ -12,11 +12,11 @@
 #include "OrbManagerDlg.h"
 #include "OrbSocket.h"
 #include "SwitchDeviceTable.h"
+#include "TraceLog.h"
+#include "TraceSettings.h"
 #include "testsupport/CheckedPeer.h"
 #include "testsupport/TestApp.h"
 #include "testsupport/TestSwitch.h"
-#include "TraceLog.h"
-#include "TraceSettings.h"
 
 #include <protocol/CtiRecord.h>
 
@@ -37,9 +37,7 @@ using testsupport::TestSwitch;
 // A client application: sends raw bytes, cuts what arrives into records, sees the close.
 class Peer : public testsupport::CheckedPeer {
 public:
-    explicit Peer(unsigned port) : CheckedPeer(static_cast<int>(port)) {
-        EXPECT_TRUE(Connected());
-    }
+    explicit Peer(unsigned port) : CheckedPeer(static_cast<int>(port)) { EXPECT_TRUE(Connected()); }
     bool WaitForRecords(std::size_t count) {
         return SpinUntil([&] { return Records().size() >= count; });
     }

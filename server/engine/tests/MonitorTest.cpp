@@ -3,9 +3,9 @@
 #include "OrbManagerDlg.h"
 #include "OrbMonitorClientSocket.h"
 #include "OrbMonitorListenSocket.h"
+#include "TraceLog.h"
 #include "testsupport/CheckedPeer.h"
 #include "testsupport/TestApp.h"
-#include "TraceLog.h"
 
 #include <protocol/CtiRecord.h>
 

@@ -5,9 +5,9 @@
 #include "OrbSocket.h"
 #include "PtySwitch.h"
 #include "SerialPort.h"
+#include "TraceCapture.h"
 #include "testsupport/TestApp.h"
 #include "testsupport/TestSwitch.h"
-#include "TraceCapture.h"
 
 #include <platform/Registry.h>
 

@@ -3,9 +3,9 @@
 #include "OrbClientSocketUser.h"
 #include "OrbListenSocket.h"
 #include "OrbManagerDlg.h"
+#include "TraceLog.h"
 #include "testsupport/CheckedPeer.h"
 #include "testsupport/TestApp.h"
-#include "TraceLog.h"
 
 #include <gtest/gtest.h>
 

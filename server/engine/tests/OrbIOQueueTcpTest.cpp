@@ -3,8 +3,8 @@
 #include "OrbIOQueue.h"
 #include "OrbManagerDlg.h"
 #include "OrbSocket.h"
-#include "testsupport/TestSwitch.h"
 #include "TraceCapture.h"
+#include "testsupport/TestSwitch.h"
 
 #include <protocol/SwitchCommand.h>
 

@@ -9,10 +9,10 @@
 #include "OrbManagerDlg.h"
 #include "OrbSocket.h"
 #include "SwitchDeviceTable.h"
+#include "TraceCapture.h"
 #include "testsupport/PeerSocket.h"
 #include "testsupport/TestApp.h"
 #include "testsupport/TestSwitch.h"
-#include "TraceCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -470,7 +470,7 @@ COrbClientSocketUser* Accepted(COrbClientConnectionManager& manager, const Clien
     testsupport::SpinUntil([&] {
         platform::CriticalSectionLock guard(manager.ClientListLock());
         for (COrbClientSocketUser* client : manager.GetClients())
-            if (client->m_nPeerPort == app.LocalPort())
+            if (client->m_nPeerPort == static_cast<int>(app.LocalPort()))
                 found = client;
         return found != nullptr;
     });

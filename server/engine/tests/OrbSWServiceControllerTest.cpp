@@ -7,9 +7,9 @@
 #include "PtySwitch.h"
 #include "SerialPort.h"
 #include "SwitchDeviceTable.h"
+#include "TraceCapture.h"
 #include "testsupport/TestApp.h"
 #include "testsupport/TestSwitch.h"
-#include "TraceCapture.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 #include "OrbListenSocket.h"
 #include "OrbManagerDlg.h"
 #include "SwitchDeviceTable.h"
-#include "testsupport/TestApp.h"
 #include "TraceCapture.h"
+#include "testsupport/TestApp.h"
 
 #include <protocol/CtiRecord.h>
 

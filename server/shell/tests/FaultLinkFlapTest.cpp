@@ -9,8 +9,8 @@
 #include <atomic>
 #include <random>
 
-using testsupport::TestSwitch;
 using testsupport::DownloadingSwitch;
+using testsupport::TestSwitch;
 
 using namespace shell_test;
 
@@ -73,8 +73,7 @@ protected:
 
     // The server running with its download, and a client logged in and given the list.
     bool RunningWithClient(fault_test::RigClient& client) {
-        if (!testsupport::SpinUntil([&] { return CompletelyRunning(); },
-                                       std::chrono::seconds(20)))
+        if (!testsupport::SpinUntil([&] { return CompletelyRunning(); }, std::chrono::seconds(20)))
             return false;
         if (!client.Connect(listenPort) || !client.Login())
             return false;
@@ -148,7 +147,7 @@ TEST_F(FaultLinkFlap, ServerRecoversFromTwentyLinkLossesWithoutLeaks) {
         // During the download: the switch ends the link once the cut download has gone out.
         ++cutFlaps;
         EXPECT_TRUE(testsupport::SpinUntil([&] { return m_cuts.load() >= cutFlaps; },
-                                              std::chrono::seconds(20)))
+                                           std::chrono::seconds(20)))
             << "flap " << i;
         ++flaps;
     }

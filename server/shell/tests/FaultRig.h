@@ -11,12 +11,12 @@
 //   rig.SendEvent(1);                       // an 'E' carrying sequence number 1
 //   EXPECT_TRUE(client.WaitEvents(1, 5000));
 
-#include "testsupport/DownloadingSwitch.h"
+#include "ShellFixture.h"
 #include "testsupport/ChildProcess.h"
+#include "testsupport/DownloadingSwitch.h"
 #include "testsupport/LoopbackPorts.h"
 #include "testsupport/PeerSocket.h"
 #include "testsupport/ServerSettings.h"
-#include "ShellFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 #include "LinkState.h"
 #include "OrbManagerServer.h"
 #include "OrbManagerWindow.h"
-#include "testsupport/TestApp.h"
 #include "WaitDialog.h"
 #include "WaitDialogModel.h"
+#include "testsupport/TestApp.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>

@@ -3,15 +3,15 @@
 // The main dialog's logic under test: a registry of its own in a temp folder, a view that records
 // every call, trace capture, short timers, and the switch on loopback.
 
-#include "testsupport/DownloadingSwitch.h"
-#include "testsupport/LoopbackPorts.h"
 #include "MainView.h"
 #include "OrbManagerServer.h"
+#include "TraceCapture.h"
+#include "WaitDialogModel.h"
+#include "testsupport/DownloadingSwitch.h"
+#include "testsupport/LoopbackPorts.h"
 #include "testsupport/ServerSettings.h"
 #include "testsupport/TempRegistry.h"
 #include "testsupport/TestApp.h"
-#include "TraceCapture.h"
-#include "WaitDialogModel.h"
 
 #include <LinkState.h>
 #include <OrbClientConnectionManager.h>

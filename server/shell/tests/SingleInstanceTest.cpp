@@ -87,8 +87,8 @@ TEST_F(SingleInstanceTest, OtherTrafficDoesNotRaise) {
     ASSERT_TRUE(junk.waitForConnected(2000));
     junk.write(QByteArray(200, 'x'));
     junk.flush();
-    EXPECT_TRUE(testsupport::SpinUntil(
-        [&] { return junk.state() == QLocalSocket::UnconnectedState; }, 5s));
+    EXPECT_TRUE(
+        testsupport::SpinUntil([&] { return junk.state() == QLocalSocket::UnconnectedState; }, 5s));
 
     QLocalSocket wrong;
     wrong.connectToServer(SingleInstance::ServerNameFor(lock_));

@@ -30,10 +30,10 @@ TEST_F(TimersRecovery, LostLinkIsRestartedByTheLivenessTick) {
 
     // The switch ends its side: the controller notices, the liveness tick restarts the link.
     sw.Switch().CloseConnection();
-    ASSERT_TRUE(testsupport::SpinUntil([&] { return s.LinkThreadsAlive() == 0; },
-                                          std::chrono::seconds(5)));
-    ASSERT_TRUE(testsupport::SpinUntil(
-        [&] { return sw.Downloads() == 2 && CompletelyRunning(); }, std::chrono::seconds(8)));
+    ASSERT_TRUE(
+        testsupport::SpinUntil([&] { return s.LinkThreadsAlive() == 0; }, std::chrono::seconds(5)));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return sw.Downloads() == 2 && CompletelyRunning(); },
+                                       std::chrono::seconds(8)));
 
     EXPECT_EQ(sw.Switch().ConnectionCount(), 2);
     const auto alive = sw.Switch().WaitForRecord(
@@ -56,8 +56,8 @@ TEST_F(TimersRecovery, RestartRequestIsCarriedOutByTheSecondTimer) {
     ASSERT_TRUE(CompletelyRunning());
     s.m_nRetryCount = 2;
     s.m_bRestartRequest = 1;
-    ASSERT_TRUE(testsupport::SpinUntil(
-        [&] { return sw.Downloads() == 2 && CompletelyRunning(); }, std::chrono::seconds(8)));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return sw.Downloads() == 2 && CompletelyRunning(); },
+                                       std::chrono::seconds(8)));
     EXPECT_EQ(s.m_bRestartRequest, 0);
     EXPECT_EQ(sw.Switch().ConnectionCount(), 2);
     EXPECT_TRUE(view.HasLog(0, "2 ids212")) << "the count first in Korean";
@@ -80,8 +80,8 @@ TEST_F(TimersRecovery, ClosedSwitchPortIsRetriedUpToTheRecoverCount) {
     ASSERT_TRUE(s.IsTimerRunning(OrbManagerServer::kRecoveryTimer));
     s.m_nAutoRecoverCount = 3;
 
-    ASSERT_TRUE(testsupport::SpinUntil([&] { return view.HasLog(1, "ids213"); },
-                                          std::chrono::seconds(8)));
+    ASSERT_TRUE(
+        testsupport::SpinUntil([&] { return view.HasLog(1, "ids213"); }, std::chrono::seconds(8)));
     EXPECT_EQ(s.m_nRetryCount, 3);
     EXPECT_FALSE(s.IsTimerRunning(OrbManagerServer::kRecoveryTimer));
     EXPECT_EQ(s.m_bAutoRecoverTimerOn, 0);
@@ -157,8 +157,8 @@ TEST_F(TimersRecovery, LivenessCheckSeesEachEngineThread) {
     ASSERT_TRUE(s.m_pServiceController->Join(2000));
     EXPECT_EQ(s.LinkThreadsAlive(), 0);
     // Its tick restarts the whole link and counts the restart.
-    ASSERT_TRUE(testsupport::SpinUntil(
-        [&] { return sw.Downloads() == 2 && CompletelyRunning(); }, std::chrono::seconds(8)));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return sw.Downloads() == 2 && CompletelyRunning(); },
+                                       std::chrono::seconds(8)));
     EXPECT_EQ(s.m_nRetryCount, 1);
     EXPECT_EQ(s.LinkThreadsAlive(), 1);
 }

@@ -1,7 +1,7 @@
 #include "WaitDialogModel.h"
 #include "HeadlessView.h"
-#include "testsupport/TestApp.h"
 #include "TraceCapture.h"
+#include "testsupport/TestApp.h"
 
 #include <LinkState.h>
 #include <OrbManagerDlg.h>
