@@ -4,12 +4,8 @@
 // connection, a fixture with both client ports of a server whose device table holds a few
 // devices, and optionally a live link I/O queue towards a test switch.
 
-#include "LinkState.h"
-#include "OrbClientConnectionManager.h"
-#include "OrbClientSocketUser.h"
+#include "ClientPortFixture.h"
 #include "OrbIOQueue.h"
-#include "OrbListenSocket.h"
-#include "OrbManagerDlg.h"
 #include "OrbSocket.h"
 #include "SwitchDeviceTable.h"
 #include "TraceLog.h"
@@ -67,35 +63,14 @@ inline Bytes Join(std::initializer_list<Bytes> parts) {
     return all;
 }
 
-struct RecordingHooks : ShellHooks {
-    std::vector<std::string> lines;
-    int refreshes = 0, changes = 0;
-    void AddLogLine(int image, const std::string& text) override {
-        lines.push_back(std::to_string(image) + ":" + text);
-    }
-    void RefreshClientList() override { ++refreshes; }
-    void PurgeDeadClients() override {}
-    void PlayLogoAnimation() override {}
-    void ClientsChanged() override { ++changes; }
-    void ShowStatusText(const std::string&) override {}
-};
-
-class ClientRequestFixture : public ::testing::Test {
+class ClientRequestFixture : public ClientPortFixture {
 protected:
     static constexpr int kDevices = 3;
 
     void SetUp() override {
-        testsupport::App();
+        ClientPortFixture::SetUp();
         savedDebugPrint = g_nDebugMsgPrint.load();
         g_nDebugMsgPrint = 2;
-        g_bSwitchLinkUp = 1;
-        g_bDeviceListAvailable = 1;
-        dlg.SetShellHooks(&hooks);
-        dlg.SetResourceLookup([](int id) { return "S" + std::to_string(id); });
-        SetTraceDebugOutputHookForTest([this](const std::string& text) {
-            std::lock_guard<std::mutex> guard(traceLock);
-            traces.push_back(text);
-        });
         table = std::make_unique<SwitchDeviceTable>(&dlg);
         for (int i = 0; i < kDevices; ++i)
             AddDevice(i);
@@ -124,10 +99,8 @@ protected:
         StopLink();
         dlg.m_pDeviceTable = nullptr;
         table.reset();
-        SetTraceDebugOutputHookForTest({});
-        dlg.SetShellHooks(nullptr);
         g_nDebugMsgPrint = savedDebugPrint;
-        ResetLinkState();
+        ClientPortFixture::TearDown();
     }
 
     // Device i: an 'A' body with the index, the number 2 0 i, and type 1.
@@ -182,29 +155,6 @@ protected:
         delete g_pSwitchSocket.exchange(nullptr);
     }
 
-    static unsigned Listen(COrbClientConnectionManager& manager, int bypass) {
-        EXPECT_EQ(manager.StartClientListen(0, bypass), 1);
-        std::string address;
-        unsigned port = 0;
-        EXPECT_TRUE(manager.GetListenSocket()->GetSockName(address, port));
-        return port;
-    }
-    static COrbClientSocketUser* Find(COrbClientConnectionManager& manager, const Peer& peer) {
-        platform::CriticalSectionLock guard(manager.ClientListLock());
-        for (COrbClientSocketUser* c : manager.GetClients())
-            if (c->m_nPeerPort == static_cast<int>(peer.LocalPort()))
-                return c;
-        return nullptr;
-    }
-    static COrbClientSocketUser* WaitFor(COrbClientConnectionManager& manager, const Peer& peer) {
-        COrbClientSocketUser* found = nullptr;
-        SpinUntil([&] { return (found = Find(manager, peer)) != nullptr; });
-        return found;
-    }
-    static std::size_t Count(COrbClientConnectionManager& manager) {
-        platform::CriticalSectionLock guard(manager.ClientListLock());
-        return manager.GetClients().size();
-    }
     // A connected peer whose client object the manager holds.
     COrbClientSocketUser* Connect(COrbClientConnectionManager& manager, const Peer& peer) {
         COrbClientSocketUser* client = WaitFor(manager, peer);
@@ -212,31 +162,6 @@ protected:
         return client;
     }
 
-    int TraceCount(const std::string& text) {
-        std::lock_guard<std::mutex> guard(traceLock);
-        int n = 0;
-        for (const std::string& t : traces)
-            n += t.find(text) != std::string::npos ? 1 : 0;
-        return n;
-    }
-    int TraceIndex(const std::string& text) {
-        std::lock_guard<std::mutex> guard(traceLock);
-        for (std::size_t i = 0; i < traces.size(); ++i)
-            if (traces[i].find(text) != std::string::npos)
-                return static_cast<int>(i);
-        return -1;
-    }
-    static std::string Suffix(const Peer& peer) {
-        return "[IP Address : 127.0.0.1, Port No : " + std::to_string(peer.LocalPort()) + "]";
-    }
-    std::atomic<unsigned>& Slot(int slot) {
-        return dlg.m_nKindLoginCounts[static_cast<std::size_t>(slot)];
-    }
-
-    COrbManagerDlg dlg;
-    RecordingHooks hooks;
-    std::mutex traceLock;
-    std::vector<std::string> traces;
     std::vector<int> pauses;
     std::unique_ptr<SwitchDeviceTable> table;
     std::unique_ptr<COrbClientConnectionManager> clientPort;

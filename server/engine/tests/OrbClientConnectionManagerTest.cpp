@@ -1,4 +1,5 @@
 #include "OrbClientConnectionManager.h"
+#include "ClientPortFixture.h"
 #include "LinkState.h"
 #include "OrbClientSocketUser.h"
 #include "OrbListenSocket.h"
@@ -46,89 +47,8 @@ Bytes Join(std::initializer_list<Bytes> parts) {
     return all;
 }
 
-struct RecordingHooks : ShellHooks {
-    std::vector<std::string> lines;
-    int refreshes = 0, changes = 0;
-    void AddLogLine(int image, const std::string& text) override {
-        lines.push_back(std::to_string(image) + ":" + text);
-    }
-    void RefreshClientList() override { ++refreshes; }
-    void PurgeDeadClients() override {}
-    void PlayLogoAnimation() override {}
-    void ClientsChanged() override { ++changes; }
-    void ShowStatusText(const std::string&) override {}
-};
-
-class ClientFixture : public ::testing::Test {
-protected:
-    void SetUp() override {
-        testsupport::App();
-        g_bSwitchLinkUp = 1;
-        g_bDeviceListAvailable = 1;
-        dlg.SetShellHooks(&hooks);
-        dlg.SetResourceLookup([](int id) { return "S" + std::to_string(id); });
-        SetTraceDebugOutputHookForTest([this](const std::string& text) {
-            std::lock_guard<std::mutex> guard(traceLock);
-            traces.push_back(text);
-        });
-    }
-    void TearDown() override {
-        SetTraceDebugOutputHookForTest({});
-        dlg.SetShellHooks(nullptr);
-        ResetLinkState();
-    }
-
-    int TraceCount(const std::string& text) {
-        std::lock_guard<std::mutex> guard(traceLock);
-        int n = 0;
-        for (const std::string& t : traces)
-            n += t.find(text) != std::string::npos ? 1 : 0;
-        return n;
-    }
-    // Index of the first trace holding the text, or -1.
-    int TraceIndex(const std::string& text) {
-        std::lock_guard<std::mutex> guard(traceLock);
-        for (std::size_t i = 0; i < traces.size(); ++i)
-            if (traces[i].find(text) != std::string::npos)
-                return static_cast<int>(i);
-        return -1;
-    }
-
-    static unsigned Listen(COrbClientConnectionManager& manager, int bypass) {
-        EXPECT_EQ(manager.StartClientListen(0, bypass), 1);
-        std::string address;
-        unsigned port = 0;
-        EXPECT_TRUE(manager.GetListenSocket()->GetSockName(address, port));
-        return port;
-    }
-    static COrbClientSocketUser* Find(COrbClientConnectionManager& manager, const Peer& peer) {
-        platform::CriticalSectionLock guard(manager.ClientListLock());
-        for (COrbClientSocketUser* c : manager.GetClients())
-            if (c->m_nPeerPort == static_cast<int>(peer.LocalPort()))
-                return c;
-        return nullptr;
-    }
-    static COrbClientSocketUser* WaitFor(COrbClientConnectionManager& manager, const Peer& peer) {
-        COrbClientSocketUser* found = nullptr;
-        SpinUntil([&] { return (found = Find(manager, peer)) != nullptr; });
-        return found;
-    }
-    static std::size_t Count(COrbClientConnectionManager& manager) {
-        platform::CriticalSectionLock guard(manager.ClientListLock());
-        return manager.GetClients().size();
-    }
-    std::string Suffix(const Peer& peer) {
-        return "[IP Address : 127.0.0.1, Port No : " + std::to_string(peer.LocalPort()) + "]";
-    }
-    std::atomic<unsigned>& Slot(int slot) {
-        return dlg.m_nKindLoginCounts[static_cast<std::size_t>(slot)];
-    }
-
-    COrbManagerDlg dlg;
-    RecordingHooks hooks;
-    std::mutex traceLock;
-    std::vector<std::string> traces;
-};
+using namespace clienttest;
+using ClientFixture = ClientPortFixture;
 
 using OrbClientConnectionManager = ClientFixture;
 using ClientSocket = ClientFixture;

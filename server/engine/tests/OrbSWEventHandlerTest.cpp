@@ -1,5 +1,6 @@
 #include "OrbSWEventHandler.h"
 
+#include "ClientPortFixture.h"
 #include "LinkState.h"
 #include "MonitorFeed.h"
 #include "OrbClientConnectionManager.h"
@@ -465,26 +466,6 @@ public:
     }
 };
 
-COrbClientSocketUser* Accepted(COrbClientConnectionManager& manager, const ClientApp& app) {
-    COrbClientSocketUser* found = nullptr;
-    testsupport::SpinUntil([&] {
-        platform::CriticalSectionLock guard(manager.ClientListLock());
-        for (COrbClientSocketUser* client : manager.GetClients())
-            if (client->m_nPeerPort == static_cast<int>(app.LocalPort()))
-                found = client;
-        return found != nullptr;
-    });
-    return found;
-}
-
-unsigned ListenPort(COrbClientConnectionManager& manager, int bypass) {
-    EXPECT_EQ(manager.StartClientListen(0, bypass), 1);
-    std::string address;
-    unsigned port = 0;
-    EXPECT_TRUE(manager.GetListenSocket()->GetSockName(address, port));
-    return port;
-}
-
 } // namespace
 
 // After a link failure the clients stay connected while the switch downloads its devices again:
@@ -494,14 +475,14 @@ TEST_F(OrbSWEventHandler, ClientsGetNothingUntilTheRepeatedDownloadEnds) {
     g_bDeviceListAvailable = 1; // the ports accept only while the list is available
     COrbClientConnectionManager clientPort(m_owner.get());
     COrbClientConnectionManager bypassPort(m_owner.get());
-    const unsigned first = ListenPort(clientPort, 0);
-    const unsigned second = ListenPort(bypassPort, 1);
+    const unsigned first = clienttest::Listen(clientPort, 0);
+    const unsigned second = clienttest::Listen(bypassPort, 1);
     ClientApp registered(first), unregistered(first), bypass(second);
-    COrbClientSocketUser* client = Accepted(clientPort, registered);
+    COrbClientSocketUser* client = clienttest::WaitFor(clientPort, registered);
     ASSERT_NE(client, nullptr);
     client->m_bRegistered = 1;
-    ASSERT_NE(Accepted(clientPort, unregistered), nullptr);
-    ASSERT_NE(Accepted(bypassPort, bypass), nullptr);
+    ASSERT_NE(clienttest::WaitFor(clientPort, unregistered), nullptr);
+    ASSERT_NE(clienttest::WaitFor(bypassPort, bypass), nullptr);
     m_owner->m_pClientManager = &clientPort;
     m_owner->m_pBypassClientManager = &bypassPort;
 

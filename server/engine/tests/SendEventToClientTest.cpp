@@ -1,3 +1,4 @@
+#include "ClientPortFixture.h"
 #include "LinkState.h"
 #include "OrbClientConnectionManager.h"
 #include "OrbClientSocketUser.h"
@@ -27,6 +28,8 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using clienttest::Listen;
+using clienttest::WaitFor;
 using testsupport::SpinFor;
 using testsupport::SpinUntil;
 
@@ -124,25 +127,6 @@ protected:
         ResetLinkState();
     }
 
-    static unsigned Listen(COrbClientConnectionManager& manager, int bypass) {
-        EXPECT_EQ(manager.StartClientListen(0, bypass), 1);
-        std::string address;
-        unsigned port = 0;
-        EXPECT_TRUE(manager.GetListenSocket()->GetSockName(address, port));
-        return port;
-    }
-    static COrbClientSocketUser* WaitFor(COrbClientConnectionManager& manager,
-                                         const Reader& reader) {
-        COrbClientSocketUser* found = nullptr;
-        SpinUntil([&] {
-            platform::CriticalSectionLock guard(manager.ClientListLock());
-            for (COrbClientSocketUser* c : manager.GetClients())
-                if (c->m_nPeerPort == static_cast<int>(reader.LocalPort()))
-                    found = c;
-            return found != nullptr;
-        });
-        return found;
-    }
     // Sends from a thread of its own, as the event handler does, while this thread runs the
     // event loop.
     void SendFromEventThread(const std::function<void()>& work) {
