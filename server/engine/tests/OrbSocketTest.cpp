@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <future>
 #include <string>

@@ -20,20 +20,12 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -44,8 +36,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace fault_test {
 
@@ -261,13 +251,8 @@ public:
             return false;
         return WaitFor(
             [&] {
-                for (const int port : {m_clientPort, m_clientPort + 500}) {
-                    const int fd = testsupport::ConnectLoopback(port);
-                    if (fd < 0)
-                        return false;
-                    ::close(fd);
-                }
-                return true;
+                return !testsupport::PortRefuses(m_clientPort) &&
+                       !testsupport::PortRefuses(m_clientPort + 500);
             },
             timeoutMs, 50);
     }
