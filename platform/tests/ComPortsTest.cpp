@@ -1,6 +1,8 @@
 #include "platform/ComPorts.h"
 #include "platform/Registry.h"
 
+#include "testsupport/TempRegistry.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -18,17 +20,10 @@ namespace {
 
 class ComPorts : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "comportsXXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
-        path_ = dir_ / "registry.reg";
-        ::setenv("QORVELL_REGISTRY", path_.c_str(), 1);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { ASSERT_TRUE(registry_.IsReady()); }
 
-    fs::path dir_;
-    fs::path path_;
+    testsupport::TempRegistry registry_{"comports"};
+    const fs::path& path_ = registry_.File();
 };
 
 TEST_F(ComPorts, WithoutAMapPortNFollowsTtyS) {

@@ -1,10 +1,11 @@
 #include "platform/Registry.h"
 
+#include "testsupport/TempRegistry.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -14,7 +15,6 @@ using platform::RegKey;
 using platform::RegRoot;
 using platform::RegStatus;
 using platform::RegValue;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -23,16 +23,11 @@ constexpr const char* kKey = "Software\\Qorvell Electronics\\OrbManager\\Shared"
 class RegistryConcurrency : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "regconcXXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
-        ::setenv("QORVELL_REGISTRY", (dir_ / "registry.reg").c_str(), 1);
+        ASSERT_TRUE(registry_.IsReady());
         RegKey key;
         ASSERT_EQ(RegKey::Create(RegRoot::LocalMachine, kKey, key), RegStatus::Ok);
     }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    fs::path dir_;
+    testsupport::TempRegistry registry_{"regconc"};
 };
 
 std::string ValueName(int writer, int i) {

@@ -1,10 +1,12 @@
 #include "OrbClientConnectionManager.h"
+#include "ClientPortFixture.h"
 #include "LinkState.h"
 #include "OrbClientSocketUser.h"
 #include "OrbListenSocket.h"
 #include "OrbManagerDlg.h"
-#include "TestApp.h"
 #include "TraceLog.h"
+#include "testsupport/CheckedPeer.h"
+#include "testsupport/TestApp.h"
 
 #include <gtest/gtest.h>
 
@@ -24,74 +26,11 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using platform::test::SpinFor;
-using platform::test::SpinUntil;
+using testsupport::SpinFor;
+using testsupport::SpinUntil;
 
 // The client application's end of a connection: a plain non-blocking socket.
-class Peer {
-public:
-    explicit Peer(unsigned port, int receiveBuffer = 0) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (receiveBuffer > 0)
-            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-        const int on = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(static_cast<uint16_t>(port));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
-    }
-    ~Peer() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Peer(const Peer&) = delete;
-    Peer& operator=(const Peer&) = delete;
-
-    bool Connected() const { return connected_; }
-    unsigned LocalPort() const {
-        sockaddr_in addr{};
-        socklen_t len = sizeof addr;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        return ntohs(addr.sin_port);
-    }
-    void Send(const Bytes& bytes) {
-        ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(bytes.size()));
-    }
-    // True once the server has closed the connection.
-    bool SeesClose() {
-        std::uint8_t buf[256];
-        for (;;) {
-            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
-                return true;
-            if (n < 0)
-                return false;
-        }
-    }
-    // Appends what has arrived to `into`.
-    void Read(Bytes& into) {
-        std::uint8_t buf[4096];
-        ssize_t n;
-        while ((n = ::recv(fd_, buf, sizeof buf, 0)) > 0)
-            into.insert(into.end(), buf, buf + n);
-    }
-    void Shutdown() { ::shutdown(fd_, SHUT_WR); }
-    // Closes with a reset, so the server's side loses its peer at once.
-    void Abort() {
-        linger hard{1, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-        ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-    bool connected_ = false;
-};
+using Peer = testsupport::CheckedPeer;
 
 Bytes Record(std::uint8_t letter, std::size_t bodyLength, std::uint8_t fill) {
     Bytes r{static_cast<std::uint8_t>(bodyLength >> 8), static_cast<std::uint8_t>(bodyLength), 0x02,
@@ -108,89 +47,8 @@ Bytes Join(std::initializer_list<Bytes> parts) {
     return all;
 }
 
-struct RecordingHooks : ShellHooks {
-    std::vector<std::string> lines;
-    int refreshes = 0, changes = 0;
-    void AppendLogLine(int image, const std::string& text) override {
-        lines.push_back(std::to_string(image) + ":" + text);
-    }
-    void RefreshClientList() override { ++refreshes; }
-    void PurgeDeadClients() override {}
-    void PlayLogoAnimation() override {}
-    void ClientsChanged() override { ++changes; }
-    void ShowStatusText(const std::string&) override {}
-};
-
-class ClientFixture : public ::testing::Test {
-protected:
-    void SetUp() override {
-        platform::test::App();
-        g_bSwitchLinkUp = 1;
-        g_bDeviceListAvailable = 1;
-        dlg.SetShellHooks(&hooks);
-        dlg.SetResourceLookup([](int id) { return "S" + std::to_string(id); });
-        SetTraceDebugOutputHookForTest([this](const std::string& text) {
-            std::lock_guard<std::mutex> guard(traceLock);
-            traces.push_back(text);
-        });
-    }
-    void TearDown() override {
-        SetTraceDebugOutputHookForTest({});
-        dlg.SetShellHooks(nullptr);
-        ResetLinkState();
-    }
-
-    int TraceCount(const std::string& text) {
-        std::lock_guard<std::mutex> guard(traceLock);
-        int n = 0;
-        for (const std::string& t : traces)
-            n += t.find(text) != std::string::npos ? 1 : 0;
-        return n;
-    }
-    // Index of the first trace holding the text, or -1.
-    int TraceIndex(const std::string& text) {
-        std::lock_guard<std::mutex> guard(traceLock);
-        for (std::size_t i = 0; i < traces.size(); ++i)
-            if (traces[i].find(text) != std::string::npos)
-                return static_cast<int>(i);
-        return -1;
-    }
-
-    static unsigned Listen(COrbClientConnectionManager& manager, int bypass) {
-        EXPECT_EQ(manager.StartClientListen(0, bypass), 1);
-        std::string address;
-        unsigned port = 0;
-        EXPECT_TRUE(manager.GetListenSocket()->GetSockName(address, port));
-        return port;
-    }
-    static COrbClientSocketUser* Find(COrbClientConnectionManager& manager, const Peer& peer) {
-        platform::CriticalSectionLock guard(manager.ClientListLock());
-        for (COrbClientSocketUser* c : manager.GetClients())
-            if (c->m_nPeerPort == static_cast<int>(peer.LocalPort()))
-                return c;
-        return nullptr;
-    }
-    static COrbClientSocketUser* WaitFor(COrbClientConnectionManager& manager, const Peer& peer) {
-        COrbClientSocketUser* found = nullptr;
-        SpinUntil([&] { return (found = Find(manager, peer)) != nullptr; });
-        return found;
-    }
-    static std::size_t Count(COrbClientConnectionManager& manager) {
-        platform::CriticalSectionLock guard(manager.ClientListLock());
-        return manager.GetClients().size();
-    }
-    std::string Suffix(const Peer& peer) {
-        return "[IP Address : 127.0.0.1, Port No : " + std::to_string(peer.LocalPort()) + "]";
-    }
-    std::atomic<unsigned>& Slot(int slot) {
-        return dlg.m_nKindLoginCounts[static_cast<std::size_t>(slot)];
-    }
-
-    COrbManagerDlg dlg;
-    RecordingHooks hooks;
-    std::mutex traceLock;
-    std::vector<std::string> traces;
-};
+using namespace clienttest;
+using ClientFixture = ClientPortFixture;
 
 using OrbClientConnectionManager = ClientFixture;
 using ClientSocket = ClientFixture;

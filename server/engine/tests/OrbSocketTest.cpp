@@ -1,13 +1,19 @@
 #include "OrbSocket.h"
-#include "TestSwitch.h"
 #include "TraceCapture.h"
+#include "testsupport/TestSwitch.h"
 
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <future>
 #include <string>
 #include <vector>
+
+using testsupport::TestSwitch;
 
 namespace {
 

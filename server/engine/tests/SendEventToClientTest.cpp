@@ -1,11 +1,12 @@
+#include "ClientPortFixture.h"
 #include "LinkState.h"
 #include "OrbClientConnectionManager.h"
 #include "OrbClientSocketUser.h"
 #include "OrbListenSocket.h"
 #include "OrbManagerDlg.h"
 #include "SwitchDeviceTable.h"
-#include "TestApp.h"
 #include "TraceCapture.h"
+#include "testsupport/TestApp.h"
 
 #include <protocol/CtiRecord.h>
 
@@ -27,10 +28,14 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using platform::test::SpinFor;
-using platform::test::SpinUntil;
+using clienttest::Listen;
+using clienttest::WaitFor;
+using testsupport::SpinFor;
+using testsupport::SpinUntil;
 
-// A client application: reads what the server sends and cuts it into records.
+// A client application: reads what the server sends and cuts it into records. Cut here rather
+// than by the wire library's assembler: events of the longest length a client may get (400 body
+// bytes) are one byte longer than the assembler takes from the switch link.
 class Reader {
 public:
     Reader(unsigned port, int receiveBuffer = 0) {
@@ -104,7 +109,7 @@ long SequenceOf(const Bytes& record) {
 class Delivery : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App();
+        testsupport::App();
         g_bSwitchLinkUp = 1;
         g_bDeviceListAvailable = 1;
         clientPort = std::make_unique<COrbClientConnectionManager>(&dlg);
@@ -122,25 +127,6 @@ protected:
         ResetLinkState();
     }
 
-    static unsigned Listen(COrbClientConnectionManager& manager, int bypass) {
-        EXPECT_EQ(manager.StartClientListen(0, bypass), 1);
-        std::string address;
-        unsigned port = 0;
-        EXPECT_TRUE(manager.GetListenSocket()->GetSockName(address, port));
-        return port;
-    }
-    static COrbClientSocketUser* WaitFor(COrbClientConnectionManager& manager,
-                                         const Reader& reader) {
-        COrbClientSocketUser* found = nullptr;
-        SpinUntil([&] {
-            platform::CriticalSectionLock guard(manager.ClientListLock());
-            for (COrbClientSocketUser* c : manager.GetClients())
-                if (c->m_nPeerPort == static_cast<int>(reader.LocalPort()))
-                    found = c;
-            return found != nullptr;
-        });
-        return found;
-    }
     // Sends from a thread of its own, as the event handler does, while this thread runs the
     // event loop.
     void SendFromEventThread(const std::function<void()>& work) {
