@@ -6,8 +6,9 @@
 namespace protocol {
 
 RecordAssembler::RecordAssembler(BadLengthPolicy policy, RecordHandler onRecord,
-                                 BadLengthHandler onBadLength)
-    : policy_(policy), onRecord_(std::move(onRecord)), onBadLength_(std::move(onBadLength)) {}
+                                 BadLengthHandler onBadLength, std::uint16_t maxBodyLength)
+    : policy_(policy), onRecord_(std::move(onRecord)), onBadLength_(std::move(onBadLength)),
+      maxBody_(std::min(maxBodyLength, CtiRecord::kMaxSentBodyLength)) {}
 
 void RecordAssembler::Reset() {
     held_ = 0;
@@ -73,7 +74,7 @@ void RecordAssembler::Process(ByteView chunk) {
                 return;
             }
             const std::uint16_t length = CtiRecord::PeekLength(chunk.subspan(pos));
-            if (!CtiRecord::IsAcceptedLength(length)) {
+            if (!IsAccepted(length)) {
                 pos += CtiRecord::kLengthSize;
                 if (!RefuseLength(length))
                     return;
@@ -95,7 +96,7 @@ void RecordAssembler::Process(ByteView chunk) {
         if (held_ < CtiRecord::kLengthSize) {
             buffer_[held_++] = chunk[pos++];
             const std::uint16_t length = CtiRecord::PeekLength(buffer_);
-            if (!CtiRecord::IsAcceptedLength(length)) {
+            if (!IsAccepted(length)) {
                 if (!RefuseLength(length))
                     return;
             }

@@ -15,6 +15,9 @@ public:
     // Longest body that receivers accept; a length of 0 or above this is a fault on the link.
     static constexpr std::uint16_t kMaxBodyLength = 399;
     static constexpr std::size_t kMaxRecordSize = kLengthSize + kMaxBodyLength;
+    // Longest body a sender puts on a link (the server's event delivery, the simulators); the
+    // simulators and the monitors read up to it.
+    static constexpr std::uint16_t kMaxSentBodyLength = 400;
 
     // The record at the start of the bytes, or nothing when they hold less than the two length
     // bytes and the body they announce. Bytes after the record are not part of it.
