@@ -15,7 +15,8 @@ void SimCallGenerator::SimBtRt() {
         if (!complete(line)) {
             continue;
         }
-        if (!Send(m_frames.TwoNumberFrame('N', Station(line), Origin(line)), &m_trace.sent.hookOn)) {
+        if (!Send(m_frames.TwoNumberFrame('N', Station(line), Origin(line)),
+                  &m_trace.sent.hookOn)) {
             return;
         }
     }

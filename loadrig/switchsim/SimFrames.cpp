@@ -122,9 +122,9 @@ SimFrames::Frame SimFrames::HeldFrame(int device, int other, std::uint8_t kind) 
 SimFrames::Frame SimFrames::ThreeNumberFrame(char letter, std::size_t size, int first, int second,
                                              int third) const {
     // A negative third number is "none".
-    return NumbersFrame(letter, size,
-                        {NumberField(first), NumberField(second),
-                         third < 0 ? kNoNumber : NumberField(third)});
+    return NumbersFrame(
+        letter, size,
+        {NumberField(first), NumberField(second), third < 0 ? kNoNumber : NumberField(third)});
 }
 
 void SimFrames::BuildFrameI(int number) {

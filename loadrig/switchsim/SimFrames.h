@@ -57,7 +57,7 @@ public:
 
     // Two-number and one-number builders.
     void BuildFrameI(int number);
-    void BuildFrameH(int device, int other); // 16 bytes, hold kind 0
+    void BuildFrameH(int device, int other);   // 16 bytes, hold kind 0
     void BuildFrameD(int calling, int called); // 24 bytes, 0xFF third number, 0x04 at byte 22
     void BuildFrameY(int calling, int called);
     void BuildFrameN(int a, int b);

@@ -186,8 +186,8 @@ bool SimStatusQuery::SendDeviceReply(const SimDeviceRecord& device, char subLett
 SimStatusQuery::Frame SimStatusQuery::Header(std::size_t size, char letter, std::uint8_t subCode,
                                              const std::uint8_t* body, int length) const {
     // As received; with three digits the fourth byte is always the switch's 0x0F.
-    Frame frame = SimFrames::NumbersFrame(letter, size,
-                                          {m_frames.CopiedField(body, length, kDigitsOffset)});
+    Frame frame =
+        SimFrames::NumbersFrame(letter, size, {m_frames.CopiedField(body, length, kDigitsOffset)});
     frame[protocol::FrameHead::Framed(protocol::CtiEvent::kSubCodeOffset)] = subCode;
     return frame;
 }

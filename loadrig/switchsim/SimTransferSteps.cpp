@@ -16,7 +16,8 @@ void SimCallGenerator::SimTransferHoldDial() {
         if (!complete(line)) {
             continue;
         }
-        if (!Send(m_frames.HeldFrame(Station(line), Origin(line), kTransferHold), &m_trace.sent.held)) {
+        if (!Send(m_frames.HeldFrame(Station(line), Origin(line), kTransferHold),
+                  &m_trace.sent.held)) {
             return;
         }
     }

@@ -58,10 +58,8 @@ TEST(FrameHead, WordsFillsAndDialledDigits) {
 TEST(FrameHead, NumberDigitsKeepTheLastPlaces) {
     EXPECT_EQ(FrameHead::NumberDigits(2001, 4, 0x0F), (Field{2, 0, 0, 1}));
     EXPECT_EQ(FrameHead::NumberDigits(7, 4, 0x0F), (Field{0, 0, 0, 7}));
-    EXPECT_EQ(FrameHead::NumberDigits(201, 3, DeviceDigits::kSwitchFiller),
-              (Field{2, 0, 1, 0x0F}));
-    EXPECT_EQ(FrameHead::NumberDigits(201, 3, DeviceDigits::kServerFiller),
-              (Field{2, 0, 1, 0xFF}));
+    EXPECT_EQ(FrameHead::NumberDigits(201, 3, DeviceDigits::kSwitchFiller), (Field{2, 0, 1, 0x0F}));
+    EXPECT_EQ(FrameHead::NumberDigits(201, 3, DeviceDigits::kServerFiller), (Field{2, 0, 1, 0xFF}));
     EXPECT_EQ(FrameHead::NumberDigits(65535, 4, 0x0F), (Field{5, 5, 3, 5}));
     EXPECT_EQ(FrameHead::NumberDigits(1234, 3, 0x0F), (Field{2, 3, 4, 0x0F}));
 }
