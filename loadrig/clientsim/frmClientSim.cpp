@@ -1,7 +1,6 @@
 #include "frmClientSim.h"
 
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QDebug>
 #include <QEvent>
@@ -16,7 +15,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextCursor>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <QValidator>
 
@@ -54,17 +52,14 @@ void SetText(QLineEdit* box, const std::string& text) {
 } // namespace
 
 frmClientSim::frmClientSim(ClientRunController* controller, QWidget* parent)
-    : QMainWindow(parent), m_controller(controller) {
-    if (m_controller == nullptr) {
-        m_controller = new ClientRunController;
-        m_ownsController = true;
-    }
+    : RigWindow(parent), m_controller(controller) {
     setWindowTitle(QLatin1String(kWindowCaption));
     BuildControls();
 
-    connect(m_controller, &ClientRunController::stateChanged, this, &frmClientSim::RefreshState);
-    connect(m_controller, &ClientRunController::message, this, &frmClientSim::ShowMessage);
-    connect(m_controller, &ClientRunController::quitRequested, this, &QWidget::close);
+    connect(m_controller.get(), &ClientRunController::stateChanged, this,
+            &frmClientSim::RefreshState);
+    connect(m_controller.get(), &ClientRunController::message, this, &frmClientSim::ShowMessage);
+    connect(m_controller.get(), &ClientRunController::quitRequested, this, &QWidget::close);
 
     m_controller->Form_Load();
     RefreshState();
@@ -72,16 +67,6 @@ frmClientSim::frmClientSim(ClientRunController* controller, QWidget* parent)
 
 frmClientSim::~frmClientSim() {
     m_controller->disconnect(this);
-    if (m_ownsController) {
-        delete m_controller;
-    }
-}
-
-void frmClientSim::closeEvent(QCloseEvent* event) {
-    QMainWindow::closeEvent(event);
-    if (event->isAccepted()) {
-        emit closed();
-    }
 }
 
 bool frmClientSim::eventFilter(QObject* watched, QEvent* event) {
@@ -142,7 +127,7 @@ QPushButton* frmClientSim::AddButton(const char* name, ClientControl ClientWindo
 void frmClientSim::BuildControls() {
     using S = ClientWindowState;
     // The controller outlives the window's controls; the slots hold it, not the window.
-    ClientRunController* const controller = m_controller;
+    ClientRunController* const controller = m_controller.get();
     auto typed = [this, controller](QLineEdit* box,
                                     void (ClientRunController::*handler)(const std::string&)) {
         connect(box, &QLineEdit::textEdited, this, [controller, handler](const QString& text) {
@@ -392,12 +377,6 @@ void frmClientSim::ShowMessage(const ClientMessage& message) {
     box->open();
 }
 
-void frmClientSim::PressWhenEnabled(QPushButton* button) {
-    if (button->isEnabled()) {
-        button->click();
-    }
-}
-
 void frmClientSim::StartScript(const ClientScript& script) {
     // Typed as a user would, so the boxes and the settings agree and Quit saves them.
     if (script.server) {
@@ -411,16 +390,9 @@ void frmClientSim::StartScript(const ClientScript& script) {
     }
     RefreshState();
     if (script.start) {
-        QTimer::singleShot(0, this, [this] { PressWhenEnabled(m_start); });
+        PressSoon(m_start);
     }
     if (script.quitAfterSeconds) {
-        QTimer::singleShot(*script.quitAfterSeconds * 1000, this, [this] {
-            PressWhenEnabled(m_disconnect);
-            if (m_quit->isEnabled()) {
-                m_quit->click();
-            } else {
-                close();
-            }
-        });
+        QuitAfter(*script.quitAfterSeconds, m_disconnect, m_quit);
     }
 }

@@ -152,7 +152,7 @@ TEST_F(frmSWSimTest, CountersAndTraceText) {
 }
 
 TEST_F(frmSWSimTest, ScriptPressesRunAndQuits) {
-    LoadRigOptions options;
+    SwitchScript options;
     options.run = true;
     options.quitAfterSeconds = 0;
     bool closed = false;
@@ -168,7 +168,7 @@ TEST_F(frmSWSimTest, ScriptPressesRunAndQuits) {
 }
 
 TEST_F(frmSWSimTest, ScriptPressesCallRunOnceTheDevicesAreAsked) {
-    LoadRigOptions options;
+    SwitchScript options;
     options.callRun = true;
     window->StartScript(options);
     window->cmdRun()->click();
