@@ -1,6 +1,7 @@
 #include "protocol/CtiEvent.h"
 #include "protocol/CtiRecord.h"
 #include "protocol/CtiRequest.h"
+#include "protocol/HexTrace.h"
 #include "protocol/MessageLetters.h"
 
 #include <gtest/gtest.h>
@@ -135,6 +136,23 @@ TEST(CtiEvent, AbsentBytesEndNumbersAndMatchNoCode) {
     EXPECT_EQ(a.SignedByte(), -1);
     EXPECT_EQ(a.TypeByte(), 0xFF);
     EXPECT_EQ(a.DeviceValue(), 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST(HexTrace, ShowsEveryByteAsHexAndTheLetterAsItsCharacter) {
+    const Bytes bytes{0x00, 0x09, 0x02, 'D', 0xFF, 0x0A, 0xB0};
+    EXPECT_EQ(HexTraceLine("[x] ", bytes), "[x] 00 09 02 44 FF 0A B0 ");
+    EXPECT_EQ(HexTraceLine("", bytes, 3), "00 09 02 'D' FF 0A B0 ");
+    EXPECT_EQ(HexTraceLine("p", {}), "p");
+    // A letter position beyond the bytes shows none.
+    EXPECT_EQ(HexTraceLine("", ByteView(bytes).first(2), 5), "00 09 ");
+    // A NUL letter ends the quote early, as a C-string trace of it did.
+    std::string line = "a ";
+    AppendHexTrace(line, Bytes{0x00, 0x41}, 0);
+    EXPECT_EQ(line, "a '41 ");
 }
 
 } // namespace

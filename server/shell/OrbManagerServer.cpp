@@ -17,7 +17,7 @@ OrbManagerServer::OrbManagerServer(ShellTimings timings) : m_shellTimings(timing
                                               {&m_recoveryTimer, kRecoveryTimer}};
     for (const auto& [timer, id] : timers)
         connect(timer, &QTimer::timeout, this, [this, id = id] { OnTimer(id); });
-    SetShellHooks(this);
+    SetShellHooks(&m_shellHooks);
 }
 
 OrbManagerServer::~OrbManagerServer() {
@@ -124,7 +124,7 @@ void OrbManagerServer::RunPending() {
 // --- view helpers ---
 
 void OrbManagerServer::ShowStatus(int id) {
-    ShowStatusText(ResString(id));
+    SetStatusLine(ResString(id));
 }
 
 void OrbManagerServer::ShowBox(int id) {
@@ -160,12 +160,12 @@ void OrbManagerServer::LogRes(int image, int id, bool trace) {
 }
 
 void OrbManagerServer::LogText(int image, const std::string& text, bool trace) {
-    AddLogLine(image, text);
+    AppendLogLine(image, text);
     if (trace)
         TraceLog("%s", text.c_str());
 }
 
-void OrbManagerServer::ShowStatusText(const std::string& text) {
+void OrbManagerServer::SetStatusLine(const std::string& text) {
     if (m_pView)
         m_pView->SetStatusText(text);
 }
@@ -214,6 +214,6 @@ void OrbManagerServer::AddAboutMenu() {}
 void OrbManagerServer::DetectOSVersion() {}
 void OrbManagerServer::LoadStoredUsers() {}
 void OrbManagerServer::CreateLogoControl() {}
-void OrbManagerServer::PlayLogoAnimation() {}
+void OrbManagerServer::AnimateLogo() {}
 void OrbManagerServer::StopLogoAnimation() {}
 void OrbManagerServer::WriteSystemReport() {}
