@@ -1,6 +1,6 @@
 #include "BaselineRelay.h"
 
-#include "RecordStream.h"
+#include "testsupport/RecordReader.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -81,9 +81,12 @@ void BaselineRelay::Run() {
             ++m_Accepted;
         }
     }
-    RecordStream stream;
+    testsupport::RecordReader stream([this](const protocol::CtiRecord& record) {
+        const protocol::ByteView frame = record.Frame();
+        for (const int fd : m_Clients)
+            ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+    });
     std::uint8_t buffer[65536];
-    std::uint8_t frame[2 + 65535];
     while (!m_Stop) {
         pollfd p{m_Switch, POLLIN, 0};
         if (::poll(&p, 1, 100) <= 0)
@@ -94,14 +97,7 @@ void BaselineRelay::Run() {
                 continue;
             break;
         }
-        stream.Feed(buffer, static_cast<std::size_t>(n),
-                    [&](const std::uint8_t* body, std::size_t length) {
-                        frame[0] = static_cast<std::uint8_t>(length >> 8);
-                        frame[1] = static_cast<std::uint8_t>(length & 0xFF);
-                        std::copy(body, body + length, frame + 2);
-                        for (const int fd : m_Clients)
-                            ::send(fd, frame, length + 2, MSG_NOSIGNAL);
-                    });
+        stream.Feed(buffer, static_cast<std::size_t>(n));
     }
 }
 

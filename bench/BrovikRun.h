@@ -4,10 +4,13 @@
 // the English language library copied into its DllPath, linked over TCP to the bench's switch.
 // Its output goes to a file in that folder; the folder goes when the object does.
 
+#include "testsupport/ChildProcess.h"
+#include "testsupport/TempRegistry.h"
+
 #include <sys/types.h>
 
 #include <cstdint>
-#include <filesystem>
+#include <memory>
 #include <string>
 
 namespace bench {
@@ -29,20 +32,18 @@ public:
     bool Start(const std::string& switchHost, int switchPort, int timeoutMs, std::string& error);
     int ClientPort() const { return m_ListenPort; }
     int BypassPort() const { return m_ListenPort + 500; }
-    pid_t Pid() const { return m_Pid; }
+    pid_t Pid() const;
     ProcessSample Sample() const;
     // SIGTERM and the exit status (128 + signal when it had to be killed).
     int Stop();
 
 private:
-    bool Running();
-
     std::string m_Program;
     std::string m_Library;
-    std::filesystem::path m_Dir;
     int m_ListenPort = 0;
-    pid_t m_Pid = -1;
-    bool m_Exited = false;
+    // The process goes before its folder.
+    std::unique_ptr<testsupport::TempRegistry> m_Registry;
+    std::unique_ptr<testsupport::ChildProcess> m_Process;
 };
 
 } // namespace bench

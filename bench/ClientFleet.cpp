@@ -2,6 +2,9 @@
 
 #include "BenchEvent.h"
 
+#include "testsupport/LoopbackPorts.h"
+#include <protocol/CtiRecord.h>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -27,22 +30,7 @@ constexpr std::size_t kDeviceRecordSize = 10;
 constexpr std::size_t kDeviceTypeAt = 8;
 
 int Connect(int port, bool smallBuffer) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    if (smallBuffer) {
-        const int size = kStalledReceiveBuffer;
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    return testsupport::ConnectLoopback(port, smallBuffer ? kStalledReceiveBuffer : 0);
 }
 
 bool SendAll(int fd, const std::uint8_t* data, std::size_t size) {
@@ -69,7 +57,7 @@ bool IsListEnd(const std::uint8_t* body, std::size_t length) {
 
 // A whole event of another letter: the common header with FF FF after the letter.
 bool IsOtherEvent(const std::uint8_t* body, std::size_t length) {
-    return length >= 8 && length <= 400 && body[0] != 'E' && body[1] == 0xFF && body[2] == 0xFF;
+    return length >= 8 && body[0] != 'E' && body[1] == 0xFF && body[2] == 0xFF;
 }
 
 } // namespace
@@ -136,9 +124,10 @@ bool ClientFleet::Join(int port, int count, int kind, bool stallFirst, std::stri
             if (n < 0)
                 continue;
             bool ended = false;
-            client.stream.Feed(buffer, static_cast<std::size_t>(n),
-                               [&](const std::uint8_t* body, std::size_t length) {
-                                   ended = ended || IsListEnd(body, length);
+            client.stream.Feed(protocol::ByteView(buffer, static_cast<std::size_t>(n)),
+                               [&](const protocol::CtiRecord& record) {
+                                   ended =
+                                       ended || IsListEnd(record.Body().data(), record.Length());
                                });
             if (ended)
                 waiting.erase(p.fd);
@@ -212,12 +201,18 @@ void ClientFleet::Receive(Receiver& receiver) {
             }
             const std::int64_t now = NowNs();
             receiver.lastReceiveNs = now;
-            client.stream.Feed(buffer.data(), static_cast<std::size_t>(got),
-                               [&](const std::uint8_t* body, std::size_t length) {
-                                   Take(&receiver, client, body, length, now);
-                               });
+            Feed(&receiver, client, buffer.data(), static_cast<std::size_t>(got), now);
         }
     }
+}
+
+void ClientFleet::Feed(Receiver* receiver, Client& client, const std::uint8_t* data,
+                       std::size_t size, std::int64_t now) {
+    const std::size_t refused = client.stream.BadLengths();
+    client.stream.Feed(protocol::ByteView(data, size), [&](const protocol::CtiRecord& record) {
+        Take(receiver, client, record.Body().data(), record.Length(), now);
+    });
+    client.damaged += client.stream.BadLengths() - refused;
 }
 
 void ClientFleet::Take(Receiver* receiver, Client& client, const std::uint8_t* body,
@@ -321,10 +316,7 @@ StallReport ClientFleet::ResumeStalled(int quietMs) {
             report.closed = true;
             break;
         }
-        client.stream.Feed(buffer, static_cast<std::size_t>(got),
-                           [&](const std::uint8_t* body, std::size_t length) {
-                               Take(nullptr, client, body, length, 0);
-                           });
+        Feed(nullptr, client, buffer, static_cast<std::size_t>(got), 0);
     }
     report.received = client.received.load();
     report.damaged = client.damaged;

@@ -6,7 +6,7 @@
 // it takes its login but reads nothing during the phases, until it is resumed.
 
 #include "LatencyHistogram.h"
-#include "RecordStream.h"
+#include "testsupport/RecordReader.h"
 
 #include <atomic>
 #include <cstddef>
@@ -70,7 +70,7 @@ private:
     struct Client {
         int fd = -1;
         bool stalled = false;
-        RecordStream stream;
+        testsupport::RecordReader stream;
         std::atomic<std::uint64_t> received{0};
         std::uint64_t nextSequence = 0;
         std::uint64_t damaged = 0;
@@ -88,6 +88,9 @@ private:
     };
 
     void Receive(Receiver& receiver);
+    // Feeds what a receive brought; a refused record length counts as damage.
+    void Feed(Receiver* receiver, Client& client, const std::uint8_t* data, std::size_t size,
+              std::int64_t now);
     void Take(Receiver* receiver, Client& client, const std::uint8_t* body, std::size_t length,
               std::int64_t now);
 

@@ -2,13 +2,16 @@
 
 #include "BaselineRelay.h"
 #include "BenchEvent.h"
-#include "DownloadingSwitch.h"
+#include "testsupport/DownloadingSwitch.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
+
+using testsupport::DownloadingSwitch;
+using testsupport::TestSwitch;
 
 namespace bench {
 

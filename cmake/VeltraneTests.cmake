@@ -6,8 +6,8 @@ function(veltrane_add_tests name)
     return()
   endif()
   add_executable(${name} ${_sources})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
-  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/platform/tests)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} testsupport GTest::gtest GTest::gtest_main
+    Threads::Threads)
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QORVELL_REGISTRY=${CMAKE_BINARY_DIR}/never-used-registry.reg" TIMEOUT 120)

@@ -3,7 +3,8 @@
 #include "BenchEvent.h"
 #include "BenchOptions.h"
 #include "LatencyHistogram.h"
-#include "RecordStream.h"
+
+#include "testsupport/RecordReader.h"
 
 #include <gtest/gtest.h>
 
@@ -57,14 +58,14 @@ TEST(BenchRecordStream, CutsRecordsHoweverTheStreamIsSplit) {
     stream.insert(stream.end(), tail.begin(), tail.end());
 
     for (std::size_t chunk : {std::size_t{1}, std::size_t{3}, std::size_t{37}, stream.size()}) {
-        RecordStream cutter;
+        testsupport::RecordReader cutter;
         std::vector<std::uint64_t> sequences;
         std::vector<std::size_t> lengths;
         for (std::size_t at = 0; at < stream.size(); at += chunk) {
             const std::size_t n = std::min(chunk, stream.size() - at);
-            cutter.Feed(stream.data() + at, n, [&](const std::uint8_t* body, std::size_t length) {
-                lengths.push_back(length);
-                if (const auto stamp = ReadEventBody(body, length))
+            cutter.Feed({stream.data() + at, n}, [&](const protocol::CtiRecord& record) {
+                lengths.push_back(record.Length());
+                if (const auto stamp = ReadEventBody(record.Body().data(), record.Length()))
                     sequences.push_back(stamp->sequence);
             });
         }
@@ -76,14 +77,14 @@ TEST(BenchRecordStream, CutsRecordsHoweverTheStreamIsSplit) {
 
     // A record cut short stays pending; a torn stream (a record's tail missing, the next record
     // behind it) yields no valid event for the damaged part.
-    RecordStream cutter;
+    testsupport::RecordReader cutter;
     const auto whole = Framed(MakeEventBody({1, 0}));
     std::vector<std::uint8_t> torn(whole.begin(), whole.begin() + 20);
     const auto next = Framed(MakeEventBody({2, 0}));
     torn.insert(torn.end(), next.begin(), next.end());
     int valid = 0;
-    cutter.Feed(torn.data(), torn.size(), [&](const std::uint8_t* body, std::size_t length) {
-        valid += ReadEventBody(body, length).has_value() ? 1 : 0;
+    cutter.Feed(torn, [&](const protocol::CtiRecord& record) {
+        valid += ReadEventBody(record.Body().data(), record.Length()).has_value() ? 1 : 0;
     });
     EXPECT_EQ(valid, 0);
     EXPECT_GT(cutter.Pending(), 0u);

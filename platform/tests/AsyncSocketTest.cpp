@@ -1,7 +1,7 @@
 #include "platform/AsyncSocket.h"
 #include "platform/SocketInit.h"
 
-#include "TestApp.h"
+#include "testsupport/TestApp.h"
 
 #include <gtest/gtest.h>
 
@@ -20,8 +20,8 @@
 
 using namespace std::chrono_literals;
 using platform::AsyncSocket;
-using platform::test::SpinFor;
-using platform::test::SpinUntil;
+using testsupport::SpinFor;
+using testsupport::SpinUntil;
 
 namespace {
 
@@ -76,7 +76,7 @@ private:
 // Listener on a free loopback port, a client connected to it and the accepted end in `server`.
 // A non-zero clientRcvBuf is set before the connection is made, so the window stays small.
 void ConnectPair(Probe& listener, Probe& server, Probe& client, int clientRcvBuf = 0) {
-    platform::test::App();
+    testsupport::App();
     ASSERT_TRUE(listener.Create(0, "127.0.0.1")) << listener.GetLastError();
     ASSERT_TRUE(listener.Listen());
     std::string addr;
@@ -195,7 +195,7 @@ TEST(AsyncSocketConnection, ResetByPeerGivesCloseWithTheError) {
 }
 
 TEST(AsyncSocketConnection, AttachedDescriptorIsWatched) {
-    platform::test::App();
+    testsupport::App();
     int sv[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
     Probe s;
@@ -329,7 +329,7 @@ TEST(AsyncSocketSignals, InitSocketsIgnoresSigpipeAndIsRepeatable) {
 
 TEST(AsyncSocketLifetime, DeleteLaterFromInsideItsOwnNotification) {
     Probe listener, client;
-    platform::test::App();
+    testsupport::App();
     ASSERT_TRUE(listener.Create(0, "127.0.0.1"));
     ASSERT_TRUE(listener.Listen());
     std::string addr;
@@ -373,7 +373,7 @@ TEST(AsyncSocketSetup, RestartOnAPortInTimeWaitSucceeds) {
 }
 
 TEST(AsyncSocketSetup, FailuresKeepTheirErrorPerObject) {
-    platform::test::App();
+    testsupport::App();
     Probe bad, idle, listener, second, fresh;
     EXPECT_FALSE(bad.Create(0, "not-an-address"));
     EXPECT_EQ(bad.GetLastError(), EINVAL);

@@ -1,5 +1,7 @@
 #include "platform/Registry.h"
 
+#include "testsupport/TempRegistry.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -33,13 +35,8 @@ void WriteFile(const fs::path& path, const std::string& text) {
 class RegistryKey : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "regkeyXXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
-        path_ = dir_ / "registry.reg";
-        ::setenv("QORVELL_REGISTRY", path_.c_str(), 1);
+        ASSERT_TRUE(registry_.IsReady());
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     RegKey MustCreate(const std::string& sub, RegRoot root = RegRoot::LocalMachine) {
         RegKey key;
@@ -47,8 +44,9 @@ protected:
         return key;
     }
 
-    fs::path dir_;
-    fs::path path_;
+    testsupport::TempRegistry registry_{"regkey"};
+    const fs::path& dir_ = registry_.Dir();
+    const fs::path& path_ = registry_.File();
 };
 
 TEST_F(RegistryKey, EveryValueTypeRoundTripsThroughTheFile) {

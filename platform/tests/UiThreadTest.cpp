@@ -1,6 +1,6 @@
 #include "platform/UiThread.h"
 
-#include "TestApp.h"
+#include "testsupport/TestApp.h"
 
 #include <gtest/gtest.h>
 
@@ -11,12 +11,12 @@
 
 using platform::IsUiThread;
 using platform::PostToUiThread;
-using platform::test::SpinUntil;
+using testsupport::SpinUntil;
 
 namespace {
 
 TEST(UiThread, CallsFromWorkersRunOnTheUiThreadInPostingOrder) {
-    platform::test::App();
+    testsupport::App();
     EXPECT_TRUE(IsUiThread());
 
     constexpr int kThreads = 4;
@@ -55,7 +55,7 @@ TEST(UiThread, CallsFromWorkersRunOnTheUiThreadInPostingOrder) {
 }
 
 TEST(UiThread, PostFromTheUiThreadIsQueuedNotRunInPlace) {
-    platform::test::App();
+    testsupport::App();
     std::vector<int> order;
     ASSERT_TRUE(PostToUiThread([&] { order.push_back(1); }));
     ASSERT_TRUE(PostToUiThread([&] { order.push_back(2); }));
@@ -65,7 +65,7 @@ TEST(UiThread, PostFromTheUiThreadIsQueuedNotRunInPlace) {
 }
 
 TEST(UiThread, AnEmptyCallIsRefused) {
-    platform::test::App();
+    testsupport::App();
     EXPECT_FALSE(PostToUiThread(std::function<void()>()));
 }
 

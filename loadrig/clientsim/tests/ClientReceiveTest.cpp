@@ -1,6 +1,6 @@
 #include "ClientRunController.h"
 
-#include "TestApp.h"
+#include "testsupport/TestApp.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,7 @@ using Bytes = std::vector<std::uint8_t>;
 class ClientReceiveTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App();
+        testsupport::App();
         ASSERT_TRUE(dir.isValid());
         ::setenv("QORVELL_REGISTRY", dir.filePath("registry.reg").toStdString().c_str(), 1);
         ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
@@ -30,10 +30,10 @@ protected:
         client.SetSecondLength(1000000);
         client.ConnPortNo_Change(std::to_string(server.serverPort()));
         client.Start_Click();
-        ASSERT_TRUE(platform::test::SpinUntil([&] { return server.hasPendingConnections(); }));
+        ASSERT_TRUE(testsupport::SpinUntil([&] { return server.hasPendingConnections(); }));
         peer = server.nextPendingConnection();
-        ASSERT_TRUE(platform::test::SpinUntil([&] { return client.Socket().IsConnected(); }));
-        ASSERT_TRUE(platform::test::SpinUntil([&] { return client.RunTimerActive(); }));
+        ASSERT_TRUE(testsupport::SpinUntil([&] { return client.Socket().IsConnected(); }));
+        ASSERT_TRUE(testsupport::SpinUntil([&] { return client.RunTimerActive(); }));
     }
     void TearDown() override {
         client.Disconnect_Click();
@@ -210,10 +210,10 @@ TEST_F(ClientReceiveTest, BytesFromTheServerArriveThroughTheSocket) {
     const Bytes all = Join({Event('E'), Event('H')});
     peer->write(reinterpret_cast<const char*>(all.data()), 7);
     peer->flush();
-    platform::test::SpinFor(std::chrono::milliseconds(50));
+    testsupport::SpinFor(std::chrono::milliseconds(50));
     peer->write(reinterpret_cast<const char*>(all.data()) + 7, static_cast<qint64>(all.size() - 7));
     peer->flush();
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return client.Counters().receivedTotal == 2; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return client.Counters().receivedTotal == 2; }));
     EXPECT_EQ(client.Counters().connected, 1);
     EXPECT_EQ(client.Counters().held, 1);
 }

@@ -1,6 +1,6 @@
 #include "ClientRunController.h"
 
-#include "TestApp.h"
+#include "testsupport/TestApp.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,7 @@ using Bytes = std::vector<std::uint8_t>;
 class ClientRunControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App();
+        testsupport::App();
         ASSERT_TRUE(dir.isValid());
         ::setenv("QORVELL_REGISTRY", dir.filePath("registry.reg").toStdString().c_str(), 1);
         ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
@@ -41,9 +41,9 @@ protected:
     // Start and wait for the login to be sent and accepted by the listener.
     void StartAndLogIn() {
         client.Start_Click();
-        ASSERT_TRUE(platform::test::SpinUntil([&] { return server.hasPendingConnections(); }));
+        ASSERT_TRUE(testsupport::SpinUntil([&] { return server.hasPendingConnections(); }));
         peer = server.nextPendingConnection();
-        ASSERT_TRUE(platform::test::SpinUntil([&] { return client.Socket().IsConnected(); }));
+        ASSERT_TRUE(testsupport::SpinUntil([&] { return client.Socket().IsConnected(); }));
         ASSERT_TRUE(Collect(1));
         ASSERT_EQ(frames[0].size(), 17u);
         ASSERT_EQ(frames[0][3], 'a');
@@ -57,7 +57,7 @@ protected:
 
     // Waits until `count` whole frames have come in since the last clear.
     bool Collect(std::size_t count) {
-        return platform::test::SpinUntil([&] {
+        return testsupport::SpinUntil([&] {
             if (peer != nullptr) {
                 const QByteArray data = peer->readAll();
                 pending.insert(pending.end(), data.begin(), data.end());
@@ -196,7 +196,7 @@ TEST_F(ClientRunControllerTest, LoginThenTheCycleWaitsForTheDeviceListsEnd) {
     EXPECT_FALSE(client.State().Start.enabled);
     EXPECT_TRUE(client.State().Disconnect.enabled);
     EXPECT_FALSE(client.State().ConnIPAddr.enabled);
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return server.hasPendingConnections(); }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return server.hasPendingConnections(); }));
     peer = server.nextPendingConnection();
     ASSERT_TRUE(Collect(1));
     // An empty client kind box logs in as kind 3.
@@ -211,19 +211,19 @@ TEST_F(ClientRunControllerTest, LoginThenTheCycleWaitsForTheDeviceListsEnd) {
 
     Deliver(kDeviceRecord);
     Deliver(kDeviceRecord);
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return client.Counters().receivedTotal == 2; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return client.Counters().receivedTotal == 2; }));
     EXPECT_FALSE(client.Registered());
     EXPECT_FALSE(client.CallTimerActive());
 
     Deliver(kListEnd);
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return client.Registered(); }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return client.Registered(); }));
     EXPECT_TRUE(client.CallTimerActive());
 }
 
 TEST_F(ClientRunControllerTest, ClientKindIsSentAsItsByte) {
     client.txtClientKind_Change("7");
     client.Start_Click();
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return server.hasPendingConnections(); }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return server.hasPendingConnections(); }));
     peer = server.nextPendingConnection();
     ASSERT_TRUE(Collect(1));
     EXPECT_EQ(frames[0][10], 7);
@@ -235,7 +235,7 @@ TEST_F(ClientRunControllerTest, NoServerReturnsToStopped) {
     client.SetConnectTimeout(3000);
     client.ConnPortNo_Change(std::to_string(port));
     client.Start_Click();
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return !client.Connecting(); }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return !client.Connecting(); }));
     EXPECT_TRUE(client.State().Start.enabled);
     EXPECT_FALSE(client.State().Disconnect.enabled);
     EXPECT_EQ(client.State().lblStatus.text, "Disconnected...");
@@ -250,7 +250,7 @@ TEST_F(ClientRunControllerTest, ConnectionWaitIsBounded) {
     client.SetConnectTimeout(200);
     client.Start_Click();
     EXPECT_TRUE(client.Connecting() || client.State().Start.enabled);
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return !client.Connecting(); }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return !client.Connecting(); }));
     EXPECT_TRUE(client.State().Start.enabled);
     EXPECT_EQ(client.Counters().sentTotal, 0u);
 }
@@ -392,7 +392,7 @@ TEST_F(ClientRunControllerTest, StopWhileHeldRetrievesThenDropsEveryPort) {
     EXPECT_TRUE(client.State().cmboConnDelay.enabled);
     EXPECT_FALSE(client.CallTimerActive());
     EXPECT_FALSE(client.RunTimerActive());
-    EXPECT_TRUE(platform::test::SpinUntil(
+    EXPECT_TRUE(testsupport::SpinUntil(
         [&] { return peer->state() != QAbstractSocket::ConnectedState || peer->atEnd(); }));
 }
 
@@ -400,7 +400,7 @@ TEST_F(ClientRunControllerTest, RequestsWhileTheServerIsGoneAreDropped) {
     client.cmboPortCnt_Click(0);
     StartAndLogIn();
     peer->disconnectFromHost();
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return !client.Socket().IsConnected(); }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return !client.Socket().IsConnected(); }));
     EXPECT_TRUE(client.RunTimerActive()); // the run goes on
     client.CallTimer_Timer();
     EXPECT_EQ(client.Counters().makeCall, 0);

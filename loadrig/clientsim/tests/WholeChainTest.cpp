@@ -2,12 +2,12 @@
 // runs headless between them, and the client window's controller logs in on Brovik's client
 // port and drives its call cycle on four ports against the simulated switch.
 
-#include "ChildProcess.h"
 #include "ClientRunController.h"
-#include "LoopbackPorts.h"
-#include "ServerSettings.h"
 #include "SimRunController.h"
-#include "TestApp.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/LoopbackPorts.h"
+#include "testsupport/ServerSettings.h"
+#include "testsupport/TestApp.h"
 
 #include "platform/Registry.h"
 
@@ -73,7 +73,7 @@ std::string Describe(const ClientCounters& c) {
 class WholeChain : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App();
+        testsupport::App();
         ASSERT_TRUE(m_dir.isValid());
         ::setenv("QORVELL_REGISTRY", m_dir.filePath("registry.reg").toStdString().c_str(), 1);
         const std::filesystem::path dir = m_dir.path().toStdString();
@@ -88,10 +88,10 @@ protected:
         m_switch.Form_Load();
         m_switch.cmdRun_Click();
         ASSERT_EQ(m_switch.Link().State(), SimLink::StateListening);
-        m_clientPort = platform::test::FreeListenPortPair();
+        m_clientPort = testsupport::FreeListenPortPair();
         ASSERT_GT(m_clientPort, 0);
 
-        ASSERT_TRUE(platform::test::WriteServerSettings(
+        ASSERT_TRUE(testsupport::WriteServerSettings(
             dir, "localhost", m_switch.Link().ListeningPort(), m_clientPort, BROVIK_PATH));
     }
     void TearDown() override { ::unsetenv("QORVELL_REGISTRY"); }
@@ -124,16 +124,16 @@ protected:
 };
 
 TEST_F(WholeChain, ClientCallCycleRunsThroughTheServerAgainstTheSimulatedSwitch) {
-    platform::test::ChildProcess server(BROVIK_PATH, {"--service"});
+    testsupport::ChildProcess server(BROVIK_PATH, {"--service"});
     ASSERT_TRUE(server.Started());
-    ASSERT_TRUE(platform::test::SpinUntil(
-        [&] { return !platform::test::PortRefuses(m_clientPort); }, std::chrono::seconds(20)));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return !testsupport::PortRefuses(m_clientPort); },
+                                       std::chrono::seconds(20)));
 
     SetUpClient();
     m_client.Start_Click();
     EXPECT_EQ(m_client.Settings().clientKind, 3); // the empty box
     ASSERT_TRUE(
-        platform::test::SpinUntil([&] { return m_client.Registered(); }, std::chrono::seconds(10)))
+        testsupport::SpinUntil([&] { return m_client.Registered(); }, std::chrono::seconds(10)))
         << m_client.State().txtRecvData.text;
     EXPECT_EQ(m_client.Settings().portCount, kPorts);
     EXPECT_EQ(m_client.Settings().digitCount, 3);
@@ -143,7 +143,7 @@ TEST_F(WholeChain, ClientCallCycleRunsThroughTheServerAgainstTheSimulatedSwitch)
     // Each whole cycle, once its events are in, matches the scenario exactly.
     for (int k = 1; k <= 3; ++k) {
         const Expected expected = AfterCycles(k);
-        EXPECT_TRUE(platform::test::SpinUntil(
+        EXPECT_TRUE(testsupport::SpinUntil(
             [&] {
                 return m_client.Cycle().displayPhase == 0 && Matches(m_client.Counters(), expected);
             },
@@ -168,30 +168,30 @@ TEST_F(WholeChain, ClientCallCycleRunsThroughTheServerAgainstTheSimulatedSwitch)
 
     server.Signal(SIGTERM);
     std::optional<int> exit;
-    EXPECT_TRUE(platform::test::SpinUntil(
+    EXPECT_TRUE(testsupport::SpinUntil(
         [&] {
             exit = server.WaitExit(0);
             return exit.has_value();
         },
         std::chrono::seconds(20)));
     EXPECT_EQ(exit, std::optional<int>(0));
-    EXPECT_TRUE(platform::test::SpinUntil(
-        [&] { return m_switch.Link().State() == SimLink::StateListening; },
-        std::chrono::seconds(5)));
+    EXPECT_TRUE(
+        testsupport::SpinUntil([&] { return m_switch.Link().State() == SimLink::StateListening; },
+                               std::chrono::seconds(5)));
     m_switch.cmdStop_Click();
     EXPECT_EQ(m_switch.Settings().running, 0);
 }
 
 TEST_F(WholeChain, StopWhileHeldRetrievesAndDropsEveryPortBeforeClosing) {
-    platform::test::ChildProcess server(BROVIK_PATH, {"--service"});
+    testsupport::ChildProcess server(BROVIK_PATH, {"--service"});
     ASSERT_TRUE(server.Started());
-    ASSERT_TRUE(platform::test::SpinUntil(
-        [&] { return !platform::test::PortRefuses(m_clientPort); }, std::chrono::seconds(20)));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return !testsupport::PortRefuses(m_clientPort); },
+                                       std::chrono::seconds(20)));
 
     SetUpClient();
     m_client.cmboHoldDelay_Click(9); // 60 s: the calls stay held
     m_client.Start_Click();
-    ASSERT_TRUE(platform::test::SpinUntil(
+    ASSERT_TRUE(testsupport::SpinUntil(
         [&] { return m_client.Cycle().displayPhase == 3 && m_client.Counters().held == kPorts; },
         std::chrono::seconds(20)))
         << Describe(m_client.Counters());
@@ -200,7 +200,7 @@ TEST_F(WholeChain, StopWhileHeldRetrievesAndDropsEveryPortBeforeClosing) {
     EXPECT_EQ(m_client.Counters().dropCall, kPorts);
 
     // The switch took both: every call retrieved and dropped, the devices idle again.
-    EXPECT_TRUE(platform::test::SpinUntil(
+    EXPECT_TRUE(testsupport::SpinUntil(
         [&] {
             for (int n = 201; n <= 208; ++n) {
                 const std::uint16_t index =
@@ -216,7 +216,7 @@ TEST_F(WholeChain, StopWhileHeldRetrievesAndDropsEveryPortBeforeClosing) {
 
     server.Signal(SIGTERM);
     std::optional<int> exit;
-    EXPECT_TRUE(platform::test::SpinUntil(
+    EXPECT_TRUE(testsupport::SpinUntil(
         [&] {
             exit = server.WaitExit(0);
             return exit.has_value();

@@ -1,6 +1,6 @@
 #include "frmClientSim.h"
 
-#include "TestApp.h"
+#include "testsupport/TestApp.h"
 
 #include <QApplication>
 
@@ -34,7 +34,7 @@ namespace {
 // Widgets need a QApplication; make it before any test of this program can make a plain one.
 class WidgetApplication : public ::testing::Environment {
 public:
-    void SetUp() override { platform::test::App<QApplication>(); }
+    void SetUp() override { testsupport::App<QApplication>(); }
 };
 const auto* const kWidgetApplication = ::testing::AddGlobalTestEnvironment(new WidgetApplication);
 
@@ -266,7 +266,7 @@ TEST_F(frmClientSimTest, StartLogsInShowsTheRecordsAndStopUnlocks) {
     EXPECT_TRUE(window->Disconnect()->isEnabled());
     EXPECT_FALSE(Find<QLineEdit>("ConnIPAddr")->isEnabled());
     EXPECT_FALSE(window->cmdQuit()->isEnabled());
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return server.Received().size() >= 17; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return server.Received().size() >= 17; }));
     EXPECT_EQ(server.Received().toHex(' '), "00 0f 02 61 ff ff ff ff ff ff 03 01 08 03 02 01 01");
     EXPECT_EQ(Find<QLabel>("lblStatus")->text(), "Connected...");
     EXPECT_EQ(Text("DataSendCnt"), "1");
@@ -274,7 +274,7 @@ TEST_F(frmClientSimTest, StartLogsInShowsTheRecordsAndStopUnlocks) {
 
     // A dial tone and a hook-on in one delivery.
     server.Send(QByteArray::fromHex("0003 49 ffff 0003 4e ffff"));
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return Text("RecvDataCnt") == "2"; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return Text("RecvDataCnt") == "2"; }));
     EXPECT_EQ(Text("editDTCount"), "1");
     EXPECT_EQ(Text("editHookOnCount"), "1");
     const QString log = Find<QPlainTextEdit>("txtRecvData")->toPlainText();
@@ -305,7 +305,7 @@ TEST_F(frmClientSimTest, ScriptTypesTheServerPressesStartAndQuits) {
     window->StartScript(script);
     EXPECT_EQ(Text("ConnPortNo"), QString::number(server.Port()));
     EXPECT_EQ(Text("txtClientKind"), "9");
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return server.Received().size() >= 17; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return server.Received().size() >= 17; }));
     EXPECT_EQ(static_cast<int>(server.Received()[10]), 9);
 
     bool closed = false;
@@ -313,7 +313,7 @@ TEST_F(frmClientSimTest, ScriptTypesTheServerPressesStartAndQuits) {
     ClientScript quit;
     quit.quitAfterSeconds = 0;
     window->StartScript(quit);
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return closed; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return closed; }));
     EXPECT_FALSE(controller->Socket().IsConnected()); // stopped before quitting
     ClientRunSettings saved;
     LoadClientSettings(saved);

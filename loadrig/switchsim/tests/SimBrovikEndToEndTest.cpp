@@ -1,11 +1,11 @@
 // The link server against the simulated switch: Brovik, started headless as its service runs,
 // links to the switch window's listener, takes the download and opens its client ports.
 
-#include "ChildProcess.h"
-#include "LoopbackPorts.h"
-#include "ServerSettings.h"
 #include "SimRunController.h"
-#include "TestApp.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/LoopbackPorts.h"
+#include "testsupport/ServerSettings.h"
+#include "testsupport/TestApp.h"
 
 #include "platform/Registry.h"
 
@@ -27,7 +27,7 @@
 
 namespace {
 
-using platform::test::ConnectLoopback;
+using testsupport::ConnectLoopback;
 
 bool ClientPortsOpen(int port) {
     for (const int each : {port, port + 500}) {
@@ -42,7 +42,7 @@ bool ClientPortsOpen(int port) {
 class SimBrovikEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App();
+        testsupport::App();
         ASSERT_TRUE(m_dir.isValid());
         ::setenv("QORVELL_REGISTRY", m_dir.filePath("registry.reg").toStdString().c_str(), 1);
         const std::filesystem::path dir = m_dir.path().toStdString();
@@ -51,10 +51,10 @@ protected:
         m_controller.Form_Load();
         m_controller.cmdRun_Click();
         ASSERT_EQ(m_controller.Link().State(), SimLink::StateListening);
-        m_listenPort = platform::test::FreeListenPortPair();
+        m_listenPort = testsupport::FreeListenPortPair();
         ASSERT_GT(m_listenPort, 0);
 
-        ASSERT_TRUE(platform::test::WriteServerSettings(
+        ASSERT_TRUE(testsupport::WriteServerSettings(
             dir, "localhost", m_controller.Link().ListeningPort(), m_listenPort, BROVIK_PATH));
     }
     void TearDown() override { ::unsetenv("QORVELL_REGISTRY"); }
@@ -65,29 +65,29 @@ protected:
 };
 
 TEST_F(SimBrovikEndToEnd, ServerTakesTheDownloadOpensItsPortsAndClosesTheLinkInOrder) {
-    platform::test::ChildProcess server(BROVIK_PATH, {"--service"});
+    testsupport::ChildProcess server(BROVIK_PATH, {"--service"});
     ASSERT_TRUE(server.Started());
 
     // The device list request enables Call Run; then the server opens both client ports.
-    EXPECT_TRUE(platform::test::SpinUntil([&] { return m_controller.State().callSimEnabled; },
-                                          std::chrono::seconds(20)));
+    EXPECT_TRUE(testsupport::SpinUntil([&] { return m_controller.State().callSimEnabled; },
+                                       std::chrono::seconds(20)));
     EXPECT_EQ(m_controller.Link().State(), SimLink::StateConnected);
-    EXPECT_TRUE(platform::test::SpinUntil([&] { return ClientPortsOpen(m_listenPort); },
-                                          std::chrono::seconds(20)));
+    EXPECT_TRUE(testsupport::SpinUntil([&] { return ClientPortsOpen(m_listenPort); },
+                                       std::chrono::seconds(20)));
     // Keep-alive polls are answered without a trace or a count; the link stays up.
     EXPECT_EQ(m_controller.State().panels[2], "PavoLinker : On ");
 
     // An orderly stop sends the link clear: the switch goes back to listening for the next link.
     server.Signal(SIGTERM);
     std::optional<int> exit;
-    EXPECT_TRUE(platform::test::SpinUntil(
+    EXPECT_TRUE(testsupport::SpinUntil(
         [&] {
             exit = server.WaitExit(0);
             return exit.has_value();
         },
         std::chrono::seconds(20)));
     EXPECT_EQ(exit, std::optional<int>(0));
-    EXPECT_TRUE(platform::test::SpinUntil(
+    EXPECT_TRUE(testsupport::SpinUntil(
         [&] { return m_controller.Link().State() == SimLink::StateListening; },
         std::chrono::seconds(5)));
     EXPECT_FALSE(m_controller.State().callSimEnabled);
@@ -134,15 +134,15 @@ private:
 };
 
 TEST_F(SimBrovikEndToEnd, ARegisteredClientSeesTheScenarioEvents) {
-    platform::test::ChildProcess server(BROVIK_PATH, {"--service"});
+    testsupport::ChildProcess server(BROVIK_PATH, {"--service"});
     ASSERT_TRUE(server.Started());
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return ClientPortsOpen(m_listenPort); },
-                                          std::chrono::seconds(20)));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return ClientPortsOpen(m_listenPort); },
+                                       std::chrono::seconds(20)));
     EventClient client(m_listenPort);
     ASSERT_TRUE(client.LoggedIn());
     // Login reply, the 16 devices and the end of the list.
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return client.Letters().size() >= 18; },
-                                          std::chrono::seconds(10)));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return client.Letters().size() >= 18; },
+                                       std::chrono::seconds(10)));
 
     // Mode 1 (inbound call, then drop) with one-second phases, on a fast clock.
     m_controller.SetSecondLength(20);
@@ -150,7 +150,7 @@ TEST_F(SimBrovikEndToEnd, ARegisteredClientSeesTheScenarioEvents) {
     m_controller.cmdCallSim_Click();
     ASSERT_NE(m_controller.Settings().callSimRunning, 0);
     std::string events;
-    EXPECT_TRUE(platform::test::SpinUntil(
+    EXPECT_TRUE(testsupport::SpinUntil(
         [&] {
             events = client.Letters().substr(18);
             // The trunk's call offered to the station, then both ends hung up.
@@ -161,7 +161,7 @@ TEST_F(SimBrovikEndToEnd, ARegisteredClientSeesTheScenarioEvents) {
     m_controller.cmdCallSim_Click();
     server.Signal(SIGTERM);
     std::optional<int> exit;
-    EXPECT_TRUE(platform::test::SpinUntil(
+    EXPECT_TRUE(testsupport::SpinUntil(
         [&] {
             exit = server.WaitExit(0);
             return exit.has_value();

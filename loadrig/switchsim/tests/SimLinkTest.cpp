@@ -1,6 +1,6 @@
 #include "SimLink.h"
 
-#include "TestApp.h"
+#include "testsupport/TestApp.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,8 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using platform::test::SpinFor;
-using platform::test::SpinUntil;
+using testsupport::SpinFor;
+using testsupport::SpinUntil;
 
 const Bytes kKeepAlive{0x00, 0x09, 0x02, 'u', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
 const Bytes kKeepAliveAnswer{0x00, 0x08, 'u', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
@@ -79,7 +79,7 @@ public:
 class SimLinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App();
+        testsupport::App();
         settings.running = -1;
         settings.listenPort = 0;
         settings.telNoSize = 4;

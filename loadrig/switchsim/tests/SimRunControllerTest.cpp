@@ -1,6 +1,6 @@
 #include "SimRunController.h"
 #include "SwitchSimSettingsStore.h"
-#include "TestApp.h"
+#include "testsupport/TestApp.h"
 
 #include "platform/Registry.h"
 
@@ -62,7 +62,7 @@ constexpr int kSeconds120 = 9;
 class SimRunControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App();
+        testsupport::App();
         ASSERT_TRUE(dir.isValid());
         const std::string file = dir.filePath("registry.reg").toStdString();
         ::setenv("QORVELL_REGISTRY", file.c_str(), 1);
@@ -229,20 +229,20 @@ TEST_F(SimRunControllerTest, TheLinkServerConnectsAndEnablesCallRun) {
     controller.cmdRun_Click();
     QTcpSocket peer;
     peer.connectToHost(QHostAddress::LocalHost, controller.Link().ListeningPort());
-    ASSERT_TRUE(platform::test::SpinUntil(
-        [&] { return controller.State().panels[2] == "PavoLinker : On "; }));
+    ASSERT_TRUE(
+        testsupport::SpinUntil([&] { return controller.State().panels[2] == "PavoLinker : On "; }));
 
     // I-am-alive: the device list goes out and Call Run becomes possible.
     const QByteArray request("\x00\x0F\x02\x61\xFF\xFF\xFF\xFF\xFF\xFF\x20\x02\x02\x20\x02\x01\x81",
                              17);
     peer.write(request);
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return controller.State().callSimEnabled; }));
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return peer.bytesAvailable() >= 17 * 12; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return controller.State().callSimEnabled; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return peer.bytesAvailable() >= 17 * 12; }));
 
     // Link off: Call Run is disabled again and the link listens once more.
     peer.write(QByteArray("\x00\x09\x02\x6B\xFF\xFF\xFF\xFF\xFF\xFF\x00", 11));
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return !controller.State().callSimEnabled; }));
-    EXPECT_TRUE(platform::test::SpinUntil(
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return !controller.State().callSimEnabled; }));
+    EXPECT_TRUE(testsupport::SpinUntil(
         [&] { return controller.State().panels[2] == "PavoLinker : Off "; }));
     EXPECT_EQ(controller.Trace().totalReceived, 2);
 }

@@ -6,7 +6,7 @@
 #include "SimFrames.h"
 #include "SimHandlerRig.h"
 #include "SimRunController.h"
-#include "TestApp.h"
+#include "testsupport/TestApp.h"
 
 #include <QTemporaryDir>
 
@@ -28,7 +28,7 @@ enum Mode { kMode1, kMode2, kMode3, kMode4, kMode5 };
 class SimScenarioTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App();
+        testsupport::App();
         ASSERT_TRUE(dir.isValid());
         ::setenv("QORVELL_REGISTRY", dir.filePath("registry.reg").toStdString().c_str(), 1);
         controller.SetCallActions(&generator);

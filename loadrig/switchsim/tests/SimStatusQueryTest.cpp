@@ -2,7 +2,7 @@
 #include "SimHandlerRig.h"
 #include "SimLink.h"
 
-#include "TestApp.h"
+#include "testsupport/TestApp.h"
 
 #include <gtest/gtest.h>
 
@@ -180,7 +180,7 @@ TEST(SimStatusQueryTest, AMissingDeviceIsTracedAndNotAnswered) {
 
 // The request dispatcher hands 'Q' and 'i' to their answers.
 TEST(SimStatusQueryTest, TheLinkDispatchesQueriesAndDeviceInformation) {
-    platform::test::App();
+    testsupport::App();
     SwitchSimSettings settings;
     settings.running = -1;
     settings.listenPort = 0;
@@ -201,7 +201,7 @@ TEST(SimStatusQueryTest, TheLinkDispatchesQueriesAndDeviceInformation) {
         received.insert(received.end(), data.begin(), data.end());
     });
     peer.connectToHost(QHostAddress::LocalHost, link.ListeningPort());
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return link.IsConnected(); }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return link.IsConnected(); }));
 
     const Bytes requests{
         0x00, 0x0A, 0x02, 'Q',  0xFF, 0xFF, 2,    0,    0,    1,    0x00, 'm',     // 24 bytes
@@ -209,7 +209,7 @@ TEST(SimStatusQueryTest, TheLinkDispatchesQueriesAndDeviceInformation) {
         0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     peer.write(reinterpret_cast<const char*>(requests.data()),
                static_cast<qint64>(requests.size()));
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return received.size() >= 48; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return received.size() >= 48; }));
     EXPECT_EQ(received.size(), 48u);
     EXPECT_EQ(received[2], 'Q');
     EXPECT_EQ(received[10], 'm');

@@ -1,6 +1,6 @@
 #include "frmSWSim.h"
 
-#include "TestApp.h"
+#include "testsupport/TestApp.h"
 
 #include <QApplication>
 
@@ -30,7 +30,7 @@ namespace {
 // Widgets need a QApplication; make it before any test of this program can make a plain one.
 class WidgetApplication : public ::testing::Environment {
 public:
-    void SetUp() override { platform::test::App<QApplication>(); }
+    void SetUp() override { testsupport::App<QApplication>(); }
 };
 const auto* const kWidgetApplication = ::testing::AddGlobalTestEnvironment(new WidgetApplication);
 
@@ -162,7 +162,7 @@ TEST_F(frmSWSimTest, ScriptPressesRunAndQuits) {
                      [&] { ranFirst = ranFirst || controller->Settings().running != 0; });
     window->show();
     window->StartScript(options);
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return closed; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return closed; }));
     EXPECT_TRUE(ranFirst);
     EXPECT_EQ(controller->Settings().running, 0); // stopped before quitting
 }
@@ -173,12 +173,11 @@ TEST_F(frmSWSimTest, ScriptPressesCallRunOnceTheDevicesAreAsked) {
     window->StartScript(options);
     window->cmdRun()->click();
     controller->SetCallSimEnabled(true); // as the 'a' request does
-    ASSERT_TRUE(
-        platform::test::SpinUntil([&] { return controller->Settings().callSimRunning != 0; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return controller->Settings().callSimRunning != 0; }));
     // Enabled again later: not pressed a second time, so the simulation keeps running.
     controller->SetCallSimEnabled(false);
     controller->SetCallSimEnabled(true);
-    platform::test::SpinFor(std::chrono::milliseconds(50));
+    testsupport::SpinFor(std::chrono::milliseconds(50));
     EXPECT_NE(controller->Settings().callSimRunning, 0);
     window->cmdCallSim()->click();
     window->cmdStop()->click();

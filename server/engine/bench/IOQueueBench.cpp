@@ -6,13 +6,15 @@
 #include "OrbManagerDlg.h"
 #include "OrbSocket.h"
 #include "TraceSettings.h"
-#include "tests/TestSwitch.h"
+#include "testsupport/TestSwitch.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <memory>
 #include <vector>
+
+using testsupport::TestSwitch;
 
 namespace {
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+using testsupport::TestSwitch;
+
 namespace {
 
 using namespace clienttest;

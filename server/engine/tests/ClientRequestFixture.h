@@ -12,109 +12,35 @@
 #include "OrbManagerDlg.h"
 #include "OrbSocket.h"
 #include "SwitchDeviceTable.h"
-#include "TestApp.h"
-#include "TestSwitch.h"
 #include "TraceLog.h"
 #include "TraceSettings.h"
+#include "testsupport/CheckedPeer.h"
+#include "testsupport/TestApp.h"
+#include "testsupport/TestSwitch.h"
+
+#include <protocol/CtiRecord.h>
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <fcntl.h>
 #include <memory>
 #include <mutex>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <string>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 namespace clienttest {
 
 using Bytes = std::vector<std::uint8_t>;
-using platform::test::SpinFor;
-using platform::test::SpinUntil;
+using testsupport::SpinFor;
+using testsupport::SpinUntil;
+using testsupport::TestSwitch;
 
 // A client application: sends raw bytes, cuts what arrives into records, sees the close.
-class Peer {
+class Peer : public testsupport::CheckedPeer {
 public:
-    explicit Peer(unsigned port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int on = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(static_cast<uint16_t>(port));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
-    }
-    ~Peer() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Peer(const Peer&) = delete;
-    Peer& operator=(const Peer&) = delete;
-
-    unsigned LocalPort() const {
-        sockaddr_in addr{};
-        socklen_t len = sizeof addr;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        return ntohs(addr.sin_port);
-    }
-    void Send(const Bytes& bytes) {
-        ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(bytes.size()));
-    }
-    // Reads what has arrived; true once the server has closed the connection.
-    bool Pump() {
-        std::uint8_t buf[4096];
-        for (;;) {
-            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n > 0) {
-                raw_.insert(raw_.end(), buf, buf + n);
-                continue;
-            }
-            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
-                closed_ = true;
-            return closed_;
-        }
-    }
-    bool Closed() { return Pump(); }
-    // Every byte received so far.
-    const Bytes& Raw() {
-        Pump();
-        return raw_;
-    }
-    // The complete records received so far, each with its length bytes.
-    std::vector<Bytes> Records() {
-        Pump();
-        std::vector<Bytes> records;
-        std::size_t at = 0;
-        while (raw_.size() - at >= 2) {
-            const std::size_t size = 2u + (raw_[at] << 8 | raw_[at + 1]);
-            if (raw_.size() - at < size)
-                break;
-            records.emplace_back(raw_.begin() + static_cast<long>(at),
-                                 raw_.begin() + static_cast<long>(at + size));
-            at += size;
-        }
-        return records;
-    }
+    explicit Peer(unsigned port) : CheckedPeer(static_cast<int>(port)) { EXPECT_TRUE(Connected()); }
     bool WaitForRecords(std::size_t count) {
         return SpinUntil([&] { return Records().size() >= count; });
     }
-    void Clear() {
-        Pump();
-        raw_.clear();
-    }
-
-private:
-    int fd_ = -1;
-    Bytes raw_;
-    bool closed_ = false;
 };
 
 // A request record: length, 0x02, the letter, FF FF, the four digit bytes, the argument byte,
@@ -127,10 +53,7 @@ inline Bytes Request(std::uint8_t letter, Bytes digits = {0xFF, 0xFF, 0xFF, 0xFF
     body.push_back(argument);
     body.push_back(parameter);
     body.insert(body.end(), data.begin(), data.end());
-    Bytes record{static_cast<std::uint8_t>(body.size() >> 8),
-                 static_cast<std::uint8_t>(body.size() & 0xFF)};
-    record.insert(record.end(), body.begin(), body.end());
-    return record;
+    return protocol::CtiRecord::Encode(body);
 }
 
 inline Bytes Login(std::uint8_t kind) {
@@ -162,7 +85,7 @@ protected:
     static constexpr int kDevices = 3;
 
     void SetUp() override {
-        platform::test::App();
+        testsupport::App();
         savedDebugPrint = g_nDebugMsgPrint.load();
         g_nDebugMsgPrint = 2;
         g_bSwitchLinkUp = 1;

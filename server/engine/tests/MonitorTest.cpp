@@ -3,8 +3,11 @@
 #include "OrbManagerDlg.h"
 #include "OrbMonitorClientSocket.h"
 #include "OrbMonitorListenSocket.h"
-#include "TestApp.h"
 #include "TraceLog.h"
+#include "testsupport/CheckedPeer.h"
+#include "testsupport/TestApp.h"
+
+#include <protocol/CtiRecord.h>
 
 #include <gtest/gtest.h>
 
@@ -25,61 +28,11 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using platform::test::SpinFor;
-using platform::test::SpinUntil;
+using testsupport::SpinFor;
+using testsupport::SpinUntil;
 
 // A monitor utility's end of a connection: a plain non-blocking socket.
-class Peer {
-public:
-    explicit Peer(unsigned port, int receiveBuffer = 0) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (receiveBuffer > 0)
-            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-        const int on = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(static_cast<uint16_t>(port));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
-    }
-    ~Peer() { ::close(fd_); }
-    Peer(const Peer&) = delete;
-    Peer& operator=(const Peer&) = delete;
-
-    bool Connected() const { return connected_; }
-    unsigned LocalPort() const {
-        sockaddr_in addr{};
-        socklen_t len = sizeof addr;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        return ntohs(addr.sin_port);
-    }
-    void Send(const Bytes& bytes) {
-        ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(bytes.size()));
-    }
-    // Appends what has arrived; true once the server has closed the connection.
-    bool Read(Bytes& into) {
-        std::uint8_t buf[4096];
-        for (;;) {
-            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n > 0) {
-                into.insert(into.end(), buf, buf + n);
-                continue;
-            }
-            return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
-        }
-    }
-    bool SeesClose() {
-        Bytes ignored;
-        return Read(ignored);
-    }
-
-private:
-    int fd_ = -1;
-    bool connected_ = false;
-};
+using Peer = testsupport::CheckedPeer;
 
 Bytes StartRequest(const std::string& code, int lengthByte = -1, std::uint8_t messageId = 0x09,
                    std::uint8_t eventId = 'Z') {
@@ -104,9 +57,7 @@ Bytes RecordEvent(std::uint8_t letter, std::uint8_t textLength, const std::strin
 }
 
 Bytes Framed(const Bytes& body) {
-    Bytes f{static_cast<std::uint8_t>(body.size() >> 8), static_cast<std::uint8_t>(body.size())};
-    f.insert(f.end(), body.begin(), body.end());
-    return f;
+    return protocol::CtiRecord::Encode(body);
 }
 
 Bytes Join(std::initializer_list<Bytes> parts) {
@@ -119,7 +70,7 @@ Bytes Join(std::initializer_list<Bytes> parts) {
 class MonitorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App();
+        testsupport::App();
         dlg = std::make_unique<COrbManagerDlg>();
         SetTraceDebugOutputHookForTest([this](const std::string& text) {
             std::lock_guard<std::mutex> guard(traceLock);

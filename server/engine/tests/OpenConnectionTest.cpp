@@ -5,9 +5,9 @@
 #include "OrbSocket.h"
 #include "PtySwitch.h"
 #include "SerialPort.h"
-#include "TestApp.h"
-#include "TestSwitch.h"
 #include "TraceCapture.h"
+#include "testsupport/TestApp.h"
+#include "testsupport/TestSwitch.h"
 
 #include <platform/Registry.h>
 
@@ -17,6 +17,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+using testsupport::TestSwitch;
 
 namespace {
 
@@ -28,7 +30,7 @@ constexpr const char kConnEnv[] = "Software\\Qorvell Electronics\\OrbManager\\Co
 class OpenConnection : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App();
+        testsupport::App();
         dlg.SetShellHooks(&hooks);
         dlg.SetResourceLookup([](int id) { return "ids" + std::to_string(id); });
         dlg.m_timings.connectTimeoutMs = 2000;

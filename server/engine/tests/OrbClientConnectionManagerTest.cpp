@@ -3,8 +3,9 @@
 #include "OrbClientSocketUser.h"
 #include "OrbListenSocket.h"
 #include "OrbManagerDlg.h"
-#include "TestApp.h"
 #include "TraceLog.h"
+#include "testsupport/CheckedPeer.h"
+#include "testsupport/TestApp.h"
 
 #include <gtest/gtest.h>
 
@@ -24,74 +25,11 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using platform::test::SpinFor;
-using platform::test::SpinUntil;
+using testsupport::SpinFor;
+using testsupport::SpinUntil;
 
 // The client application's end of a connection: a plain non-blocking socket.
-class Peer {
-public:
-    explicit Peer(unsigned port, int receiveBuffer = 0) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (receiveBuffer > 0)
-            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-        const int on = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(static_cast<uint16_t>(port));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
-    }
-    ~Peer() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Peer(const Peer&) = delete;
-    Peer& operator=(const Peer&) = delete;
-
-    bool Connected() const { return connected_; }
-    unsigned LocalPort() const {
-        sockaddr_in addr{};
-        socklen_t len = sizeof addr;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        return ntohs(addr.sin_port);
-    }
-    void Send(const Bytes& bytes) {
-        ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(bytes.size()));
-    }
-    // True once the server has closed the connection.
-    bool SeesClose() {
-        std::uint8_t buf[256];
-        for (;;) {
-            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
-                return true;
-            if (n < 0)
-                return false;
-        }
-    }
-    // Appends what has arrived to `into`.
-    void Read(Bytes& into) {
-        std::uint8_t buf[4096];
-        ssize_t n;
-        while ((n = ::recv(fd_, buf, sizeof buf, 0)) > 0)
-            into.insert(into.end(), buf, buf + n);
-    }
-    void Shutdown() { ::shutdown(fd_, SHUT_WR); }
-    // Closes with a reset, so the server's side loses its peer at once.
-    void Abort() {
-        linger hard{1, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-        ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-    bool connected_ = false;
-};
+using Peer = testsupport::CheckedPeer;
 
 Bytes Record(std::uint8_t letter, std::size_t bodyLength, std::uint8_t fill) {
     Bytes r{static_cast<std::uint8_t>(bodyLength >> 8), static_cast<std::uint8_t>(bodyLength), 0x02,
@@ -124,7 +62,7 @@ struct RecordingHooks : ShellHooks {
 class ClientFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App();
+        testsupport::App();
         g_bSwitchLinkUp = 1;
         g_bDeviceListAvailable = 1;
         dlg.SetShellHooks(&hooks);

@@ -3,8 +3,8 @@
 #include "OrbIOQueue.h"
 #include "OrbManagerDlg.h"
 #include "OrbSocket.h"
-#include "TestSwitch.h"
 #include "TraceCapture.h"
+#include "testsupport/TestSwitch.h"
 
 #include <protocol/SwitchCommand.h>
 
@@ -15,6 +15,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+using testsupport::TestSwitch;
 
 namespace {
 

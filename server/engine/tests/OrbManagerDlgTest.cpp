@@ -1,6 +1,6 @@
 #include "OrbManagerDlg.h"
 #include "LinkState.h"
-#include "TestApp.h"
+#include "testsupport/TestApp.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +49,7 @@ TEST(OrbManagerDlg, StartsWithTheDefaultsAndAFreshLinkState) {
 }
 
 TEST(OrbManagerDlg, CallsFromEngineThreadsRunOnTheUiThreadInOrder) {
-    platform::test::App();
+    testsupport::App();
     RecordingHooks hooks;
     COrbManagerDlg dlg;
     dlg.SetResourceLookup([](int id) { return "ids" + std::to_string(id); });
@@ -65,7 +65,7 @@ TEST(OrbManagerDlg, CallsFromEngineThreadsRunOnTheUiThreadInOrder) {
     });
     engine.join();
     EXPECT_TRUE(hooks.lines.empty()) << "nothing may run on the engine thread itself";
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return hooks.changes == 1; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return hooks.changes == 1; }));
     ASSERT_EQ(hooks.lines.size(), 50u);
     for (int i = 0; i < 50; ++i) {
         EXPECT_EQ(hooks.lines[i], std::to_string(i % 2) + ":line " + std::to_string(i));
@@ -78,7 +78,7 @@ TEST(OrbManagerDlg, CallsFromEngineThreadsRunOnTheUiThreadInOrder) {
 }
 
 TEST(OrbManagerDlg, CallsQueuedBeforeTheHooksChangeAreDropped) {
-    platform::test::App();
+    testsupport::App();
     RecordingHooks first, second;
     {
         COrbManagerDlg dlg;
@@ -88,7 +88,7 @@ TEST(OrbManagerDlg, CallsQueuedBeforeTheHooksChangeAreDropped) {
         dlg.AddLogLine(0, "for the second");
         std::thread([&] { dlg.AddLogLine(0, "queued, then the object goes"); }).join();
     }
-    platform::test::SpinFor(std::chrono::milliseconds(50));
+    testsupport::SpinFor(std::chrono::milliseconds(50));
     EXPECT_TRUE(first.lines.empty());
     ASSERT_EQ(second.lines.size(), 1u);
     EXPECT_EQ(second.lines[0], "0:for the second");

@@ -9,9 +9,10 @@
 #include "OrbManagerDlg.h"
 #include "OrbSocket.h"
 #include "SwitchDeviceTable.h"
-#include "TestApp.h"
-#include "TestSwitch.h"
 #include "TraceCapture.h"
+#include "testsupport/PeerSocket.h"
+#include "testsupport/TestApp.h"
+#include "testsupport/TestSwitch.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,8 @@
 #include <string>
 #include <tuple>
 #include <vector>
+
+using testsupport::TestSwitch;
 
 namespace {
 
@@ -455,56 +458,19 @@ TEST_F(OrbSWEventHandler, StopEmptiesTheTableAndTheNextRecordEndsTheThread) {
 namespace {
 
 // A client application on loopback that collects the records the server sends it.
-class ClientApp {
+class ClientApp : public testsupport::PeerSocket {
 public:
-    explicit ClientApp(unsigned port) {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
+    explicit ClientApp(unsigned port) : PeerSocket(static_cast<int>(port)) {
+        EXPECT_TRUE(Connected());
     }
-    ~ClientApp() { ::close(m_fd); }
-    ClientApp(const ClientApp&) = delete;
-    ClientApp& operator=(const ClientApp&) = delete;
-
-    int LocalPort() const {
-        sockaddr_in address{};
-        socklen_t length = sizeof address;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
-        return ntohs(address.sin_port);
-    }
-    // The bodies of the complete records received so far.
-    const std::vector<Bytes>& Bodies() {
-        std::uint8_t buffer[4096];
-        ssize_t got;
-        while ((got = ::recv(m_fd, buffer, sizeof buffer, 0)) > 0)
-            m_stream.insert(m_stream.end(), buffer, buffer + got);
-        while (m_stream.size() >= 2) {
-            const std::size_t size = 2u + static_cast<std::size_t>(m_stream[0] << 8 | m_stream[1]);
-            if (m_stream.size() < size)
-                break;
-            m_bodies.emplace_back(m_stream.begin() + 2,
-                                  m_stream.begin() + static_cast<std::ptrdiff_t>(size));
-            m_stream.erase(m_stream.begin(), m_stream.begin() + static_cast<std::ptrdiff_t>(size));
-        }
-        return m_bodies;
-    }
-
-private:
-    int m_fd = -1;
-    Bytes m_stream;
-    std::vector<Bytes> m_bodies;
 };
 
 COrbClientSocketUser* Accepted(COrbClientConnectionManager& manager, const ClientApp& app) {
     COrbClientSocketUser* found = nullptr;
-    platform::test::SpinUntil([&] {
+    testsupport::SpinUntil([&] {
         platform::CriticalSectionLock guard(manager.ClientListLock());
         for (COrbClientSocketUser* client : manager.GetClients())
-            if (client->m_nPeerPort == app.LocalPort())
+            if (client->m_nPeerPort == static_cast<int>(app.LocalPort()))
                 found = client;
         return found != nullptr;
     });
@@ -524,7 +490,7 @@ unsigned ListenPort(COrbClientConnectionManager& manager, int bypass) {
 // After a link failure the clients stay connected while the switch downloads its devices again:
 // they get nothing until the end record, then the events their port and registration allow.
 TEST_F(OrbSWEventHandler, ClientsGetNothingUntilTheRepeatedDownloadEnds) {
-    platform::test::App();
+    testsupport::App();
     g_bDeviceListAvailable = 1; // the ports accept only while the list is available
     COrbClientConnectionManager clientPort(m_owner.get());
     COrbClientConnectionManager bypassPort(m_owner.get());
@@ -561,7 +527,7 @@ TEST_F(OrbSWEventHandler, ClientsGetNothingUntilTheRepeatedDownloadEnds) {
     m_switch.SendRecord(hookOn);
 
     const std::vector<Bytes> expected{connected, hookOn};
-    EXPECT_TRUE(platform::test::SpinUntil(
+    EXPECT_TRUE(testsupport::SpinUntil(
         [&] { return registered.Bodies().size() >= 2 && bypass.Bodies().size() >= 2; }));
     EXPECT_EQ(registered.Bodies(), expected);
     EXPECT_EQ(bypass.Bodies(), expected);

@@ -7,9 +7,9 @@
 #include "PtySwitch.h"
 #include "SerialPort.h"
 #include "SwitchDeviceTable.h"
-#include "TestApp.h"
-#include "TestSwitch.h"
 #include "TraceCapture.h"
+#include "testsupport/TestApp.h"
+#include "testsupport/TestSwitch.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +20,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+using testsupport::TestSwitch;
 
 namespace {
 
@@ -65,7 +67,7 @@ public:
 class OrbSWServiceController : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App();
+        testsupport::App();
         Prepare(dlg);
     }
     void TearDown() override {
@@ -168,7 +170,7 @@ TEST_F(OrbSWServiceController, TcpAnnouncesThenPollsAndQueriesOnlyAfterTheDownlo
     for (std::size_t i = 1; i < records.size(); ++i)
         EXPECT_EQ(records[i].bytes, kPollRecord) << i;
     EXPECT_EQ(dlg.m_nRetryCount, 0);
-    EXPECT_TRUE(platform::test::SpinUntil([&] { return hooks.purges >= 3; }));
+    EXPECT_TRUE(testsupport::SpinUntil([&] { return hooks.purges >= 3; }));
     EXPECT_TRUE(hooks.Has("0:ids215"));
     EXPECT_EQ(hooks.logos.load(), 1) << "once, when the link is back after the restarts";
     EXPECT_EQ(hooks.Statuses(), std::vector<std::string>{"ids103"}) << "the link is up again";
@@ -302,7 +304,7 @@ TEST_F(OrbSWServiceController, LinkFailureEndsTheLoopAndIsLogged) {
     EXPECT_TRUE(controller->Join(1000));
     EXPECT_EQ(g_bSwitchLinkUp, 0);
     EXPECT_EQ(dlg.m_bRestartRequest, 0) << "the liveness check restarts a lost link";
-    EXPECT_TRUE(platform::test::SpinUntil([&] { return hooks.Lines().size() >= 2; }));
+    EXPECT_TRUE(testsupport::SpinUntil([&] { return hooks.Lines().size() >= 2; }));
     EXPECT_EQ(hooks.Lines(), (std::vector<std::string>{"1:ids210", "1:ids211"}));
     EXPECT_TRUE(traces.Has("ids210"));
     EXPECT_TRUE(traces.Has("ids211"));

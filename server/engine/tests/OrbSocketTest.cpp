@@ -1,6 +1,6 @@
 #include "OrbSocket.h"
-#include "TestSwitch.h"
 #include "TraceCapture.h"
+#include "testsupport/TestSwitch.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,8 @@
 #include <future>
 #include <string>
 #include <vector>
+
+using testsupport::TestSwitch;
 
 namespace {
 

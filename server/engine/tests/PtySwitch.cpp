@@ -38,26 +38,6 @@ Clock::time_point After(int ms) {
 
 } // namespace
 
-PtySwitch::TempRegistry::TempRegistry() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ptyswitchXXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr)
-        dir_ = pattern;
-    file_ = dir_ / "registry.reg";
-    if (const char* old = std::getenv("QORVELL_REGISTRY"))
-        previous_ = old;
-    ::setenv("QORVELL_REGISTRY", file_.c_str(), 1);
-}
-
-PtySwitch::TempRegistry::~TempRegistry() {
-    if (previous_)
-        ::setenv("QORVELL_REGISTRY", previous_->c_str(), 1);
-    else
-        ::unsetenv("QORVELL_REGISTRY");
-    std::error_code ignored;
-    if (!dir_.empty())
-        std::filesystem::remove_all(dir_, ignored);
-}
-
 PtySwitch::PtySwitch() {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (master_ < 0)

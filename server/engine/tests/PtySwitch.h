@@ -22,7 +22,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -31,25 +30,14 @@
 
 #include <platform/Event.h>
 
+#include "testsupport/TempRegistry.h"
+
 class PtySwitch {
 public:
     using Bytes = std::vector<std::uint8_t>;
 
-    // Points QORVELL_REGISTRY at a fresh file in a temp folder for its own life; the previous
-    // value comes back afterwards.
-    class TempRegistry {
-    public:
-        TempRegistry();
-        ~TempRegistry();
-        TempRegistry(const TempRegistry&) = delete;
-        TempRegistry& operator=(const TempRegistry&) = delete;
-        const std::filesystem::path& File() const { return file_; }
-
-    private:
-        std::filesystem::path dir_;
-        std::filesystem::path file_;
-        std::optional<std::string> previous_;
-    };
+    // QORVELL_REGISTRY at a fresh file in a temp folder for its own life.
+    using TempRegistry = testsupport::TempRegistry;
 
     enum class Answer { None, Ack, Nak };
 

@@ -4,8 +4,8 @@
 #include "OrbListenSocket.h"
 #include "OrbManagerDlg.h"
 #include "SwitchDeviceTable.h"
-#include "TestApp.h"
 #include "TraceCapture.h"
+#include "testsupport/TestApp.h"
 
 #include <protocol/CtiRecord.h>
 
@@ -27,10 +27,12 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using platform::test::SpinFor;
-using platform::test::SpinUntil;
+using testsupport::SpinFor;
+using testsupport::SpinUntil;
 
-// A client application: reads what the server sends and cuts it into records.
+// A client application: reads what the server sends and cuts it into records. Cut here rather
+// than by the wire library's assembler: events of the longest length a client may get (400 body
+// bytes) are one byte longer than the assembler takes from the switch link.
 class Reader {
 public:
     Reader(unsigned port, int receiveBuffer = 0) {
@@ -104,7 +106,7 @@ long SequenceOf(const Bytes& record) {
 class Delivery : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App();
+        testsupport::App();
         g_bSwitchLinkUp = 1;
         g_bDeviceListAvailable = 1;
         clientPort = std::make_unique<COrbClientConnectionManager>(&dlg);

@@ -1,12 +1,11 @@
 // The server as a program: started headless as the service would start it, with a registry of
 // its own and the English language library beside it.
 
-#include "ChildProcess.h"
 #include "ShellFixture.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/ServerSettings.h"
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -24,7 +23,7 @@ using namespace shell_test;
 namespace fs = std::filesystem;
 
 // Brovik as a child process.
-class BrovikProcess : public platform::test::ChildProcess {
+class BrovikProcess : public testsupport::ChildProcess {
 public:
     explicit BrovikProcess(std::vector<std::string> args)
         : ChildProcess(BROVIK_PATH, std::move(args)) {}
@@ -47,35 +46,17 @@ protected:
         m_listenPort = FreeListenPortPair();
         ASSERT_GT(m_listenPort, 0);
         // The language library lives in DllPath, and so does the trace log ("Log" below it).
-        fs::copy_file(fs::path(RESDLL_DIR) / "ResDLLEN.so", m_registry.Dir() / "ResDLLEN.so");
-
-        platform::RegKey root = CreateKey(kRootKey);
-        root.SetString("OrbPath", m_registry.Dir().string());
-        platform::RegKey conn = CreateKey(kConnEnvKey);
-        conn.SetDword("ConnType", 2);
-        conn.SetDword("SwitchType", 0);
-        conn.SetString("IP Address", m_switch.Host());
-        conn.SetDword("Port No", static_cast<std::uint32_t>(m_switch.Port()));
-        conn.SetDword("Listen Port No", static_cast<std::uint32_t>(m_listenPort));
-        conn.SetDword("CommPort", 1);
-        conn.SetDword("BaudRate", 9600);
-        conn.SetDword("ByteSize", 8);
-        conn.SetDword("StopBits", 1);
-        platform::RegKey options = CreateKey(kOptionsKey);
-        options.SetDword("UseSystemServiceMode", 1);
-        options.SetDword("UseAutoConnect", 1);
-        options.SetString("DllPath", m_registry.Dir().string());
-        options.SetString("Extension", "ENG");
+        testsupport::ServerSettings settings;
+        settings.dir = m_registry.Dir();
+        settings.switchHost = m_switch.Host();
+        settings.switchPort = m_switch.Port();
+        settings.clientPort = m_listenPort;
+        settings.languageLibrary = fs::path(RESDLL_DIR) / "ResDLLEN.so";
+        ASSERT_TRUE(testsupport::WriteServerSettings(settings));
     }
 
     bool ClientPortsOpen() const {
-        for (const int port : {m_listenPort, m_listenPort + 500}) {
-            const int fd = ConnectLoopback(port);
-            if (fd < 0)
-                return false;
-            ::close(fd);
-        }
-        return true;
+        return !PortRefuses(m_listenPort) && !PortRefuses(m_listenPort + 500);
     }
 
     TempRegistry m_registry;

@@ -2,6 +2,8 @@
 
 #include <platform/Registry.h>
 
+#include "testsupport/TempRegistry.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -31,14 +33,9 @@ bool SameSettings(const ConnEnvSettings& a, const ConnEnvSettings& b) {
 class ConnEnv : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "connenvXXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
-        path_ = dir_ / "registry.reg";
-        ::setenv("QORVELL_REGISTRY", path_.c_str(), 1);
+        ASSERT_TRUE(registry_.IsReady());
         errorBox_ = [this](int code) { errors_.push_back(code); };
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     RegKey Key() {
         RegKey key;
@@ -84,8 +81,9 @@ protected:
         return text;
     }
 
-    fs::path dir_;
-    fs::path path_;
+    testsupport::TempRegistry registry_{"connenv"};
+    const fs::path& dir_ = registry_.Dir();
+    const fs::path& path_ = registry_.File();
     std::vector<int> errors_;
     ShowSystemErrorBox errorBox_;
 };

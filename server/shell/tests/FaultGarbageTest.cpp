@@ -9,6 +9,8 @@
 #include <random>
 #include <utility>
 
+using testsupport::TestSwitch;
+
 namespace {
 
 using namespace fault_test;
@@ -230,12 +232,10 @@ TEST_F(FaultGarbage, EveryPortSurvivesGarbageAndTheSwitchGetsOnlyWholeRecords) {
     const Bytes raw = m_rig.Link().RawBytes();
     link.Feed(raw.data(), raw.size());
     EXPECT_FALSE(link.Broken());
-    EXPECT_EQ(link.PendingBytes(), 0u);
+    EXPECT_EQ(link.Pending(), 0u);
     int forwarded = 0;
-    for (const Bytes& body : link.Bodies()) {
-        Bytes record{static_cast<std::uint8_t>(body.size() >> 8),
-                     static_cast<std::uint8_t>(body.size() & 0xFF)};
-        record.insert(record.end(), body.begin(), body.end());
+    for (const Bytes& record : link.Frames()) {
+        const Bytes body(record.begin() + protocol::CtiRecord::kLengthSize, record.end());
         const bool own = body.size() >= 2 && body.size() <= 20 && body[0] == 0x02 &&
                          (body[1] == 'a' || body[1] == 'u' || body[1] == 'Q');
         if (own)

@@ -9,6 +9,9 @@
 #include <atomic>
 #include <random>
 
+using testsupport::DownloadingSwitch;
+using testsupport::TestSwitch;
+
 using namespace shell_test;
 
 namespace {
@@ -70,12 +73,11 @@ protected:
 
     // The server running with its download, and a client logged in and given the list.
     bool RunningWithClient(fault_test::RigClient& client) {
-        if (!platform::test::SpinUntil([&] { return CompletelyRunning(); },
-                                       std::chrono::seconds(20)))
+        if (!testsupport::SpinUntil([&] { return CompletelyRunning(); }, std::chrono::seconds(20)))
             return false;
         if (!client.Connect(listenPort) || !client.Login())
             return false;
-        return platform::test::SpinUntil(
+        return testsupport::SpinUntil(
             [&] {
                 client.Pump();
                 return client.HasListEnd();
@@ -110,7 +112,7 @@ TEST_F(FaultLinkFlap, ServerRecoversFromTwentyLinkLossesWithoutLeaks) {
     fault_test::RigClient client;
     ASSERT_TRUE(RunningWithClient(client));
     // Settled: every thread of a running link has started.
-    platform::test::SpinFor(std::chrono::milliseconds(300));
+    testsupport::SpinFor(std::chrono::milliseconds(300));
     const fault_test::ProcessCounts start = fault_test::CountsOf(0);
 
     std::mt19937 random(4711);
@@ -123,7 +125,7 @@ TEST_F(FaultLinkFlap, ServerRecoversFromTwentyLinkLossesWithoutLeaks) {
         if (kind == Download::Whole) {
             // Between polls, or in the middle of an event record from the switch.
             ASSERT_TRUE(RunningWithClient(client)) << "flap " << i;
-            platform::test::SpinFor(std::chrono::milliseconds(random() % 200));
+            testsupport::SpinFor(std::chrono::milliseconds(random() % 200));
             m_download = kinds[(i + 1) % 4];
             if (random() % 2 == 0) {
                 sw.Switch().SendRaw(std::vector<std::uint8_t>{0x00, 0x20, 'E', 0xFF, 0xFF, 2});
@@ -133,7 +135,7 @@ TEST_F(FaultLinkFlap, ServerRecoversFromTwentyLinkLossesWithoutLeaks) {
             }
             ++flaps;
             // Its client is closed with the link.
-            EXPECT_TRUE(platform::test::SpinUntil(
+            EXPECT_TRUE(testsupport::SpinUntil(
                 [&] {
                     client.Pump();
                     return client.PeerClosed();
@@ -144,8 +146,8 @@ TEST_F(FaultLinkFlap, ServerRecoversFromTwentyLinkLossesWithoutLeaks) {
         }
         // During the download: the switch ends the link once the cut download has gone out.
         ++cutFlaps;
-        EXPECT_TRUE(platform::test::SpinUntil([&] { return m_cuts.load() >= cutFlaps; },
-                                              std::chrono::seconds(20)))
+        EXPECT_TRUE(testsupport::SpinUntil([&] { return m_cuts.load() >= cutFlaps; },
+                                           std::chrono::seconds(20)))
             << "flap " << i;
         ++flaps;
     }
@@ -156,7 +158,7 @@ TEST_F(FaultLinkFlap, ServerRecoversFromTwentyLinkLossesWithoutLeaks) {
     EXPECT_GE(sw.Switch().ConnectionCount(), 21);
     EXPECT_GE(m_wholeDownloads.load(), 11);
     fault_test::ProcessCounts now;
-    platform::test::SpinUntil(
+    testsupport::SpinUntil(
         [&] {
             now = fault_test::CountsOf(0);
             return now == start;
@@ -166,7 +168,7 @@ TEST_F(FaultLinkFlap, ServerRecoversFromTwentyLinkLossesWithoutLeaks) {
 
     // And the link works: an event reaches the new client.
     ASSERT_TRUE(sw.Switch().SendRecord(fault_test::EventBody(77)));
-    EXPECT_TRUE(platform::test::SpinUntil(
+    EXPECT_TRUE(testsupport::SpinUntil(
         [&] {
             client.Pump();
             return client.EventCount() == 1;

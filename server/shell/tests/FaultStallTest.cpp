@@ -105,7 +105,7 @@ TEST_F(FaultStall, StalledClientCostsTheOthersNothingAndResumesOnWholeRecords) {
         kLatencyMs))
         << "an event after the stall reaches the resumed client";
     EXPECT_FALSE(m_stalled.Stream().Broken());
-    EXPECT_EQ(m_stalled.Stream().PendingBytes(), 0u) << "a torn record at the end";
+    EXPECT_EQ(m_stalled.Stream().Pending(), 0u) << "a torn record at the end";
     EXPECT_FALSE(m_stalled.PeerClosed());
     const std::vector<std::uint16_t> seqs = m_stalled.EventSeqs();
     EXPECT_LT(seqs.size(), all.size()) << "the stall never filled the client's buffers";

@@ -111,7 +111,7 @@ TEST_F(LinkStartStop, AutoConnectStartDownloadsAndOpensBothClientPorts) {
     // The client list shows a client of the first port.
     const int client = ConnectLoopback(listenPort);
     ASSERT_GE(client, 0);
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return ClientPortClients() == 1; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return ClientPortClients() == 1; }));
     const auto rows = s.ClientListRows();
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0][0], "127.0.0.1");
@@ -127,7 +127,7 @@ TEST_F(LinkStartStop, StopSendsTheLinkCloseAndLeavesNothing) {
     EXPECT_EQ(view.AskedCount(168), 1);
     const int client = ConnectLoopback(listenPort);
     ASSERT_GE(client, 0);
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return ClientPortClients() == 1; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return ClientPortClients() == 1; }));
     s.m_nRetryCount = 4;
 
     s.OnStartStop();
@@ -181,7 +181,7 @@ TEST_F(LinkStartStop, CancelledQuestionsChangeNothing) {
     for (int id : {1, 8, 9, 99})
         EXPECT_FALSE(s.IsTimerRunning(id));
     EXPECT_EQ(s.m_pIOQueue, nullptr);
-    platform::test::SpinFor(std::chrono::milliseconds(50));
+    testsupport::SpinFor(std::chrono::milliseconds(50));
     EXPECT_EQ(sw.Switch().ConnectionCount(), 0);
 
     view.answers[168] = true;
@@ -194,7 +194,7 @@ TEST_F(LinkStartStop, CancelledQuestionsChangeNothing) {
     EXPECT_TRUE(CompletelyRunning()) << "supervision too";
     EXPECT_NE(s.m_pIOQueue, nullptr);
     EXPECT_FALSE(PortRefuses(listenPort));
-    platform::test::SpinFor(std::chrono::milliseconds(50));
+    testsupport::SpinFor(std::chrono::milliseconds(50));
     for (const auto& record : sw.Switch().Records())
         EXPECT_FALSE(IsLinkClose(record));
     EXPECT_GE(sw.Switch().RecordCount(), before);
@@ -291,7 +291,7 @@ TEST_F(LinkStartStop, SetupToolAnswerArmsTheLinkCheck) {
         }
         return count;
     };
-    EXPECT_TRUE(platform::test::SpinUntil([&] { return checks() >= 2; }));
+    EXPECT_TRUE(testsupport::SpinUntil([&] { return checks() >= 2; }));
 
     s.OnStartStop();
     ExpectStopped();

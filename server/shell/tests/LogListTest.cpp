@@ -68,7 +68,7 @@ TEST_F(LogList, LinesCarryTimeAndImageAndComeFromAnyThread) {
     OrbManagerServer& s = MakeServer();
     Log(s, 1, "an error");
     std::thread([&] { Log(s, 0, "from an engine thread"); }).join();
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return view.rows.size() == 2; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return view.rows.size() == 2; }));
     EXPECT_EQ(view.rows[0].image, 1);
     EXPECT_EQ(view.rows[0].text, "an error");
     EXPECT_TRUE(IsLogTime(view.rows[0].time)) << view.rows[0].time;
@@ -108,7 +108,7 @@ TEST_F(LogList, EngineStatusTextAndClientChangesReachTheView) {
         s.ShowStatusText(103);
         s.NotifyClientsChanged();
     }).join();
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return view.clientReloads == 1; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return view.clientReloads == 1; }));
     EXPECT_EQ(view.LastStatus(), "ids103");
     EXPECT_EQ(view.clientCountText, "0");
     EXPECT_TRUE(view.clientRows.empty()) << "no client port";
@@ -121,7 +121,7 @@ TEST_F(LogList, UserManagerRowsNeedARegisteredClientWithAStoredUser) {
     EXPECT_EQ(view.clientTitles.size(), 7u);
     const int client = ConnectLoopback(listenPort);
     ASSERT_GE(client, 0);
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return ClientPortClients() == 1; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return ClientPortClients() == 1; }));
     EXPECT_TRUE(s.ClientListRows().empty()) << "not registered";
     ::close(client);
 }

@@ -3,7 +3,7 @@
 #include "OrbManagerServer.h"
 #include "SingleInstance.h"
 #include "TerminationSignal.h"
-#include "TestApp.h"
+#include "testsupport/TestApp.h"
 
 #include <QApplication>
 
@@ -56,7 +56,7 @@ struct ProgramResult {
 class OrbManagerAppTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App<QApplication>();
+        testsupport::App<QApplication>();
         ASSERT_TRUE(dir_.isValid());
         registry_ = dir_.path().toStdString() + "/registry.reg";
         const char* saved = std::getenv("QORVELL_REGISTRY");
@@ -161,7 +161,7 @@ TEST_F(OrbManagerAppTest, CopyThatFindsAnotherRunningEndsQuietly) {
 }
 
 TEST(TerminationSignalTest, SignalsArriveOnTheEventLoopAndHandlersComeBack) {
-    platform::test::App<QApplication>();
+    testsupport::App<QApplication>();
     struct sigaction before {};
     ASSERT_EQ(::sigaction(SIGTERM, nullptr, &before), 0);
     {
@@ -174,7 +174,7 @@ TEST(TerminationSignalTest, SignalsArriveOnTheEventLoopAndHandlersComeBack) {
                          [&](int signalNumber) { received.push_back(signalNumber); });
         ::raise(SIGTERM);
         ::raise(SIGINT);
-        EXPECT_TRUE(platform::test::SpinUntil([&] { return received.size() >= 2; }));
+        EXPECT_TRUE(testsupport::SpinUntil([&] { return received.size() >= 2; }));
         EXPECT_EQ(received, (std::vector<int>{SIGTERM, SIGINT}));
     }
     struct sigaction after {};

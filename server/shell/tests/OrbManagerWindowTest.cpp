@@ -3,9 +3,9 @@
 #include "LinkState.h"
 #include "OrbManagerServer.h"
 #include "OrbManagerWindow.h"
-#include "TestApp.h"
 #include "WaitDialog.h"
 #include "WaitDialogModel.h"
+#include "testsupport/TestApp.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -88,7 +88,7 @@ void ClickRow(QTreeWidget* list, QTreeWidgetItem* item) {
 class OrbManagerWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App<QApplication>();
+        testsupport::App<QApplication>();
         ASSERT_NE(qobject_cast<QApplication*>(QCoreApplication::instance()), nullptr)
             << "widget tests need the QApplication made first";
         ASSERT_TRUE(m_dir.isValid());
@@ -178,7 +178,7 @@ TEST_F(OrbManagerWindowTest, EngineLogLinesReachTheList) {
     // The engine's call goes through the logic to the window.
     static_cast<COrbManagerDlg&>(*m_server).AddLogLine(1, "[ERROR] switch gone");
     QTreeWidget* log = List(kIdcLogList);
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return log->topLevelItemCount() == 1; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return log->topLevelItemCount() == 1; }));
     EXPECT_EQ(log->topLevelItem(0)->text(1), QStringLiteral("[ERROR] switch gone"));
     EXPECT_EQ(log->topLevelItem(0)->data(0, OrbManagerWindow::kImageRole).toInt(), 1);
     EXPECT_FALSE(log->topLevelItem(0)->text(0).isEmpty());
@@ -262,7 +262,7 @@ TEST_F(OrbManagerWindowTest, ButtonClickReachesTheLogic) {
     m_window->show();
     // Start without auto-connect asks box 168 first; Cancel leaves the link stopped.
     qobject_cast<QPushButton*>(m_window->Control(kIdcStartStop))->click();
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return !m_window->asked.empty(); }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return !m_window->asked.empty(); }));
     EXPECT_EQ(m_window->asked.front(), 168);
     EXPECT_EQ(m_server->m_bLinkRunning.load(), 0);
 }
@@ -306,7 +306,7 @@ TEST_F(OrbManagerWindowTest, CloseIsRefusedWhileTheLinkServesClients) {
 TEST_F(OrbManagerWindowTest, EndedServerClosesTheWindowWithoutAsking) {
     m_window->show();
     m_server->RequestOrderlyStop();
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return !m_window->isVisible(); }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return !m_window->isVisible(); }));
     EXPECT_TRUE(m_window->asked.empty());
 }
 

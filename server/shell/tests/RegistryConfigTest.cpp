@@ -5,6 +5,8 @@
 
 #include <platform/Registry.h>
 
+#include "testsupport/TempRegistry.h"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -39,11 +41,7 @@ bool AllDigits(const std::string& text) {
 class RegistryConfig : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "regcfgXXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
-        path_ = dir_ / "registry.reg";
-        ::setenv("QORVELL_REGISTRY", path_.c_str(), 1);
+        ASSERT_TRUE(registry_.IsReady());
         savedLogDirectory_ = GetTraceLogDirectory();
         savedDebugPrint_ = g_nDebugMsgPrint;
         box_ = [this](int id) { boxes_.push_back(id); };
@@ -51,7 +49,6 @@ protected:
     void TearDown() override {
         SetTraceLogDirectory(savedLogDirectory_);
         g_nDebugMsgPrint = savedDebugPrint_;
-        fs::remove_all(dir_);
     }
 
     RegKey Key(const char* path) {
@@ -73,8 +70,9 @@ protected:
     }
     void BreakRegistryFile() { std::ofstream(path_) << "this is no registry file\n[\n"; }
 
-    fs::path dir_;
-    fs::path path_;
+    testsupport::TempRegistry registry_{"regcfg"};
+    const fs::path& dir_ = registry_.Dir();
+    const fs::path& path_ = registry_.File();
     std::string savedLogDirectory_;
     std::uint32_t savedDebugPrint_ = 2;
     std::vector<int> boxes_;

@@ -1,6 +1,6 @@
 #include "ServiceManager.h"
 
-#include "TestApp.h"
+#include "testsupport/TestApp.h"
 
 #include "TraceCapture.h"
 #include <QApplication>
@@ -235,7 +235,7 @@ TEST_F(ServiceManagerTest, RegistrationByOptionTracesTheOutcome) {
 #ifdef BROVIK_PATH
 // The program's command line: the words are found anywhere, install before remove.
 TEST_F(ServiceManagerTest, CommandLineInstallsAndRemoves) {
-    platform::test::App<QApplication>();
+    testsupport::App<QApplication>();
     const auto run = [&](const QStringList& args) {
         QProcess process;
         process.setProgram(QStringLiteral(BROVIK_PATH));

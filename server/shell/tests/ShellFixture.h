@@ -3,13 +3,15 @@
 // The main dialog's logic under test: a registry of its own in a temp folder, a view that records
 // every call, trace capture, short timers, and the switch on loopback.
 
-#include "DownloadingSwitch.h"
-#include "LoopbackPorts.h"
 #include "MainView.h"
 #include "OrbManagerServer.h"
-#include "TestApp.h"
 #include "TraceCapture.h"
 #include "WaitDialogModel.h"
+#include "testsupport/DownloadingSwitch.h"
+#include "testsupport/LoopbackPorts.h"
+#include "testsupport/ServerSettings.h"
+#include "testsupport/TempRegistry.h"
+#include "testsupport/TestApp.h"
 
 #include <LinkState.h>
 #include <OrbClientConnectionManager.h>
@@ -35,44 +37,16 @@
 
 namespace shell_test {
 
-using platform::test::ConnectLoopback;
-using platform::test::FreeListenPortPair;
-using platform::test::PortRefuses;
+using testsupport::ConnectLoopback;
+using testsupport::FreeListenPortPair;
+using testsupport::PortRefuses;
 
-constexpr const char kRootKey[] = "Software\\Qorvell Electronics\\OrbManager";
-constexpr const char kConnEnvKey[] = "Software\\Qorvell Electronics\\OrbManager\\ConnEnv";
-constexpr const char kOptionsKey[] = "Software\\Qorvell Electronics\\OrbManager\\OptionValues";
-
-// QORVELL_REGISTRY at a fresh file in a temp folder for the object's life.
-class TempRegistry {
-public:
-    TempRegistry() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "shelltestXXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr)
-            m_dir = pattern;
-        m_file = m_dir / "registry.reg";
-        if (const char* old = std::getenv("QORVELL_REGISTRY"))
-            m_previous = old;
-        ::setenv("QORVELL_REGISTRY", m_file.c_str(), 1);
-    }
-    ~TempRegistry() {
-        if (m_previous)
-            ::setenv("QORVELL_REGISTRY", m_previous->c_str(), 1);
-        else
-            ::unsetenv("QORVELL_REGISTRY");
-        std::error_code ignored;
-        if (!m_dir.empty())
-            std::filesystem::remove_all(m_dir, ignored);
-    }
-    TempRegistry(const TempRegistry&) = delete;
-    TempRegistry& operator=(const TempRegistry&) = delete;
-    const std::filesystem::path& Dir() const { return m_dir; }
-
-private:
-    std::filesystem::path m_dir;
-    std::filesystem::path m_file;
-    std::optional<std::string> m_previous;
-};
+using testsupport::DownloadingSwitch;
+using testsupport::kConnEnvKey;
+using testsupport::kOptionsKey;
+using testsupport::TempRegistry;
+using testsupport::TestSwitch;
+inline constexpr const char* kRootKey = testsupport::kServerKey;
 
 inline platform::RegKey CreateKey(const char* path) {
     platform::RegKey key;
@@ -210,7 +184,7 @@ inline std::string TestText(int id) {
 class ShellFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App();
+        testsupport::App();
         ResetLinkState();
         listenPort = FreeListenPortPair();
         ASSERT_GT(listenPort, 0);
@@ -229,16 +203,8 @@ protected:
         platform::RegKey root = CreateKey(kRootKey);
         root.SetString("OrbPath", registry.Dir().string());
         root.SetDword("OrbRunCheck", 1);
+        EXPECT_TRUE(testsupport::WriteLinkSettings(sw.Host(), sw.Port(), listenPort));
         platform::RegKey conn = CreateKey(kConnEnvKey);
-        conn.SetDword("ConnType", kConnTypeTcp);
-        conn.SetDword("SwitchType", 0);
-        conn.SetString("IP Address", sw.Host());
-        conn.SetDword("Port No", static_cast<std::uint32_t>(sw.Port()));
-        conn.SetDword("Listen Port No", static_cast<std::uint32_t>(listenPort));
-        conn.SetDword("CommPort", 1);
-        conn.SetDword("BaudRate", 9600);
-        conn.SetDword("ByteSize", 8);
-        conn.SetDword("StopBits", 1);
         conn.SetString("SysInfo Password", "4711");
         platform::RegKey options = CreateKey(kOptionsKey);
         options.SetDword("UseAutoConnect", autoConnect ? 1 : 0);

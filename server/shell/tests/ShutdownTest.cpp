@@ -121,7 +121,7 @@ TEST_F(Shutdown, OrderlyStopDuringTheWaitEndsItAndStopsAfter) {
     s.OnStartStop();
     EXPECT_LT(view.waitTicks, 10) << "the wait was ended, not run out";
     EXPECT_TRUE(endings.empty()) << "the start finishes first";
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return !endings.empty(); }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return !endings.empty(); }));
     EXPECT_EQ(endings, std::vector<int>{OrbManagerServer::kResultOk});
     EXPECT_EQ(view.AskedCount(106), 0);
     ExpectStopped();

@@ -1,6 +1,6 @@
 #include "SingleInstance.h"
 
-#include "TestApp.h"
+#include "testsupport/TestApp.h"
 
 #include <QApplication>
 
@@ -27,7 +27,7 @@ using namespace std::chrono_literals;
 class SingleInstanceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App<QApplication>();
+        testsupport::App<QApplication>();
         ASSERT_TRUE(dir_.isValid());
         registry_ = dir_.path().toStdString() + "/registry.reg";
         lock_ = SingleInstance::LockPathForRegistry(registry_);
@@ -65,14 +65,14 @@ TEST_F(SingleInstanceTest, SecondCopyAsksTheFirstToRaiseAndTheLockPassesOn) {
         EXPECT_EQ(second.Acquire(2000), SingleInstance::Result::Raised);
         EXPECT_FALSE(second.IsFirst());
     }
-    EXPECT_TRUE(platform::test::SpinUntil([&] { return raised == 1; }));
+    EXPECT_TRUE(testsupport::SpinUntil([&] { return raised == 1; }));
 
     // Once the first copy is gone the next one starts.
     first.reset();
     SingleInstance third(lock_);
     EXPECT_EQ(third.Acquire(), SingleInstance::Result::First);
     EXPECT_TRUE(third.IsListening());
-    platform::test::SpinFor(50ms);
+    testsupport::SpinFor(50ms);
     EXPECT_EQ(raised, 1);
 }
 
@@ -87,15 +87,15 @@ TEST_F(SingleInstanceTest, OtherTrafficDoesNotRaise) {
     ASSERT_TRUE(junk.waitForConnected(2000));
     junk.write(QByteArray(200, 'x'));
     junk.flush();
-    EXPECT_TRUE(platform::test::SpinUntil(
-        [&] { return junk.state() == QLocalSocket::UnconnectedState; }, 5s));
+    EXPECT_TRUE(
+        testsupport::SpinUntil([&] { return junk.state() == QLocalSocket::UnconnectedState; }, 5s));
 
     QLocalSocket wrong;
     wrong.connectToServer(SingleInstance::ServerNameFor(lock_));
     ASSERT_TRUE(wrong.waitForConnected(2000));
     wrong.write("raise now\n");
     wrong.flush();
-    EXPECT_TRUE(platform::test::SpinUntil(
+    EXPECT_TRUE(testsupport::SpinUntil(
         [&] { return wrong.state() == QLocalSocket::UnconnectedState; }, 5s));
     EXPECT_EQ(raised, 0);
 }
@@ -148,7 +148,7 @@ TEST_F(SingleInstanceTest, SecondProgramEndsAndRaisesTheFirst) {
     second.setProcessEnvironment(env);
     second.start(QStringLiteral(BROVIK_PATH), {});
     ASSERT_TRUE(second.waitForStarted(10000));
-    EXPECT_TRUE(platform::test::SpinUntil(
+    EXPECT_TRUE(testsupport::SpinUntil(
         [&] { return second.state() == QProcess::NotRunning && raised == 1; }, 30s))
         << second.readAllStandardError().toStdString();
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);

@@ -3,6 +3,8 @@
 #include <OrbIOQueue.h>
 #include <OrbSWServiceController.h>
 
+using testsupport::TestSwitch;
+
 using namespace shell_test;
 
 namespace {
@@ -24,14 +26,14 @@ TEST_F(TimersRecovery, LostLinkIsRestartedByTheLivenessTick) {
     EXPECT_EQ(s.LinkThreadsAlive(), 1);
     const int client = ConnectLoopback(listenPort);
     ASSERT_GE(client, 0);
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return ClientPortClients() == 1; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return ClientPortClients() == 1; }));
 
     // The switch ends its side: the controller notices, the liveness tick restarts the link.
     sw.Switch().CloseConnection();
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return s.LinkThreadsAlive() == 0; },
-                                          std::chrono::seconds(5)));
-    ASSERT_TRUE(platform::test::SpinUntil(
-        [&] { return sw.Downloads() == 2 && CompletelyRunning(); }, std::chrono::seconds(8)));
+    ASSERT_TRUE(
+        testsupport::SpinUntil([&] { return s.LinkThreadsAlive() == 0; }, std::chrono::seconds(5)));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return sw.Downloads() == 2 && CompletelyRunning(); },
+                                       std::chrono::seconds(8)));
 
     EXPECT_EQ(sw.Switch().ConnectionCount(), 2);
     const auto alive = sw.Switch().WaitForRecord(
@@ -54,8 +56,8 @@ TEST_F(TimersRecovery, RestartRequestIsCarriedOutByTheSecondTimer) {
     ASSERT_TRUE(CompletelyRunning());
     s.m_nRetryCount = 2;
     s.m_bRestartRequest = 1;
-    ASSERT_TRUE(platform::test::SpinUntil(
-        [&] { return sw.Downloads() == 2 && CompletelyRunning(); }, std::chrono::seconds(8)));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return sw.Downloads() == 2 && CompletelyRunning(); },
+                                       std::chrono::seconds(8)));
     EXPECT_EQ(s.m_bRestartRequest, 0);
     EXPECT_EQ(sw.Switch().ConnectionCount(), 2);
     EXPECT_TRUE(view.HasLog(0, "2 ids212")) << "the count first in Korean";
@@ -78,8 +80,8 @@ TEST_F(TimersRecovery, ClosedSwitchPortIsRetriedUpToTheRecoverCount) {
     ASSERT_TRUE(s.IsTimerRunning(OrbManagerServer::kRecoveryTimer));
     s.m_nAutoRecoverCount = 3;
 
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return view.HasLog(1, "ids213"); },
-                                          std::chrono::seconds(8)));
+    ASSERT_TRUE(
+        testsupport::SpinUntil([&] { return view.HasLog(1, "ids213"); }, std::chrono::seconds(8)));
     EXPECT_EQ(s.m_nRetryCount, 3);
     EXPECT_FALSE(s.IsTimerRunning(OrbManagerServer::kRecoveryTimer));
     EXPECT_EQ(s.m_bAutoRecoverTimerOn, 0);
@@ -94,7 +96,7 @@ TEST_F(TimersRecovery, ClosedSwitchPortIsRetriedUpToTheRecoverCount) {
               3);
 
     // Exhausted: nothing more happens until the next manual start.
-    platform::test::SpinFor(std::chrono::milliseconds(400));
+    testsupport::SpinFor(std::chrono::milliseconds(400));
     EXPECT_EQ(CountRowsWithPrefix(view, 1, "ids130[Switch IP Address - 127.0.0.1"), 4);
     EXPECT_EQ(s.m_bLinkRunning, 1);
     s.OnStartStop();
@@ -121,7 +123,7 @@ TEST_F(TimersRecovery, TicksDuringTheWaitAreHeldBackNotNested) {
     s.OnStartStop();
     EXPECT_EQ(connectionsDuringWait, 1);
     ASSERT_TRUE(CompletelyRunning());
-    platform::test::SpinFor(std::chrono::milliseconds(100));
+    testsupport::SpinFor(std::chrono::milliseconds(100));
     EXPECT_TRUE(CompletelyRunning());
     EXPECT_EQ(sw.Switch().ConnectionCount(), 1) << "the held ticks had nothing left to do";
     EXPECT_EQ(s.m_nRetryCount, 0);
@@ -142,7 +144,7 @@ TEST_F(TimersRecovery, ButtonPressedDuringTheWaitRunsAfterTheStart) {
     s.OnStartStop();
     EXPECT_TRUE(pressed);
     EXPECT_EQ(s.m_bLinkRunning, 1);
-    ASSERT_TRUE(platform::test::SpinUntil([&] { return s.m_bLinkRunning == 0; }));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return s.m_bLinkRunning == 0; }));
     EXPECT_EQ(view.AskedCount(137), 1);
     ExpectStopped();
 }
@@ -155,8 +157,8 @@ TEST_F(TimersRecovery, LivenessCheckSeesEachEngineThread) {
     ASSERT_TRUE(s.m_pServiceController->Join(2000));
     EXPECT_EQ(s.LinkThreadsAlive(), 0);
     // Its tick restarts the whole link and counts the restart.
-    ASSERT_TRUE(platform::test::SpinUntil(
-        [&] { return sw.Downloads() == 2 && CompletelyRunning(); }, std::chrono::seconds(8)));
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return sw.Downloads() == 2 && CompletelyRunning(); },
+                                       std::chrono::seconds(8)));
     EXPECT_EQ(s.m_nRetryCount, 1);
     EXPECT_EQ(s.LinkThreadsAlive(), 1);
 }

@@ -1,7 +1,7 @@
 #include "WaitDialogModel.h"
 #include "HeadlessView.h"
-#include "TestApp.h"
 #include "TraceCapture.h"
+#include "testsupport/TestApp.h"
 
 #include <LinkState.h>
 #include <OrbManagerDlg.h>
@@ -92,7 +92,7 @@ TEST_F(WaitModel, EndsOnTheDeviceListTheFailedStartOrAnAbort) {
 }
 
 TEST_F(WaitModel, HeadlessViewRunsTheWaitAndAnswersOk) {
-    platform::test::App();
+    testsupport::App();
     owner.m_nConnType = kConnTypeTcp;
     HeadlessView view;
     WaitDialogModel model(owner);

@@ -1,6 +1,6 @@
 #pragma once
 
-// Test support: ports on loopback for servers under test, and plain clients for them.
+// Ports on loopback for servers under test, and plain clients for them.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-namespace platform::test {
+namespace testsupport {
 
 // A port P on loopback with P and P + 500 both free just now.
 inline int FreeListenPortPair() {
@@ -37,9 +37,14 @@ inline int FreeListenPortPair() {
     return 0;
 }
 
-// A plain TCP client on loopback; -1 when the connect fails.
-inline int ConnectLoopback(int port) {
+// A plain blocking TCP client on loopback; -1 when the connect fails. receiveBuffer > 0 shrinks
+// the receive buffer before the connect.
+inline int ConnectLoopback(int port, int receiveBuffer = 0) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    if (receiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -60,4 +65,4 @@ inline bool PortRefuses(int port) {
     return false;
 }
 
-} // namespace platform::test
+} // namespace testsupport

@@ -4,7 +4,11 @@
 // the server's connection (a newer connection replaces the older one), records every record that
 // arrives with its arrival time, and sends records or raw bytes back. Every call is thread-safe
 // and every wait is bounded. When the server's end closes, the switch's end stays open for sends
-// until it is ended, replaced or destroyed. Header-only, so the benchmarks can use it too.
+// until it is ended, replaced or destroyed.
+
+#include "testsupport/RecordReader.h"
+
+#include <protocol/CtiRecord.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -26,6 +30,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+namespace testsupport {
 
 class TestSwitch {
 public:
@@ -181,12 +187,8 @@ public:
 
     // The body behind its 2-byte length.
     bool SendRecord(const std::vector<std::uint8_t>& body) {
-        std::vector<std::uint8_t> bytes;
-        bytes.reserve(body.size() + 2);
-        bytes.push_back(static_cast<std::uint8_t>(body.size() >> 8));
-        bytes.push_back(static_cast<std::uint8_t>(body.size() & 0xFF));
-        bytes.insert(bytes.end(), body.begin(), body.end());
-        return SendRaw(bytes);
+        const std::vector<std::uint8_t> bytes = protocol::CtiRecord::Encode(body);
+        return !bytes.empty() && SendRaw(bytes);
     }
     bool SendRaw(const std::vector<std::uint8_t>& bytes) {
         return SendRaw(bytes.data(), bytes.size());
@@ -245,7 +247,14 @@ private:
     }
 
     void Run() {
-        std::vector<std::uint8_t> pending;
+        std::vector<Record> complete;
+        RecordReader reader([&complete](const protocol::CtiRecord& cut) {
+            const protocol::ByteView frame = cut.Frame();
+            Record record;
+            record.bytes.assign(frame.begin(), frame.end());
+            record.at = Clock::now();
+            complete.push_back(std::move(record));
+        });
         std::uint8_t buffer[65536];
         while (!m_stop) {
             const bool reading = m_conn >= 0 && !m_peerEnded;
@@ -279,7 +288,7 @@ private:
                         m_conn = fd;
                     }
                     m_peerEnded = false;
-                    pending.clear();
+                    reader.Reset();
                     std::lock_guard<std::mutex> guard(m_lock);
                     m_raw.clear();
                     ++m_connections;
@@ -299,7 +308,9 @@ private:
                     Closed();
                     continue;
                 }
-                Received(pending, buffer, static_cast<std::size_t>(got));
+                reader.Feed(buffer, static_cast<std::size_t>(got));
+                Received(complete, buffer, static_cast<std::size_t>(got));
+                complete.clear();
             }
         }
     }
@@ -310,23 +321,7 @@ private:
         m_changed.notify_all();
     }
 
-    void Received(std::vector<std::uint8_t>& pending, const std::uint8_t* data, std::size_t size) {
-        pending.insert(pending.end(), data, data + size);
-        std::vector<Record> complete;
-        std::size_t at = 0;
-        while (pending.size() - at >= 2) {
-            const std::size_t length = static_cast<std::size_t>(pending[at] << 8 | pending[at + 1]);
-            if (pending.size() - at < 2 + length)
-                break;
-            Record record;
-            record.bytes.assign(pending.begin() + static_cast<std::ptrdiff_t>(at),
-                                pending.begin() + static_cast<std::ptrdiff_t>(at + 2 + length));
-            record.at = Clock::now();
-            complete.push_back(std::move(record));
-            at += 2 + length;
-        }
-        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(at));
-
+    void Received(std::vector<Record>& complete, const std::uint8_t* data, std::size_t size) {
         RecordHandler handler;
         {
             std::lock_guard<std::mutex> guard(m_lock);
@@ -367,3 +362,5 @@ private:
     int m_endRequest = 0;
     RecordHandler m_handler;
 };
+
+} // namespace testsupport

@@ -1,11 +1,11 @@
 #pragma once
 
-// Test support: one application object per test process and a way to run its event loop until
+// One application object per test process and a way to run its event loop until
 // something has happened.
 //
-//   platform::test::App();                  // QCoreApplication
-//   platform::test::App<QApplication>();    // widget tests (include <QApplication> first)
-//   EXPECT_TRUE(platform::test::SpinUntil([&] { return done; }));
+//   testsupport::App();                  // QCoreApplication
+//   testsupport::App<QApplication>();    // widget tests (include <QApplication> first)
+//   EXPECT_TRUE(testsupport::SpinUntil([&] { return done; }));
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -14,7 +14,7 @@
 #include <chrono>
 #include <functional>
 
-namespace platform::test {
+namespace testsupport {
 
 // Makes the application object on first use, on the calling thread (gtest's main thread).
 // An application that the test made itself is used as it is. The object is never destroyed:
@@ -58,4 +58,4 @@ inline void SpinFor(std::chrono::milliseconds time) {
     SpinUntil([] { return false; }, time);
 }
 
-} // namespace platform::test
+} // namespace testsupport

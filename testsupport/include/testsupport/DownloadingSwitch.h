@@ -12,9 +12,7 @@
 //   EXPECT_TRUE(sw.WaitForDownloads(1, 5000));
 //   sw.Switch().CloseConnection();         // the TestSwitch underneath, for everything else
 //
-// Header-only and self-contained (it needs TestSwitch.h beside it), so tools can use it too.
-
-#include "TestSwitch.h"
+#include "testsupport/TestSwitch.h"
 
 #include <atomic>
 #include <chrono>
@@ -24,6 +22,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+namespace testsupport {
 
 class DownloadingSwitch {
 public:
@@ -172,3 +172,5 @@ private:
     // Last: its thread calls Answer, so it goes first.
     TestSwitch m_switch;
 };
+
+} // namespace testsupport

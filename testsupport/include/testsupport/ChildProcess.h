@@ -1,0 +1,52 @@
+#pragma once
+
+// A program started as a child process with the caller's environment, killed at the end if it is
+// still running; its pid at hand for /proc.
+//
+//   testsupport::ChildProcess server(BROVIK_PATH, {"--service"});
+//   server.Signal(SIGTERM);
+//   EXPECT_EQ(server.WaitExit(5000), std::optional<int>(0));
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+class ChildProcess {
+public:
+    struct Options {
+        // "NAME=value" entries for the child: a value the environment already has for NAME gets
+        // ":value" appended (option lists such as ASAN_OPTIONS), any other NAME is added.
+        std::vector<std::string> environment;
+        // When given, standard output and error go to this file and input comes from /dev/null.
+        std::string outputFile;
+    };
+
+    ChildProcess(std::string path, std::vector<std::string> args);
+    ChildProcess(std::string path, std::vector<std::string> args, const Options& options);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool Started() const { return m_pid > 0; }
+    pid_t Pid() const { return m_pid; }
+    void Signal(int signal);
+    // The exit status (128 + signal for a killed child), or nullopt while it still runs. Once
+    // the child has ended, every call answers its status.
+    std::optional<int> WaitExit(int timeoutMs);
+    bool Running() { return Started() && !WaitExit(0).has_value(); }
+    // SIGTERM, then SIGKILL when it has not ended within the time; its exit status.
+    int Stop(int timeoutMs);
+
+private:
+    std::string m_path;
+    std::vector<std::string> m_args;
+    pid_t m_pid = -1;
+    bool m_exited = false;
+    int m_status = 0;
+};
+
+} // namespace testsupport
