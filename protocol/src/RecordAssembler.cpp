@@ -8,7 +8,8 @@ namespace protocol {
 RecordAssembler::RecordAssembler(BadLengthPolicy policy, RecordHandler onRecord,
                                  BadLengthHandler onBadLength, std::uint16_t maxBodyLength)
     : policy_(policy), onRecord_(std::move(onRecord)), onBadLength_(std::move(onBadLength)),
-      maxBody_(std::min(maxBodyLength, CtiRecord::kMaxSentBodyLength)) {}
+      maxBody_(static_cast<std::uint16_t>(
+          std::min<std::size_t>(maxBodyLength, CtiRecord::kMaxDeliveredBody))) {}
 
 void RecordAssembler::Reset() {
     held_ = 0;
