@@ -2,7 +2,7 @@
 // device list's end that starts the call cycle.
 #include "ClientRunController.h"
 
-#include <cstdio>
+#include "protocol/HexTrace.h"
 
 namespace {
 
@@ -24,11 +24,7 @@ std::string ReceivedLogLine(const std::uint8_t* body, std::size_t length) {
     // The letter byte as the character itself; bytes above 0x7F as their Latin-1 character.
     line += QString(QChar(body[0])).toStdString();
     line += "' ";
-    for (std::size_t i = 1; i < length; ++i) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, "%02X ", body[i]);
-        line += hex;
-    }
+    protocol::AppendHexTrace(line, protocol::ByteView(body, length).subspan(1));
     line += "\r\n";
     return line;
 }

@@ -1,9 +1,10 @@
 #include "ClientRequestFrames.h"
 
+#include "protocol/CtiRequest.h"
 #include "protocol/FrameHead.h"
+#include "protocol/HexTrace.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace clientframes {
 
@@ -98,20 +99,10 @@ bool IsValidFreeDial(const std::string& text, int digitCount) {
 }
 
 std::string SentLogLine(const Frame& frame) {
-    std::string line = "[Sent Event] ";
-    for (std::size_t i = 0; i < frame.size(); ++i) {
-        if (i == 3) {
-            line += '\'';
-            line += static_cast<char>(frame[i]);
-            line += "' ";
-        } else {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%02X ", frame[i]);
-            line += hex;
-        }
-    }
-    line += "\r\n";
-    return line;
+    return protocol::HexTraceLine(
+               "[Sent Event] ", frame,
+               protocol::FrameHead::Framed(protocol::CtiRequest::kLetterOffset)) +
+           "\r\n";
 }
 
 } // namespace clientframes

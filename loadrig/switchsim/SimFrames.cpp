@@ -1,8 +1,8 @@
 #include "SimFrames.h"
 
 #include "protocol/FrameHead.h"
+#include "protocol/HexTrace.h"
 
-#include <cstdio>
 #include <iterator>
 
 namespace {
@@ -17,25 +17,6 @@ constexpr Field kNoNumber{kNone, kNone, kNone, kNone};
 
 Frame Head(std::size_t size, char letter) {
     return protocol::FrameHead::Event(static_cast<std::uint8_t>(letter), size);
-}
-
-std::string FormatMessage(const char* prefix, const std::uint8_t* bytes, std::size_t size,
-                          std::size_t letterIndex) {
-    std::string line = prefix;
-    line.reserve(line.size() + size * 3 + 4);
-    char hex[4];
-    for (std::size_t i = 0; i < size; ++i) {
-        if (i == letterIndex) {
-            line += '\'';
-            line += static_cast<char>(bytes[i]);
-            line += "' ";
-        } else {
-            std::snprintf(hex, sizeof hex, "%02X ", bytes[i]);
-            line += hex;
-        }
-    }
-    line += "\r\n";
-    return line;
 }
 
 } // namespace
@@ -81,14 +62,24 @@ SimFrames::Field SimFrames::CopiedField(const std::uint8_t* body, int length, in
 }
 
 std::string SimFrames::FormatSentMessage(const std::vector<std::uint8_t>& frame) {
-    return FormatMessage("<<-- ", frame.data(), frame.size(), 2);
+    return protocol::HexTraceLine("<<-- ", frame, protocol::FrameHead::Framed(0)) + "\r\n";
 }
 
 std::string SimFrames::FormatReceivedMessage(const std::uint8_t* body, int length) {
-    if (body == nullptr || length <= 0) {
-        return FormatMessage("-->> ", nullptr, 0, 1);
+    const protocol::ByteView bytes =
+        body == nullptr || length <= 0 ? protocol::ByteView{}
+                                       : protocol::ByteView(body, static_cast<std::size_t>(length));
+    if (bytes.size() < 2) {
+        return protocol::HexTraceLine("-->> ", bytes) + "\r\n";
     }
-    return FormatMessage("-->> ", body, static_cast<std::size_t>(length), 1);
+    // The letter stands as it came, whatever byte the peer sent there.
+    std::string line = protocol::HexTraceLine("-->> ", bytes.first(1));
+    line += '\'';
+    line += static_cast<char>(bytes[1]);
+    line += "' ";
+    protocol::AppendHexTrace(line, bytes.subspan(2));
+    line += "\r\n";
+    return line;
 }
 
 SimFrames::Frame SimFrames::NumbersFrame(char letter, std::size_t size,
