@@ -4,6 +4,7 @@
 #include "SimRunController.h"
 #include "testsupport/ChildProcess.h"
 #include "testsupport/LoopbackPorts.h"
+#include "testsupport/PeerSocket.h"
 #include "testsupport/ServerSettings.h"
 #include "testsupport/TestApp.h"
 
@@ -20,7 +21,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/socket.h>
 #include <unistd.h>
 
 #ifdef BROVIK_PATH
@@ -96,41 +96,23 @@ TEST_F(SimBrovikEndToEnd, ServerTakesTheDownloadOpensItsPortsAndClosesTheLinkInO
 // A client of the server's first port: logs in as kind 6 and collects the records it is sent.
 class EventClient {
 public:
-    explicit EventClient(int port) : m_fd(ConnectLoopback(port)) {
-        if (m_fd >= 0) {
-            const std::uint8_t login[] = {0x00, 0x0A, 0x02, 'a',  0xFF, 0xFF,
-                                          0xFF, 0xFF, 0xFF, 0xFF, 0x06, 0x00};
-            m_sent = ::send(m_fd, login, sizeof login, MSG_NOSIGNAL) == sizeof login;
-        }
-    }
-    ~EventClient() {
-        if (m_fd >= 0)
-            ::close(m_fd);
+    explicit EventClient(int port) : m_peer(port) {
+        const std::uint8_t login[] = {0x02, 'a', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x06, 0x00};
+        m_sent = m_peer.Connected() && m_peer.SendRecord(login);
     }
     bool LoggedIn() const { return m_sent; }
     // The first letters of every whole record received so far.
     std::string Letters() {
-        std::uint8_t buffer[4096];
-        ssize_t got;
-        while ((got = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
-            m_bytes.insert(m_bytes.end(), buffer, buffer + got);
+        m_peer.Pump();
         std::string letters;
-        std::size_t at = 0;
-        while (at + 2 <= m_bytes.size()) {
-            const std::size_t length = (m_bytes[at] << 8) | m_bytes[at + 1];
-            if (at + 2 + length > m_bytes.size())
-                break;
-            if (length > 0)
-                letters.push_back(static_cast<char>(m_bytes[at + 2]));
-            at += 2 + length;
-        }
+        for (const auto& record : m_peer.Records())
+            letters.push_back(static_cast<char>(record[2]));
         return letters;
     }
 
 private:
-    int m_fd;
+    testsupport::PeerSocket m_peer;
     bool m_sent = false;
-    std::vector<std::uint8_t> m_bytes;
 };
 
 TEST_F(SimBrovikEndToEnd, ARegisteredClientSeesTheScenarioEvents) {
