@@ -14,7 +14,6 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTextCursor>
 #include <QVBoxLayout>
 #include <QValidator>
 
@@ -344,37 +343,15 @@ void frmClientSim::RefreshState() {
         // Headless runs have no window to look at: the connection state goes to the console.
         qInfo().noquote() << "loadrig client:" << status;
     }
-    RefreshLog(state.txtRecvData.text);
-}
-
-void frmClientSim::RefreshLog(const std::string& text) {
-    // The log mostly grows at its end: append only what is new.
-    if (text.size() >= m_shownLog.size() && text.compare(0, m_shownLog.size(), m_shownLog) == 0) {
-        if (text.size() > m_shownLog.size()) {
-            QTextCursor cursor(m_txtRecvData->document());
-            cursor.movePosition(QTextCursor::End);
-            cursor.insertText(QString::fromStdString(text.substr(m_shownLog.size())));
-            m_txtRecvData->moveCursor(QTextCursor::End);
-        }
-    } else {
-        m_txtRecvData->setPlainText(QString::fromStdString(text));
-        m_txtRecvData->moveCursor(QTextCursor::End);
-    }
-    m_shownLog = text;
+    ShowLog(m_txtRecvData, m_shownLog, state.txtRecvData.text);
 }
 
 void frmClientSim::ShowMessage(const ClientMessage& message) {
-    // Window-modal but not blocking: no nested event loop runs inside the controller's steps.
-    auto* box = new QMessageBox(QMessageBox::Information, QString::fromStdString(message.title),
-                                QString::fromStdString(message.text), QMessageBox::Ok, this);
+    QWidget* target = message.focusControl.empty()
+                          ? nullptr
+                          : findChild<QWidget*>(QString::fromStdString(message.focusControl));
+    QMessageBox* box = OpenMessage(QMessageBox::Information, message.title, message.text, target);
     box->setObjectName(QStringLiteral("clientMessage"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    if (!message.focusControl.empty()) {
-        if (auto* target = findChild<QWidget*>(QString::fromStdString(message.focusControl))) {
-            connect(box, &QMessageBox::finished, target, [target] { target->setFocus(); });
-        }
-    }
-    box->open();
 }
 
 void frmClientSim::StartScript(const ClientScript& script) {

@@ -60,7 +60,6 @@ private:
     QComboBox* AddCombo(const char* name, ClientList list, ClientControl ClientWindowState::*field);
     QPushButton* AddButton(const char* name, ClientControl ClientWindowState::*field);
     void RefreshState();
-    void RefreshLog(const std::string& text);
     void ShowMessage(const ClientMessage& message);
 
     OwnedOrInjected<ClientRunController> m_controller;

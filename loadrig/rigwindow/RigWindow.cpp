@@ -1,7 +1,9 @@
 #include "RigWindow.h"
 
 #include <QCloseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextCursor>
 #include <QTimer>
 
 void RigWindow::closeEvent(QCloseEvent* event) {
@@ -9,6 +11,33 @@ void RigWindow::closeEvent(QCloseEvent* event) {
     if (event->isAccepted()) {
         emit closed();
     }
+}
+
+void RigWindow::ShowLog(QPlainTextEdit* box, std::string& shown, const std::string& text) {
+    if (text.size() >= shown.size() && text.compare(0, shown.size(), shown) == 0) {
+        if (text.size() > shown.size()) {
+            QTextCursor cursor(box->document());
+            cursor.movePosition(QTextCursor::End);
+            cursor.insertText(QString::fromStdString(text.substr(shown.size())));
+            box->moveCursor(QTextCursor::End);
+        }
+    } else {
+        box->setPlainText(QString::fromStdString(text));
+        box->moveCursor(QTextCursor::End);
+    }
+    shown = text;
+}
+
+QMessageBox* RigWindow::OpenMessage(QMessageBox::Icon icon, const std::string& title,
+                                    const std::string& text, QWidget* focusAfter) {
+    auto* box = new QMessageBox(icon, QString::fromStdString(title), QString::fromStdString(text),
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    if (focusAfter != nullptr) {
+        connect(box, &QMessageBox::finished, focusAfter, [focusAfter] { focusAfter->setFocus(); });
+    }
+    box->open();
+    return box;
 }
 
 void RigWindow::PressWhenEnabled(QPushButton* button) {

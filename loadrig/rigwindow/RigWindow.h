@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QMessageBox>
 
 #include <memory>
+#include <string>
 
 class QCloseEvent;
+class QPlainTextEdit;
 class QPushButton;
 
 // The controller a window of the rig was given (a test's), or else the one it made and owns.
@@ -23,8 +26,9 @@ private:
     Controller* m_controller;
 };
 
-// What both windows of the rig share: the closed signal that ends the program, and the button
-// presses of a scripted start, which go through the same steps as a user's.
+// What both windows of the rig share: the closed signal that ends the program, the log box and
+// message boxes, and the button presses of a scripted start, which go through the same steps as a
+// user's.
 class RigWindow : public QMainWindow {
     Q_OBJECT
 
@@ -37,6 +41,14 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+
+    // Shows `text` in the box, which holds `shown`. A text that grew at its end (the usual case)
+    // is appended, so a long log is not set again on every line.
+    static void ShowLog(QPlainTextEdit* box, std::string& shown, const std::string& text);
+    // Window-modal but not blocking: no nested event loop runs inside the controller's steps.
+    // `focusAfter`, when given, takes the focus once the box is closed.
+    QMessageBox* OpenMessage(QMessageBox::Icon icon, const std::string& title,
+                             const std::string& text, QWidget* focusAfter = nullptr);
 
     // A disabled button is not pressed, as a user could not press it.
     static void PressWhenEnabled(QPushButton* button);

@@ -16,7 +16,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTextCursor>
 #include <QVBoxLayout>
 
 namespace {
@@ -275,34 +274,12 @@ void frmSWSim::RefreshCounters() {
     m_editTotalReceiveCount->setText(WholeNumber(trace.totalReceived));
     m_editTotalSentCount->setText(WholeNumber(trace.totalSent));
 
-    // The trace mostly grows at its end: append only what is new.
-    const std::string& text = trace.Text();
-    if (text.size() >= m_shownTrace.size() &&
-        text.compare(0, m_shownTrace.size(), m_shownTrace) == 0) {
-        if (text.size() > m_shownTrace.size()) {
-            QTextCursor cursor(m_editTraceBox->document());
-            cursor.movePosition(QTextCursor::End);
-            cursor.insertText(QString::fromStdString(text.substr(m_shownTrace.size())));
-            m_editTraceBox->moveCursor(QTextCursor::End);
-        }
-    } else {
-        m_editTraceBox->setPlainText(QString::fromStdString(text));
-        m_editTraceBox->moveCursor(QTextCursor::End);
-    }
-    m_shownTrace = text;
+    ShowLog(m_editTraceBox, m_shownTrace, trace.Text());
 }
 
 void frmSWSim::ShowMessage(const SimMessage& message) {
-    // Window-modal but not blocking: no nested event loop runs inside the controller's steps.
-    auto* box = new QMessageBox(message.critical ? QMessageBox::Critical : QMessageBox::Information,
-                                QString::fromStdString(message.title),
-                                QString::fromStdString(message.text), QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    if (message.focusSimTime) {
-        connect(box, &QMessageBox::finished, m_editSimTime,
-                [box = m_editSimTime] { box->setFocus(); });
-    }
-    box->open();
+    OpenMessage(message.critical ? QMessageBox::Critical : QMessageBox::Information, message.title,
+                message.text, message.focusSimTime ? m_editSimTime : nullptr);
 }
 
 void frmSWSim::StartScript(const SwitchScript& script) {
