@@ -2,6 +2,7 @@
 // links to the switch window's listener, takes the download and opens its client ports.
 
 #include "SimRunController.h"
+#include "SwitchWithServer.h"
 #include "testsupport/ChildProcess.h"
 #include "testsupport/LoopbackPorts.h"
 #include "testsupport/PeerSocket.h"
@@ -39,43 +40,20 @@ bool ClientPortsOpen(int port) {
     return true;
 }
 
-class SimBrovikEndToEnd : public ::testing::Test {
-protected:
-    void SetUp() override {
-        testsupport::App();
-        ASSERT_TRUE(m_dir.isValid());
-        ::setenv("QORVELL_REGISTRY", m_dir.filePath("registry.reg").toStdString().c_str(), 1);
-        const std::filesystem::path dir = m_dir.path().toStdString();
-
-        m_controller.SetListenPortOverride(0);
-        m_controller.Form_Load();
-        m_controller.cmdRun_Click();
-        ASSERT_EQ(m_controller.Link().State(), SimLink::StateListening);
-        m_listenPort = testsupport::FreeListenPortPair();
-        ASSERT_GT(m_listenPort, 0);
-
-        ASSERT_TRUE(testsupport::WriteServerSettings(
-            dir, "localhost", m_controller.Link().ListeningPort(), m_listenPort, BROVIK_PATH));
-    }
-    void TearDown() override { ::unsetenv("QORVELL_REGISTRY"); }
-
-    QTemporaryDir m_dir;
-    SimRunController m_controller;
-    int m_listenPort = 0;
-};
+class SimBrovikEndToEnd : public SwitchWithServer {};
 
 TEST_F(SimBrovikEndToEnd, ServerTakesTheDownloadOpensItsPortsAndClosesTheLinkInOrder) {
     testsupport::ChildProcess server(BROVIK_PATH, {"--service"});
     ASSERT_TRUE(server.Started());
 
     // The device list request enables Call Run; then the server opens both client ports.
-    EXPECT_TRUE(testsupport::SpinUntil([&] { return m_controller.State().callSimEnabled; },
+    EXPECT_TRUE(testsupport::SpinUntil([&] { return m_switch.State().callSimEnabled; },
                                        std::chrono::seconds(20)));
-    EXPECT_EQ(m_controller.Link().State(), SimLink::StateConnected);
-    EXPECT_TRUE(testsupport::SpinUntil([&] { return ClientPortsOpen(m_listenPort); },
+    EXPECT_EQ(m_switch.Link().State(), SimLink::StateConnected);
+    EXPECT_TRUE(testsupport::SpinUntil([&] { return ClientPortsOpen(m_clientPort); },
                                        std::chrono::seconds(20)));
     // Keep-alive polls are answered without a trace or a count; the link stays up.
-    EXPECT_EQ(m_controller.State().panels[2], "PavoLinker : On ");
+    EXPECT_EQ(m_switch.State().panels[2], "PavoLinker : On ");
 
     // An orderly stop sends the link clear: the switch goes back to listening for the next link.
     server.Signal(SIGTERM);
@@ -87,10 +65,10 @@ TEST_F(SimBrovikEndToEnd, ServerTakesTheDownloadOpensItsPortsAndClosesTheLinkInO
         },
         std::chrono::seconds(20)));
     EXPECT_EQ(exit, std::optional<int>(0));
-    EXPECT_TRUE(testsupport::SpinUntil(
-        [&] { return m_controller.Link().State() == SimLink::StateListening; },
-        std::chrono::seconds(5)));
-    EXPECT_FALSE(m_controller.State().callSimEnabled);
+    EXPECT_TRUE(
+        testsupport::SpinUntil([&] { return m_switch.Link().State() == SimLink::StateListening; },
+                               std::chrono::seconds(5)));
+    EXPECT_FALSE(m_switch.State().callSimEnabled);
 }
 
 // A client of the server's first port: logs in as kind 6 and collects the records it is sent.
@@ -118,19 +96,19 @@ private:
 TEST_F(SimBrovikEndToEnd, ARegisteredClientSeesTheScenarioEvents) {
     testsupport::ChildProcess server(BROVIK_PATH, {"--service"});
     ASSERT_TRUE(server.Started());
-    ASSERT_TRUE(testsupport::SpinUntil([&] { return ClientPortsOpen(m_listenPort); },
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return ClientPortsOpen(m_clientPort); },
                                        std::chrono::seconds(20)));
-    EventClient client(m_listenPort);
+    EventClient client(m_clientPort);
     ASSERT_TRUE(client.LoggedIn());
     // Login reply, the 16 devices and the end of the list.
     ASSERT_TRUE(testsupport::SpinUntil([&] { return client.Letters().size() >= 18; },
                                        std::chrono::seconds(10)));
 
     // Mode 1 (inbound call, then drop) with one-second phases, on a fast clock.
-    m_controller.SetSecondLength(20);
-    ASSERT_TRUE(m_controller.State().callSimEnabled);
-    m_controller.cmdCallSim_Click();
-    ASSERT_NE(m_controller.Settings().callSimRunning, 0);
+    m_switch.SetSecondLength(20);
+    ASSERT_TRUE(m_switch.State().callSimEnabled);
+    m_switch.cmdCallSim_Click();
+    ASSERT_NE(m_switch.Settings().callSimRunning, 0);
     std::string events;
     EXPECT_TRUE(testsupport::SpinUntil(
         [&] {
@@ -140,7 +118,7 @@ TEST_F(SimBrovikEndToEnd, ARegisteredClientSeesTheScenarioEvents) {
         },
         std::chrono::seconds(15)))
         << events;
-    m_controller.cmdCallSim_Click();
+    m_switch.cmdCallSim_Click();
     server.Signal(SIGTERM);
     std::optional<int> exit;
     EXPECT_TRUE(testsupport::SpinUntil(
