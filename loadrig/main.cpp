@@ -49,7 +49,11 @@ int main(int argc, char* argv[]) {
 
     if (switchWindow) {
         switchWindow->show();
-        switchWindow->StartScript(options);
+        SwitchScript script;
+        script.run = options.run;
+        script.callRun = options.callRun;
+        script.quitAfterSeconds = options.quitAfterSeconds;
+        switchWindow->StartScript(script);
     }
     if (clientWindow) {
         clientWindow->show();

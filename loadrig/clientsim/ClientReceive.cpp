@@ -2,7 +2,7 @@
 // device list's end that starts the call cycle.
 #include "ClientRunController.h"
 
-#include <cstdio>
+#include "protocol/HexTrace.h"
 
 namespace {
 
@@ -24,11 +24,7 @@ std::string ReceivedLogLine(const std::uint8_t* body, std::size_t length) {
     // The letter byte as the character itself; bytes above 0x7F as their Latin-1 character.
     line += QString(QChar(body[0])).toStdString();
     line += "' ";
-    for (std::size_t i = 1; i < length; ++i) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, "%02X ", body[i]);
-        line += hex;
-    }
+    protocol::AppendHexTrace(line, protocol::ByteView(body, length).subspan(1));
     line += "\r\n";
     return line;
 }
@@ -36,52 +32,35 @@ std::string ReceivedLogLine(const std::uint8_t* body, std::size_t length) {
 } // namespace
 
 void ClientRunController::ClearReceive() {
-    m_receive.clear();
+    m_assembler.Reset();
 }
 
 void ClientRunController::MyWinSock_DataArrival(const std::vector<std::uint8_t>& bytes) {
     if (!m_socket.IsConnected() || bytes.empty()) {
         return;
     }
-    const std::size_t delivered = bytes.size();
+    m_delivered = bytes.size();
     // A record split over deliveries is held until its last byte has come.
-    m_receive.insert(m_receive.end(), bytes.begin(), bytes.end());
-
-    std::size_t position = 0;
-    while (m_receive.size() - position >= 2) {
-        const std::size_t length =
-            static_cast<std::size_t>(m_receive[position]) << 8 | m_receive[position + 1];
-        if (length > static_cast<std::size_t>(kMaxRecordLength)) {
-            ShowMessage("[Error Report] On Receive, Msg Length is too big.[" +
-                        std::to_string(delivered) + "]\r\n");
-            ClearReceive();
-            ShowCounters();
-            Changed();
-            return;
-        }
-        if (length == 0) {
-            ShowMessage("[Error Report] On Receive, Error Detected. Received Bytes - " +
-                        std::to_string(delivered) + "\r\n");
-            ClearReceive();
-            ShowCounters();
-            Changed();
-            return;
-        }
-        if (m_receive.size() - position - 2 < length) {
-            break;
-        }
-        HandleRecord(m_receive.data() + position + 2, length);
-        position += length + 2;
-        // A record handler may have stopped the run (and so emptied the buffer).
-        if (!m_socket.IsConnected()) {
-            ClearReceive();
-            position = 0;
-            break;
-        }
-    }
-    m_receive.erase(m_receive.begin(), m_receive.begin() + static_cast<std::ptrdiff_t>(position));
+    m_assembler.Feed(bytes);
     ShowCounters();
     Changed();
+}
+
+void ClientRunController::OnRecord(const protocol::CtiRecord& record) {
+    HandleRecord(record.Body().data(), record.Length());
+    // A record handler may have stopped the run (and so emptied the buffer).
+    if (!m_socket.IsConnected()) {
+        ClearReceive();
+    }
+}
+
+void ClientRunController::OnBadLength(std::uint16_t length) {
+    const std::string delivered = std::to_string(m_delivered);
+    ShowMessage(length == 0
+                    ? "[Error Report] On Receive, Error Detected. Received Bytes - " + delivered +
+                          "\r\n"
+                    : "[Error Report] On Receive, Msg Length is too big.[" + delivered + "]\r\n");
+    ClearReceive();
 }
 
 void ClientRunController::HandleRecord(const std::uint8_t* body, std::size_t length) {

@@ -1,22 +1,20 @@
 #include "ClientRequestFrames.h"
 
-#include <cstdio>
+#include "protocol/CtiRequest.h"
+#include "protocol/FrameHead.h"
+#include "protocol/HexTrace.h"
+
+#include <algorithm>
 
 namespace clientframes {
 
 namespace {
 
-constexpr std::uint8_t kRequestId = 0x02;
+using protocol::DeviceDigits;
+using protocol::FrameHead::Put;
 
-// 00 L 02 letter FF FF, the rest of `size` zero.
 Frame Header(char letter, std::size_t size) {
-    Frame frame(size, 0x00);
-    frame[1] = static_cast<std::uint8_t>(size - 2);
-    frame[2] = kRequestId;
-    frame[3] = static_cast<std::uint8_t>(letter);
-    frame[4] = 0xFF;
-    frame[5] = 0xFF;
-    return frame;
+    return protocol::FrameHead::Request(static_cast<std::uint8_t>(letter), size);
 }
 
 Frame TwoDevices(char letter, int first, int second, int digitCount) {
@@ -26,28 +24,20 @@ Frame TwoDevices(char letter, int first, int second, int digitCount) {
     return frame;
 }
 
-void PutDigits(Frame& frame, std::size_t at, int number, int digitCount) {
-    int divisor = digitCount == 4 ? 1000 : 100;
-    for (int i = 0; i < digitCount; ++i) {
-        frame[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(number / divisor % 10);
-        divisor /= 10;
-    }
+DeviceDigits::Field Digits(int number, int digitCount) {
+    return protocol::FrameHead::NumberDigits(static_cast<unsigned>(number), digitCount,
+                                             DeviceDigits::kServerFiller);
 }
 
 } // namespace
 
 void PutDeviceDigits(Frame& frame, std::size_t at, int number, int digitCount) {
-    PutDigits(frame, at, number, digitCount);
-    if (digitCount == 3) {
-        frame[at + 3] = 0xFF;
-    }
+    Put(frame, at, Digits(number, digitCount));
 }
 
 Frame LoginRequest(int clientKind) {
     Frame frame = Header('a', 17);
-    for (std::size_t i = 6; i < 10; ++i) {
-        frame[i] = 0xFF;
-    }
+    protocol::FrameHead::Fill(frame, 6, DeviceDigits::kSize, DeviceDigits::kServerFiller);
     frame[10] = static_cast<std::uint8_t>(clientKind);
     const std::uint8_t tail[] = {0x01, 0x08, 0x03, 0x02, 0x01, 0x01};
     for (std::size_t i = 0; i < sizeof tail; ++i) {
@@ -60,7 +50,9 @@ Frame MakeCall(int caller, int callee, int digitCount) {
     Frame frame = Header('D', static_cast<std::size_t>(12 + digitCount));
     PutDeviceDigits(frame, 6, caller, digitCount);
     frame[11] = static_cast<std::uint8_t>(digitCount);
-    PutDigits(frame, 12, callee, digitCount);
+    // The dialled digits only, without a filler.
+    const DeviceDigits::Field dialled = Digits(callee, digitCount);
+    std::copy_n(dialled.begin(), digitCount, frame.begin() + 12);
     return frame;
 }
 
@@ -68,10 +60,7 @@ Frame MakeCallFreeDial(int caller, const std::string& dialled, int digitCount) {
     Frame frame = Header('D', 12 + dialled.size());
     PutDeviceDigits(frame, 6, caller, digitCount);
     frame[11] = static_cast<std::uint8_t>(dialled.size());
-    for (std::size_t i = 0; i < dialled.size(); ++i) {
-        const char c = dialled[i];
-        frame[12 + i] = c == '#' ? 0x0B : c == '*' ? 0x0A : static_cast<std::uint8_t>(c - '0');
-    }
+    protocol::FrameHead::PutDialled(frame, 12, dialled);
     return frame;
 }
 
@@ -110,20 +99,10 @@ bool IsValidFreeDial(const std::string& text, int digitCount) {
 }
 
 std::string SentLogLine(const Frame& frame) {
-    std::string line = "[Sent Event] ";
-    for (std::size_t i = 0; i < frame.size(); ++i) {
-        if (i == 3) {
-            line += '\'';
-            line += static_cast<char>(frame[i]);
-            line += "' ";
-        } else {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%02X ", frame[i]);
-            line += hex;
-        }
-    }
-    line += "\r\n";
-    return line;
+    return protocol::HexTraceLine(
+               "[Sent Event] ", frame,
+               protocol::FrameHead::Framed(protocol::CtiRequest::kLetterOffset)) +
+           "\r\n";
 }
 
 } // namespace clientframes

@@ -35,7 +35,11 @@ int Power10(int digits) {
 } // namespace
 
 ClientRunController::ClientRunController(QObject* parent)
-    : QObject(parent), m_now([] { return QDateTime::currentDateTime(); }) {
+    : QObject(parent), m_now([] { return QDateTime::currentDateTime(); }),
+      m_assembler(
+          protocol::RecordAssembler::BadLengthPolicy::DropBuffered,
+          [this](const protocol::CtiRecord& record) { OnRecord(record); },
+          [this](std::uint16_t length) { OnBadLength(length); }, kMaxRecordLength) {
     qRegisterMetaType<ClientMessage>();
     m_runTimer.setInterval(m_secondMs);
     m_callTimer.setInterval(m_secondMs);

@@ -4,6 +4,8 @@
 #include "ClientRunSettings.h"
 #include "ClientSocket.h"
 
+#include "protocol/RecordAssembler.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -126,7 +128,7 @@ public:
     // The log box is emptied before an append once it holds more than this.
     static constexpr int kLogLimit = 20000;
     // Longest record body accepted from the server.
-    static constexpr int kMaxRecordLength = 400;
+    static constexpr std::uint16_t kMaxRecordLength = protocol::CtiRecord::kMaxDeliveredBody;
 
     explicit ClientRunController(QObject* parent = nullptr);
     ~ClientRunController() override;
@@ -144,7 +146,7 @@ public:
     double ElapsedSeconds() const { return m_elapsed; }
     QDateTime StartTime() const { return m_start; }
     // Bytes of an incomplete record waiting for the next delivery.
-    std::size_t ReceiveBuffered() const { return m_receive.size(); }
+    std::size_t ReceiveBuffered() const { return m_assembler.Buffered(); }
 
     // Test hooks: the length of one second of both timers, the clock of the run times and the
     // longest wait for the connection before the login is given up.
@@ -215,6 +217,8 @@ private:
     void OnClosedByPeer();
     bool ValidateStart();
     bool SendRequest(const clientframes::Frame& frame, double* counter, ClientControl* box);
+    void OnRecord(const protocol::CtiRecord& record);
+    void OnBadLength(std::uint16_t length);
     void HandleRecord(const std::uint8_t* body, std::size_t length);
     void ClearReceive();
     void EnableRunTimer();
@@ -250,7 +254,8 @@ private:
     bool m_runFreeDial = false; // the free-dial mode of the run, taken at Start
     double m_elapsed = 0;
     QDateTime m_start;
-    std::vector<std::uint8_t> m_receive;
+    protocol::RecordAssembler m_assembler;
+    std::size_t m_delivered = 0; // bytes of the delivery being handled, for the error reports
 };
 
 Q_DECLARE_METATYPE(ClientMessage)

@@ -1,7 +1,6 @@
 #include "frmClientSim.h"
 
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QDebug>
 #include <QEvent>
@@ -15,8 +14,6 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTextCursor>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <QValidator>
 
@@ -54,17 +51,14 @@ void SetText(QLineEdit* box, const std::string& text) {
 } // namespace
 
 frmClientSim::frmClientSim(ClientRunController* controller, QWidget* parent)
-    : QMainWindow(parent), m_controller(controller) {
-    if (m_controller == nullptr) {
-        m_controller = new ClientRunController;
-        m_ownsController = true;
-    }
+    : RigWindow(parent), m_controller(controller) {
     setWindowTitle(QLatin1String(kWindowCaption));
     BuildControls();
 
-    connect(m_controller, &ClientRunController::stateChanged, this, &frmClientSim::RefreshState);
-    connect(m_controller, &ClientRunController::message, this, &frmClientSim::ShowMessage);
-    connect(m_controller, &ClientRunController::quitRequested, this, &QWidget::close);
+    connect(m_controller.get(), &ClientRunController::stateChanged, this,
+            &frmClientSim::RefreshState);
+    connect(m_controller.get(), &ClientRunController::message, this, &frmClientSim::ShowMessage);
+    connect(m_controller.get(), &ClientRunController::quitRequested, this, &QWidget::close);
 
     m_controller->Form_Load();
     RefreshState();
@@ -72,16 +66,6 @@ frmClientSim::frmClientSim(ClientRunController* controller, QWidget* parent)
 
 frmClientSim::~frmClientSim() {
     m_controller->disconnect(this);
-    if (m_ownsController) {
-        delete m_controller;
-    }
-}
-
-void frmClientSim::closeEvent(QCloseEvent* event) {
-    QMainWindow::closeEvent(event);
-    if (event->isAccepted()) {
-        emit closed();
-    }
 }
 
 bool frmClientSim::eventFilter(QObject* watched, QEvent* event) {
@@ -142,7 +126,7 @@ QPushButton* frmClientSim::AddButton(const char* name, ClientControl ClientWindo
 void frmClientSim::BuildControls() {
     using S = ClientWindowState;
     // The controller outlives the window's controls; the slots hold it, not the window.
-    ClientRunController* const controller = m_controller;
+    ClientRunController* const controller = m_controller.get();
     auto typed = [this, controller](QLineEdit* box,
                                     void (ClientRunController::*handler)(const std::string&)) {
         connect(box, &QLineEdit::textEdited, this, [controller, handler](const QString& text) {
@@ -359,43 +343,15 @@ void frmClientSim::RefreshState() {
         // Headless runs have no window to look at: the connection state goes to the console.
         qInfo().noquote() << "loadrig client:" << status;
     }
-    RefreshLog(state.txtRecvData.text);
-}
-
-void frmClientSim::RefreshLog(const std::string& text) {
-    // The log mostly grows at its end: append only what is new.
-    if (text.size() >= m_shownLog.size() && text.compare(0, m_shownLog.size(), m_shownLog) == 0) {
-        if (text.size() > m_shownLog.size()) {
-            QTextCursor cursor(m_txtRecvData->document());
-            cursor.movePosition(QTextCursor::End);
-            cursor.insertText(QString::fromStdString(text.substr(m_shownLog.size())));
-            m_txtRecvData->moveCursor(QTextCursor::End);
-        }
-    } else {
-        m_txtRecvData->setPlainText(QString::fromStdString(text));
-        m_txtRecvData->moveCursor(QTextCursor::End);
-    }
-    m_shownLog = text;
+    ShowLog(m_txtRecvData, m_shownLog, state.txtRecvData.text);
 }
 
 void frmClientSim::ShowMessage(const ClientMessage& message) {
-    // Window-modal but not blocking: no nested event loop runs inside the controller's steps.
-    auto* box = new QMessageBox(QMessageBox::Information, QString::fromStdString(message.title),
-                                QString::fromStdString(message.text), QMessageBox::Ok, this);
+    QWidget* target = message.focusControl.empty()
+                          ? nullptr
+                          : findChild<QWidget*>(QString::fromStdString(message.focusControl));
+    QMessageBox* box = OpenMessage(QMessageBox::Information, message.title, message.text, target);
     box->setObjectName(QStringLiteral("clientMessage"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    if (!message.focusControl.empty()) {
-        if (auto* target = findChild<QWidget*>(QString::fromStdString(message.focusControl))) {
-            connect(box, &QMessageBox::finished, target, [target] { target->setFocus(); });
-        }
-    }
-    box->open();
-}
-
-void frmClientSim::PressWhenEnabled(QPushButton* button) {
-    if (button->isEnabled()) {
-        button->click();
-    }
 }
 
 void frmClientSim::StartScript(const ClientScript& script) {
@@ -411,16 +367,9 @@ void frmClientSim::StartScript(const ClientScript& script) {
     }
     RefreshState();
     if (script.start) {
-        QTimer::singleShot(0, this, [this] { PressWhenEnabled(m_start); });
+        PressSoon(m_start);
     }
     if (script.quitAfterSeconds) {
-        QTimer::singleShot(*script.quitAfterSeconds * 1000, this, [this] {
-            PressWhenEnabled(m_disconnect);
-            if (m_quit->isEnabled()) {
-                m_quit->click();
-            } else {
-                close();
-            }
-        });
+        QuitAfter(*script.quitAfterSeconds, m_disconnect, m_quit);
     }
 }

@@ -1,15 +1,13 @@
 #pragma once
 
 #include "ClientRunController.h"
-
-#include <QMainWindow>
+#include "RigWindow.h"
 
 #include <optional>
 #include <string>
 #include <vector>
 
 class QCheckBox;
-class QCloseEvent;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -28,7 +26,7 @@ struct ClientScript {
 // The client window: connection and numbering boxes, the call scenario, the run clock, the
 // countdowns, the event and command counts, the log and the four buttons. It only forwards the
 // user's input to its controller and shows the controller's state.
-class frmClientSim : public QMainWindow {
+class frmClientSim : public RigWindow {
     Q_OBJECT
 
 public:
@@ -46,12 +44,7 @@ public:
     QPushButton* cmdReset() const { return m_reset; }
     QPushButton* cmdQuit() const { return m_quit; }
 
-signals:
-    // The window was closed (Quit, or the window's own close).
-    void closed();
-
 protected:
-    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -67,12 +60,9 @@ private:
     QComboBox* AddCombo(const char* name, ClientList list, ClientControl ClientWindowState::*field);
     QPushButton* AddButton(const char* name, ClientControl ClientWindowState::*field);
     void RefreshState();
-    void RefreshLog(const std::string& text);
     void ShowMessage(const ClientMessage& message);
-    void PressWhenEnabled(QPushButton* button);
 
-    ClientRunController* m_controller = nullptr;
-    bool m_ownsController = false;
+    OwnedOrInjected<ClientRunController> m_controller;
 
     std::vector<Binding<QLineEdit>> m_boxes;
     std::vector<Binding<QCheckBox>> m_checks;

@@ -22,7 +22,7 @@ void SimCallGenerator::SimAnswerCall(std::int16_t previousPhase) {
         if (first < 0 || answering < 0) {
             continue;
         }
-        if (!Send(TwoNumberFrame('E', first, answering), &m_trace.sent.answer)) {
+        if (!Send(m_frames.TwoNumberFrame('E', first, answering), &m_trace.sent.answer)) {
             return;
         }
     }
@@ -37,7 +37,7 @@ void SimCallGenerator::SimUnholdCall() {
         if (station < 0 || origin < 0) {
             continue;
         }
-        if (!Send(TwoNumberFrame('R', station, origin), &m_trace.sent.answer)) {
+        if (!Send(m_frames.TwoNumberFrame('R', station, origin), &m_trace.sent.answer)) {
             return;
         }
     }
@@ -53,10 +53,10 @@ void SimCallGenerator::SimDropCall(std::int16_t secondLeg) {
         if (a < 0 || b < 0) {
             continue;
         }
-        if (!Send(TwoNumberFrame('N', a, b), &m_trace.sent.hookOn)) {
+        if (!Send(m_frames.TwoNumberFrame('N', a, b), &m_trace.sent.hookOn)) {
             return;
         }
-        if (!Send(TwoNumberFrame('N', b, a), &m_trace.sent.hookOn)) {
+        if (!Send(m_frames.TwoNumberFrame('N', b, a), &m_trace.sent.hookOn)) {
             return;
         }
     }

@@ -15,7 +15,8 @@ void SimCallGenerator::SimBtRt() {
         if (!complete(line)) {
             continue;
         }
-        if (!Send(TwoNumberFrame('N', Station(line), Origin(line)), &m_trace.sent.hookOn)) {
+        if (!Send(m_frames.TwoNumberFrame('N', Station(line), Origin(line)),
+                  &m_trace.sent.hookOn)) {
             return;
         }
     }
@@ -33,7 +34,7 @@ void SimCallGenerator::SimBtRt() {
         if (!complete(line)) {
             continue;
         }
-        if (!Send(TransferFrame(Station(line), Target(line), Origin(line)))) {
+        if (!Send(m_frames.TransferFrame(Station(line), Target(line), Origin(line), 0x01))) {
             return;
         }
     }

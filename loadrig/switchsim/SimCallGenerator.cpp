@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr std::uint8_t kNone = 0xFF;
-
 // Sizes of the four caller-identity fields of the long offering, in their order.
 constexpr std::uint8_t kCallerNumberLength = 16;
 constexpr std::uint8_t kCallerNameLength = 11;
@@ -42,20 +40,6 @@ int SimCallGenerator::TargetPosition(int line) const {
 
 namespace {
 
-std::vector<std::uint8_t> Head(std::size_t size, char letter) {
-    std::vector<std::uint8_t> frame(size, 0x00);
-    frame[1] = static_cast<std::uint8_t>(size - 2);
-    frame[2] = static_cast<std::uint8_t>(letter);
-    frame[3] = kNone;
-    frame[4] = kNone;
-    return frame;
-}
-
-void Put(std::vector<std::uint8_t>& frame, std::size_t offset,
-         const std::array<std::uint8_t, 4>& field) {
-    std::copy(field.begin(), field.end(), frame.begin() + static_cast<std::ptrdiff_t>(offset));
-}
-
 template <std::size_t N>
 std::size_t PutChars(std::vector<std::uint8_t>& frame, std::size_t offset,
                      const std::array<char, N>& text) {
@@ -67,49 +51,11 @@ std::size_t PutChars(std::vector<std::uint8_t>& frame, std::size_t offset,
 
 } // namespace
 
-SimCallGenerator::Frame SimCallGenerator::OneNumberFrame(char letter, int number) const {
-    Frame frame = Head(10, letter);
-    Put(frame, 5, m_frames.NumberField(number));
-    return frame;
-}
-
-SimCallGenerator::Frame SimCallGenerator::TwoNumberFrame(char letter, int first, int second) const {
-    Frame frame = Head(14, letter);
-    Put(frame, 5, m_frames.NumberField(first));
-    Put(frame, 10, m_frames.NumberField(second));
-    return frame;
-}
-
-SimCallGenerator::Frame SimCallGenerator::HeldFrame(int device, int other,
-                                                    std::uint8_t kind) const {
-    Frame frame = Head(16, 'H');
-    Put(frame, 5, m_frames.NumberField(device));
-    Put(frame, 10, m_frames.NumberField(other));
-    frame[14] = kind;
-    return frame;
-}
-
-SimCallGenerator::Frame SimCallGenerator::TransferFrame(int transferring, int destination,
-                                                        int other) const {
-    Frame frame = Head(20, 'V');
-    Put(frame, 5, m_frames.NumberField(transferring));
-    Put(frame, 10, m_frames.NumberField(destination));
-    Put(frame, 14, m_frames.NumberField(other));
-    frame[18] = 0x01;
-    return frame;
-}
-
 SimCallGenerator::Frame SimCallGenerator::OfferingFrame(int calling, int called, int third,
                                                         std::uint8_t code, int cliLine) const {
     const bool withIdentity = cliLine >= 0;
-    Frame frame = Head(withIdentity ? kLongOfferingSize : kShortOfferingSize, 'D');
-    Put(frame, 5, m_frames.NumberField(calling));
-    Put(frame, 10, m_frames.NumberField(called));
-    if (third < 0) {
-        Put(frame, 14, {kNone, kNone, kNone, kNone});
-    } else {
-        Put(frame, 14, m_frames.NumberField(third));
-    }
+    Frame frame = m_frames.ThreeNumberFrame(
+        'D', withIdentity ? kLongOfferingSize : kShortOfferingSize, calling, called, third);
     if (!withIdentity) {
         frame[22] = code;
         return frame;

@@ -31,7 +31,7 @@ public:
     void SimCallAllIdleDevices() override;
 
 private:
-    using Frame = std::vector<std::uint8_t>;
+    using Frame = SimFrames::Frame;
 
     // Lines and their parties. A number is -1 when its table position does not exist: the line
     // is then skipped rather than read past the table.
@@ -44,11 +44,7 @@ private:
     int Origin(int line) const { return NumberAt(OriginPosition(line)); }
     int Target(int line) const { return NumberAt(TargetPosition(line)); }
 
-    // Frame builders: zero-filled, length, letter, FF FF, then the fields.
-    Frame OneNumberFrame(char letter, int number) const;             // 10 bytes: 'I', 'T'
-    Frame TwoNumberFrame(char letter, int first, int second) const;  // 14 bytes: 'E', 'N', 'R'
-    Frame HeldFrame(int device, int other, std::uint8_t kind) const; // 16 bytes
-    Frame TransferFrame(int transferring, int destination, int other) const; // 20-byte 'V'
+    // The steps build their frames with SimFrames; only the offering is the generator's own.
     // 'D' with the third number (-1: none) and the closing code. A non-negative `cliLine` gives
     // the 80-byte form with that line's caller-identity records; otherwise the 24-byte form.
     Frame OfferingFrame(int calling, int called, int third, std::uint8_t code, int cliLine) const;

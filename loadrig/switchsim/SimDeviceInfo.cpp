@@ -1,11 +1,15 @@
 #include "SimDeviceInfo.h"
 
+#include "protocol/FrameHead.h"
+
 #include <algorithm>
 #include <limits>
 
 namespace {
 
-constexpr std::uint8_t kNone = 0xFF;
+using protocol::FrameHead::PutWord;
+
+constexpr std::uint8_t kNone = protocol::kAbsentByte;
 constexpr std::uint8_t kBlank = 0x20;
 constexpr std::size_t kTextAt = 22;
 constexpr int kSubTypeOffset = 10;
@@ -15,20 +19,13 @@ std::uint8_t At(const std::uint8_t* body, int length, int offset) {
     return offset < length ? body[offset] : kNone;
 }
 
+// Bytes `from` to `to`, both included.
 void Fill(SimDeviceInfo::Frame& frame, std::size_t from, std::size_t to, std::uint8_t value) {
-    std::fill(frame.begin() + static_cast<std::ptrdiff_t>(from),
-              frame.begin() + static_cast<std::ptrdiff_t>(to + 1), value);
+    protocol::FrameHead::Fill(frame, from, to + 1 - from, value);
 }
 
 void PutIndex(SimDeviceInfo::Frame& frame, std::size_t at, const SimDeviceRecord* device) {
-    if (device == nullptr) {
-        frame[at] = kNone;
-        frame[at + 1] = kNone;
-        return;
-    }
-    const auto index = static_cast<std::uint16_t>(device->ownIndex);
-    frame[at] = static_cast<std::uint8_t>(index >> 8);
-    frame[at + 1] = static_cast<std::uint8_t>(index & 0xFF);
+    PutWord(frame, at, device == nullptr ? 0xFFFF : static_cast<std::uint16_t>(device->ownIndex));
 }
 
 template <typename Range> std::uint8_t* Copy(const Range& from, std::uint8_t* to) {
@@ -127,11 +124,10 @@ SimDeviceInfo::Frame SimDeviceInfo::Header(const Request& request, std::size_t s
                                            std::uint8_t sequence, bool last) const {
     // The start and link checks name no device.
     const bool anonymous = request.subType == 0 || request.subType == 2;
-    Frame frame(size, 0x00);
-    frame[1] = static_cast<std::uint8_t>(size - 2);
-    frame[2] = 'i';
-    frame[3] = request.subType == 0 ? 0x00 : kNone;
-    frame[4] = frame[3];
+    Frame frame = protocol::FrameHead::Event('i', size);
+    if (request.subType == 0) {
+        PutWord(frame, 3, 0x0000);
+    }
     for (int i = 0; i < 4; ++i) {
         frame[5 + static_cast<std::size_t>(i)] =
             anonymous ? kNone : At(request.body, request.length, 4 + i);

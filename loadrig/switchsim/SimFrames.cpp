@@ -1,48 +1,22 @@
 #include "SimFrames.h"
 
-#include <cstdio>
+#include "protocol/FrameHead.h"
+#include "protocol/HexTrace.h"
+
+#include <iterator>
 
 namespace {
 
-using Frame = std::vector<std::uint8_t>;
+using Frame = SimFrames::Frame;
+using Field = SimFrames::Field;
+using protocol::FrameHead::Put;
 
-constexpr std::uint8_t kNone = 0xFF;
-constexpr std::uint8_t kThreeDigitEnd = 0x0F;
+constexpr std::uint8_t kNone = protocol::kAbsentByte;
+constexpr std::uint8_t kThreeDigitEnd = protocol::DeviceDigits::kSwitchFiller;
+constexpr Field kNoNumber{kNone, kNone, kNone, kNone};
 
-// A zero-filled frame of `size` bytes with the common head: length, letter, FF FF.
 Frame Head(std::size_t size, char letter) {
-    Frame frame(size, 0x00);
-    frame[0] = 0x00;
-    frame[1] = static_cast<std::uint8_t>(size - 2);
-    frame[2] = static_cast<std::uint8_t>(letter);
-    frame[3] = kNone;
-    frame[4] = kNone;
-    return frame;
-}
-
-void Put(Frame& frame, std::size_t offset, const std::array<std::uint8_t, 4>& field) {
-    for (std::size_t i = 0; i < field.size(); ++i) {
-        frame[offset + i] = field[i];
-    }
-}
-
-std::string FormatMessage(const char* prefix, const std::uint8_t* bytes, std::size_t size,
-                          std::size_t letterIndex) {
-    std::string line = prefix;
-    line.reserve(line.size() + size * 3 + 4);
-    char hex[4];
-    for (std::size_t i = 0; i < size; ++i) {
-        if (i == letterIndex) {
-            line += '\'';
-            line += static_cast<char>(bytes[i]);
-            line += "' ";
-        } else {
-            std::snprintf(hex, sizeof hex, "%02X ", bytes[i]);
-            line += hex;
-        }
-    }
-    line += "\r\n";
-    return line;
+    return protocol::FrameHead::Event(static_cast<std::uint8_t>(letter), size);
 }
 
 } // namespace
@@ -68,14 +42,13 @@ bool SimFrames::Send(const std::vector<std::uint8_t>& frame, bool traced, bool c
     return true;
 }
 
-std::array<std::uint8_t, 4> SimFrames::NumberField(int number) const {
+SimFrames::Field SimFrames::NumberField(int number) const {
     return SimSwitchDatabase::DigitField(number, m_settings.telNoSize);
 }
 
-std::array<std::uint8_t, 4> SimFrames::CopiedField(const std::uint8_t* body, int length,
-                                                   int offset) const {
+SimFrames::Field SimFrames::CopiedField(const std::uint8_t* body, int length, int offset) const {
     // Bytes the request did not carry read as "no number".
-    std::array<std::uint8_t, 4> field{kNone, kNone, kNone, kNone};
+    Field field = kNoNumber;
     for (int i = 0; i < 4; ++i) {
         const int at = offset + i;
         if (body != nullptr && at >= 0 && at < length) {
@@ -89,160 +62,167 @@ std::array<std::uint8_t, 4> SimFrames::CopiedField(const std::uint8_t* body, int
 }
 
 std::string SimFrames::FormatSentMessage(const std::vector<std::uint8_t>& frame) {
-    return FormatMessage("<<-- ", frame.data(), frame.size(), 2);
+    return protocol::HexTraceLine("<<-- ", frame, protocol::FrameHead::Framed(0)) + "\r\n";
 }
 
 std::string SimFrames::FormatReceivedMessage(const std::uint8_t* body, int length) {
-    if (body == nullptr || length <= 0) {
-        return FormatMessage("-->> ", nullptr, 0, 1);
+    const protocol::ByteView bytes =
+        body == nullptr || length <= 0 ? protocol::ByteView{}
+                                       : protocol::ByteView(body, static_cast<std::size_t>(length));
+    if (bytes.size() < 2) {
+        return protocol::HexTraceLine("-->> ", bytes) + "\r\n";
     }
-    return FormatMessage("-->> ", body, static_cast<std::size_t>(length), 1);
+    // The letter stands as it came, whatever byte the peer sent there.
+    std::string line = protocol::HexTraceLine("-->> ", bytes.first(1));
+    line += '\'';
+    line += static_cast<char>(bytes[1]);
+    line += "' ";
+    protocol::AppendHexTrace(line, bytes.subspan(2));
+    line += "\r\n";
+    return line;
+}
+
+SimFrames::Frame SimFrames::NumbersFrame(char letter, std::size_t size,
+                                         std::initializer_list<Field> numbers) {
+    static constexpr std::size_t kPlaces[] = {kFirstNumberAt, kSecondNumberAt, kThirdNumberAt};
+    Frame frame = Head(size, letter);
+    std::size_t place = 0;
+    for (const Field& number : numbers) {
+        if (place == std::size(kPlaces)) {
+            break;
+        }
+        Put(frame, kPlaces[place++], number);
+    }
+    return frame;
+}
+
+SimFrames::Frame SimFrames::OneNumberFrame(char letter, int number) const {
+    return NumbersFrame(letter, 10, {NumberField(number)});
+}
+
+SimFrames::Frame SimFrames::TwoNumberFrame(char letter, int first, int second) const {
+    return NumbersFrame(letter, 14, {NumberField(first), NumberField(second)});
+}
+
+SimFrames::Frame SimFrames::HeldFrame(int device, int other, std::uint8_t kind) const {
+    Frame frame = NumbersFrame('H', 16, {NumberField(device), NumberField(other)});
+    frame[14] = kind;
+    return frame;
+}
+
+SimFrames::Frame SimFrames::ThreeNumberFrame(char letter, std::size_t size, int first, int second,
+                                             int third) const {
+    // A negative third number is "none".
+    return NumbersFrame(
+        letter, size,
+        {NumberField(first), NumberField(second), third < 0 ? kNoNumber : NumberField(third)});
 }
 
 void SimFrames::BuildFrameI(int number) {
-    Frame frame = Head(10, 'I');
-    Put(frame, 5, NumberField(number));
-    Send(frame);
+    Send(OneNumberFrame('I', number));
 }
 
 void SimFrames::BuildFrameH(int device, int other) {
-    Frame frame = Head(16, 'H');
-    Put(frame, 5, NumberField(device));
-    Put(frame, 10, NumberField(other));
-    Send(frame);
+    Send(HeldFrame(device, other, 0x00));
 }
 
 void SimFrames::BuildFrameD(int calling, int called) {
-    Frame frame = Head(24, 'D');
-    Put(frame, 5, NumberField(calling));
-    Put(frame, 10, NumberField(called));
-    Put(frame, 14, {kNone, kNone, kNone, kNone});
+    Frame frame = ThreeNumberFrame('D', 24, calling, called, -1);
     frame[22] = 0x04;
     Send(frame);
 }
 
 void SimFrames::BuildFrameY(int calling, int called) {
-    Frame frame = Head(24, 'Y');
-    Put(frame, 5, NumberField(calling));
-    Put(frame, 10, NumberField(called));
-    Put(frame, 14, {kNone, kNone, kNone, kNone});
+    Frame frame = ThreeNumberFrame('Y', 24, calling, called, -1);
     frame[22] = kNone;
     Send(frame);
 }
 
-namespace {
-Frame TwoNumbers(char letter, const std::array<std::uint8_t, 4>& a,
-                 const std::array<std::uint8_t, 4>& b) {
-    Frame frame = Head(14, letter);
-    Put(frame, 5, a);
-    Put(frame, 10, b);
-    return frame;
-}
-} // namespace
-
 void SimFrames::BuildFrameN(int a, int b) {
-    Send(TwoNumbers('N', NumberField(a), NumberField(b)));
+    Send(TwoNumberFrame('N', a, b));
 }
 
 void SimFrames::BuildFrameR(int a, int b) {
-    Send(TwoNumbers('R', NumberField(a), NumberField(b)));
+    Send(TwoNumberFrame('R', a, b));
 }
 
 void SimFrames::BuildFrameS(int a, int b) {
-    Send(TwoNumbers('S', NumberField(a), NumberField(b)));
+    Send(TwoNumberFrame('S', a, b));
 }
 
 void SimFrames::BuildFrameE(int a, int b) {
-    Send(TwoNumbers('E', NumberField(a), NumberField(b)));
+    Send(TwoNumberFrame('E', a, b));
 }
 
 void SimFrames::BuildFrameT(int a) {
-    Frame frame = Head(10, 'T');
-    Put(frame, 5, NumberField(a));
-    Send(frame);
+    Send(OneNumberFrame('T', a));
 }
 
 void SimFrames::BuildFrameFEvent(int a, int b) {
-    Frame frame = Head(16, 'F');
-    Put(frame, 5, NumberField(a));
+    Frame frame = NumbersFrame('F', 16, {NumberField(a)});
     frame[10] = 0x02; // the cause this event always reports
     Put(frame, 11, NumberField(b));
     Send(frame);
 }
 
 void SimFrames::SendFrameD(int a, int b, int c) {
-    Frame frame = Head(24, 'D');
-    Put(frame, 5, NumberField(a));
-    Put(frame, 10, NumberField(b));
-    Put(frame, 14, NumberField(c));
-    Send(frame);
+    Send(NumbersFrame('D', 24, {NumberField(a), NumberField(b), NumberField(c)}));
+}
+
+SimFrames::Frame SimFrames::TransferFrame(int transferring, int destination, int other,
+                                          int code) const {
+    Frame frame = NumbersFrame(
+        'V', 20, {NumberField(transferring), NumberField(destination), NumberField(other)});
+    frame[18] = static_cast<std::uint8_t>(code);
+    return frame;
 }
 
 void SimFrames::BuildFrameV(int a, int b, int c, int code) {
-    Frame frame = Head(20, 'V');
-    Put(frame, 5, NumberField(a));
-    Put(frame, 10, NumberField(b));
-    Put(frame, 14, NumberField(c));
-    frame[18] = static_cast<std::uint8_t>(code);
-    Send(frame);
+    Send(TransferFrame(a, b, c, code));
 }
 
 void SimFrames::BuildFrameLowerP(int a, int b, int c) {
-    Frame frame = Head(18, 'p');
-    Put(frame, 5, NumberField(a));
-    Put(frame, 10, NumberField(b));
-    Put(frame, 14, NumberField(c));
-    Send(frame);
+    Send(NumbersFrame('p', 18, {NumberField(a), NumberField(b), NumberField(c)}));
 }
 
 void SimFrames::SendFrameH(const std::uint8_t* body, int length) {
-    Frame frame = Head(16, 'H');
-    Put(frame, 5, CopiedField(body, length, 4));
-    Put(frame, 10, CopiedField(body, length, 9));
+    Frame frame =
+        NumbersFrame('H', 16, {CopiedField(body, length, 4), CopiedField(body, length, 9)});
     frame[14] = 0x01; // hold kind: plain hold
     Send(frame);
 }
 
 void SimFrames::SendFramesIR(const std::uint8_t* body, int length) {
-    Frame dialTone = Head(10, 'I');
-    Put(dialTone, 5, CopiedField(body, length, 4));
-    if (!Send(dialTone)) {
+    const Field first = CopiedField(body, length, 4);
+    if (!Send(NumbersFrame('I', 10, {first}))) {
         return;
     }
-    Send(TwoNumbers('R', CopiedField(body, length, 4), CopiedField(body, length, 9)));
+    Send(NumbersFrame('R', 14, {first, CopiedField(body, length, 9)}));
 }
 
 void SimFrames::SendFramesSE(const std::uint8_t* body, int length) {
     const auto first = CopiedField(body, length, 4);
     const auto second = CopiedField(body, length, 9);
     if (m_settings.callMode == 0) {
-        Frame frame = Head(16, 'S');
-        Put(frame, 5, first);
-        Put(frame, 10, second);
-        if (!Send(frame)) {
+        if (!Send(NumbersFrame('S', 16, {first, second}))) {
             return;
         }
     }
-    Send(TwoNumbers('E', second, first));
+    Send(NumbersFrame('E', 14, {second, first}));
 }
 
 void SimFrames::SendFailReply(const std::uint8_t* body, int length, int cause) {
-    Frame frame = Head(16, 'F');
-    Put(frame, 5, CopiedField(body, length, 4));
+    Frame frame = NumbersFrame('F', 16, {CopiedField(body, length, 4)});
     frame[10] = static_cast<std::uint8_t>(cause >= 0 && cause <= 7 ? cause : 0);
-    for (std::size_t i = 11; i < 16; ++i) {
-        frame[i] = kNone;
-    }
+    protocol::FrameHead::Fill(frame, 11, 5, kNone);
     Send(frame, false, true);
 }
 
 void SimFrames::SendDeviceList() {
     const auto& devices = m_database.devices;
     for (std::size_t i = 0; i < devices.size(); ++i) {
-        Frame frame = Head(12, 'A');
-        frame[3] = static_cast<std::uint8_t>((i >> 8) & 0xFF);
-        frame[4] = static_cast<std::uint8_t>(i & 0xFF);
-        Put(frame, 5, NumberField(devices[i].number));
+        Frame frame = NumbersFrame('A', 12, {NumberField(devices[i].number)});
+        protocol::FrameHead::PutWord(frame, 3, static_cast<std::uint16_t>(i));
         frame[10] = devices[i].type;
         // A closed link ends the download here, without the end record.
         if (!Send(frame, false, true)) {
@@ -250,19 +230,10 @@ void SimFrames::SendDeviceList() {
         }
     }
     // Device type 0 tells the link server that the download is complete.
-    Frame end = Head(12, 'A');
-    if (devices.empty()) {
-        Put(end, 5, {kNone, kNone, kNone, kNone});
-    } else {
-        Put(end, 5, NumberField(devices.front().number));
-    }
-    Send(end, false, false);
+    Send(NumbersFrame('A', 12, {devices.empty() ? kNoNumber : NumberField(devices.front().number)}),
+         false, false);
 }
 
 void SimFrames::SendKeepAliveAnswer() {
-    Frame frame = Head(10, 'u');
-    for (std::size_t i = 5; i < 9; ++i) {
-        frame[i] = kNone;
-    }
-    Send(frame, false, false);
+    Send(NumbersFrame('u', 10, {kNoNumber}), false, false);
 }

@@ -13,7 +13,7 @@ void SimCallGenerator::SimHoldCall() {
         if (station < 0 || origin < 0) {
             continue;
         }
-        if (!Send(HeldFrame(station, origin, kPlainHold), &m_trace.sent.held)) {
+        if (!Send(m_frames.HeldFrame(station, origin, kPlainHold), &m_trace.sent.held)) {
             return;
         }
     }
@@ -22,7 +22,7 @@ void SimCallGenerator::SimHoldCall() {
         if (station < 0 || Origin(line) < 0) {
             continue;
         }
-        if (!Send(TwoNumberFrame('N', station, station), &m_trace.sent.hookOn)) {
+        if (!Send(m_frames.TwoNumberFrame('N', station, station), &m_trace.sent.hookOn)) {
             return;
         }
     }
@@ -31,7 +31,7 @@ void SimCallGenerator::SimHoldCall() {
         if (station < 0 || Origin(line) < 0) {
             continue;
         }
-        if (!Send(OneNumberFrame('I', station), &m_trace.sent.dialTone)) {
+        if (!Send(m_frames.OneNumberFrame('I', station), &m_trace.sent.dialTone)) {
             return;
         }
     }

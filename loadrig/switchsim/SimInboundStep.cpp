@@ -10,7 +10,7 @@ void SimCallGenerator::SimInboundCall() {
             if (origin < 0) {
                 continue;
             }
-            if (!Send(OneNumberFrame('I', origin), &m_trace.sent.dialTone)) {
+            if (!Send(m_frames.OneNumberFrame('I', origin), &m_trace.sent.dialTone)) {
                 return;
             }
         }

@@ -1,5 +1,7 @@
 #include "SimLink.h"
 
+#include "protocol/CtiRequest.h"
+
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -17,7 +19,11 @@ SimLink::SimLink(SwitchSimSettings& settings, SimSwitchDatabase& database, SimTr
     : QObject(parent), m_settings(settings), m_trace(trace),
       m_frames(*this, trace, settings, database), m_handlers(database, m_frames, trace, settings),
       m_statusQuery(database, m_frames, trace, settings),
-      m_deviceInfo(database, m_frames, settings), m_server(new QTcpServer(this)) {
+      m_deviceInfo(database, m_frames, settings), m_server(new QTcpServer(this)),
+      m_assembler(
+          protocol::RecordAssembler::BadLengthPolicy::SkipBody,
+          [this](const protocol::CtiRecord& record) { OnRecord(record); },
+          [this](std::uint16_t length) { OnBadLength(length); }, kMaxRecordLength) {
     connect(m_server, &QTcpServer::newConnection, this, &SimLink::OnNewConnection);
     connect(m_server, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
         m_trace.AddLogLine(std::string(kErrorReport) +
@@ -122,7 +128,7 @@ void SimLink::OnNewConnection() {
         // One link server at a time: nobody else can connect while it is served.
         m_server->close();
         m_error = false;
-        m_receive.clear();
+        m_assembler.Reset();
         connect(m_socket, &QTcpSocket::readyRead, this, &SimLink::OnReadyRead);
         connect(m_socket, &QTcpSocket::disconnected, this, &SimLink::OnDisconnected);
         connect(m_socket, &QTcpSocket::errorOccurred, this,
@@ -170,53 +176,38 @@ void SimLink::DataArrival(const std::uint8_t* data, std::size_t size) {
     if (State() != StateConnected || data == nullptr || size == 0) {
         return;
     }
-    m_receive.insert(m_receive.end(), data, data + size);
-    ProcessBuffer(size);
-}
-
-void SimLink::ProcessBuffer(std::size_t receiveSize) {
-    // A handler that somehow lets more bytes arrive only appends them: this loop takes them in
-    // their turn.
-    if (m_processing) {
+    const protocol::ByteView bytes(data, size);
+    // Bytes that a handler somehow lets arrive are taken in their turn, and an oversized length
+    // among them is reported with the size of the receive being handled.
+    if (m_feeding) {
+        m_assembler.Feed(bytes);
         return;
     }
-    m_processing = true;
-    const unsigned connection = m_connection;
-    std::size_t at = 0;
-    while (m_receive.size() - at >= 2) {
-        const std::size_t length = static_cast<std::size_t>(m_receive[at]) << 8 | m_receive[at + 1];
-        if (length > static_cast<std::size_t>(kMaxRecordLength)) {
-            m_trace.AppendSwitchLog(std::string(kErrorReport) +
-                                    "On Receive, Msg Length is too big.[" +
-                                    std::to_string(receiveSize) + "]\r\n");
-            m_receive.clear();
-            at = 0;
-            break;
-        }
-        if (m_receive.size() - at - 2 < length) {
-            break;
-        }
-        // Copied: a handler may end the connection, which empties the buffer.
-        const std::vector<std::uint8_t> body(
-            m_receive.begin() + static_cast<std::ptrdiff_t>(at + 2),
-            m_receive.begin() + static_cast<std::ptrdiff_t>(at + 2 + length));
-        at += 2 + length;
-        if (body.size() < 2 || body[0] != 0x02) {
-            continue;
-        }
-        Dispatch(body);
-        if (connection != m_connection) {
-            at = 0; // the buffer went with the connection
-            break;
-        }
-    }
-    if (at > 0) {
-        m_receive.erase(m_receive.begin(), m_receive.begin() + static_cast<std::ptrdiff_t>(at));
-    }
-    m_processing = false;
+    m_receiveSize = size;
+    m_feeding = true;
+    m_assembler.Feed(bytes);
+    m_feeding = false;
 }
 
-void SimLink::Dispatch(const std::vector<std::uint8_t>& body) {
+void SimLink::OnBadLength(std::uint16_t length) {
+    // An empty record is passed over like any other that is no request.
+    if (length == 0) {
+        return;
+    }
+    m_trace.AppendSwitchLog(std::string(kErrorReport) + "On Receive, Msg Length is too big.[" +
+                            std::to_string(m_receiveSize) + "]\r\n");
+    m_assembler.Reset();
+}
+
+void SimLink::OnRecord(const protocol::CtiRecord& record) {
+    const protocol::ByteView body = record.Body();
+    if (body.size() < 2 || body[0] != protocol::CtiRequest::kStartByte) {
+        return;
+    }
+    Dispatch(body);
+}
+
+void SimLink::Dispatch(protocol::ByteView body) {
     const std::uint8_t* data = body.data();
     const int length = static_cast<int>(body.size());
     auto logged = [&] { m_trace.AppendSwitchLog(SimFrames::FormatReceivedMessage(data, length)); };
@@ -299,8 +290,7 @@ void SimLink::Dispatch(const std::vector<std::uint8_t>& body) {
 }
 
 void SimLink::DropConnection() {
-    ++m_connection;
-    m_receive.clear();
+    m_assembler.Reset();
     if (m_socket == nullptr) {
         return;
     }

@@ -9,6 +9,8 @@
 #include "SimTrace.h"
 #include "SwitchSimSettings.h"
 
+#include "protocol/RecordAssembler.h"
+
 #include <QObject>
 #include <QString>
 
@@ -35,7 +37,7 @@ public:
         StateError = 9,
     };
     // Longest record body accepted; a longer one is reported and the buffer dropped.
-    static constexpr int kMaxRecordLength = 400;
+    static constexpr std::uint16_t kMaxRecordLength = protocol::CtiRecord::kMaxDeliveredBody;
 
     SimLink(SwitchSimSettings& settings, SimSwitchDatabase& database, SimTrace& trace,
             QObject* parent = nullptr);
@@ -88,8 +90,9 @@ private:
     void OnDisconnected();
     void OnSocketError(int error);
 
-    void ProcessBuffer(std::size_t receiveSize);
-    void Dispatch(const std::vector<std::uint8_t>& body);
+    void OnRecord(const protocol::CtiRecord& record);
+    void OnBadLength(std::uint16_t length);
+    void Dispatch(protocol::ByteView body);
     // Ends the connection: pending frames are still flushed, the receive buffer is emptied.
     void DropConnection();
     void SetLinkStatus(bool on);
@@ -108,9 +111,9 @@ private:
     bool m_error = false;
     int m_lastState = StateClosed;
 
-    std::vector<std::uint8_t> m_receive;
-    bool m_processing = false;
-    unsigned m_connection = 0; // bumped whenever a connection ends, so a running loop notices
+    protocol::RecordAssembler m_assembler;
+    bool m_feeding = false;
+    std::size_t m_receiveSize = 0; // of the receive being handled, for the length report
 
     std::string m_runStatus = "Stopped ";
     std::string m_linkStatus = "PavoLinker : Off ";

@@ -50,7 +50,7 @@ void SimCallGenerator::SimCallAllIdleDevices() {
                 caller->callCount != 0) {
                 continue;
             }
-            const Frame dialTone = OneNumberFrame('I', caller->number);
+            const Frame dialTone = m_frames.OneNumberFrame('I', caller->number);
             AddCall(*caller, SlotDialTone, 0);
             if (!Send(dialTone, &m_trace.sent.dialTone)) {
                 return;

@@ -1,19 +1,18 @@
 #include "SimStatusQuery.h"
 
+#include "protocol/CtiRequest.h"
+
 #include <algorithm>
 #include <limits>
 #include <string>
 
 namespace {
 
-constexpr std::uint8_t kNone = 0xFF;
-constexpr int kDigitsOffset = 4;
-constexpr int kSubLetterOffset = 9;
+using protocol::FrameHead::Put;
 
-void Put(SimStatusQuery::Frame& frame, std::size_t offset,
-         const std::array<std::uint8_t, 4>& field) {
-    std::copy(field.begin(), field.end(), frame.begin() + static_cast<std::ptrdiff_t>(offset));
-}
+constexpr std::uint8_t kNone = protocol::kAbsentByte;
+constexpr int kDigitsOffset = protocol::CtiRequest::kDeviceOffset;
+constexpr int kSubLetterOffset = protocol::CtiRequest::kParameterOffset;
 
 } // namespace
 
@@ -186,14 +185,10 @@ bool SimStatusQuery::SendDeviceReply(const SimDeviceRecord& device, char subLett
 
 SimStatusQuery::Frame SimStatusQuery::Header(std::size_t size, char letter, std::uint8_t subCode,
                                              const std::uint8_t* body, int length) const {
-    Frame frame(size, 0x00);
-    frame[1] = static_cast<std::uint8_t>(size - 2);
-    frame[2] = static_cast<std::uint8_t>(letter);
-    frame[3] = kNone;
-    frame[4] = kNone;
     // As received; with three digits the fourth byte is always the switch's 0x0F.
-    Put(frame, 5, m_frames.CopiedField(body, length, kDigitsOffset));
-    frame[10] = subCode;
+    Frame frame =
+        SimFrames::NumbersFrame(letter, size, {m_frames.CopiedField(body, length, kDigitsOffset)});
+    frame[protocol::FrameHead::Framed(protocol::CtiEvent::kSubCodeOffset)] = subCode;
     return frame;
 }
 

@@ -2,6 +2,8 @@
 
 #include "SwitchSimSettingsStore.h"
 
+#include "protocol/FrameHead.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -22,14 +24,8 @@ SimSwitchDatabase::SimSwitchDatabase() : m_random(kSeed) {
 }
 
 std::array<std::uint8_t, 4> SimSwitchDatabase::DigitField(int number, int telNoSize) {
-    // Each byte stays a digit value even for a number that does not fit the field.
-    const unsigned n = static_cast<unsigned>(number);
-    if (telNoSize == 3) {
-        return {static_cast<std::uint8_t>(n / 100 % 10), static_cast<std::uint8_t>(n / 10 % 10),
-                static_cast<std::uint8_t>(n % 10), 0x0F};
-    }
-    return {static_cast<std::uint8_t>(n / 1000 % 10), static_cast<std::uint8_t>(n / 100 % 10),
-            static_cast<std::uint8_t>(n / 10 % 10), static_cast<std::uint8_t>(n % 10)};
+    return protocol::FrameHead::NumberDigits(static_cast<unsigned>(number), telNoSize == 3 ? 3 : 4,
+                                             protocol::DeviceDigits::kSwitchFiller);
 }
 
 void SimSwitchDatabase::BuildSwitchDatabase(const SwitchSimSettings& settings) {

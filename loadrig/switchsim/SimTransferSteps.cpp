@@ -16,7 +16,8 @@ void SimCallGenerator::SimTransferHoldDial() {
         if (!complete(line)) {
             continue;
         }
-        if (!Send(HeldFrame(Station(line), Origin(line), kTransferHold), &m_trace.sent.held)) {
+        if (!Send(m_frames.HeldFrame(Station(line), Origin(line), kTransferHold),
+                  &m_trace.sent.held)) {
             return;
         }
     }
@@ -24,7 +25,7 @@ void SimCallGenerator::SimTransferHoldDial() {
         if (!complete(line)) {
             continue;
         }
-        if (!Send(OneNumberFrame('I', Station(line)), &m_trace.sent.dialTone)) {
+        if (!Send(m_frames.OneNumberFrame('I', Station(line)), &m_trace.sent.dialTone)) {
             return;
         }
     }
@@ -48,7 +49,7 @@ void SimCallGenerator::SimCompleteTransfer() {
         if (station < 0) {
             continue;
         }
-        if (!Send(OneNumberFrame('T', station))) {
+        if (!Send(m_frames.OneNumberFrame('T', station))) {
             return;
         }
     }
@@ -57,7 +58,7 @@ void SimCallGenerator::SimCompleteTransfer() {
         if (station < 0) {
             continue;
         }
-        if (!Send(TwoNumberFrame('N', station, station))) {
+        if (!Send(m_frames.TwoNumberFrame('N', station, station))) {
             return;
         }
     }

@@ -3,7 +3,6 @@
 #include "SwitchSimSettingsStore.h"
 
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDebug>
@@ -17,8 +16,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTextCursor>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -70,20 +67,16 @@ QString WholeNumber(double value) {
 } // namespace
 
 frmSWSim::frmSWSim(SimRunController* controller, QWidget* parent)
-    : QMainWindow(parent), m_controller(controller) {
-    if (m_controller == nullptr) {
-        m_controller = new SimRunController;
-        m_ownsController = true;
-    }
+    : RigWindow(parent), m_controller(controller) {
     setWindowTitle(QLatin1String(kWindowCaption));
     BuildControls();
 
-    connect(m_controller, &SimRunController::stateChanged, this, &frmSWSim::RefreshState);
-    connect(m_controller, &SimRunController::traceChanged, this, &frmSWSim::RefreshCounters);
-    connect(m_controller, &SimRunController::message, this, &frmSWSim::ShowMessage);
-    connect(m_controller, &SimRunController::logLine, this,
+    connect(m_controller.get(), &SimRunController::stateChanged, this, &frmSWSim::RefreshState);
+    connect(m_controller.get(), &SimRunController::traceChanged, this, &frmSWSim::RefreshCounters);
+    connect(m_controller.get(), &SimRunController::message, this, &frmSWSim::ShowMessage);
+    connect(m_controller.get(), &SimRunController::logLine, this,
             [](const QString& line) { qInfo().noquote() << line; });
-    connect(m_controller, &SimRunController::quitRequested, this, &QWidget::close);
+    connect(m_controller.get(), &SimRunController::quitRequested, this, &QWidget::close);
 
     m_controller->Form_Load();
     RefreshState();
@@ -92,16 +85,6 @@ frmSWSim::frmSWSim(SimRunController* controller, QWidget* parent)
 
 frmSWSim::~frmSWSim() {
     m_controller->disconnect(this);
-    if (m_ownsController) {
-        delete m_controller;
-    }
-}
-
-void frmSWSim::closeEvent(QCloseEvent* event) {
-    QMainWindow::closeEvent(event);
-    if (event->isAccepted()) {
-        emit closed();
-    }
 }
 
 void frmSWSim::BuildControls() {
@@ -291,63 +274,28 @@ void frmSWSim::RefreshCounters() {
     m_editTotalReceiveCount->setText(WholeNumber(trace.totalReceived));
     m_editTotalSentCount->setText(WholeNumber(trace.totalSent));
 
-    // The trace mostly grows at its end: append only what is new.
-    const std::string& text = trace.Text();
-    if (text.size() >= m_shownTrace.size() &&
-        text.compare(0, m_shownTrace.size(), m_shownTrace) == 0) {
-        if (text.size() > m_shownTrace.size()) {
-            QTextCursor cursor(m_editTraceBox->document());
-            cursor.movePosition(QTextCursor::End);
-            cursor.insertText(QString::fromStdString(text.substr(m_shownTrace.size())));
-            m_editTraceBox->moveCursor(QTextCursor::End);
-        }
-    } else {
-        m_editTraceBox->setPlainText(QString::fromStdString(text));
-        m_editTraceBox->moveCursor(QTextCursor::End);
-    }
-    m_shownTrace = text;
+    ShowLog(m_editTraceBox, m_shownTrace, trace.Text());
 }
 
 void frmSWSim::ShowMessage(const SimMessage& message) {
-    // Window-modal but not blocking: no nested event loop runs inside the controller's steps.
-    auto* box = new QMessageBox(message.critical ? QMessageBox::Critical : QMessageBox::Information,
-                                QString::fromStdString(message.title),
-                                QString::fromStdString(message.text), QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    if (message.focusSimTime) {
-        connect(box, &QMessageBox::finished, m_editSimTime,
-                [box = m_editSimTime] { box->setFocus(); });
-    }
-    box->open();
+    OpenMessage(message.critical ? QMessageBox::Critical : QMessageBox::Information, message.title,
+                message.text, message.focusSimTime ? m_editSimTime : nullptr);
 }
 
-void frmSWSim::PressWhenEnabled(QPushButton* button) {
-    if (button->isEnabled()) {
-        button->click();
-    }
-}
-
-void frmSWSim::StartScript(const LoadRigOptions& options) {
-    if (options.callRun) {
+void frmSWSim::StartScript(const SwitchScript& script) {
+    if (script.callRun) {
         // Call Run becomes possible once the link server has asked for the device list.
-        connect(m_controller, &SimRunController::stateChanged, this, [this] {
+        connect(m_controller.get(), &SimRunController::stateChanged, this, [this] {
             if (!m_callRunPressed && m_controller->State().callSimEnabled) {
                 m_callRunPressed = true;
-                QTimer::singleShot(0, this, [this] { PressWhenEnabled(m_cmdCallSim); });
+                PressSoon(m_cmdCallSim);
             }
         });
     }
-    if (options.run) {
-        QTimer::singleShot(0, this, [this] { PressWhenEnabled(m_cmdRun); });
+    if (script.run) {
+        PressSoon(m_cmdRun);
     }
-    if (options.quitAfterSeconds) {
-        QTimer::singleShot(*options.quitAfterSeconds * 1000, this, [this] {
-            PressWhenEnabled(m_cmdStop);
-            if (m_cmdQuit->isEnabled()) {
-                m_cmdQuit->click();
-            } else {
-                close();
-            }
-        });
+    if (script.quitAfterSeconds) {
+        QuitAfter(*script.quitAfterSeconds, m_cmdStop, m_cmdQuit);
     }
 }

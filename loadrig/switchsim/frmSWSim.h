@@ -1,25 +1,30 @@
 #pragma once
 
-#include "LoadRigCommandLine.h"
+#include "RigWindow.h"
 #include "SimRunController.h"
 
-#include <QMainWindow>
-
 #include <array>
+#include <optional>
 #include <string>
 
 class QCheckBox;
-class QCloseEvent;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 
+// What the program's options ask of the switch window at start.
+struct SwitchScript {
+    bool run = false;                    // SW Run pressed
+    bool callRun = false;                // Call Run pressed once the devices have been asked for
+    std::optional<int> quitAfterSeconds; // Stop (when running) and Quit pressed then
+};
+
 // The switch window: the setting lists, the run buttons, the clock, counters and trace boxes and
 // the status bar. It only forwards the user's choices to its controller and shows the
 // controller's state.
-class frmSWSim : public QMainWindow {
+class frmSWSim : public RigWindow {
     Q_OBJECT
 
 public:
@@ -30,7 +35,7 @@ public:
     SimRunController& Controller() { return *m_controller; }
 
     // The scripted start of the program: each option presses a button of this window.
-    void StartScript(const LoadRigOptions& options);
+    void StartScript(const SwitchScript& script);
 
     QPushButton* cmdCallSim() const { return m_cmdCallSim; }
     QPushButton* cmdRun() const { return m_cmdRun; }
@@ -38,22 +43,13 @@ public:
     QPushButton* cmdReset() const { return m_cmdReset; }
     QPushButton* cmdQuit() const { return m_cmdQuit; }
 
-signals:
-    // The window was closed (Quit, or the window's own close): the program ends.
-    void closed();
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
 private:
     void BuildControls();
     void RefreshState();
     void RefreshCounters();
     void ShowMessage(const SimMessage& message);
-    void PressWhenEnabled(QPushButton* button);
 
-    SimRunController* m_controller = nullptr;
-    bool m_ownsController = false;
+    OwnedOrInjected<SimRunController> m_controller;
 
     std::array<QComboBox*, kWordOprInbndCount> m_lists{};
     QCheckBox* m_chkPrint = nullptr;

@@ -6,8 +6,10 @@
 namespace protocol {
 
 RecordAssembler::RecordAssembler(BadLengthPolicy policy, RecordHandler onRecord,
-                                 BadLengthHandler onBadLength)
-    : policy_(policy), onRecord_(std::move(onRecord)), onBadLength_(std::move(onBadLength)) {}
+                                 BadLengthHandler onBadLength, std::uint16_t maxBodyLength)
+    : policy_(policy), onRecord_(std::move(onRecord)), onBadLength_(std::move(onBadLength)),
+      maxBody_(static_cast<std::uint16_t>(
+          std::min<std::size_t>(maxBodyLength, CtiRecord::kMaxDeliveredBody))) {}
 
 void RecordAssembler::Reset() {
     held_ = 0;
@@ -73,7 +75,7 @@ void RecordAssembler::Process(ByteView chunk) {
                 return;
             }
             const std::uint16_t length = CtiRecord::PeekLength(chunk.subspan(pos));
-            if (!CtiRecord::IsAcceptedLength(length)) {
+            if (!IsAccepted(length)) {
                 pos += CtiRecord::kLengthSize;
                 if (!RefuseLength(length))
                     return;
@@ -95,7 +97,7 @@ void RecordAssembler::Process(ByteView chunk) {
         if (held_ < CtiRecord::kLengthSize) {
             buffer_[held_++] = chunk[pos++];
             const std::uint16_t length = CtiRecord::PeekLength(buffer_);
-            if (!CtiRecord::IsAcceptedLength(length)) {
+            if (!IsAccepted(length)) {
                 if (!RefuseLength(length))
                     return;
             }

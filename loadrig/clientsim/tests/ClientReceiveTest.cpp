@@ -1,5 +1,7 @@
 #include "ClientRunController.h"
 
+#include "protocol/CtiRecord.h"
+
 #include "testsupport/TestApp.h"
 
 #include <gtest/gtest.h>
@@ -40,12 +42,7 @@ protected:
         ::unsetenv("QORVELL_REGISTRY");
     }
 
-    static Bytes Record(Bytes body) {
-        Bytes frame = {static_cast<std::uint8_t>(body.size() >> 8),
-                       static_cast<std::uint8_t>(body.size() & 0xFF)};
-        frame.insert(frame.end(), body.begin(), body.end());
-        return frame;
-    }
+    static Bytes Record(const Bytes& body) { return protocol::CtiRecord::Encode(body); }
     static Bytes Event(char letter) {
         Bytes body = {static_cast<std::uint8_t>(letter), 0xFF, 0xFF, 0x02, 0x00, 0x01, 0xFF, 0x00};
         return Record(body);

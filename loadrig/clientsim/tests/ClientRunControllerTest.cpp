@@ -1,5 +1,6 @@
 #include "ClientRunController.h"
 
+#include "testsupport/RecordReader.h"
 #include "testsupport/TestApp.h"
 
 #include <gtest/gtest.h>
@@ -60,17 +61,8 @@ protected:
         return testsupport::SpinUntil([&] {
             if (peer != nullptr) {
                 const QByteArray data = peer->readAll();
-                pending.insert(pending.end(), data.begin(), data.end());
-            }
-            while (pending.size() >= 2) {
-                const std::size_t length = pending[0] << 8 | pending[1];
-                if (pending.size() < length + 2) {
-                    break;
-                }
-                frames.emplace_back(pending.begin(),
-                                    pending.begin() + static_cast<std::ptrdiff_t>(length + 2));
-                pending.erase(pending.begin(),
-                              pending.begin() + static_cast<std::ptrdiff_t>(length + 2));
+                reader.Feed(reinterpret_cast<const std::uint8_t*>(data.constData()),
+                            static_cast<std::size_t>(data.size()));
             }
             return frames.size() >= count;
         });
@@ -99,8 +91,10 @@ protected:
     QTcpSocket* peer = nullptr;
     ClientRunController client;
     std::vector<ClientMessage> messages;
-    Bytes pending;
     std::vector<Bytes> frames;
+    testsupport::RecordReader reader{[this](const protocol::CtiRecord& record) {
+        frames.emplace_back(record.Frame().begin(), record.Frame().end());
+    }};
     std::vector<Bytes> last;
 };
 

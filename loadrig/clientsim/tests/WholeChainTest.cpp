@@ -4,6 +4,7 @@
 
 #include "ClientRunController.h"
 #include "SimRunController.h"
+#include "SwitchWithServer.h"
 #include "testsupport/ChildProcess.h"
 #include "testsupport/LoopbackPorts.h"
 #include "testsupport/ServerSettings.h"
@@ -70,31 +71,15 @@ std::string Describe(const ClientCounters& c) {
            std::to_string(c.sentTotal);
 }
 
-class WholeChain : public ::testing::Test {
+class WholeChain : public SwitchWithServer {
 protected:
-    void SetUp() override {
-        testsupport::App();
-        ASSERT_TRUE(m_dir.isValid());
-        ::setenv("QORVELL_REGISTRY", m_dir.filePath("registry.reg").toStdString().c_str(), 1);
-        const std::filesystem::path dir = m_dir.path().toStdString();
-
-        // The switch as it first loads (three-digit numbers, stations from 201), listening on a
-        // port of its own.
+    // The switch as it first loads (three-digit numbers, stations from 201).
+    void BeforeSwitchLoads() override {
         QObject::connect(&m_switch, &SimRunController::logLine, [this](const QString& line) {
             if (line.startsWith(QLatin1String("[Error Report]")))
                 m_switchErrors.push_back(line.toStdString());
         });
-        m_switch.SetListenPortOverride(0);
-        m_switch.Form_Load();
-        m_switch.cmdRun_Click();
-        ASSERT_EQ(m_switch.Link().State(), SimLink::StateListening);
-        m_clientPort = testsupport::FreeListenPortPair();
-        ASSERT_GT(m_clientPort, 0);
-
-        ASSERT_TRUE(testsupport::WriteServerSettings(
-            dir, "localhost", m_switch.Link().ListeningPort(), m_clientPort, BROVIK_PATH));
     }
-    void TearDown() override { ::unsetenv("QORVELL_REGISTRY"); }
 
     // The client as a user sets it up: the server's port, three-digit numbers as the switch
     // has them, 201..204 calling 205..208, answer and hold on, the shortest delays but a long idle
@@ -116,11 +101,8 @@ protected:
         m_client.SetSecondLength(50);        // room for a loaded machine between the phases
     }
 
-    QTemporaryDir m_dir;
-    SimRunController m_switch;
     ClientRunController m_client;
     std::vector<std::string> m_switchErrors;
-    int m_clientPort = 0;
 };
 
 TEST_F(WholeChain, ClientCallCycleRunsThroughTheServerAgainstTheSimulatedSwitch) {

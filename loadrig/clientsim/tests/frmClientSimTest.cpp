@@ -1,5 +1,6 @@
 #include "frmClientSim.h"
 
+#include "RigWindowTest.h"
 #include "testsupport/TestApp.h"
 
 #include <QApplication>
@@ -23,42 +24,10 @@
 #include <cstdlib>
 #include <string>
 
-// Fontconfig keeps its configuration for the life of the process and never frees it; that is
-// the font library's leak, not ours. (One definition per test program.)
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-
 namespace {
 
-// Widgets need a QApplication; make it before any test of this program can make a plain one.
-class WidgetApplication : public ::testing::Environment {
-public:
-    void SetUp() override { testsupport::App<QApplication>(); }
-};
-const auto* const kWidgetApplication = ::testing::AddGlobalTestEnvironment(new WidgetApplication);
-
-class frmClientSimTest : public ::testing::Test {
+class frmClientSimTest : public rigtest::RigWindowTest<frmClientSim, ClientRunController> {
 protected:
-    void SetUp() override {
-        ASSERT_NE(qobject_cast<QApplication*>(QCoreApplication::instance()), nullptr);
-        ASSERT_TRUE(dir.isValid());
-        ::setenv("QORVELL_REGISTRY", dir.filePath("registry.reg").toStdString().c_str(), 1);
-        controller = new ClientRunController;
-        window = new frmClientSim(controller);
-    }
-    void TearDown() override {
-        delete window;
-        delete controller;
-        ::unsetenv("QORVELL_REGISTRY");
-    }
-
-    template <class T> T* Find(const char* name) {
-        T* widget = window->findChild<T*>(QLatin1String(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-    QString Text(const char* name) { return Find<QLineEdit>(name)->text(); }
     // The texts of the message boxes shown so far; they are closed with it.
     QStringList TakeMessages() {
         QStringList texts;
@@ -78,10 +47,6 @@ protected:
         QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
         QCoreApplication::sendEvent(Find<QLineEdit>(name), &out);
     }
-
-    QTemporaryDir dir;
-    ClientRunController* controller = nullptr;
-    frmClientSim* window = nullptr;
 };
 
 TEST_F(frmClientSimTest, FirstLoadShowsTheDefaultsInEveryControl) {

@@ -2,8 +2,10 @@
 // links to the switch window's listener, takes the download and opens its client ports.
 
 #include "SimRunController.h"
+#include "SwitchWithServer.h"
 #include "testsupport/ChildProcess.h"
 #include "testsupport/LoopbackPorts.h"
+#include "testsupport/PeerSocket.h"
 #include "testsupport/ServerSettings.h"
 #include "testsupport/TestApp.h"
 
@@ -20,7 +22,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/socket.h>
 #include <unistd.h>
 
 #ifdef BROVIK_PATH
@@ -39,43 +40,20 @@ bool ClientPortsOpen(int port) {
     return true;
 }
 
-class SimBrovikEndToEnd : public ::testing::Test {
-protected:
-    void SetUp() override {
-        testsupport::App();
-        ASSERT_TRUE(m_dir.isValid());
-        ::setenv("QORVELL_REGISTRY", m_dir.filePath("registry.reg").toStdString().c_str(), 1);
-        const std::filesystem::path dir = m_dir.path().toStdString();
-
-        m_controller.SetListenPortOverride(0);
-        m_controller.Form_Load();
-        m_controller.cmdRun_Click();
-        ASSERT_EQ(m_controller.Link().State(), SimLink::StateListening);
-        m_listenPort = testsupport::FreeListenPortPair();
-        ASSERT_GT(m_listenPort, 0);
-
-        ASSERT_TRUE(testsupport::WriteServerSettings(
-            dir, "localhost", m_controller.Link().ListeningPort(), m_listenPort, BROVIK_PATH));
-    }
-    void TearDown() override { ::unsetenv("QORVELL_REGISTRY"); }
-
-    QTemporaryDir m_dir;
-    SimRunController m_controller;
-    int m_listenPort = 0;
-};
+class SimBrovikEndToEnd : public SwitchWithServer {};
 
 TEST_F(SimBrovikEndToEnd, ServerTakesTheDownloadOpensItsPortsAndClosesTheLinkInOrder) {
     testsupport::ChildProcess server(BROVIK_PATH, {"--service"});
     ASSERT_TRUE(server.Started());
 
     // The device list request enables Call Run; then the server opens both client ports.
-    EXPECT_TRUE(testsupport::SpinUntil([&] { return m_controller.State().callSimEnabled; },
+    EXPECT_TRUE(testsupport::SpinUntil([&] { return m_switch.State().callSimEnabled; },
                                        std::chrono::seconds(20)));
-    EXPECT_EQ(m_controller.Link().State(), SimLink::StateConnected);
-    EXPECT_TRUE(testsupport::SpinUntil([&] { return ClientPortsOpen(m_listenPort); },
+    EXPECT_EQ(m_switch.Link().State(), SimLink::StateConnected);
+    EXPECT_TRUE(testsupport::SpinUntil([&] { return ClientPortsOpen(m_clientPort); },
                                        std::chrono::seconds(20)));
     // Keep-alive polls are answered without a trace or a count; the link stays up.
-    EXPECT_EQ(m_controller.State().panels[2], "PavoLinker : On ");
+    EXPECT_EQ(m_switch.State().panels[2], "PavoLinker : On ");
 
     // An orderly stop sends the link clear: the switch goes back to listening for the next link.
     server.Signal(SIGTERM);
@@ -87,68 +65,50 @@ TEST_F(SimBrovikEndToEnd, ServerTakesTheDownloadOpensItsPortsAndClosesTheLinkInO
         },
         std::chrono::seconds(20)));
     EXPECT_EQ(exit, std::optional<int>(0));
-    EXPECT_TRUE(testsupport::SpinUntil(
-        [&] { return m_controller.Link().State() == SimLink::StateListening; },
-        std::chrono::seconds(5)));
-    EXPECT_FALSE(m_controller.State().callSimEnabled);
+    EXPECT_TRUE(
+        testsupport::SpinUntil([&] { return m_switch.Link().State() == SimLink::StateListening; },
+                               std::chrono::seconds(5)));
+    EXPECT_FALSE(m_switch.State().callSimEnabled);
 }
 
 // A client of the server's first port: logs in as kind 6 and collects the records it is sent.
 class EventClient {
 public:
-    explicit EventClient(int port) : m_fd(ConnectLoopback(port)) {
-        if (m_fd >= 0) {
-            const std::uint8_t login[] = {0x00, 0x0A, 0x02, 'a',  0xFF, 0xFF,
-                                          0xFF, 0xFF, 0xFF, 0xFF, 0x06, 0x00};
-            m_sent = ::send(m_fd, login, sizeof login, MSG_NOSIGNAL) == sizeof login;
-        }
-    }
-    ~EventClient() {
-        if (m_fd >= 0)
-            ::close(m_fd);
+    explicit EventClient(int port) : m_peer(port) {
+        const std::uint8_t login[] = {0x02, 'a', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x06, 0x00};
+        m_sent = m_peer.Connected() && m_peer.SendRecord(login);
     }
     bool LoggedIn() const { return m_sent; }
     // The first letters of every whole record received so far.
     std::string Letters() {
-        std::uint8_t buffer[4096];
-        ssize_t got;
-        while ((got = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
-            m_bytes.insert(m_bytes.end(), buffer, buffer + got);
+        m_peer.Pump();
         std::string letters;
-        std::size_t at = 0;
-        while (at + 2 <= m_bytes.size()) {
-            const std::size_t length = (m_bytes[at] << 8) | m_bytes[at + 1];
-            if (at + 2 + length > m_bytes.size())
-                break;
-            if (length > 0)
-                letters.push_back(static_cast<char>(m_bytes[at + 2]));
-            at += 2 + length;
-        }
+        for (const auto& record : m_peer.Records())
+            letters.push_back(static_cast<char>(record[2]));
         return letters;
     }
 
 private:
-    int m_fd;
+    testsupport::PeerSocket m_peer;
     bool m_sent = false;
-    std::vector<std::uint8_t> m_bytes;
 };
 
 TEST_F(SimBrovikEndToEnd, ARegisteredClientSeesTheScenarioEvents) {
     testsupport::ChildProcess server(BROVIK_PATH, {"--service"});
     ASSERT_TRUE(server.Started());
-    ASSERT_TRUE(testsupport::SpinUntil([&] { return ClientPortsOpen(m_listenPort); },
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return ClientPortsOpen(m_clientPort); },
                                        std::chrono::seconds(20)));
-    EventClient client(m_listenPort);
+    EventClient client(m_clientPort);
     ASSERT_TRUE(client.LoggedIn());
     // Login reply, the 16 devices and the end of the list.
     ASSERT_TRUE(testsupport::SpinUntil([&] { return client.Letters().size() >= 18; },
                                        std::chrono::seconds(10)));
 
     // Mode 1 (inbound call, then drop) with one-second phases, on a fast clock.
-    m_controller.SetSecondLength(20);
-    ASSERT_TRUE(m_controller.State().callSimEnabled);
-    m_controller.cmdCallSim_Click();
-    ASSERT_NE(m_controller.Settings().callSimRunning, 0);
+    m_switch.SetSecondLength(20);
+    ASSERT_TRUE(m_switch.State().callSimEnabled);
+    m_switch.cmdCallSim_Click();
+    ASSERT_NE(m_switch.Settings().callSimRunning, 0);
     std::string events;
     EXPECT_TRUE(testsupport::SpinUntil(
         [&] {
@@ -158,7 +118,7 @@ TEST_F(SimBrovikEndToEnd, ARegisteredClientSeesTheScenarioEvents) {
         },
         std::chrono::seconds(15)))
         << events;
-    m_controller.cmdCallSim_Click();
+    m_switch.cmdCallSim_Click();
     server.Signal(SIGTERM);
     std::optional<int> exit;
     EXPECT_TRUE(testsupport::SpinUntil(

@@ -152,6 +152,15 @@ TEST(SimFrames, FailReplyIsCountedButNotTraced) {
     EXPECT_EQ(three.port.frames[0][8], 0x0F);
 }
 
+TEST(SimFrames, ReceivedTraceShowsWhatThePeerSent) {
+    // Whatever byte stands at the letter, a zero too, it is shown as it came.
+    const Bytes zero{0x02, 0x00, 0x0F};
+    EXPECT_EQ(SimFrames::FormatReceivedMessage(zero.data(), 3),
+              std::string("-->> 02 '\0' 0F \r\n", 17));
+    const Bytes start{0x02};
+    EXPECT_EQ(SimFrames::FormatReceivedMessage(start.data(), 1), "-->> 02 \r\n");
+}
+
 TEST(SimFrames, TraceLinesAndTheirBox) {
     FramesRig rig;
     rig.frames.BuildFrameI(2001);

@@ -1,5 +1,7 @@
 #include "SimLink.h"
 
+#include "protocol/CtiRecord.h"
+#include "testsupport/RecordReader.h"
 #include "testsupport/TestApp.h"
 
 #include <gtest/gtest.h>
@@ -29,10 +31,7 @@ Bytes Join(std::initializer_list<Bytes> parts) {
 }
 
 Bytes Record(const Bytes& body) {
-    Bytes out{static_cast<std::uint8_t>(body.size() >> 8),
-              static_cast<std::uint8_t>(body.size() & 0xFF)};
-    out.insert(out.end(), body.begin(), body.end());
-    return out;
+    return protocol::CtiRecord::Encode(body);
 }
 
 // The link server's end: connects, writes raw bytes and cuts what comes back into frames.
@@ -41,7 +40,8 @@ public:
     bool Connect(std::uint16_t port) {
         QObject::connect(&socket, &QTcpSocket::readyRead, [this] {
             const QByteArray data = socket.readAll();
-            received.insert(received.end(), data.begin(), data.end());
+            reader.Feed(reinterpret_cast<const std::uint8_t*>(data.constData()),
+                        static_cast<std::size_t>(data.size()));
         });
         socket.connectToHost(QHostAddress::LocalHost, port);
         return SpinUntil([this] { return socket.state() == QAbstractSocket::ConnectedState; });
@@ -51,20 +51,7 @@ public:
                      static_cast<qint64>(bytes.size()));
         socket.flush();
     }
-    std::vector<Bytes> Frames() const {
-        std::vector<Bytes> frames;
-        std::size_t at = 0;
-        while (received.size() - at >= 2) {
-            const std::size_t length = received[at] << 8 | received[at + 1];
-            if (received.size() - at - 2 < length) {
-                break;
-            }
-            frames.emplace_back(received.begin() + static_cast<std::ptrdiff_t>(at),
-                                received.begin() + static_cast<std::ptrdiff_t>(at + 2 + length));
-            at += 2 + length;
-        }
-        return frames;
-    }
+    const std::vector<Bytes>& Frames() const { return reader.Frames(); }
     bool WaitFrames(std::size_t count) {
         return SpinUntil([&] { return Frames().size() >= count; });
     }
@@ -73,7 +60,7 @@ public:
     }
 
     QTcpSocket socket;
-    Bytes received;
+    testsupport::RecordReader reader;
 };
 
 class SimLinkTest : public ::testing::Test {

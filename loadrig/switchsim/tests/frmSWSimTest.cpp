@@ -1,5 +1,6 @@
 #include "frmSWSim.h"
 
+#include "RigWindowTest.h"
 #include "testsupport/TestApp.h"
 
 #include <QApplication>
@@ -19,46 +20,13 @@
 #include <cstdlib>
 #include <string>
 
-// Fontconfig keeps its configuration for the life of the process and never frees it; that is
-// the font library's leak, not ours. (One definition per test program.)
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-
 namespace {
 
-// Widgets need a QApplication; make it before any test of this program can make a plain one.
-class WidgetApplication : public ::testing::Environment {
-public:
-    void SetUp() override { testsupport::App<QApplication>(); }
-};
-const auto* const kWidgetApplication = ::testing::AddGlobalTestEnvironment(new WidgetApplication);
-
-class frmSWSimTest : public ::testing::Test {
+class frmSWSimTest : public rigtest::RigWindowTest<frmSWSim, SimRunController> {
 protected:
-    void SetUp() override {
-        ASSERT_NE(qobject_cast<QApplication*>(QCoreApplication::instance()), nullptr);
-        ASSERT_TRUE(dir.isValid());
-        ::setenv("QORVELL_REGISTRY", dir.filePath("registry.reg").toStdString().c_str(), 1);
-        controller = new SimRunController;
-        controller->SetListenPortOverride(0);
-        window = new frmSWSim(controller);
+    void Prepare(SimRunController& switchController) override {
+        switchController.SetListenPortOverride(0);
     }
-    void TearDown() override {
-        delete window;
-        delete controller;
-    }
-
-    template <class T> T* Find(const char* name) {
-        T* widget = window->findChild<T*>(QLatin1String(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-    QString Text(const char* name) { return Find<QLineEdit>(name)->text(); }
-
-    QTemporaryDir dir;
-    SimRunController* controller = nullptr;
-    frmSWSim* window = nullptr;
 };
 
 TEST_F(frmSWSimTest, CaptionFramesAndControls) {
@@ -152,7 +120,7 @@ TEST_F(frmSWSimTest, CountersAndTraceText) {
 }
 
 TEST_F(frmSWSimTest, ScriptPressesRunAndQuits) {
-    LoadRigOptions options;
+    SwitchScript options;
     options.run = true;
     options.quitAfterSeconds = 0;
     bool closed = false;
@@ -168,7 +136,7 @@ TEST_F(frmSWSimTest, ScriptPressesRunAndQuits) {
 }
 
 TEST_F(frmSWSimTest, ScriptPressesCallRunOnceTheDevicesAreAsked) {
-    LoadRigOptions options;
+    SwitchScript options;
     options.callRun = true;
     window->StartScript(options);
     window->cmdRun()->click();

@@ -13,7 +13,8 @@ namespace protocol {
 // order. A record that a chunk leaves incomplete is kept for the next chunk; records lying wholly
 // inside a chunk are handed out in place, without a copy.
 //
-// A length of 0 or above CtiRecord::kMaxBodyLength is reported and then handled by the policy:
+// A length of 0 or above the longest accepted body (CtiRecord::kMaxBodyLength unless the reader
+// takes longer ones) is reported and then handled by the policy:
 //  - DropBuffered: the rest of the chunk is discarded and the next chunk starts with a length;
 //  - SkipBody: exactly the announced body bytes are passed over, across chunks, so the stream
 //    stays in step.
@@ -29,8 +30,11 @@ public:
     using RecordHandler = std::function<void(const CtiRecord& record)>;
     using BadLengthHandler = std::function<void(std::uint16_t length)>;
 
+    // `maxBodyLength`: the longest body taken as a record, for a reader whose peer may send up to
+    // CtiRecord::kMaxDeliveredBody; never more than that.
     RecordAssembler(BadLengthPolicy policy, RecordHandler onRecord,
-                    BadLengthHandler onBadLength = {});
+                    BadLengthHandler onBadLength = {},
+                    std::uint16_t maxBodyLength = CtiRecord::kMaxBodyLength);
 
     RecordAssembler(const RecordAssembler&) = delete;
     RecordAssembler& operator=(const RecordAssembler&) = delete;
@@ -40,6 +44,7 @@ public:
     void Reset();
 
     BadLengthPolicy Policy() const { return policy_; }
+    std::uint16_t MaxBodyLength() const { return maxBody_; }
     // Bytes of an incomplete record held for the next chunk.
     std::size_t Buffered() const { return held_; }
     // Body bytes of a refused record still to be passed over (SkipBody only).
@@ -50,12 +55,14 @@ private:
     // Returns false when the rest of the chunk is not to be processed.
     bool Deliver(ByteView frame);
     bool RefuseLength(std::uint16_t length);
+    bool IsAccepted(std::uint16_t length) const { return length != 0 && length <= maxBody_; }
 
     BadLengthPolicy policy_;
     RecordHandler onRecord_;
     BadLengthHandler onBadLength_;
+    std::uint16_t maxBody_;
 
-    std::array<std::uint8_t, CtiRecord::kMaxRecordSize> buffer_{};
+    std::array<std::uint8_t, CtiRecord::kLengthSize + CtiRecord::kMaxDeliveredBody> buffer_{};
     std::size_t held_ = 0;
     std::size_t skip_ = 0;
 

@@ -1,0 +1,49 @@
+#pragma once
+
+// The start of a test that runs the link server against the simulated switch: a registry of the
+// test's own, the switch window's controller running on a port of its own, and the settings that
+// point a server started by the test at it, with client ports at m_clientPort (and + 500).
+
+#include "SimRunController.h"
+#include "testsupport/LoopbackPorts.h"
+#include "testsupport/ServerSettings.h"
+#include "testsupport/TestApp.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#ifdef BROVIK_PATH
+
+class SwitchWithServer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testsupport::App();
+        ASSERT_TRUE(m_dir.isValid());
+        ::setenv("QORVELL_REGISTRY", m_dir.filePath("registry.reg").toStdString().c_str(), 1);
+        const std::filesystem::path dir = m_dir.path().toStdString();
+
+        BeforeSwitchLoads();
+        m_switch.SetListenPortOverride(0);
+        m_switch.Form_Load();
+        m_switch.cmdRun_Click();
+        ASSERT_EQ(m_switch.Link().State(), SimLink::StateListening);
+        m_clientPort = testsupport::FreeListenPortPair();
+        ASSERT_GT(m_clientPort, 0);
+
+        ASSERT_TRUE(testsupport::WriteServerSettings(
+            dir, "localhost", m_switch.Link().ListeningPort(), m_clientPort, BROVIK_PATH));
+    }
+    void TearDown() override { ::unsetenv("QORVELL_REGISTRY"); }
+    // What a test connects to the switch before it loads.
+    virtual void BeforeSwitchLoads() {}
+
+    QTemporaryDir m_dir;
+    SimRunController m_switch;
+    int m_clientPort = 0;
+};
+
+#endif
