@@ -1,4 +1,5 @@
 #include "OrbManagerServer.h"
+#include "ShellDialogs.h"
 
 #include <LinkState.h>
 #include <OrbClientConnectionManager.h>
@@ -113,4 +114,5 @@ void OrbManagerServer::PurgeDeadClients() {
 
 void OrbManagerServer::ClientsChanged() {
     RefreshClientList();
+    m_pDialogs->ClientsChanged();
 }

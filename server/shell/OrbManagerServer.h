@@ -14,6 +14,8 @@
 #include <vector>
 
 class COrbManagerTracer;
+class DialogHost;
+class ShellDialogs;
 class WaitDialogModel;
 
 // The main dialog's behaviour over the shared server state: initialisation, link start and stop,
@@ -51,8 +53,11 @@ public:
     void RestartLink();
     int LinkThreadsAlive() const;
     void OnTimer(int id);
-    // Buttons 1000, 1003, 1028, 1030 and the rest: the dialogs they open come later.
+    // Buttons 1000, 1003, 1028, 1030, 1108 and the rest.
     void OnButton(int id);
+    // The settings and user dialogs, the report, the logo and the stored users.
+    ShellDialogs& Dialogs() { return *m_pDialogs; }
+    void SetDialogHost(DialogHost* host);
 
     // The close message; true when the server has ended (the window may close).
     bool OnCloseServer();
@@ -75,6 +80,8 @@ signals:
     void Ended(int result);
 
 private:
+    friend class ShellDialogs;
+
     // ShellHooks: the engine's calls, already on the UI thread.
     void AddLogLine(int image, const std::string& text) override;
     void RefreshClientList() override;
@@ -139,7 +146,7 @@ private:
     void SetupLogListColumns();
     void ShowConnTypeText(int connType);
 
-    // What later work fills in; each does nothing yet.
+    // Through the dialogs object.
     void ShowSplash();
     void AddAboutMenu();
     void DetectOSVersion();
@@ -174,4 +181,5 @@ private:
 
     std::unique_ptr<COrbManagerTracer> m_pTracer;
     bool m_bEnded = false;
+    std::unique_ptr<ShellDialogs> m_pDialogs;
 };
