@@ -144,6 +144,9 @@ TEST_F(UserStoreTest, ANewBackupReplacesTheOldOneOnlyWhenWhole) {
     EXPECT_EQ(Store().BackupUserData(), 1);
     WriteStore({{"Bob", "10.0.0.2", "0", "", "-1", "-1"}});
     EXPECT_EQ(Store().BackupUserData(), 1);
+    CreateKey(kRootKey).DeleteSubKeyTree("UserData");
+    EXPECT_EQ(Store().RestoreUserData(), 1);
+    EXPECT_EQ(ReloadedUsers(), (std::vector<std::string>{"Bob@10.0.0.2:0::-1:-1"}));
     // A folder where the file should be: the save fails and nothing is left half-written.
     const std::filesystem::path file = Store().BackupFilePath();
     std::filesystem::remove(file);
@@ -155,6 +158,21 @@ TEST_F(UserStoreTest, ANewBackupReplacesTheOldOneOnlyWhenWhole) {
     for (const auto& entry : std::filesystem::directory_iterator(file.parent_path()))
         left.push_back(entry.path().filename().string());
     EXPECT_EQ(left, (std::vector<std::string>{"OrbBKUP.BIN"}));
+}
+
+} // namespace
+} // namespace shell_test
+
+namespace shell_test {
+namespace {
+
+TEST_F(UserStoreTest, TheDialogsMayWriteAndLoadWhileHoldingTheListsLock) {
+    dlg.m_UserList.Add(std::make_unique<UserRecord>("Ann", "10.0.0.1", 0, ""));
+    platform::CriticalSectionLock held(dlg.m_UserList.Lock());
+    EXPECT_EQ(Store().SaveUserData(), 1);
+    dlg.m_UserList.DeleteAll();
+    EXPECT_EQ(Store().LoadUserData(), 1);
+    EXPECT_EQ(dlg.m_UserList.GetCount(), 1u);
 }
 
 } // namespace
