@@ -39,7 +39,7 @@ Outcome Model(const std::vector<Bytes>& chunks, bool skipBody) {
             pending.push_back(chunk[i]);
             if (pending.size() < CtiRecord::kLengthSize)
                 continue;
-            const std::uint16_t length = static_cast<std::uint16_t>(pending[0] << 8 | pending[1]);
+            const std::uint16_t length = CtiRecord::PeekLength(pending);
             if (!CtiRecord::IsAcceptedLength(length)) {
                 out.badLengths.push_back(length);
                 pending.clear();

@@ -1,5 +1,6 @@
 #include "protocol/CtiRecord.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace protocol {
@@ -13,14 +14,20 @@ std::optional<CtiRecord> CtiRecord::At(ByteView bytes) {
     return CtiRecord(bytes.first(size));
 }
 
+bool CtiRecord::EncodeInto(Bytes& out, ByteView body) {
+    if (body.size() > std::numeric_limits<std::uint16_t>::max()) {
+        out.clear();
+        return false;
+    }
+    out.resize(kLengthSize + body.size());
+    PutLength(out.data(), static_cast<std::uint16_t>(body.size()));
+    std::copy(body.begin(), body.end(), out.begin() + kLengthSize);
+    return true;
+}
+
 Bytes CtiRecord::Encode(ByteView body) {
-    if (body.size() > std::numeric_limits<std::uint16_t>::max())
-        return {};
     Bytes record;
-    record.reserve(kLengthSize + body.size());
-    record.push_back(static_cast<std::uint8_t>(body.size() >> 8));
-    record.push_back(static_cast<std::uint8_t>(body.size() & 0xFF));
-    record.insert(record.end(), body.begin(), body.end());
+    EncodeInto(record, body);
     return record;
 }
 

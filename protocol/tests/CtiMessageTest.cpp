@@ -1,7 +1,9 @@
 #include "protocol/CtiEvent.h"
 #include "protocol/CtiRecord.h"
 #include "protocol/CtiRequest.h"
+#include "protocol/HexTrace.h"
 #include "protocol/MessageLetters.h"
+#include "protocol/Supervision.h"
 
 #include <gtest/gtest.h>
 
@@ -135,6 +137,64 @@ TEST(CtiEvent, AbsentBytesEndNumbersAndMatchNoCode) {
     EXPECT_EQ(a.SignedByte(), -1);
     EXPECT_EQ(a.TypeByte(), 0xFF);
     EXPECT_EQ(a.DeviceValue(), 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST(HexTrace, ShowsEveryByteAsHexAndTheLetterAsItsCharacter) {
+    const Bytes bytes{0x00, 0x09, 0x02, 'D', 0xFF, 0x0A, 0xB0};
+    EXPECT_EQ(HexTraceLine("[x] ", bytes), "[x] 00 09 02 44 FF 0A B0 ");
+    EXPECT_EQ(HexTraceLine("", bytes, 3), "00 09 02 'D' FF 0A B0 ");
+    EXPECT_EQ(HexTraceLine("p", {}), "p");
+    // A letter position beyond the bytes shows none.
+    EXPECT_EQ(HexTraceLine("", ByteView(bytes).first(2), 5), "00 09 ");
+    // A NUL letter ends the quote early, as a C-string trace of it did.
+    std::string line = "a ";
+    AppendHexTrace(line, Bytes{0x00, 0x41}, 0);
+    EXPECT_EQ(line, "a '41 ");
+}
+
+} // namespace
+
+namespace {
+
+TEST(Supervision, KeepAliveAndTheServersOwnQueryStayOffTheMonitors) {
+    // Requests carry their letter at byte 1 and the query's sub-letter at byte 9.
+    const Bytes poll{0x02, 'u', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+    const Bytes alive{0x02, 'a', 0xFF, 0xFF, 1, 0, 0, 0xFF, 0x00, 6};
+    Bytes ownQuery{0x02, 'Q', 0xFF, 0xFF, 1, 0, 0, 0xFF, 0x00, 'm'};
+    const Bytes query{0x02, 'Q', 0xFF, 0xFF, 1, 0, 0, 0xFF, 0x00, 's'};
+    const Bytes makeCall{0x02, 'D', 0xFF, 0xFF, 1, 0, 0, 0xFF, 0x00, 'm'};
+    EXPECT_TRUE(IsSupervisionRequest(poll));
+    EXPECT_TRUE(IsSupervisionRequest(alive));
+    EXPECT_TRUE(IsSupervisionRequest(ownQuery));
+    EXPECT_FALSE(IsSupervisionRequest(query));
+    EXPECT_FALSE(IsSupervisionRequest(makeCall));
+    ownQuery.pop_back(); // without its sub-letter it is an ordinary query
+    EXPECT_FALSE(IsSupervisionRequest(ownQuery));
+    EXPECT_FALSE(IsSupervisionRequest(Bytes{0x02}));
+
+    // Events carry their letter at byte 0 and the reply's sub-code at byte 8.
+    EXPECT_TRUE(IsSupervisionEvent(Bytes{'u', 0xFF, 0xFF}));
+    EXPECT_TRUE(IsSupervisionEvent(Bytes{'a'}));
+    EXPECT_TRUE(IsSupervisionEvent(Bytes{'Q', 0xFF, 0xFF, 1, 0, 0, 0xFF, 0, 'm'}));
+    EXPECT_FALSE(IsSupervisionEvent(Bytes{'Q', 0xFF, 0xFF, 1, 0, 0, 0xFF, 0, 'H'}));
+    EXPECT_FALSE(IsSupervisionEvent(Bytes{'Q', 0xFF, 0xFF, 1, 0, 0, 0xFF, 0}));
+    EXPECT_FALSE(IsSupervisionEvent(Bytes{'E', 0xFF, 0xFF, 1, 0, 0, 0xFF, 0, 'm'}));
+    EXPECT_FALSE(IsSupervisionEvent({}));
+}
+
+TEST(CtiRecord, EncodeIntoReusesItsBufferAndRefusesWhatCannotBeFramed) {
+    Bytes out(500, 0xEE);
+    ASSERT_TRUE(CtiRecord::EncodeInto(out, Bytes{'E', 1}));
+    EXPECT_EQ(out, (Bytes{0x00, 0x02, 'E', 1}));
+    EXPECT_FALSE(CtiRecord::EncodeInto(out, Bytes(0x10000, 0)));
+    EXPECT_TRUE(out.empty());
+    std::uint8_t head[2];
+    CtiRecord::PutLength(head, 0x1234);
+    EXPECT_EQ(CtiRecord::PeekLength(head), 0x1234);
 }
 
 } // namespace

@@ -5,8 +5,8 @@
 #include "OrbManagerDlg.h"
 #include "TraceLog.h"
 
-#include <protocol/BodyView.h>
 #include <protocol/CtiRecord.h>
+#include <protocol/CtiRequest.h>
 
 #include <array>
 #include <cstdint>
@@ -14,13 +14,9 @@
 
 namespace {
 
-// Offsets in a client's record, its two length bytes included.
-constexpr std::size_t kStartOffset = 2;
-constexpr std::size_t kLetterOffset = 3;
-constexpr std::size_t kDeviceOffset = 6;
-constexpr std::size_t kParameterOffset = 11;
+using protocol::CtiRequest;
 
-// The least record sizes the local handlers read up to.
+// The least record sizes (length bytes included) the local handlers read up to.
 constexpr int kLetterSize = 4;
 constexpr int kDeviceInfoAnswerSize = 12;
 
@@ -48,8 +44,9 @@ void COrbClientConnectionManager::DispatchClientMessage(COrbClientSocketUser* cl
     }
     const int port = static_cast<int>(peerPort);
 
-    const protocol::BodyView record(protocol::ByteView(buffer, static_cast<std::size_t>(length)));
-    if (record.At(kStartOffset) != 0x02) {
+    const CtiRequest record =
+        CtiRequest::OfFrame(protocol::ByteView(buffer, static_cast<std::size_t>(length)));
+    if (!record.HasStartByte()) {
         TraceLog("[ERROR] Wrong Message ID. This is not CTI Type Message!!!");
         return;
     }
@@ -58,7 +55,7 @@ void COrbClientConnectionManager::DispatchClientMessage(COrbClientSocketUser* cl
         return;
     }
 
-    const std::uint8_t letter = record.At(kLetterOffset);
+    const std::uint8_t letter = record.Letter();
     switch (letter) {
     case '4':
         LarchLookup(client, buffer, length);
@@ -86,12 +83,11 @@ void COrbClientConnectionManager::DispatchClientMessage(COrbClientSocketUser* cl
         return;
     case 'i':
         // A record too short to carry the type code is not the local case: it goes on whole.
-        if (length >= kDeviceInfoAnswerSize &&
-            record.At(kParameterOffset) == kDeviceInfoLocalType && m_pOwner &&
-            m_pOwner->m_nSwitchType.load() == 0) {
+        if (length >= kDeviceInfoAnswerSize && record.Parameter() == kDeviceInfoLocalType &&
+            m_pOwner && m_pOwner->m_nSwitchType.load() == 0) {
             std::array<std::uint8_t, 11> answer{0x00, 0x09, 'F', 0xFF, 0xFF};
             for (std::size_t i = 0; i < 4; ++i)
-                answer[5 + i] = record.At(kDeviceOffset + i);
+                answer[5 + i] = record.At(CtiRequest::kDeviceOffset + i);
             answer[9] = 0x00;
             answer[10] = kDeviceInfoCause;
             int error = 0;

@@ -5,7 +5,8 @@
 #include "SwitchEventRecord.h"
 #include "TraceLog.h"
 
-#include <protocol/BodyView.h>
+#include <protocol/CtiRecord.h>
+#include <protocol/CtiRequest.h>
 
 #include <array>
 #include <cstdint>
@@ -14,13 +15,14 @@
 
 namespace {
 
-// Offsets in a client's record, its two length bytes included.
-constexpr std::size_t kFillerOffset = 4;
-constexpr std::size_t kDeviceOffset = 6;
-constexpr std::size_t kArgumentOffset = 10;
-constexpr std::size_t kApplicationOffset = 11; // also the instant message's mode
-constexpr std::size_t kTargetOffset = 12;
-constexpr std::size_t kMessageDataOffset = 16;
+using protocol::CtiRequest;
+
+// Offsets in a client's request body.
+constexpr std::size_t kFillerOffset = CtiRequest::kFillerOffset;
+constexpr std::size_t kDeviceOffset = CtiRequest::kDeviceOffset;
+constexpr std::size_t kApplicationOffset = CtiRequest::kParameterOffset; // also the IM's mode
+constexpr std::size_t kTargetOffset = CtiRequest::kDataOffset;
+constexpr std::size_t kMessageDataOffset = CtiRequest::kDataOffset + 4;
 
 constexpr int kOwnLineSize = 12;
 constexpr int kIMDeviceSize = 11;
@@ -32,11 +34,12 @@ constexpr int kRelayBufferSize = 204;
 
 constexpr std::uint8_t kLarchApplication = 2;
 
-protocol::BodyView View(const std::uint8_t* buffer, int length) {
-    return protocol::BodyView(protocol::ByteView(buffer, static_cast<std::size_t>(length)));
+// The body of the framed record a client sent; the sizes below count its length bytes too.
+CtiRequest View(const std::uint8_t* buffer, int length) {
+    return CtiRequest::OfFrame(protocol::ByteView(buffer, static_cast<std::size_t>(length)));
 }
 
-int Number(const protocol::BodyView& record, std::size_t offset, std::string& text) {
+int Number(const CtiRequest& record, std::size_t offset, std::string& text) {
     return ParseDialNumber(record.Digits(offset), text);
 }
 
@@ -53,12 +56,12 @@ void Send(COrbClientSocketUser* client, const std::uint8_t* data, std::size_t si
 }
 
 // 00 09, the letter, FF FF, the request's digits, its argument byte, the result.
-void SendResult(COrbClientSocketUser* client, std::uint8_t letter, const protocol::BodyView& record,
+void SendResult(COrbClientSocketUser* client, std::uint8_t letter, const CtiRequest& record,
                 std::uint8_t result) {
     std::array<std::uint8_t, 11> reply{0x00, 0x09, letter, 0xFF, 0xFF};
     for (std::size_t i = 0; i < 4; ++i)
         reply[5 + i] = record.At(kDeviceOffset + i);
-    reply[9] = record.At(kArgumentOffset);
+    reply[9] = record.Argument();
     reply[10] = result;
     Send(client, reply.data(), reply.size());
 }
@@ -77,7 +80,7 @@ void COrbClientConnectionManager::RegisterOwnLine(COrbClientSocketUser* client,
                                                   const std::uint8_t* buffer, int length) {
     if (!client || !buffer || TooShort(length, kOwnLineSize))
         return;
-    const protocol::BodyView record = View(buffer, length);
+    const CtiRequest record = View(buffer, length);
     std::string text;
     const int line = Number(record, kDeviceOffset, text);
     if (line == 0)
@@ -140,7 +143,7 @@ void COrbClientConnectionManager::RegisterIMDevice(COrbClientSocketUser* client,
                                                    const std::uint8_t* buffer, int length) {
     if (!client || !buffer || TooShort(length, kIMDeviceSize))
         return;
-    const protocol::BodyView record = View(buffer, length);
+    const CtiRequest record = View(buffer, length);
     std::string text;
     if (Number(record, kDeviceOffset, text) != 0) {
         client->AddIMDevice(text);
@@ -157,7 +160,7 @@ void COrbClientConnectionManager::UnregisterIMDevice(COrbClientSocketUser* clien
                                                      const std::uint8_t* buffer, int length) {
     if (!client || !buffer || TooShort(length, kIMDeviceSize))
         return;
-    const protocol::BodyView record = View(buffer, length);
+    const CtiRequest record = View(buffer, length);
     std::string text;
     if (Number(record, kDeviceOffset, text) != 0) {
         client->RemoveIMDevice(text);
@@ -176,7 +179,7 @@ void COrbClientConnectionManager::RelayInstantMessage(COrbClientSocketUser* clie
                                                       const std::uint8_t* buffer, int length) {
     if (!client || !buffer || TooShort(length, kRelayReplySize))
         return;
-    const protocol::BodyView record = View(buffer, length);
+    const CtiRequest record = View(buffer, length);
     // A message too short for its target or too long for the relay buffer is refused whole.
     if (length < kRelayMinSize || length - 1 > kRelayBufferSize) {
         SendResult(client, '7', record, 0);
@@ -203,8 +206,7 @@ void COrbClientConnectionManager::RelayInstantMessage(COrbClientSocketUser* clie
     const int bodyLength = length - 2; // L
     std::array<std::uint8_t, kRelayBufferSize> relayed{};
     const int relayedLength = bodyLength + 1;
-    relayed[0] = static_cast<std::uint8_t>((bodyLength - 1) >> 8);
-    relayed[1] = static_cast<std::uint8_t>((bodyLength - 1) & 0xFF);
+    protocol::CtiRecord::PutLength(relayed.data(), static_cast<std::uint16_t>(bodyLength - 1));
     relayed[2] = '8';
     relayed[3] = record.At(kFillerOffset);
     relayed[4] = record.At(kFillerOffset + 1);
@@ -212,10 +214,10 @@ void COrbClientConnectionManager::RelayInstantMessage(COrbClientSocketUser* clie
         relayed[5 + i] = record.At(kTargetOffset + i);
         relayed[11 + i] = record.At(kDeviceOffset + i);
     }
-    relayed[9] = record.At(kArgumentOffset);
+    relayed[9] = record.Argument();
     relayed[10] = mode;
-    for (int i = static_cast<int>(kMessageDataOffset); i < length; ++i)
-        relayed[static_cast<std::size_t>(i - 1)] = buffer[i];
+    for (std::size_t i = kMessageDataOffset; i < record.Size(); ++i)
+        relayed[i + 1] = record.At(i);
 
     const int sent = SendIMMsgToClient(mode == 1 ? 1 : 2, target, relayed.data(), relayedLength);
     SendResult(client, '7', record, sent > 0 ? 1 : 0);
@@ -245,7 +247,7 @@ void COrbClientConnectionManager::LarchLookup(COrbClientSocketUser* client,
                                               const std::uint8_t* buffer, int length) {
     if (!client || !buffer || TooShort(length, kLarchLookupSize))
         return;
-    const protocol::BodyView record = View(buffer, length);
+    const CtiRequest record = View(buffer, length);
     std::string text;
     const int line = Number(record, kDeviceOffset, text);
     const std::uint8_t application = record.At(kApplicationOffset);

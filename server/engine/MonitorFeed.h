@@ -2,6 +2,15 @@
 
 #include <cstdint>
 
+class COrbManagerDlg;
+
+// The three monitor ports.
+enum class MonitorPort { Message, SmdrUcd, SmdrUcdSend };
+// The port's listener is up and its option is on: only then is anything copied to it. The one
+// place that says which flags open a port; the event handler asks before it copies, and the feed
+// asks again under its lock, since a feed is also called directly.
+bool IsMonitorPortOn(const COrbManagerDlg& owner, MonitorPort port);
+
 // Where the engine copies switch traffic for the monitor ports.
 class MonitorFeed {
 public:

@@ -4,8 +4,9 @@
 #include "OrbManagerDlg.h"
 #include "TraceLog.h"
 
+#include <protocol/CtiRecord.h>
+
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -19,20 +20,29 @@ constexpr int kTextLengthAt = 8;
 constexpr int kTextAt = 9;
 
 // [length high][length low][body]; empty when it cannot be allocated.
-std::vector<std::uint8_t> Frame(const std::uint8_t* body, int length) {
-    std::vector<std::uint8_t> frame;
+protocol::Bytes Frame(const std::uint8_t* body, int length) {
     try {
-        frame.resize(static_cast<std::size_t>(length) + 2);
+        return protocol::CtiRecord::Encode(
+            protocol::ByteView(body, static_cast<std::size_t>(length)));
     } catch (const std::bad_alloc&) {
         return {};
     }
-    frame[0] = static_cast<std::uint8_t>(length / 256);
-    frame[1] = static_cast<std::uint8_t>(length % 256);
-    std::memcpy(frame.data() + 2, body, static_cast<std::size_t>(length));
-    return frame;
 }
 
 } // namespace
+
+bool IsMonitorPortOn(const COrbManagerDlg& owner, MonitorPort port) {
+    switch (port) {
+    case MonitorPort::Message:
+        return owner.m_bMsgMonitorListenerActive.load() == 1 && owner.m_bUseMsgMonitor.load() == 1;
+    case MonitorPort::SmdrUcd:
+        return owner.m_bSmdrMonitorListenerActive.load() == 1 &&
+               owner.m_bUseSMDRUCDMonitor.load() == 1;
+    case MonitorPort::SmdrUcdSend:
+        return owner.m_bSendListenerActive.load() == 1 && owner.m_bUseSMDRUCDSend.load() == 1;
+    }
+    return false;
+}
 
 MonitorFeedImpl& MonitorFeedImpl::Of(COrbManagerDlg* owner) {
     if (!owner->m_pOwnedMonitorFeed) {
@@ -88,10 +98,9 @@ void MonitorFeedImpl::SendNormalMsgToMonitor(const std::uint8_t* body, int lengt
         return;
     CriticalSectionLock shared(m_csShared);
     MonitorConnectionManager* manager = m_pOwner->m_pMsgMonitorManager;
-    if (!manager || m_pOwner->m_bMsgMonitorListenerActive.load() != 1 ||
-        m_pOwner->m_bUseMsgMonitor.load() != 1)
+    if (!manager || !IsMonitorPortOn(*m_pOwner, MonitorPort::Message))
         return;
-    const std::vector<std::uint8_t> frame = Frame(body, length);
+    const protocol::Bytes frame = Frame(body, length);
     if (frame.empty()) {
         TraceLog("[ERROR] Fatal Error. SendNormalMsgToMonitor : malloc() failed. insufficient "
                  "memory availabel.!!!");
@@ -105,10 +114,9 @@ void MonitorFeedImpl::SendSMDRUCDMsgToMonitor(const std::uint8_t* body, int leng
         return;
     CriticalSectionLock shared(m_csShared);
     MonitorConnectionManager* manager = m_pOwner->m_pSmdrMonitorManager;
-    if (!manager || m_pOwner->m_bSmdrMonitorListenerActive.load() != 1 ||
-        m_pOwner->m_bUseSMDRUCDMonitor.load() != 1)
+    if (!manager || !IsMonitorPortOn(*m_pOwner, MonitorPort::SmdrUcd))
         return;
-    const std::vector<std::uint8_t> frame = Frame(body, length);
+    const protocol::Bytes frame = Frame(body, length);
     if (frame.empty()) {
         TraceLog("[ERROR] Fatal Error. SendSMDRUCDMsgToMonitor : malloc() failed. insufficient "
                  "memory availabel.!!!");
@@ -126,8 +134,7 @@ void MonitorFeedImpl::SendSMDRUCDMsgToPort(const std::uint8_t* body, int length)
         return;
     CriticalSectionLock shared(m_csShared);
     MonitorConnectionManager* manager = m_pOwner->m_pSmdrSendManager;
-    if (!manager || m_pOwner->m_bSendListenerActive.load() != 1 ||
-        m_pOwner->m_bUseSMDRUCDSend.load() != 1)
+    if (!manager || !IsMonitorPortOn(*m_pOwner, MonitorPort::SmdrUcdSend))
         return;
     std::vector<std::uint8_t> text;
     try {

@@ -1,10 +1,9 @@
+#include "ConnEnv.h"
 #include "LinkState.h"
 #include "OrbManagerDlg.h"
 #include "OrbSocket.h"
 #include "SerialPort.h"
 #include "TraceLog.h"
-
-#include <platform/Registry.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -16,15 +15,6 @@
 #include <sys/socket.h>
 
 namespace {
-
-constexpr const char kConnEnvKey[] = "Software\\Qorvell Electronics\\OrbManager\\ConnEnv";
-
-// The settings are read into buffers of these sizes, end included; a longer text cannot be read.
-constexpr std::size_t kAddressBufferSize = 513;
-constexpr std::size_t kPasswordBufferSize = 9;
-constexpr const char kDefaultPassword[] = "8062";
-constexpr std::uint32_t kMaxPort = 65535;
-constexpr std::uint32_t kBypassPortOffset = 500;
 
 // Resource strings of the language library used here.
 constexpr int kIdsPortCreateFailed = 135;
@@ -54,19 +44,6 @@ std::string Format(const char* format, ...) {
     return text;
 }
 
-bool ReadText(const platform::RegKey& key, const char* name, std::size_t bufferSize,
-              std::string& out) {
-    std::string text;
-    if (key.QueryString(name, text) != platform::RegStatus::Ok || text.size() >= bufferSize)
-        return false;
-    out = text;
-    return true;
-}
-
-bool ReadNumber(const platform::RegKey& key, const char* name, std::uint32_t& out) {
-    return key.QueryDword(name, out) == platform::RegStatus::Ok;
-}
-
 // "StopBits" keeps 1, 2, or 3 for 1.5; the port takes the codes 0, 1 (1.5) and 2.
 int StopBitsCode(std::uint32_t stored) {
     switch (stored) {
@@ -91,35 +68,38 @@ int COrbManagerDlg::OpenConnection() {
         return 0;
     };
 
-    platform::RegKey key;
-    if (platform::RegKey::Open(platform::RegRoot::LocalMachine, kConnEnvKey, key) !=
-        platform::RegStatus::Ok)
+    ConnEnvLink settings;
+    const ConnEnvLinkFault fault = ReadConnEnvLink(settings);
+    // The listen ports are taken as soon as they are read, even when a later value is missing.
+    if (fault == ConnEnvLinkFault::None || fault > ConnEnvLinkFault::ListenPortNo) {
+        m_nListenPort = static_cast<int>(settings.listenPortNo);
+        m_nBypassListenPort = static_cast<int>(settings.listenPortNo + connenv::kSecondPortOffset);
+    }
+    switch (fault) {
+    case ConnEnvLinkFault::None:
+        break;
+    case ConnEnvLinkFault::Key:
         return unreadable("COrbManagerDlg::OpenConnection() --> Registry Open Error!!!!");
-    std::string address;
-    if (!ReadText(key, "IP Address", kAddressBufferSize, address))
+    case ConnEnvLinkFault::IpAddress:
         return unreadable("COrbManagerDlg::OpenConnection() --> IP Address Read Error!!!!");
-    std::uint32_t port = 0, listenPort = 0, commPort = 0, baudRate = 0, byteSize = 0, stopBits = 0;
-    // A port no socket can use is no setting either; the listen port's second port (+ 500)
-    // must fit as well.
-    if (!ReadNumber(key, "Port No", port) || port < 1 || port > kMaxPort)
+    case ConnEnvLinkFault::PortNo:
         return unreadable("COrbManagerDlg::OpenConnection() --> PortNo Read Error!!!!");
-    if (!ReadNumber(key, "Listen Port No", listenPort) || listenPort < 1 ||
-        listenPort > kMaxPort - kBypassPortOffset)
+    case ConnEnvLinkFault::ListenPortNo:
         return unreadable("COrbManagerDlg::OpenConnection() --> Listen Port No Read Error!!!!");
-    m_nListenPort = static_cast<int>(listenPort);
-    m_nBypassListenPort = static_cast<int>(listenPort + kBypassPortOffset);
-    if (!ReadNumber(key, "CommPort", commPort))
+    case ConnEnvLinkFault::CommPort:
         return unreadable("COrbManagerDlg::OpenConnection() --> COM Port Read Error!!!!");
-    if (!ReadNumber(key, "BaudRate", baudRate))
+    case ConnEnvLinkFault::BaudRate:
         return unreadable("COrbManagerDlg::OpenConnection() --> BAUD Rate Read Error!!!!");
-    if (!ReadNumber(key, "ByteSize", byteSize))
+    case ConnEnvLinkFault::ByteSize:
         return unreadable("COrbManagerDlg::OpenConnection() --> Byte Size Read Error!!!!");
-    if (!ReadNumber(key, "StopBits", stopBits))
+    case ConnEnvLinkFault::StopBits:
         return unreadable("COrbManagerDlg::OpenConnection() --> Stop Bits Read Error!!!!");
-    std::string password;
-    if (!ReadText(key, "SysInfo Password", kPasswordBufferSize, password))
-        password = kDefaultPassword;
-    m_strSysInfoPassword = password;
+    }
+    m_strSysInfoPassword = settings.sysInfoPassword;
+    const std::string& address = settings.ipAddress;
+    const std::uint32_t port = settings.portNo, commPort = settings.commPort,
+                        baudRate = settings.baudRate, byteSize = settings.byteSize,
+                        stopBits = settings.stopBits;
 
     if (m_nConnType.load() == kConnTypeTcp) {
         const int portNo = static_cast<int>(port);

@@ -6,6 +6,8 @@
 #include "OrbSocket.h"
 #include "TraceLog.h"
 
+#include <protocol/Supervision.h>
+
 #include <algorithm>
 #include <chrono>
 #include <new>
@@ -24,14 +26,6 @@ int RemainingMs(Clock::time_point deadline) {
     if (left <= Clock::duration::zero())
         return 0;
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
-}
-
-// Link supervision stays off the switch-traffic monitor.
-bool IsSupervision(const std::uint8_t* body, int length) {
-    if (length < 2)
-        return false;
-    const std::uint8_t letter = body[1];
-    return letter == 'a' || letter == 'u' || (letter == 'Q' && length > 9 && body[9] == 'm');
 }
 
 constexpr int kDrainPollMs = 5;
@@ -106,7 +100,8 @@ int COrbIOQueue::IOQueueWrite(const std::uint8_t* body, int length) {
         TraceLog("[ERROR] Write -> the passed buffer is null. there is nothing to be sent.");
         return 1;
     }
-    if (!IsSupervision(body, length) && m_pOwner != nullptr) {
+    if (m_pOwner != nullptr && !protocol::IsSupervisionRequest(
+                                   protocol::ByteView(body, static_cast<std::size_t>(length)))) {
         if (MonitorFeed* feed = m_pOwner->m_pMonitorFeed.load())
             feed->SendNormalMsgToMonitor(body, length);
     }

@@ -8,6 +8,9 @@
 #include "SerialPort.h"
 #include "TraceLog.h"
 
+#include <protocol/CtiRecord.h>
+#include <protocol/HexTrace.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <string>
@@ -23,30 +26,22 @@ bool IsSupervision(std::uint8_t letter) {
     return letter == 'u' || letter == 'a';
 }
 
-void AppendHex(std::string& text, const char* format, unsigned value) {
-    char part[8];
-    std::snprintf(part, sizeof part, format, value);
-    text += part;
-}
-
-// "<prefix>" then the letter as a character (as hex when below 'A') and the rest as hex.
+// "<prefix>" then the letter as a character (as hex and a closing quote when below 'A') and the
+// rest as hex.
 std::string FormatIncoming(const char* prefix, const std::uint8_t* data, int length) {
-    std::string text = prefix;
-    for (int i = 0; i < length; ++i) {
-        if (i == 0)
-            AppendHex(text, data[0] < 'A' ? "%02X' " : "'%c' ", data[0]);
-        else
-            AppendHex(text, "%02X ", data[i]);
-    }
+    const protocol::ByteView bytes(data, length > 0 ? static_cast<std::size_t>(length) : 0);
+    if (bytes.empty() || data[0] >= 'A')
+        return protocol::HexTraceLine(prefix, bytes, 0);
+    std::string text = protocol::HexTraceLine(prefix, bytes.first(1));
+    text.back() = '\'';
+    text += ' ';
+    protocol::AppendHexTrace(text, bytes.subspan(1));
     return text;
 }
 
 // A line break, then the body as hex with its letter (byte 1) as a character.
 std::string FormatOutgoing(const std::vector<std::uint8_t>& body) {
-    std::string text = "\n--->>> [SW] ";
-    for (std::size_t i = 0; i < body.size(); ++i)
-        AppendHex(text, i == 1 ? "'%c' " : "%02X ", body[i]);
-    return text;
+    return protocol::HexTraceLine("\n--->>> [SW] ", body, 1);
 }
 
 } // namespace
@@ -305,10 +300,8 @@ void COrbIOQueue::ReadComPortThread() {
                                        .c_str());
             }
             LinkRecord record;
-            record.reserve(static_cast<std::size_t>(length) + 2);
-            record.push_back(static_cast<std::uint8_t>(length >> 8));
-            record.push_back(static_cast<std::uint8_t>(length & 0xFF));
-            record.insert(record.end(), data, data + length);
+            protocol::CtiRecord::EncodeInto(
+                record, protocol::ByteView(data, static_cast<std::size_t>(length)));
             if (!QueueInput(std::move(record))) {
                 if (byte == kETX)
                     TraceLog("[ERROR] it is not possble to insert the received Event into the "

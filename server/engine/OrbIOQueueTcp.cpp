@@ -4,25 +4,17 @@
 #include "OrbSocket.h"
 #include "TraceLog.h"
 
+#include <protocol/CtiRecord.h>
+
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <new>
 
 namespace {
 
-// Records of 400 bytes or more (length field included) are not accepted from the switch.
-constexpr int kMaxRecordSize = 400;
-constexpr int kSkipChunk = 4096;
+using protocol::CtiRecord;
 
-// [L high][L low] + body, into a buffer the writer keeps from message to message.
-void BuildSocketFrame(std::vector<std::uint8_t>& frame, const std::vector<std::uint8_t>& body) {
-    const std::size_t length = body.size();
-    frame.resize(length + 2);
-    frame[0] = static_cast<std::uint8_t>(length >> 8);
-    frame[1] = static_cast<std::uint8_t>(length & 0xFF);
-    std::memcpy(frame.data() + 2, body.data(), length);
-}
+constexpr int kSkipChunk = 4096;
 
 // Both length bytes, however the peer splits them; false (traced) when the link broke.
 bool ReceiveLength(COrbSocket& socket, std::uint8_t (&head)[2]) {
@@ -103,7 +95,7 @@ void COrbIOQueue::ReadSocketThread() {
         std::uint8_t head[2];
         if (!ReceiveLength(*socket, head))
             break;
-        const int length = head[0] << 8 | head[1];
+        const std::uint16_t length = CtiRecord::PeekLength(head);
 
         // A refused length still announces its body: pass over exactly those bytes, so the next
         // two bytes read are a length again.
@@ -117,7 +109,7 @@ void COrbIOQueue::ReadSocketThread() {
             return true;
         };
 
-        if (length == 0 || length >= kMaxRecordSize) {
+        if (!CtiRecord::IsAcceptedLength(length)) {
             TraceLog("[ERROR] message length[%d] is too big or small. something wrong. anyway, "
                      "send LinkAlive Signal",
                      length);
@@ -130,7 +122,7 @@ void COrbIOQueue::ReadSocketThread() {
 
         LinkRecord record;
         try {
-            record.resize(static_cast<std::size_t>(length) + 2);
+            record.resize(CtiRecord::kLengthSize + length);
         } catch (const std::bad_alloc&) {
             TraceLog("[ERROR] Critical Error. memory allocation[%d bytes] failed.", length);
             if (!skip(length))
@@ -140,10 +132,10 @@ void COrbIOQueue::ReadSocketThread() {
         }
         record[0] = head[0];
         record[1] = head[1];
-        if (!ReceiveBody(*socket, record.data() + 2, length, true))
+        if (!ReceiveBody(*socket, record.data() + CtiRecord::kLengthSize, length, true))
             break;
 
-        if (length + 2 >= kMaxRecordSize) {
+        if (record.size() > CtiRecord::kMaxLinkRecordSize) {
             TraceLog("[ERROR] Message Length is wrong. anyway, send LinkAlive Signal.");
         } else {
             TraceSwitchMessage(record.data(), record.size(), false);
@@ -222,7 +214,7 @@ void COrbIOQueue::WriteSocketThread() {
         LinkQueueItem item;
         if (!TakeOutput(item))
             continue;
-        BuildSocketFrame(frame, item.body);
+        CtiRecord::EncodeInto(frame, item.body);
         if (SendMsgThenReceiveThroughSocket(frame.data(), static_cast<int>(frame.size()))) {
             DoneWithOutput();
             continue;

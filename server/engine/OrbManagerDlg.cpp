@@ -49,7 +49,7 @@ template <typename Call> void COrbManagerDlg::ToUi(Call call) {
 }
 
 void COrbManagerDlg::AddLogLine(int image, const std::string& text) {
-    ToUi([image, text](ShellHooks& hooks) { hooks.AddLogLine(image, text); });
+    ToUi([image, text](ShellHooks& hooks) { hooks.AppendLogLine(image, text); });
 }
 
 void COrbManagerDlg::RefreshClientList() {

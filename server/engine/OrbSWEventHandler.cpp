@@ -10,15 +10,18 @@
 
 #include <protocol/CtiEvent.h>
 #include <protocol/CtiRecord.h>
+#include <protocol/MessageLetters.h>
+#include <protocol/Supervision.h>
+
+#include <optional>
 
 #include <utility>
 
 using protocol::ByteView;
 using protocol::CtiEvent;
+using protocol::CtiRecord;
 
 namespace {
-
-constexpr int kMaxEventLength = 400;
 
 // Parameter and sub-codes of the device-information answer ('i').
 constexpr std::uint8_t kInfoFirLink = 9;
@@ -28,9 +31,6 @@ constexpr std::uint8_t kFirResultOk = 0;
 constexpr std::uint8_t kFirResultRefused = 5;
 constexpr int kFirIntervalRefused = -1;
 constexpr int kFirIntervalFailed = -2;
-
-// The server's own status query ('Q' sub-letter 'm') and its answer stay off the monitors.
-constexpr std::uint8_t kOwnStatusQuery = 'm';
 
 bool IsStoredType(std::uint8_t type) {
     switch (type) {
@@ -134,21 +134,19 @@ void COrbSWEventHandler::EventHandlerThread() {
             return;
         }
 
-        const ByteView bytes(*item);
-        const int length = bytes.size() >= protocol::CtiRecord::kLengthSize
-                               ? protocol::CtiRecord::PeekLength(bytes)
-                               : 0;
         // The record must also hold the body it announces, or the body would be read past.
-        if (length < 1 || length > kMaxEventLength ||
-            bytes.size() < protocol::CtiRecord::kLengthSize + static_cast<std::size_t>(length)) {
+        const std::optional<CtiRecord> record = CtiRecord::At(ByteView(*item));
+        if (!record || record->Length() < 1 || record->Length() > CtiRecord::kMaxSentBodyLength) {
             TraceLog("[ERROR] Fatal Error. EventHandlerThread : message length is wrong.!!!");
             continue;
         }
-        const ByteView body =
-            bytes.subspan(protocol::CtiRecord::kLengthSize, static_cast<std::size_t>(length));
-        if (g_bDeviceListAvailable.load() == 1)
-            DispatchSwitchEvent(body.data(), length);
-        else if (body[0] == 'A')
+        const ByteView body = record->Body();
+        if (g_bDeviceListAvailable.load() == 1) {
+            // The frame goes to the clients as it came; only the body is read here.
+            m_CurrentFrame = record->Frame();
+            DispatchSwitchEvent(body.data(), record->Length());
+            m_CurrentFrame = {};
+        } else if (body[0] == 'A')
             OnDeviceDownloadEvent(body);
         // Anything else that comes before the download has ended is dropped.
     }
@@ -189,28 +187,17 @@ void COrbSWEventHandler::CopyToMonitors(ByteView body) {
     MonitorFeed* feed = m_pOwner->m_pMonitorFeed.load();
     if (feed == nullptr)
         return;
-    const CtiEvent event(body);
     const int length = static_cast<int>(body.size());
-    switch (event.Letter()) {
-    case 'U':
-    case 'Z':
-        if (m_pOwner->m_bSmdrMonitorListenerActive.load() == 1 &&
-            m_pOwner->m_bUseSMDRUCDMonitor.load() == 1)
+    const std::uint8_t letter = CtiEvent(body).Letter();
+    if (letter == protocol::EventLetter::UcdRecordEvent ||
+        letter == protocol::EventLetter::SmdrRecordEvent) {
+        if (IsMonitorPortOn(*m_pOwner, MonitorPort::SmdrUcd))
             feed->SendSMDRUCDMsgToMonitor(body.data(), length);
-        if (m_pOwner->m_bSendListenerActive.load() == 1 && m_pOwner->m_bUseSMDRUCDSend.load() == 1)
+        if (IsMonitorPortOn(*m_pOwner, MonitorPort::SmdrUcdSend))
             feed->SendSMDRUCDMsgToPort(body.data(), length);
         return;
-    case 'a':
-    case 'u':
-        return;
-    case 'Q':
-        if (event.SubCode() == kOwnStatusQuery)
-            return;
-        break;
-    default:
-        break;
     }
-    if (m_pOwner->m_bMsgMonitorListenerActive.load() == 1 && m_pOwner->m_bUseMsgMonitor.load() == 1)
+    if (!protocol::IsSupervisionEvent(body) && IsMonitorPortOn(*m_pOwner, MonitorPort::Message))
         feed->SendNormalMsgToMonitor(body.data(), length);
 }
 
@@ -220,7 +207,15 @@ void COrbSWEventHandler::Deliver(const SwitchEventRecord& record, ByteView body,
         m_Delivery(record.m_strDeviceText, body, secondText, allFlag);
         return;
     }
-    if (m_pTable != nullptr)
+    if (m_pTable == nullptr)
+        return;
+    // The body of the record being dispatched still sits in its frame: that goes out as it is.
+    const bool framed = m_CurrentFrame.size() == body.size() + CtiRecord::kLengthSize &&
+                        m_CurrentFrame.data() + CtiRecord::kLengthSize == body.data();
+    if (framed)
+        m_pTable->SendFramedEventToClient(record.m_strDeviceText, m_CurrentFrame, secondText,
+                                          allFlag);
+    else
         m_pTable->SendEventToClient(record.m_strDeviceText, body.data(),
                                     static_cast<int>(body.size()), secondText, allFlag);
 }

@@ -74,6 +74,8 @@ private:
     COrbIOQueue* m_pQueue = nullptr;
     SwitchDeviceTable* m_pTable = nullptr;
     Delivery m_Delivery;
+    // The framed record whose body is being dispatched (handler thread); empty otherwise.
+    protocol::ByteView m_CurrentFrame;
     std::atomic<int> m_bAlive{0};
     std::atomic<int> m_bRunning{0};
     platform::WorkerThread m_Thread;

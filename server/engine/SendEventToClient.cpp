@@ -5,13 +5,14 @@
 #include "OrbManagerDlg.h"
 #include "TraceLog.h"
 
+#include <protocol/CtiRecord.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <optional>
 
 namespace {
-
-constexpr int kMaxEventLength = 400;
 
 // The value of the text's leading decimal digits; 0 when it starts with none.
 long LeadingNumber(const std::string& text) {
@@ -26,29 +27,46 @@ long LeadingNumber(const std::string& text) {
     return value;
 }
 
-bool Deliverable(int length) {
-    return length > 0 && length <= kMaxEventLength;
+bool Deliverable(std::size_t length) {
+    return length > 0 && length <= protocol::CtiRecord::kMaxSentBodyLength;
 }
 
 } // namespace
 
 void SwitchDeviceTable::SendEventToClient(const std::string& deviceText, const std::uint8_t* body,
                                           int length, const std::string& secondText, int allFlag) {
-    const long number1 = LeadingNumber(deviceText);
-    const long number2 = LeadingNumber(secondText);
-
     // One frame for every client; an undeliverable length (or no body) builds none and is
-    // reported per client below.
-    std::array<std::uint8_t, 2 + kMaxEventLength> frame{};
-    const bool deliverable = body != nullptr && Deliverable(length);
-    const int frameLength = deliverable ? length + 2 : 0;
-    if (deliverable) {
-        frame[0] = static_cast<std::uint8_t>(length >> 8);
-        frame[1] = static_cast<std::uint8_t>(length & 0xFF);
-        std::copy(body, body + length, frame.begin() + 2);
+    // reported per client.
+    std::array<std::uint8_t,
+               protocol::CtiRecord::kLengthSize + protocol::CtiRecord::kMaxSentBodyLength>
+        frame{};
+    protocol::ByteView framed;
+    if (body != nullptr && length > 0 && Deliverable(static_cast<std::size_t>(length))) {
+        protocol::CtiRecord::PutLength(frame.data(), static_cast<std::uint16_t>(length));
+        std::copy(body, body + length, frame.begin() + protocol::CtiRecord::kLengthSize);
+        framed = protocol::ByteView(frame).first(protocol::CtiRecord::kLengthSize +
+                                                 static_cast<std::size_t>(length));
     }
+    DeliverFrame(deviceText, framed, secondText, allFlag);
+}
+
+void SwitchDeviceTable::SendFramedEventToClient(const std::string& deviceText,
+                                                protocol::ByteView frame,
+                                                const std::string& secondText, int allFlag) {
+    const std::optional<protocol::CtiRecord> record = protocol::CtiRecord::At(frame);
+    const bool deliverable = record && Deliverable(record->Length());
+    DeliverFrame(deviceText, deliverable ? record->Frame() : protocol::ByteView{}, secondText,
+                 allFlag);
+}
+
+void SwitchDeviceTable::DeliverFrame(const std::string& deviceText, protocol::ByteView frame,
+                                     const std::string& secondText, int allFlag) {
     if (!m_pOwner)
         return;
+    const long number1 = LeadingNumber(deviceText);
+    const long number2 = LeadingNumber(secondText);
+    const bool deliverable = !frame.empty();
+    const int frameLength = static_cast<int>(frame.size());
 
     if (COrbClientConnectionManager* manager = m_pOwner->m_pClientManager) {
         platform::CriticalSectionLock guard(manager->ClientListLock());

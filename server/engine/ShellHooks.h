@@ -2,15 +2,15 @@
 
 #include <string>
 
-// What the engine asks of the user interface around it. The window implements it; tests and the
-// headless service supply their own. Every call arrives on the UI thread (COrbManagerDlg queues
-// calls made from engine threads), so implementations may touch widgets directly.
+// What the engine asks of the user interface around it. The main dialog's logic holds one; tests
+// supply their own. Every call arrives on the UI thread (COrbManagerDlg queues calls made from
+// engine threads), so implementations may touch widgets directly.
 class ShellHooks {
 public:
     virtual ~ShellHooks() = default;
 
     // image 0 marks a normal line, 1 an error line.
-    virtual void AddLogLine(int image, const std::string& text) = 0;
+    virtual void AppendLogLine(int image, const std::string& text) = 0;
     virtual void RefreshClientList() = 0;
     // Closes the clients whose peer has gone; the service controller asks for it.
     virtual void PurgeDeadClients() = 0;

@@ -66,8 +66,15 @@ public:
     // texts are the device numbers the own-line filter compares, allFlag bypasses that filter.
     void SendEventToClient(const std::string& deviceText, const std::uint8_t* body, int length,
                            const std::string& secondText, int allFlag);
+    // The same for an event still in its frame (two length bytes, then the body), which goes out
+    // to every client as it is.
+    void SendFramedEventToClient(const std::string& deviceText, protocol::ByteView frame,
+                                 const std::string& secondText, int allFlag);
 
 private:
+    // `frame` is empty when the event cannot be delivered; each client is then told so.
+    void DeliverFrame(const std::string& deviceText, protocol::ByteView frame,
+                      const std::string& secondText, int allFlag);
     int Add(const std::string& deviceId, protocol::ByteView body, std::uint8_t type, int number,
             bool endRecordFromFirst);
 

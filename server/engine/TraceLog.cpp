@@ -3,6 +3,8 @@
 #include "OrbManagerTracer.h"
 #include "TraceSettings.h"
 
+#include <protocol/HexTrace.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -169,18 +171,12 @@ std::string FormatSwitchMessage(const std::uint8_t* buffer, std::size_t length, 
     std::snprintf(part, sizeof part, outgoing ? "[SW : %d] --->>> : " : "[SW : %d] <<<--- : ",
                   static_cast<int>(std::min<std::size_t>(length, 0x7fffffff)));
     std::string line = part;
-    line.reserve(line.size() + 4 + 3 * length);
-    std::size_t from = 0;
-    // A record too short to hold its letter is shown as bare bytes.
-    if (length > letterAt) {
-        std::snprintf(part, sizeof part, "'%c' ", static_cast<char>(buffer[letterAt]));
-        line += part;
-        from = letterAt + 1;
-    }
-    for (std::size_t i = from; i < length; ++i) {
-        std::snprintf(part, sizeof part, "%02X ", buffer[i]);
-        line += part;
-    }
+    const protocol::ByteView bytes(buffer, length);
+    // From the letter on; a record too short to hold its letter is shown as bare bytes.
+    if (length > letterAt)
+        protocol::AppendHexTrace(line, bytes.subspan(letterAt), 0);
+    else
+        protocol::AppendHexTrace(line, bytes);
     return line;
 }
 

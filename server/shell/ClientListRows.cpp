@@ -99,20 +99,20 @@ std::vector<std::vector<std::string>> OrbManagerServer::ClientListRows() const {
     return rows;
 }
 
-void OrbManagerServer::RefreshClientList() {
+void OrbManagerServer::ShowClientList() {
     if (!m_pView)
         return;
     m_pView->SetClientRows(ClientListRows());
     m_pView->SetClientCountText(std::to_string(m_nClientCount.load()));
 }
 
-void OrbManagerServer::PurgeDeadClients() {
+void OrbManagerServer::CloseDeadClients() {
     for (COrbClientConnectionManager* manager : {m_pClientManager, m_pBypassClientManager})
         if (manager != nullptr)
             manager->PurgeDeadClients();
 }
 
-void OrbManagerServer::ClientsChanged() {
-    RefreshClientList();
+void OrbManagerServer::OnClientsChanged() {
+    ShowClientList();
     m_pDialogs->ClientsChanged();
 }

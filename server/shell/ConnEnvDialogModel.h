@@ -1,7 +1,8 @@
 #pragma once
 
 #include "DialogPrompts.h"
-#include "RegistryConfig.h"
+
+#include <ConnEnv.h>
 
 #include <map>
 

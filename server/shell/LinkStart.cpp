@@ -228,12 +228,12 @@ void OrbManagerServer::StartLink(StartKind kind) {
             StartTimer(kSecondTimer, m_shellTimings.secondTimerMs);
             SetWaitCursor(false);
             LogRes(0, kIdsStartComplete, byButton);
-            PlayLogoAnimation();
+            AnimateLogo();
             if (kind == StartKind::Control && IsTimerRunning(kRecoveryTimer)) {
                 KillTimer(kRecoveryTimer);
                 TraceLog("Veltrane Link's Auto Recovery Routine is deactivated.[TIMER OFF MODE]");
             }
-            RefreshClientList();
+            ShowClientList();
             return;
         }
         m_bStartResult = 0;

@@ -64,7 +64,7 @@ void OrbManagerServer::StopLink(StopKind kind) {
     g_bDeviceListAvailable = 0;
     g_bSwitchLinkUp = 0;
 
-    RefreshClientList();
+    ShowClientList();
     for (auto& count : m_nDeviceCountByType)
         count = 0;
     m_nDownLoadedDeviceCount = 0;

@@ -9,7 +9,7 @@ constexpr int kMaxLogLines = 9999;
 
 } // namespace
 
-void OrbManagerServer::AddLogLine(int image, const std::string& text) {
+void OrbManagerServer::AppendLogLine(int image, const std::string& text) {
     const std::string time = FormatNow(0);
     const int limit = m_bUseAutoClear.load() != 0 ? m_nAutoClearLineCnt.load() : kMaxLogLines;
     if (m_nLogLineCount >= limit) {

@@ -21,7 +21,7 @@ OrbManagerServer::OrbManagerServer(ShellTimings timings)
                                               {&m_recoveryTimer, kRecoveryTimer}};
     for (const auto& [timer, id] : timers)
         connect(timer, &QTimer::timeout, this, [this, id = id] { OnTimer(id); });
-    SetShellHooks(this);
+    SetShellHooks(&m_shellHooks);
 }
 
 OrbManagerServer::~OrbManagerServer() {
@@ -141,7 +141,7 @@ void OrbManagerServer::RunPending() {
 // --- view helpers ---
 
 void OrbManagerServer::ShowStatus(int id) {
-    ShowStatusText(ResString(id));
+    SetStatusLine(ResString(id));
 }
 
 void OrbManagerServer::ShowBox(int id) {
@@ -177,12 +177,12 @@ void OrbManagerServer::LogRes(int image, int id, bool trace) {
 }
 
 void OrbManagerServer::LogText(int image, const std::string& text, bool trace) {
-    AddLogLine(image, text);
+    AppendLogLine(image, text);
     if (trace)
         TraceLog("%s", text.c_str());
 }
 
-void OrbManagerServer::ShowStatusText(const std::string& text) {
+void OrbManagerServer::SetStatusLine(const std::string& text) {
     if (m_pView)
         m_pView->SetStatusText(text);
 }
@@ -239,7 +239,7 @@ void OrbManagerServer::LoadStoredUsers() {
 void OrbManagerServer::CreateLogoControl() {
     m_pDialogs->CreateLogo();
 }
-void OrbManagerServer::PlayLogoAnimation() {
+void OrbManagerServer::AnimateLogo() {
     m_pDialogs->PlayLogo(true);
 }
 void OrbManagerServer::StopLogoAnimation() {

@@ -21,7 +21,7 @@ class WaitDialogModel;
 // The main dialog's behaviour over the shared server state: initialisation, link start and stop,
 // the four timers with restart and recovery, the log list, the client list and the two ways the
 // server ends. The window (or the headless host) is a MainView; this class never touches widgets.
-class OrbManagerServer : public QObject, public COrbManagerDlg, private ShellHooks {
+class OrbManagerServer : public QObject, public COrbManagerDlg {
     Q_OBJECT
 public:
     // Timer ids of the main window.
@@ -43,9 +43,6 @@ public:
     // auto-connect, since nobody can press the button.
     void SetHeadless(bool headless) { m_bHeadless = headless; }
     bool IsHeadless() const { return m_bHeadless; }
-
-    // The engine's status text by string id, beside the hook of the same name below.
-    using COrbManagerDlg::ShowStatusText;
 
     bool OnInitDialog();
     void OnStartStop();
@@ -82,13 +79,33 @@ signals:
 private:
     friend class ShellDialogs;
 
-    // ShellHooks: the engine's calls, already on the UI thread.
-    void AddLogLine(int image, const std::string& text) override;
-    void RefreshClientList() override;
-    void PurgeDeadClients() override;
-    void PlayLogoAnimation() override;
-    void ClientsChanged() override;
-    void ShowStatusText(const std::string& text) override;
+    // The engine's calls into the window, delivered on the UI thread. The engine's own calls of
+    // the same names (COrbManagerDlg::AddLogLine and the rest) queue from any thread; the
+    // methods these reach act at once and so run on the UI thread only.
+    class Hooks final : public ShellHooks {
+    public:
+        explicit Hooks(OrbManagerServer& server) : m_server(server) {}
+        void AppendLogLine(int image, const std::string& text) override {
+            m_server.AppendLogLine(image, text);
+        }
+        void RefreshClientList() override { m_server.ShowClientList(); }
+        void PurgeDeadClients() override { m_server.CloseDeadClients(); }
+        void PlayLogoAnimation() override { m_server.AnimateLogo(); }
+        void ClientsChanged() override { m_server.OnClientsChanged(); }
+        void ShowStatusText(const std::string& text) override { m_server.SetStatusLine(text); }
+
+    private:
+        OrbManagerServer& m_server;
+    };
+
+    // Done now, on the UI thread.
+    void AppendLogLine(int image, const std::string& text);
+    void ShowClientList();
+    void CloseDeadClients();
+    void AnimateLogo();
+    void SetStatusLine(const std::string& text);
+    // The client list, and the connected-users dialog when it is open.
+    void OnClientsChanged();
 
     enum class StartKind { Button, Control };
     enum class StopKind { Button, Control, Shutdown };
@@ -160,6 +177,7 @@ private:
     static std::string FormatWithNumber(const std::string& format, long long value);
 
     ShellTimings m_shellTimings;
+    Hooks m_shellHooks{*this};
     MainView* m_pView = nullptr;
     bool m_bHeadless = false;
     int m_nTransitionDepth = 0;

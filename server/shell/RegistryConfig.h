@@ -1,7 +1,10 @@
 #pragma once
 
-// The server's settings in the registry: the root values, ConnEnv and OptionValues under
-// HKEY_LOCAL_MACHINE "Software\Qorvell Electronics\OrbManager".
+// The server's settings in the registry: the root values and OptionValues under
+// HKEY_LOCAL_MACHINE "Software\Qorvell Electronics\OrbManager", and what the shell reads of
+// ConnEnv. ConnEnv itself is read and written by the engine's ConnEnv, which the link start uses.
+
+#include <ConnEnv.h>
 
 #include <cstdint>
 #include <functional>
@@ -11,8 +14,6 @@ class COrbManagerDlg;
 
 // Shows the message box of a language-library string id.
 using ShowMessageBox = std::function<void(int id)>;
-// Shows the system's description of an error code (registry errors of the settings dialog).
-using ShowSystemErrorBox = std::function<void(int errorCode)>;
 
 // OptionValues into the members; 1, or 0 (box 117, members unchanged) when the key can't be
 // opened. Sets the trace log directory to DllPath + "/Log".
@@ -50,36 +51,3 @@ std::string ExtensionText(int code);
 
 // A monitor access code made when none is stored: four digits, zero-padded.
 std::string MakeMonitorAccessCode();
-
-// Port checks shared by the link start and the settings: 1..65535, and a listen port whose second
-// port (+ 500) stays within range.
-bool IsValidSwitchPort(std::int64_t port);
-bool IsValidListenPort(std::int64_t port);
-
-// The ConnEnv record in the text forms of the connection settings dialog.
-struct ConnEnvSettings {
-    std::uint32_t connType = 0;
-    std::uint32_t switchType = 0;
-    std::uint32_t debugType = 0;
-    std::string ipAddress = "localhost";
-    std::string portNo = "5002";
-    std::string listenPortNo = "6000";
-    std::string commPort = "COM1";
-    std::string baudRate = "9600";
-    std::string byteSize = "8";
-    std::string stopBits = "1";
-    std::string sysInfoPassword = "8062";
-};
-
-// Reads ConnEnv into `out`, writing back the defaults of a missing address, password and ports.
-// False (out untouched) when the key can't be opened.
-bool LoadConnEnv(ConnEnvSettings& out, const ShowSystemErrorBox& errorBox);
-
-// WriteFailed: the key was open but a value could not be stored (system error box shown); the
-// values before it are stored.
-enum class ConnEnvSaveResult { Saved, KeyNotCreated, BadSwitchPort, BadListenPort, WriteFailed };
-// Shown by the caller after the system error box when the save reports KeyNotCreated.
-inline constexpr const char* kConnEnvCreateFailedText = "Unable to create the key in the registry";
-// Writes every ConnEnv value, creating the key when missing. A port outside its range is refused
-// before anything is written.
-ConnEnvSaveResult SaveConnEnv(const ConnEnvSettings& in, const ShowSystemErrorBox& errorBox);

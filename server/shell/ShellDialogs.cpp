@@ -88,7 +88,7 @@ void ShellDialogs::AfterOptions(bool confirmed, int languageCode) {
     }
     ApplyMonitorOptions();
     if (g_bDeviceListAvailable.load() == 0)
-        m_server.RefreshClientList();
+        m_server.ShowClientList();
     WriteReportAfterSettings();
 }
 

@@ -19,7 +19,6 @@ public:
     static constexpr std::size_t kTypeOffset = 8;    // device record type
     static constexpr std::size_t kCauseOffset = 8;   // request result cause
     static constexpr std::size_t kSubCodeOffset = 8; // status reply sub-code
-    static constexpr std::size_t kHeaderSize = 8;
 
     using BodyView::BodyView;
 

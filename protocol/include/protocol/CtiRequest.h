@@ -14,11 +14,18 @@ public:
     static constexpr std::size_t kArgumentOffset = 8;
     static constexpr std::size_t kParameterOffset = 9; // sub-letter of 'Q', type code of 'i'
     static constexpr std::size_t kDataOffset = 10;
-    static constexpr std::size_t kHeaderSize = 10;
 
     static constexpr std::uint8_t kStartByte = 0x02;
+    static constexpr std::size_t kFrameLengthSize = 2;
 
     using BodyView::BodyView;
+
+    // The request of a record as a stream carries it: its two length bytes, then the body. A
+    // frame too short for its length bytes holds an empty body.
+    static CtiRequest OfFrame(ByteView frame) {
+        return CtiRequest(frame.size() > kFrameLengthSize ? frame.subspan(kFrameLengthSize)
+                                                          : ByteView{});
+    }
 
     bool HasStartByte() const { return Has(kStartOffset) && At(kStartOffset) == kStartByte; }
     std::uint8_t Letter() const { return At(kLetterOffset); }

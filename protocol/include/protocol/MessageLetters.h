@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 
 namespace protocol {
 
@@ -36,9 +35,5 @@ inline constexpr std::uint8_t KeepAliveAnswer = 'u';
 inline constexpr std::uint8_t UcdRecordEvent = 'U';
 inline constexpr std::uint8_t SmdrRecordEvent = 'Z';
 } // namespace EventLetter
-
-// Names for traces; empty for a letter without a name of its own.
-std::string_view RequestName(std::uint8_t letter);
-std::string_view EventName(std::uint8_t letter);
 
 } // namespace protocol

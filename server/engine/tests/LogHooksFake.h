@@ -14,7 +14,7 @@
 
 class LogHooksFake : public ShellHooks {
 public:
-    void AddLogLine(int image, const std::string& text) override {
+    void AppendLogLine(int image, const std::string& text) override {
         std::lock_guard<std::mutex> guard(lock_);
         lines_.push_back(std::to_string(image) + ":" + text);
     }

@@ -111,7 +111,7 @@ Bytes Join(std::initializer_list<Bytes> parts) {
 struct RecordingHooks : ShellHooks {
     std::vector<std::string> lines;
     int refreshes = 0, changes = 0;
-    void AddLogLine(int image, const std::string& text) override {
+    void AppendLogLine(int image, const std::string& text) override {
         lines.push_back(std::to_string(image) + ":" + text);
     }
     void RefreshClientList() override { ++refreshes; }

@@ -15,7 +15,7 @@ struct RecordingHooks : ShellHooks {
     int refreshes = 0, purges = 0, logos = 0, changes = 0;
     std::thread::id uiThread = std::this_thread::get_id();
 
-    void AddLogLine(int image, const std::string& text) override {
+    void AppendLogLine(int image, const std::string& text) override {
         lines.push_back(std::to_string(image) + ":" + text);
         onUiThread.push_back(std::this_thread::get_id() == uiThread);
     }
