@@ -39,7 +39,7 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
 }
 
 // A clip of the given frame format; palette entries are 0x00RRGGBB.
-struct ClipSpec {
+struct ClipShape {
     int width = 4, height = 2, bits = 8, compression = 0;
     std::vector<std::uint32_t> palette = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF};
     std::vector<Bytes> frames;
@@ -54,7 +54,7 @@ Bytes Stream(const char* type, const Bytes& format) {
     return List("strl", Cat({Chunk("strh", strh), Chunk("strf", format)}));
 }
 
-Bytes MakeClip(const ClipSpec& s) {
+Bytes MakeClip(const ClipShape& s) {
     Bytes avih;
     Put32(avih, s.microsPerFrame);
     avih.resize(56, 0);
@@ -89,7 +89,7 @@ constexpr std::uint32_t kBlack = 0xFF000000, kRed = 0xFFFF0000, kGreen = 0xFF00F
                         kBlue = 0xFF0000FF;
 
 TEST(AviClipTest, PlaysUncompressedPaletteAndTrueColourFramesBottomUp) {
-    ClipSpec s;
+    ClipShape s;
     // Stored bottom row first; each row is padded to four bytes already at width 4.
     s.frames = {{1, 1, 1, 1, 2, 2, 3, 0}};
     std::string error;
@@ -102,7 +102,7 @@ TEST(AviClipTest, PlaysUncompressedPaletteAndTrueColourFramesBottomUp) {
     EXPECT_EQ(clip->Frame(0), (std::vector<std::uint32_t>{kGreen, kGreen, kBlue, kBlack, kRed,
                                                           kRed, kRed, kRed}));
 
-    ClipSpec rgb;
+    ClipShape rgb;
     rgb.width = 1;
     rgb.height = 1;
     rgb.bits = 24;
@@ -114,7 +114,7 @@ TEST(AviClipTest, PlaysUncompressedPaletteAndTrueColourFramesBottomUp) {
 }
 
 TEST(AviClipTest, PlaysRle8KeyAndDeltaFrames) {
-    ClipSpec s;
+    ClipShape s;
     s.compression = 1;
     s.frameTag = "00dc";
     s.frames = {
@@ -134,7 +134,7 @@ TEST(AviClipTest, PlaysRle8KeyAndDeltaFrames) {
 }
 
 TEST(AviClipTest, RefusesDamagedAndUnsupportedClipsWithoutReadingPastThem) {
-    ClipSpec good;
+    ClipShape good;
     good.frames = {{1, 1, 1, 1, 2, 2, 3, 0}};
     const Bytes clip = MakeClip(good);
     ASSERT_TRUE(AviClip::Parse(clip));
@@ -153,27 +153,27 @@ TEST(AviClipTest, RefusesDamagedAndUnsupportedClipsWithoutReadingPastThem) {
     overrun[17] = 0xFF;
     EXPECT_FALSE(AviClip::Parse(overrun));
 
-    const auto refused = [](ClipSpec s, const std::string& why) {
+    const auto refused = [](ClipShape s, const std::string& why) {
         std::string error;
         EXPECT_FALSE(AviClip::Parse(MakeClip(s), &error)) << why;
         EXPECT_FALSE(error.empty()) << why;
     };
-    ClipSpec sound = good;
+    ClipShape sound = good;
     sound.sound = true;
     refused(sound, "sound");
-    ClipSpec jpeg = good;
+    ClipShape jpeg = good;
     jpeg.compression = 0x47504A4D;
     refused(jpeg, "another codec");
-    ClipSpec huge = good;
+    ClipShape huge = good;
     huge.width = 100000;
     refused(huge, "frame size");
-    ClipSpec none = good;
+    ClipShape none = good;
     none.frames.clear();
     refused(none, "no frames");
-    ClipSpec shortFrame = good;
+    ClipShape shortFrame = good;
     shortFrame.frames = {{1, 1}};
     refused(shortFrame, "frame shorter than the picture");
-    ClipSpec wild = good;
+    ClipShape wild = good;
     wild.compression = 1;
     wild.frames = {{200, 1}};
     refused(wild, "run beyond the row");
