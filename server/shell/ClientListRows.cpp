@@ -1,4 +1,5 @@
 #include "OrbManagerServer.h"
+#include "ShellDialogs.h"
 
 #include <LinkState.h>
 #include <OrbClientConnectionManager.h>
@@ -109,4 +110,9 @@ void OrbManagerServer::CloseDeadClients() {
     for (COrbClientConnectionManager* manager : {m_pClientManager, m_pBypassClientManager})
         if (manager != nullptr)
             manager->PurgeDeadClients();
+}
+
+void OrbManagerServer::OnClientsChanged() {
+    ShowClientList();
+    m_pDialogs->ClientsChanged();
 }

@@ -17,6 +17,7 @@ enum MainControlId : int {
     kIdcClientList = 1037,
     kIdcConnTypeText = 1038,
     kIdcLogList = 1039,
+    kIdcConnectedUsers = 1108,
 };
 
 // What the link logic asks of its main window. The Qt window implements it, and so does the

@@ -1,5 +1,8 @@
 #include "OrbManagerServer.h"
 
+#include "DialogHost.h"
+#include "ShellDialogs.h"
+#include "SystemInfoReport.h"
 #include "WaitDialogModel.h"
 
 #include <LinkState.h>
@@ -10,7 +13,8 @@
 
 #include <string_view>
 
-OrbManagerServer::OrbManagerServer(ShellTimings timings) : m_shellTimings(timings) {
+OrbManagerServer::OrbManagerServer(ShellTimings timings)
+    : m_shellTimings(timings), m_pDialogs(std::make_unique<ShellDialogs>(*this)) {
     const std::pair<QTimer*, int> timers[] = {{&m_secondTimer, kSecondTimer},
                                               {&m_livenessTimer, kLivenessTimer},
                                               {&m_firCheckTimer, kFirCheckTimer},
@@ -40,6 +44,10 @@ void OrbManagerServer::SetView(MainView* view) {
     m_pView = view;
 }
 
+void OrbManagerServer::SetDialogHost(DialogHost* host) {
+    m_pDialogs->SetHost(host);
+}
+
 void OrbManagerServer::OnButton(int id) {
     if (m_bEnded)
         return;
@@ -48,10 +56,19 @@ void OrbManagerServer::OnButton(int id) {
         OnStartStop();
         break;
     case kIdcConnEnv:
+        m_pDialogs->OnConnEnv();
+        break;
     case kIdcUserList:
+        m_pDialogs->OnUserList();
+        break;
     case kIdcUserManager:
+        m_pDialogs->OnDeviceMap();
+        break;
     case kIdcOptions:
-        // These buttons open no dialog: the settings are edited in the registry file.
+        m_pDialogs->OnOptions();
+        break;
+    case kIdcConnectedUsers:
+        m_pDialogs->OnConnectedUsers();
         break;
     default:
         break;
@@ -206,14 +223,28 @@ std::string OrbManagerServer::FormatWithNumber(const std::string& format, long l
     return out;
 }
 
-// --- steps of the start-up and the link start that have nothing to show here ---
+// --- through the dialogs object ---
 
-void OrbManagerServer::ShowSplash() {}
+void OrbManagerServer::ShowSplash() {
+    m_pDialogs->ShowSplash();
+}
+// The about dialog is the window's own; it has no system menu to add it to.
 void OrbManagerServer::AddAboutMenu() {}
-// Keeps the construction values ("Unknown", "Unknown OS", -1).
-void OrbManagerServer::DetectOSVersion() {}
-void OrbManagerServer::LoadStoredUsers() {}
-void OrbManagerServer::CreateLogoControl() {}
-void OrbManagerServer::AnimateLogo() {}
-void OrbManagerServer::StopLogoAnimation() {}
-void OrbManagerServer::WriteSystemReport() {}
+void OrbManagerServer::DetectOSVersion() {
+    ::DetectOSVersion(*this);
+}
+void OrbManagerServer::LoadStoredUsers() {
+    m_pDialogs->LoadStoredUsers();
+}
+void OrbManagerServer::CreateLogoControl() {
+    m_pDialogs->CreateLogo();
+}
+void OrbManagerServer::AnimateLogo() {
+    m_pDialogs->PlayLogo(true);
+}
+void OrbManagerServer::StopLogoAnimation() {
+    m_pDialogs->PlayLogo(false);
+}
+void OrbManagerServer::WriteSystemReport() {
+    m_pDialogs->WriteSystemReport();
+}

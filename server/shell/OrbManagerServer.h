@@ -14,6 +14,8 @@
 #include <vector>
 
 class COrbManagerTracer;
+class DialogHost;
+class ShellDialogs;
 class WaitDialogModel;
 
 // The main dialog's behaviour over the shared server state: initialisation, link start and stop,
@@ -48,8 +50,11 @@ public:
     void RestartLink();
     int LinkThreadsAlive() const;
     void OnTimer(int id);
-    // Start / Stop; buttons 1000, 1003, 1028, 1030 and the rest open no dialog and do nothing.
+    // Buttons 1000, 1003, 1028, 1030, 1108 and the rest.
     void OnButton(int id);
+    // The settings and user dialogs, the report, the logo and the stored users.
+    ShellDialogs& Dialogs() { return *m_pDialogs; }
+    void SetDialogHost(DialogHost* host);
 
     // The close message; true when the server has ended (the window may close).
     bool OnCloseServer();
@@ -72,6 +77,8 @@ signals:
     void Ended(int result);
 
 private:
+    friend class ShellDialogs;
+
     // The engine's calls into the window, delivered on the UI thread. The engine's own calls of
     // the same names (COrbManagerDlg::AddLogLine and the rest) queue from any thread; the
     // methods these reach act at once and so run on the UI thread only.
@@ -84,7 +91,7 @@ private:
         void RefreshClientList() override { m_server.ShowClientList(); }
         void PurgeDeadClients() override { m_server.CloseDeadClients(); }
         void PlayLogoAnimation() override { m_server.AnimateLogo(); }
-        void ClientsChanged() override { m_server.ShowClientList(); }
+        void ClientsChanged() override { m_server.OnClientsChanged(); }
         void ShowStatusText(const std::string& text) override { m_server.SetStatusLine(text); }
 
     private:
@@ -97,6 +104,8 @@ private:
     void CloseDeadClients();
     void AnimateLogo();
     void SetStatusLine(const std::string& text);
+    // The client list, and the connected-users dialog when it is open.
+    void OnClientsChanged();
 
     enum class StartKind { Button, Control };
     enum class StopKind { Button, Control, Shutdown };
@@ -154,8 +163,7 @@ private:
     void SetupLogListColumns();
     void ShowConnTypeText(int connType);
 
-    // Splash, about menu, OS report, stored users and logo: this server shows none of them, so
-    // each does nothing.
+    // Through the dialogs object.
     void ShowSplash();
     void AddAboutMenu();
     void DetectOSVersion();
@@ -191,4 +199,5 @@ private:
 
     std::unique_ptr<COrbManagerTracer> m_pTracer;
     bool m_bEnded = false;
+    std::unique_ptr<ShellDialogs> m_pDialogs;
 };

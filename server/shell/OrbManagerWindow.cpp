@@ -1,9 +1,13 @@
 #include "OrbManagerWindow.h"
 
+#include "ConnectedUsersModel.h"
 #include "OrbManagerServer.h"
+#include "ShellDialogs.h"
+#include "ShellDialogsUi.h"
 #include "WaitDialog.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -53,6 +57,7 @@ OrbManagerWindow::OrbManagerWindow(OrbManagerServer& server, QWidget* parent)
                   style()->standardIcon(QStyle::SP_MessageBoxCritical),
                   style()->standardIcon(QStyle::SP_MessageBoxWarning),
                   style()->standardIcon(QStyle::SP_MessageBoxQuestion)};
+    m_pDialogsUi = new ShellDialogsUi(this, m_server);
     BuildLayout();
     connect(&m_server, &OrbManagerServer::Ended, this, &OrbManagerWindow::OnServerEnded);
     m_server.SetView(this);
@@ -60,6 +65,7 @@ OrbManagerWindow::OrbManagerWindow(OrbManagerServer& server, QWidget* parent)
 
 OrbManagerWindow::~OrbManagerWindow() {
     m_server.SetView(nullptr);
+    delete m_pDialogsUi;
     SetWaitCursor(false);
 }
 
@@ -127,7 +133,24 @@ void OrbManagerWindow::BuildLayout() {
     buttons->addSpacing(12);
     buttons->addWidget(m_btnUserList);
     buttons->addWidget(m_btnUserManager);
+    buttons->addSpacing(12);
+    for (int id : {1101, 1102, 1105})
+        buttons->addWidget(m_pDialogsUi->Indicator(id));
     buttons->addStretch(1);
+    auto* about = new QPushButton(Text(101, "About Veltrane Link..."), this);
+    connect(
+        about, &QPushButton::clicked, this, [this] { m_pDialogsUi->ShowAbout(); },
+        Qt::QueuedConnection);
+    buttons->addWidget(about);
+    buttons->addWidget(m_pDialogsUi->LogoButton());
+    // A double click on a client offers to disconnect it.
+    connect(
+        m_lstClients, &QTreeWidget::itemDoubleClicked, this,
+        [this](QTreeWidgetItem* item) {
+            m_server.Dialogs().OnClientRowActivated(
+                {item->text(0).toStdString(), item->text(1).toStdString(), {}, {}, {}});
+        },
+        Qt::QueuedConnection);
 
     auto* body = new QHBoxLayout;
     body->addWidget(lists, 1);
@@ -162,6 +185,8 @@ QWidget* OrbManagerWindow::Control(int id) const {
         return m_edtConnType;
     case kIdcLogList:
         return m_lstLog;
+    case kIdcConnectedUsers:
+        return m_pDialogsUi->LogoButton();
     default:
         return nullptr;
     }
@@ -269,7 +294,9 @@ void OrbManagerWindow::RunWaitDialog(WaitDialogModel& model, int tickMs) {
 }
 
 void OrbManagerWindow::HideToBackground() {
-    showMinimized();
+    // Into the tray; without one (a bare X server) the window is minimised instead.
+    if (!m_pDialogsUi->HideToTray())
+        showMinimized();
 }
 
 void OrbManagerWindow::RaiseWindow() {
@@ -306,7 +333,30 @@ void OrbManagerWindow::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    // The hidden connected-users dialog: F11, numeric-pad 2, B, and '{'.
+    const bool keypad2 = event->key() == Qt::Key_2 && (event->modifiers() & Qt::KeypadModifier);
+    if (event->key() == Qt::Key_F11 || keypad2 || event->key() == Qt::Key_B ||
+        event->key() == Qt::Key_BraceLeft) {
+        event->accept();
+        QMetaObject::invokeMethod(
+            this, [this] { m_server.OnButton(kIdcConnectedUsers); }, Qt::QueuedConnection);
+        return;
+    }
     QWidget::keyPressEvent(event);
+}
+
+void OrbManagerWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // Minimised: into the tray where there is one.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() &&
+        !m_pDialogsUi->IsTrayIconShown())
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (isMinimized())
+                    m_pDialogsUi->HideToTray();
+            },
+            Qt::QueuedConnection);
 }
 
 void OrbManagerWindow::OnServerEnded() {

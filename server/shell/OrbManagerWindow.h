@@ -10,6 +10,7 @@
 #include <vector>
 
 class OrbManagerServer;
+class ShellDialogsUi;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
@@ -26,6 +27,7 @@ public:
 
     // The widget behind a control id, or null for an id the window does not have.
     QWidget* Control(int id) const;
+    ShellDialogsUi& DialogsUi() const { return *m_pDialogsUi; }
 
     // MainView
     void SetStatusText(const std::string& text) override;
@@ -51,6 +53,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     // The language library's text for the id, or the fallback when it has none.
@@ -70,6 +73,7 @@ private:
     QPushButton* m_btnUserList = nullptr;
     QPushButton* m_btnUserManager = nullptr;
     QPushButton* m_btnOptions = nullptr;
+    ShellDialogsUi* m_pDialogsUi = nullptr;
     // Images 0 to 3 of the log list: normal, error, and two the server's lines do not use.
     std::array<QIcon, 4> m_logIcons;
     bool m_bWaitCursor = false;

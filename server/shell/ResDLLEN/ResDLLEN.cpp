@@ -210,6 +210,10 @@ constexpr Entry kStrings[] = {
     {382, "Juniper client logged in "},
     {383, "Juniper client disconnected "},
     {384, "Juniper login refused: already logged in on this connection "},
+    // Connection settings refused on OK.
+    {390, "The switch port must be from 1 to 65535."},
+    {391, "The client listen port must be from 1 to 65035 (the second client port is 500 higher)."},
+    {392, "Unable to create the key in the registry"},
 };
 
 constexpr bool IsSorted() {

@@ -121,7 +121,8 @@ TEST_F(OrbManagerWindowTest, CaptionControlsAndTexts) {
                    kIdcUserManager, kIdcOptions, kIdcClientList, kIdcConnTypeText, kIdcLogList}) {
         EXPECT_NE(m_window->Control(id), nullptr) << id;
     }
-    EXPECT_EQ(m_window->Control(1108), nullptr);
+    EXPECT_NE(m_window->Control(kIdcConnectedUsers), nullptr);
+    EXPECT_EQ(m_window->Control(4242), nullptr);
 
     auto* startStop = qobject_cast<QPushButton*>(m_window->Control(kIdcStartStop));
     ASSERT_NE(startStop, nullptr);

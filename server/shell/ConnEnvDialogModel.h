@@ -1,0 +1,65 @@
+#pragma once
+
+#include "DialogPrompts.h"
+
+#include <ConnEnv.h>
+
+#include <map>
+
+// Control ids of the connection settings dialog.
+enum ConnEnvControlId : int {
+    kIdcOk = 1,
+    kIdcConnSim = 1008,
+    kIdcConnDirect = 1009,
+    kIdcConnTcp = 1010,
+    kIdcCommPort = 1011,
+    kIdcBaudRate = 1012,
+    kIdcByteSize = 1013,
+    kIdcStopBits = 1014,
+    kIdcSwitchPort = 1016,
+    kIdcSwitchAddress = 1017,
+    kIdcListenPort = 1018,
+    kIdcPassword = 1120,
+    kIdcSwitchNormal = 1123,
+    kIdcSwitchVeltrane = 1124,
+};
+
+// The connection settings dialog's logic: what it shows, which controls it enables, and OK.
+// While the link runs every control but Cancel stays locked.
+class ConnEnvDialogModel {
+public:
+    // Lengths the edits allow.
+    static constexpr int kPortChars = 5;
+    static constexpr int kPasswordChars = 8;
+
+    ConnEnvDialogModel(bool linkRunning, DialogPrompts prompts, ShowSystemErrorBox errorBox);
+
+    // The stored settings, or the defaults (untouched registry) when ConnEnv is missing.
+    void Init();
+    const ConnEnvSettings& Settings() const { return m_Settings; }
+    ConnEnvSettings& Settings() { return m_Settings; }
+    bool IsEnabled(int id) const;
+    const std::map<int, bool>& Enabled() const { return m_Enabled; }
+
+    // Radio clicks: 1008, 1009, 1010 set the connection type, 1123 and 1124 the switch type.
+    void OnConnType(int type);
+    void OnSwitchType(int type);
+
+    // OK with the controls' values: true when the settings are stored and the dialog may close.
+    // A key that can't be written keeps the dialog open with its message.
+    bool OnOK(const ConnEnvSettings& fields);
+
+    // Box ids of the refusals of OK that the settings themselves cause.
+    static constexpr int kBoxBadSwitchPort = 390;
+    static constexpr int kBoxBadListenPort = 391;
+    static constexpr int kBoxSaveFailed = 392;
+
+private:
+    void ApplyTypeEnabling();
+
+    bool m_bRunning;
+    DialogPrompts m_prompts;
+    ShowSystemErrorBox m_errorBox;
+    ConnEnvSettings m_Settings;
+    std::map<int, bool> m_Enabled;
+};

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "ShellDialogsUi.h"
+
+#include <QDialog>
+
+class ConnectedUsersModel;
+class QLineEdit;
+class QTreeWidget;
+
+// The hidden dialog of the second client port's clients; a double click disconnects one after
+// the confirmation dialog.
+class ConnectedUsersDlg : public QDialog {
+public:
+    ConnectedUsersDlg(QWidget* parent, ConnectedUsersModel& model, DialogText text,
+                      std::function<bool()> confirm);
+
+    void Refresh();
+    QTreeWidget* List() const { return m_pList; }
+
+private:
+    ClientRow RowOf(int index) const;
+    void OnActivated(int index);
+
+    ConnectedUsersModel& m_model;
+    DialogText m_text;
+    std::function<bool()> m_confirm;
+    QTreeWidget* m_pList = nullptr;
+    QLineEdit* m_pCount = nullptr;
+};

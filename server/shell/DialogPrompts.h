@@ -1,0 +1,17 @@
+#pragma once
+
+#include <functional>
+
+// How a dialog's logic speaks to the operator: a message box of a language-library string id
+// with OK only, and a question with OK and Cancel (Cancel the default) that is true for OK.
+struct DialogPrompts {
+    std::function<void(int id)> box;
+    std::function<bool(int id)> ask;
+
+    void Box(int id) const {
+        if (box)
+            box(id);
+    }
+    // Nobody to ask answers Cancel: nothing is done on a question nobody saw.
+    bool Ask(int id) const { return ask ? ask(id) : false; }
+};

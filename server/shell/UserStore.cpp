@@ -1,0 +1,247 @@
+#include "UserStore.h"
+
+#include <TraceLog.h>
+#include <UserList.h>
+
+#include <platform/Registry.h>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+using platform::RegKey;
+using platform::RegRoot;
+using platform::RegStatus;
+using platform::RegType;
+using platform::RegValue;
+
+namespace {
+
+constexpr int kBoxKeyOpen = 117;
+constexpr int kBoxSubKeyCreate = 118;
+constexpr int kBoxBackupFailed = 222;
+constexpr int kBoxRestoreFailed = 223;
+constexpr int kBoxLoadFailed = 224;
+constexpr int kBoxLoadFailedAgain = 225;
+
+constexpr const char* kCountName = "UserListCount";
+
+bool ReadText(const RegKey& key, const char* name, std::size_t maxChars, std::string& out) {
+    return key.QueryString(name, out) == RegStatus::Ok && out.size() <= maxChars;
+}
+
+// Leading digits only, as the stored numbers are read; no digits gives 0.
+int PlainDecimal(const std::string& text) {
+    return std::atoi(text.c_str());
+}
+
+RegValue Text(const char* name, const std::string& text) {
+    RegValue value;
+    value.name = name;
+    value.type = RegType::String;
+    value.text = text;
+    return value;
+}
+
+struct StoredUser {
+    std::string userName, ipAddress, userInfo, deviceId;
+    int userType, deviceSeqNo;
+};
+
+std::vector<RegValue> UserValues(const StoredUser& u) {
+    return {Text("UserName", u.userName),       Text("IPAddress", u.ipAddress),
+            Text("UserType", std::to_string(u.userType)), Text("UserInfo", u.userInfo),
+            Text("DeviceID", u.deviceId),       Text("DeviceSeqNo", std::to_string(u.deviceSeqNo))};
+}
+
+// A file of our own beside the registry file, removed when the scope ends.
+class TempFile {
+public:
+    TempFile() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "userdataXXXXXX").string();
+        const int fd = ::mkstemp(pattern.data());
+        if (fd >= 0) {
+            ::close(fd);
+            m_path = pattern;
+        }
+    }
+    ~TempFile() {
+        if (!m_path.empty())
+            ::unlink(m_path.c_str());
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+} // namespace
+
+UserStore::UserStore(UserList& users, std::string installPath, DialogPrompts prompts)
+    : m_Users(users), m_strInstallPath(std::move(installPath)), m_prompts(std::move(prompts)) {}
+
+std::string UserStore::SubKeyName(int index) {
+    return "UserData_" + std::to_string(index);
+}
+
+int UserStore::LoadUserData() {
+    RegKey key;
+    std::uint32_t count = 0;
+    if (RegKey::Open(RegRoot::LocalMachine, kUserDataKey, key) != RegStatus::Ok ||
+        key.QueryDword(kCountName, count) != RegStatus::Ok)
+        count = 0;
+    m_nCount = static_cast<int>(count);
+
+    for (std::uint32_t i = 0; i < count; ++i) {
+        RegKey sub;
+        if (key.OpenSub(SubKeyName(static_cast<int>(i)), sub) != RegStatus::Ok)
+            return 0;
+        std::string name, ip, type, info, deviceId, seqNo;
+        if (!ReadText(sub, "UserName", kUserNameMax, name) ||
+            !ReadText(sub, "IPAddress", kIpAddressMax, ip) ||
+            !ReadText(sub, "UserType", kNumberTextMax, type) ||
+            !ReadText(sub, "UserInfo", kUserInfoMax, info) ||
+            !ReadText(sub, "DeviceID", kNumberTextMax, deviceId) ||
+            !ReadText(sub, "DeviceSeqNo", kNumberTextMax, seqNo))
+            return 0;
+        m_Users.Add(std::make_unique<UserRecord>(name, ip, PlainDecimal(type), info, deviceId,
+                                                 PlainDecimal(seqNo)));
+    }
+    return 1;
+}
+
+// A fresh installation has no user key yet; the first write makes it.
+static bool OpenOrCreateUserKey(RegKey& key) {
+    return RegKey::Open(RegRoot::LocalMachine, UserStore::kUserDataKey, key) == RegStatus::Ok ||
+           RegKey::Create(RegRoot::LocalMachine, UserStore::kUserDataKey, key) == RegStatus::Ok;
+}
+
+int UserStore::SaveUserData() {
+    RegKey key;
+    if (!OpenOrCreateUserKey(key)) {
+        m_prompts.Box(kBoxKeyOpen);
+        return 0;
+    }
+    // The whole new key, built from what the list holds now, then put in place in one step.
+    platform::regfile::Node node;
+    node.name = "UserData";
+    int index = 0;
+    {
+        platform::CriticalSectionLock guard(m_Users.Lock());
+        for (const auto& record : m_Users) {
+            platform::regfile::Node& sub = node.EnsureChild(SubKeyName(index++));
+            for (RegValue& value :
+                 UserValues({record->GetUserName(), record->GetIPAddress(), record->GetUserInfo(),
+                             record->GetDeviceID(), record->GetUserType(),
+                             record->GetDeviceSeqNo()}))
+                sub.SetValue(std::move(value));
+        }
+    }
+    // The count names exactly the users written, so the store always loads whole.
+    RegValue count;
+    count.name = kCountName;
+    count.type = RegType::Dword;
+    count.dword = static_cast<std::uint32_t>(index);
+    node.values.insert(node.values.begin(), count);
+    bool valid = true;
+    for (const auto& sub : node.children)
+        for (const RegValue& value : sub.values)
+            valid = valid && platform::regfile::IsValidText(value.text);
+
+    std::vector<std::string> path;
+    platform::regfile::SplitKeyPath(std::string("HKEY_LOCAL_MACHINE\\") + kUserDataKey, path);
+    TempFile staged;
+    bool written = false;
+    if (valid && !staged.Path().empty()) {
+        std::FILE* file = std::fopen(staged.Path().c_str(), "wb");
+        if (file != nullptr) {
+            const std::string text = platform::regfile::SerializeKey(node, path);
+            written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+            written = std::fclose(file) == 0 && written;
+        }
+    }
+    if (!written || key.RestoreKey(staged.Path()) != RegStatus::Ok) {
+        TraceLog("[ERROR] Fail to save the user list: %s", RegKey::LastErrorText().c_str());
+        m_prompts.Box(kBoxSubKeyCreate);
+        return 0;
+    }
+    m_nCount = index;
+    return 1;
+}
+
+int UserStore::AppendUserData(const std::string& userName, const std::string& ipAddress,
+                              int userType, const std::string& userInfo, int newCount) {
+    RegKey key;
+    if (!OpenOrCreateUserKey(key)) {
+        m_prompts.Box(kBoxKeyOpen);
+        return 0;
+    }
+    // The subkey first: a count raised before it would name a user the next start can't load.
+    RegKey sub;
+    bool stored = newCount >= 1 && key.CreateSub(SubKeyName(newCount - 1), sub) == RegStatus::Ok;
+    if (stored) {
+        for (const RegValue& value : UserValues({userName, ipAddress, userInfo,
+                                                 UserRecord::kNoDeviceId, userType,
+                                                 UserRecord::kNoDeviceSeqNo}))
+            stored = stored && sub.SetValue(value) == RegStatus::Ok;
+    }
+    stored = stored && key.SetDword(kCountName, static_cast<std::uint32_t>(newCount)) == RegStatus::Ok;
+    if (!stored) {
+        m_prompts.Box(kBoxSubKeyCreate);
+        return 0;
+    }
+    return 1;
+}
+
+int UserStore::BackupUserData() {
+    const std::string file = BackupFilePath();
+    RegKey key;
+    if (!OpenOrCreateUserKey(key)) {
+        m_prompts.Box(kBoxKeyOpen);
+        return 0;
+    }
+    // A fresh install has neither the folder nor an old copy; neither stops the first backup.
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path(), error);
+    // The save writes a temporary file and renames it over the old copy.
+    if (key.SaveKey(file) != RegStatus::Ok) {
+        TraceLog("[ERROR] Fail to back up the user list: %s", RegKey::LastErrorText().c_str());
+        m_prompts.Box(kBoxBackupFailed);
+        return 0;
+    }
+    return 1;
+}
+
+int UserStore::RestoreUserData() {
+    RegKey key;
+    if (!OpenOrCreateUserKey(key)) {
+        m_prompts.Box(kBoxKeyOpen);
+        return 0;
+    }
+    if (key.RestoreKey(BackupFilePath()) != RegStatus::Ok) {
+        TraceLog("[ERROR] Fail to restore the user list: %s", RegKey::LastErrorText().c_str());
+        m_prompts.Box(kBoxRestoreFailed);
+        return 0;
+    }
+    return 1;
+}
+
+void UserStore::LoadAtStartup() {
+    platform::CriticalSectionLock guard(m_Users.Lock());
+    if (LoadUserData() != 0)
+        return;
+    m_prompts.Box(kBoxLoadFailed);
+    m_Users.DeleteAll();
+    RestoreUserData();
+    if (LoadUserData() != 0)
+        return;
+    m_prompts.Box(kBoxLoadFailedAgain);
+    m_Users.DeleteAll();
+    m_nCount = 0;
+}
