@@ -109,8 +109,8 @@ public:
         ++configRuns;
         if (!configAnswer)
             return false;
+        configShown = current;
         edited = *configAnswer;
-        (void)current;
         return true;
     }
 
@@ -125,6 +125,7 @@ public:
     std::map<int, int> clears;
     std::optional<MonitorSettings> configAnswer;
     int configRuns = 0;
+    MonitorSettings configShown; // what the last configuration opened over
     bool askAnswer = true;
 
 private:
@@ -202,9 +203,11 @@ private:
 
 // An SMDR ('Z') or UCD ('U') record body carrying the text.
 inline Bytes TextRecordBody(char kind, const std::string& text) {
-    Bytes body = {static_cast<std::uint8_t>(kind), 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00,
-                  static_cast<std::uint8_t>(text.size())};
-    body.insert(body.end(), text.begin(), text.end());
+    Bytes body(9 + text.size(), 0xFF);
+    body[0] = static_cast<std::uint8_t>(kind);
+    body[7] = 0x00;
+    body[8] = static_cast<std::uint8_t>(text.size());
+    std::copy(text.begin(), text.end(), body.begin() + 9);
     return body;
 }
 
