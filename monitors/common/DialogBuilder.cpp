@@ -109,7 +109,10 @@ std::map<int, QWidget*> DialogBuilder::Build(QDialog& dialog, const MonitorDialo
     dialog.setWindowTitle(QString::fromUtf8(t.caption));
     dialog.setFixedSize(static_cast<int>(std::lround(t.w * kUnitX)),
                         static_cast<int>(std::lround(t.h * kUnitY)));
+    // The template's font where it exists, else a narrow one of about its width.
     QFont font = dialog.font();
+    font.setFamilies({QString::fromUtf8(t.font != nullptr ? t.font : ""),
+                      "DejaVu Sans Condensed", "Liberation Sans Narrow", font.family()});
     font.setPointSize(t.pointSize > 0 ? t.pointSize : 8);
     dialog.setFont(font);
     Qt::WindowFlags flags = Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
