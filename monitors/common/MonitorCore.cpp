@@ -5,6 +5,8 @@
 
 #include <platform/DebugOutput.h>
 
+#include <unistd.h>
+
 MonitorCore::MonitorCore(MonitorKind kind, MonitorView& view, std::size_t receiveBuffer)
     : m_kind(kind), m_view(view), m_settings(MonitorSettings::Defaults(kind)),
       m_receiveBuffer(receiveBuffer),
@@ -68,15 +70,15 @@ void MonitorCore::OnStartMonitor() {
         m_view.ShowMessage(kStrConnectFailed);
         return;
     }
-    auto* socket = new MonitorSocket(this, m_receiveBuffer);
+    auto socket = std::make_unique<MonitorSocket>(this, m_receiveBuffer);
     if (!socket->Attach(fd)) {
-        delete socket;
+        ::close(fd);
         ReportConnection(std::string(ErrorTag()) +
                          " failed to create a CSocket instance form a handle\n");
         m_view.ShowMessage(kStrConnectFailed);
         return;
     }
-    m_socket = socket;
+    m_socket = std::move(socket);
     m_assembler.Reset();
     const std::vector<std::uint8_t> request = BuildMonitorStartRequest(m_settings.passCode);
     m_socket->Send(request.data(), static_cast<int>(request.size()));
@@ -87,9 +89,8 @@ void MonitorCore::OnStartMonitor() {
 void MonitorCore::CloseSocket() {
     if (m_socket == nullptr)
         return;
-    // The socket may be the one whose notification is running.
-    m_socket->DeleteLater();
-    m_socket = nullptr;
+    m_socket->Close();
+    m_retired = std::move(m_socket);
     m_assembler.Reset();
 }
 

@@ -74,7 +74,10 @@ private:
     void CloseSocket();
 
     std::size_t m_receiveBuffer;
-    MonitorSocket* m_socket = nullptr;
+    std::unique_ptr<MonitorSocket> m_socket;
+    // The last closed socket: it may be the one whose notification is running, so it is kept
+    // until the next close or the end of the logic.
+    std::unique_ptr<MonitorSocket> m_retired;
     protocol::RecordAssembler m_assembler;
     Clock m_clock;
 };

@@ -257,6 +257,18 @@ TEST_F(SmdrMonitorTest, AnUnconfiguredAddressOpensTheConfigurationAtOnceAndItsOk
     EXPECT_EQ(text, "9876");
 }
 
+TEST_F(SmdrMonitorTest, TheProgramEndsWithoutAWindowWhenItsLanguageLibraryIsMissing) {
+    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetString("DllPath", m_registry.Dir().string());
+    platform::test::ChildProcess program(SMDRWATCH_PATH, {});
+    ASSERT_TRUE(program.Started());
+    EXPECT_EQ(program.WaitExit(15000), std::optional<int>(1));
+    // With the library it runs until it is told to end, and ends cleanly.
+    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetString("DllPath", MONITOR_LIBRARY_DIR);
+    platform::test::ChildProcess running(SMDRWATCH_PATH, {"--start", "--quit-after=1"});
+    EXPECT_EQ(running.WaitExit(15000), std::optional<int>(0));
+    EXPECT_TRUE(m_server.WaitForRawBytes(13, 5000));
+}
+
 TEST(SmdrWatchWithBrovik, RecordsFromTheSwitchReachTheListsAndAWrongCodeIsClosed) {
     platform::test::App<QApplication>();
     BrovikWithMonitors brovik;
