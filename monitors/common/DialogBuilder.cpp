@@ -65,8 +65,7 @@ QWidget* Make(QDialog& dialog, const MonitorControlTemplate& c, const MonitorLan
         edit->setReadOnly((c.style & kStyleReadOnly) != 0);
         edit->setAlignment(Alignment(c.style));
         if (c.style & kStyleDigits)
-            edit->setValidator(
-                new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
+            edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
         if (c.style & kStylePassword)
             edit->setEchoMode(QLineEdit::Password);
         return edit;
@@ -82,8 +81,8 @@ QWidget* Make(QDialog& dialog, const MonitorControlTemplate& c, const MonitorLan
     case kCtlPicture:
     case kCtlIcon: {
         auto* label = new QLabel(&dialog);
-        const QIcon icon = c.kind == kCtlIcon ? programIcon
-                                              : DialogBuilder::Icon(language, text.toUInt());
+        const QIcon icon =
+            c.kind == kCtlIcon ? programIcon : DialogBuilder::Icon(language, text.toUInt());
         const QRect rect = Place(c);
         const QSize size = c.kind == kCtlIcon ? QSize(32, 32) : rect.size();
         label->setPixmap(icon.pixmap(size));
@@ -111,12 +110,12 @@ std::map<int, QWidget*> DialogBuilder::Build(QDialog& dialog, const MonitorDialo
                         static_cast<int>(std::lround(t.h * kUnitY)));
     // The template's font where it exists, else a narrow one of about its width.
     QFont font = dialog.font();
-    font.setFamilies({QString::fromUtf8(t.font != nullptr ? t.font : ""),
-                      "DejaVu Sans Condensed", "Liberation Sans Narrow", font.family()});
+    font.setFamilies({QString::fromUtf8(t.font != nullptr ? t.font : ""), "DejaVu Sans Condensed",
+                      "Liberation Sans Narrow", font.family()});
     font.setPointSize(t.pointSize > 0 ? t.pointSize : 8);
     dialog.setFont(font);
-    Qt::WindowFlags flags = Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                            Qt::WindowSystemMenuHint;
+    Qt::WindowFlags flags =
+        Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint;
     if (t.style & kDialogMinimizeBox)
         flags |= Qt::WindowMinimizeButtonHint;
     if (t.style & kDialogTaskBar)
@@ -127,10 +126,10 @@ std::map<int, QWidget*> DialogBuilder::Build(QDialog& dialog, const MonitorDialo
         QWidget* widget = Make(dialog, c, language, programIcon);
         const QRect rect = Place(c);
         // A drop list's height includes its opened list; the closed box is one line.
-        widget->setGeometry(c.kind == kCtlDropList
-                                ? QRect(rect.topLeft(), QSize(rect.width(),
-                                                              widget->sizeHint().height()))
-                                : rect);
+        widget->setGeometry(
+            c.kind == kCtlDropList
+                ? QRect(rect.topLeft(), QSize(rect.width(), widget->sizeHint().height()))
+                : rect);
         widget->setVisible((c.style & kStyleHidden) == 0);
         widget->setEnabled((c.style & kStyleDisabled) == 0);
         if (c.id >= 0)

@@ -18,7 +18,8 @@ public:
 
     // The controls by id (controls with id -1 are built but not listed). `programIcon` stands
     // for the icon controls.
-    static std::map<int, QWidget*> Build(QDialog& dialog, const MonitorDialogTemplate& dialogTemplate,
+    static std::map<int, QWidget*> Build(QDialog& dialog,
+                                         const MonitorDialogTemplate& dialogTemplate,
                                          const MonitorLanguage& language,
                                          const QIcon& programIcon = {});
     // The image of the library's id, or a null icon.

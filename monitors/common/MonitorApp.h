@@ -16,7 +16,7 @@
 struct MonitorAppSpec {
     MonitorKind kind;
     const char* missingLanguageText; // shown when the language setting cannot be read
-    const char* const* programIcon; // XPM
+    const char* const* programIcon;  // XPM
     // Makes the program's logic over its window and connects its own buttons.
     std::function<std::unique_ptr<MonitorCore>(MonitorWindow&)> makeLogic;
     std::map<int, std::vector<QIcon>> (*listImages)(const MonitorLanguage&);

@@ -25,8 +25,7 @@ bool IsValidPassCode(const std::string& passCode) {
 
 namespace {
 
-std::string Format(const char* format, const std::string& host, int code,
-                   const std::string& text) {
+std::string Format(const char* format, const std::string& host, int code, const std::string& text) {
     char line[1024];
     std::snprintf(line, sizeof line, format, host.c_str(), code, text.c_str());
     return line;
@@ -75,10 +74,10 @@ int ConnectToMonitorServer(const std::string& hostText, std::uint32_t port,
         }
         const int code = errno;
         const char* family = entry->ai_family == AF_INET ? "IPv4" : "IPv6";
-        report(Format((reports.errorTag + " " + family +
-                       " connection to %s failed with error %d: %s\n")
-                          .c_str(),
-                      host, code, platform::SystemErrorText(code)));
+        report(Format(
+            (reports.errorTag + " " + family + " connection to %s failed with error %d: %s\n")
+                .c_str(),
+            host, code, platform::SystemErrorText(code)));
         ::close(fd);
     }
     ::freeaddrinfo(list);

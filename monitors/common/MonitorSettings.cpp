@@ -29,7 +29,7 @@ constexpr std::array<Language, 5> kLanguages = {{
 
 const Language& LanguageOf(int code) {
     return code >= 0 && code < static_cast<int>(kLanguages.size()) ? kLanguages[code]
-                                                                    : kLanguages[kLangEnglish];
+                                                                   : kLanguages[kLangEnglish];
 }
 
 // Read or write back one value; false only when the write-back fails.
@@ -155,10 +155,9 @@ bool SaveMonitorSettings(MonitorKind kind, MonitorSettings& s) {
     const auto number = [&](const char* name, std::uint32_t value) {
         return key.SetDword(name, value) == RegStatus::Ok;
     };
-    bool ok = text("MonitorPassCode", s.passCode) &&
-              text("Monitor Server IP Address", s.serverAddress) &&
-              number("Monitor Server Port No", s.port) &&
-              number("UseAutoClear", s.useAutoClear ? 1 : 0);
+    bool ok =
+        text("MonitorPassCode", s.passCode) && text("Monitor Server IP Address", s.serverAddress) &&
+        number("Monitor Server Port No", s.port) && number("UseAutoClear", s.useAutoClear ? 1 : 0);
     if (kind == MonitorKind::Smdr) {
         ok = ok && number("AutoClearCount", s.autoClearCount) &&
              number("UseSMDRFileSave", s.useSmdrFileSave ? 1 : 0) &&
@@ -168,8 +167,7 @@ bool SaveMonitorSettings(MonitorKind kind, MonitorSettings& s) {
     } else {
         s.autoClearCount = std::clamp<std::uint32_t>(s.autoClearCount, 100, 9999);
         ok = ok && number("AutoClearCount", s.autoClearCount) &&
-             number("UseFileSave", s.useFileSave ? 1 : 0) &&
-             text("SaveFileName", s.saveFileName);
+             number("UseFileSave", s.useFileSave ? 1 : 0) && text("SaveFileName", s.saveFileName);
     }
     if (!ok)
         return false;

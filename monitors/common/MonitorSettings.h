@@ -6,8 +6,13 @@
 // Which of the two monitor programs: they share their settings design and differ in details.
 enum class MonitorKind { Smdr, Switch };
 
-enum LanguageCode : int { kLangKorean = 0, kLangEnglish = 1, kLangGerman = 2, kLangItalian = 3,
-                          kLangRussian = 4 };
+enum LanguageCode : int {
+    kLangKorean = 0,
+    kLangEnglish = 1,
+    kLangGerman = 2,
+    kLangItalian = 3,
+    kLangRussian = 4
+};
 
 // The program's key below HKEY_LOCAL_MACHINE.
 std::string MonitorRegistryKey(MonitorKind kind);
@@ -36,13 +41,13 @@ struct MonitorSettings {
     std::uint32_t port = 6002;
     bool useAutoClear = false;
     std::uint32_t autoClearCount = 1000;
-    bool useSmdrFileSave = false;                  // smdrwatch
+    bool useSmdrFileSave = false; // smdrwatch
     std::string smdrSaveFileName = "SMDRMSGSave.txt";
-    bool useUcdFileSave = false;                   // smdrwatch
+    bool useUcdFileSave = false; // smdrwatch
     std::string ucdSaveFileName = "UCDMSGSave.txt";
-    bool useFileSave = false;                      // switchwatch
+    bool useFileSave = false; // switchwatch
     std::string saveFileName = "NormalMSGSave.txt";
-    std::string installedPath;                     // default: the current folder at load
+    std::string installedPath; // default: the current folder at load
     int language = kLangEnglish;
 
     static MonitorSettings Defaults(MonitorKind kind);

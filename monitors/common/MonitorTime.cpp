@@ -43,8 +43,8 @@ std::string FormatSmdrTime(const MonitorClock& c) {
     if (!c.valid)
         return {};
     char text[64];
-    std::snprintf(text, sizeof text, "%s %d %d %d:%d:%d", MonthName(c.month), c.day, c.year,
-                  c.hour, c.minute, c.second);
+    std::snprintf(text, sizeof text, "%s %d %d %d:%d:%d", MonthName(c.month), c.day, c.year, c.hour,
+                  c.minute, c.second);
     return text;
 }
 
@@ -52,8 +52,8 @@ std::string FormatSwitchListTime(const MonitorClock& c) {
     if (!c.valid)
         return {};
     char text[64];
-    std::snprintf(text, sizeof text, "%s %d, %d %02d:%02d:%02d", MonthName(c.month), c.day,
-                  c.year, c.hour, c.minute, c.second);
+    std::snprintf(text, sizeof text, "%s %d, %d %02d:%02d:%02d", MonthName(c.month), c.day, c.year,
+                  c.hour, c.minute, c.second);
     return text;
 }
 

@@ -99,8 +99,8 @@ void MonitorWindow::AddRow(int listId, const std::string& time, const std::strin
     if (list == nullptr)
         return;
     auto* item = new QTreeWidgetItem(
-        list, {QString::fromStdString(time), QString::fromLatin1(text.data(),
-                                                                 static_cast<int>(text.size()))});
+        list, {QString::fromStdString(time),
+               QString::fromLatin1(text.data(), static_cast<int>(text.size()))});
     const std::vector<QIcon>& icons = m_images[listId];
     if (image >= 0 && image < static_cast<int>(icons.size()))
         item->setIcon(0, icons[image]);

@@ -88,8 +88,7 @@ int main(int argc, char** argv) {
     if (!WriteMonitorKey("Software\\Qorvell Electronics\\smdrwatch", dir, smdrPort, true) ||
         !WriteMonitorKey("Software\\Qorvell Electronics\\OrbMonitor", dir, msgPort, false))
         return 1;
-    std::printf("monitorfeed: switch on %d, monitors on %d and %d\n", sw.Port(), msgPort,
-                smdrPort);
+    std::printf("monitorfeed: switch on %d, monitors on %d and %d\n", sw.Port(), msgPort, smdrPort);
     std::fflush(stdout);
 
     int client = -1;
@@ -108,15 +107,14 @@ int main(int argc, char** argv) {
             }
             if (tick % 3 == 0) {
                 const auto call = clientframes::MakeCall(201, 202 + tick % 2, 3);
-                [[maybe_unused]] ssize_t n =
-                    ::send(client, call.data(), call.size(), MSG_NOSIGNAL);
+                [[maybe_unused]] ssize_t n = ::send(client, call.data(), call.size(), MSG_NOSIGNAL);
             }
         }
         char line[96];
         const int station = 2001 + tick % 7;
-        std::snprintf(line, sizeof line, "%02d/%02d %02d:%02d %4d  T%03d  0%09d  00:%02d:%02d",
-                      12, 9, 5, tick % 60, station, 1 + tick % 8, 315550000 + tick * 7919,
-                      tick % 5, (tick * 13) % 60);
+        std::snprintf(line, sizeof line, "%02d/%02d %02d:%02d %4d  T%03d  0%09d  00:%02d:%02d", 12,
+                      9, 5, tick % 60, station, 1 + tick % 8, 315550000 + tick * 7919, tick % 5,
+                      (tick * 13) % 60);
         sw.Switch().SendRecord(TextRecord('Z', line));
         if (tick % 2 == 0) {
             std::snprintf(line, sizeof line, "UCD GRP %d  CALLS WAITING %d  LONGEST 00:%02d",

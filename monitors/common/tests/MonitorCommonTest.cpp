@@ -45,12 +45,13 @@ TEST(MonitorConnect, ReportsAnUnknownHostAndARefusedPortWithTheProgramsTags) {
 
     reports.clear();
     int port = platform::test::FreeListenPortPair();
-    EXPECT_LT(ConnectToMonitorServer("127.0.0.1", static_cast<std::uint32_t>(port),
-                                     {"[Err]", "[Info] ",
-                                      [&](const std::string& t) { reports.push_back(t); }}),
+    EXPECT_LT(ConnectToMonitorServer(
+                  "127.0.0.1", static_cast<std::uint32_t>(port),
+                  {"[Err]", "[Info] ", [&](const std::string& t) { reports.push_back(t); }}),
               0);
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].rfind("[Err] IPv4 connection to 127.0.0.1 failed with error 111: ", 0), 0u);
+    EXPECT_EQ(reports[0].rfind("[Err] IPv4 connection to 127.0.0.1 failed with error 111: ", 0),
+              0u);
 }
 
 class MonitorSettingsTest : public ::testing::Test {
@@ -242,9 +243,8 @@ TEST(MonitorTimeText, EachProgramHasItsFormats) {
     c.valid = false;
     EXPECT_EQ(FormatSmdrTime(c), "");
     EXPECT_EQ(FormatSwitchListTime(c), "");
-    EXPECT_FALSE(MonitorClock::At(std::chrono::system_clock::time_point(
-                                      std::chrono::seconds(-10)))
-                     .valid);
+    EXPECT_FALSE(
+        MonitorClock::At(std::chrono::system_clock::time_point(std::chrono::seconds(-10))).valid);
 }
 
 TEST(SmdrWatchLibrary, HoldsTheExactTextsDialogsAndPicturesTheProgramBuildsFrom) {

@@ -133,8 +133,8 @@ private:
 };
 
 // The monitor's settings key with a configured server and the language values.
-inline void WriteMonitorKey(const std::string& keyPath, const fs::path& dir, const std::string& host,
-                            int port, const std::string& passCode) {
+inline void WriteMonitorKey(const std::string& keyPath, const fs::path& dir,
+                            const std::string& host, int port, const std::string& passCode) {
     platform::RegKey key = Key(keyPath);
     key.SetString("DllPath", MONITOR_LIBRARY_DIR);
     key.SetString("Extension", "ENG");

@@ -199,11 +199,11 @@ TEST_F(SmdrMonitorTest, LogsHaveTheirHeaderLineAndCloseFormatsAndAStartKeepsTheL
 
     const std::string t = kTime;
     EXPECT_EQ(ReadFile(smdr0), ">>>>> SMDR Log File : " + smdr0.string() + ", Open Time : " + t +
-                                   " <<<<<\n[" + t + "] A\n>>>>> SMDR Log File Closed Time : " +
-                                   t + "\n");
+                                   " <<<<<\n[" + t + "] A\n>>>>> SMDR Log File Closed Time : " + t +
+                                   "\n");
     EXPECT_EQ(ReadFile(ucd0), ">>>>> UCD Log File : " + ucd0.string() + ", Open Time : " + t +
-                                  " <<<<<\n[" + t + "] Q1 ABANDON\n\n>>>>> UCD Log File Closed Time : " +
-                                  t + "\n");
+                                  " <<<<<\n[" + t +
+                                  "] Q1 ABANDON\n\n>>>>> UCD Log File Closed Time : " + t + "\n");
     // The next start writes into the next file of the ring and leaves the last session's.
     ASSERT_TRUE(Connect(monitor));
     EXPECT_EQ(monitor.SmdrLog().Path(), LogFile("smdr1.log").string());

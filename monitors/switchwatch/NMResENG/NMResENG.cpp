@@ -109,25 +109,26 @@ constexpr MonitorDialogTemplate kDialogs[] = {
 
 // Image 132: a message to the switch (an arrow pointing right).
 const char* const kToSwitch[] = {
-    "16 16 3 1",          "  c None",           ". c #800000",        "+ c #FF6040",
-    "                ",   "                ",   "         .      ",   "         ..     ",
-    "         .+.    ",   "  ........++.   ",   "  .+++++++++.   ",   "  .++++++++++.  ",
-    "  .+++++++++.   ",   "  ........++.   ",   "         .+.    ",   "         ..     ",
-    "         .      ",   "                ",   "                ",   "                "};
+    "16 16 3 1",        "  c None",         ". c #800000",      "+ c #FF6040",
+    "                ", "                ", "         .      ", "         ..     ",
+    "         .+.    ", "  ........++.   ", "  .+++++++++.   ", "  .++++++++++.  ",
+    "  .+++++++++.   ", "  ........++.   ", "         .+.    ", "         ..     ",
+    "         .      ", "                ", "                ", "                "};
 
 // Image 133: a message from the switch (an arrow pointing left).
 const char* const kFromSwitch[] = {
-    "16 16 3 1",          "  c None",           ". c #000080",        "+ c #40A0FF",
-    "                ",   "                ",   "      .         ",   "     ..         ",
-    "    .+.         ",   "   .++........  ",   "   .+++++++++.  ",   "  .++++++++++.  ",
-    "   .+++++++++.  ",   "   .++........  ",   "    .+.         ",   "     ..         ",
-    "      .         ",   "                ",   "                ",   "                "};
+    "16 16 3 1",        "  c None",         ". c #000080",      "+ c #40A0FF",
+    "                ", "                ", "      .         ", "     ..         ",
+    "    .+.         ", "   .++........  ", "   .+++++++++.  ", "  .++++++++++.  ",
+    "   .+++++++++.  ", "   .++........  ", "    .+.         ", "     ..         ",
+    "      .         ", "                ", "                ", "                "};
 
 } // namespace
 
 VELTRANE_RESOURCE_STRING_FUNCTION(id) {
-    const auto found = std::lower_bound(std::begin(kStrings), std::end(kStrings), id,
-                                        [](const Entry& e, unsigned value) { return e.id < value; });
+    const auto found =
+        std::lower_bound(std::begin(kStrings), std::end(kStrings), id,
+                         [](const Entry& e, unsigned value) { return e.id < value; });
     return found != std::end(kStrings) && found->id == id ? found->text : nullptr;
 }
 

@@ -94,9 +94,8 @@ TEST_F(SwitchMonitorTest, RowsCarryTheirImageAndTheLogHoldsBothDirectionsAndTheR
 
     const fs::path log = m_registry.Dir() / "Log" / "swmsg0.log";
     const std::string l = std::string("[") + kLogTime + "]\t";
-    EXPECT_EQ(ReadFile(log), ">>>>> Switch Message Log File : " + log.string() +
-                                 ", Open Time : " + kLogTime + " <<<<<\n" + l +
-                                 "IPv4 connection created.\n\n" + l +
+    EXPECT_EQ(ReadFile(log), ">>>>> Switch Message Log File : " + log.string() + ", Open Time : " +
+                                 kLogTime + " <<<<<\n" + l + "IPv4 connection created.\n\n" + l +
                                  "<<== [SW] 'D' FF FF 01 \n" + l + "==>> [SW] 'R' FF \n" +
                                  "Log File Closed Time : " + kListTime + "\n");
 }
@@ -107,9 +106,9 @@ TEST_F(SwitchMonitorTest, TheWindowIsBuiltFromTheLibraryWithItsCaptionAndDirecti
     EXPECT_EQ(window.windowTitle(), "Orb CTI Message Monitor");
     window.SetAutoAnswer(true);
     SwitchMonitor monitor(window);
-    window.Attach(monitor, {{SwitchMonitor::kList,
-                             {DialogBuilder::Icon(m_language, 133),
-                              DialogBuilder::Icon(m_language, 132)}}});
+    window.Attach(monitor,
+                  {{SwitchMonitor::kList,
+                    {DialogBuilder::Icon(m_language, 133), DialogBuilder::Icon(m_language, 132)}}});
     monitor.Initialise();
     const Bytes event = Framed({0x44, 0xFF, 0xFF, 0x01});
     monitor.ParseMonitorRecords(event.data(), static_cast<int>(event.size()));
@@ -129,8 +128,7 @@ TEST_F(SwitchMonitorTest, TheWindowIsBuiltFromTheLibraryWithItsCaptionAndDirecti
 TEST_F(SwitchMonitorTest, ASecondStartOfTheProgramEndsAndLeavesTheFirstRunning) {
     platform::test::ChildProcess first(SWITCHWATCH_PATH, {"--quit-after=60"});
     ASSERT_TRUE(first.Started());
-    const std::string lock =
-        SwitchWatchInstance::LockPathForRegistry(platform::RegistryFilePath());
+    const std::string lock = SwitchWatchInstance::LockPathForRegistry(platform::RegistryFilePath());
     ASSERT_TRUE(SpinUntil([&] { return fs::exists(lock); }, std::chrono::seconds(15)));
     platform::test::ChildProcess second(SWITCHWATCH_PATH, {});
     EXPECT_EQ(second.WaitExit(15000), std::optional<int>(0));
@@ -150,8 +148,8 @@ TEST(SwitchWatchWithBrovik, SwitchEventsArriveAsRowsFromTheSwitch) {
     monitor.Initialise();
     monitor.OnStartMonitor();
     ASSERT_TRUE(monitor.IsConnected());
-    const Bytes offering = {'D', 0xFF, 0xFF, 2, 0, 1, 0xFF, 0, 2, 0, 2, 0xFF,
-                            0xFF, 0xFF, 0xFF, 0xFF};
+    const Bytes offering = {'D', 0xFF, 0xFF, 2,    0,    1,    0xFF, 0,
+                            2,   0,    2,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     auto& rows = view.rows[SwitchMonitor::kList];
     ASSERT_TRUE(SpinUntil([&] {
         brovik.Switch().Switch().SendRecord(offering);
