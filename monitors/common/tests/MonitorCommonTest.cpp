@@ -3,6 +3,7 @@
 
 #include "MonitorFixture.h"
 
+#include <ConfigDialog.h>
 #include <ConfigValidation.h>
 #include <DialogBuilder.h>
 #include <LogRing.h>
@@ -11,6 +12,8 @@
 #include <MonitorTexts.h>
 #include <MonitorTime.h>
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
@@ -293,6 +296,39 @@ TEST(SmdrWatchLibrary, HoldsTheExactTextsDialogsAndPicturesTheProgramBuildsFrom)
     EXPECT_TRUE(link->isReadOnly());
     for (int id : {1000, 1020, 1002, 1003, 1004, 1017, 1023, 1, 1008, 1009, 1010, 1015, 1016, 1021})
         EXPECT_TRUE(controls.count(id)) << id;
+}
+
+TEST(SmdrWatchConfigDialog, OpensOverTheOwnersSettingsAndItsSwitchesEnableTheirEdits) {
+    platform::test::App<QApplication>();
+    MonitorLanguage language;
+    ASSERT_TRUE(LoadLanguage(language, "smdrwatchresEN.so"));
+    MonitorSettings current = MonitorSettings::Defaults(MonitorKind::Smdr);
+    current.serverAddress = "10.0.0.9";
+    current.passCode = "4321";
+    current.language = kLangItalian;
+    ConfigDialog dialog(MonitorKind::Smdr, language, current);
+    ASSERT_TRUE(dialog.IsBuilt());
+    EXPECT_EQ(dialog.windowTitle(), "Environment Configuration");
+    auto* count = dialog.Control(kIdCfgAutoClearCount);
+    auto* autoClear = qobject_cast<QCheckBox*>(dialog.Control(kIdCfgAutoClear));
+    ASSERT_NE(count, nullptr);
+    ASSERT_NE(autoClear, nullptr);
+    EXPECT_FALSE(count->isEnabled());
+    autoClear->setChecked(true);
+    EXPECT_TRUE(count->isEnabled());
+    auto* combo = qobject_cast<QComboBox*>(dialog.Control(kIdCfgSmdrLanguage));
+    ASSERT_NE(combo, nullptr);
+    EXPECT_EQ(combo->currentText(), "Italian");
+    // The file name edits are there for the checks but never shown.
+    EXPECT_TRUE(dialog.Control(kIdCfgUcdFileName)->isHidden());
+    const ConfigInput in = dialog.Input();
+    EXPECT_EQ(in.address, "10.0.0.9");
+    EXPECT_EQ(in.passCode, "4321");
+    EXPECT_EQ(in.port, "6002");
+    EXPECT_TRUE(in.autoClear);
+    EXPECT_EQ(in.autoClearCount, "1000");
+    EXPECT_EQ(in.ucdFileName, "UCDMSGSave.txt");
+    EXPECT_EQ(in.languagePosition, kLangItalian);
 }
 
 } // namespace
