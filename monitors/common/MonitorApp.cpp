@@ -11,7 +11,7 @@
 
 #include <cstring>
 
-int RunMonitorApp(const MonitorAppSpec& spec, int argc, char** argv) {
+int RunMonitorApp(const MonitorProgram& program, int argc, char** argv) {
     bool start = false;
     int quitAfter = 0;
     for (int i = 1; i < argc; ++i) {
@@ -21,25 +21,25 @@ int RunMonitorApp(const MonitorAppSpec& spec, int argc, char** argv) {
             quitAfter = std::atoi(argv[i] + 13);
     }
     LanguageSetting setting;
-    if (!LoadLanguageSetting(spec.kind, setting)) {
-        QMessageBox::critical(nullptr, QString(), QString::fromUtf8(spec.missingLanguageText));
+    if (!LoadLanguageSetting(program.kind, setting)) {
+        QMessageBox::critical(nullptr, QString(), QString::fromUtf8(program.missingLanguageText));
         return 1;
     }
     // Without its library the program has no dialogs to show and ends silently.
     MonitorLanguage language;
-    language.Load(LanguageLibraryPath(spec.kind, setting));
+    language.Load(LanguageLibraryPath(program.kind, setting));
     if (!platform::InitSockets()) {
         QMessageBox::critical(nullptr, QString(),
                               QString::fromStdString(language.String(kStrSocketInitFailed)));
         return 1;
     }
-    MonitorWindow window(spec.kind, language, QIcon(QPixmap(spec.programIcon)));
+    MonitorWindow window(program.kind, language, QIcon(QPixmap(program.programIcon)));
     if (!window.IsBuilt())
         return 1;
-    if (spec.windowReady)
-        spec.windowReady(window);
-    std::unique_ptr<MonitorCore> logic = spec.makeLogic(window);
-    window.Attach(*logic, spec.listImages(language));
+    if (program.windowReady)
+        program.windowReady(window);
+    std::unique_ptr<MonitorCore> logic = program.makeLogic(window);
+    window.Attach(*logic, program.listImages(language));
     logic->Initialise();
     if (start)
         QTimer::singleShot(0, &window, [&] { logic->OnStartMonitor(); });

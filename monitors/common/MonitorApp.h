@@ -13,7 +13,7 @@
 // The start-up both monitor programs share: language setting and library, the socket layer, the
 // main dialog run modally. Options for scripted runs: --start presses Start Monitor once the
 // dialog is up, --quit-after=<seconds> ends the program without the question.
-struct MonitorAppSpec {
+struct MonitorProgram {
     MonitorKind kind;
     const char* missingLanguageText; // shown when the language setting cannot be read
     const char* const* programIcon;  // XPM
@@ -26,4 +26,4 @@ struct MonitorAppSpec {
 
 // Parses the scripted-run options out of argv; the application object must exist.
 // The program's exit status: 0 after the dialog ended, 1 when it could not start.
-int RunMonitorApp(const MonitorAppSpec& spec, int argc, char** argv);
+int RunMonitorApp(const MonitorProgram& program, int argc, char** argv);

@@ -23,7 +23,7 @@ const char* const kProgramIcon[] = {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    MonitorAppSpec spec{
+    MonitorProgram program{
         MonitorKind::Smdr,
         "Can't open the system registry information about the Runtime Language. You should "
         "install the monitor program again!!!",
@@ -43,5 +43,5 @@ int main(int argc, char** argv) {
                 {SmdrMonitor::kUcdList, {DialogBuilder::Icon(language, 138)}}};
         },
         {}};
-    return RunMonitorApp(spec, argc, argv);
+    return RunMonitorApp(program, argc, argv);
 }

@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    MonitorAppSpec spec{
+    MonitorProgram program{
         MonitorKind::Switch,
         "Can't read the system registry information about the Runtime Language. You should "
         "install the monitor program again!!!",
@@ -68,5 +68,5 @@ int main(int argc, char** argv) {
                  {DialogBuilder::Icon(language, 133), DialogBuilder::Icon(language, 132)}}};
         },
         [&](MonitorWindow& window) { shown = &window; }};
-    return RunMonitorApp(spec, argc, argv);
+    return RunMonitorApp(program, argc, argv);
 }
