@@ -1,0 +1,105 @@
+#include "LogRing.h"
+
+#include <platform/DebugOutput.h>
+#include <platform/SystemError.h>
+
+#include <sys/file.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <optional>
+
+namespace fs = std::filesystem;
+
+LogRing::LogRing(std::string prefix, Texts texts, long sizeLimit)
+    : m_prefix(std::move(prefix)), m_texts(std::move(texts)), m_sizeLimit(sizeLimit) {}
+
+LogRing::~LogRing() {
+    if (m_file != nullptr)
+        std::fclose(m_file);
+}
+
+std::string LogRing::PathOf(int index) const {
+    return m_folder + "/Log/" + m_prefix + std::to_string(index) + ".log";
+}
+
+bool LogRing::Open(const std::string& installedPath, const std::string& timeText) {
+    if (m_file != nullptr)
+        return true;
+    m_folder = installedPath;
+    std::error_code error;
+    fs::create_directories(m_folder + "/Log", error);
+    int chosen = -1;
+    std::optional<fs::file_time_type> oldest;
+    for (int i = 0; i < kFiles && chosen < 0; ++i) {
+        const fs::path path = PathOf(i);
+        if (!fs::exists(path, error)) {
+            chosen = i;
+            break;
+        }
+        const fs::file_time_type written = fs::last_write_time(path, error);
+        if (!error && (!oldest || written < *oldest)) {
+            oldest = written;
+            m_index = i;
+        }
+    }
+    return OpenIndex(chosen >= 0 ? chosen : m_index, timeText);
+}
+
+bool LogRing::OpenIndex(int index, const std::string& timeText) {
+    m_index = index;
+    m_path = PathOf(index);
+    std::error_code ignored;
+    fs::create_directories(m_folder + "/Log", ignored);
+    std::FILE* file = std::fopen(m_path.c_str(), "w");
+    if (file == nullptr) {
+        m_error = platform::SystemErrorText(errno);
+        return false;
+    }
+    // Others may read the log while it is written, but not write it.
+    if (::flock(fileno(file), LOCK_EX | LOCK_NB) != 0) {
+        m_error = platform::SystemErrorText(errno);
+        std::fclose(file);
+        return false;
+    }
+    m_file = file;
+    const std::string header = m_texts.header(m_path, timeText);
+    std::fwrite(header.data(), 1, header.size(), m_file);
+    std::fflush(m_file);
+    return true;
+}
+
+void LogRing::Close(const std::string& timeText) {
+    if (m_file == nullptr)
+        return;
+    const std::string closing = m_texts.closing(timeText);
+    std::fwrite(closing.data(), 1, closing.size(), m_file);
+    std::fclose(m_file);
+    m_file = nullptr;
+}
+
+LogRing::WriteResult LogRing::Write(const std::string& line, const std::string& timeText) {
+    if (m_file == nullptr)
+        return WriteResult::NotOpen;
+    long size = -1;
+    if (std::fseek(m_file, 0, SEEK_END) == 0)
+        size = std::ftell(m_file);
+    if (size < 0) {
+        platform::DebugOutput(">>> ERROR REPORT : " + platform::SystemErrorText(errno) + "\n");
+        // Closed at once, so that a later open of the same name is not refused by our own lock.
+        std::fclose(m_file);
+        m_file = nullptr;
+        return WriteResult::SeekFailed;
+    }
+    if (static_cast<long>(line.size()) + size > m_sizeLimit) {
+        std::fclose(m_file);
+        m_file = nullptr;
+        if (!OpenIndex((m_index + 1) % kFiles, timeText)) {
+            platform::DebugOutput(m_texts.rotateFailed(m_error));
+            return WriteResult::RotateFailed;
+        }
+    }
+    std::fwrite(line.data(), 1, line.size(), m_file);
+    std::fflush(m_file);
+    return WriteResult::Written;
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "MonitorCore.h"
+#include "MonitorLanguage.h"
+#include "MonitorWindow.h"
+
+#include <QIcon>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+// The start-up both monitor programs share: language setting and library, the socket layer, the
+// main dialog run modally. Options for scripted runs: --start presses Start Monitor once the
+// dialog is up, --quit-after=<seconds> ends the program without the question.
+struct MonitorProgram {
+    MonitorKind kind;
+    const char* missingLanguageText; // shown when the language setting cannot be read
+    const char* const* programIcon;  // XPM
+    // Makes the program's logic over its window and connects its own buttons.
+    std::function<std::unique_ptr<MonitorCore>(MonitorWindow&)> makeLogic;
+    std::map<int, std::vector<QIcon>> (*listImages)(const MonitorLanguage&);
+    // Called with the window once it is built (switchwatch raises it on a second start).
+    std::function<void(MonitorWindow&)> windowReady;
+};
+
+// Parses the scripted-run options out of argv; the application object must exist.
+// The program's exit status: 0 after the dialog ended, 1 when it could not start.
+int RunMonitorApp(const MonitorProgram& program, int argc, char** argv);

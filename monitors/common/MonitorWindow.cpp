@@ -1,0 +1,150 @@
+#include "MonitorWindow.h"
+
+#include "ConfigDialog.h"
+#include "DialogBuilder.h"
+#include "MonitorTexts.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTreeWidget>
+
+MonitorWindow::MonitorWindow(MonitorKind kind, const MonitorLanguage& language,
+                             const QIcon& programIcon)
+    : m_kind(kind), m_language(language), m_programIcon(programIcon) {
+    const MonitorDialogTemplate* t = language.Dialog(kDlgMain);
+    if (t == nullptr)
+        return;
+    m_controls = DialogBuilder::Build(*this, *t, language, programIcon);
+    setWindowIcon(programIcon);
+    // The window's menu entry for the About dialog.
+    const std::string about = language.String(kStrAbout);
+    if (!about.empty()) {
+        auto* action = new QAction(QString::fromStdString(about), this);
+        connect(action, &QAction::triggered, this, &MonitorWindow::ShowAbout);
+        addAction(action);
+        setContextMenuPolicy(Qt::ActionsContextMenu);
+    }
+}
+
+QWidget* MonitorWindow::Control(int id) const {
+    const auto found = m_controls.find(id);
+    return found != m_controls.end() ? found->second : nullptr;
+}
+
+QTreeWidget* MonitorWindow::List(int id) const {
+    return qobject_cast<QTreeWidget*>(Control(id));
+}
+
+void MonitorWindow::Attach(MonitorCore& core, const std::map<int, std::vector<QIcon>>& images) {
+    m_core = &core;
+    m_images = images;
+    const auto button = [&](int id, auto handler) {
+        if (auto* b = qobject_cast<QPushButton*>(Control(id)))
+            connect(b, &QPushButton::clicked, this, handler);
+    };
+    button(kIdConfig, [this] { m_core->OnConfig(); });
+    button(kIdStart, [this] { m_core->OnStartMonitor(); });
+    button(kIdStop, [this] { m_core->OnStopMonitor(); });
+    button(kIdOk, [this] {
+        if (m_core->OnEnd())
+            QDialog::accept();
+    });
+    for (const auto& [id, icons] : images) {
+        QTreeWidget* list = List(id);
+        if (list == nullptr)
+            continue;
+        list->setHeaderLabels({QString::fromStdString(Text(kStrTimeColumn)),
+                               QString::fromStdString(Text(kStrMessageColumn))});
+        const int width = list->width();
+        list->setColumnWidth(0, width / 5);
+        list->setColumnWidth(1, width * 4 / 5);
+    }
+}
+
+std::string MonitorWindow::Text(unsigned id) const {
+    return m_language.String(id);
+}
+
+void MonitorWindow::ShowMessage(unsigned id) {
+    if (m_autoAnswer)
+        return;
+    QMessageBox::information(this, windowTitle(), QString::fromStdString(Text(id)));
+}
+
+bool MonitorWindow::Ask(unsigned id) {
+    if (m_autoAnswer)
+        return true;
+    return QMessageBox::question(this, windowTitle(), QString::fromStdString(Text(id)),
+                                 QMessageBox::Ok | QMessageBox::Cancel,
+                                 QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
+void MonitorWindow::SetText(int controlId, const std::string& text) {
+    if (auto* edit = qobject_cast<QLineEdit*>(Control(controlId)))
+        edit->setText(QString::fromStdString(text));
+}
+
+void MonitorWindow::EnableControl(int controlId, bool enabled) {
+    if (QWidget* widget = Control(controlId))
+        widget->setEnabled(enabled);
+}
+
+void MonitorWindow::AddRow(int listId, const std::string& time, const std::string& text,
+                           int image) {
+    QTreeWidget* list = List(listId);
+    if (list == nullptr)
+        return;
+    auto* item = new QTreeWidgetItem(
+        list, {QString::fromStdString(time),
+               QString::fromLatin1(text.data(), static_cast<int>(text.size()))});
+    const std::vector<QIcon>& icons = m_images[listId];
+    if (image >= 0 && image < static_cast<int>(icons.size()))
+        item->setIcon(0, icons[image]);
+    list->scrollToItem(item);
+}
+
+void MonitorWindow::ClearRows(int listId) {
+    if (QTreeWidget* list = List(listId))
+        list->clear();
+}
+
+bool MonitorWindow::RunConfig(const MonitorSettings& current, MonitorSettings& edited) {
+    ConfigDialog dialog(m_kind, m_language, current, this);
+    if (!dialog.IsBuilt() || m_autoAnswer)
+        return false;
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    edited = dialog.Edited();
+    return true;
+}
+
+void MonitorWindow::ShowAbout() {
+    const MonitorDialogTemplate* t = m_language.Dialog(kDlgAbout);
+    if (t == nullptr)
+        return;
+    QDialog about(this);
+    const auto controls = DialogBuilder::Build(about, *t, m_language, m_programIcon);
+    if (const auto ok = controls.find(kIdOk); ok != controls.end())
+        connect(qobject_cast<QPushButton*>(ok->second), &QPushButton::clicked, &about,
+                &QDialog::accept);
+    about.exec();
+}
+
+// Escape ends the monitor at once, without the question, but nothing is left open.
+void MonitorWindow::reject() {
+    if (m_core != nullptr)
+        m_core->Shutdown();
+    QDialog::reject();
+}
+
+void MonitorWindow::closeEvent(QCloseEvent* event) {
+    if (m_core != nullptr && !m_core->OnEnd()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}

@@ -1,0 +1,106 @@
+#include "SmdrMonitor.h"
+
+#include <MonitorTexts.h>
+
+#include <platform/DebugOutput.h>
+
+namespace {
+
+LogRing::Texts LogTexts(const std::string& name) {
+    return {[name](const std::string& path, const std::string& time) {
+                return ">>>>> " + name + " Log File : " + path + ", Open Time : " + time +
+                       " <<<<<\n";
+            },
+            [name](const std::string& time) {
+                return ">>>>> " + name + " Log File Closed Time : " + time + "\n";
+            },
+            [name](const std::string& reason) {
+                return "[ERROR] " + name + " Log File Open Error : " + reason;
+            }};
+}
+
+} // namespace
+
+std::string SmdrRecordText(const std::uint8_t* body, int length) {
+    std::string text;
+    if (length < 9)
+        return text;
+    const int n = std::min<int>(body[8], length - 9);
+    const std::uint8_t* begin = body + 9;
+    for (int i = 0; i < n; ++i) {
+        if (begin[i] == 0x0A && i + 1 < n && begin[i + 1] == 0x0D)
+            break;
+        if (begin[i] != 0)
+            text += static_cast<char>(begin[i]);
+    }
+    return text;
+}
+
+SmdrMonitor::SmdrMonitor(MonitorView& view, long logSizeLimit)
+    : MonitorCore(MonitorKind::Smdr, view, kReceiveBuffer),
+      m_smdrLog("smdr", LogTexts("SMDR"), logSizeLimit),
+      m_ucdLog("ucd", LogTexts("UCD"), logSizeLimit) {}
+
+SmdrMonitor::~SmdrMonitor() {
+    CloseLogs();
+}
+
+void SmdrMonitor::HandleRecord(const std::uint8_t* body, int length) {
+    // Only SMDR and UCD records belong in these lists.
+    const bool smdr = body[0] == 'Z';
+    if (!smdr && body[0] != 'U')
+        return;
+    const std::string text = SmdrRecordText(body, length);
+    const std::string time = TimeText();
+    if (smdr) {
+        AddListRow(kSmdrList, m_smdrRows, time, text, 0);
+        if (m_settings.useSmdrFileSave)
+            WriteLog(m_smdrLog, "[" + time + "] " + text + "\n", time);
+    } else {
+        AddListRow(kUcdList, m_ucdRows, time, text, 0);
+        if (m_settings.useUcdFileSave)
+            WriteLog(m_ucdLog, "[" + time + "] " + text + "\n\n", time);
+    }
+}
+
+void SmdrMonitor::WriteLog(LogRing& log, const std::string& line, const std::string& time) {
+    if (log.Write(line, time) == LogRing::WriteResult::RotateFailed)
+        m_view.ShowMessage(kStrLogFailed);
+}
+
+void SmdrMonitor::OpenLog(LogRing& log) {
+    if (!log.IsOpen() && !log.Open(m_settings.installedPath, TimeText()))
+        m_view.ShowMessage(kStrLogFailed);
+}
+
+void SmdrMonitor::OpenLogs() {
+    if (m_settings.useSmdrFileSave)
+        OpenLog(m_smdrLog);
+    if (m_settings.useUcdFileSave)
+        OpenLog(m_ucdLog);
+}
+
+void SmdrMonitor::CloseLogs() {
+    m_smdrLog.Close(TimeText());
+    m_ucdLog.Close(TimeText());
+}
+
+void SmdrMonitor::ApplyLogSwitches() {
+    if (m_settings.useSmdrFileSave)
+        OpenLog(m_smdrLog);
+    else
+        m_smdrLog.Close(TimeText());
+    if (m_settings.useUcdFileSave)
+        OpenLog(m_ucdLog);
+    else
+        m_ucdLog.Close(TimeText());
+}
+
+void SmdrMonitor::ShowSwitchFields() {
+    m_view.SetText(kIdFileSaveField, OnOff(m_settings.useSmdrFileSave));
+    m_view.SetText(kIdUcdFileSaveField, OnOff(m_settings.useUcdFileSave));
+}
+
+void SmdrMonitor::ReportConnection(const std::string& text) {
+    platform::DebugOutput(text);
+}

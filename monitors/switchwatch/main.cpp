@@ -1,0 +1,72 @@
+// switchwatch: shows the traffic of the link server's switch link, both directions, as hex.
+
+#include "SingleInstance.h"
+#include "SwitchMonitor.h"
+
+#include <DialogBuilder.h>
+#include <MonitorApp.h>
+#include <MonitorTexts.h>
+
+#include <platform/Registry.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+
+const char* const kProgramIcon[] = {
+    "16 16 3 1",        "  c None",         ". c #004000",      "+ c #60E060",
+    "                ", " .............. ", " .++++++++++++. ", " .+..+..+..+.+. ",
+    " .++++++++++++. ", " .+.+..+.+..++. ", " .++++++++++++. ", " .+..+.+..+.++. ",
+    " .++++++++++++. ", " .............. ", "      ....      ", "    ........    ",
+    "                ", "                ", "                ", "                "};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    // Before anything else: one switchwatch at a time; a second start raises the first.
+    MonitorWindow* shown = nullptr;
+    SwitchWatchInstance instance(
+        SwitchWatchInstance::LockPathForRegistry(platform::RegistryFilePath()));
+    switch (instance.Acquire([&] {
+        if (shown == nullptr)
+            return;
+        shown->showNormal();
+        shown->raise();
+        shown->activateWindow();
+    })) {
+    case SwitchWatchInstance::Result::First:
+        break;
+    case SwitchWatchInstance::Result::Raised:
+        return 0;
+    case SwitchWatchInstance::Result::Unreachable:
+        QMessageBox::warning(nullptr, QString(), "Monitor Program is already running.");
+        return 1;
+    case SwitchWatchInstance::Result::Failed:
+        QMessageBox::critical(nullptr, QString(),
+                              "Detected an error during loading this monitor program instance.");
+        return 1;
+    }
+
+    MonitorProgram program{
+        MonitorKind::Switch,
+        "Can't read the system registry information about the Runtime Language. You should "
+        "install the monitor program again!!!",
+        kProgramIcon,
+        [](MonitorWindow& window) {
+            auto logic = std::make_unique<SwitchMonitor>(window);
+            SwitchMonitor* raw = logic.get();
+            if (auto* b = qobject_cast<QPushButton*>(window.Control(kIdClear)))
+                QObject::connect(b, &QPushButton::clicked, [raw] { raw->OnClearList(); });
+            return std::unique_ptr<MonitorCore>(std::move(logic));
+        },
+        [](const MonitorLanguage& language) {
+            return std::map<int, std::vector<QIcon>>{
+                {SwitchMonitor::kList,
+                 {DialogBuilder::Icon(language, 133), DialogBuilder::Icon(language, 132)}}};
+        },
+        [&](MonitorWindow& window) { shown = &window; }};
+    return RunMonitorApp(program, argc, argv);
+}

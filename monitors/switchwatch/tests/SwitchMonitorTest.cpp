@@ -1,0 +1,168 @@
+// switchwatch: its rows and log lines, the window built from its library, the program's single
+// instance, and the traffic of a real Brovik.
+
+#include "MonitorFixture.h"
+
+#include <SingleInstance.h>
+#include <SwitchMonitor.h>
+
+#include <MonitorSettings.h>
+#include <MonitorTexts.h>
+#include <MonitorWindow.h>
+
+#include <DialogBuilder.h>
+
+#include <QLineEdit>
+
+#include <QTreeWidget>
+
+// Fontconfig keeps its configuration for the life of the process and never frees it; that is
+// the font library's, not ours, and the leak checker is told so.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+
+namespace {
+
+using namespace monitor_test;
+using platform::test::SpinUntil;
+
+MonitorClock FixedClock() {
+    MonitorClock c;
+    c.year = 2009;
+    c.month = 3;
+    c.day = 7;
+    c.hour = 9;
+    c.minute = 5;
+    c.second = 3;
+    c.millisecond = 42;
+    return c;
+}
+
+constexpr const char* kListTime = "Mar 7, 2009 09:05:03";
+constexpr const char* kLogTime = "20090307 09:05:03.042";
+
+TEST(SwitchRows, TheDirectionComesFromByteZeroAndLettersAreQuotedOnlyInTheList) {
+    const auto row = [](const Bytes& body) {
+        return SwitchRowText(body.data(), static_cast<int>(body.size()));
+    };
+    EXPECT_EQ(row({0x44, 0xFF, 0xFF, 0x01}), "'D' FF FF 01 ");
+    EXPECT_EQ(row({0x02, 0x52, 0xFF}), "'R' FF ");
+    EXPECT_EQ(row({0x45, 0x41, 0x0B}), "'E' 'A' 0B ");
+    EXPECT_TRUE(IsFromSwitch(0x44));
+    EXPECT_TRUE(IsFromSwitch(0x5B));
+    EXPECT_TRUE(IsFromSwitch(0x60));
+    EXPECT_FALSE(IsFromSwitch(0x02));
+    EXPECT_FALSE(IsFromSwitch(0x7B));
+    const Bytes event = {0x45, 0x41, 0x0B};
+    EXPECT_EQ(SwitchLogDump(event.data(), 3, false), "<<== [SW] 'E' 41 0B ");
+    EXPECT_EQ(SwitchLogDump(event.data(), 0, true), "");
+}
+
+class SwitchMonitorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::test::App<QApplication>();
+        ASSERT_TRUE(LoadLanguage(m_language, "NMResENG.so"));
+        ASSERT_TRUE(m_server.IsListening());
+        WriteMonitorKey(MonitorRegistryKey(MonitorKind::Switch), m_registry.Dir(), "127.0.0.1",
+                        m_server.Port(), "507193");
+    }
+
+    TempRegistry m_registry;
+    MonitorLanguage m_language;
+    RecordingView m_view{m_language};
+    TestSwitch m_server;
+};
+
+TEST_F(SwitchMonitorTest, RowsCarryTheirImageAndTheLogHoldsBothDirectionsAndTheReports) {
+    Key(MonitorRegistryKey(MonitorKind::Switch)).SetDword("UseFileSave", 1);
+    SwitchMonitor monitor(m_view);
+    monitor.SetClock(FixedClock);
+    monitor.Initialise();
+    EXPECT_EQ(m_view.fields[kIdPortField], std::to_string(m_server.Port()));
+    monitor.OnStartMonitor();
+    ASSERT_TRUE(m_server.WaitForRawBytes(13, 5000));
+    EXPECT_EQ(m_server.RawBytes(),
+              (Bytes{0x00, 0x0B, 0x09, 'Z', 0xFF, 0xFF, 6, '5', '0', '7', '1', '9', '3'}));
+    Bytes traffic = Framed({0x44, 0xFF, 0xFF, 0x01});
+    const Bytes request = Framed({0x02, 0x52, 0xFF});
+    traffic.insert(traffic.end(), request.begin(), request.end());
+    ASSERT_TRUE(m_server.SendRaw(traffic));
+    auto& rows = m_view.rows[SwitchMonitor::kList];
+    ASSERT_TRUE(SpinUntil([&] { return rows.size() == 2; }));
+    EXPECT_EQ(rows[0].text, "'D' FF FF 01 ");
+    EXPECT_EQ(rows[0].image, SwitchMonitor::kImageFromSwitch);
+    EXPECT_EQ(rows[0].time, kListTime);
+    EXPECT_EQ(rows[1].text, "'R' FF ");
+    EXPECT_EQ(rows[1].image, SwitchMonitor::kImageToSwitch);
+    monitor.OnStopMonitor();
+
+    const fs::path log = m_registry.Dir() / "Log" / "swmsg0.log";
+    const std::string l = std::string("[") + kLogTime + "]\t";
+    EXPECT_EQ(ReadFile(log), ">>>>> Switch Message Log File : " + log.string() + ", Open Time : " +
+                                 kLogTime + " <<<<<\n" + l + "IPv4 connection created.\n\n" + l +
+                                 "<<== [SW] 'D' FF FF 01 \n" + l + "==>> [SW] 'R' FF \n" +
+                                 "Log File Closed Time : " + kListTime + "\n");
+}
+
+TEST_F(SwitchMonitorTest, TheWindowIsBuiltFromTheLibraryWithItsCaptionAndDirectionImages) {
+    MonitorWindow window(MonitorKind::Switch, m_language, QIcon());
+    ASSERT_TRUE(window.IsBuilt());
+    EXPECT_EQ(window.windowTitle(), "Orb CTI Message Monitor");
+    window.SetAutoAnswer(true);
+    SwitchMonitor monitor(window);
+    window.Attach(monitor,
+                  {{SwitchMonitor::kList,
+                    {DialogBuilder::Icon(m_language, 133), DialogBuilder::Icon(m_language, 132)}}});
+    monitor.Initialise();
+    const Bytes event = Framed({0x44, 0xFF, 0xFF, 0x01});
+    monitor.ParseMonitorRecords(event.data(), static_cast<int>(event.size()));
+    QTreeWidget* list = window.List(SwitchMonitor::kList);
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(list->topLevelItem(0)->text(1), "'D' FF FF 01 ");
+    EXPECT_FALSE(list->topLevelItem(0)->icon(0).isNull());
+    EXPECT_EQ(list->headerItem()->text(0), "Time");
+    auto* link = qobject_cast<QLineEdit*>(window.Control(kIdLinkField));
+    ASSERT_NE(link, nullptr);
+    EXPECT_EQ(link->text(), "Disconnected");
+    EXPECT_TRUE(window.Control(kIdStart)->isEnabled());
+    EXPECT_FALSE(window.Control(kIdStop)->isEnabled());
+}
+
+TEST_F(SwitchMonitorTest, ASecondStartOfTheProgramEndsAndLeavesTheFirstRunning) {
+    platform::test::ChildProcess first(SWITCHWATCH_PATH, {"--quit-after=60"});
+    ASSERT_TRUE(first.Started());
+    const std::string lock = SwitchWatchInstance::LockPathForRegistry(platform::RegistryFilePath());
+    ASSERT_TRUE(SpinUntil([&] { return fs::exists(lock); }, std::chrono::seconds(15)));
+    platform::test::ChildProcess second(SWITCHWATCH_PATH, {});
+    EXPECT_EQ(second.WaitExit(15000), std::optional<int>(0));
+    EXPECT_EQ(first.WaitExit(0), std::nullopt);
+}
+
+TEST(SwitchWatchWithBrovik, SwitchEventsArriveAsRowsFromTheSwitch) {
+    platform::test::App<QApplication>();
+    BrovikWithMonitors brovik;
+    ASSERT_TRUE(brovik.Start());
+    MonitorLanguage language;
+    ASSERT_TRUE(LoadLanguage(language, "NMResENG.so"));
+    RecordingView view(language);
+    WriteMonitorKey(MonitorRegistryKey(MonitorKind::Switch), brovik.Dir(), "127.0.0.1",
+                    brovik.MsgPort(), BrovikWithMonitors::kAccessCode);
+    SwitchMonitor monitor(view);
+    monitor.Initialise();
+    monitor.OnStartMonitor();
+    ASSERT_TRUE(monitor.IsConnected());
+    const Bytes offering = {'D', 0xFF, 0xFF, 2,    0,    1,    0xFF, 0,
+                            2,   0,    2,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    auto& rows = view.rows[SwitchMonitor::kList];
+    ASSERT_TRUE(SpinUntil([&] {
+        brovik.Switch().Switch().SendRecord(offering);
+        return !rows.empty();
+    }));
+    EXPECT_EQ(rows[0].text, "'D' FF FF 02 00 01 FF 00 02 00 02 FF FF FF FF FF ");
+    EXPECT_EQ(rows[0].image, SwitchMonitor::kImageFromSwitch);
+}
+
+} // namespace
