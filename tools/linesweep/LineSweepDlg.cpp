@@ -104,6 +104,9 @@ void CLineSweepDlg::Beep() { QApplication::beep(); }
 void CLineSweepDlg::OnSetup() {
     controller_.SetSetupOpen(true);
     CScheduleDlg dialog(controller_, isVisible() ? this : nullptr);
+    if (isVisible()) {
+        dialog.move(frameGeometry().right() + 12, frameGeometry().top()); // beside, not over
+    }
     dialog.Run();
     controller_.SetSetupOpen(false);
 }
