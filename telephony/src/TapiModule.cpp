@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
 namespace telephony {
 
@@ -48,6 +49,28 @@ void* TapiModule::Resolve(const char* name) const {
         return nullptr;
     }
     return ::dlsym(handle_, name);
+}
+
+std::string TapiModule::Folder() const {
+    if (handle_ == nullptr) {
+        return "";
+    }
+    // Any symbol of the library tells its file; the library's own entry points all qualify.
+    void* symbol = ::dlsym(handle_, "lineShutdown");
+    Dl_info info{};
+    if (symbol == nullptr || ::dladdr(symbol, &info) == 0 || info.dli_fname == nullptr) {
+        return "";
+    }
+    const std::string file = info.dli_fname;
+    const size_t cut = file.rfind('/');
+    return cut == std::string::npos ? "." : file.substr(0, cut);
+}
+
+std::string TelephonyFolder(const TapiModule& tapi) {
+    if (const char* dir = std::getenv("QORVELL_TELEPHONY_DIR"); dir != nullptr && *dir != '\0') {
+        return dir;
+    }
+    return tapi.Folder();
 }
 
 } // namespace telephony

@@ -235,6 +235,16 @@ TEST(TapiModuleName, WindowsNamesMapToSharedLibraries) {
     EXPECT_EQ(telephony::MapModuleName("tapi32.dll"), "tapi32.so");
     EXPECT_EQ(telephony::MapModuleName("dir\\x.Dll"), "dir/x.so");
     EXPECT_EQ(telephony::MapModuleName("lynxtsp32.tsp"), "lynxtsp32.tsp");
+
+    telephony::TapiModule tapi;
+    EXPECT_EQ(tapi.Folder(), "");
+    ASSERT_TRUE(tapi.Load(telephony::test::kTapiLibrary));
+    EXPECT_EQ(tapi.Folder(), telephony::test::kTelephonyBuildDir);
+    ::unsetenv("QORVELL_TELEPHONY_DIR");
+    EXPECT_EQ(telephony::TelephonyFolder(tapi), telephony::test::kTelephonyBuildDir);
+    ::setenv("QORVELL_TELEPHONY_DIR", "/elsewhere", 1);
+    EXPECT_EQ(telephony::TelephonyFolder(tapi), "/elsewhere");
+    ::unsetenv("QORVELL_TELEPHONY_DIR");
 }
 
 } // namespace

@@ -30,10 +30,16 @@ public:
     }
 
     const std::string& ErrorText() const { return error_; }
+    // Folder of the loaded library file (empty when nothing is loaded).
+    std::string Folder() const;
 
 private:
     void* handle_ = nullptr;
     std::string error_;
 };
+
+// The folder that holds the service-provider files, where a system folder held them:
+// $QORVELL_TELEPHONY_DIR when set, else the folder of the loaded telephony library.
+std::string TelephonyFolder(const TapiModule& tapi);
 
 } // namespace telephony
