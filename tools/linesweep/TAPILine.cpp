@@ -371,6 +371,12 @@ int32_t CTAPILine::CloseLines(const std::string& lineName) {
 }
 
 int CTAPILine::ShutDown() {
+    if (wakeWaiter_) {
+        // Shut down from the wait's own event loop: its reply can no longer come.
+        pendingRequest_ = LINEERR_UNINITIALIZED;
+        replyArrived_ = 1;
+        wakeWaiter_();
+    }
     if (lineApp_ != 0) {
         tapi_.lineShutdown(lineApp_); // closes every line still open
         lineApp_ = 0;

@@ -1,6 +1,8 @@
 #include "LineSweepTestSupport.h"
 #include "TAPILine.h"
 
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -152,7 +154,12 @@ TEST_F(TAPILineTest, RepliesAreWaitedForWithinABoundAndLateOnesAreIgnored) {
     EXPECT_EQ(tapi.SendDevSpecific(slow, 0, tooLong, sizeof tooLong), LINEERR_INVALPARAM);
     EXPECT_EQ(tapi.SendDevSpecific(0, 0, body, sizeof body), -1);
     EXPECT_EQ(env.Records("devspecific").size(), sent);
-    tapi.ShutDown();
+
+    // Shutting down from inside the wait (a dialog's Cancel) ends the wait at once.
+    tapi.SetReplyTimeout(std::chrono::seconds(30));
+    QTimer::singleShot(5, [&] { tapi.ShutDown(); });
+    EXPECT_EQ(tapi.SendDevSpecific(never, 0, body, sizeof body), LINEERR_UNINITIALIZED);
+    EXPECT_FALSE(tapi.IsInitialised());
 
     // A refusal comes back as the reply's result, and beeps once per line.
     env.Configure("lynxtsp32.tsp", TestProviderSettings().Lines("a;b").ReplyResult(LINEERR_OPERATIONFAILED));
