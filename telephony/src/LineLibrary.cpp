@@ -380,12 +380,10 @@ TAPI_EXPORT int32_t lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID,
 TAPI_EXPORT int32_t lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID,
                                             DWORD dwAPIVersion, DWORD dwExtLowVersion,
                                             DWORD dwExtHighVersion, DWORD* lpdwExtVersion) {
+    std::lock_guard lock(S().mutex);
     Device device{};
-    {
-        std::lock_guard lock(S().mutex);
-        if (const int32_t result = FindDevice(hLineApp, dwDeviceID, device); result != 0) {
-            return result;
-        }
+    if (const int32_t result = FindDevice(hLineApp, dwDeviceID, device); result != 0) {
+        return result;
     }
     if (lpdwExtVersion == nullptr) {
         return LINEERR_INVALPOINTER;
@@ -484,12 +482,10 @@ TAPI_EXPORT int32_t lineOpenA(HLINEAPP hLineApp, DWORD dwDeviceID, HLINE* lphLin
                               DWORD dwAPIVersion, DWORD, uintptr_t dwCallbackInstance,
                               DWORD dwPrivileges, DWORD dwMediaModes, const void*) {
     State& s = S();
+    std::lock_guard lock(s.mutex);
     Device device{};
-    {
-        std::lock_guard lock(s.mutex);
-        if (const int32_t result = FindDevice(hLineApp, dwDeviceID, device); result != 0) {
-            return result;
-        }
+    if (const int32_t result = FindDevice(hLineApp, dwDeviceID, device); result != 0) {
+        return result;
     }
     if (lphLine == nullptr) {
         return LINEERR_INVALPOINTER;
@@ -511,7 +507,6 @@ TAPI_EXPORT int32_t lineOpenA(HLINEAPP hLineApp, DWORD dwDeviceID, HLINE* lphLin
         result != 0) {
         return result;
     }
-    std::lock_guard lock(s.mutex);
     const HLINE handle = s.nextLine++;
     s.lines[handle] = {hLineApp, dwDeviceID, dwCallbackInstance};
     *lphLine = handle;
@@ -520,16 +515,13 @@ TAPI_EXPORT int32_t lineOpenA(HLINEAPP hLineApp, DWORD dwDeviceID, HLINE* lphLin
 
 TAPI_EXPORT int32_t lineClose(HLINE hLine) {
     State& s = S();
-    Device device{};
-    {
-        std::lock_guard lock(s.mutex);
-        auto line = s.lines.find(hLine);
-        if (line == s.lines.end()) {
-            return LINEERR_INVALLINEHANDLE;
-        }
-        device = s.devices[line->second.device];
-        s.lines.erase(line);
+    std::lock_guard lock(s.mutex);
+    auto line = s.lines.find(hLine);
+    if (line == s.lines.end()) {
+        return LINEERR_INVALLINEHANDLE;
     }
+    const Device device = s.devices[line->second.device];
+    s.lines.erase(line);
     device.provider->tsp->lineClose(device.provider->context, device.line);
     return 0;
 }
@@ -550,13 +542,12 @@ TAPI_EXPORT int32_t lineDevSpecific(HLINE hLine, DWORD dwAddressID, HCALL hCall,
     s.nextRequest = s.nextRequest >= 0x7FFFFFFFu ? 1 : s.nextRequest + 1;
     s.pending[requestId] = {line->second.app, line->second.callbackInstance};
     const std::string body(static_cast<const char*>(lpParams), lpParams != nullptr ? dwSize : 0);
-    lock.unlock();
-    // The provider may complete from inside the call; the request is already pending.
+    // The provider may complete from inside the call (the lock is re-entrant) or from its own
+    // threads, which wait for the lock; the request is already pending either way.
     const int32_t result = device.provider->tsp->lineDevSpecific(
         device.provider->context, device.line, dwAddressID, hCall, requestId, body.data(),
         static_cast<DWORD>(body.size()));
     if (result != 0) {
-        lock.lock();
         s.pending.erase(requestId);
         return result;
     }
