@@ -183,9 +183,9 @@ int32_t LoadProviders(std::unique_lock<std::recursive_mutex>& lock) {
         }
         provider->host = std::make_unique<Host>();
         provider->host->provider = provider.get();
-        const int32_t result = provider->tsp->providerInit(
-            record.id, record.fileName.c_str(), &Complete, provider->host.get(),
-            &provider->context, &provider->numLines);
+        const int32_t result = provider->tsp->providerInit(record.id, record.fileName.c_str(),
+                                                           &Complete, provider->host.get(),
+                                                           &provider->context, &provider->numLines);
         if (result != 0) {
             ::dlclose(provider->library);
             UnloadProviders(lock);
@@ -356,8 +356,7 @@ TAPI_EXPORT int32_t lineShutdown(HLINEAPP hLineApp) {
 
 TAPI_EXPORT int32_t lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID,
                                             DWORD dwAPILowVersion, DWORD dwAPIHighVersion,
-                                            DWORD* lpdwAPIVersion,
-                                            LINEEXTENSIONID* lpExtensionID) {
+                                            DWORD* lpdwAPIVersion, LINEEXTENSIONID* lpExtensionID) {
     std::lock_guard lock(S().mutex);
     Device device{};
     if (const int32_t result = FindDevice(hLineApp, dwDeviceID, device); result != 0) {
@@ -370,16 +369,16 @@ TAPI_EXPORT int32_t lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID,
         dwAPILowVersion > TAPI_VERSION_HIGHEST) {
         return LINEERR_INCOMPATIBLEAPIVERSION;
     }
-    *lpdwAPIVersion = dwAPIHighVersion > TAPI_VERSION_HIGHEST ? TAPI_VERSION_HIGHEST
-                                                              : dwAPIHighVersion;
+    *lpdwAPIVersion =
+        dwAPIHighVersion > TAPI_VERSION_HIGHEST ? TAPI_VERSION_HIGHEST : dwAPIHighVersion;
     std::memset(lpExtensionID, 0, sizeof *lpExtensionID);
     lpExtensionID->dwExtensionID0 = device.provider->id;
     return 0;
 }
 
-TAPI_EXPORT int32_t lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID,
-                                            DWORD dwAPIVersion, DWORD dwExtLowVersion,
-                                            DWORD dwExtHighVersion, DWORD* lpdwExtVersion) {
+TAPI_EXPORT int32_t lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
+                                            DWORD dwExtLowVersion, DWORD dwExtHighVersion,
+                                            DWORD* lpdwExtVersion) {
     std::lock_guard lock(S().mutex);
     Device device{};
     if (const int32_t result = FindDevice(hLineApp, dwDeviceID, device); result != 0) {
@@ -396,8 +395,8 @@ TAPI_EXPORT int32_t lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID,
                                                      dwExtHighVersion, lpdwExtVersion);
 }
 
-TAPI_EXPORT int32_t lineGetDevCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
-                                    DWORD, LINEDEVCAPS* lpLineDevCaps) {
+TAPI_EXPORT int32_t lineGetDevCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD,
+                                    LINEDEVCAPS* lpLineDevCaps) {
     std::lock_guard lock(S().mutex);
     Device device{};
     if (const int32_t result = FindDevice(hLineApp, dwDeviceID, device); result != 0) {
@@ -439,8 +438,7 @@ TAPI_EXPORT int32_t lineGetDevCaps(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dw
 }
 
 TAPI_EXPORT int32_t lineGetAddressCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAddressID,
-                                        DWORD dwAPIVersion, DWORD,
-                                        LINEADDRESSCAPS* lpAddressCaps) {
+                                        DWORD dwAPIVersion, DWORD, LINEADDRESSCAPS* lpAddressCaps) {
     std::lock_guard lock(S().mutex);
     Device device{};
     if (const int32_t result = FindDevice(hLineApp, dwDeviceID, device); result != 0) {
@@ -501,9 +499,8 @@ TAPI_EXPORT int32_t lineOpenA(HLINEAPP hLineApp, DWORD dwDeviceID, HLINE* lphLin
     if ((dwPrivileges & LINECALLPRIVILEGE_OWNER) != 0 && dwMediaModes == 0) {
         return LINEERR_INVALMEDIAMODE;
     }
-    if (const int32_t result = device.provider->tsp->lineOpen(device.provider->context,
-                                                              device.line, dwPrivileges,
-                                                              dwMediaModes);
+    if (const int32_t result = device.provider->tsp->lineOpen(device.provider->context, device.line,
+                                                              dwPrivileges, dwMediaModes);
         result != 0) {
         return result;
     }

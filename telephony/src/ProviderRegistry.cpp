@@ -45,7 +45,8 @@ bool Write(RegKey& key, const std::vector<ProviderRecord>& list, DWORD nextId) {
         return false;
     }
     for (const auto& value : values) {
-        if (value.name.rfind("ProviderID", 0) == 0 || value.name.rfind("ProviderFileName", 0) == 0) {
+        if (value.name.rfind("ProviderID", 0) == 0 ||
+            value.name.rfind("ProviderFileName", 0) == 0) {
             key.DeleteValue(value.name);
         }
     }

@@ -22,7 +22,9 @@ std::string MapModuleName(const std::string& name) {
     return mapped;
 }
 
-TapiModule::~TapiModule() { Free(); }
+TapiModule::~TapiModule() {
+    Free();
+}
 
 bool TapiModule::Load(const std::string& name) {
     Free();

@@ -14,7 +14,8 @@ namespace telephony::detail {
 class VarStruct {
 public:
     // The buffer starts with dwTotalSize, dwNeededSize, dwUsedSize.
-    VarStruct(void* buffer, DWORD fixedSize) : base_(static_cast<unsigned char*>(buffer)), fixed_(fixedSize) {}
+    VarStruct(void* buffer, DWORD fixedSize)
+        : base_(static_cast<unsigned char*>(buffer)), fixed_(fixedSize) {}
 
     // LINEERR_STRUCTURETOOSMALL when the buffer cannot hold the fixed part.
     int32_t Begin() {
@@ -31,7 +32,8 @@ public:
 
     // Queues a variable part whose size and offset go to the two fields at these byte offsets.
     void Add(DWORD sizeField, DWORD offsetField, const void* data, DWORD size) {
-        parts_.push_back({sizeField, offsetField, std::string(static_cast<const char*>(data), size)});
+        parts_.push_back(
+            {sizeField, offsetField, std::string(static_cast<const char*>(data), size)});
     }
     // A part that no field describes (it follows the previous part directly).
     void AddBlock(const void* data, DWORD size) { Add(kNoField, kNoField, data, size); }

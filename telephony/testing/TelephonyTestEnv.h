@@ -40,17 +40,35 @@ struct TestProviderSettings {
     std::optional<uint32_t> initHangMs;
     std::optional<uint32_t> openResult;
     std::optional<uint32_t> extVersion;
-    std::string replyMode;                   // "now" (default), "delayed", "never"
+    std::string replyMode; // "now" (default), "delayed", "never"
     std::optional<uint32_t> replyDelayMs;
     std::optional<uint32_t> replyResult;
 
     // Chained setters: TestProviderSettings().Lines("201;202").Reply("never").
-    TestProviderSettings& Info(std::string v) { providerInfo = std::move(v); return *this; }
-    TestProviderSettings& Lines(std::string v) { lines = std::move(v); return *this; }
-    TestProviderSettings& InitResult(int32_t v) { initResult = static_cast<uint32_t>(v); return *this; }
-    TestProviderSettings& InitHangMs(uint32_t v) { initHangMs = v; return *this; }
-    TestProviderSettings& OpenResult(int32_t v) { openResult = static_cast<uint32_t>(v); return *this; }
-    TestProviderSettings& ExtVersion(uint32_t v) { extVersion = v; return *this; }
+    TestProviderSettings& Info(std::string v) {
+        providerInfo = std::move(v);
+        return *this;
+    }
+    TestProviderSettings& Lines(std::string v) {
+        lines = std::move(v);
+        return *this;
+    }
+    TestProviderSettings& InitResult(int32_t v) {
+        initResult = static_cast<uint32_t>(v);
+        return *this;
+    }
+    TestProviderSettings& InitHangMs(uint32_t v) {
+        initHangMs = v;
+        return *this;
+    }
+    TestProviderSettings& OpenResult(int32_t v) {
+        openResult = static_cast<uint32_t>(v);
+        return *this;
+    }
+    TestProviderSettings& ExtVersion(uint32_t v) {
+        extVersion = v;
+        return *this;
+    }
     TestProviderSettings& Reply(std::string mode, uint32_t delayMs = 0) {
         replyMode = std::move(mode);
         if (delayMs != 0) {
@@ -58,7 +76,10 @@ struct TestProviderSettings {
         }
         return *this;
     }
-    TestProviderSettings& ReplyResult(int32_t v) { replyResult = static_cast<uint32_t>(v); return *this; }
+    TestProviderSettings& ReplyResult(int32_t v) {
+        replyResult = static_cast<uint32_t>(v);
+        return *this;
+    }
 };
 
 class TelephonyTestEnv {

@@ -230,9 +230,8 @@ int32_t LineDevSpecific(void* context, DWORD line, DWORD address, HCALL, DWORD r
 }
 
 const TSP_INTERFACE kInterface = {
-    TSP_INTERFACE_VERSION, &ProviderInit, &ProviderShutdown, &NegotiateExtVersion,
-    &GetLineInfo,          &GetAddressName, &LineOpen,       &LineClose,
-    &LineDevSpecific,
+    TSP_INTERFACE_VERSION, &ProviderInit, &ProviderShutdown, &NegotiateExtVersion, &GetLineInfo,
+    &GetAddressName,       &LineOpen,     &LineClose,        &LineDevSpecific,
 };
 
 } // namespace

@@ -74,7 +74,8 @@ protected:
 };
 
 std::string StringAt(const void* base, DWORD size, DWORD offset) {
-    return size == 0 ? std::string() : std::string(static_cast<const char*>(base) + offset, size - 1);
+    return size == 0 ? std::string()
+                     : std::string(static_cast<const char*>(base) + offset, size - 1);
 }
 
 TEST_F(LineLibraryTest, CapabilityStructuresFollowTheGrowthRules) {
@@ -149,10 +150,12 @@ TEST_F(LineLibraryTest, ProvidersAreRegisteredByFileNameOnce) {
     const auto* entries =
         reinterpret_cast<const LINEPROVIDERENTRY*>(buffer.data() + list->dwProviderListOffset);
     EXPECT_EQ(entries[0].dwPermanentProviderID, first);
-    EXPECT_EQ(StringAt(list, entries[0].dwProviderFilenameSize, entries[0].dwProviderFilenameOffset),
-              "lynxtsp32.tsp");
-    EXPECT_EQ(StringAt(list, entries[1].dwProviderFilenameSize, entries[1].dwProviderFilenameOffset),
-              env.TelephonyDir() + "/other.tsp");
+    EXPECT_EQ(
+        StringAt(list, entries[0].dwProviderFilenameSize, entries[0].dwProviderFilenameOffset),
+        "lynxtsp32.tsp");
+    EXPECT_EQ(
+        StringAt(list, entries[1].dwProviderFilenameSize, entries[1].dwProviderFilenameOffset),
+        env.TelephonyDir() + "/other.tsp");
 
     auto remove = Fn<PFN_lineRemoveProvider>("lineRemoveProvider");
     EXPECT_EQ(remove(first, nullptr), 0);
@@ -225,9 +228,9 @@ TEST_F(LineLibraryTest, ProviderInitialisationFailureFailsTheStart) {
     EXPECT_EQ(devices, 2u);
     EXPECT_EQ(Fn<PFN_lineTranslateDialog>("lineTranslateDialog")(app, 0, 0x00020000, nullptr, ""),
               0);
-    EXPECT_EQ(Fn<PFN_lineTranslateDialog>("lineTranslateDialog")(app + 99, 0, 0x00020000,
-                                                                 nullptr, ""),
-              LINEERR_INVALAPPHANDLE);
+    EXPECT_EQ(
+        Fn<PFN_lineTranslateDialog>("lineTranslateDialog")(app + 99, 0, 0x00020000, nullptr, ""),
+        LINEERR_INVALAPPHANDLE);
 }
 
 TEST(TapiModuleName, WindowsNamesMapToSharedLibraries) {

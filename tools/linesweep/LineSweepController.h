@@ -62,8 +62,8 @@ private:
     CTAPILine tapi_;
     bool setupOpen_ = false;
     bool clearing_ = false;
-    QString lastScheduledRun_;   // "yyyy-MM-dd HH:mm" of the last scheduled clear
-    std::string deferredLine_;   // a scheduled clear that fell due during another clear
+    QString lastScheduledRun_; // "yyyy-MM-dd HH:mm" of the last scheduled clear
+    std::string deferredLine_; // a scheduled clear that fell due during another clear
 };
 
 } // namespace linesweep

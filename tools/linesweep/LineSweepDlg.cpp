@@ -32,8 +32,7 @@ void CBitmapButton::paintEvent(QPaintEvent*) {
     p.drawPixmap(0, 0, pictures_[state]);
 }
 
-CLineSweepDlg::CLineSweepDlg(LineSweepController::Clock clock, TapiBinding& tapi,
-                             QWidget* parent)
+CLineSweepDlg::CLineSweepDlg(LineSweepController::Clock clock, TapiBinding& tapi, QWidget* parent)
     : QWidget(parent), controller_(*this, std::move(clock), tapi),
       background_(linesweep::BackgroundPicture()) {
     setWindowTitle(linesweep::kAppName);
@@ -68,7 +67,9 @@ CLineSweepDlg::CLineSweepDlg(LineSweepController::Clock clock, TapiBinding& tapi
     ArmTimer();
 }
 
-CLineSweepDlg::~CLineSweepDlg() { RemoveTrayIcon(); }
+CLineSweepDlg::~CLineSweepDlg() {
+    RemoveTrayIcon();
+}
 
 void CLineSweepDlg::ArmTimer() {
     timer_.start(LineSweepController::MillisecondsToNextTick(controller_.Now()));
@@ -99,7 +100,9 @@ void CLineSweepDlg::MessageBox(const std::string& text, linesweep::MessageIcon i
     box.exec();
 }
 
-void CLineSweepDlg::Beep() { QApplication::beep(); }
+void CLineSweepDlg::Beep() {
+    QApplication::beep();
+}
 
 void CLineSweepDlg::OnSetup() {
     controller_.SetSetupOpen(true);
@@ -111,7 +114,9 @@ void CLineSweepDlg::OnSetup() {
     controller_.SetSetupOpen(false);
 }
 
-void CLineSweepDlg::OnCloseButton() { HideToTray(); }
+void CLineSweepDlg::OnCloseButton() {
+    HideToTray();
+}
 
 void CLineSweepDlg::HideToTray() {
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
@@ -176,7 +181,9 @@ void CLineSweepDlg::RemoveTrayIcon() {
     }
 }
 
-bool CLineSweepDlg::TrayIconShown() const { return tray_ != nullptr && tray_->isVisible(); }
+bool CLineSweepDlg::TrayIconShown() const {
+    return tray_ != nullptr && tray_->isVisible();
+}
 
 void CLineSweepDlg::closeEvent(QCloseEvent* event) {
     if (exiting_) {

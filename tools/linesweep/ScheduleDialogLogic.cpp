@@ -110,8 +110,8 @@ ScheduleDialogLogic::Focus ScheduleDialogLogic::OnOK(const Controls& controls) {
     return Focus::None;
 }
 
-ScheduleDialogLogic::Focus ScheduleDialogLogic::OnImmediately(
-    const std::optional<std::string>& line) {
+ScheduleDialogLogic::Focus
+ScheduleDialogLogic::OnImmediately(const std::optional<std::string>& line) {
     if (!line) {
         main_.Ui().MessageBox(kSelectLine, MessageIcon::Exclamation);
         return Focus::Line;

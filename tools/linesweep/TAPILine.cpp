@@ -59,8 +59,7 @@ DWORD Field(const std::vector<uint8_t>& buffer, size_t offset) {
 
 // The string a size/offset pair describes, only when it lies within the structure's total
 // size and the buffer; up to its first NUL.
-bool StringWithin(const std::vector<uint8_t>& buffer, DWORD size, DWORD offset,
-                  std::string& out) {
+bool StringWithin(const std::vector<uint8_t>& buffer, DWORD size, DWORD offset, std::string& out) {
     const DWORD total = Field(buffer, 0);
     const size_t limit = total < buffer.size() ? total : buffer.size();
     if (size == 0 || offset > limit || size > limit - offset) {
@@ -140,8 +139,8 @@ int CTAPILine::GetDeviceList() {
             TapiErrorName("lineNegotiateAPIVersion", result);
             continue;
         }
-        result = tapi_.lineNegotiateExtVersion(lineApp_, id, apiVersion_, kExtVersion,
-                                               kExtVersion, &extVersion_);
+        result = tapi_.lineNegotiateExtVersion(lineApp_, id, apiVersion_, kExtVersion, kExtVersion,
+                                               &extVersion_);
         if (result != 0) {
             TapiErrorName("lineNegotiateExtVersion", result);
             continue;
@@ -164,10 +163,9 @@ int CTAPILine::GetDeviceList() {
             addressCaps.assign(kAddressCapsFirstSize, 0);
             std::string address;
             if (GetCaps(CapsKind::Address, id, addressCaps) == 0 &&
-                StringWithin(addressCaps,
-                             Field(addressCaps, offsetof(LINEADDRESSCAPS, dwAddressSize)),
-                             Field(addressCaps, offsetof(LINEADDRESSCAPS, dwAddressOffset)),
-                             address)) {
+                StringWithin(
+                    addressCaps, Field(addressCaps, offsetof(LINEADDRESSCAPS, dwAddressSize)),
+                    Field(addressCaps, offsetof(LINEADDRESSCAPS, dwAddressOffset)), address)) {
                 entry.addressName = Trim(address);
             }
         }
@@ -240,9 +238,8 @@ int32_t CTAPILine::OpenLines(const std::string& lineName, HLINE* lineOut) {
             continue;
         }
         HLINE line = 0;
-        result = tapi_.lineOpenA(lineApp_, id, &line, apiVersion_, 0, 1,
-                                 LINECALLPRIVILEGE_MONITOR, LINEMEDIAMODE_INTERACTIVEVOICE,
-                                 nullptr);
+        result = tapi_.lineOpenA(lineApp_, id, &line, apiVersion_, 0, 1, LINECALLPRIVILEGE_MONITOR,
+                                 LINEMEDIAMODE_INTERACTIVEVOICE, nullptr);
         if (result != 0) {
             TapiErrorName("lineOpen", result);
             continue;

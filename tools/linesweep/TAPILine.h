@@ -34,8 +34,8 @@ public:
     CTAPILine(const CTAPILine&) = delete;
     CTAPILine& operator=(const CTAPILine&) = delete;
 
-    int InitializeTapi();              // 0; -1 initialise failed; -2 no line devices
-    int GetDeviceList();               // 0; -1 no line application or no memory; -2 no maker's device
+    int InitializeTapi(); // 0; -1 initialise failed; -2 no line devices
+    int GetDeviceList();  // 0; -1 no line application or no memory; -2 no maker's device
     int32_t OpenLines(const std::string& lineName, HLINE* lineOut = nullptr);
     int32_t SendDevSpecific(HLINE line, HCALL call, const uint8_t* body, DWORD length);
     int32_t ReqDevSpecificDeallocateCalls(HLINE line, uint8_t parameter);

@@ -40,11 +40,10 @@ int32_t TapiBinding::lineClose(HLINE hLine) {
     return f != nullptr ? f(hLine) : LINEERR_OPERATIONUNAVAIL;
 }
 
-int32_t TapiBinding::lineDevSpecific(HLINE hLine, DWORD dwAddressID, HCALL hCall,
-                                     void* lpParams, DWORD dwSize) {
+int32_t TapiBinding::lineDevSpecific(HLINE hLine, DWORD dwAddressID, HCALL hCall, void* lpParams,
+                                     DWORD dwSize) {
     auto f = Stub<PFN_lineDevSpecific>(kDevSpecific, "lineDevSpecific");
-    return f != nullptr ? f(hLine, dwAddressID, hCall, lpParams, dwSize)
-                        : LINEERR_OPERATIONUNAVAIL;
+    return f != nullptr ? f(hLine, dwAddressID, hCall, lpParams, dwSize) : LINEERR_OPERATIONUNAVAIL;
 }
 
 int32_t TapiBinding::lineGetAddressCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAddressID,
@@ -64,12 +63,12 @@ int32_t TapiBinding::lineGetDevCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD 
 }
 
 int32_t TapiBinding::lineInitializeExA(HLINEAPP* lphLineApp, void* hInstance,
-                                       LINECALLBACK lpfnCallback,
-                                       const char* lpszFriendlyAppName, DWORD* lpdwNumDevs,
-                                       DWORD* lpdwAPIVersion, LINEINITIALIZEEXPARAMS* lpParams) {
+                                       LINECALLBACK lpfnCallback, const char* lpszFriendlyAppName,
+                                       DWORD* lpdwNumDevs, DWORD* lpdwAPIVersion,
+                                       LINEINITIALIZEEXPARAMS* lpParams) {
     auto f = Stub<PFN_lineInitializeExA>(kInitializeEx, "lineInitializeExA");
-    return f != nullptr ? f(lphLineApp, hInstance, lpfnCallback, lpszFriendlyAppName,
-                            lpdwNumDevs, lpdwAPIVersion, lpParams)
+    return f != nullptr ? f(lphLineApp, hInstance, lpfnCallback, lpszFriendlyAppName, lpdwNumDevs,
+                            lpdwAPIVersion, lpParams)
                         : LINEERR_OPERATIONUNAVAIL;
 }
 
@@ -78,8 +77,8 @@ int32_t TapiBinding::lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID
                                              DWORD* lpdwAPIVersion,
                                              LINEEXTENSIONID* lpExtensionID) {
     auto f = Stub<PFN_lineNegotiateAPIVersion>(kNegotiateApi, "lineNegotiateAPIVersion");
-    return f != nullptr ? f(hLineApp, dwDeviceID, dwAPILowVersion, dwAPIHighVersion,
-                            lpdwAPIVersion, lpExtensionID)
+    return f != nullptr ? f(hLineApp, dwDeviceID, dwAPILowVersion, dwAPIHighVersion, lpdwAPIVersion,
+                            lpExtensionID)
                         : LINEERR_OPERATIONUNAVAIL;
 }
 
@@ -87,15 +86,14 @@ int32_t TapiBinding::lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID
                                              DWORD dwAPIVersion, DWORD dwExtLowVersion,
                                              DWORD dwExtHighVersion, DWORD* lpdwExtVersion) {
     auto f = Stub<PFN_lineNegotiateExtVersion>(kNegotiateExt, "lineNegotiateExtVersion");
-    return f != nullptr ? f(hLineApp, dwDeviceID, dwAPIVersion, dwExtLowVersion,
-                            dwExtHighVersion, lpdwExtVersion)
+    return f != nullptr ? f(hLineApp, dwDeviceID, dwAPIVersion, dwExtLowVersion, dwExtHighVersion,
+                            lpdwExtVersion)
                         : LINEERR_OPERATIONUNAVAIL;
 }
 
 int32_t TapiBinding::lineOpenA(HLINEAPP hLineApp, DWORD dwDeviceID, HLINE* lphLine,
-                               DWORD dwAPIVersion, DWORD dwExtVersion,
-                               uintptr_t dwCallbackInstance, DWORD dwPrivileges,
-                               DWORD dwMediaModes, const void* lpCallParams) {
+                               DWORD dwAPIVersion, DWORD dwExtVersion, uintptr_t dwCallbackInstance,
+                               DWORD dwPrivileges, DWORD dwMediaModes, const void* lpCallParams) {
     auto f = Stub<PFN_lineOpenA>(kOpen, "lineOpenA");
     return f != nullptr ? f(hLineApp, dwDeviceID, lphLine, dwAPIVersion, dwExtVersion,
                             dwCallbackInstance, dwPrivileges, dwMediaModes, lpCallParams)

@@ -190,19 +190,17 @@ int32_t lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPI
 int32_t lineNegotiateExtVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
                                 DWORD dwExtLowVersion, DWORD dwExtHighVersion,
                                 DWORD* lpdwExtVersion);
-int32_t lineGetDevCaps(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
-                       DWORD dwExtVersion, LINEDEVCAPS* lpLineDevCaps);
-int32_t lineGetDevCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion,
-                        DWORD dwExtVersion, LINEDEVCAPS* lpLineDevCaps);
+int32_t lineGetDevCaps(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtVersion,
+                       LINEDEVCAPS* lpLineDevCaps);
+int32_t lineGetDevCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtVersion,
+                        LINEDEVCAPS* lpLineDevCaps);
 int32_t lineGetAddressCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAddressID,
-                            DWORD dwAPIVersion, DWORD dwExtVersion,
-                            LINEADDRESSCAPS* lpAddressCaps);
+                            DWORD dwAPIVersion, DWORD dwExtVersion, LINEADDRESSCAPS* lpAddressCaps);
 int32_t lineOpenA(HLINEAPP hLineApp, DWORD dwDeviceID, HLINE* lphLine, DWORD dwAPIVersion,
                   DWORD dwExtVersion, uintptr_t dwCallbackInstance, DWORD dwPrivileges,
                   DWORD dwMediaModes, const void* lpCallParams);
 int32_t lineClose(HLINE hLine);
-int32_t lineDevSpecific(HLINE hLine, DWORD dwAddressID, HCALL hCall, void* lpParams,
-                        DWORD dwSize);
+int32_t lineDevSpecific(HLINE hLine, DWORD dwAddressID, HCALL hCall, void* lpParams, DWORD dwSize);
 int32_t lineGetProviderList(DWORD dwAPIVersion, LINEPROVIDERLIST* lpProviderList);
 int32_t lineAddProvider(const char* lpszProviderFilename, void* hwndOwner,
                         DWORD* lpdwPermanentProviderID);
@@ -219,8 +217,7 @@ typedef int32_t (*PFN_lineNegotiateAPIVersion)(HLINEAPP, DWORD, DWORD, DWORD, DW
                                                LINEEXTENSIONID*);
 typedef int32_t (*PFN_lineNegotiateExtVersion)(HLINEAPP, DWORD, DWORD, DWORD, DWORD, DWORD*);
 typedef int32_t (*PFN_lineGetDevCaps)(HLINEAPP, DWORD, DWORD, DWORD, LINEDEVCAPS*);
-typedef int32_t (*PFN_lineGetAddressCapsA)(HLINEAPP, DWORD, DWORD, DWORD, DWORD,
-                                           LINEADDRESSCAPS*);
+typedef int32_t (*PFN_lineGetAddressCapsA)(HLINEAPP, DWORD, DWORD, DWORD, DWORD, LINEADDRESSCAPS*);
 typedef int32_t (*PFN_lineOpenA)(HLINEAPP, DWORD, HLINE*, DWORD, DWORD, uintptr_t, DWORD, DWORD,
                                  const void*);
 typedef int32_t (*PFN_lineClose)(HLINE);

@@ -21,7 +21,8 @@ protected:
     void SetUp() override {
         platform::test::App();
         env.InstallProvider("lynxtsp32.tsp", TestProviderSettings().Lines("Line 201;Line 202"));
-        env.InstallProvider("other.tsp", TestProviderSettings().Info("Another Provider").Lines("Line 201"));
+        env.InstallProvider("other.tsp",
+                            TestProviderSettings().Info("Another Provider").Lines("Line 201"));
         ASSERT_EQ(env.Register("lynxtsp32.tsp"), 0);
         ASSERT_EQ(env.Register("other.tsp"), 0);
     }
@@ -42,11 +43,11 @@ TEST_F(LineSweepControllerTest, ImmediateClearSendsTheRequestToEachChosenLineAnd
     const std::string request = "devspecific 0 0 " + linesweep::test::kClearRequest;
     const std::string second = "devspecific 1 0 " + linesweep::test::kClearRequest;
     EXPECT_EQ(env.RawRecords(),
-              (std::vector<std::string>{
-                  "lynxtsp32.tsp init", "other.tsp init", "lynxtsp32.tsp open 0",
-                  "lynxtsp32.tsp open 1", "lynxtsp32.tsp " + request, "lynxtsp32.tsp " + second,
-                  "lynxtsp32.tsp close 0", "lynxtsp32.tsp close 1", "lynxtsp32.tsp shutdown",
-                  "other.tsp shutdown"}));
+              (std::vector<std::string>{"lynxtsp32.tsp init", "other.tsp init",
+                                        "lynxtsp32.tsp open 0", "lynxtsp32.tsp open 1",
+                                        "lynxtsp32.tsp " + request, "lynxtsp32.tsp " + second,
+                                        "lynxtsp32.tsp close 0", "lynxtsp32.tsp close 1",
+                                        "lynxtsp32.tsp shutdown", "other.tsp shutdown"}));
     EXPECT_FALSE(controller.Tapi().IsInitialised());
     EXPECT_TRUE(ui.messages.empty());
 
@@ -131,11 +132,9 @@ TEST_F(LineSweepControllerTest, TrayClicksActOnlyOnTheIconAndNotWhileSetupIsOpen
     EXPECT_EQ(controller.OnTrayNotify(128, LineSweepController::kRightButtonUp),
               TrayAction::ShowMenu);
     EXPECT_EQ(controller.OnTrayNotify(128, 0x200), TrayAction::None);
-    EXPECT_EQ(controller.OnTrayNotify(129, LineSweepController::kLeftButtonDown),
-              TrayAction::None);
+    EXPECT_EQ(controller.OnTrayNotify(129, LineSweepController::kLeftButtonDown), TrayAction::None);
     controller.SetSetupOpen(true);
-    EXPECT_EQ(controller.OnTrayNotify(128, LineSweepController::kLeftButtonDown),
-              TrayAction::None);
+    EXPECT_EQ(controller.OnTrayNotify(128, LineSweepController::kLeftButtonDown), TrayAction::None);
 }
 
 TEST_F(LineSweepControllerTest, SetupDialogShowsTheMakersLinesAppliesAndReleasesOnCancel) {

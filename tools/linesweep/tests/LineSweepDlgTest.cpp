@@ -32,9 +32,8 @@ TEST(LineSweepDlgTest, WindowButtonsSitAtTheirPlacesAndClosingKeepsTheProgram) {
     const struct {
         const char* name;
         QRect place;
-    } buttons[] = {{"setup", {122, 30, 81, 19}},
-                   {"close", {122, 80, 81, 19}},
-                   {"exit", {122, 110, 81, 19}}};
+    } buttons[] = {
+        {"setup", {122, 30, 81, 19}}, {"close", {122, 80, 81, 19}}, {"exit", {122, 110, 81, 19}}};
     for (const auto& b : buttons) {
         auto* button = window.findChild<QAbstractButton*>(b.name);
         ASSERT_NE(button, nullptr) << b.name;

@@ -1,5 +1,5 @@
-#include "LineSweepTestSupport.h"
 #include "TAPILine.h"
+#include "LineSweepTestSupport.h"
 
 #include <QTimer>
 
@@ -43,13 +43,15 @@ protected:
     void SetUp() override { platform::test::App(); }
     // Another provider's device first, then the maker's, a foreign device inside their range
     // whose information differs only in letter case, and one more of the maker's.
-    void InstallMixed(TestProviderSettings maker = TestProviderSettings().Lines(" Line 201 ;Line 202")) {
+    void
+    InstallMixed(TestProviderSettings maker = TestProviderSettings().Lines(" Line 201 ;Line 202")) {
         ASSERT_EQ(env.Register("other.tsp"), LINEERR_NODRIVER);
-        env.InstallProvider("other.tsp", TestProviderSettings().Info("Another Provider").Lines("x"));
+        env.InstallProvider("other.tsp",
+                            TestProviderSettings().Info("Another Provider").Lines("x"));
         env.InstallProvider("lynxtsp32.tsp", maker);
-        env.InstallProvider("foreign.tsp", TestProviderSettings()
-                                               .Info("qorvell qmx service provider")
-                                               .Lines("Line 201"));
+        env.InstallProvider(
+            "foreign.tsp",
+            TestProviderSettings().Info("qorvell qmx service provider").Lines("Line 201"));
         env.InstallProvider("late.tsp", TestProviderSettings().Lines("Line 209"));
         for (const char* name : {"other.tsp", "lynxtsp32.tsp", "foreign.tsp", "late.tsp"}) {
             ASSERT_EQ(env.Register(name), 0) << name;
@@ -115,10 +117,10 @@ TEST_F(TAPILineTest, NamedLinesMatchWithoutCaseAndLongAddressesAreFetchedWhole) 
     HLINE handle = 0;
     EXPECT_EQ(tapi.OpenLines("LINE 201", &handle), 0);
     EXPECT_NE(handle, 0u);
-    EXPECT_EQ(env.RawRecords(), (std::vector<std::string>{
-                                    "other.tsp init", "lynxtsp32.tsp init", "foreign.tsp init",
-                                    "late.tsp init", "lynxtsp32.tsp open 0",
-                                    "lynxtsp32.tsp open 2"}));
+    EXPECT_EQ(env.RawRecords(),
+              (std::vector<std::string>{"other.tsp init", "lynxtsp32.tsp init", "foreign.tsp init",
+                                        "late.tsp init", "lynxtsp32.tsp open 0",
+                                        "lynxtsp32.tsp open 2"}));
     EXPECT_EQ(tapi.ReqDevSpecificDeallocateCalls(0, '0'), 0);
     EXPECT_EQ(env.Records("devspecific"),
               (std::vector<std::string>{"devspecific 0 0 " + linesweep::test::kClearRequest,
@@ -131,8 +133,7 @@ TEST_F(TAPILineTest, NamedLinesMatchWithoutCaseAndLongAddressesAreFetchedWhole) 
 TEST_F(TAPILineTest, RepliesAreWaitedForWithinABoundAndLateOnesAreIgnored) {
     env.InstallProvider("lynxtsp32.tsp", TestProviderSettings().Lines("slow").Reply("delayed", 80));
     ASSERT_EQ(env.Register("lynxtsp32.tsp"), 0);
-    env.InstallProvider("silent.tsp",
-                        TestProviderSettings().Lines("never").Reply("never"));
+    env.InstallProvider("silent.tsp", TestProviderSettings().Lines("never").Reply("never"));
     ASSERT_EQ(env.Register("silent.tsp"), 0);
     CTAPILine tapi;
     ASSERT_EQ(tapi.InitializeTapi(), 0);
@@ -162,7 +163,8 @@ TEST_F(TAPILineTest, RepliesAreWaitedForWithinABoundAndLateOnesAreIgnored) {
     EXPECT_FALSE(tapi.IsInitialised());
 
     // A refusal comes back as the reply's result, and beeps once per line.
-    env.Configure("lynxtsp32.tsp", TestProviderSettings().Lines("a;b").ReplyResult(LINEERR_OPERATIONFAILED));
+    env.Configure("lynxtsp32.tsp",
+                  TestProviderSettings().Lines("a;b").ReplyResult(LINEERR_OPERATIONFAILED));
     env.Configure("silent.tsp", TestProviderSettings().Info("Another Provider"));
     int beeps = 0;
     tapi.SetBeep([&] { ++beeps; });
