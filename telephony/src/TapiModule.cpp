@@ -1,10 +1,12 @@
 #include <telephony/TapiModule.h>
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <vector>
 
 namespace telephony {
 
@@ -26,17 +28,44 @@ TapiModule::~TapiModule() {
     Free();
 }
 
+namespace {
+
+std::string ExecutableFolder() {
+    char path[4096];
+    const ssize_t size = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (size <= 0) {
+        return "";
+    }
+    const std::string file(path, static_cast<size_t>(size));
+    return file.substr(0, file.rfind('/'));
+}
+
+} // namespace
+
 bool TapiModule::Load(const std::string& name) {
     Free();
     const std::string mapped = MapModuleName(name);
-    handle_ = ::dlopen(mapped.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle_ == nullptr) {
-        const char* why = ::dlerror();
-        error_ = why != nullptr ? why : ("cannot load " + mapped);
-        return false;
+    // A bare name is looked for as a library of the system would be: beside the program, in
+    // the folder the telephony library was installed to, then by the dynamic loader's search.
+    std::vector<std::string> candidates;
+    if (mapped.find('/') == std::string::npos) {
+        candidates.push_back(ExecutableFolder() + "/" + mapped);
+        candidates.push_back(std::string(VELTRANE_TELEPHONY_LIBDIR) + "/" + mapped);
     }
-    error_.clear();
-    return true;
+    candidates.push_back(mapped);
+    for (const std::string& candidate : candidates) {
+        if (&candidate != &candidates.back() && ::access(candidate.c_str(), F_OK) != 0) {
+            continue;
+        }
+        handle_ = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle_ != nullptr) {
+            error_.clear();
+            return true;
+        }
+        const char* why = ::dlerror();
+        error_ = why != nullptr ? why : ("cannot load " + candidate);
+    }
+    return false;
 }
 
 void TapiModule::Free() {
