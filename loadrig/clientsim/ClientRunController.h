@@ -128,7 +128,7 @@ public:
     // The log box is emptied before an append once it holds more than this.
     static constexpr int kLogLimit = 20000;
     // Longest record body accepted from the server.
-    static constexpr std::uint16_t kMaxRecordLength = protocol::CtiRecord::kMaxDeliveredBody;
+    static constexpr std::uint16_t kMaxRecordLength = protocol::CtiRecord::kMaxSentBodyLength;
 
     explicit ClientRunController(QObject* parent = nullptr);
     ~ClientRunController() override;

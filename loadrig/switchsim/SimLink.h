@@ -37,7 +37,7 @@ public:
         StateError = 9,
     };
     // Longest record body accepted; a longer one is reported and the buffer dropped.
-    static constexpr std::uint16_t kMaxRecordLength = protocol::CtiRecord::kMaxDeliveredBody;
+    static constexpr std::uint16_t kMaxRecordLength = protocol::CtiRecord::kMaxSentBodyLength;
 
     SimLink(SwitchSimSettings& settings, SimSwitchDatabase& database, SimTrace& trace,
             QObject* parent = nullptr);

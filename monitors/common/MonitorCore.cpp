@@ -18,7 +18,8 @@ MonitorCore::MonitorCore(MonitorKind kind, MonitorView& view, std::size_t receiv
           [](std::uint16_t) {
               platform::DebugOutput(
                   "This Message Length is more than 400 bytes. Someting Wrong!!!\n");
-          }),
+          },
+          protocol::CtiRecord::kMaxSentBodyLength),
       m_clock([] { return MonitorClock::Now(); }) {}
 
 MonitorCore::~MonitorCore() {

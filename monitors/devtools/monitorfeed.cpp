@@ -8,9 +8,9 @@
 // Ends after the given time (default 60 s) or on SIGINT/SIGTERM.
 
 #include "ClientRequestFrames.h"
-#include "DownloadingSwitch.h"
-#include "LoopbackPorts.h"
-#include "ServerSettings.h"
+#include "testsupport/DownloadingSwitch.h"
+#include "testsupport/LoopbackPorts.h"
+#include "testsupport/ServerSettings.h"
 
 #include <platform/Registry.h>
 
@@ -70,12 +70,12 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, [](int) { g_stop = 1; });
     std::signal(SIGTERM, [](int) { g_stop = 1; });
 
-    DownloadingSwitch sw;
-    const int clientPort = platform::test::FreeListenPortPair();
-    const int msgPort = platform::test::FreeListenPortPair();
-    const int smdrPort = platform::test::FreeListenPortPair();
+    testsupport::DownloadingSwitch sw;
+    const int clientPort = testsupport::FreeListenPortPair();
+    const int msgPort = testsupport::FreeListenPortPair();
+    const int smdrPort = testsupport::FreeListenPortPair();
     if (!sw.IsListening() || clientPort <= 0 ||
-        !platform::test::WriteServerSettings(dir, sw.Host(), sw.Port(), clientPort, brovik))
+        !testsupport::WriteServerSettings(dir, sw.Host(), sw.Port(), clientPort, brovik))
         return 1;
     platform::RegKey options;
     platform::RegKey::Create(platform::RegRoot::LocalMachine,
@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
         ::usleep(500 * 1000);
         if (sw.Downloads() == 0)
             continue;
-        if (client < 0 && (client = platform::test::ConnectLoopback(clientPort)) >= 0) {
+        if (client < 0 && (client = testsupport::ConnectLoopback(clientPort)) >= 0) {
             const auto login = clientframes::LoginRequest(3);
             [[maybe_unused]] ssize_t n = ::send(client, login.data(), login.size(), MSG_NOSIGNAL);
         }

@@ -9,7 +9,7 @@ RecordAssembler::RecordAssembler(BadLengthPolicy policy, RecordHandler onRecord,
                                  BadLengthHandler onBadLength, std::uint16_t maxBodyLength)
     : policy_(policy), onRecord_(std::move(onRecord)), onBadLength_(std::move(onBadLength)),
       maxBody_(static_cast<std::uint16_t>(
-          std::min<std::size_t>(maxBodyLength, CtiRecord::kMaxDeliveredBody))) {}
+          std::min<std::size_t>(maxBodyLength, CtiRecord::kMaxSentBodyLength))) {}
 
 void RecordAssembler::Reset() {
     held_ = 0;

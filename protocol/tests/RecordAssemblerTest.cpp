@@ -284,7 +284,7 @@ TEST(RecordAssembler, RefusalHandlerMayReset) {
 namespace {
 
 TEST(RecordAssembler, ALongerAcceptedBodyIsHeldWholeAndOneMoreIsRefused) {
-    const Bytes full = Body(CtiRecord::kMaxDeliveredBody, 4), after = Body(3, 5);
+    const Bytes full = Body(CtiRecord::kMaxSentBodyLength, 4), after = Body(3, 5);
     const Bytes stream = Join({CtiRecord::Encode(full), BadRecord(401), CtiRecord::Encode(after)});
     for (std::size_t slice : {1u, 7u, 401u, 402u, 4096u}) {
         std::vector<Bytes> bodies;
@@ -293,7 +293,7 @@ TEST(RecordAssembler, ALongerAcceptedBodyIsHeldWholeAndOneMoreIsRefused) {
             Policy::SkipBody,
             [&](const CtiRecord& r) { bodies.emplace_back(r.Body().begin(), r.Body().end()); },
             [&](std::uint16_t length) { refused.push_back(length); },
-            static_cast<std::uint16_t>(CtiRecord::kMaxDeliveredBody));
+            static_cast<std::uint16_t>(CtiRecord::kMaxSentBodyLength));
         for (std::size_t pos = 0; pos < stream.size(); pos += slice)
             assembler.Feed(ByteView(stream).subspan(pos, std::min(slice, stream.size() - pos)));
         EXPECT_EQ(bodies, (std::vector<Bytes>{full, after})) << "slices of " << slice;
@@ -301,7 +301,7 @@ TEST(RecordAssembler, ALongerAcceptedBodyIsHeldWholeAndOneMoreIsRefused) {
     }
     // Never above what a sender may send, whatever is asked.
     RecordAssembler capped(Policy::DropBuffered, {}, {}, 65535);
-    EXPECT_EQ(capped.MaxBodyLength(), CtiRecord::kMaxDeliveredBody);
+    EXPECT_EQ(capped.MaxBodyLength(), CtiRecord::kMaxSentBodyLength);
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 #include "TelephonyTestEnv.h"
-#include "TestApp.h"
+#include "testsupport/TestApp.h"
 
 #include <telephony/Tapi.h>
 #include <telephony/TapiModule.h>
@@ -34,7 +34,7 @@ void Callback(DWORD, DWORD message, uintptr_t, uintptr_t p1, uintptr_t p2, uintp
 class LineLibraryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App();
+        testsupport::App();
         replies.clear();
         ASSERT_TRUE(tapi.Load(telephony::test::kTapiLibrary)) << tapi.ErrorText();
     }
@@ -191,7 +191,7 @@ TEST_F(LineLibraryTest, RepliesArriveLaterOnTheInitialisingThreadAndNotAfterShut
     const int32_t request = devSpecific(line, 0, 0, body, sizeof body);
     ASSERT_GT(request, 0);
     EXPECT_TRUE(replies.empty()); // even an immediate answer waits for the event loop
-    ASSERT_TRUE(platform::test::SpinUntil([] { return !replies.empty(); }));
+    ASSERT_TRUE(testsupport::SpinUntil([] { return !replies.empty(); }));
     EXPECT_EQ(replies[0].message, static_cast<DWORD>(LINE_REPLY));
     EXPECT_EQ(replies[0].request, static_cast<uintptr_t>(request));
     EXPECT_EQ(replies[0].result, 0);
@@ -208,7 +208,7 @@ TEST_F(LineLibraryTest, RepliesArriveLaterOnTheInitialisingThreadAndNotAfterShut
     ASSERT_GT(devSpecific(Open(2), 0, 0, body, sizeof body), 0);
     EXPECT_EQ(Fn<PFN_lineShutdown>("lineShutdown")(app), 0);
     app = 0;
-    platform::test::SpinFor(std::chrono::milliseconds(60));
+    testsupport::SpinFor(std::chrono::milliseconds(60));
     EXPECT_TRUE(replies.empty());
     const auto records = env.RawRecords();
     EXPECT_EQ(records.back(), "slow.tsp shutdown");

@@ -53,7 +53,7 @@ TEST(MonitorConnect, ReportsAnUnknownHostAndARefusedPortWithTheProgramsTags) {
               0u);
 
     reports.clear();
-    int port = platform::test::FreeListenPortPair();
+    int port = testsupport::FreeListenPortPair();
     EXPECT_LT(ConnectToMonitorServer(
                   "127.0.0.1", static_cast<std::uint32_t>(port),
                   {"[Err]", "[Info] ", [&](const std::string& t) { reports.push_back(t); }}),
@@ -257,7 +257,7 @@ TEST(MonitorTimeText, EachProgramHasItsFormats) {
 }
 
 TEST(SmdrWatchLibrary, HoldsTheExactTextsDialogsAndPicturesTheProgramBuildsFrom) {
-    platform::test::App<QApplication>();
+    testsupport::App<QApplication>();
     MonitorLanguage language;
     ASSERT_TRUE(LoadLanguage(language, "smdrwatchresEN.so")) << language.ErrorText();
     EXPECT_EQ(language.String(107), "Connected");
@@ -299,7 +299,7 @@ TEST(SmdrWatchLibrary, HoldsTheExactTextsDialogsAndPicturesTheProgramBuildsFrom)
 }
 
 TEST(SmdrWatchConfigDialog, OpensOverTheOwnersSettingsAndItsSwitchesEnableTheirEdits) {
-    platform::test::App<QApplication>();
+    testsupport::App<QApplication>();
     MonitorLanguage language;
     ASSERT_TRUE(LoadLanguage(language, "smdrwatchresEN.so"));
     MonitorSettings current = MonitorSettings::Defaults(MonitorKind::Smdr);

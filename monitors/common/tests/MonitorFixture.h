@@ -2,16 +2,16 @@
 
 // Test support for the monitors: a registry of their own in a temp folder, a view that records
 // what the logic shows, the language libraries loaded from the build, a monitor-protocol server
-// on loopback (the TestSwitch: it records what the monitor sends and sends raw bytes), and a
+// on loopback (the testsupport::TestSwitch: it records what the monitor sends and sends raw bytes), and a
 // real Brovik with a downloading switch and both monitor ports on.
 
 #include <QApplication>
 
-#include "ChildProcess.h"
-#include "DownloadingSwitch.h"
-#include "LoopbackPorts.h"
-#include "ServerSettings.h"
-#include "TestApp.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/DownloadingSwitch.h"
+#include "testsupport/LoopbackPorts.h"
+#include "testsupport/ServerSettings.h"
+#include "testsupport/TestApp.h"
 
 #include <MonitorLanguage.h>
 #include <MonitorView.h>
@@ -151,12 +151,12 @@ public:
     static constexpr const char* kAccessCode = "507193";
 
     BrovikWithMonitors() {
-        m_clientPort = platform::test::FreeListenPortPair();
-        m_msgPort = platform::test::FreeListenPortPair();
-        m_smdrPort = platform::test::FreeListenPortPair();
+        m_clientPort = testsupport::FreeListenPortPair();
+        m_msgPort = testsupport::FreeListenPortPair();
+        m_smdrPort = testsupport::FreeListenPortPair();
         const std::string options = "Software\\Qorvell Electronics\\OrbManager\\OptionValues";
         m_ready = m_clientPort > 0 && m_msgPort > 0 && m_smdrPort > 0 &&
-                  platform::test::WriteServerSettings(m_registry.Dir(), m_switch.Host(),
+                  testsupport::WriteServerSettings(m_registry.Dir(), m_switch.Host(),
                                                       m_switch.Port(), m_clientPort, BROVIK_PATH);
         platform::RegKey key = Key(options);
         key.SetDword("UseMsgMonitor", 1);
@@ -179,25 +179,25 @@ public:
         m_server.emplace(BROVIK_PATH, std::vector<std::string>{"--service"});
         if (!m_server->Started() || !m_switch.WaitForDownloads(1, 20000))
             return false;
-        return platform::test::SpinUntil(
+        return testsupport::SpinUntil(
             [&] {
-                return !platform::test::PortRefuses(m_msgPort) &&
-                       !platform::test::PortRefuses(m_smdrPort);
+                return !testsupport::PortRefuses(m_msgPort) &&
+                       !testsupport::PortRefuses(m_smdrPort);
             },
             std::chrono::seconds(20));
     }
 
-    DownloadingSwitch& Switch() { return m_switch; }
+    testsupport::DownloadingSwitch& Switch() { return m_switch; }
     const fs::path& Dir() const { return m_registry.Dir(); }
     int MsgPort() const { return m_msgPort; }
     int SmdrPort() const { return m_smdrPort; }
 
 private:
     TempRegistry m_registry;
-    DownloadingSwitch m_switch;
+    testsupport::DownloadingSwitch m_switch;
     int m_clientPort = 0, m_msgPort = 0, m_smdrPort = 0;
     bool m_ready = false;
-    std::optional<platform::test::ChildProcess> m_server;
+    std::optional<testsupport::ChildProcess> m_server;
 };
 #endif
 

@@ -11,7 +11,7 @@
 namespace {
 
 using namespace monitor_test;
-using platform::test::SpinUntil;
+using testsupport::SpinUntil;
 
 MonitorClock FixedClock() {
     MonitorClock c;
@@ -29,7 +29,7 @@ constexpr const char* kTime = "Mar 7 2009 9:5:3";
 class SmdrMonitorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App<QApplication>();
+        testsupport::App<QApplication>();
         ASSERT_TRUE(LoadLanguage(m_language, "smdrwatchresEN.so"));
         ASSERT_TRUE(m_server.IsListening());
         WriteMonitorKey(MonitorRegistryKey(MonitorKind::Smdr), m_registry.Dir(), "127.0.0.1",
@@ -54,7 +54,7 @@ protected:
     TempRegistry m_registry;
     MonitorLanguage m_language;
     RecordingView m_view{m_language};
-    TestSwitch m_server;
+    testsupport::TestSwitch m_server;
     std::unique_ptr<SmdrMonitor> m_monitor;
 };
 
@@ -76,7 +76,7 @@ TEST_F(SmdrMonitorTest, StartSendsTheExactStartRequestOnceAndHoldsOneConnection)
     monitor.OnConfig();
     EXPECT_FALSE(m_view.enabled[kIdStart]);
     monitor.OnStartMonitor();
-    platform::test::SpinFor(std::chrono::milliseconds(100));
+    testsupport::SpinFor(std::chrono::milliseconds(100));
     EXPECT_EQ(m_server.ConnectionCount(), 1);
 
     monitor.OnStopMonitor();
@@ -102,7 +102,7 @@ TEST_F(SmdrMonitorTest, RecordsSplitAndJoinedByTcpAreReassembledInOrder) {
     const Bytes first = Framed(TextRecordBody('Z', "2001 0123456789 00:01:05"));
     for (const std::uint8_t byte : first) {
         ASSERT_TRUE(m_server.SendRaw(&byte, 1));
-        platform::test::SpinFor(std::chrono::milliseconds(2));
+        testsupport::SpinFor(std::chrono::milliseconds(2));
     }
     ASSERT_TRUE(SpinUntil([&] { return Rows(SmdrMonitor::kSmdrList).size() == 1; }));
     // Two records, a record of another kind and half a record in one send, the rest in another.
@@ -135,7 +135,7 @@ TEST_F(SmdrMonitorTest, OversizedLengthsDropTheRestOfTheBlockAndTheLargestRecord
     EXPECT_TRUE(Rows(SmdrMonitor::kSmdrList).empty());
 
     Bytes largest = TextRecordBody('Z', std::string(200, 'a'));
-    largest.resize(399, 'b');
+    largest.resize(protocol::CtiRecord::kMaxSentBodyLength, 'b');
     const Bytes frame = Framed(largest);
     monitor.ParseMonitorRecords(frame.data(), static_cast<int>(frame.size()));
     ASSERT_EQ(Rows(SmdrMonitor::kSmdrList).size(), 1u);
@@ -259,18 +259,18 @@ TEST_F(SmdrMonitorTest, AnUnconfiguredAddressOpensTheConfigurationAtOnceAndItsOk
 
 TEST_F(SmdrMonitorTest, TheProgramEndsWithoutAWindowWhenItsLanguageLibraryIsMissing) {
     Key(MonitorRegistryKey(MonitorKind::Smdr)).SetString("DllPath", m_registry.Dir().string());
-    platform::test::ChildProcess program(SMDRWATCH_PATH, {});
+    testsupport::ChildProcess program(SMDRWATCH_PATH, {});
     ASSERT_TRUE(program.Started());
     EXPECT_EQ(program.WaitExit(15000), std::optional<int>(1));
     // With the library it runs until it is told to end, and ends cleanly.
     Key(MonitorRegistryKey(MonitorKind::Smdr)).SetString("DllPath", MONITOR_LIBRARY_DIR);
-    platform::test::ChildProcess running(SMDRWATCH_PATH, {"--start", "--quit-after=1"});
+    testsupport::ChildProcess running(SMDRWATCH_PATH, {"--start", "--quit-after=1"});
     EXPECT_EQ(running.WaitExit(15000), std::optional<int>(0));
     EXPECT_TRUE(m_server.WaitForRawBytes(13, 5000));
 }
 
 TEST(SmdrWatchWithBrovik, RecordsFromTheSwitchReachTheListsAndAWrongCodeIsClosed) {
-    platform::test::App<QApplication>();
+    testsupport::App<QApplication>();
     BrovikWithMonitors brovik;
     ASSERT_TRUE(brovik.Start());
     MonitorLanguage language;

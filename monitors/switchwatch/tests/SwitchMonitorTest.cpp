@@ -25,7 +25,7 @@ extern "C" const char* __lsan_default_suppressions() {
 namespace {
 
 using namespace monitor_test;
-using platform::test::SpinUntil;
+using testsupport::SpinUntil;
 
 MonitorClock FixedClock() {
     MonitorClock c;
@@ -62,7 +62,7 @@ TEST(SwitchRows, TheDirectionComesFromByteZeroAndLettersAreQuotedOnlyInTheList) 
 class SwitchMonitorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App<QApplication>();
+        testsupport::App<QApplication>();
         ASSERT_TRUE(LoadLanguage(m_language, "NMResENG.so"));
         ASSERT_TRUE(m_server.IsListening());
         WriteMonitorKey(MonitorRegistryKey(MonitorKind::Switch), m_registry.Dir(), "127.0.0.1",
@@ -72,7 +72,7 @@ protected:
     TempRegistry m_registry;
     MonitorLanguage m_language;
     RecordingView m_view{m_language};
-    TestSwitch m_server;
+    testsupport::TestSwitch m_server;
 };
 
 TEST_F(SwitchMonitorTest, RowsCarryTheirImageAndTheLogHoldsBothDirectionsAndTheReports) {
@@ -132,17 +132,17 @@ TEST_F(SwitchMonitorTest, TheWindowIsBuiltFromTheLibraryWithItsCaptionAndDirecti
 }
 
 TEST_F(SwitchMonitorTest, ASecondStartOfTheProgramEndsAndLeavesTheFirstRunning) {
-    platform::test::ChildProcess first(SWITCHWATCH_PATH, {"--quit-after=60"});
+    testsupport::ChildProcess first(SWITCHWATCH_PATH, {"--quit-after=60"});
     ASSERT_TRUE(first.Started());
     const std::string lock = SwitchWatchInstance::LockPathForRegistry(platform::RegistryFilePath());
     ASSERT_TRUE(SpinUntil([&] { return fs::exists(lock); }, std::chrono::seconds(15)));
-    platform::test::ChildProcess second(SWITCHWATCH_PATH, {});
+    testsupport::ChildProcess second(SWITCHWATCH_PATH, {});
     EXPECT_EQ(second.WaitExit(15000), std::optional<int>(0));
     EXPECT_EQ(first.WaitExit(0), std::nullopt);
 }
 
 TEST(SwitchWatchWithBrovik, SwitchEventsArriveAsRowsFromTheSwitch) {
-    platform::test::App<QApplication>();
+    testsupport::App<QApplication>();
     BrovikWithMonitors brovik;
     ASSERT_TRUE(brovik.Start());
     MonitorLanguage language;

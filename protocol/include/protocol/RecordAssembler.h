@@ -31,7 +31,7 @@ public:
     using BadLengthHandler = std::function<void(std::uint16_t length)>;
 
     // `maxBodyLength`: the longest body taken as a record, for a reader whose peer may send up to
-    // CtiRecord::kMaxDeliveredBody; never more than that.
+    // CtiRecord::kMaxSentBodyLength; never more than that.
     RecordAssembler(BadLengthPolicy policy, RecordHandler onRecord,
                     BadLengthHandler onBadLength = {},
                     std::uint16_t maxBodyLength = CtiRecord::kMaxBodyLength);
@@ -62,7 +62,7 @@ private:
     BadLengthHandler onBadLength_;
     std::uint16_t maxBody_;
 
-    std::array<std::uint8_t, CtiRecord::kLengthSize + CtiRecord::kMaxDeliveredBody> buffer_{};
+    std::array<std::uint8_t, CtiRecord::kLengthSize + CtiRecord::kMaxSentBodyLength> buffer_{};
     std::size_t held_ = 0;
     std::size_t skip_ = 0;
 

@@ -8,7 +8,7 @@
 #include "ShellDialogsUi.h"
 #include "SplashWindow.h"
 
-#include "DownloadingSwitch.h"
+#include "testsupport/DownloadingSwitch.h"
 
 #include <LinkState.h>
 
@@ -49,7 +49,7 @@ RegKey Key(const std::string& path) {
 }
 
 void WriteSettings(const std::string& home, const std::string& libraries,
-                   const DownloadingSwitch& sw, int listenPort) {
+                   const testsupport::DownloadingSwitch& sw, int listenPort) {
     const std::string root = "Software\\Qorvell Electronics\\OrbManager";
     Key(root).SetString("OrbPath", home);
     RegKey conn = Key(root + "\\ConnEnv");
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
     ::setenv("QORVELL_REGISTRY", (home.path() + "/registry.reg").toLocal8Bit().constData(), 1);
     QFile::copy(QString::fromStdString(libraries + "/OrbLogo.avi"), home.path() + "/OrbLogo.avi");
     // The switch on loopback, and client ports away from the usual ones.
-    DownloadingSwitch sw;
+    testsupport::DownloadingSwitch sw;
     const int listenPort = 20000 + static_cast<int>(::getpid() % 20000);
     WriteSettings(home.path().toStdString(), libraries, sw, listenPort);
 

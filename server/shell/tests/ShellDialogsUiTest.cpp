@@ -16,7 +16,7 @@ namespace {
 class ShellDialogsUiTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App<QApplication>();
+        testsupport::App<QApplication>();
         server = std::make_unique<OrbManagerServer>(ShortTimings());
         server->SetResourceLookup(TestText);
         window = std::make_unique<OrbManagerWindow>(*server);

@@ -19,7 +19,7 @@ using telephony::test::TestProviderSettings;
 class LineSweepControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::test::App();
+        testsupport::App();
         env.InstallProvider("lynxtsp32.tsp", TestProviderSettings().Lines("Line 201;Line 202"));
         env.InstallProvider("other.tsp",
                             TestProviderSettings().Info("Another Provider").Lines("Line 201"));

@@ -21,7 +21,7 @@ using telephony::test::TestProviderSettings;
 // Widgets need a QApplication; make it before any test of this program makes a plain one.
 class WidgetApplication : public ::testing::Environment {
 public:
-    void SetUp() override { platform::test::App<QApplication>(); }
+    void SetUp() override { testsupport::App<QApplication>(); }
 };
 const auto* const kWidgetApplication = ::testing::AddGlobalTestEnvironment(new WidgetApplication);
 

@@ -5,7 +5,7 @@
 
 #include "LineSweepController.h"
 #include "TelephonyTestEnv.h"
-#include "TestApp.h"
+#include "testsupport/TestApp.h"
 
 #include <string>
 #include <utility>

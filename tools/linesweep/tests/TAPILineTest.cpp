@@ -40,7 +40,7 @@ TEST(TapiBindingTest, AMissingLibraryOrFunctionAnswersOperationUnavailableOnce) 
 
 class TAPILineTest : public ::testing::Test {
 protected:
-    void SetUp() override { platform::test::App(); }
+    void SetUp() override { testsupport::App(); }
     // Another provider's device first, then the maker's, a foreign device inside their range
     // whose information differs only in letter case, and one more of the maker's.
     void
