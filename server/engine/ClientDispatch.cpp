@@ -104,17 +104,23 @@ void COrbClientConnectionManager::DispatchClientMessage(COrbClientSocketUser* cl
     }
 
     if (client->m_bRegistered.load() == 1) {
-        ProcessSendCommandToSwitch(buffer, length);
+        if (!ProcessSendCommandToSwitch(buffer, length)) {
+            // A client that outruns the switch would otherwise take all memory; the others are
+            // served on.
+            TraceLog("[ERROR] The queue to the switch is full. The client that floods it is "
+                     "closed!!!");
+            CloseUserConnection(client);
+        }
         return;
     }
     CloseUserConnection(client);
     TraceLog("[ERROR] This client is nor registered. Reject it!!!");
 }
 
-void COrbClientConnectionManager::ProcessSendCommandToSwitch(const std::uint8_t* buffer,
+bool COrbClientConnectionManager::ProcessSendCommandToSwitch(const std::uint8_t* buffer,
                                                              int length) {
     if (!buffer || length < 1)
-        return;
+        return true;
     const std::size_t size = static_cast<std::size_t>(length);
     std::size_t p = 0;
     while (p < size) {
@@ -122,14 +128,14 @@ void COrbClientConnectionManager::ProcessSendCommandToSwitch(const std::uint8_t*
             TraceLog("[ERROR] Client Request is cut short[Length : -, Received : %ld]. "
                      "Dropped!!!",
                      static_cast<long>(size - p));
-            return;
+            return true;
         }
         const std::uint16_t bodyLength =
             protocol::CtiRecord::PeekLength(protocol::ByteView(buffer + p, size - p));
         if (!protocol::CtiRecord::IsAcceptedLength(bodyLength)) {
             TraceLog("[ERROR] Message Length is over 400 bytes[%ld]. Something Wrong!!!",
                      static_cast<long>(bodyLength));
-            return;
+            return true;
         }
         // Only a whole record goes to the switch.
         if (size - p - protocol::CtiRecord::kLengthSize < bodyLength) {
@@ -137,14 +143,16 @@ void COrbClientConnectionManager::ProcessSendCommandToSwitch(const std::uint8_t*
                      "Dropped!!!",
                      static_cast<long>(bodyLength),
                      static_cast<long>(size - p - protocol::CtiRecord::kLengthSize));
-            return;
+            return true;
         }
         COrbIOQueue* queue = m_pOwner ? m_pOwner->m_pIOQueue : nullptr;
         if (!queue) {
             TraceLog("[ERROR] The switch link is not available. Client Request is dropped!!!");
-            return;
+            return true;
         }
-        queue->IOQueueWrite(buffer + p + protocol::CtiRecord::kLengthSize, bodyLength);
+        if (queue->IOQueueWrite(buffer + p + protocol::CtiRecord::kLengthSize, bodyLength) == 0)
+            return false;
         p += protocol::CtiRecord::kLengthSize + bodyLength;
     }
+    return true;
 }

@@ -18,8 +18,8 @@ void COrbManagerDlg::SendLinkClose() {
     }
     if (g_pSwitchSocket.load() == nullptr || m_pIOQueue == nullptr)
         return;
-    m_pIOQueue->IOQueueWrite(protocol::LinkClearRequest::kTcp.data(),
-                             static_cast<int>(protocol::LinkClearRequest::kTcp.size()));
+    m_pIOQueue->IOQueueWriteFirst(protocol::LinkClearRequest::kTcp.data(),
+                                  static_cast<int>(protocol::LinkClearRequest::kTcp.size()));
     // The socket's close is abortive: the request gets its time to reach the switch first. The
     // writer sends only while the link is up; otherwise there is nothing to wait for.
     if (g_bSwitchLinkUp.load() == 1)

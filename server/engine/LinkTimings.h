@@ -15,4 +15,5 @@ struct LinkTimings {
     int serialReadTimeoutMs = 1000;  // serial: constant part of a read time-out
     int connectTimeoutMs = 10000;    // TCP connect to the switch
     int closeDrainMs = 1000;         // how long the link-close request may take to leave
+    int sendTimeoutMs = 10000;       // TCP: a send the switch takes nothing of for this long fails
 };

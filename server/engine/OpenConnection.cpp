@@ -123,6 +123,7 @@ int COrbManagerDlg::OpenConnection() {
             TraceLog("[USER LOG] %s", line.c_str());
             return 0;
         }
+        socket->SetSendTimeout(m_timings.sendTimeoutMs);
         g_pSwitchSocket = socket.release();
         m_strSwitchIPAddress = address;
         m_nSwitchPort = portNo;

@@ -51,8 +51,9 @@ public:
     void DispatchClientMessage(COrbClientSocketUser* client, const std::uint8_t* buffer,
                                int length);
     // Writes the bodies of the records in the buffer to the link I/O queue, in order; stops at a
-    // bad length or at a record that runs past the buffer.
-    void ProcessSendCommandToSwitch(const std::uint8_t* buffer, int length);
+    // bad length or at a record that runs past the buffer. False when the queue to the switch
+    // refused a request (it is full).
+    bool ProcessSendCommandToSwitch(const std::uint8_t* buffer, int length);
     // Test seam: when set, DispatchClientMessage hands every record to it instead.
     void SetDispatchHook(DispatchHook hook) { m_DispatchHook = std::move(hook); }
 

@@ -100,6 +100,19 @@ int COrbIOQueue::IOQueueWrite(const std::uint8_t* body, int length) {
         TraceLog("[ERROR] Write -> the passed buffer is null. there is nothing to be sent.");
         return 1;
     }
+    {
+        CriticalSectionLock guard(m_csOutput);
+        if (m_OutputQueue.size() >= kMaxOutputCount ||
+            m_nOutputBytes + static_cast<std::size_t>(length) > kMaxOutputBytes) {
+            // Once per filling: the writer of the flood is told, not the log flooded.
+            if (!m_bOutputFullTraced)
+                TraceLog("[ERROR] The queue to the switch is full[%zu requests, %zu bytes]. The "
+                         "request is refused!!!",
+                         m_OutputQueue.size(), m_nOutputBytes);
+            m_bOutputFullTraced = true;
+            return 0;
+        }
+    }
     if (m_pOwner != nullptr && !protocol::IsSupervisionRequest(
                                    protocol::ByteView(body, static_cast<std::size_t>(length)))) {
         if (MonitorFeed* feed = m_pOwner->m_pMonitorFeed.load())
@@ -113,11 +126,35 @@ int COrbIOQueue::IOQueueWrite(const std::uint8_t* body, int length) {
         // needs to set it.
         const bool wasEmpty = m_OutputQueue.empty();
         m_OutputQueue.push_back(std::move(item));
+        m_nOutputBytes += static_cast<std::size_t>(length);
         if (wasEmpty)
             m_hOutputNotEmptyEvent.Set();
         UpdateDrainedLocked();
     } catch (const std::bad_alloc&) {
         // A body that cannot be copied is dropped.
+    }
+    return 1;
+}
+
+int COrbIOQueue::IOQueueWriteFirst(const std::uint8_t* body, int length) {
+    if (body == nullptr || length <= 0 || length > 0xFFFF)
+        return 0;
+    try {
+        LinkQueueItem item;
+        item.body.assign(body, body + length);
+        CriticalSectionLock guard(m_csOutput);
+        if (!m_OutputQueue.empty())
+            TraceLog("[ERROR] The link is stopping: %zu requests[%zu bytes] not sent to the switch "
+                     "are dropped!!!",
+                     m_OutputQueue.size(), m_nOutputBytes);
+        m_OutputQueue.clear();
+        m_OutputQueue.push_back(std::move(item));
+        m_nOutputBytes = static_cast<std::size_t>(length);
+        m_bOutputFullTraced = false;
+        m_hOutputNotEmptyEvent.Set();
+        UpdateDrainedLocked();
+    } catch (const std::bad_alloc&) {
+        return 0;
     }
     return 1;
 }
@@ -154,6 +191,8 @@ void COrbIOQueue::IOQueueReset() {
     m_hInputNotEmptyEvent.Reset();
     CriticalSectionLock output(m_csOutput);
     m_OutputQueue.clear();
+    m_nOutputBytes = 0;
+    m_bOutputFullTraced = false;
     m_hOutputNotEmptyEvent.Reset();
     UpdateDrainedLocked();
 }
@@ -187,6 +226,9 @@ bool COrbIOQueue::TakeOutput(LinkQueueItem& item) {
     }
     item = std::move(m_OutputQueue.front());
     m_OutputQueue.pop_front();
+    m_nOutputBytes -= item.body.size();
+    if (m_OutputQueue.empty())
+        m_bOutputFullTraced = false;
     m_bSending = 1;
     UpdateDrainedLocked();
     return true;

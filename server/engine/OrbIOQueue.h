@@ -5,6 +5,7 @@
 #include <platform/WorkerThread.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -52,8 +53,12 @@ public:
     COrbIOQueue& operator=(const COrbIOQueue&) = delete;
 
     void IOQueueStartThreads();
-    // Copies the body (to the switch-traffic monitors too, but for link supervision); always 1.
+    // Copies the body (to the switch-traffic monitors too, but for link supervision); 1, or 0
+    // (traced) when the queue already holds kMaxOutputCount bodies or kMaxOutputBytes.
     int IOQueueWrite(const std::uint8_t* body, int length);
+    // The link-clear at a stop: drops every body still waiting (traced with its count) and puts
+    // this one at the head, so it does not wait behind a backlog the switch is not reading.
+    int IOQueueWriteFirst(const std::uint8_t* body, int length);
     // Waits for a received record or the close; null after the close.
     std::unique_ptr<LinkRecord> IOQueueRead();
     // Empties both queues and clears their not-empty events.
@@ -77,6 +82,22 @@ public:
     void RetireSwitchSocket();
 
     static constexpr int kJoinTimeoutMs = 5000;
+    // Far above what clients ask of a switch that reads; a switch that stops reading fills it
+    // in a moment instead of growing the server without bound.
+    static constexpr std::size_t kMaxOutputCount = 8192;
+    static constexpr std::size_t kMaxOutputBytes = 1 << 20;
+    // Records in a row that are no event (no letter, or shorter than their letter needs) after
+    // which the framing is taken to be out of step and the link is reset.
+    static constexpr int kMalformedRunLimit = 32;
+
+    // Whether the reader passes a received record on: false (traced) for a record too short
+    // for its letter or without a letter; a run of them ends the link.
+    bool ScreenRecord(const LinkRecord& record);
+    // Takes the link down at once (the recovery brings it back): what the writer does on a send
+    // failure, the reader on a receive failure and on a run of malformed records.
+    void FailLink(const char* who);
+    // One more malformed record in a row; false when the run has reset the link.
+    bool CountMalformed();
 
     bool IsReaderRunning() const { return m_bReaderRunning.load() != 0; }
     bool IsWriterRunning() const { return m_bWriterRunning.load() != 0; }
@@ -137,6 +158,9 @@ private:
     platform::CriticalSection m_csOutput;
     platform::CriticalSection m_csInput;
     std::deque<LinkQueueItem> m_OutputQueue;
+    std::size_t m_nOutputBytes = 0; // body bytes in m_OutputQueue, under the output lock
+    bool m_bOutputFullTraced = false;
+    int m_nMalformedRun = 0; // the reader's alone
     std::deque<std::unique_ptr<LinkRecord>> m_InputQueue;
 
     std::atomic<int> m_bWriterRunning{0};

@@ -67,6 +67,8 @@ int COrbIOQueue::BuildSerialFrame(std::uint8_t* out, const std::uint8_t* body, i
 void COrbIOQueue::ResetOutput() {
     platform::CriticalSectionLock guard(m_csOutput);
     m_OutputQueue.clear();
+    m_nOutputBytes = 0;
+    m_bOutputFullTraced = false;
     m_hOutputNotEmptyEvent.Reset();
     UpdateDrainedLocked();
 }

@@ -2,6 +2,7 @@
 
 #include "LinkState.h"
 #include "OrbSocket.h"
+#include "SwitchEventRecord.h"
 #include "TraceLog.h"
 
 #include <protocol/CtiRecord.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -67,6 +69,51 @@ bool COrbIOQueue::ReceiveBody(COrbSocket& socket, std::uint8_t* buffer, int coun
     return true;
 }
 
+void COrbIOQueue::FailLink(const char* who) {
+    g_hLinkAvailableEvent.Reset();
+    IOQueueReset(); // clears the output-not-empty event with the queue
+    g_bSwitchLinkUp = 0;
+    g_bDeviceListAvailable = 0;
+    // The other link thread may be inside a call on this socket: it is shut down, not freed.
+    // Before the failure is announced, so whoever handles it finds the socket gone.
+    RetireSwitchSocket();
+    TraceLog("Link Fail Event Signaled by %s !!!", who);
+    g_hLinkFailureEvent.Set();
+}
+
+bool COrbIOQueue::ScreenRecord(const LinkRecord& record) {
+    const std::optional<CtiRecord> framed = CtiRecord::At(protocol::ByteView(record));
+    const std::size_t length = framed ? framed->Length() : 0;
+    const std::uint8_t letter = length > 0 ? framed->Body()[0] : 0;
+    const std::size_t needed = MinimumEventLength(letter);
+    if (needed != 0 && length >= needed) {
+        m_nMalformedRun = 0;
+        return true;
+    }
+    if (needed == 0)
+        TraceLog("[ERROR] The switch sent a record without an event letter[%02X, %zu bytes]. "
+                 "Dropped!!!",
+                 letter, length);
+    else
+        TraceLog("[ERROR] The switch sent a record too short for its letter[%c : %zu bytes, "
+                 "%zu needed]. Dropped!!!",
+                 letter, length, needed);
+    CountMalformed();
+    return false;
+}
+
+bool COrbIOQueue::CountMalformed() {
+    if (++m_nMalformedRun < kMalformedRunLimit)
+        return true;
+    // Random bytes read as lengths would keep the link "alive" out of step for ever.
+    TraceLog("[ERROR] %d records in a row from the switch are no events. The link is out of "
+             "step and is reset!!!",
+             m_nMalformedRun);
+    m_nMalformedRun = 0;
+    FailLink("ReadSocketThread");
+    return false;
+}
+
 void COrbIOQueue::ReadSocketThread() {
     TraceLog("ReaderSocketThread Started!!!");
     std::uint8_t scratch[kSkipChunk];
@@ -92,9 +139,18 @@ void COrbIOQueue::ReadSocketThread() {
             break;
         }
 
+        // A switch that closed or broke the link is down now, not when the sanity time-out
+        // notices; a stop closes the socket itself and is no failure.
+        auto lost = [&] {
+            if (!m_hCloseEvent.IsSet() && g_pSwitchSocket.load() == socket)
+                FailLink("ReadSocketThread");
+        };
+
         std::uint8_t head[2];
-        if (!ReceiveLength(*socket, head))
+        if (!ReceiveLength(*socket, head)) {
+            lost();
             break;
+        }
         const std::uint16_t length = CtiRecord::PeekLength(head);
 
         // A refused length still announces its body: pass over exactly those bytes, so the next
@@ -114,9 +170,13 @@ void COrbIOQueue::ReadSocketThread() {
                      "send LinkAlive Signal",
                      length);
             m_hAliveEvent.Set();
-            if (!skip(length))
+            if (!skip(length)) {
+                lost();
                 break;
+            }
             m_hAliveEvent.Set();
+            if (!CountMalformed())
+                break; // the run has reset the link
             continue;
         }
 
@@ -125,20 +185,29 @@ void COrbIOQueue::ReadSocketThread() {
             record.resize(CtiRecord::kLengthSize + length);
         } catch (const std::bad_alloc&) {
             TraceLog("[ERROR] Critical Error. memory allocation[%d bytes] failed.", length);
-            if (!skip(length))
+            if (!skip(length)) {
+                lost();
                 break;
+            }
             m_hAliveEvent.Set();
             continue;
         }
         record[0] = head[0];
         record[1] = head[1];
-        if (!ReceiveBody(*socket, record.data() + CtiRecord::kLengthSize, length, true))
+        if (!ReceiveBody(*socket, record.data() + CtiRecord::kLengthSize, length, true)) {
+            lost();
             break;
+        }
 
         if (record.size() > CtiRecord::kMaxLinkRecordSize) {
             TraceLog("[ERROR] Message Length is wrong. anyway, send LinkAlive Signal.");
         } else {
             TraceSwitchMessage(record.data(), record.size(), false);
+            if (!ScreenRecord(record)) {
+                if (g_bSwitchLinkUp.load() == 0)
+                    break; // the run has reset the link
+                continue; // no event: it does not keep the link alive either
+            }
             if (!QueueInput(std::move(record)))
                 TraceLog("[ERROR] It is not possible to insert the received message into the "
                          "Input Queue.");
@@ -221,15 +290,7 @@ void COrbIOQueue::WriteSocketThread() {
         }
 
         TraceLog("[ERROR] Unable to send the message. CTI Link Lost!!!.");
-        g_hLinkAvailableEvent.Reset();
-        IOQueueReset(); // clears the output-not-empty event with the queue
-        g_bSwitchLinkUp = 0;
-        g_bDeviceListAvailable = 0;
-        // The reader may be inside a receive on this socket: it is shut down, not freed. Before
-        // the failure is announced, so whoever handles it finds the socket gone.
-        RetireSwitchSocket();
-        TraceLog("Link Fail Event Signaled by WriterSocketThread !!!");
-        g_hLinkFailureEvent.Set();
+        FailLink("WriterSocketThread");
         DoneWithOutput();
     }
     m_bWriterRunning = 0;

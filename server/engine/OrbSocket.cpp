@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
@@ -191,6 +192,12 @@ int COrbSocket::Send(const std::uint8_t* buffer, int length) {
         const int code = errno;
         if (code == EINTR)
             continue;
+        if ((code == EWOULDBLOCK || code == EAGAIN) && m_nSendTimeoutMs.load() > 0) {
+            TraceLog("[ERROR] COrbSocket::Send --> the peer has taken nothing for %d ms",
+                     m_nSendTimeoutMs.load());
+            errno = ETIMEDOUT;
+            return -1;
+        }
         if (code == EWOULDBLOCK || code == EAGAIN) {
             TraceLog("COrbSocket::Send --> send() function is blocking.. Retry to send this "
                      "message...");
@@ -203,6 +210,16 @@ int COrbSocket::Send(const std::uint8_t* buffer, int length) {
         errno = code;
         return -1;
     }
+}
+
+void COrbSocket::SetSendTimeout(int timeoutMs) {
+    const int ms = timeoutMs < 0 ? 0 : timeoutMs;
+    m_nSendTimeoutMs = ms;
+    const int fd = m_hSocket.load();
+    if (fd < 0)
+        return;
+    const timeval limit{ms / 1000, (ms % 1000) * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
 int COrbSocket::Recv(std::uint8_t* buffer, int length) {

@@ -29,8 +29,11 @@ public:
     int Connect(const std::string& host, int port, int socketType,
                 int timeoutMs = kDefaultConnectTimeoutMs);
 
-    // One send; the count sent (possibly short), 0, or -1 on an error.
+    // One send; the count sent (possibly short), 0, or -1 on an error. With a send time-out,
+    // a send the peer takes nothing of within it fails with ETIMEDOUT.
     int Send(const std::uint8_t* buffer, int length);
+    // A peer that stops reading must not hold a sender for ever; 0 waits without end.
+    void SetSendTimeout(int timeoutMs);
     // One receive; the count received, 0 when the peer has closed, -1 on an error.
     int Recv(std::uint8_t* buffer, int length);
 
@@ -52,4 +55,5 @@ private:
     bool TraceEndpoints(int fd, int socketType, int family);
 
     std::atomic<int> m_hSocket{-1};
+    std::atomic<int> m_nSendTimeoutMs{0};
 };

@@ -204,6 +204,21 @@ std::unique_ptr<SwitchEventRecord> MakeSwitchEventRecord(std::uint8_t letter) {
     }
 }
 
+std::size_t MinimumEventLength(std::uint8_t letter) {
+    const bool isLetter = (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
+    if (!isLetter)
+        return 0;
+    switch (letter) {
+    case 'U':
+    case 'Z':
+    case 'a':
+    case 'u':
+        return 1;
+    default:
+        return CtiEvent::kSecondOffset;
+    }
+}
+
 bool IsAllClientsEvent(std::uint8_t letter) {
     return letter == 'N' || letter == 'T';
 }

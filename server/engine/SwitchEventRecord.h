@@ -156,5 +156,10 @@ public:
 // UCD records, the keep-alive answers).
 std::unique_ptr<SwitchEventRecord> MakeSwitchEventRecord(std::uint8_t letter);
 
+// The shortest body an event of this letter may have: the keep-alive answers and the SMDR and
+// UCD records need their letter alone, every other event its header (letter, index, device,
+// signed byte). 0 for a byte that is no letter at all.
+std::size_t MinimumEventLength(std::uint8_t letter);
+
 // 'N' and 'T' go to every client, whatever line it has set.
 bool IsAllClientsEvent(std::uint8_t letter);

@@ -172,3 +172,25 @@ TEST_F(ClientDispatch, ForwardingStopsAtABadLengthOrAShortRecord) {
     EXPECT_EQ(TraceCount("[ERROR] Message Length is over 400 bytes[410]. Something Wrong!!!"), 1);
     EXPECT_EQ(TraceCount("cut short"), 2);
 }
+
+TEST_F(ClientDispatch, AClientThatFloodsAFullQueueIsClosedAndTheOthersStay) {
+    Peer flooder(firstPort), other(firstPort);
+    ASSERT_NE(Registered(*clientPort, flooder), nullptr);
+    ASSERT_NE(Registered(*clientPort, other), nullptr);
+    // A switch that takes nothing: the writer holds back and the queue fills.
+    g_bSwitchLinkUp = 0;
+    g_hLinkAvailableEvent.Reset();
+    const Bytes body(kMakeCall.begin() + 2, kMakeCall.end());
+    std::size_t queued = 0;
+    while (queue->IOQueueWrite(body.data(), static_cast<int>(body.size())) == 1)
+        ASSERT_LE(++queued, COrbIOQueue::kMaxOutputCount);
+    EXPECT_EQ(queued, COrbIOQueue::kMaxOutputCount);
+
+    flooder.Send(kMakeCall);
+    EXPECT_TRUE(SpinUntil([&] { return flooder.Closed(); }));
+    EXPECT_EQ(TraceCount("[ERROR] The queue to the switch is full. The client that floods it is "
+                         "closed!!!"),
+              1);
+    EXPECT_EQ(TraceCount("[ERROR] The queue to the switch is full["), 1) << "traced once a filling";
+    EXPECT_FALSE(other.Closed());
+}

@@ -10,6 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <future>
 #include <mutex>
 #include <string>
@@ -335,6 +340,8 @@ TEST_F(IOQueueTcpTest, RefusesBodiesWithoutARequestAndCopiesOnlyTrafficToTheMoni
 TEST_F(IOQueueTcpTest, PeerCloseEndsTheReader) {
     StartLink();
     ASSERT_TRUE(WaitUntil([&] { return m_queue->IsReaderRunning(); }, kWaitMs));
+    // The close takes the socket out of use: the writer must have started on it first.
+    ASSERT_TRUE(m_traces.WaitForPart("WriterSocketThread Started!!!", kWaitMs));
     m_switch.CloseConnection();
     EXPECT_TRUE(WaitUntil([&] { return !m_queue->IsReaderRunning(); }, kWaitMs));
     EXPECT_TRUE(m_traces.WaitForPart("Terminating ReaderThread!!!", kWaitMs));
@@ -455,4 +462,156 @@ TEST_F(IOQueueTcpTest, JoinEndsAReaderBlockedInItsReceive) {
               1);
     EXPECT_TRUE(m_traces.WaitForPart("Terminating WriteSocketThread!!!", kWaitMs));
     EXPECT_TRUE(m_traces.WaitForPart("Exiting Sanity Thread!!!", kWaitMs));
+}
+
+// Hostile switches and floods.
+
+TEST_F(IOQueueTcpTest, TheQueueToTheSwitchIsBoundedInCountAndInBytes) {
+    // Threads not started: nothing leaves the queue.
+    const Bytes small = Request('D'), large = Request('D', 391);
+    std::size_t taken = 0;
+    while (m_queue->IOQueueWrite(small.data(), static_cast<int>(small.size())) == 1)
+        ASSERT_LE(++taken, COrbIOQueue::kMaxOutputCount);
+    EXPECT_EQ(taken, COrbIOQueue::kMaxOutputCount);
+    m_queue->IOQueueReset();
+    taken = 0;
+    while (m_queue->IOQueueWrite(large.data(), static_cast<int>(large.size())) == 1)
+        ASSERT_LE(++taken, COrbIOQueue::kMaxOutputCount);
+    EXPECT_EQ(taken, COrbIOQueue::kMaxOutputBytes / large.size());
+    EXPECT_EQ(m_traces.CountPart("[ERROR] The queue to the switch is full["), 2);
+    // Emptied, it takes bodies again.
+    m_queue->IOQueueReset();
+    Write(small);
+}
+
+TEST_F(IOQueueTcpTest, TheLinkClearGoesFirstAndTheDroppedBacklogIsTraced) {
+    for (int i = 0; i < 5; ++i)
+        Write(Request('D'));
+    const auto& clear = protocol::LinkClearRequest::kTcp;
+    ASSERT_EQ(m_queue->IOQueueWriteFirst(clear.data(), static_cast<int>(clear.size())), 1);
+    StartLink();
+    ASSERT_TRUE(m_switch.WaitForRecords(1, kWaitMs));
+    EXPECT_TRUE(m_queue->WaitOutputDrained(kWaitMs));
+    const auto records = m_switch.Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].Letter(), 'k');
+    EXPECT_EQ(m_traces.CountPart("[ERROR] The link is stopping: 5 requests[45 bytes] not sent to "
+                                 "the switch are dropped!!!"),
+              1);
+}
+
+TEST_F(IOQueueTcpTest, ASwitchThatStopsReadingFailsTheLinkAfterTheSendTimeOut) {
+    // A listener whose accepted end is never read, with both buffers small.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    const int small = 4096;
+    ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    delete g_pSwitchSocket.exchange(nullptr);
+    auto* socket = new COrbSocket;
+    ASSERT_EQ(socket->Connect("127.0.0.1", ntohs(address.sin_port), SOCK_STREAM, kWaitMs), 1);
+    ::setsockopt(socket->Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    socket->SetSendTimeout(300);
+    g_pSwitchSocket = socket;
+    const int deaf = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(deaf, 0);
+    StartLink();
+
+    const Bytes body = Request('D', 391);
+    for (int i = 0; i < 4000 && !g_hLinkFailureEvent.IsSet(); ++i) {
+        if (m_queue->IOQueueWrite(body.data(), static_cast<int>(body.size())) == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(g_hLinkFailureEvent.Wait(kWaitMs), platform::Event::WaitResult::Signaled);
+    EXPECT_EQ(m_traces.CountPart("[ERROR] COrbSocket::Send --> the peer has taken nothing for 300 "
+                                 "ms"),
+              1);
+    EXPECT_EQ(g_pSwitchSocket.load(), nullptr);
+    EXPECT_EQ(g_bSwitchLinkUp.load(), 0);
+    ::close(deaf);
+    ::close(listener);
+}
+
+TEST_F(IOQueueTcpTest, RecordsTooShortForTheirLetterAreDroppedAndARunOfThemResetsTheLink) {
+    StartLink();
+    ASSERT_TRUE(m_switch.SendRaw({0x00, 0x01, 'E', 0x00, 0x01, 'u', 0x00, 0x01, 0x9C}));
+    const Bytes whole = Event('E', 12);
+    ASSERT_TRUE(m_switch.SendRecord(whole));
+    auto record = ReadWithin(kWaitMs);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->size(), 3u) << "a keep-alive answer is its letter alone";
+    record = ReadWithin(kWaitMs);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(*record, Framed(whole));
+    EXPECT_EQ(m_traces.CountPart("[ERROR] The switch sent a record too short for its letter[E : 1 "
+                                 "bytes, 8 needed]. Dropped!!!"),
+              1);
+    EXPECT_EQ(m_traces.CountPart("[ERROR] The switch sent a record without an event letter[9C, 1 "
+                                 "bytes]. Dropped!!!"),
+              1);
+    EXPECT_FALSE(g_hLinkFailureEvent.IsSet());
+
+    // Out of step: refused lengths and records that are no events, in a run.
+    Bytes garbage;
+    for (int i = 0; i < COrbIOQueue::kMalformedRunLimit; ++i)
+        garbage.insert(garbage.end(), {0x00, 0x00, 0x00, 0x01, 0x45});
+    ASSERT_TRUE(m_switch.SendRaw(garbage));
+    ASSERT_EQ(g_hLinkFailureEvent.Wait(kWaitMs), platform::Event::WaitResult::Signaled);
+    EXPECT_EQ(m_traces.CountPart("records in a row from the switch are no events. The link is out "
+                                 "of step and is reset!!!"),
+              1);
+    EXPECT_EQ(g_pSwitchSocket.load(), nullptr);
+    EXPECT_EQ(g_bSwitchLinkUp.load(), 0);
+}
+
+TEST_F(IOQueueTcpTest, APeerCloseOrResetMarksTheLinkDownAtOnceButAStopDoesNot) {
+    for (bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "close");
+        if (reset) {
+            ResetLinkState();
+            // A second link: a fresh socket and queue to a new connection.
+            m_queue->IOQueueClose();
+            ASSERT_TRUE(m_queue->JoinThreads());
+            m_queue = std::make_unique<COrbIOQueue>(m_owner.get());
+            m_owner->m_pIOQueue = m_queue.get();
+            auto* socket = new COrbSocket;
+            ASSERT_EQ(socket->Connect(m_switch.Host(), m_switch.Port(), SOCK_STREAM, kWaitMs), 1);
+            g_pSwitchSocket = socket;
+            ASSERT_TRUE(m_switch.WaitForConnection(kWaitMs, 2));
+        }
+        g_bDeviceListAvailable = 1;
+        StartLink();
+        ASSERT_TRUE(WaitUntil([&] { return m_queue->IsReaderRunning(); }, kWaitMs));
+        if (reset)
+            m_switch.ResetConnection();
+        else
+            m_switch.CloseConnection();
+        ASSERT_EQ(g_hLinkFailureEvent.Wait(kWaitMs), platform::Event::WaitResult::Signaled);
+        EXPECT_EQ(g_bSwitchLinkUp.load(), 0);
+        EXPECT_EQ(g_bDeviceListAvailable.load(), 0);
+        EXPECT_EQ(g_pSwitchSocket.load(), nullptr);
+    }
+    EXPECT_EQ(m_traces.CountPart("Link Fail Event Signaled by ReadSocketThread !!!"), 2);
+
+    // A stop shuts the socket down itself: no failure.
+    ResetLinkState();
+    m_queue->IOQueueClose();
+    ASSERT_TRUE(m_queue->JoinThreads());
+    m_queue = std::make_unique<COrbIOQueue>(m_owner.get());
+    m_owner->m_pIOQueue = m_queue.get();
+    auto* socket = new COrbSocket;
+    ASSERT_EQ(socket->Connect(m_switch.Host(), m_switch.Port(), SOCK_STREAM, kWaitMs), 1);
+    g_pSwitchSocket = socket;
+    StartLink();
+    ASSERT_TRUE(WaitUntil([&] { return m_queue->IsReaderRunning(); }, kWaitMs));
+    m_queue->IOQueueClose();
+    ASSERT_TRUE(m_queue->JoinThreads());
+    EXPECT_FALSE(g_hLinkFailureEvent.IsSet());
+    EXPECT_EQ(m_traces.CountPart("Link Fail Event Signaled by ReadSocketThread !!!"), 2);
 }
