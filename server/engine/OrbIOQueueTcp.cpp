@@ -206,7 +206,7 @@ void COrbIOQueue::ReadSocketThread() {
             if (!ScreenRecord(record)) {
                 if (g_bSwitchLinkUp.load() == 0)
                     break; // the run has reset the link
-                continue; // no event: it does not keep the link alive either
+                continue;  // no event: it does not keep the link alive either
             }
             if (!QueueInput(std::move(record)))
                 TraceLog("[ERROR] It is not possible to insert the received message into the "
