@@ -67,6 +67,7 @@ COrbClientConnectionManager::COrbClientConnectionManager(COrbManagerDlg* owner)
     : m_pOwner(owner), m_pListenSocket(new COrbListenSocket(this)) {}
 
 COrbClientConnectionManager::~COrbClientConnectionManager() {
+    m_DeviceLists.Stop();
     {
         // A client left behind would keep notifying a manager that is gone.
         platform::CriticalSectionLock guard(m_csClientList);
@@ -189,6 +190,7 @@ void COrbClientConnectionManager::CloseClient(COrbClientSocketUser* client, bool
         const auto it = std::find(m_ClientList.begin(), m_ClientList.end(), client);
         if (it != m_ClientList.end())
             m_ClientList.erase(it);
+        m_DeviceLists.Cancel(client);
     }
     client->Dispose();
     AfterClientsChanged();
@@ -317,6 +319,7 @@ void COrbClientConnectionManager::CloseAllClients() {
         platform::CriticalSectionLock guard(m_csClientList);
         std::vector<COrbClientSocketUser*> clients;
         clients.swap(m_ClientList);
+        m_DeviceLists.CancelAll();
         for (COrbClientSocketUser* client : clients)
             client->Dispose();
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DeviceListSender.h"
+
 #include <platform/CriticalSection.h>
 
 #include <cstdint>
@@ -96,8 +98,12 @@ public:
     platform::CriticalSection& ClientListLock() { return m_csClientList; }
     // The connected clients in accept order; walk them under ClientListLock().
     const std::vector<COrbClientSocketUser*>& GetClients() const { return m_ClientList; }
+    // The paced device lists going out off the window thread.
+    DeviceListSender& DeviceLists() { return m_DeviceLists; }
 
 private:
+    friend class DeviceListSender;
+
     void CloseClient(COrbClientSocketUser* client, bool peerGone);
     void ReleaseKinds(COrbClientSocketUser* client, bool peerGone, const std::string& address,
                       int port);
@@ -121,4 +127,5 @@ private:
     platform::CriticalSection m_csClientList;
     DispatchHook m_DispatchHook;
     PauseFunction m_Pause;
+    DeviceListSender m_DeviceLists{*this}; // last: its thread stops before the rest goes
 };
