@@ -158,8 +158,8 @@ TEST_F(MonitorTest, AdmitsOnlyAWellFormedStartRequestWithTheAccessCode) {
         {StartRequest("5071", 6), "Delivered Monitor Passcode[5071"}, // code shorter than n
         {StartRequest("507193", -1, 0x08), "wrong message ID"},
         {StartRequest("507193", -1, 0x09, 'X'), "wrong Event ID"},
-        {Bytes{0x00, 0x0B, 0x09, 'Z', 0xFF}, "Monitor Passcode Length"}, // n absent
-        {Bytes{0x00, 0x0B}, "wrong message ID"},
+        {Bytes{0x00, 0x02, 0x09, 'Z'}, "Monitor Passcode Length"}, // n absent
+        {Bytes{0x01, 0x91}, "wrong message ID"},                   // no such length
     };
     for (const Case& c : rejected) {
         Peer peer(msgPort);
@@ -194,6 +194,22 @@ TEST_F(MonitorTest, AdmitsOnlyAWellFormedStartRequestWithTheAccessCode) {
     EXPECT_EQ(Count(), 2);
     utility.reset();
     EXPECT_TRUE(SpinUntil([&] { return Count() == 1; }));
+}
+
+TEST_F(MonitorTest, AStartRequestSplitOverSegmentsIsAdmitted) {
+    const Bytes request = StartRequest("507193");
+    for (std::size_t cut : {std::size_t{1}, std::size_t{3}, std::size_t{7}, request.size() - 1}) {
+        Peer peer(msgPort);
+        ASSERT_TRUE(peer.Connected());
+        peer.Send(Bytes(request.begin(), request.begin() + static_cast<std::ptrdiff_t>(cut)));
+        SpinFor(std::chrono::milliseconds(10));
+        EXPECT_EQ(Count(), 0) << cut;
+        peer.Send(Bytes(request.begin() + static_cast<std::ptrdiff_t>(cut), request.end()));
+        EXPECT_TRUE(SpinUntil([&] { return Count() == 1; })) << cut;
+        EXPECT_FALSE(peer.SeesClose()) << cut;
+        peer.Close();
+        EXPECT_TRUE(SpinUntil([&] { return Count() == 0; })) << cut;
+    }
 }
 
 TEST_F(MonitorTest, AtMostTwentyMonitorsOverAllPorts) {
