@@ -5,6 +5,8 @@
 #include "OrbMonitorListenSocket.h"
 #include "TraceLog.h"
 
+#include <QTimer>
+
 #include <algorithm>
 #include <cerrno>
 #include <exception>
@@ -120,6 +122,14 @@ void MonitorConnectionManager::MonitorAccept() {
         return;
     }
     TraceLog(">>> Monitor Client Accepted!!!");
+    // Bound to the socket: gone with it when it closes first.
+    QTimer::singleShot(s_nStartTimeoutMs.load(), socket, [this, socket] {
+        if (socket->m_bAccepted.load())
+            return;
+        TraceLog(">>> Monitor Client sent no start request within %d seconds. Closed!!!",
+                 s_nStartTimeoutMs.load() / 1000);
+        RemoveMonitor(socket);
+    });
 }
 
 void MonitorConnectionManager::Admit(COrbMonitorClientSocket* socket) {

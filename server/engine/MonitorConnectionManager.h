@@ -2,6 +2,7 @@
 
 #include <platform/CriticalSection.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -17,6 +18,8 @@ class COrbMonitorListenSocket;
 class MonitorConnectionManager {
 public:
     static constexpr int kMaxMonitors = 20;
+    // A monitor that has sent no valid start request by then is closed. Tests lower it.
+    static inline std::atomic<int> s_nStartTimeoutMs{30000};
 
     enum StartRequest : std::uint8_t {
         kMessageId = 0x09,

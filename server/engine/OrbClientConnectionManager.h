@@ -4,6 +4,7 @@
 
 #include <platform/CriticalSection.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -87,6 +88,9 @@ public:
     static constexpr int kDeviceListPauseMs = 10;
     static constexpr int kDeviceListPauseSkipEvery = 50;
     static constexpr int kOakLoginPauseMs = 500;
+    // A connection that has not logged in by then is closed, so idle sockets cannot hold every
+    // descriptor. Tests lower it.
+    static inline std::atomic<int> s_nLoginTimeoutMs{30000};
 
     COrbManagerDlg* GetOwner() const { return m_pOwner; }
     int GetMode() const { return m_nMode; }
@@ -116,6 +120,7 @@ private:
     void ClientLoginBypassPort(COrbClientSocketUser* client, std::uint8_t kind,
                                const std::string& address, int port);
     void Pause(int milliseconds);
+    void CloseIfNotLoggedIn(COrbClientSocketUser* client);
 
     COrbManagerDlg* m_pOwner;
     COrbListenSocket* m_pListenSocket;

@@ -212,6 +212,21 @@ TEST_F(MonitorTest, AStartRequestSplitOverSegmentsIsAdmitted) {
     }
 }
 
+TEST_F(MonitorTest, AMonitorWithoutAStartRequestIsClosedAtTheTimeOut) {
+    const int saved = MonitorConnectionManager::s_nStartTimeoutMs.load();
+    MonitorConnectionManager::s_nStartTimeoutMs = 200;
+    Peer silent(msgPort), half(smdrPort);
+    auto admitted = Admitted(msgPort);
+    const Bytes request = StartRequest("507193");
+    half.Send(Bytes(request.begin(), request.begin() + 6));
+    EXPECT_TRUE(SpinUntil([&] { return silent.SeesClose() && half.SeesClose(); }));
+    MonitorConnectionManager::s_nStartTimeoutMs = saved;
+    EXPECT_TRUE(Traced("sent no start request within"));
+    SpinFor(std::chrono::milliseconds(300));
+    EXPECT_FALSE(admitted->SeesClose());
+    EXPECT_EQ(Count(), 1);
+}
+
 TEST_F(MonitorTest, AtMostTwentyMonitorsOverAllPorts) {
     std::vector<std::unique_ptr<Peer>> peers;
     for (int i = 0; i < 19; ++i)
