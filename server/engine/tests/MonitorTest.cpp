@@ -227,6 +227,33 @@ TEST_F(MonitorTest, AMonitorWithoutAStartRequestIsClosedAtTheTimeOut) {
     EXPECT_EQ(Count(), 1);
 }
 
+TEST_F(MonitorTest, AfterAWrongCodeTheNextTryFromThatAddressWaitsLongerEachTime) {
+    const int saved = MonitorConnectionManager::s_nCodeDelayMs.load();
+    MonitorConnectionManager::s_nCodeDelayMs = 300;
+    // Wrong codes from many connections at once: each is judged in turn, after a growing wait.
+    std::vector<std::unique_ptr<Peer>> wrong;
+    for (int i = 0; i < 3; ++i) {
+        wrong.push_back(std::make_unique<Peer>(msgPort));
+        wrong.back()->Send(StartRequest("111111"));
+    }
+    ASSERT_TRUE(SpinUntil([&] { return wrong[0]->SeesClose(); }));
+    EXPECT_TRUE(Traced("Wrong Monitor Passcode 1 time(s) from [127.0.0.1]; the next try waits 300"));
+    SpinFor(std::chrono::milliseconds(100));
+    EXPECT_FALSE(Traced("Wrong Monitor Passcode 3 time(s)")) << "tries that came together wait";
+    ASSERT_TRUE(SpinUntil([&] { return wrong[2]->SeesClose(); }));
+    EXPECT_TRUE(Traced("Wrong Monitor Passcode 3 time(s) from [127.0.0.1]; the next try waits 1200"));
+    // The right code waits its turn too, is then admitted and clears the count.
+    Peer right(smdrPort);
+    right.Send(StartRequest("507193"));
+    SpinFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(Count(), 0);
+    EXPECT_TRUE(SpinUntil([&] { return Count() == 1; }));
+    Peer next(msgPort);
+    next.Send(StartRequest("507193"));
+    EXPECT_TRUE(SpinUntil([&] { return Count() == 2; }));
+    MonitorConnectionManager::s_nCodeDelayMs = saved;
+}
+
 TEST_F(MonitorTest, AtMostTwentyMonitorsOverAllPorts) {
     std::vector<std::unique_ptr<Peer>> peers;
     for (int i = 0; i < 19; ++i)
