@@ -466,7 +466,32 @@ bool QueueTracerLine(std::string text, unsigned level) {
     const std::int32_t id = g_nTracerThreadId.load();
     if (id == -1 || id != g_nSlotId || !g_pSlotQueue)
         return false;
-    g_TraceQueue.AddTail(std::move(text));
-    g_pSlotQueue->Post(TracerMessage{COrbManagerTracer::WM_TRACE_QUEUED, level, 0});
+    // A line like the one before is only counted; the count goes out before the next other line.
+    static std::string s_last;
+    static unsigned long s_repeats = 0;
+    static unsigned long s_dropped = 0;
+    if (text == s_last) {
+        ++s_repeats;
+        return true;
+    }
+    auto add = [&](std::string line) {
+        g_TraceQueue.AddTail(std::move(line));
+        g_pSlotQueue->Post(TracerMessage{COrbManagerTracer::WM_TRACE_QUEUED, level, 0});
+    };
+    const std::size_t bound = g_nMaxQueuedTraceLines.load();
+    // Room kept for the two notes below, so a full queue still tells what it lost.
+    if (g_TraceQueue.GetCount() + 2 >= bound) {
+        ++s_dropped;
+        return false;
+    }
+    if (s_repeats > 0)
+        add("... repeated " + std::to_string(s_repeats) + " times");
+    s_repeats = 0;
+    if (s_dropped > 0)
+        add("[ERROR] The trace queue was full: " + std::to_string(s_dropped) +
+            " lines were dropped!!!");
+    s_dropped = 0;
+    s_last = text;
+    add(std::move(text));
     return true;
 }
