@@ -451,6 +451,7 @@ TEST_F(OrbManagerTracerTest, RepeatedLinesAreFoldedAndAFullQueueCountsWhatItDrop
     SpinUntilQueueEmpty();
     g_nMaxQueuedTraceLines = saved;
     TraceLog("[USER] after the flood");
+    TraceLog("[USER] after the flood");
     StopMessageTracer(m_tracer);
 
     const auto texts = Texts(File(0));
@@ -460,4 +461,6 @@ TEST_F(OrbManagerTracerTest, RepeatedLinesAreFoldedAndAFullQueueCountsWhatItDrop
     EXPECT_FALSE(Contains(texts, "[USER] line 10"));
     EXPECT_TRUE(Contains(texts, "[ERROR] The trace queue was full: 40 lines were dropped!!!"));
     EXPECT_TRUE(Contains(texts, "[USER] after the flood"));
+    // A count still held at the stop is written too.
+    EXPECT_TRUE(Contains(texts, "... repeated 1 times"));
 }
