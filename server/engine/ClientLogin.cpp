@@ -177,13 +177,15 @@ void COrbClientConnectionManager::ClientLoginClientPort(COrbClientSocketUser* cl
             TraceLog("[USER LOG ERROR] %s", ("Alder is already connected." + suffix).c_str());
             return;
         }
+        const bool listSent = client->m_bRegistered.load() == 1;
         client->m_bRegistered = 1;
         client->m_bAlder = 1;
         SendLoginReply(client, '1', 0x00, 0xFF);
         if (m_pOwner)
             m_pOwner->RefreshClientList();
         acceptedLine(kAlderAcceptedResource);
-        SendDeviceListToClient(client, address);
+        if (!listSent)
+            SendDeviceListToClient(client, address);
         return;
     }
 
@@ -203,11 +205,16 @@ void COrbClientConnectionManager::ClientLoginClientPort(COrbClientSocketUser* cl
         return;
     }
 
+    if (carried) {
+        // The connection already has this kind and its device list: a flood of the same login
+        // must not cost a list each.
+        TraceLog("[USER LOG ERROR] %s", ("Repeated login is ignored." + suffix).c_str());
+        return;
+    }
+    const bool listSent = client->m_bRegistered.load() == 1;
     client->m_bRegistered = 1;
     if (m_pOwner)
         ++m_pOwner->m_nKindLoginCounts[static_cast<std::size_t>(kind->countSlot)];
-    if (carried)
-        ++client->m_nRepeatedLogins[static_cast<std::size_t>(kind->countSlot)];
     flag = 1;
     if (m_pOwner) {
         ++m_pOwner->m_nClientCount;
@@ -215,7 +222,8 @@ void COrbClientConnectionManager::ClientLoginClientPort(COrbClientSocketUser* cl
     }
     SendReply(client, *kind, true);
     acceptedLine(kind->acceptedResource);
-    SendDeviceListToClient(client, address);
+    if (!listSent)
+        SendDeviceListToClient(client, address);
 }
 
 void COrbClientConnectionManager::ClientLoginBypassPort(COrbClientSocketUser* client,
@@ -263,6 +271,7 @@ void COrbClientConnectionManager::ClientLoginBypassPort(COrbClientSocketUser* cl
         return;
     }
 
+    const bool listSent = client->m_bRegistered.load() == 1;
     client->m_bRegistered = 1;
     if (m_pOwner)
         ++m_pOwner->m_nKindLoginCounts[static_cast<std::size_t>(kind->countSlot)];
@@ -278,7 +287,8 @@ void COrbClientConnectionManager::ClientLoginBypassPort(COrbClientSocketUser* cl
     }
     SendReply(client, *kind, true);
     writeLine(kind->acceptedResource, kind->style);
-    SendDeviceListToClient(client, address);
+    if (!listSent)
+        SendDeviceListToClient(client, address);
 }
 
 void COrbClientConnectionManager::ClientLogout(COrbClientSocketUser* client,
@@ -313,7 +323,7 @@ void COrbClientConnectionManager::SendDeviceListToClient(COrbClientSocketUser* c
     TraceLog("Sending the device list  to the connected client[IP Address : %s, Port No : %d]",
              address.c_str(), port);
 
-    using Record = std::array<std::uint8_t, 2 + LineDeviceEntry::kSentSize>;
+    using Record = DeviceListSender::Record;
     auto frame = [](const LineDeviceEntry::Record& from) {
         Record record;
         record[0] = 0x00;
@@ -359,32 +369,6 @@ void COrbClientConnectionManager::SendDeviceListToClient(COrbClientSocketUser* c
         return;
     }
 
-    int count = 0;
-    for (const Record& record : records) {
-        int error = 0;
-        if (client->SendRecord(record.data(), static_cast<int>(record.size()), error) > 0) {
-            ++count;
-            if (count % kDeviceListPauseSkipEvery != 0)
-                Pause(kDeviceListPauseMs);
-        } else if (error == 0) {
-            TraceLog("[ERROR] Error detected while sending the device list to the connected "
-                     "client[IP Address : %s, Port No : %d, Error Code : %d - the socket is "
-                     "gracefully closed]",
-                     address.c_str(), port, 0);
-        } else {
-            TraceLog("[ERROR] Error detected while sending the device list to the connected "
-                     "client[IP Address : %s, Port No : %d, Error Code : %d - %s]",
-                     address.c_str(), port, error, SystemErrorText(error).c_str());
-        }
-    }
-    int error = 0;
-    if (client->SendRecord(endRecord.data(), static_cast<int>(endRecord.size()), error) > 0)
-        ++count;
-    else
-        TraceLog("[ERROR] Error detected while sending the final list to the connected "
-                 "client[IP Address : %s, Port No : %d]",
-                 address.c_str(), port);
-    TraceLog("Complete to send the device list[Total : %d]  to the connected client[IP Address : "
-             "%s, Port No : %d]",
-             count, address.c_str(), port);
+    // Paced off the window thread: other clients, accepts, timers and a stop never wait on it.
+    m_DeviceLists.Queue(client, std::move(records), endRecord);
 }

@@ -5,7 +5,13 @@
 #include "OrbMonitorListenSocket.h"
 #include "TraceLog.h"
 
+#include <QTimer>
+
 #include <algorithm>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <vector>
 #include <cerrno>
 #include <exception>
 #include <new>
@@ -17,6 +23,24 @@ namespace {
 
 constexpr std::size_t kMaxExceptionText = 255;
 constexpr int kListenBacklog = 5;
+
+// Wrong access codes by address, shared by every monitor port.
+struct CodeFailures {
+    unsigned count = 0;
+    std::chrono::steady_clock::time_point nextTry{};
+};
+constexpr std::size_t kMaxFailingAddresses = 4096;
+std::mutex g_FailuresLock;
+std::map<std::string, CodeFailures> g_Failures;
+
+std::chrono::milliseconds CodeDelay(unsigned failures) {
+    const long long base = MonitorConnectionManager::s_nCodeDelayMs.load();
+    const long long most = MonitorConnectionManager::s_nMaxCodeDelayMs.load();
+    long long delay = base;
+    for (unsigned i = 1; i < failures && delay < most; ++i)
+        delay *= 2;
+    return std::chrono::milliseconds(std::min(delay, most));
+}
 
 } // namespace
 
@@ -120,6 +144,14 @@ void MonitorConnectionManager::MonitorAccept() {
         return;
     }
     TraceLog(">>> Monitor Client Accepted!!!");
+    // Bound to the socket: gone with it when it closes first.
+    QTimer::singleShot(s_nStartTimeoutMs.load(), socket, [this, socket] {
+        if (socket->m_bAccepted.load())
+            return;
+        TraceLog(">>> Monitor Client sent no start request within %d seconds. Closed!!!",
+                 s_nStartTimeoutMs.load() / 1000);
+        RemoveMonitor(socket);
+    });
 }
 
 void MonitorConnectionManager::Admit(COrbMonitorClientSocket* socket) {
@@ -181,14 +213,70 @@ void MonitorConnectionManager::CheckMonitorConnectRequest(COrbMonitorClientSocke
         RemoveMonitor(socket);
         return;
     }
+    CheckAccessCode(socket, buffer, count, address);
+}
+
+void MonitorConnectionManager::CheckAccessCode(COrbMonitorClientSocket* socket,
+                                               const std::uint8_t* buffer, int count,
+                                               const std::string& address) {
+    const int codeLength = buffer[6];
     const int present = std::clamp(count - 7, 0, codeLength);
-    const std::string given(reinterpret_cast<const char*>(buffer + 7),
-                            static_cast<std::size_t>(present));
-    if (present < codeLength || given != m_pOwner->m_strMonitorAccessCode) {
-        TraceLog(">>> Delivered Monitor Passcode[%s] from [%s]is not matched!!!", given.c_str(),
-                 address.c_str());
+    std::string given(reinterpret_cast<const char*>(buffer + 7),
+                      static_cast<std::size_t>(present));
+    if (present < codeLength)
+        given.append(1, '\0'); // never matches, traced as what came
+    std::chrono::milliseconds wait{0};
+    {
+        std::lock_guard<std::mutex> guard(g_FailuresLock);
+        const auto it = g_Failures.find(address);
+        const auto now = std::chrono::steady_clock::now();
+        if (it != g_Failures.end() && it->second.nextTry > now) {
+            wait = std::chrono::duration_cast<std::chrono::milliseconds>(it->second.nextTry - now);
+            // Tries that come together are spaced out, not judged in one go.
+            it->second.nextTry += CodeDelay(it->second.count);
+        }
+    }
+    if (wait.count() <= 0) {
+        JudgeAccessCode(socket, given, address);
+        return;
+    }
+    // Bound to the socket: dropped if it closes while it waits.
+    QTimer::singleShot(wait, socket, [this, socket, given, address] {
+        JudgeAccessCode(socket, given, address);
+    });
+}
+
+void MonitorConnectionManager::JudgeAccessCode(COrbMonitorClientSocket* socket,
+                                               const std::string& given,
+                                               const std::string& address) {
+    CriticalSectionLock shared(m_csShared);
+    if (!socket->m_bAccepted.load() && IsFull()) {
+        TraceLog(">>> There is no available count for this Monitor Utility.");
         RemoveMonitor(socket);
         return;
+    }
+    if (given != m_pOwner->m_strMonitorAccessCode) {
+        unsigned failures = 0;
+        {
+            std::lock_guard<std::mutex> guard(g_FailuresLock);
+            if (g_Failures.size() >= kMaxFailingAddresses && !g_Failures.contains(address))
+                g_Failures.erase(g_Failures.begin());
+            CodeFailures& entry = g_Failures[address];
+            failures = ++entry.count;
+            const auto next = std::chrono::steady_clock::now() + CodeDelay(failures);
+            entry.nextTry = std::max(entry.nextTry, next);
+        }
+        const std::string shown = given.substr(0, given.find('\0'));
+        TraceLog(">>> Delivered Monitor Passcode[%s] from [%s]is not matched!!!", shown.c_str(),
+                 address.c_str());
+        TraceLog(">>> Wrong Monitor Passcode %u time(s) from [%s]; the next try waits %lld ms!!!",
+                 failures, address.c_str(), static_cast<long long>(CodeDelay(failures).count()));
+        RemoveMonitor(socket);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> guard(g_FailuresLock);
+        g_Failures.erase(address);
     }
     Admit(socket);
     TraceLog(">>> Monitor Utility is connected from[%s]!!!", address.c_str());

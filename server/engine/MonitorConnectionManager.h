@@ -2,8 +2,10 @@
 
 #include <platform/CriticalSection.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 class COrbManagerDlg;
@@ -17,6 +19,12 @@ class COrbMonitorListenSocket;
 class MonitorConnectionManager {
 public:
     static constexpr int kMaxMonitors = 20;
+    // A monitor that has sent no valid start request by then is closed. Tests lower it.
+    static inline std::atomic<int> s_nStartTimeoutMs{30000};
+    // After a wrong access code the next request from that address waits, twice as long after
+    // each further wrong code, up to the most. Tests lower them.
+    static inline std::atomic<int> s_nCodeDelayMs{250};
+    static inline std::atomic<int> s_nMaxCodeDelayMs{8000};
 
     enum StartRequest : std::uint8_t {
         kMessageId = 0x09,
@@ -65,6 +73,11 @@ private:
     // Under the shared lock.
     bool IsFull() const;
     void Admit(COrbMonitorClientSocket* socket);
+    // Judges the access code of a start request, now or after the address's delay.
+    void CheckAccessCode(COrbMonitorClientSocket* socket, const std::uint8_t* buffer, int count,
+                         const std::string& address);
+    void JudgeAccessCode(COrbMonitorClientSocket* socket, const std::string& given,
+                         const std::string& address);
 
     COrbManagerDlg* m_pOwner;
     platform::CriticalSection& m_csShared;

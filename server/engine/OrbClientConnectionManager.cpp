@@ -8,6 +8,8 @@
 #include "TraceLog.h"
 #include "UserList.h"
 
+#include <QTimer>
+
 #include <algorithm>
 #include <atomic>
 #include <iterator>
@@ -67,6 +69,7 @@ COrbClientConnectionManager::COrbClientConnectionManager(COrbManagerDlg* owner)
     : m_pOwner(owner), m_pListenSocket(new COrbListenSocket(this)) {}
 
 COrbClientConnectionManager::~COrbClientConnectionManager() {
+    m_DeviceLists.Stop();
     {
         // A client left behind would keep notifying a manager that is gone.
         platform::CriticalSectionLock guard(m_csClientList);
@@ -145,8 +148,25 @@ void COrbClientConnectionManager::ClientAccept() {
     client->m_nPeerPort = static_cast<int>(port);
     client->m_strConnectTime = FormatNow(0);
 
-    platform::CriticalSectionLock guard(m_csClientList);
-    m_ClientList.push_back(client);
+    {
+        platform::CriticalSectionLock guard(m_csClientList);
+        m_ClientList.push_back(client);
+    }
+    // Bound to the client: gone with it when it closes first.
+    QTimer::singleShot(s_nLoginTimeoutMs.load(), client, [this, client] { CloseIfNotLoggedIn(client); });
+}
+
+void COrbClientConnectionManager::CloseIfNotLoggedIn(COrbClientSocketUser* client) {
+    {
+        platform::CriticalSectionLock guard(m_csClientList);
+        if (std::find(m_ClientList.begin(), m_ClientList.end(), client) == m_ClientList.end() ||
+            client->m_bRegistered.load() == 1)
+            return;
+    }
+    TraceLog("[ERROR] The client has not logged in within %d seconds. Closed!!![IP Address : %s, "
+             "Port No : %d]",
+             s_nLoginTimeoutMs.load() / 1000, client->m_strPeerAddress.c_str(), client->m_nPeerPort);
+    CloseUserConnection(client);
 }
 
 void COrbClientConnectionManager::CloseUserConnection(COrbClientSocketUser* client) {
@@ -189,6 +209,7 @@ void COrbClientConnectionManager::CloseClient(COrbClientSocketUser* client, bool
         const auto it = std::find(m_ClientList.begin(), m_ClientList.end(), client);
         if (it != m_ClientList.end())
             m_ClientList.erase(it);
+        m_DeviceLists.Cancel(client);
     }
     client->Dispose();
     AfterClientsChanged();
@@ -317,6 +338,7 @@ void COrbClientConnectionManager::CloseAllClients() {
         platform::CriticalSectionLock guard(m_csClientList);
         std::vector<COrbClientSocketUser*> clients;
         clients.swap(m_ClientList);
+        m_DeviceLists.CancelAll();
         for (COrbClientSocketUser* client : clients)
             client->Dispose();
     }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "DeviceListSender.h"
+
 #include <platform/CriticalSection.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -86,6 +89,9 @@ public:
     static constexpr int kDeviceListPauseMs = 10;
     static constexpr int kDeviceListPauseSkipEvery = 50;
     static constexpr int kOakLoginPauseMs = 500;
+    // A connection that has not logged in by then is closed, so idle sockets cannot hold every
+    // descriptor. Tests lower it.
+    static inline std::atomic<int> s_nLoginTimeoutMs{30000};
 
     COrbManagerDlg* GetOwner() const { return m_pOwner; }
     int GetMode() const { return m_nMode; }
@@ -97,8 +103,12 @@ public:
     platform::CriticalSection& ClientListLock() { return m_csClientList; }
     // The connected clients in accept order; walk them under ClientListLock().
     const std::vector<COrbClientSocketUser*>& GetClients() const { return m_ClientList; }
+    // The paced device lists going out off the window thread.
+    DeviceListSender& DeviceLists() { return m_DeviceLists; }
 
 private:
+    friend class DeviceListSender;
+
     void CloseClient(COrbClientSocketUser* client, bool peerGone);
     void ReleaseKinds(COrbClientSocketUser* client, bool peerGone, const std::string& address,
                       int port);
@@ -111,6 +121,7 @@ private:
     void ClientLoginBypassPort(COrbClientSocketUser* client, std::uint8_t kind,
                                const std::string& address, int port);
     void Pause(int milliseconds);
+    void CloseIfNotLoggedIn(COrbClientSocketUser* client);
 
     COrbManagerDlg* m_pOwner;
     COrbListenSocket* m_pListenSocket;
@@ -122,4 +133,5 @@ private:
     platform::CriticalSection m_csClientList;
     DispatchHook m_DispatchHook;
     PauseFunction m_Pause;
+    DeviceListSender m_DeviceLists{*this}; // last: its thread stops before the rest goes
 };

@@ -8,7 +8,7 @@
 
 COrbClientSocketUser::COrbClientSocketUser(COrbClientConnectionManager* manager)
     : m_pManager(manager), m_Assembler(
-                               protocol::RecordAssembler::BadLengthPolicy::DropBuffered,
+                               protocol::RecordAssembler::BadLengthPolicy::SkipBody,
                                [this](const protocol::CtiRecord& record) { HandRecord(record); },
                                [this](std::uint16_t length) { DropBuffered(length); }) {}
 

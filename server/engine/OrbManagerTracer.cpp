@@ -29,6 +29,23 @@ public:
 std::int32_t g_nSlotId = -1;
 std::shared_ptr<TracerMessageQueue> g_pSlotQueue;
 
+// Folding and dropping, under the trace queue's lock.
+std::string s_last;
+unsigned long s_repeats = 0;
+unsigned long s_dropped = 0;
+
+// The counts still held go to the final drain rather than being lost with the tracer.
+void FlushHeldCounts() {
+    if (s_repeats > 0)
+        g_TraceQueue.AddTail("... repeated " + std::to_string(s_repeats) + " times");
+    if (s_dropped > 0)
+        g_TraceQueue.AddTail("[ERROR] The trace queue was full: " + std::to_string(s_dropped) +
+                             " lines were dropped!!!");
+    s_repeats = 0;
+    s_dropped = 0;
+    s_last.clear();
+}
+
 void Publish(std::int32_t id, std::shared_ptr<TracerMessageQueue> queue) {
     QueueGuard guard;
     g_nSlotId = id;
@@ -40,6 +57,7 @@ void Publish(std::int32_t id, std::shared_ptr<TracerMessageQueue> queue) {
 void Unpublish(std::int32_t id) {
     QueueGuard guard;
     if (g_nSlotId == id) {
+        FlushHeldCounts();
         g_nSlotId = -1;
         g_pSlotQueue.reset();
     }
@@ -454,6 +472,8 @@ void StopMessageTracer(std::unique_ptr<COrbManagerTracer>& tracer) {
 
 void RetractMessageTracer() {
     QueueGuard guard;
+    if (g_nSlotId != -1)
+        FlushHeldCounts();
     g_nTracerThreadId = -1;
     g_nSlotId = -1;
     g_pSlotQueue.reset();
@@ -466,7 +486,29 @@ bool QueueTracerLine(std::string text, unsigned level) {
     const std::int32_t id = g_nTracerThreadId.load();
     if (id == -1 || id != g_nSlotId || !g_pSlotQueue)
         return false;
-    g_TraceQueue.AddTail(std::move(text));
-    g_pSlotQueue->Post(TracerMessage{COrbManagerTracer::WM_TRACE_QUEUED, level, 0});
+    // A line like the one before is only counted; the count goes out before the next other line.
+    if (text == s_last) {
+        ++s_repeats;
+        return true;
+    }
+    auto add = [&](std::string line) {
+        g_TraceQueue.AddTail(std::move(line));
+        g_pSlotQueue->Post(TracerMessage{COrbManagerTracer::WM_TRACE_QUEUED, level, 0});
+    };
+    const std::size_t bound = g_nMaxQueuedTraceLines.load();
+    // Room kept for the two notes below, so a full queue still tells what it lost.
+    if (g_TraceQueue.GetCount() + 2 >= bound) {
+        ++s_dropped;
+        return false;
+    }
+    if (s_repeats > 0)
+        add("... repeated " + std::to_string(s_repeats) + " times");
+    s_repeats = 0;
+    if (s_dropped > 0)
+        add("[ERROR] The trace queue was full: " + std::to_string(s_dropped) +
+            " lines were dropped!!!");
+    s_dropped = 0;
+    s_last = text;
+    add(std::move(text));
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -136,6 +137,8 @@ void RetractMessageTracer();
 // TraceLog's half: queues the text and posts WM_TRACE_QUEUED to the published tracer. False when
 // no tracer accepts lines.
 bool QueueTracerLine(std::string text, unsigned level);
+// The most lines waiting for the tracer; more are dropped and counted. Tests lower it.
+inline std::atomic<std::size_t> g_nMaxQueuedTraceLines{100000};
 
 // "<directory>/brv<index>.log".
 std::string TraceLogFilePath(const std::string& directory, unsigned index);

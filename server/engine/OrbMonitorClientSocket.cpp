@@ -3,7 +3,11 @@
 #include "MonitorConnectionManager.h"
 
 COrbMonitorClientSocket::COrbMonitorClientSocket(MonitorConnectionManager* manager)
-    : m_pManager(manager), m_Sender(*this) {}
+    : m_pManager(manager), m_Assembler(
+                               protocol::RecordAssembler::BadLengthPolicy::SkipBody,
+                               [this](const protocol::CtiRecord& record) { HandRecord(record); },
+                               [this](std::uint16_t length) { RefuseLength(length); }),
+      m_Sender(*this) {}
 
 COrbMonitorClientSocket::~COrbMonitorClientSocket() = default;
 
@@ -16,6 +20,7 @@ void COrbMonitorClientSocket::Dispose() {
     if (m_bDisposed)
         return;
     m_bDisposed = true;
+    m_Assembler.Reset();
     if (m_nDepth > 0) {
         DeleteLater();
     } else {
@@ -30,8 +35,22 @@ void COrbMonitorClientSocket::OnReceive(int) {
     // Nothing read: a close comes through OnClose, a failure needs no answer.
     if (n <= 0 || m_bDisposed || !m_pManager)
         return;
-    // May remove and dispose of this socket; nothing of it is used afterwards.
-    m_pManager->CheckMonitorConnectRequest(this, m_ReceiveBuffer.data(), n);
+    m_Assembler.Feed(protocol::ByteView(m_ReceiveBuffer.data(), static_cast<std::size_t>(n)));
+}
+
+void COrbMonitorClientSocket::HandRecord(const protocol::CtiRecord& record) {
+    if (m_bDisposed || !m_pManager)
+        return;
+    const protocol::ByteView frame = record.Frame();
+    // May remove and dispose of this socket (deferred, as a notification is running).
+    m_pManager->CheckMonitorConnectRequest(this, frame.data(), static_cast<int>(frame.size()));
+}
+
+void COrbMonitorClientSocket::RefuseLength(std::uint16_t) {
+    if (m_bDisposed || !m_pManager)
+        return;
+    // No request has such a length: judged as one without its message ID.
+    m_pManager->CheckMonitorConnectRequest(this, nullptr, 0);
 }
 
 void COrbMonitorClientSocket::OnSend(int err) {

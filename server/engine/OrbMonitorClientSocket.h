@@ -3,6 +3,7 @@
 #include "HeldTailSender.h"
 
 #include <platform/AsyncSocket.h>
+#include <protocol/RecordAssembler.h>
 
 #include <array>
 #include <atomic>
@@ -48,7 +49,12 @@ private:
         COrbMonitorClientSocket& owner;
     };
 
+    void HandRecord(const protocol::CtiRecord& record);
+    void RefuseLength(std::uint16_t length);
+
     MonitorConnectionManager* m_pManager;
+    // A request may come over several segments; a refused length's bytes are passed over.
+    protocol::RecordAssembler m_Assembler;
     std::array<std::uint8_t, kReceiveBufferSize> m_ReceiveBuffer{};
     HeldTailSender m_Sender;
     int m_nDepth = 0;

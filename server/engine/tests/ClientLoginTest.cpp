@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
+
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -244,7 +247,7 @@ TEST_F(ClientLogin, ASecondAlderLoginClosesTheConnectionWithItsLine) {
     EXPECT_EQ(dlg.m_nClientCount, 0);
 }
 
-TEST_F(ClientLogin, RepeatedLoginsOfOneConnectionLeaveNoCountBehindAtClose) {
+TEST_F(ClientLogin, ARegisteredConnectionIsNotServedAgainAndLeavesNoCountBehind) {
     Peer other(firstPort);
     ASSERT_NE(Connect(*clientPort, other), nullptr);
     other.Send(Login(1));
@@ -252,15 +255,21 @@ TEST_F(ClientLogin, RepeatedLoginsOfOneConnectionLeaveNoCountBehindAtClose) {
 
     Peer peer(firstPort);
     ASSERT_NE(Connect(*clientPort, peer), nullptr);
-    for (std::uint8_t code : {1, 1, 7, 2, 2, 2, 3}) {
-        peer.Clear();
-        peer.Send(Login(code));
-        ASSERT_TRUE(peer.WaitForRecords(kDevices + 1));
-    }
-    EXPECT_EQ(Slot(kCountRowanSpruce), 4u);
-    EXPECT_EQ(Slot(kCountElm), 3u);
-    EXPECT_EQ(Slot(kCountPoplar), 1u);
-    EXPECT_EQ(dlg.m_nClientCount, 8);
+    peer.Send(Login(1));
+    ASSERT_TRUE(peer.WaitForRecords(kDevices + 1));
+    // A flood of logins in one write: the list went out once, a new kind is still counted.
+    Bytes flood;
+    for (int i = 0; i < 100; ++i)
+        flood = Join({flood, Login(1)});
+    peer.Send(Join({flood, Login(7), Login(2), Login(2), Login(3)}));
+    ASSERT_TRUE(SpinUntil([&] { return Slot(kCountPoplar) == 1u; }));
+    ASSERT_TRUE(SpinUntil([&] { return clientPort->DeviceLists().Idle(); }));
+    SpinFor(std::chrono::milliseconds(30));
+    EXPECT_EQ(peer.Records(), DeviceList());
+    EXPECT_EQ(TraceCount("Repeated login is ignored." + Suffix(peer)), 101);
+    EXPECT_EQ(Slot(kCountRowanSpruce), 3u);
+    EXPECT_EQ(Slot(kCountElm), 1u);
+    EXPECT_EQ(dlg.m_nClientCount, 5);
 
     peer.Send(Request('k', {0xFF, 0xFF, 0xFF, 0xFF}, 1));
     ASSERT_TRUE(SpinUntil([&] { return peer.Closed(); }));
@@ -270,6 +279,39 @@ TEST_F(ClientLogin, RepeatedLoginsOfOneConnectionLeaveNoCountBehindAtClose) {
     EXPECT_EQ(Slot(kCountElm), 0u);
     EXPECT_EQ(Slot(kCountPoplar), 0u);
     EXPECT_EQ(dlg.m_nClientCount, 1);
+}
+
+TEST_F(ClientLogin, TheDeviceListIsPacedOffTheWindowThreadAndDroppedWithItsClient) {
+    for (int i = kDevices; i < 60; ++i)
+        AddDevice(i);
+    table->SetEndRecord(EndBody());
+    // Each pause of the list holds until released: the window thread must go on meanwhile.
+    std::mutex gate;
+    std::unique_lock<std::mutex> held(gate);
+    std::atomic<int> paused{0};
+    clientPort->SetPauseFunction([&](int) {
+        ++paused;
+        std::lock_guard<std::mutex> wait(gate);
+    });
+    Peer slow(firstPort);
+    ASSERT_NE(Connect(*clientPort, slow), nullptr);
+    slow.Send(Login(1));
+    ASSERT_TRUE(SpinUntil([&] { return paused.load() == 1; }));
+    // Another client is accepted and served while the first list waits.
+    Peer quick(firstPort);
+    ASSERT_NE(Connect(*clientPort, quick), nullptr);
+    quick.Send(Login(2));
+    ASSERT_TRUE(SpinUntil([&] { return Slot(kCountElm) == 1u; }));
+    // The first client leaves; the rest of its list goes nowhere.
+    slow.Send(Request('k', {0xFF, 0xFF, 0xFF, 0xFF}, 1));
+    ASSERT_TRUE(SpinUntil([&] { return Count(*clientPort) == 1; }));
+    clientPort->SetPauseFunction([](int) {});
+    held.unlock();
+    ASSERT_TRUE(quick.WaitForRecords(61));
+    ASSERT_TRUE(SpinUntil([&] { return clientPort->DeviceLists().Idle(); }));
+    EXPECT_EQ(quick.Records(), DeviceList(60));
+    EXPECT_LE(slow.Records().size(), 2u);
+    EXPECT_EQ(TraceCount("Complete to send the device list[Total : 61]"), 1);
 }
 
 TEST_F(ClientLogin, LogoutKeepsTheConnectionOnlyForItsFourCodesOnTheClientPort) {
@@ -332,6 +374,7 @@ TEST_F(ClientLogin, ALongDeviceListIsPacedAndCountedWithItsEndRecord) {
     ASSERT_TRUE(peer.WaitForRecords(121));
     EXPECT_EQ(peer.Records(), DeviceList(120));
     // A pause after every record but the 50th and the 100th.
+    ASSERT_TRUE(SpinUntil([&] { return clientPort->DeviceLists().Idle(); }));
     EXPECT_EQ(pauses, std::vector<int>(118, 10));
     EXPECT_EQ(TraceCount("Complete to send the device list[Total : 121]"), 1);
 }
@@ -344,6 +387,7 @@ TEST_F(ClientLogin, TheDeviceListIsSentWholeWhileTheTableChanges) {
     peer.Send(Login(3));
     ASSERT_TRUE(peer.WaitForRecords(kDevices + 1));
     EXPECT_EQ(peer.Records(), DeviceList());
+    ASSERT_TRUE(SpinUntil([&] { return clientPort->DeviceLists().Idle(); }));
     EXPECT_EQ(TraceCount("Complete to send the device list[Total : 4]"), 1);
 }
 

@@ -158,8 +158,8 @@ TEST_F(MonitorTest, AdmitsOnlyAWellFormedStartRequestWithTheAccessCode) {
         {StartRequest("5071", 6), "Delivered Monitor Passcode[5071"}, // code shorter than n
         {StartRequest("507193", -1, 0x08), "wrong message ID"},
         {StartRequest("507193", -1, 0x09, 'X'), "wrong Event ID"},
-        {Bytes{0x00, 0x0B, 0x09, 'Z', 0xFF}, "Monitor Passcode Length"}, // n absent
-        {Bytes{0x00, 0x0B}, "wrong message ID"},
+        {Bytes{0x00, 0x02, 0x09, 'Z'}, "Monitor Passcode Length"}, // n absent
+        {Bytes{0x01, 0x91}, "wrong message ID"},                   // no such length
     };
     for (const Case& c : rejected) {
         Peer peer(msgPort);
@@ -194,6 +194,64 @@ TEST_F(MonitorTest, AdmitsOnlyAWellFormedStartRequestWithTheAccessCode) {
     EXPECT_EQ(Count(), 2);
     utility.reset();
     EXPECT_TRUE(SpinUntil([&] { return Count() == 1; }));
+}
+
+TEST_F(MonitorTest, AStartRequestSplitOverSegmentsIsAdmitted) {
+    const Bytes request = StartRequest("507193");
+    for (std::size_t cut : {std::size_t{1}, std::size_t{3}, std::size_t{7}, request.size() - 1}) {
+        Peer peer(msgPort);
+        ASSERT_TRUE(peer.Connected());
+        peer.Send(Bytes(request.begin(), request.begin() + static_cast<std::ptrdiff_t>(cut)));
+        SpinFor(std::chrono::milliseconds(10));
+        EXPECT_EQ(Count(), 0) << cut;
+        peer.Send(Bytes(request.begin() + static_cast<std::ptrdiff_t>(cut), request.end()));
+        EXPECT_TRUE(SpinUntil([&] { return Count() == 1; })) << cut;
+        EXPECT_FALSE(peer.SeesClose()) << cut;
+        peer.Close();
+        EXPECT_TRUE(SpinUntil([&] { return Count() == 0; })) << cut;
+    }
+}
+
+TEST_F(MonitorTest, AMonitorWithoutAStartRequestIsClosedAtTheTimeOut) {
+    const int saved = MonitorConnectionManager::s_nStartTimeoutMs.load();
+    MonitorConnectionManager::s_nStartTimeoutMs = 200;
+    Peer silent(msgPort), half(smdrPort);
+    auto admitted = Admitted(msgPort);
+    const Bytes request = StartRequest("507193");
+    half.Send(Bytes(request.begin(), request.begin() + 6));
+    EXPECT_TRUE(SpinUntil([&] { return silent.SeesClose() && half.SeesClose(); }));
+    MonitorConnectionManager::s_nStartTimeoutMs = saved;
+    EXPECT_TRUE(Traced("sent no start request within"));
+    SpinFor(std::chrono::milliseconds(300));
+    EXPECT_FALSE(admitted->SeesClose());
+    EXPECT_EQ(Count(), 1);
+}
+
+TEST_F(MonitorTest, AfterAWrongCodeTheNextTryFromThatAddressWaitsLongerEachTime) {
+    const int saved = MonitorConnectionManager::s_nCodeDelayMs.load();
+    MonitorConnectionManager::s_nCodeDelayMs = 300;
+    // Wrong codes from many connections at once: each is judged in turn, after a growing wait.
+    std::vector<std::unique_ptr<Peer>> wrong;
+    for (int i = 0; i < 3; ++i) {
+        wrong.push_back(std::make_unique<Peer>(msgPort));
+        wrong.back()->Send(StartRequest("111111"));
+    }
+    ASSERT_TRUE(SpinUntil([&] { return wrong[0]->SeesClose(); }));
+    EXPECT_TRUE(Traced("Wrong Monitor Passcode 1 time(s) from [127.0.0.1]; the next try waits 300"));
+    SpinFor(std::chrono::milliseconds(100));
+    EXPECT_FALSE(Traced("Wrong Monitor Passcode 3 time(s)")) << "tries that came together wait";
+    ASSERT_TRUE(SpinUntil([&] { return wrong[2]->SeesClose(); }));
+    EXPECT_TRUE(Traced("Wrong Monitor Passcode 3 time(s) from [127.0.0.1]; the next try waits 1200"));
+    // The right code waits its turn too, is then admitted and clears the count.
+    Peer right(smdrPort);
+    right.Send(StartRequest("507193"));
+    SpinFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(Count(), 0);
+    EXPECT_TRUE(SpinUntil([&] { return Count() == 1; }));
+    Peer next(msgPort);
+    next.Send(StartRequest("507193"));
+    EXPECT_TRUE(SpinUntil([&] { return Count() == 2; }));
+    MonitorConnectionManager::s_nCodeDelayMs = saved;
 }
 
 TEST_F(MonitorTest, AtMostTwentyMonitorsOverAllPorts) {

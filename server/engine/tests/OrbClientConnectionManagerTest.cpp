@@ -151,7 +151,7 @@ TEST_F(ClientSocket, EveryCompleteRecordIsDispatchedInOrderWhateverTheSegments) 
     EXPECT_EQ(Count(manager), 1u);
 }
 
-TEST_F(ClientSocket, ABadLengthDropsWhatIsBufferedAndTheClientStays) {
+TEST_F(ClientSocket, ABadLengthSkipsExactlyItsBytesWhateverTheSegmentsAndTheClientStays) {
     COrbClientConnectionManager manager(&dlg);
     const unsigned port = Listen(manager, 0);
     std::vector<Bytes> seen;
@@ -161,24 +161,34 @@ TEST_F(ClientSocket, ABadLengthDropsWhatIsBufferedAndTheClientStays) {
     Peer peer(port);
     COrbClientSocketUser* client = WaitFor(manager, peer);
     ASSERT_NE(client, nullptr);
-    const Bytes good = Record('D', 12, 0x10);
+    const Bytes good = Record('D', 12, 0x10), login = Record('a', 9, 0x01);
     const std::string line = "[ERROR] Message Length is over 400 bytes[";
 
-    int expectedLines = 0;
-    for (const Bytes& bad : {Bytes{0x00, 0x00}, Bytes{0x01, 0x90}, Bytes{0xFF, 0xFF}}) {
+    // A zero length takes nothing with it: the login after it in the same write is seen.
+    peer.Send(Join({good, Bytes{0x00, 0x00}, login}));
+    ASSERT_TRUE(SpinUntil([&] { return seen.size() == 2; }));
+    EXPECT_EQ(seen[1], login);
+
+    // 401 announced bytes carrying whole records inside them, cut at every kind of place: none
+    // of the embedded records is handed out, the record after them is.
+    Bytes body;
+    while (body.size() + good.size() <= 401)
+        body = Join({body, good});
+    body.resize(401, 0x00);
+    const Bytes stream = Join({Bytes{0x01, 0x91}, body, login});
+    for (std::size_t cut : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{200},
+                            stream.size() - login.size()}) {
         seen.clear();
-        // What follows a bad length in the same receive would be read out of step: it goes.
-        peer.Send(Join({good, bad, good, good}));
-        ++expectedLines;
-        ASSERT_TRUE(SpinUntil([&] { return TraceCount(line) == expectedLines; }));
-        peer.Send(good);
-        ASSERT_TRUE(SpinUntil([&] { return seen.size() == 2; }));
-        EXPECT_EQ(seen[0], good);
-        EXPECT_EQ(seen[1], good);
-        EXPECT_EQ(Find(manager, peer), client);
+        peer.Send(Bytes(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(cut)));
+        SpinFor(std::chrono::milliseconds(5));
+        peer.Send(Bytes(stream.begin() + static_cast<std::ptrdiff_t>(cut), stream.end()));
+        ASSERT_TRUE(SpinUntil([&] { return !seen.empty(); })) << cut;
+        SpinFor(std::chrono::milliseconds(5));
+        EXPECT_EQ(seen, std::vector<Bytes>{login}) << cut;
     }
-    EXPECT_EQ(TraceCount("[ERROR] Message Length is over 400 bytes[400]"), 1);
-    EXPECT_EQ(TraceCount("[ERROR] Message Length is over 400 bytes[65535]"), 1);
+    EXPECT_EQ(TraceCount("[ERROR] Message Length is over 400 bytes[0]"), 1);
+    EXPECT_EQ(TraceCount("[ERROR] Message Length is over 400 bytes[401]"), 5);
+    EXPECT_EQ(Find(manager, peer), client);
     EXPECT_EQ(Count(manager), 1u);
 }
 

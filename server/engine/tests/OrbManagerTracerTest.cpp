@@ -111,6 +111,10 @@ protected:
         ASSERT_TRUE(m_tracer);
         ASSERT_EQ(g_nTracerThreadId.load(), m_tracer->GetThreadId());
     }
+    static void SpinUntilQueueEmpty() {
+        for (int i = 0; i < 2000 && g_TraceQueue.GetCount() > 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     // The byte limit at which the next line of `length` characters no longer fits into file n.
     void RotateOnNextLine(unsigned n, std::size_t length) {
         SetTraceLogFileByteLimitForTest(fs::file_size(File(n)) + 2 * length + 1);
@@ -429,4 +433,34 @@ TEST_F(OrbManagerTracerTest, ManyThreadsTracingAtOnceLoseNoLine) {
     EXPECT_GT(files, 2u);  // it did rotate
     EXPECT_LT(files, 30u); // and never wrapped over its own lines
     EXPECT_EQ(Texts(File(files - 1)).back(), kTerminated);
+}
+
+TEST_F(OrbManagerTracerTest, RepeatedLinesAreFoldedAndAFullQueueCountsWhatItDrops) {
+    Start();
+    for (int i = 0; i < 1000; ++i)
+        TraceLog("[ERROR] the same line");
+    TraceLog("[USER] another line");
+    // Held, so nothing is taken while the bound is reached.
+    const std::size_t saved = g_nMaxQueuedTraceLines.load();
+    g_TraceQueue.Lock();
+    g_nMaxQueuedTraceLines = g_TraceQueue.GetCount() + 12;
+    for (int i = 0; i < 50; ++i)
+        TraceLog("[USER] line %d", i);
+    EXPECT_LE(g_TraceQueue.GetCount(), g_nMaxQueuedTraceLines.load());
+    g_TraceQueue.Unlock();
+    SpinUntilQueueEmpty();
+    g_nMaxQueuedTraceLines = saved;
+    TraceLog("[USER] after the flood");
+    TraceLog("[USER] after the flood");
+    StopMessageTracer(m_tracer);
+
+    const auto texts = Texts(File(0));
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "[ERROR] the same line"), 1);
+    EXPECT_TRUE(Contains(texts, "... repeated 999 times"));
+    EXPECT_TRUE(Contains(texts, "[USER] line 9"));
+    EXPECT_FALSE(Contains(texts, "[USER] line 10"));
+    EXPECT_TRUE(Contains(texts, "[ERROR] The trace queue was full: 40 lines were dropped!!!"));
+    EXPECT_TRUE(Contains(texts, "[USER] after the flood"));
+    // A count still held at the stop is written too.
+    EXPECT_TRUE(Contains(texts, "... repeated 1 times"));
 }
