@@ -391,6 +391,18 @@ void AsyncSocket::RequestWriteNotification() {
     }
 }
 
+void AsyncSocket::PauseAccepting() {
+    if (listening_ && readNotifier_) {
+        readNotifier_->setEnabled(false);
+    }
+}
+
+void AsyncSocket::ResumeAccepting() {
+    if (listening_) {
+        ArmRead();
+    }
+}
+
 void AsyncSocket::EnableWriteNotifier() {
     if (writeNotifier_) {
         writeNotifier_->setEnabled(true);

@@ -120,13 +120,14 @@ void MonitorConnectionManager::MonitorAccept() {
         TraceLog(">>> Monitor Socket Handle Creation Failed!!!");
         // Taken and dropped, or the listener would hear of no later connection.
         platform::AsyncSocket refused;
-        if (m_pListenSocket->Accept(refused))
+        if (m_pListenSocket->Accepts().Accept(refused))
             refused.Close();
         return;
     }
-    if (!m_pListenSocket->Accept(*socket)) {
+    if (!m_pListenSocket->Accepts().Accept(*socket)) {
         delete socket;
-        TraceLog(">>> Monitor Client Acception Fail!!!");
+        if (m_pListenSocket->Accepts().ReportFailure())
+            TraceLog(">>> Monitor Client Acception Fail!!!");
         return;
     }
     bool full;

@@ -111,26 +111,31 @@ int COrbClientConnectionManager::StartClientListen(int port, int bypass) {
 void COrbClientConnectionManager::ClientAccept() {
     if (!m_pListenSocket)
         return;
+    AcceptPause& accepts = m_pListenSocket->Accepts();
     auto* client = new (std::nothrow) COrbClientSocketUser(this);
     if (!client) {
         // Still taken and dropped: an untaken request would silence the listen socket.
         platform::AsyncSocket refused;
-        if (m_pListenSocket->Accept(refused))
+        if (accepts.Accept(refused))
             refused.Close();
-        TraceLog("[ERROR] Client Socket Handler Creation Failed!!!");
+        if (accepts.ReportFailure())
+            TraceLog("[ERROR] Client Socket Handler Creation Failed!!!");
         return;
     }
     if (g_bSwitchLinkUp.load() == 0 || g_bDeviceListAvailable.load() == 0) {
-        if (m_pListenSocket->Accept(*client))
+        const bool taken = accepts.Accept(*client);
+        if (taken)
             client->Close();
         delete client;
-        TraceLog("[ERROR] Veltrane Link can't accept this connection request because of Device "
-                 "List Not Available.!!!");
+        if (taken || accepts.ReportFailure())
+            TraceLog("[ERROR] Veltrane Link can't accept this connection request because of "
+                     "Device List Not Available.!!!");
         return;
     }
-    if (!m_pListenSocket->Accept(*client)) {
+    if (!accepts.Accept(*client)) {
         delete client;
-        TraceLog("[ERROR] Client Acception Fail!!!");
+        if (accepts.ReportFailure())
+            TraceLog("[ERROR] Client Acception Fail!!!");
         return;
     }
     std::string address;

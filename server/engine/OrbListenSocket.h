@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AcceptPause.h"
+
 #include <platform/AsyncSocket.h>
 
 class COrbClientConnectionManager;
@@ -11,10 +13,13 @@ public:
     ~COrbListenSocket() override;
 
     COrbClientConnectionManager* GetManager() const { return m_pManager; }
+    // Every accept goes through here, so running out of descriptors pauses the port.
+    AcceptPause& Accepts() { return m_Accepts; }
 
 protected:
     void OnAccept(int err) override;
 
 private:
     COrbClientConnectionManager* m_pManager;
+    AcceptPause m_Accepts{*this};
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AcceptPause.h"
+
 #include <platform/AsyncSocket.h>
 
 class MonitorConnectionManager;
@@ -10,10 +12,13 @@ public:
     explicit COrbMonitorListenSocket(MonitorConnectionManager* manager) : m_pManager(manager) {}
 
     MonitorConnectionManager* GetManager() const { return m_pManager; }
+    // Every accept goes through here, so running out of descriptors pauses the port.
+    AcceptPause& Accepts() { return m_Accepts; }
 
 protected:
     void OnAccept(int err) override;
 
 private:
     MonitorConnectionManager* m_pManager;
+    AcceptPause m_Accepts{*this};
 };

@@ -8,6 +8,7 @@
 #include "SingleInstance.h"
 #include "TerminationSignal.h"
 
+#include <AcceptPause.h>
 #include <TraceLog.h>
 #include <platform/Registry.h>
 
@@ -71,6 +72,7 @@ int COrbManagerApp::Run(int argc, char** argv) {
         m_arguments.emplace_back(argv[i]);
     m_strModulePath = FindModulePath(argc > 0 ? argv[0] : nullptr);
     m_nExitCode = 0;
+    AcceptPause::RaiseDescriptorLimit();
 
     // Install is looked for first, anywhere in the command line, also inside longer words.
     if (CommandLineContains("/install") || CommandLineContains("-install"))

@@ -79,6 +79,10 @@ public:
 
     // Any thread. The next time the socket is writable OnSend is called once.
     void RequestWriteNotification();
+    // Owning thread, listening sockets: no OnAccept until ResumeAccepting(), for a listener that
+    // cannot take a connection for a while (out of descriptors).
+    void PauseAccepting();
+    void ResumeAccepting();
 
     int GetLastError() const { return lastError_.load(); }
     bool IsOpen() const;

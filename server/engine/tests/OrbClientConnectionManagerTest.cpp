@@ -1,4 +1,5 @@
 #include "OrbClientConnectionManager.h"
+#include "AcceptPause.h"
 #include "ClientPortFixture.h"
 #include "LinkState.h"
 #include "OrbClientSocketUser.h"
@@ -18,6 +19,7 @@
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -436,4 +438,76 @@ TEST_F(ClientSocket, ATornRecordIsCompletedBeforeAnythingNewIsSent) {
         return got.size() == big.size() + next.size();
     }));
     EXPECT_EQ(Bytes(got.begin() + static_cast<long>(big.size()), got.end()), next);
+}
+
+namespace {
+
+// Lowers the soft limit of open descriptors for the test's length; the limit is put back after.
+struct DescriptorLimit {
+    rlimit saved{};
+    DescriptorLimit() { ::getrlimit(RLIMIT_NOFILE, &saved); }
+    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &saved); }
+    // No descriptor can be made any more: every number under the limit is taken.
+    bool Exhaust() {
+        const int lowestFree = ::dup(0);
+        if (lowestFree < 0)
+            return false;
+        ::close(lowestFree);
+        rlimit low = saved;
+        low.rlim_cur = static_cast<rlim_t>(lowestFree);
+        return ::setrlimit(RLIMIT_NOFILE, &low) == 0;
+    }
+    void Restore() { ::setrlimit(RLIMIT_NOFILE, &saved); }
+};
+
+} // namespace
+
+TEST_F(OrbClientConnectionManager, OutOfDescriptorsThePortRestsWithOneTraceAndServedClientsStay) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizers' own memory checks open pipes, and fail without a free descriptor.
+    GTEST_SKIP() << "needs a process without sanitizers";
+#endif
+    COrbClientConnectionManager manager(&dlg);
+    const unsigned port = Listen(manager, 0);
+    Peer served(port);
+    COrbClientSocketUser* client = WaitFor(manager, served);
+    ASSERT_NE(client, nullptr);
+
+    DescriptorLimit limit;
+    Peer waiting(port); // its own end exists before the limit; the server's end cannot be made
+    ASSERT_TRUE(limit.Exhaust());
+    // Several pauses long: a spinning listener would trace on every turn of the loop.
+    SpinFor(std::chrono::milliseconds(4 * AcceptPause::kPauseMs));
+    EXPECT_EQ(TraceCount("[ERROR] Client Acception Fail!!!"), 1);
+    EXPECT_TRUE(manager.GetListenSocket()->Accepts().Paused());
+
+    const Bytes record = Record('E', 30, 0x41);
+    int error = 0;
+    ASSERT_EQ(client->SendRecord(record.data(), static_cast<int>(record.size()), error),
+              static_cast<int>(record.size()));
+    Bytes got;
+    EXPECT_TRUE(SpinUntil([&] {
+        served.Read(got);
+        return got.size() >= record.size();
+    }));
+    EXPECT_EQ(got, record);
+
+    // Descriptors free again: the next retry takes the waiting connection.
+    limit.Restore();
+    EXPECT_NE(WaitFor(manager, waiting), nullptr);
+    EXPECT_EQ(TraceCount("[ERROR] Client Acception Fail!!!"), 1);
+    EXPECT_FALSE(waiting.SeesClose());
+}
+
+TEST(DescriptorLimit, TheSoftLimitIsRaisedToTheHardOne) {
+    DescriptorLimit limit;
+    if (limit.saved.rlim_max < 64)
+        GTEST_SKIP() << "hard limit too low to lower";
+    rlimit low = limit.saved;
+    low.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    AcceptPause::RaiseDescriptorLimit();
+    rlimit now{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &now), 0);
+    EXPECT_EQ(now.rlim_cur, limit.saved.rlim_max);
 }
