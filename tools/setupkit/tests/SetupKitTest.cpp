@@ -97,10 +97,10 @@ TEST_F(SetupKit, InstallRegistersTheProviderOnceAndRestoresAParkedApplet) {
     EXPECT_EQ(Export<int (*)()>("IsTAPI21Installed")(), 1);
 }
 
-TEST_F(SetupKit, AnUnreadableProviderListIsAFailureNotSuccess) {
+TEST_F(SetupKit, AnUnreadableRegistryIsAFailureNotSuccess) {
     Write(env_.TelephonyDir() + "/telephon.cpl", "applet");
     env_.InstallProvider("lynxtsp32.tsp");
-    // A registry file that cannot be parsed: nothing may be taken as registered.
+    // A registry that cannot be read: a failure, never "done".
     Write(env_.Path("registry.reg"), "not a registry file\n[[[\n");
     EXPECT_EQ(Export<Owner>("InstallTSPI")(nullptr), 2);
 }
