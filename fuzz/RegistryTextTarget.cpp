@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     for (const regfile::Section& section : sections)
-        FUZZ_CHECK(!section.path.empty() && section.line > 0);
+        FUZZ_CHECK(!section.path.empty() && section.line > 0 &&
+                   section.path.size() <= regfile::kMaxKeyDepth + 1);
 
     const std::string written = regfile::Serialize(top);
     regfile::Node again;

@@ -3,13 +3,48 @@
 #include "frmSWSim.h"
 
 #include <QApplication>
+#include <QPushButton>
+#include <QSocketNotifier>
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
+namespace {
+
+// What the Quit of a window does (Stop first when it runs), so that a stop request saves the
+// settings as Quit does.
+void QuitAsUser(QWidget* window, QPushButton* stop, QPushButton* quit) {
+    if (!window->isVisible()) {
+        return;
+    }
+    if (stop->isEnabled()) {
+        stop->click();
+    }
+    if (quit->isEnabled()) {
+        quit->click();
+    } else {
+        window->close();
+    }
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
+    // SIGTERM and SIGINT are read from a descriptor in the event loop; blocked before any thread
+    // starts, so that none of them takes the signal.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    const int stopFd = ::signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+
     // Qt takes its own options (-platform ...) out of argv here; the rest are ours.
     QApplication app(argc, argv);
     const std::vector<std::string> arguments(argv + 1, argv + argc);
@@ -64,6 +99,20 @@ int main(int argc, char* argv[]) {
         script.start = options.start;
         script.quitAfterSeconds = options.quitAfterSeconds;
         clientWindow->StartScript(script);
+    }
+    if (stopFd >= 0) {
+        auto* notifier = new QSocketNotifier(stopFd, QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&] {
+            signalfd_siginfo info;
+            while (::read(stopFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            }
+            if (switchWindow) {
+                QuitAsUser(switchWindow.get(), switchWindow->cmdStop(), switchWindow->cmdQuit());
+            }
+            if (clientWindow) {
+                QuitAsUser(clientWindow.get(), clientWindow->Disconnect(), clientWindow->cmdQuit());
+            }
+        });
     }
     const int status = app.exec();
     // Both windows go before the application object.

@@ -50,6 +50,10 @@ void SimLink::SendFrame(const std::vector<std::uint8_t>& frame) {
     m_socket->write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(frame.size()));
 }
 
+qint64 SimLink::UnsentBytes() const {
+    return m_socket != nullptr ? m_socket->bytesToWrite() : 0;
+}
+
 int SimLink::State() const {
     if (m_socket != nullptr && m_socket->state() == QAbstractSocket::ConnectedState) {
         return StateConnected;
@@ -129,7 +133,10 @@ void SimLink::OnNewConnection() {
         m_server->close();
         m_error = false;
         m_assembler.Reset();
+        m_socket->setReadBufferSize(kReadChunk);
         connect(m_socket, &QTcpSocket::readyRead, this, &SimLink::OnReadyRead);
+        // Reading that stopped for unsent answers goes on as they drain.
+        connect(m_socket, &QTcpSocket::bytesWritten, this, &SimLink::OnReadyRead);
         connect(m_socket, &QTcpSocket::disconnected, this, &SimLink::OnDisconnected);
         connect(m_socket, &QTcpSocket::errorOccurred, this,
                 [this](QAbstractSocket::SocketError error) { OnSocketError(error); });
@@ -144,8 +151,12 @@ void SimLink::OnReadyRead() {
     if (!IsConnected()) {
         return;
     }
-    const QByteArray data = m_socket->readAll();
-    if (!data.isEmpty()) {
+    while (IsConnected() && m_socket->bytesAvailable() > 0 &&
+           m_socket->bytesToWrite() <= kMaxUnsentBytes) {
+        const QByteArray data = m_socket->read(kReadChunk);
+        if (data.isEmpty()) {
+            return;
+        }
         DataArrival(reinterpret_cast<const std::uint8_t*>(data.constData()),
                     static_cast<std::size_t>(data.size()));
     }

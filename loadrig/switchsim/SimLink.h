@@ -38,6 +38,11 @@ public:
     };
     // Longest record body accepted; a longer one is reported and the buffer dropped.
     static constexpr std::uint16_t kMaxRecordLength = protocol::CtiRecord::kMaxSentBodyLength;
+    // A peer whose answers pile up unsent past this is not read from until they drain, so one
+    // that sends without reading cannot grow the write buffer without bound.
+    static constexpr qint64 kMaxUnsentBytes = qint64{1} << 20;
+    // Bytes taken from the connection per step; also the socket's own read buffer.
+    static constexpr qint64 kReadChunk = 64 * 1024;
 
     SimLink(SwitchSimSettings& settings, SimSwitchDatabase& database, SimTrace& trace,
             QObject* parent = nullptr);
@@ -48,6 +53,8 @@ public:
     void SendFrame(const std::vector<std::uint8_t>& frame) override;
 
     int State() const;
+    // Answers written but not yet taken by the system (0 without a connection).
+    qint64 UnsentBytes() const;
     // "Socket Closed State" ... "Socket Error State", "Socket State : Unknown".
     static std::string StateText(int state);
 

@@ -127,7 +127,13 @@ RegStatus WriteAtomically(const std::string& path, const std::string& data) {
         return FailErrno(temp, err);
     };
     struct stat st;
-    const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    const bool replacing = ::stat(path.c_str(), &st) == 0;
+    // A rewrite by another user (root, say) must not hand the file over to that user.
+    if (replacing && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
+        ::fchown(fd.get(), st.st_uid, st.st_gid) != 0) {
+        [[maybe_unused]] const int kept = ::fchown(fd.get(), static_cast<uid_t>(-1), st.st_gid);
+    }
+    const mode_t mode = replacing ? (st.st_mode & 07777) : 0644;
     if (::fchmod(fd.get(), mode) != 0) {
         return failAndUnlink(errno);
     }
@@ -316,6 +322,11 @@ RegStatus RegKey::CreateSub(const std::string& subKey, RegKey& out) const {
     if (!regfile::SplitKeyPath(subKey, rest)) {
         return BadName("key path: " + subKey);
     }
+    if (path_.size() + rest.size() > regfile::kMaxKeyDepth) {
+        return Fail(RegStatus::InvalidArgument, "key nested deeper than " +
+                                                    std::to_string(regfile::kMaxKeyDepth) +
+                                                    " levels: " + subKey);
+    }
     std::vector<std::string> stored;
     RegStatus s = Modify([&](Node& top, bool& changed) {
         Node* node = Find(top, root_, path_);
@@ -407,8 +418,8 @@ RegStatus RegKey::SetValue(const RegValue& value) {
     if (!valid_) {
         return Fail(RegStatus::InvalidArgument, "key handle not open");
     }
-    if (!regfile::IsValidText(value.name)) {
-        return BadName("value name (line break or NUL)");
+    if (!regfile::IsValidValueName(value.name)) {
+        return BadName("value name (too long, line break or NUL)");
     }
     // Only the field of the value's own type is stored.
     RegValue clean;
@@ -602,6 +613,12 @@ RegStatus RegKey::RestoreKey(const std::string& file) {
         if (!inside) {
             return Fail(RegStatus::BadFile, file + ":" + std::to_string(section.line) +
                                                 ": key outside of the saved key");
+        }
+        if (section.path.size() - base.size() + path_.size() > regfile::kMaxKeyDepth) {
+            return Fail(RegStatus::BadFile,
+                        file + ":" + std::to_string(section.line) +
+                            ": key would be nested deeper than " +
+                            std::to_string(regfile::kMaxKeyDepth) + " levels");
         }
     }
     Node* source = &saved;

@@ -9,6 +9,7 @@ namespace {
 constexpr std::string_view kHeader = "REGEDIT4";
 constexpr std::string_view kEol = "\r\n";
 constexpr size_t kMaxKeyName = 255;
+constexpr size_t kMaxValueName = 16383;
 
 char Lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -187,6 +188,13 @@ private:
             Fail(lineNo_, "key deletions are not allowed here");
             return nullptr;
         }
+        // Counted before splitting: a hostile line must not cost one string per level.
+        if (static_cast<size_t>(std::count(inner.begin(), inner.end(), '\\')) > kMaxKeyDepth) {
+            const std::string why =
+                "key nested deeper than " + std::to_string(kMaxKeyDepth) + " levels";
+            Fail(lineNo_, why);
+            return nullptr;
+        }
         std::vector<std::string> path;
         if (!SplitKeyPath(inner, path) || path.empty()) {
             Fail(lineNo_, "bad key path");
@@ -271,7 +279,7 @@ private:
         } else {
             return Fail(startLine, "unknown value data");
         }
-        if (!IsValidText(value.name)) {
+        if (!IsValidValueName(value.name)) {
             return Fail(startLine, "bad value name");
         }
         key.SetValue(std::move(value));
@@ -335,17 +343,39 @@ void AppendValue(std::string& out, const RegValue& v) {
     out += kEol;
 }
 
-void AppendTree(std::string& out, const Node& node, const std::string& path) {
-    out += '[';
-    out += path;
-    out += ']';
-    out += kEol;
-    for (const RegValue& v : node.values) {
-        AppendValue(out, v);
-    }
-    out += kEol;
-    for (const Node& child : node.children) {
-        AppendTree(out, child, path + "\\" + child.name);
+// Depth-first with an explicit stack and one path buffer cut back on the way up, so that
+// neither the stack nor the copies grow with the depth of the tree.
+void AppendTree(std::string& out, const Node& root, std::string_view rootPath) {
+    struct Frame {
+        const Node* node;
+        size_t next;       // index of the next child to write
+        size_t pathLength; // length of `path` up to and including this node
+    };
+    std::string path(rootPath);
+    std::vector<Frame> stack;
+    const auto enter = [&](const Node& node) {
+        out += '[';
+        out += path;
+        out += ']';
+        out += kEol;
+        for (const RegValue& v : node.values) {
+            AppendValue(out, v);
+        }
+        out += kEol;
+        stack.push_back({&node, 0, path.size()});
+    };
+    enter(root);
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next == top.node->children.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const Node& child = top.node->children[top.next++];
+        path.resize(top.pathLength);
+        path += '\\';
+        path += child.name;
+        enter(child);
     }
 }
 
@@ -366,6 +396,10 @@ bool IsValidText(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
+bool IsValidValueName(std::string_view name) {
+    return name.size() <= kMaxValueName && IsValidText(name);
+}
+
 bool IsValidKeyName(std::string_view name) {
     return !name.empty() && name.size() <= kMaxKeyName && name.find('\\') == std::string::npos &&
            IsValidText(name);
@@ -375,6 +409,9 @@ bool SplitKeyPath(std::string_view path, std::vector<std::string>& out) {
     out.clear();
     if (path.empty()) {
         return true;
+    }
+    if (static_cast<size_t>(std::count(path.begin(), path.end(), '\\')) >= kMaxKeyDepth + 1) {
+        return false;
     }
     while (true) {
         const size_t sep = path.find('\\');

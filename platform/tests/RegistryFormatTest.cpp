@@ -161,3 +161,43 @@ TEST(RegistryFormat, MalformedTextNamesItsLine) {
             << c.text << " -> " << error;
     }
 }
+
+TEST(RegistryFormat, KeysNestAtMostTheLimitAndDeeperFilesNameTheLine) {
+    const auto deepFile = [](size_t depth, size_t line) {
+        std::string text = "REGEDIT4\n";
+        text.append(line - 2, '\n');
+        text += "[HKEY_LOCAL_MACHINE";
+        for (size_t i = 0; i < depth; ++i) {
+            text += "\\k";
+        }
+        return text + "]\n\"v\"=dword:00000001\n";
+    };
+    regfile::Node top;
+    std::string error;
+    ASSERT_TRUE(regfile::Parse(deepFile(regfile::kMaxKeyDepth, 3), "r.reg", top, error)) << error;
+    // Written back, the deepest key and its value survive; every level is its own section.
+    const std::string written = regfile::Serialize(top);
+    regfile::Node again;
+    ASSERT_TRUE(regfile::Parse(written, "r.reg", again, error)) << error;
+    const regfile::Node* node = again.Child("HKEY_LOCAL_MACHINE");
+    for (size_t i = 0; node != nullptr && i < regfile::kMaxKeyDepth; ++i) {
+        node = node->Child("k");
+    }
+    ASSERT_NE(node, nullptr);
+    EXPECT_NE(node->Value("v"), nullptr);
+    EXPECT_EQ(written, regfile::Serialize(again));
+
+    // One level more, or tens of thousands (once a stack overflow), is refused with its line.
+    for (const size_t depth : {regfile::kMaxKeyDepth + 1, size_t{47000}}) {
+        regfile::Node refused;
+        EXPECT_FALSE(regfile::Parse(deepFile(depth, 7), "r.reg", refused, error));
+        EXPECT_EQ(error.rfind("r.reg:7: key nested deeper than 512 levels", 0), 0u) << error;
+    }
+    // Names: keys up to 255 bytes, value names up to 16383.
+    const std::string key256 = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\" + std::string(256, 'n') + "]\n";
+    EXPECT_FALSE(regfile::Parse(key256, "r.reg", top, error));
+    const std::string value = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"" + std::string(16384, 'v') +
+                              "\"=dword:00000001\n";
+    EXPECT_FALSE(regfile::Parse(value, "r.reg", top, error));
+    EXPECT_EQ(error.rfind("r.reg:3: ", 0), 0u) << error;
+}

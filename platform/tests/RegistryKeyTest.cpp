@@ -8,6 +8,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <cstring>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using platform::RegKey;
@@ -453,3 +456,58 @@ TEST_F(RegistryKey, FileLocation) {
 }
 
 } // namespace
+
+TEST_F(RegistryKey, DepthIsLimitedAndRewritesKeepOwnerAndTellTheRealError) {
+    std::string deep;
+    for (size_t i = 0; i < platform::regfile::kMaxKeyDepth; ++i) {
+        deep += i == 0 ? "k" : "\\k";
+    }
+    RegKey key = MustCreate(deep);
+    RegKey deeper;
+    EXPECT_EQ(key.CreateSub("one-more", deeper), RegStatus::InvalidArgument);
+    EXPECT_EQ(key.SetDword("v", 1), RegStatus::Ok);
+
+    // Owner and group stay when another user (root here) rewrites the file.
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(path_.c_str(), 4321, 4322), 0);
+        ASSERT_EQ(::chmod(path_.c_str(), 0600), 0);
+        EXPECT_EQ(key.SetDword("v", 2), RegStatus::Ok);
+        struct stat st {};
+        ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 4321u);
+        EXPECT_EQ(st.st_gid, 4322u);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        ASSERT_EQ(::chmod(path_.c_str(), 0666), 0);
+    }
+
+    // In a folder the user may not write to, the write fails for want of permission.
+    ASSERT_EQ(::chmod(dir_.c_str(), 0555), 0);
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (root && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(2);
+        }
+        RegKey again;
+        std::string text = "open failed";
+        if (RegKey::Open(RegRoot::LocalMachine, "k", again) == RegStatus::Ok) {
+            again.SetDword("w", 1);
+            text = RegKey::LastErrorText();
+        }
+        [[maybe_unused]] const ssize_t n = ::write(report[1], text.data(), text.size());
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    std::string text;
+    char buf[512];
+    for (ssize_t n; (n = ::read(report[0], buf, sizeof buf)) > 0;) {
+        text.append(buf, static_cast<size_t>(n));
+    }
+    ::close(report[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::chmod(dir_.c_str(), 0755);
+    EXPECT_NE(text.find(std::strerror(EACCES)), std::string::npos) << text;
+}

@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
+#include <QDialog>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -193,6 +194,25 @@ void COrbManagerApp::ServiceControlHandler(int control) {
     m_bStopRequested = true;
     if (m_pServer)
         m_pServer->RequestOrderlyStop();
+    EndModalBoxes();
+}
+
+void COrbManagerApp::EndModalBoxes() {
+    // A box waits for a person who may not be there; a stop must not wait with it. Each box
+    // leaves the modal stack as it is hidden, so this ends nested ones too.
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
+        return;
+    for (int i = 0; i < 64; ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr)
+            return;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        if (QApplication::activeModalWidget() == modal)
+            modal->hide();
+    }
 }
 
 int COrbManagerApp::CheckSingleInstance() {
@@ -200,6 +220,7 @@ int COrbManagerApp::CheckSingleInstance() {
         return 1;
     m_pSingleInstance = std::make_unique<SingleInstance>(
         SingleInstance::LockPathForRegistry(platform::RegistryFilePath()));
+    m_pSingleInstance->KeyOnFileIdentity(platform::RegistryFilePath());
     QObject::connect(m_pSingleInstance.get(), &SingleInstance::RaiseRequested, [this] {
         if (m_pView)
             m_pView->RaiseWindow();
@@ -312,7 +333,7 @@ void COrbManagerApp::ReleaseHostObjects() {
 void COrbManagerApp::ReportStartupFailure(const std::string& text) {
     std::fprintf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);
-    if (CanShowMessageBox())
+    if (CanShowMessageBox() && !m_bStopRequested)
         QMessageBox::critical(nullptr, QStringLiteral("Veltrane Link"),
                               QString::fromStdString(text));
 }

@@ -146,7 +146,8 @@ void OrbManagerServer::ShowStatus(int id) {
 
 void OrbManagerServer::ShowBox(int id) {
     const std::string text = ResString(id);
-    if (m_pView)
+    // Once the server is ending, a box would hold the stop up until someone pressed OK.
+    if (m_pView && !m_bEnded)
         m_pView->ShowMessageBox(id, text);
     else
         TraceLog("[USER] %s", text.c_str());

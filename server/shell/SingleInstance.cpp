@@ -3,6 +3,7 @@
 #include <TraceLog.h>
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QDeadlineTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -11,9 +12,11 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -35,12 +38,65 @@ SingleInstance::~SingleInstance() {
         m_pServer->close();
         delete m_pServer;
     }
+    if (m_nIdentityFd >= 0) {
+        // Still locked while it goes, so that these files do not pile up, one per start.
+        ::unlink(m_strIdentityLockPath.c_str());
+        ::close(m_nIdentityFd);
+    }
     if (m_nLockFd >= 0)
         ::close(m_nLockFd);
 }
 
 std::string SingleInstance::LockPathForRegistry(const std::string& registryPath) {
-    return registryPath + ".brovik.lock";
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(registryPath, error);
+    return (error ? registryPath : resolved.string()) + ".brovik.lock";
+}
+
+std::string SingleInstance::IdentityLockPathFor(const std::string& registryPath) {
+    struct stat st {};
+    if (registryPath.empty() || ::stat(registryPath.c_str(), &st) != 0)
+        return {};
+    char name[80];
+    std::snprintf(name, sizeof name, "/brovik-%llx-%llx.lock",
+                  static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    return QDir::tempPath().toStdString() + name;
+}
+
+bool SingleInstance::TakeIdentityLock(std::string& holderLockPath) {
+    const std::string path = IdentityLockPathFor(m_strRegistryPath);
+    if (path.empty())
+        return true;
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == EACCES)
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        // The path lock still keeps out every copy that names the file the same way.
+        TraceLog("[ERROR] Cannot open the lock file %s: %s", path.c_str(),
+                 SystemErrorText(errno).c_str());
+        return true;
+    }
+    int locked;
+    do {
+        locked = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0) {
+        // The holder wrote the path of its own lock there, which names its socket.
+        char buf[4096];
+        const ssize_t n = ::pread(fd, buf, sizeof buf, 0);
+        holderLockPath.assign(buf, n > 0 ? static_cast<size_t>(n) : 0);
+        ::close(fd);
+        return false;
+    }
+    if (::ftruncate(fd, 0) != 0 ||
+        ::pwrite(fd, m_strLockPath.data(), m_strLockPath.size(), 0) !=
+            static_cast<ssize_t>(m_strLockPath.size()))
+        TraceLog("[ERROR] Cannot write the lock file %s: %s", path.c_str(),
+                 SystemErrorText(errno).c_str());
+    m_strIdentityLockPath = path;
+    m_nIdentityFd = fd;
+    return true;
 }
 
 QString SingleInstance::ServerNameFor(const std::string& lockPath) {
@@ -83,9 +139,14 @@ SingleInstance::Result SingleInstance::Acquire(int reachTimeoutMs) {
         const int error = errno;
         ::close(fd);
         if (error == EWOULDBLOCK)
-            return AskHolderToRaise(reachTimeoutMs);
+            return AskHolderToRaise(m_strLockPath, reachTimeoutMs);
         m_strError = "cannot lock " + m_strLockPath + ": " + SystemErrorText(error);
         return Result::Failed;
+    }
+    std::string holder;
+    if (!TakeIdentityLock(holder)) {
+        ::close(fd);
+        return AskHolderToRaise(holder, reachTimeoutMs);
     }
     m_nLockFd = fd;
     Listen();
@@ -130,8 +191,11 @@ void SingleInstance::OnClientData(QLocalSocket* client) {
         emit RaiseRequested();
 }
 
-SingleInstance::Result SingleInstance::AskHolderToRaise(int reachTimeoutMs) {
-    const QString name = ServerNameFor(m_strLockPath);
+SingleInstance::Result SingleInstance::AskHolderToRaise(const std::string& holderLockPath,
+                                                        int reachTimeoutMs) {
+    if (holderLockPath.empty())
+        return Result::Unreachable;
+    const QString name = ServerNameFor(holderLockPath);
     const QDeadlineTimer deadline(reachTimeoutMs);
     QLocalSocket socket;
     for (;;) {

@@ -11,6 +11,8 @@ class QLocalSocket;
 // One server per registry file. The first copy holds an exclusive lock on a file beside the
 // registry for its whole life and listens on a local socket named after that file; a later copy
 // finds the lock taken, asks the first one over the socket to come forward ("raise\n") and ends.
+// Symlinks to the registry resolve to the same lock file; hard links, which name one file by
+// several paths, are caught by a second lock named after the file's device and inode.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -25,8 +27,13 @@ public:
     // Gives the lock up and stops listening.
     ~SingleInstance() override;
 
-    // "<registry path>.brovik.lock".
+    // "<registry path>.brovik.lock", the registry path with its symlinks resolved.
     static std::string LockPathForRegistry(const std::string& registryPath);
+    // "<temporary folder>/brovik-<device>-<inode>.lock" for an existing file, else "".
+    static std::string IdentityLockPathFor(const std::string& registryPath);
+
+    // Acquire then also takes the identity lock of this file (when it exists).
+    void KeyOnFileIdentity(const std::string& registryPath) { m_strRegistryPath = registryPath; }
     // The local socket's name for a lock file; the same for every copy that uses the file.
     static QString ServerNameFor(const std::string& lockPath);
 
@@ -47,10 +54,14 @@ private:
     void Listen();
     void OnNewConnection();
     void OnClientData(QLocalSocket* client);
-    Result AskHolderToRaise(int reachTimeoutMs);
+    Result AskHolderToRaise(const std::string& holderLockPath, int reachTimeoutMs);
+    bool TakeIdentityLock(std::string& holderLockPath);
 
     std::string m_strLockPath;
     std::string m_strError;
+    std::string m_strRegistryPath;
+    std::string m_strIdentityLockPath;
     int m_nLockFd = -1;
+    int m_nIdentityFd = -1;
     QLocalServer* m_pServer = nullptr;
 };

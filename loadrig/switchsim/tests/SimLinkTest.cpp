@@ -9,6 +9,8 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -123,6 +125,47 @@ TEST_F(SimLinkTest, IAmAliveIsAnsweredWithTheDeviceDownload) {
     EXPECT_EQ(trace.totalReceived, 1);
     EXPECT_EQ(trace.totalSent, 10);
     EXPECT_EQ(trace.Text(), ""); // neither the request nor the records are traced
+}
+
+TEST_F(SimLinkTest, APeerThatDoesNotReadIsNotReadFromAndLosesNothing) {
+    // The peer asks for the device list over and over and reads nothing back: 132 bytes of
+    // answers for every 17 of requests.
+    QTcpSocket peer;
+    peer.setReadBufferSize(1);
+    peer.connectToHost(QHostAddress::LocalHost, settings.listenPort);
+    ASSERT_TRUE(SpinUntil([&] { return link->State() == SimLink::StateConnected; }));
+    const Bytes request =
+        Record({0x02, 'a', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0, 0, 0, 0, 0, 0});
+    constexpr int kRequests = 150000;
+    QByteArray flood;
+    for (int i = 0; i < kRequests; ++i) {
+        flood.append(reinterpret_cast<const char*>(request.data()),
+                     static_cast<qsizetype>(request.size()));
+    }
+    peer.write(flood);
+    qint64 mostUnsent = 0;
+    const auto watch = [&] {
+        mostUnsent = std::max(mostUnsent, link->UnsentBytes());
+        return false;
+    };
+    SpinUntil(watch, std::chrono::milliseconds(1500));
+    EXPECT_GT(mostUnsent, 0);
+    // One read step's answers may come on top of the limit, no more.
+    EXPECT_LE(mostUnsent, SimLink::kMaxUnsentBytes + SimLink::kReadChunk / 17 * 132 + 132);
+
+    // Once the peer reads, every request is answered.
+    peer.setReadBufferSize(0);
+    qint64 received = 0;
+    const qint64 expected = qint64{kRequests} * 11 * 12;
+    EXPECT_TRUE(SpinUntil(
+        [&] {
+            received += peer.readAll().size();
+            watch();
+            return received >= expected;
+        },
+        std::chrono::milliseconds(20000)));
+    EXPECT_EQ(received, expected);
+    EXPECT_LE(mostUnsent, SimLink::kMaxUnsentBytes + SimLink::kReadChunk / 17 * 132 + 132);
 }
 
 TEST_F(SimLinkTest, RecordsAreReassembledAcrossReceives) {

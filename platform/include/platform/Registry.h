@@ -9,6 +9,7 @@
 // Key and value names compare case-insensitively (ASCII) and keep the case they were created
 // with. Texts are byte strings (UTF-8 by convention). The default value of a key has the name "".
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -126,10 +127,15 @@ std::string Serialize(const Node& top);
 // One key and its subtree; `path` is the key's full path from its root key's name.
 std::string SerializeKey(const Node& key, const std::vector<std::string>& path);
 
+// Keys nest at most this many levels below their root key, as on Windows.
+inline constexpr size_t kMaxKeyDepth = 512;
+
 bool NamesEqual(std::string_view a, std::string_view b);
 // Splits a backslash-separated key path; false for an empty component or an unusable name.
 bool SplitKeyPath(std::string_view path, std::vector<std::string>& out);
 bool IsValidKeyName(std::string_view name);
+// At most 16383 bytes, no line break or NUL.
+bool IsValidValueName(std::string_view name);
 bool IsValidText(std::string_view text);
 
 } // namespace regfile

@@ -101,4 +101,26 @@ TEST_F(BrovikProgram, ServiceArgumentWithServiceModeOffIsRefused) {
     EXPECT_EQ(m_switch.Switch().ConnectionCount(), 0);
 }
 
+TEST_F(BrovikProgram, StopRequestEndsAStartUpBoxThatNobodyAnswers) {
+    // "Listen Port No" out of range: the window shows a box at start-up and waits for OK.
+    CreateKey(kConnEnvKey).SetDword("Listen Port No", 70000);
+    testsupport::ChildProcess::Options options;
+    options.environment = {"QT_QPA_PLATFORM=offscreen"};
+    testsupport::ChildProcess server(BROVIK_PATH, {}, options);
+    ASSERT_TRUE(server.Started());
+    const auto started = [&] {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(m_registry.Dir() / "Log", error)) {
+            std::ifstream in(entry.path());
+            const std::string text((std::istreambuf_iterator<char>(in)), {});
+            if (text.find("Veltrane Link Started...") != std::string::npos)
+                return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(WaitUntil(started, 20000));
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.WaitExit(20000), std::optional<int>(0));
+}
+
 } // namespace

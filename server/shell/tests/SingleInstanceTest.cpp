@@ -76,6 +76,36 @@ TEST_F(SingleInstanceTest, SecondCopyAsksTheFirstToRaiseAndTheLockPassesOn) {
     EXPECT_EQ(raised, 1);
 }
 
+TEST_F(SingleInstanceTest, SymlinkOrHardLinkToTheSameRegistryIsTheSameInstance) {
+    QFile(QString::fromStdString(registry_)).open(QIODevice::WriteOnly);
+    const std::string other = dir_.path().toStdString() + "/elsewhere";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(other)));
+    const std::string symlink = other + "/via-symlink.reg";
+    const std::string hardlink = other + "/via-hardlink.reg";
+    ASSERT_EQ(::symlink(registry_.c_str(), symlink.c_str()), 0);
+    ASSERT_EQ(::link(registry_.c_str(), hardlink.c_str()), 0);
+
+    SingleInstance first(SingleInstance::LockPathForRegistry(registry_));
+    first.KeyOnFileIdentity(registry_);
+    int raised = 0;
+    QObject::connect(&first, &SingleInstance::RaiseRequested, [&] { ++raised; });
+    ASSERT_EQ(first.Acquire(), SingleInstance::Result::First);
+    for (const std::string& path : {symlink, hardlink}) {
+        SingleInstance second(SingleInstance::LockPathForRegistry(path));
+        second.KeyOnFileIdentity(path);
+        EXPECT_EQ(second.Acquire(2000), SingleInstance::Result::Raised) << path;
+        EXPECT_FALSE(second.IsFirst()) << path;
+    }
+    EXPECT_TRUE(testsupport::SpinUntil([&] { return raised == 2; }));
+
+    // Another file is another instance.
+    const std::string unrelated = other + "/unrelated.reg";
+    QFile(QString::fromStdString(unrelated)).open(QIODevice::WriteOnly);
+    SingleInstance apart(SingleInstance::LockPathForRegistry(unrelated));
+    apart.KeyOnFileIdentity(unrelated);
+    EXPECT_EQ(apart.Acquire(), SingleInstance::Result::First);
+}
+
 TEST_F(SingleInstanceTest, OtherTrafficDoesNotRaise) {
     SingleInstance first(lock_);
     int raised = 0;
