@@ -3,6 +3,7 @@
 #include "ProviderRegistry.h"
 #include "VarStruct.h"
 
+#include <strings.h>
 #include <telephony/ServiceProvider.h>
 #include <telephony/Tapi.h>
 
@@ -87,16 +88,7 @@ State& S() {
 }
 
 bool NamesEqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
+    return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
 }
 
 std::string TelephonyFolder() {

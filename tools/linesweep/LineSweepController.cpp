@@ -1,4 +1,5 @@
 #include "LineSweepController.h"
+#include "LineSweepText.h"
 
 #include "LineSweepStrings.h"
 
@@ -7,19 +8,6 @@
 
 namespace linesweep {
 namespace {
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
 
 std::string TwoDigits(int value) {
     char text[8];

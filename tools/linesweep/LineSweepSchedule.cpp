@@ -1,4 +1,5 @@
 #include "LineSweepSchedule.h"
+#include "LineSweepText.h"
 
 #include <platform/Registry.h>
 
@@ -12,18 +13,6 @@ using platform::RegRoot;
 using platform::RegStatus;
 
 constexpr size_t kValueLimit = 20; // bytes with the terminating NUL
-
-std::string Trim(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) {
-        ++begin;
-    }
-    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
-}
 
 // A value that does not fit the 20-byte buffer cannot be read, as a missing one.
 std::string ReadText(const RegKey& key, const char* name) {

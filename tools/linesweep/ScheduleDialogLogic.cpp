@@ -1,4 +1,5 @@
 #include "ScheduleDialogLogic.h"
+#include "LineSweepText.h"
 
 #include "LineSweepStrings.h"
 
@@ -7,18 +8,6 @@
 
 namespace linesweep {
 namespace {
-
-std::string Trim(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) {
-        ++begin;
-    }
-    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
-}
 
 std::vector<std::string> Steps(int count, int step) {
     std::vector<std::string> items;

@@ -1,4 +1,5 @@
 #include "TAPILine.h"
+#include "LineSweepText.h"
 
 #include "LineSweepStrings.h"
 
@@ -23,31 +24,6 @@ constexpr DWORD kDevCapsFirstSize = 1276;
 constexpr DWORD kAddressCapsFirstSize = 1252;
 constexpr DWORD kCapsGrowth = 100;
 constexpr DWORD kCapsLimit = 1u << 20; // a structure claiming more is not believed
-
-std::string Trim(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) {
-        ++begin;
-    }
-    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
 
 DWORD Field(const std::vector<uint8_t>& buffer, size_t offset) {
     DWORD value = 0;
@@ -166,7 +142,7 @@ int CTAPILine::GetDeviceList() {
                 StringWithin(
                     addressCaps, Field(addressCaps, offsetof(LINEADDRESSCAPS, dwAddressSize)),
                     Field(addressCaps, offsetof(LINEADDRESSCAPS, dwAddressOffset)), address)) {
-                entry.addressName = Trim(address);
+                entry.addressName = linesweep::Trim(address);
             }
         }
     }
@@ -227,7 +203,7 @@ bool CTAPILine::Matches(const ProviderLineEntry& entry, const std::string& lineN
     if (!entry.makersLine) {
         return false;
     }
-    return lineName.empty() || EqualNoCase(entry.addressName, lineName);
+    return lineName.empty() || linesweep::EqualNoCase(entry.addressName, lineName);
 }
 
 int32_t CTAPILine::OpenLines(const std::string& lineName, HLINE* lineOut) {

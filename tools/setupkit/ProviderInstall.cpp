@@ -1,5 +1,6 @@
 #include "ProviderInstall.h"
 
+#include <strings.h>
 #include <telephony/Tapi.h>
 
 #include <cctype>
@@ -16,16 +17,7 @@ std::string FilePartOf(const std::string& name) {
 }
 
 bool SameNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
+    return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
 }
 
 } // namespace

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <strings.h>
+
+#include <cctype>
+#include <string>
+
+namespace linesweep {
+
+// Line names and schedule texts compare as the stored registry texts do: case aside.
+inline bool EqualNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+inline std::string Trim(const std::string& text) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin])))
+        ++begin;
+    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1])))
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+} // namespace linesweep
