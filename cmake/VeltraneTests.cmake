@@ -1,6 +1,7 @@
-# One test program per folder, built from every tests/*.cpp beside the code.
+# One test program per folder, built from every tests/*.cpp beside the code. NO_LEAK_CHECK: in
+# the sanitizer build the program runs without the leak check at its exit.
 function(veltrane_add_tests name)
-  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "NO_LEAK_CHECK" "" "LIBS" ${ARGN})
   file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp)
   if(NOT _sources)
     return()
@@ -8,6 +9,10 @@ function(veltrane_add_tests name)
   add_executable(${name} ${_sources})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} testsupport GTest::gtest GTest::gtest_main
     Threads::Threads)
+  if(ARG_NO_LEAK_CHECK AND VELTRANE_SANITIZE)
+    set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR
+      ${PROJECT_SOURCE_DIR}/cmake/without-leak-check.sh)
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QORVELL_REGISTRY=${CMAKE_BINARY_DIR}/never-used-registry.reg" TIMEOUT 120)
