@@ -2,27 +2,27 @@
 
 // What the connection manager's tests share: a screen that records what the logic shows and
 // answers its questions from a script, a registry and telephony folder of their own, the
-// provider's settings, a listener for the reachability test and fake client applications.
+// provider's settings and fake client applications.
 
 #include "AddrSetupStrings.h"
 #include "ConnectionManagerDlg.h"
 #include "TelephonyTestEnv.h"
 
 #include <platform/Registry.h>
+#include <testsupport/TestSwitch.h>
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace addrsetup::test {
@@ -46,63 +46,14 @@ public:
     void BeginWaitCursor() override { ++waitDepth; }
     void EndWaitCursor() override { --waitDepth; }
     void EnableControl(int id, bool enable) override { enabled[id] = enable; }
-    void EndDialog(int result) override { endResults.push_back(result); }
+    void EndDialog(int) override {}
 
     std::vector<unsigned> messages;
     std::vector<unsigned> questions;
     std::vector<std::string> texts;
     std::deque<bool> answers;
     std::map<int, bool> enabled;
-    std::vector<int> endResults;
     int waitDepth = 0;
-};
-
-// A listener on loopback that the reachability test may connect to.
-class Listener {
-public:
-    Listener() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            ::listen(fd_, 8) == 0 &&
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-            port_ = ntohs(address.sin_port);
-        }
-    }
-    ~Listener() { ::close(fd_); }
-    int Port() const { return port_; }
-    // Accepts one connection and reads it to its end: the bytes it carried, or -1 when no
-    // connection came or it did not end.
-    int ReadOneConnection(int timeoutMs = 5000) {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, timeoutMs) != 1) {
-            return -1;
-        }
-        const int peer = ::accept(fd_, nullptr, nullptr);
-        int total = 0;
-        for (;;) {
-            pollfd q{peer, POLLIN, 0};
-            if (::poll(&q, 1, timeoutMs) != 1) {
-                total = -1;
-                break;
-            }
-            char buffer[256];
-            const ssize_t got = ::recv(peer, buffer, sizeof buffer, 0);
-            if (got <= 0) {
-                break;
-            }
-            total += static_cast<int>(got);
-        }
-        ::close(peer);
-        return total;
-    }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
 };
 
 class ConnectionManagerTest : public ::testing::Test {
@@ -167,6 +118,13 @@ protected:
         return folder;
     }
     std::string LaunchLog() const { return env_.Path("launches.txt"); }
+    // Until done() holds, at most timeoutMs.
+    static bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
+        for (int waited = 0; waited < timeoutMs && !done(); waited += 20) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return done();
+    }
     std::vector<std::string> Launches() const {
         std::vector<std::string> lines;
         std::ifstream in(LaunchLog());

@@ -4,8 +4,8 @@
 
 #include <testsupport/LoopbackPorts.h>
 
-#include <chrono>
-#include <thread>
+#include <algorithm>
+#include <iterator>
 
 namespace addrsetup::test {
 namespace {
@@ -14,13 +14,20 @@ using telephony::test::TestProviderSettings;
 
 using Reachability = ConnectionManagerTest;
 
-TEST_F(Reachability, ServerSeesAConnectionClosedWithoutDataAndSuccessIsShownOnlyAlone) {
-    Listener server;
+TEST_F(Reachability, MissingSettingsAreToldAndTheServerSeesAConnectionClosedWithoutData) {
+    dlg_.TestLinkReachable(); // no key
+    Key(platform::RegRoot::LocalMachine, kProviderKey).SetDword("Port No", 6000);
+    dlg_.TestLinkReachable(); // no address
+    EXPECT_NE(ui_.texts[0].find("\"HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\"
+                                "CurrentVersion\\Telephony\\LYNXTSP32\\IP Address\""),
+              std::string::npos);
+    testsupport::TestSwitch server; // a listener that keeps every byte it receives
     SetServer("127.0.0.1", server.Port());
     dlg_.TestLinkReachable();
-    EXPECT_EQ(server.ReadOneConnection(), 0);
-    EXPECT_EQ(ui_.messages, std::vector<unsigned>{IDS_LINK_REACHABLE});
-    EXPECT_TRUE(dlg_.StepOk());
+    EXPECT_TRUE(server.WaitForPeerClose(5000));
+    EXPECT_TRUE(server.RawBytes().empty());
+    EXPECT_EQ(ui_.messages, (std::vector<unsigned>{IDS_REG_OPEN_FAILED, IDS_REG_QUERY_FAILED,
+                                                   IDS_LINK_REACHABLE}));
     EXPECT_EQ(ui_.waitDepth, 0);
 }
 
@@ -41,17 +48,6 @@ TEST_F(Reachability, ClosedPortIsTriedEveryAttemptThenUnreachable) {
     EXPECT_EQ(ui_.messages, std::vector<unsigned>{IDS_LINK_UNREACHABLE});
     EXPECT_FALSE(dlg_.StepOk());
     EXPECT_EQ(ui_.waitDepth, 0);
-}
-
-TEST_F(Reachability, MissingKeyOrAddressIsReported) {
-    dlg_.TestLinkReachable();
-    Key(platform::RegRoot::LocalMachine, kProviderKey).SetDword("Port No", 6000);
-    dlg_.TestLinkReachable();
-    EXPECT_EQ(ui_.messages, (std::vector<unsigned>{IDS_REG_OPEN_FAILED, IDS_REG_QUERY_FAILED}));
-    EXPECT_NE(ui_.texts[0].find("\"HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\"
-                                "CurrentVersion\\Telephony\\LYNXTSP32\\IP Address\""),
-              std::string::npos);
-    EXPECT_FALSE(dlg_.StepOk());
 }
 
 using TapiStartup = ConnectionManagerTest;
@@ -95,7 +91,7 @@ TEST_F(TapiStartup, LinesThatCannotBeToldApartAreAWarningAloneAndAQuestionInASeq
     EXPECT_EQ(ui_.texts.back().rfind("3 lines returned from Telephony service.\n", 0), 0u);
 
     // Inside a sequence (the link test stands in for its first step): Yes goes on.
-    Listener server;
+    testsupport::TestSwitch server;
     SetServer("127.0.0.1", server.Port());
     ui_.answers = {true};
     dlg_.ReconnectSequence(ClientKind::Rowan); // 132 Yes, then the restart: no Path
@@ -116,15 +112,9 @@ TEST_F(TapiStartup, HangingInitialisationStartsTheKillProgramOnceAndTheNextTestS
     EXPECT_FALSE(dlg_.WatchdogRecorded());
     const auto lines = [&] {
         std::ifstream in(marker);
-        int n = 0;
-        for (std::string line; std::getline(in, line);) {
-            ++n;
-        }
-        return n;
+        return std::count(std::istreambuf_iterator<char>(in), {}, '\n');
     };
-    for (int i = 0; i < 250 && lines() == 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    WaitFor([&] { return lines() > 0; });
     EXPECT_EQ(lines(), 1);
     env_.Configure(kProviderFile, TestProviderSettings());
     dlg_.Timings().watchdogPollLimit = 750;
