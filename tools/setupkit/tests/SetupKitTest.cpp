@@ -2,10 +2,17 @@
 
 #include "TelephonyTestEnv.h"
 
+#include <QApplication>
+#include <QFileDialog>
+#include <QTimer>
+
+#include <testsupport/TestApp.h>
+
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -103,6 +110,28 @@ TEST_F(SetupKit, AnUnreadableRegistryIsAFailureNotSuccess) {
     // A registry that cannot be read: a failure, never "done".
     Write(env_.Path("registry.reg"), "not a registry file\n[[[\n");
     EXPECT_EQ(Export<Owner>("InstallTSPI")(nullptr), 2);
+}
+
+// The picker runs modally on the caller's thread; a timer cancels it as a user would.
+TEST_F(SetupKit, FilePickerCancelledLeavesTheBufferUntouched) {
+    testsupport::App<QApplication>();
+    auto pick = Export<int (*)(void*, char*)>("OpenFileDialog");
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, &timer, [&timer] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QFileDialog*>(widget);
+            if (dialog != nullptr && dialog->isVisible()) {
+                timer.stop();
+                dialog->reject();
+            }
+        }
+    });
+    timer.start(20);
+    char buffer[260];
+    std::memset(buffer, 'Z', sizeof buffer);
+    EXPECT_EQ(pick(nullptr, buffer), 0);
+    EXPECT_FALSE(timer.isActive()); // the picker was shown and answered
+    EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, 'Z'));
 }
 
 } // namespace

@@ -1,0 +1,291 @@
+#include "ConnectionManagerDlg.h"
+
+#include "AddrSetupStrings.h"
+#include "ProcessControl.h"
+#include "ProviderInstall.h"
+
+#include <telephony/TapiModule.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace addrsetup {
+
+namespace {
+
+using platform::RegRoot;
+
+const ClientApp kApps[] = {
+    {"Rowan", "Rowan", "Rowan.exe", "BrindleClass", RegRoot::CurrentUser,
+     "Software\\Qorvell Electronics\\Rowan\\Path", IDS_ROWAN_PATH_FAILED, IDS_ROWAN_LAUNCH_FAILED,
+     IDC_EXECUTE_ROWAN, IDC_RECONNECT_ROWAN},
+    {"Rowan+", "Rowan", "Rezid.exe", "QVLCTITamsinClass", RegRoot::LocalMachine,
+     "Software\\Qorvell Electronics\\Tamsin", IDS_ROWAN_PLUS_PATH_FAILED, IDS_ROWAN_LAUNCH_FAILED,
+     IDC_EXECUTE_ROWAN_PLUS, IDC_RECONNECT_ROWAN_PLUS},
+    {"Elm", "Elm", "Dizad.exe", "QVLCTIVerdelClass", RegRoot::LocalMachine,
+     "Software\\Qorvell Electronics\\Sorrel\\Path", IDS_ROWAN_PATH_FAILED, IDS_ELM_LAUNCH_FAILED,
+     IDC_EXECUTE_ELM, IDC_RECONNECT_ELM},
+};
+
+void Sleep(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// The provider list as the telephony library gives it; 0 or its error.
+int32_t FetchProviderList(const telephony::TapiModule& tapi, std::vector<char>& buffer) {
+    auto getList = tapi.Function<PFN_lineGetProviderList>("lineGetProviderList");
+    if (getList == nullptr) {
+        return LINEERR_OPERATIONFAILED;
+    }
+    buffer.assign(24, 0);
+    for (;;) {
+        auto* list = reinterpret_cast<LINEPROVIDERLIST*>(buffer.data());
+        list->dwTotalSize = static_cast<DWORD>(buffer.size());
+        if (const int32_t result = getList(TAPI_VERSION_HIGHEST, list); result != 0) {
+            return result;
+        }
+        if (list->dwNeededSize <= list->dwTotalSize) {
+            return 0;
+        }
+        buffer.assign(list->dwNeededSize, 0);
+    }
+}
+
+// As the registered names are compared: the part behind the last separator, case aside.
+std::string FilePart(const std::string& name) {
+    const size_t cut = name.find_last_of("\\/");
+    return cut == std::string::npos || cut == 0 ? name : name.substr(cut + 1);
+}
+
+} // namespace
+
+const ClientApp& ClientAppOf(ClientKind kind) {
+    return kApps[static_cast<int>(kind)];
+}
+
+CConnectionManagerDlg::CConnectionManagerDlg(ConnectionManagerUi& ui)
+    : ui_(ui), killProgram_(ProgramFolder() + "/" + kKillProgramName) {}
+
+CConnectionManagerDlg::~CConnectionManagerDlg() {
+    if (watchdog_ != nullptr) {
+        watchdog_->RequestStop();
+        watchdog_->Join();
+    }
+}
+
+void CConnectionManagerDlg::OnInitDialog() {
+    for (const ClientApp& app : kApps) {
+        if (ReadAppPath(app).empty()) {
+            ui_.EnableControl(app.executeButton, false);
+            ui_.EnableControl(app.reconnectButton, false);
+        }
+    }
+}
+
+std::string CConnectionManagerDlg::ReadAppPath(const ClientApp& app) {
+    platform::RegKey key;
+    std::string path;
+    if (platform::RegKey::Open(app.root, app.key, key) != platform::RegStatus::Ok ||
+        key.QueryString("Path", path) != platform::RegStatus::Ok || path.size() >= 260) {
+        return {};
+    }
+    return path;
+}
+
+int32_t CConnectionManagerDlg::RemoveTspProvider() {
+    telephony::TapiModule tapi;
+    if (!tapi.Load(tapiLibrary_) || tapi.Resolve("lineGetProviderList") == nullptr) {
+        return LINEERR_OPERATIONFAILED;
+    }
+    std::vector<char> buffer;
+    if (const int32_t result = FetchProviderList(tapi, buffer); result != 0) {
+        return result;
+    }
+    const auto* list = reinterpret_cast<const LINEPROVIDERLIST*>(buffer.data());
+    for (DWORD i = 0; i < list->dwNumProviders; ++i) {
+        const size_t at = size_t(list->dwProviderListOffset) + i * sizeof(LINEPROVIDERENTRY);
+        if (at + sizeof(LINEPROVIDERENTRY) > buffer.size()) {
+            break;
+        }
+        const auto* entry = reinterpret_cast<const LINEPROVIDERENTRY*>(buffer.data() + at);
+        if (entry->dwProviderFilenameSize == 0 ||
+            size_t(entry->dwProviderFilenameOffset) + entry->dwProviderFilenameSize >
+                buffer.size()) {
+            continue;
+        }
+        const std::string name(buffer.data() + entry->dwProviderFilenameOffset,
+                               entry->dwProviderFilenameSize - 1);
+        if (!EqualNoCase(FilePart(name.c_str()), kProviderFile)) {
+            continue;
+        }
+        auto remove = tapi.Function<PFN_lineRemoveProvider>("lineRemoveProvider");
+        if (remove == nullptr) {
+            return LINEERR_OPERATIONFAILED;
+        }
+        // Only the first registration goes; a second one is found again by AddTspProvider.
+        const int32_t result = remove(entry->dwPermanentProviderID, nullptr);
+        if (result != 0) {
+            Debug("Unable to uninstall the TSP\n");
+        }
+        return result;
+    }
+    return 0;
+}
+
+int CConnectionManagerDlg::AddTspProvider() {
+    telephony::TapiModule tapi;
+    if (!tapi.Load(tapiLibrary_)) {
+        return 1;
+    }
+    // Only "registered already" means nothing to do; a list that cannot be read is a failure.
+    const int32_t present = ProviderInstall(tapi, kProviderFile, 1);
+    if (present == LINEERR_NOMULTIPLEINSTANCE) {
+        return 0;
+    }
+    if (present != 0) {
+        return 2;
+    }
+    auto add = tapi.Function<PFN_lineAddProvider>("lineAddProvider");
+    if (add == nullptr) {
+        return 2;
+    }
+    DWORD id = 0;
+    StartWatchdog();
+    const int32_t result = add(kProviderFile, nullptr, &id);
+    StopWatchdog();
+    return result == 0 ? 0 : result == LINEERR_NOMULTIPLEINSTANCE ? 3 : 2;
+}
+
+void CConnectionManagerDlg::ReconfigureTelephony() {
+    if (!inSequence_ &&
+        !ui_.AskYesNo(IDS_RECONFIGURE_ASK, LoadString(IDS_RECONFIGURE_ASK), MessageIcon::None)) {
+        stepOk_ = false;
+        return;
+    }
+    ui_.BeginWaitCursor();
+    if (RemoveTspProvider() != 0) {
+        ui_.EndWaitCursor();
+        Message(IDS_REMOVE_FAILED, MessageIcon::Hand);
+        stepOk_ = false;
+        return;
+    }
+    Sleep(timing_.reconfigureSleepMs);
+    if (AddTspProvider() != 0) {
+        Message(IDS_ADD_FAILED, MessageIcon::Hand);
+        stepOk_ = false;
+    } else if (!inSequence_) {
+        Message(IDS_RECONFIGURED, MessageIcon::Information);
+    }
+    ui_.EndWaitCursor();
+}
+
+bool CConnectionManagerDlg::WaitForAppToEnd(const ClientApp& app) {
+    for (int pass = 0; pass < timing_.restartGiveUpPass; ++pass) {
+        const auto processes = ProcessSnapshot(procRoot_);
+        if (!processes) {
+            // No process list: the application's window tells whether it still runs.
+            for (int wait = pass; wait < timing_.restartGiveUpPass; ++wait) {
+                if (!WindowClassExists(app.windowClass)) {
+                    return true;
+                }
+                Debug("[Restart] Veltrane - %s is still running(1)!\n", app.waitTitle);
+                Sleep(timing_.restartPassMs);
+            }
+            return false;
+        }
+        const ProcessEntry* running = nullptr;
+        for (const ProcessEntry& process : *processes) {
+            if (EqualNoCase(process.name, app.processFile)) {
+                running = &process;
+                break;
+            }
+        }
+        if (running == nullptr) {
+            return true;
+        }
+        Debug("[Restart] Veltrane - %s is still running(0)!\n", app.title);
+        if (pass >= timing_.restartKillPass) {
+            switch (KillProcess(running->pid, timing_.killWaitMs)) {
+            case KillResult::Killed:
+                Debug("[Restart] Veltrane - %s process has been killed forcefully!\n", app.title);
+                return true;
+            case KillResult::OpenFailed:
+                Debug("[Restart] Failed to open the %s process to kill!\n", app.title);
+                break;
+            case KillResult::KillFailed:
+                Debug("[Restart] Failed to kill Veltrane - %s!\n", app.title);
+                break;
+            }
+        }
+        Sleep(timing_.restartPassMs);
+    }
+    return false;
+}
+
+void CConnectionManagerDlg::LaunchApp(const ClientApp& app) {
+    const std::string folder = ReadAppPath(app);
+    if (folder.empty()) {
+        Message(app.pathMessage, MessageIcon::None);
+        ui_.EndWaitCursor();
+        return;
+    }
+    const std::string file =
+        &app == &kApps[1] ? LoadString(IDS_ROWAN_PLUS_FILE) : std::string(app.processFile);
+    const std::string program = folder + "/" + file;
+    Debug("%s\n", program.c_str());
+    std::string error;
+    if (!SpawnDetached(program, folder, error)) {
+        Debug("[Restart] %s: %s\n", program.c_str(), error.c_str());
+        Message(app.launchMessage, MessageIcon::None);
+    }
+    ui_.EndWaitCursor();
+    EndDialog(0);
+}
+
+void CConnectionManagerDlg::RestartApp(ClientKind kind) {
+    const ClientApp& app = ClientAppOf(kind);
+    ui_.BeginWaitCursor();
+    if (!WaitForAppToEnd(app)) {
+        // A copy that cannot be ended still runs: a second one is not started beside it.
+        ui_.EndWaitCursor();
+        Message(app.launchMessage, MessageIcon::None);
+        return;
+    }
+    LaunchApp(app);
+}
+
+void CConnectionManagerDlg::ReconnectSequence(ClientKind kind) {
+    for (;;) {
+        stepOk_ = true;
+        inSequence_ = true;
+        TestLinkReachable();
+        if (!stepOk_) {
+            break;
+        }
+        ReconfigureTelephony();
+        if (!stepOk_) {
+            break;
+        }
+        TestTapiInitialize();
+        if (stepOk_) {
+            RestartApp(kind);
+            break;
+        }
+        if (tapiReinit_) {
+            EndDialog(0);
+            break;
+        }
+        if (!ui_.AskYesNo(IDS_RETRY_NO_LINE, LoadString(IDS_RETRY_NO_LINE), MessageIcon::Hand)) {
+            break;
+        }
+    }
+    inSequence_ = false;
+}
+
+void CConnectionManagerDlg::EndDialog(int result) {
+    ended_ = true;
+    ui_.EndDialog(result);
+}
+
+} // namespace addrsetup

@@ -1,0 +1,36 @@
+// addrsetup: the connection manager of a client PC. One copy per registry file; a second start
+// brings the first one's dialog forward and ends.
+
+#include "AddrSetupStrings.h"
+#include "ConnectionManagerWindow.h"
+#include "ProcessControl.h"
+#include "SingleInstance.h"
+
+#include <platform/DebugOutput.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    CConnectionManagerWindow* shown = nullptr;
+    SwitchWatchInstance instance(addrsetup::WindowClassLockPath(addrsetup::kWindowClass));
+    switch (instance.Acquire([&] {
+        if (shown != nullptr) {
+            shown->BringToFront();
+        }
+    })) {
+    case SwitchWatchInstance::Result::First:
+        break;
+    case SwitchWatchInstance::Result::Raised:
+    case SwitchWatchInstance::Result::Unreachable:
+        return 0;
+    case SwitchWatchInstance::Result::Failed:
+        platform::DebugOutput("[Reconnect] failed to register this class\n");
+        return 1;
+    }
+    platform::DebugOutput("[Reconnect] class registered\n");
+    CConnectionManagerWindow dialog;
+    shown = &dialog;
+    dialog.show();
+    return dialog.exec();
+}
