@@ -227,8 +227,8 @@ int COrbManagerApp::CheckSingleInstance() {
         return 1;
     m_pSingleInstance = std::make_unique<SingleInstance>(
         SingleInstance::LockPathForRegistry(platform::RegistryFilePath()));
-    // Not keyed on the file's inode: every write replaces the file (new inode), and a freed inode
-    // is soon another registry's, whose server would then take this one for its first copy.
+    // A hard link names the same registry under another path.
+    m_pSingleInstance->KeyOnFileIdentity(platform::RegistryFilePath());
     QObject::connect(m_pSingleInstance.get(), &SingleInstance::RaiseRequested, [this] {
         if (m_pView)
             m_pView->RaiseWindow();

@@ -251,6 +251,19 @@ TEST_F(OrbManagerAppTest, ServiceRunsHeadlessUntilTerminated) {
 }
 #endif
 
+TEST_F(OrbManagerAppTest, ASecondCopyThroughAHardLinkToTheRegistryEnds) {
+    CreateKey(kRootKey);
+    RecordingApp first;
+    ASSERT_EQ(first.CheckSingleInstance(), 1);
+    const std::string linked = dir_.path().toStdString() + "/linked.reg";
+    ASSERT_EQ(::link(registry_.c_str(), linked.c_str()), 0);
+    ::setenv("QORVELL_REGISTRY", linked.c_str(), 1);
+    RecordingApp second;
+    EXPECT_EQ(second.CheckSingleInstance(), 0);
+    EXPECT_EQ(second.ExitCode(), 0);
+    EXPECT_TRUE(second.failures.empty());
+}
+
 TEST_F(OrbManagerAppTest, ABrokenRegistryFileIsNamedWithItsLine) {
     const std::string where = registry_ + ":4: ";
     { std::ofstream(registry_) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software]\n\"A\"=dword:xyz\n"; }
