@@ -253,10 +253,13 @@ TEST_F(OrbIOQueueSerialTest, RefusesStrayBytesAndLengthsItCannotHold) {
     EXPECT_TRUE(m_switch.Expect({kNakByte}, kWait));
     EXPECT_TRUE(m_traces.WaitFor("UNEXPECTED BYTE IN IOSTATE FREE. Received Byte[41]!!!", kWait));
 
+    // The reader purges its input after each NAK: the switch sends again once it has.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_TRUE(m_switch.Send({0x02, 0x00, 0x00}));
     EXPECT_TRUE(m_switch.Expect({kNakByte}, kWait));
     EXPECT_TRUE(m_traces.WaitFor(
         "[ERROR] Serial frame length [0] is out of range. Refused with NAK!!!", kWait));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_TRUE(m_switch.Send({0x02, 0x01, 0x2C}));
     EXPECT_TRUE(m_switch.Expect({kNakByte}, kWait));
     EXPECT_TRUE(m_traces.WaitFor(
