@@ -83,6 +83,7 @@ bool TryLock(int fd, int how) {
 
 // Far more than copies run at once; a folder filled by someone else is not read to its end.
 constexpr int kMaxEntriesRead = 4096;
+constexpr int kTableWaitMs = 3000;
 
 } // namespace
 
@@ -99,8 +100,16 @@ bool SingleInstance::EnterCopiesTable(std::string& holderLockPath) {
         TraceLog("[ERROR] Cannot use the table of running copies %s", folder.c_str());
         return true;
     }
-    const int tableFd = ::open((folder + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (tableFd < 0 || !TryLock(tableFd, LOCK_EX)) {
+    const int tableFd =
+        ::open((folder + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // Another copy holds the table only while it looks through it.
+    const QDeadlineTimer tableDeadline(kTableWaitMs);
+    bool tableLocked = tableFd >= 0 && TryLock(tableFd, LOCK_EX | LOCK_NB);
+    while (tableFd >= 0 && !tableLocked && errno == EWOULDBLOCK && !tableDeadline.hasExpired()) {
+        QThread::msleep(kRetryMs);
+        tableLocked = TryLock(tableFd, LOCK_EX | LOCK_NB);
+    }
+    if (!tableLocked) {
         TraceLog("[ERROR] Cannot lock the table of running copies %s: %s", folder.c_str(),
                  SystemErrorText(errno).c_str());
         if (tableFd >= 0)
@@ -114,7 +123,9 @@ bool SingleInstance::EnterCopiesTable(std::string& holderLockPath) {
     const std::string entryName = ServerNameFor(m_strLockPath).toStdString();
     bool same = false;
     int read = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::filesystem::directory_entry& entry = *it;
         const std::string name = entry.path().filename().string();
         if (name == ".lock" || name == entryName)
             continue;
