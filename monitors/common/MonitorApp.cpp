@@ -2,6 +2,7 @@
 
 #include "MonitorTexts.h"
 
+#include <platform/Registry.h>
 #include <platform/SocketInit.h>
 
 #include <QApplication>
@@ -9,7 +10,15 @@
 #include <QPixmap>
 #include <QTimer>
 
+#include <cstdio>
 #include <cstring>
+
+std::string MissingLanguageMessage(const char* builtIn) {
+    std::string text = builtIn;
+    if (const std::string fault = platform::RegistryFileFault(); !fault.empty())
+        text += "\n\nRegistry file: " + fault;
+    return text;
+}
 
 int RunMonitorApp(const MonitorProgram& program, int argc, char** argv) {
     bool start = false;
@@ -22,7 +31,9 @@ int RunMonitorApp(const MonitorProgram& program, int argc, char** argv) {
     }
     LanguageSetting setting;
     if (!LoadLanguageSetting(program.kind, setting)) {
-        QMessageBox::critical(nullptr, QString(), QString::fromUtf8(program.missingLanguageText));
+        const std::string text = MissingLanguageMessage(program.missingLanguageText);
+        std::fprintf(stderr, "%s\n", text.c_str());
+        QMessageBox::critical(nullptr, QString(), QString::fromStdString(text));
         return 1;
     }
     // Without its library the program has no dialogs to show and ends silently.

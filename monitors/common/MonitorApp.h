@@ -24,6 +24,10 @@ struct MonitorProgram {
     std::function<void(MonitorWindow&)> windowReady;
 };
 
+// The text shown when the language setting cannot be read: the program's built-in text, and
+// where the registry file is broken when it is.
+std::string MissingLanguageMessage(const char* builtIn);
+
 // Parses the scripted-run options out of argv; the application object must exist.
 // The program's exit status: 0 after the dialog ended, 1 when it could not start.
 int RunMonitorApp(const MonitorProgram& program, int argc, char** argv);

@@ -257,6 +257,11 @@ std::string RegistryFilePath() {
     return base + "/qorvell/registry.reg";
 }
 
+std::string RegistryFileFault() {
+    Node top;
+    return Snapshot(top) == RegStatus::Ok ? std::string() : t_lastError;
+}
+
 std::string RegKey::LastErrorText() {
     return t_lastError;
 }
@@ -615,10 +620,9 @@ RegStatus RegKey::RestoreKey(const std::string& file) {
                                                 ": key outside of the saved key");
         }
         if (section.path.size() - base.size() + path_.size() > regfile::kMaxKeyDepth) {
-            return Fail(RegStatus::BadFile,
-                        file + ":" + std::to_string(section.line) +
-                            ": key would be nested deeper than " +
-                            std::to_string(regfile::kMaxKeyDepth) + " levels");
+            return Fail(RegStatus::BadFile, file + ":" + std::to_string(section.line) +
+                                                ": key would be nested deeper than " +
+                                                std::to_string(regfile::kMaxKeyDepth) + " levels");
         }
     }
     Node* source = &saved;

@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <cstring>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,9 +37,7 @@ void WriteFile(const fs::path& path, const std::string& text) {
 
 class RegistryKey : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(registry_.IsReady());
-    }
+    void SetUp() override { ASSERT_TRUE(registry_.IsReady()); }
 
     RegKey MustCreate(const std::string& sub, RegRoot root = RegRoot::LocalMachine) {
         RegKey key;
@@ -287,6 +285,7 @@ TEST_F(RegistryKey, HandFileWithLfAndImplicitParentsIsKeptOnRewrite) {
 }
 
 TEST_F(RegistryKey, MalformedFileIsRefusedAndNeverTouched) {
+    EXPECT_EQ(platform::RegistryFileFault(), ""); // none yet, which is no fault
     const std::string bad = "REGEDIT4\r\n"
                             "\r\n"
                             "[HKEY_LOCAL_MACHINE\\Software\\Qorvell Electronics\\OrbManager]\r\n"
@@ -297,6 +296,7 @@ TEST_F(RegistryKey, MalformedFileIsRefusedAndNeverTouched) {
     WriteFile(backup, "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"A\"=dword:00000001\r\n");
     const std::string where = path_.string() + ":5: ";
 
+    EXPECT_EQ(platform::RegistryFileFault().rfind(where, 0), 0u) << platform::RegistryFileFault();
     RegKey key;
     EXPECT_EQ(RegKey::Open(RegRoot::LocalMachine, kOrb, key), RegStatus::BadFile);
     EXPECT_EQ(RegKey::LastErrorText().rfind(where, 0), 0u) << RegKey::LastErrorText();

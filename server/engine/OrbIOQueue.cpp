@@ -4,13 +4,16 @@
 #include "MonitorFeed.h"
 #include "OrbManagerDlg.h"
 #include "OrbSocket.h"
+#include "SwitchEventRecord.h"
 #include "TraceLog.h"
 
+#include <protocol/CtiRecord.h>
 #include <protocol/Supervision.h>
 
 #include <algorithm>
 #include <chrono>
 #include <new>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -416,4 +419,51 @@ void COrbIOQueue::WriterThread() {
         WriterComPortThread();
     m_bWriterRunning = 0;
     TraceLog("Terminating WriterThread!!!");
+}
+
+void COrbIOQueue::FailLink(const char* who) {
+    g_hLinkAvailableEvent.Reset();
+    IOQueueReset(); // clears the output-not-empty event with the queue
+    g_bSwitchLinkUp = 0;
+    g_bDeviceListAvailable = 0;
+    // The other link thread may be inside a call on this socket: it is shut down, not freed.
+    // Before the failure is announced, so whoever handles it finds the socket gone.
+    RetireSwitchSocket();
+    TraceLog("Link Fail Event Signaled by %s !!!", who);
+    g_hLinkFailureEvent.Set();
+}
+
+// The one rule both readers apply to what the switch sends, whatever the line.
+bool COrbIOQueue::ScreenRecord(const LinkRecord& record) {
+    const std::optional<protocol::CtiRecord> framed =
+        protocol::CtiRecord::At(protocol::ByteView(record));
+    const std::size_t length = framed ? framed->Length() : 0;
+    const std::uint8_t letter = length > 0 ? framed->Body()[0] : 0;
+    const std::size_t needed = MinimumEventLength(letter);
+    if (needed != 0 && length >= needed) {
+        m_nMalformedRun = 0;
+        return true;
+    }
+    if (needed == 0)
+        TraceLog("[ERROR] The switch sent a record without an event letter[%02X, %zu bytes]. "
+                 "Dropped!!!",
+                 letter, length);
+    else
+        TraceLog("[ERROR] The switch sent a record too short for its letter[%c : %zu bytes, "
+                 "%zu needed]. Dropped!!!",
+                 letter, length, needed);
+    CountMalformed();
+    return false;
+}
+
+bool COrbIOQueue::CountMalformed() {
+    if (++m_nMalformedRun < kMalformedRunLimit)
+        return true;
+    // Random bytes read as lengths would keep the link "alive" out of step for ever.
+    TraceLog("[ERROR] %d records in a row from the switch are no events. The link is out of "
+             "step and is reset!!!",
+             m_nMalformedRun);
+    m_nMalformedRun = 0;
+    FailLink(IsTcp() ? "ReadSocketThread" : "ReadComPortThread");
+    return false;
 }

@@ -304,7 +304,10 @@ void COrbIOQueue::ReadComPortThread() {
             LinkRecord record;
             protocol::CtiRecord::EncodeInto(
                 record, protocol::ByteView(data, static_cast<std::size_t>(length)));
-            if (!QueueInput(std::move(record))) {
+            // The frame itself came whole and is acknowledged, or the switch would send it
+            // again; a record that is no event neither goes on nor keeps the link alive.
+            const bool event = ScreenRecord(record);
+            if (event && !QueueInput(std::move(record))) {
                 if (byte == kETX)
                     TraceLog("[ERROR] it is not possble to insert the received Event into the "
                              "Input Queue!!!");
@@ -313,7 +316,8 @@ void COrbIOQueue::ReadComPortThread() {
             }
             m_nSerialRxState = kRxFree;
             port->WriteByte(kACK);
-            m_hAliveEvent.Set();
+            if (event)
+                m_hAliveEvent.Set();
             break;
         }
         default:

@@ -2,7 +2,6 @@
 
 #include "LinkState.h"
 #include "OrbSocket.h"
-#include "SwitchEventRecord.h"
 #include "TraceLog.h"
 
 #include <protocol/CtiRecord.h>
@@ -10,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <new>
-#include <optional>
 
 namespace {
 
@@ -67,51 +65,6 @@ bool COrbIOQueue::ReceiveBody(COrbSocket& socket, std::uint8_t* buffer, int coun
                      count, read, count - read);
     }
     return true;
-}
-
-void COrbIOQueue::FailLink(const char* who) {
-    g_hLinkAvailableEvent.Reset();
-    IOQueueReset(); // clears the output-not-empty event with the queue
-    g_bSwitchLinkUp = 0;
-    g_bDeviceListAvailable = 0;
-    // The other link thread may be inside a call on this socket: it is shut down, not freed.
-    // Before the failure is announced, so whoever handles it finds the socket gone.
-    RetireSwitchSocket();
-    TraceLog("Link Fail Event Signaled by %s !!!", who);
-    g_hLinkFailureEvent.Set();
-}
-
-bool COrbIOQueue::ScreenRecord(const LinkRecord& record) {
-    const std::optional<CtiRecord> framed = CtiRecord::At(protocol::ByteView(record));
-    const std::size_t length = framed ? framed->Length() : 0;
-    const std::uint8_t letter = length > 0 ? framed->Body()[0] : 0;
-    const std::size_t needed = MinimumEventLength(letter);
-    if (needed != 0 && length >= needed) {
-        m_nMalformedRun = 0;
-        return true;
-    }
-    if (needed == 0)
-        TraceLog("[ERROR] The switch sent a record without an event letter[%02X, %zu bytes]. "
-                 "Dropped!!!",
-                 letter, length);
-    else
-        TraceLog("[ERROR] The switch sent a record too short for its letter[%c : %zu bytes, "
-                 "%zu needed]. Dropped!!!",
-                 letter, length, needed);
-    CountMalformed();
-    return false;
-}
-
-bool COrbIOQueue::CountMalformed() {
-    if (++m_nMalformedRun < kMalformedRunLimit)
-        return true;
-    // Random bytes read as lengths would keep the link "alive" out of step for ever.
-    TraceLog("[ERROR] %d records in a row from the switch are no events. The link is out of "
-             "step and is reset!!!",
-             m_nMalformedRun);
-    m_nMalformedRun = 0;
-    FailLink("ReadSocketThread");
-    return false;
 }
 
 void COrbIOQueue::ReadSocketThread() {

@@ -10,13 +10,14 @@
 
 #include <AcceptPause.h>
 #include <TraceLog.h>
+#include <TraceSettings.h>
 #include <platform/Registry.h>
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QEventLoop>
 #include <QGuiApplication>
-#include <QDialog>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -83,7 +84,13 @@ int COrbManagerApp::Run(int argc, char** argv) {
 
     const bool serviceModeOn = ReadServiceModeOption() == 0;
     if (HasArgument(ServiceManager::kServiceArgument) && !serviceModeOn) {
-        std::fprintf(stderr, "%s\n", kServiceModeOffMessage);
+        // A broken file reads as "off"; the operator must be sent to the file, not the option.
+        if (platform::RegistryFileFault().empty()) {
+            std::fprintf(stderr, "%s\n", kServiceModeOffMessage);
+        } else {
+            m_bHeadless = true;
+            ReportStartupFailure(MissingLanguageOptionsText());
+        }
         return m_nExitCode = 1;
     }
     if (serviceModeOn && m_bFirstEntry == 1 && RunServiceDispatcher() == 1) {
@@ -220,8 +227,8 @@ int COrbManagerApp::CheckSingleInstance() {
         return 1;
     m_pSingleInstance = std::make_unique<SingleInstance>(
         SingleInstance::LockPathForRegistry(platform::RegistryFilePath()));
-    // Not keyed on the file's inode: every write replaces the file (new inode), and a freed inode
-    // is soon another registry's, whose server would then take this one for its first copy.
+    // A hard link names the same registry under another path.
+    m_pSingleInstance->KeyOnFileIdentity(platform::RegistryFilePath());
     QObject::connect(m_pSingleInstance.get(), &SingleInstance::RaiseRequested, [this] {
         if (m_pView)
             m_pView->RaiseWindow();
@@ -252,7 +259,7 @@ bool COrbManagerApp::InitInstance() {
 
     LanguageOptions options;
     if (!ReadLanguageOptions(options)) {
-        ReportStartupFailure(kMissingLanguageOptionsMessage);
+        ReportStartupFailure(MissingLanguageOptionsText());
         m_nExitCode = 1;
         return false;
     }
@@ -331,9 +338,22 @@ void COrbManagerApp::ReleaseHostObjects() {
     m_pTerminationSignal.reset();
 }
 
+std::string COrbManagerApp::MissingLanguageOptionsText() {
+    std::string text = kMissingLanguageOptionsMessage;
+    if (const std::string fault = platform::RegistryFileFault(); !fault.empty())
+        text += "\n\nRegistry file: " + fault;
+    return text;
+}
+
 void COrbManagerApp::ReportStartupFailure(const std::string& text) {
-    std::fprintf(stderr, "%s\n", text.c_str());
-    std::fflush(stderr);
+    // Nobody sees the box of a service or a headless copy: its trace (standard error, where the
+    // service manager keeps it) tells the reason.
+    if (m_bHeadless && g_nDebugMsgPrint.load() != 0) {
+        TraceLog("[ERROR] %s\n", text.c_str());
+    } else {
+        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fflush(stderr);
+    }
     if (CanShowMessageBox() && !m_bStopRequested)
         QMessageBox::critical(nullptr, QStringLiteral("Veltrane Link"),
                               QString::fromStdString(text));

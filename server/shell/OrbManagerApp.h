@@ -29,6 +29,8 @@ public:
     static constexpr const char* kMissingLanguageOptionsMessage =
         "Cannot Open the system registry information about the Veltrane Link Runtime Language. "
         "Need to install the OrbManager again!!!";
+    // The message above, followed by where the registry file is broken when it is.
+    static std::string MissingLanguageOptionsText();
     static constexpr const char* kServiceModeOffMessage =
         "service mode is off: set OptionValues UseSystemServiceMode to 1";
 

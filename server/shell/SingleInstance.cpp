@@ -3,8 +3,8 @@
 #include <TraceLog.h>
 
 #include <QCryptographicHash>
-#include <QDir>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
@@ -16,7 +16,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -38,10 +37,10 @@ SingleInstance::~SingleInstance() {
         m_pServer->close();
         delete m_pServer;
     }
-    if (m_nIdentityFd >= 0) {
-        // Still locked while it goes, so that these files do not pile up, one per start.
-        ::unlink(m_strIdentityLockPath.c_str());
-        ::close(m_nIdentityFd);
+    if (m_nEntryFd >= 0) {
+        // Still locked while it goes: nobody takes a live entry for a stale one.
+        ::unlink(m_strEntryPath.c_str());
+        ::close(m_nEntryFd);
     }
     if (m_nLockFd >= 0)
         ::close(m_nLockFd);
@@ -53,50 +52,121 @@ std::string SingleInstance::LockPathForRegistry(const std::string& registryPath)
     return (error ? registryPath : resolved.string()) + ".brovik.lock";
 }
 
-std::string SingleInstance::IdentityLockPathFor(const std::string& registryPath) {
-    struct stat st {};
-    if (registryPath.empty() || ::stat(registryPath.c_str(), &st) != 0)
-        return {};
-    char name[80];
-    std::snprintf(name, sizeof name, "/brovik-%llx-%llx.lock",
-                  static_cast<unsigned long long>(st.st_dev),
-                  static_cast<unsigned long long>(st.st_ino));
-    return QDir::tempPath().toStdString() + name;
+std::string SingleInstance::CopiesFolder() {
+    return QDir::tempPath().toStdString() + "/brovik-copies-" + std::to_string(::geteuid());
 }
 
-bool SingleInstance::TakeIdentityLock(std::string& holderLockPath) {
-    const std::string path = IdentityLockPathFor(m_strRegistryPath);
-    if (path.empty())
-        return true;
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0 && errno == EACCES)
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        // The path lock still keeps out every copy that names the file the same way.
-        TraceLog("[ERROR] Cannot open the lock file %s: %s", path.c_str(),
-                 SystemErrorText(errno).c_str());
-        return true;
-    }
+namespace {
+
+// An entry holds its copy's registry path, then its lock path (which names its socket).
+bool ReadEntry(int fd, std::string& registryPath, std::string& lockPath) {
+    char buf[8192];
+    const ssize_t n = ::pread(fd, buf, sizeof buf, 0);
+    if (n <= 0)
+        return false;
+    const std::string text(buf, static_cast<size_t>(n));
+    const size_t end = text.find('\n');
+    if (end == std::string::npos)
+        return false;
+    registryPath = text.substr(0, end);
+    lockPath = text.substr(end + 1);
+    return !registryPath.empty() && !lockPath.empty();
+}
+
+bool TryLock(int fd, int how) {
     int locked;
     do {
-        locked = ::flock(fd, LOCK_EX | LOCK_NB);
+        locked = ::flock(fd, how);
     } while (locked != 0 && errno == EINTR);
-    if (locked != 0) {
-        // The holder wrote the path of its own lock there, which names its socket.
-        char buf[4096];
-        const ssize_t n = ::pread(fd, buf, sizeof buf, 0);
-        holderLockPath.assign(buf, n > 0 ? static_cast<size_t>(n) : 0);
-        ::close(fd);
-        return false;
+    return locked == 0;
+}
+
+// Far more than copies run at once; a folder filled by someone else is not read to its end.
+constexpr int kMaxEntriesRead = 4096;
+constexpr int kTableWaitMs = 3000;
+
+} // namespace
+
+bool SingleInstance::EnterCopiesTable(std::string& holderLockPath) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(m_strRegistryPath, error);
+    const std::string registry = error ? m_strRegistryPath : absolute.lexically_normal().string();
+    const std::string folder = CopiesFolder();
+    struct stat folderStat {};
+    if ((::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) ||
+        ::lstat(folder.c_str(), &folderStat) != 0 || !S_ISDIR(folderStat.st_mode) ||
+        folderStat.st_uid != ::geteuid()) {
+        // The path lock still keeps out every copy that names the file the same way.
+        TraceLog("[ERROR] Cannot use the table of running copies %s", folder.c_str());
+        return true;
     }
-    if (::ftruncate(fd, 0) != 0 ||
-        ::pwrite(fd, m_strLockPath.data(), m_strLockPath.size(), 0) !=
-            static_cast<ssize_t>(m_strLockPath.size()))
-        TraceLog("[ERROR] Cannot write the lock file %s: %s", path.c_str(),
+    const int tableFd =
+        ::open((folder + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // Another copy holds the table only while it looks through it.
+    const QDeadlineTimer tableDeadline(kTableWaitMs);
+    bool tableLocked = tableFd >= 0 && TryLock(tableFd, LOCK_EX | LOCK_NB);
+    while (tableFd >= 0 && !tableLocked && errno == EWOULDBLOCK && !tableDeadline.hasExpired()) {
+        QThread::msleep(kRetryMs);
+        tableLocked = TryLock(tableFd, LOCK_EX | LOCK_NB);
+    }
+    if (!tableLocked) {
+        TraceLog("[ERROR] Cannot lock the table of running copies %s: %s", folder.c_str(),
                  SystemErrorText(errno).c_str());
-    m_strIdentityLockPath = path;
-    m_nIdentityFd = fd;
-    return true;
+        if (tableFd >= 0)
+            ::close(tableFd);
+        return true;
+    }
+
+    // Compared as the files stand now: a rewrite since that copy started changes nothing.
+    struct stat mine {};
+    const bool exists = ::stat(registry.c_str(), &mine) == 0;
+    const std::string entryName = ServerNameFor(m_strLockPath).toStdString();
+    bool same = false;
+    int read = 0;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::filesystem::directory_entry& entry = *it;
+        const std::string name = entry.path().filename().string();
+        if (name == ".lock" || name == entryName)
+            continue;
+        if (++read > kMaxEntriesRead)
+            break;
+        const int fd = ::open(entry.path().c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            continue;
+        if (TryLock(fd, LOCK_EX | LOCK_NB)) {
+            ::unlink(entry.path().c_str()); // its copy is gone
+            ::close(fd);
+            continue;
+        }
+        std::string otherRegistry, otherLock;
+        struct stat other {};
+        same = exists && ReadEntry(fd, otherRegistry, otherLock) &&
+               ::stat(otherRegistry.c_str(), &other) == 0 && other.st_dev == mine.st_dev &&
+               other.st_ino == mine.st_ino;
+        ::close(fd);
+        if (same) {
+            holderLockPath = otherLock;
+            break;
+        }
+    }
+    if (!same) {
+        const std::string path = folder + "/" + entryName;
+        const std::string text = registry + "\n" + m_strLockPath;
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd >= 0 && TryLock(fd, LOCK_EX | LOCK_NB) && ::ftruncate(fd, 0) == 0 &&
+            ::pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size())) {
+            m_strEntryPath = path;
+            m_nEntryFd = fd;
+        } else {
+            TraceLog("[ERROR] Cannot enter this copy in %s: %s", path.c_str(),
+                     SystemErrorText(errno).c_str());
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+    ::close(tableFd);
+    return !same;
 }
 
 QString SingleInstance::ServerNameFor(const std::string& lockPath) {
@@ -144,7 +214,7 @@ SingleInstance::Result SingleInstance::Acquire(int reachTimeoutMs) {
         return Result::Failed;
     }
     std::string holder;
-    if (!TakeIdentityLock(holder)) {
+    if (!m_strRegistryPath.empty() && !EnterCopiesTable(holder)) {
         ::close(fd);
         return AskHolderToRaise(holder, reachTimeoutMs);
     }

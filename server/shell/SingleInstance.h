@@ -11,8 +11,11 @@ class QLocalSocket;
 // One server per registry file. The first copy holds an exclusive lock on a file beside the
 // registry for its whole life and listens on a local socket named after that file; a later copy
 // finds the lock taken, asks the first one over the socket to come forward ("raise\n") and ends.
-// Symlinks to the registry resolve to the same lock file; hard links, which name one file by
-// several paths, are caught by a second lock named after the file's device and inode.
+// Symlinks to the registry resolve to the same lock file. Hard links name one file by several
+// paths: every first copy that knows its registry file also holds an entry in a per-user table
+// of running copies, and a new copy compares its file with each live entry's file as they stand
+// now. A device and inode are never kept, since every registry write replaces the file and a
+// freed inode is soon another file's.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -29,10 +32,11 @@ public:
 
     // "<registry path>.brovik.lock", the registry path with its symlinks resolved.
     static std::string LockPathForRegistry(const std::string& registryPath);
-    // "<temporary folder>/brovik-<device>-<inode>.lock" for an existing file, else "".
-    static std::string IdentityLockPathFor(const std::string& registryPath);
+    // The folder of the table of running copies: "<temporary folder>/brovik-copies-<uid>".
+    static std::string CopiesFolder();
 
-    // Acquire then also takes the identity lock of this file (when it exists).
+    // Acquire then also refuses when a running copy's registry file is this one under another
+    // name, and enters this copy in the table.
     void KeyOnFileIdentity(const std::string& registryPath) { m_strRegistryPath = registryPath; }
     // The local socket's name for a lock file; the same for every copy that uses the file.
     static QString ServerNameFor(const std::string& lockPath);
@@ -55,13 +59,14 @@ private:
     void OnNewConnection();
     void OnClientData(QLocalSocket* client);
     Result AskHolderToRaise(const std::string& holderLockPath, int reachTimeoutMs);
-    bool TakeIdentityLock(std::string& holderLockPath);
+    // False with the holder's lock path when a running copy uses the same file.
+    bool EnterCopiesTable(std::string& holderLockPath);
 
     std::string m_strLockPath;
     std::string m_strError;
     std::string m_strRegistryPath;
-    std::string m_strIdentityLockPath;
+    std::string m_strEntryPath;
     int m_nLockFd = -1;
-    int m_nIdentityFd = -1;
+    int m_nEntryFd = -1;
     QLocalServer* m_pServer = nullptr;
 };

@@ -7,6 +7,7 @@
 #include <ConfigValidation.h>
 #include <DialogBuilder.h>
 #include <LogRing.h>
+#include <MonitorApp.h>
 #include <MonitorConnection.h>
 #include <MonitorSettings.h>
 #include <MonitorTexts.h>
@@ -18,6 +19,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <fstream>
 #include <thread>
 
 // Fontconfig keeps its configuration for the life of the process and never frees it; that is
@@ -99,6 +101,19 @@ TEST_F(MonitorSettingsTest, FirstStartWritesEveryMissingValueBackWithItsDefault)
     EXPECT_EQ(swKey.QueryString("SaveFileName", text), platform::RegStatus::Ok);
     EXPECT_EQ(text, "NormalMSGSave.txt");
     EXPECT_EQ(swKey.QueryDword("UseSMDRFileSave", number), platform::RegStatus::NotFound);
+}
+
+TEST_F(MonitorSettingsTest, AnUnreadableLanguageSettingNamesTheBrokenRegistryLine) {
+    const char* builtIn = "You should install the monitor program again!!!";
+    EXPECT_EQ(MissingLanguageMessage(builtIn), builtIn); // nothing wrong with the file
+    std::ofstream((m_registry.Dir() / "registry.reg"))
+        << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\n";
+    LanguageSetting setting;
+    EXPECT_FALSE(LoadLanguageSetting(MonitorKind::Smdr, setting));
+    const std::string text = MissingLanguageMessage(builtIn);
+    EXPECT_EQ(text.rfind(builtIn, 0), 0u);
+    EXPECT_NE(text.find((m_registry.Dir() / "registry.reg").string() + ":3: "), std::string::npos)
+        << text;
 }
 
 TEST_F(MonitorSettingsTest, LongAddressesSurviveAndSavingLimitsTheSwitchCountAndNamesTheLanguage) {

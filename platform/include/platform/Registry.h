@@ -36,6 +36,11 @@ struct RegValue {
 // $XDG_DATA_HOME/qorvell/registry.reg (default ~/.local/share) for everyone else.
 std::string RegistryFilePath();
 
+// What keeps the registry file from being used: "<path>:<line>: <reason>" for a file that does
+// not parse, "<path>: <system error>" for one that cannot be read; "" when it reads (a file that
+// does not exist yet reads as empty).
+std::string RegistryFileFault();
+
 // A handle on one key path. It holds no file or lock, so it is cheap to copy and stays valid
 // while other programs change the registry; once its key is deleted, operations on it report
 // NotFound. Subkey paths are separated by backslashes; "" names the key itself.

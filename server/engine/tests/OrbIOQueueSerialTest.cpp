@@ -192,25 +192,45 @@ TEST_F(OrbIOQueueSerialTest, BidsForTheLineBeforeEachFrameAndWaitsForItsAck) {
     EXPECT_EQ(CountTracesStartingWith("\n--->>> [SW] "), 1);
 }
 
-TEST_F(OrbIOQueueSerialTest, AcknowledgesGoodFramesAndQueuesThemAsRecords) {
+TEST_F(OrbIOQueueSerialTest, AcknowledgesGoodFramesAndQueuesTheEventsAsRecords) {
     StartLink();
     const Bytes poll{'u', 0xFF, 0xFF, 0x02, 0x00, 0x01, 0xFF, 0x00};
     const Bytes low{0x10, 0x00, 0xAB};
-    ASSERT_TRUE(m_switch.SendFrame(kDeviceRecord));
-    EXPECT_TRUE(m_switch.Expect({kAckByte}, kWait));
-    ASSERT_TRUE(m_switch.SendFrame(poll));
-    EXPECT_TRUE(m_switch.Expect({kAckByte}, kWait));
-    ASSERT_TRUE(m_switch.SendFrame(low));
-    EXPECT_TRUE(m_switch.Expect({kAckByte}, kWait));
+    const Bytes shortEvent{'E'};
+    for (const Bytes& body : {kDeviceRecord, low, shortEvent, poll}) {
+        ASSERT_TRUE(m_switch.SendFrame(body));
+        EXPECT_TRUE(m_switch.Expect({kAckByte}, kWait)); // whole frames, whatever they hold
+    }
 
+    // The records that are no events are dropped by the rule of the TCP link.
     EXPECT_EQ(ReadRecord(), Record(kDeviceRecord));
     EXPECT_EQ(ReadRecord(), Record(poll));
-    EXPECT_EQ(ReadRecord(), Record(low));
     EXPECT_EQ(m_queue->LastReadOk(), 1);
+    EXPECT_TRUE(m_traces.Has(
+        "[ERROR] The switch sent a record without an event letter[10, 3 bytes]. Dropped!!!"));
+    EXPECT_TRUE(m_traces.Has("[ERROR] The switch sent a record too short for its letter[E : 1 "
+                             "bytes, 8 needed]. Dropped!!!"));
+    EXPECT_FALSE(g_hLinkFailureEvent.IsSet());
 
     EXPECT_TRUE(m_traces.Has("<<<--- [SW] 'A' 00 01 02 00 01 FF 00 01 "));
     EXPECT_TRUE(m_traces.Has("<<<--- [SW] 10' 00 AB "));
-    EXPECT_EQ(CountTracesStartingWith("<<<--- [SW] "), 2); // the keep-alive answer is not traced
+    EXPECT_TRUE(m_traces.Has("<<<--- [SW] 'E' "));
+    EXPECT_EQ(CountTracesStartingWith("<<<--- [SW] "), 3); // the keep-alive answer is not traced
+}
+
+TEST_F(OrbIOQueueSerialTest, ARunOfFramesThatAreNoEventsResetsTheLink) {
+    StartLink();
+    for (int i = 0; i < COrbIOQueue::kMalformedRunLimit; ++i) {
+        ASSERT_TRUE(m_switch.SendFrame({'E'}));
+        ASSERT_TRUE(m_switch.Expect({kAckByte}, kWait)) << i;
+        EXPECT_EQ(g_hLinkFailureEvent.IsSet(), i + 1 == COrbIOQueue::kMalformedRunLimit) << i;
+    }
+    EXPECT_TRUE(m_traces.WaitFor("Link Fail Event Signaled by ReadComPortThread !!!", kWait));
+    EXPECT_EQ(m_traces.CountPart("records in a row from the switch are no events. The link is out "
+                                 "of step and is reset!!!"),
+              1);
+    EXPECT_EQ(g_bSwitchLinkUp.load(), 0);
+    EXPECT_EQ(g_bDeviceListAvailable.load(), 0);
 }
 
 TEST_F(OrbIOQueueSerialTest, RefusesABadCheckByteAndTakesTheNextFrame) {
@@ -233,10 +253,13 @@ TEST_F(OrbIOQueueSerialTest, RefusesStrayBytesAndLengthsItCannotHold) {
     EXPECT_TRUE(m_switch.Expect({kNakByte}, kWait));
     EXPECT_TRUE(m_traces.WaitFor("UNEXPECTED BYTE IN IOSTATE FREE. Received Byte[41]!!!", kWait));
 
+    // The reader purges its input after each NAK: the switch sends again once it has.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_TRUE(m_switch.Send({0x02, 0x00, 0x00}));
     EXPECT_TRUE(m_switch.Expect({kNakByte}, kWait));
     EXPECT_TRUE(m_traces.WaitFor(
         "[ERROR] Serial frame length [0] is out of range. Refused with NAK!!!", kWait));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_TRUE(m_switch.Send({0x02, 0x01, 0x2C}));
     EXPECT_TRUE(m_switch.Expect({kNakByte}, kWait));
     EXPECT_TRUE(m_traces.WaitFor(

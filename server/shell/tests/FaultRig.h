@@ -263,6 +263,14 @@ public:
         m_process->Signal(SIGTERM);
         return m_process->WaitExit(30000) == std::optional<int>(0);
     }
+    // SIGTERM without waiting; the exit status once it has ended within the time.
+    void Terminate() {
+        if (m_process)
+            m_process->Signal(SIGTERM);
+    }
+    std::optional<int> WaitExit(int timeoutMs) {
+        return m_process ? m_process->WaitExit(timeoutMs) : std::nullopt;
+    }
     bool ServerRunning() { return m_process && m_process->Running(); }
     pid_t Pid() const { return m_process ? m_process->Pid() : -1; }
     ProcessCounts Counts() const { return CountsOf(Pid()); }

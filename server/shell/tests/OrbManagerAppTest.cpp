@@ -17,10 +17,12 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -248,6 +250,44 @@ TEST_F(OrbManagerAppTest, ServiceRunsHeadlessUntilTerminated) {
     EXPECT_EQ(after.Acquire(), SingleInstance::Result::First);
 }
 #endif
+
+TEST_F(OrbManagerAppTest, ASecondCopyThroughAHardLinkToTheRegistryEnds) {
+    CreateKey(kRootKey);
+    RecordingApp first;
+    ASSERT_EQ(first.CheckSingleInstance(), 1);
+    const std::string linked = dir_.path().toStdString() + "/linked.reg";
+    ASSERT_EQ(::link(registry_.c_str(), linked.c_str()), 0);
+    ::setenv("QORVELL_REGISTRY", linked.c_str(), 1);
+    RecordingApp second;
+    EXPECT_EQ(second.CheckSingleInstance(), 0);
+    EXPECT_EQ(second.ExitCode(), 0);
+    EXPECT_TRUE(second.failures.empty());
+}
+
+TEST_F(OrbManagerAppTest, ABrokenRegistryFileIsNamedWithItsLine) {
+    const std::string where = registry_ + ":4: ";
+    { std::ofstream(registry_) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software]\n\"A\"=dword:xyz\n"; }
+    {
+        RecordingApp app;
+        EXPECT_FALSE(app.InitInstance());
+        EXPECT_EQ(app.ExitCode(), 1);
+        ASSERT_EQ(app.failures.size(), 1u);
+        EXPECT_EQ(app.failures[0].rfind(COrbManagerApp::kMissingLanguageOptionsMessage, 0), 0u);
+        EXPECT_NE(app.failures[0].find(where), std::string::npos) << app.failures[0];
+    }
+
+#ifdef BROVIK_PATH
+    // With its window and as the service (where the file reads as service mode off).
+    for (const QStringList& args : {QStringList{}, QStringList{"--service"}}) {
+        const ProgramResult result = RunProgram(args, args.isEmpty());
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_NE(result.standardError.find(COrbManagerApp::kMissingLanguageOptionsMessage),
+                  std::string::npos)
+            << result.standardError;
+        EXPECT_NE(result.standardError.find(where), std::string::npos) << result.standardError;
+    }
+#endif
+}
 
 #ifdef BROVIK_PATH
 TEST_F(OrbManagerAppTest, ProgramReportsStartFailuresAndEndsWithOne) {

@@ -18,7 +18,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -104,6 +106,56 @@ TEST_F(SingleInstanceTest, SymlinkOrHardLinkToTheSameRegistryIsTheSameInstance) 
     SingleInstance apart(SingleInstance::LockPathForRegistry(unrelated));
     apart.KeyOnFileIdentity(unrelated);
     EXPECT_EQ(apart.Acquire(), SingleInstance::Result::First);
+}
+
+// What every registry write does: a new file renamed over the old name (a new inode).
+void Rewrite(const std::string& path) {
+    QFile next(QString::fromStdString(path + ".new"));
+    ASSERT_TRUE(next.open(QIODevice::WriteOnly));
+    next.write("REGEDIT4\r\n\r\n");
+    next.close();
+    ASSERT_EQ(::rename((path + ".new").c_str(), path.c_str()), 0);
+}
+
+TEST_F(SingleInstanceTest, FilesAreComparedAsTheyStandAfterEveryRewrite) {
+    QFile(QString::fromStdString(registry_)).open(QIODevice::WriteOnly);
+    const std::string before = dir_.path().toStdString() + "/linked-before.reg";
+    ASSERT_EQ(::link(registry_.c_str(), before.c_str()), 0);
+    SingleInstance first(SingleInstance::LockPathForRegistry(registry_));
+    first.KeyOnFileIdentity(registry_);
+    ASSERT_EQ(first.Acquire(), SingleInstance::Result::First);
+
+    // The rewrite leaves the old file, now another registry, to the earlier link alone.
+    Rewrite(registry_);
+    SingleInstance apart(SingleInstance::LockPathForRegistry(before));
+    apart.KeyOnFileIdentity(before);
+    EXPECT_EQ(apart.Acquire(), SingleInstance::Result::First);
+    // A link made to the rewritten file is the first copy's file.
+    const std::string after = dir_.path().toStdString() + "/linked-after.reg";
+    ASSERT_EQ(::link(registry_.c_str(), after.c_str()), 0);
+    SingleInstance second(SingleInstance::LockPathForRegistry(after));
+    second.KeyOnFileIdentity(after);
+    EXPECT_EQ(second.Acquire(2000), SingleInstance::Result::Raised);
+
+    // Unrelated files rewritten while their copies run never meet.
+    std::vector<std::unique_ptr<SingleInstance>> copies;
+    for (int i = 0; i < 12; ++i) {
+        const std::string path = dir_.path().toStdString() + "/apart" + std::to_string(i) + ".reg";
+        Rewrite(path);
+        copies.push_back(
+            std::make_unique<SingleInstance>(SingleInstance::LockPathForRegistry(path)));
+        copies.back()->KeyOnFileIdentity(path);
+        EXPECT_EQ(copies.back()->Acquire(300), SingleInstance::Result::First) << path;
+        Rewrite(path);
+        if (i > 0)
+            Rewrite(dir_.path().toStdString() + "/apart" + std::to_string(i - 1) + ".reg");
+    }
+    // Every copy takes its entry in the table away with it.
+    const QString entry = SingleInstance::ServerNameFor(copies.front()->LockPath());
+    const QString folder = QString::fromStdString(SingleInstance::CopiesFolder());
+    EXPECT_TRUE(QFile::exists(folder + "/" + entry));
+    copies.clear();
+    EXPECT_FALSE(QFile::exists(folder + "/" + entry));
 }
 
 TEST_F(SingleInstanceTest, OtherTrafficDoesNotRaise) {
