@@ -3,7 +3,7 @@
 #include "ProviderRegistry.h"
 #include "VarStruct.h"
 
-#include <strings.h>
+#include <telephony/NameCompare.h>
 #include <telephony/ServiceProvider.h>
 #include <telephony/Tapi.h>
 
@@ -85,10 +85,6 @@ struct State {
 State& S() {
     static State* state = new State; // never destroyed: providers may complete late at exit
     return *state;
-}
-
-bool NamesEqualNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
 }
 
 std::string TelephonyFolder() {
@@ -592,7 +588,7 @@ TAPI_EXPORT int32_t lineAddProvider(const char* lpszProviderFilename, void*,
         return LINEERR_INIFILECORRUPT;
     }
     for (const ProviderRecord& record : records) {
-        if (NamesEqualNoCase(FilePart(record.fileName), FilePart(name))) {
+        if (telephony::EqualNoCase(FilePart(record.fileName), FilePart(name))) {
             return LINEERR_NOMULTIPLEINSTANCE;
         }
     }

@@ -4,6 +4,7 @@
 #include "ProcessControl.h"
 #include "ProviderInstall.h"
 
+#include <telephony/NameCompare.h>
 #include <telephony/TapiModule.h>
 
 #include <chrono>
@@ -30,32 +31,6 @@ const ClientApp kApps[] = {
 
 void Sleep(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-// The provider list as the telephony library gives it; 0 or its error.
-int32_t FetchProviderList(const telephony::TapiModule& tapi, std::vector<char>& buffer) {
-    auto getList = tapi.Function<PFN_lineGetProviderList>("lineGetProviderList");
-    if (getList == nullptr) {
-        return LINEERR_OPERATIONFAILED;
-    }
-    buffer.assign(24, 0);
-    for (;;) {
-        auto* list = reinterpret_cast<LINEPROVIDERLIST*>(buffer.data());
-        list->dwTotalSize = static_cast<DWORD>(buffer.size());
-        if (const int32_t result = getList(TAPI_VERSION_HIGHEST, list); result != 0) {
-            return result;
-        }
-        if (list->dwNeededSize <= list->dwTotalSize) {
-            return 0;
-        }
-        buffer.assign(list->dwNeededSize, 0);
-    }
-}
-
-// As the registered names are compared: the part behind the last separator, case aside.
-std::string FilePart(const std::string& name) {
-    const size_t cut = name.find_last_of("\\/");
-    return cut == std::string::npos || cut == 0 ? name : name.substr(cut + 1);
 }
 
 } // namespace
@@ -98,39 +73,21 @@ int32_t CConnectionManagerDlg::RemoveTspProvider() {
     if (!tapi.Load(tapiLibrary_) || tapi.Resolve("lineGetProviderList") == nullptr) {
         return LINEERR_OPERATIONFAILED;
     }
-    std::vector<char> buffer;
-    if (const int32_t result = FetchProviderList(tapi, buffer); result != 0) {
-        return result;
+    DWORD id = 0;
+    if (const int32_t found = FindRegisteredProvider(tapi, kProviderFile, &id);
+        found != LINEERR_NOMULTIPLEINSTANCE) {
+        return found;
     }
-    const auto* list = reinterpret_cast<const LINEPROVIDERLIST*>(buffer.data());
-    for (DWORD i = 0; i < list->dwNumProviders; ++i) {
-        const size_t at = size_t(list->dwProviderListOffset) + i * sizeof(LINEPROVIDERENTRY);
-        if (at + sizeof(LINEPROVIDERENTRY) > buffer.size()) {
-            break;
-        }
-        const auto* entry = reinterpret_cast<const LINEPROVIDERENTRY*>(buffer.data() + at);
-        if (entry->dwProviderFilenameSize == 0 ||
-            size_t(entry->dwProviderFilenameOffset) + entry->dwProviderFilenameSize >
-                buffer.size()) {
-            continue;
-        }
-        const std::string name(buffer.data() + entry->dwProviderFilenameOffset,
-                               entry->dwProviderFilenameSize - 1);
-        if (!EqualNoCase(FilePart(name.c_str()), kProviderFile)) {
-            continue;
-        }
-        auto remove = tapi.Function<PFN_lineRemoveProvider>("lineRemoveProvider");
-        if (remove == nullptr) {
-            return LINEERR_OPERATIONFAILED;
-        }
-        // Only the first registration goes; a second one is found again by AddTspProvider.
-        const int32_t result = remove(entry->dwPermanentProviderID, nullptr);
-        if (result != 0) {
-            Debug("Unable to uninstall the TSP\n");
-        }
-        return result;
+    auto remove = tapi.Function<PFN_lineRemoveProvider>("lineRemoveProvider");
+    if (remove == nullptr) {
+        return LINEERR_OPERATIONFAILED;
     }
-    return 0;
+    // Only the first registration goes; a second one is found again by AddTspProvider.
+    const int32_t result = remove(id, nullptr);
+    if (result != 0) {
+        Debug("Unable to uninstall the TSP\n");
+    }
+    return result;
 }
 
 int CConnectionManagerDlg::AddTspProvider() {
@@ -196,7 +153,7 @@ bool CConnectionManagerDlg::WaitForAppToEnd(const ClientApp& app) {
         }
         const ProcessEntry* running = nullptr;
         for (const ProcessEntry& process : *processes) {
-            if (EqualNoCase(process.name, app.processFile)) {
+            if (telephony::EqualNoCase(process.name, app.processFile)) {
                 running = &process;
                 break;
             }

@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <strings.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -65,10 +64,6 @@ bool WriteAll(int fd, const void* data, size_t size) {
 }
 
 } // namespace
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
-}
 
 std::optional<std::vector<ProcessEntry>> ProcessSnapshot(const std::string& procRoot) {
     DIR* dir = ::opendir(procRoot.c_str());

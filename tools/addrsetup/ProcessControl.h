@@ -41,6 +41,4 @@ bool WindowClassExists(const std::string& windowClass);
 // Folder of the running program.
 std::string ProgramFolder();
 
-bool EqualNoCase(const std::string& a, const std::string& b);
-
 } // namespace addrsetup

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <strings.h>
+#include <telephony/NameCompare.h>
 
 #include <cctype>
 #include <string>
@@ -8,9 +8,7 @@
 namespace linesweep {
 
 // Line names and schedule texts compare as the stored registry texts do: case aside.
-inline bool EqualNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
-}
+using telephony::EqualNoCase;
 
 inline std::string Trim(const std::string& text) {
     std::size_t begin = 0;

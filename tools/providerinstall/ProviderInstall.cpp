@@ -1,32 +1,21 @@
 #include "ProviderInstall.h"
 
-#include <strings.h>
-#include <telephony/Tapi.h>
+#include <telephony/NameCompare.h>
 
-#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
-
-namespace {
-
-std::string FilePartOf(const std::string& name) {
-    const size_t cut = name.find_last_of("\\/");
-    // A separator in the first position is not taken as one.
-    return cut == std::string::npos || cut == 0 ? name : name.substr(cut + 1);
-}
-
-bool SameNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
-}
-
-} // namespace
 
 int32_t ProviderInstall(const telephony::TapiModule& tapi, const char* fileName, int flag) {
     std::fputs("\nProviderInstall function called by InstallShield\n", stderr);
     if (flag == 0) {
         return 0;
     }
+    return FindRegisteredProvider(tapi, fileName, nullptr);
+}
+
+int32_t FindRegisteredProvider(const telephony::TapiModule& tapi, const char* fileName,
+                               DWORD* permanentId) {
     auto getList = tapi.Function<PFN_lineGetProviderList>("lineGetProviderList");
     if (getList == nullptr) {
         return LINEERR_OPERATIONFAILED;
@@ -57,7 +46,10 @@ int32_t ProviderInstall(const telephony::TapiModule& tapi, const char* fileName,
         }
         const std::string name(buffer.data() + entry->dwProviderFilenameOffset,
                                entry->dwProviderFilenameSize - 1);
-        if (SameNoCase(FilePartOf(name.c_str()), fileName)) {
+        if (telephony::EqualNoCase(telephony::ProviderFilePart(name), fileName)) {
+            if (permanentId != nullptr) {
+                *permanentId = entry->dwPermanentProviderID;
+            }
             return LINEERR_NOMULTIPLEINSTANCE;
         }
     }
