@@ -95,23 +95,13 @@ int CConnectionManagerDlg::AddTspProvider() {
     if (!tapi.Load(tapiLibrary_)) {
         return 1;
     }
-    // Only "registered already" means nothing to do; a list that cannot be read is a failure.
-    const int32_t present = ProviderInstall(tapi, kProviderFile, 1);
-    if (present == LINEERR_NOMULTIPLEINSTANCE) {
-        return 0;
-    }
-    if (present != 0) {
-        return 2;
-    }
-    auto add = tapi.Function<PFN_lineAddProvider>("lineAddProvider");
-    if (add == nullptr) {
-        return 2;
-    }
-    DWORD id = 0;
-    StartWatchdog();
-    const int32_t result = add(kProviderFile, nullptr, &id);
-    StopWatchdog();
-    return result == 0 ? 0 : result == LINEERR_NOMULTIPLEINSTANCE ? 3 : 2;
+    return AddProviderOnce(tapi, kProviderFile, kProviderFile, nullptr, [this](bool before) {
+        if (before) {
+            StartWatchdog();
+        } else {
+            StopWatchdog();
+        }
+    });
 }
 
 void CConnectionManagerDlg::ReconfigureTelephony() {

@@ -55,3 +55,28 @@ int32_t FindRegisteredProvider(const telephony::TapiModule& tapi, const char* fi
     }
     return 0;
 }
+
+int AddProviderOnce(const telephony::TapiModule& tapi, const char* fileName, const char* registerAs,
+                    void* owner, const std::function<void(bool)>& around) {
+    // Only "registered already" means nothing to do; a list that cannot be read is a failure.
+    const int32_t present = ProviderInstall(tapi, fileName, 1);
+    if (present == LINEERR_NOMULTIPLEINSTANCE) {
+        return 0;
+    }
+    if (present != 0) {
+        return 2;
+    }
+    auto add = tapi.Function<PFN_lineAddProvider>("lineAddProvider");
+    if (add == nullptr) {
+        return 2;
+    }
+    DWORD id = 0;
+    if (around) {
+        around(true);
+    }
+    const int32_t result = add(registerAs, owner, &id);
+    if (around) {
+        around(false);
+    }
+    return result == 0 ? 0 : result == LINEERR_NOMULTIPLEINSTANCE ? 3 : 2;
+}

@@ -101,22 +101,8 @@ SETUPKIT_EXPORT int InstallTSPI(void* owner) {
     if (const int result = TranslateDialog(tapi, owner); result != 0) {
         return result;
     }
-    // Only "already registered" means nothing to do; an unreadable list is a failure.
-    const int32_t present = ProviderInstall(tapi, kProviderFile, 1);
-    if (present == LINEERR_NOMULTIPLEINSTANCE) {
-        return 0;
-    }
-    if (present != 0) {
-        return 2;
-    }
-    auto add = tapi.Function<PFN_lineAddProvider>("lineAddProvider");
-    if (add == nullptr) {
-        return 2;
-    }
-    DWORD id = 0;
     const std::string full = folder + "/" + kProviderFile;
-    const int32_t result = add(full.c_str(), owner, &id);
-    return result == 0 ? 0 : result == LINEERR_NOMULTIPLEINSTANCE ? 3 : 2;
+    return AddProviderOnce(tapi, kProviderFile, full.c_str(), owner);
 }
 
 SETUPKIT_EXPORT int ShowlineProperties(void* owner) {
