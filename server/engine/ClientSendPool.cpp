@@ -22,41 +22,50 @@ void SendHere(SendWakeList& buffers) {
 
 int ClientSendPool::DefaultThreads() {
     const int cores = static_cast<int>(std::thread::hardware_concurrency());
-    return std::clamp(cores / 2, 1, 4);
+    return std::clamp(cores / 4, 1, 4);
 }
 
-ClientSendPool::ClientSendPool(int threads) : m_nThreads(std::max(1, threads)) {}
+ClientSendPool::ClientSendPool(int threads, std::chrono::microseconds gathering)
+    : m_nThreads(std::max(1, threads)), m_Gathering(gathering) {}
 
 ClientSendPool::~ClientSendPool() {
     Stop();
 }
 
+void ClientSendPool::Append(std::shared_ptr<ClientSendBuffer>&& buffer, Clock::time_point due) {
+    if (m_nHead > 1024 && m_nHead * 2 > m_Ready.size()) {
+        m_Ready.erase(m_Ready.begin(), m_Ready.begin() + static_cast<std::ptrdiff_t>(m_nHead));
+        m_nHead = 0;
+    }
+    m_Ready.push_back({std::move(buffer), due});
+}
+
 void ClientSendPool::Submit(SendWakeList& buffers) {
     if (buffers.empty())
         return;
-    std::size_t count = buffers.size();
+    bool wasIdle = false;
     {
         std::lock_guard<std::mutex> guard(m_Lock);
-        if (m_bStop) {
-            // Not under the lock: a send may report a failure that traces.
-            count = 0;
-        } else {
+        if (!m_bStop) {
             if (m_Threads.empty()) {
                 m_Threads.reserve(static_cast<std::size_t>(m_nThreads));
                 for (int i = 0; i < m_nThreads; ++i)
                     m_Threads.emplace_back([this] { Run(); });
             }
-            std::move(buffers.begin(), buffers.end(), std::back_inserter(m_Ready));
+            wasIdle = m_nHead == m_Ready.size();
+            const Clock::time_point due = Clock::now() + m_Gathering;
+            for (auto& buffer : buffers)
+                Append(std::move(buffer), due);
             buffers.clear();
         }
     }
-    if (count == 0) {
+    // Not under the lock: a send may report a failure that traces.
+    if (!buffers.empty()) {
         SendHere(buffers);
         return;
     }
-    if (count > 1)
-        m_Wake.notify_all();
-    else
+    // Threads already waiting for an earlier entry reach these after it.
+    if (wasIdle)
         m_Wake.notify_one();
 }
 
@@ -67,33 +76,44 @@ void ClientSendPool::Run() {
     again.reserve(kTurnSize);
     std::unique_lock<std::mutex> lock(m_Lock);
     for (;;) {
-        m_Wake.wait(lock, [this] { return m_bStop || m_nHead < m_Ready.size(); });
+        Clock::time_point now = Clock::now();
+        while (!m_bStop && (m_nHead == m_Ready.size() || m_Ready[m_nHead].due > now)) {
+            if (m_nHead == m_Ready.size())
+                m_Wake.wait(lock);
+            else
+                m_Wake.wait_until(lock, m_Ready[m_nHead].due);
+            now = Clock::now();
+        }
         if (m_bStop)
             return;
-        const std::size_t waiting = m_Ready.size() - m_nHead;
-        const std::size_t share = (waiting + static_cast<std::size_t>(m_nThreads) - 1) /
-                                  static_cast<std::size_t>(m_nThreads);
+        std::size_t due = 0;
+        while (m_nHead + due < m_Ready.size() && due < kTurnSize * m_nThreads &&
+               m_Ready[m_nHead + due].due <= now)
+            ++due;
+        const std::size_t share =
+            (due + static_cast<std::size_t>(m_nThreads) - 1) / static_cast<std::size_t>(m_nThreads);
         const std::size_t take = std::min(kTurnSize, share);
-        const auto first = m_Ready.begin() + static_cast<std::ptrdiff_t>(m_nHead);
-        std::move(first, first + static_cast<std::ptrdiff_t>(take), std::back_inserter(turn));
+        for (std::size_t i = 0; i < take; ++i)
+            turn.push_back(std::move(m_Ready[m_nHead + i].buffer));
         m_nHead += take;
         if (m_nHead == m_Ready.size()) {
             m_Ready.clear();
             m_nHead = 0;
-        } else if (m_nHead > 1024 && m_nHead * 2 > m_Ready.size()) {
-            m_Ready.erase(m_Ready.begin(), m_Ready.begin() + static_cast<std::ptrdiff_t>(m_nHead));
-            m_nHead = 0;
         }
+        // More is due: another thread shares it.
+        if (due > take)
+            m_Wake.notify_one();
         lock.unlock();
         for (auto& buffer : turn)
             if (buffer->FlushOnce())
                 again.push_back(std::move(buffer));
         turn.clear();
         lock.lock();
-        if (!again.empty()) {
-            std::move(again.begin(), again.end(), std::back_inserter(m_Ready));
-            again.clear();
-        }
+        // What filled up during its send has waited long enough already.
+        now = Clock::now();
+        for (auto& buffer : again)
+            Append(std::move(buffer), now);
+        again.clear();
     }
 }
 
@@ -111,8 +131,8 @@ void ClientSendPool::Stop() {
     SendWakeList left;
     {
         std::lock_guard<std::mutex> guard(m_Lock);
-        left.assign(std::make_move_iterator(m_Ready.begin() + static_cast<std::ptrdiff_t>(m_nHead)),
-                    std::make_move_iterator(m_Ready.end()));
+        for (std::size_t i = m_nHead; i < m_Ready.size(); ++i)
+            left.push_back(std::move(m_Ready[i].buffer));
         m_Ready.clear();
         m_nHead = 0;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <memory>
@@ -12,14 +13,21 @@ class ClientSendBuffer;
 using SendWakeList = std::vector<std::shared_ptr<ClientSendBuffer>>;
 
 // A few threads that write the clients' queued records, so that the thread delivering an event
-// only copies it and one slow socket or busy core holds up no other client. Each buffer handed
-// in gets one send per turn; one that filled up again meanwhile goes to the back of the line.
+// only copies it and one slow socket or busy core holds up no other client. A buffer handed in
+// is sent a moment later (the gathering delay), so the records that follow it within that moment
+// leave in the same send; each buffer gets one send per turn, and one that filled up again
+// meanwhile goes to the back of the line.
 class ClientSendPool {
 public:
-    // Half the cores, at least one and at most four.
-    static int DefaultThreads();
+    using Clock = std::chrono::steady_clock;
 
-    explicit ClientSendPool(int threads = DefaultThreads());
+    // A quarter of the cores, at least one and at most four: the clients' readers need cores as
+    // well, and on a busy machine more threads only mean smaller sends.
+    static int DefaultThreads();
+    static constexpr std::chrono::microseconds kDefaultGathering{300};
+
+    explicit ClientSendPool(int threads = DefaultThreads(),
+                            std::chrono::microseconds gathering = kDefaultGathering);
     ~ClientSendPool();
     ClientSendPool(const ClientSendPool&) = delete;
     ClientSendPool& operator=(const ClientSendPool&) = delete;
@@ -32,12 +40,20 @@ public:
     int Threads() const { return m_nThreads; }
 
 private:
+    struct Entry {
+        std::shared_ptr<ClientSendBuffer> buffer;
+        Clock::time_point due;
+    };
+
     void Run();
+    // The caller holds m_Lock.
+    void Append(std::shared_ptr<ClientSendBuffer>&& buffer, Clock::time_point due);
 
     const int m_nThreads;
+    const std::chrono::microseconds m_Gathering;
     std::mutex m_Lock;
     std::condition_variable m_Wake;
-    SendWakeList m_Ready; // from m_nHead on
+    std::vector<Entry> m_Ready; // from m_nHead on, in the order they fall due
     std::size_t m_nHead = 0;
     std::vector<std::thread> m_Threads;
     bool m_bStop = false;
