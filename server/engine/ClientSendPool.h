@@ -21,8 +21,8 @@ class ClientSendPool {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // A quarter of the cores, at least one and at most four: the clients' readers need cores as
-    // well, and on a busy machine more threads only mean smaller sends.
+    // Half the cores, at least one and at most four: the rest is left to the link, the event
+    // handler and whatever else the machine runs.
     static int DefaultThreads();
     static constexpr std::chrono::microseconds kDefaultGathering{300};
 
