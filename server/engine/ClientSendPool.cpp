@@ -78,10 +78,13 @@ void ClientSendPool::Run() {
     for (;;) {
         Clock::time_point now = Clock::now();
         while (!m_bStop && (m_nHead == m_Ready.size() || m_Ready[m_nHead].due > now)) {
-            if (m_nHead == m_Ready.size())
+            if (m_nHead == m_Ready.size()) {
                 m_Wake.wait(lock);
-            else
-                m_Wake.wait_until(lock, m_Ready[m_nHead].due);
+            } else {
+                // A copy: the list may grow, and move, while this thread waits.
+                const Clock::time_point due = m_Ready[m_nHead].due;
+                m_Wake.wait_until(lock, due);
+            }
             now = Clock::now();
         }
         if (m_bStop)
