@@ -24,7 +24,7 @@ public:
     // Half the cores, at least one and at most four: the rest is left to the link, the event
     // handler and whatever else the machine runs.
     static int DefaultThreads();
-    static constexpr std::chrono::microseconds kDefaultGathering{300};
+    static constexpr std::chrono::microseconds kDefaultGathering{1000};
 
     explicit ClientSendPool(int threads = DefaultThreads(),
                             std::chrono::microseconds gathering = kDefaultGathering);
