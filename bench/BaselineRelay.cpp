@@ -81,8 +81,14 @@ void BaselineRelay::Run() {
             ++m_Accepted;
         }
     }
-    testsupport::RecordReader stream([this](const protocol::CtiRecord& record) {
+    std::vector<std::uint8_t> batch;
+    batch.reserve(65536 + 1024);
+    testsupport::RecordReader stream([&](const protocol::CtiRecord& record) {
         const protocol::ByteView frame = record.Frame();
+        if (m_Mode == Mode::Batching) {
+            batch.insert(batch.end(), frame.begin(), frame.end());
+            return;
+        }
         for (const int fd : m_Clients)
             ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
     });
@@ -98,6 +104,24 @@ void BaselineRelay::Run() {
             break;
         }
         stream.Feed(buffer, static_cast<std::size_t>(n));
+        if (!batch.empty()) {
+            SendBatch(batch);
+            batch.clear();
+        }
+    }
+}
+
+void BaselineRelay::SendBatch(const std::vector<std::uint8_t>& batch) {
+    for (const int fd : m_Clients) {
+        std::size_t at = 0;
+        while (at < batch.size()) {
+            const ssize_t sent = ::send(fd, batch.data() + at, batch.size() - at, MSG_NOSIGNAL);
+            if (sent < 0 && errno == EINTR)
+                continue;
+            if (sent <= 0)
+                break;
+            at += static_cast<std::size_t>(sent);
+        }
     }
 }
 

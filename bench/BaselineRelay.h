@@ -1,7 +1,9 @@
 #pragma once
 
-// The least a relay can do, for comparison: one thread reads the switch stream, cuts it into
-// records and sends each record to every client socket in turn.
+// Simple relays for comparison, on one thread: it reads the switch stream and cuts it into
+// records. The naive one sends each record to every client socket in turn; the batching one
+// sends every whole record of one read to each client with a single send (the strongest simple
+// relay).
 
 #include <atomic>
 #include <cstdint>
@@ -13,7 +15,9 @@ namespace bench {
 
 class BaselineRelay {
 public:
-    BaselineRelay() = default;
+    enum class Mode { Naive, Batching };
+
+    explicit BaselineRelay(Mode mode = Mode::Naive) : m_Mode(mode) {}
     ~BaselineRelay();
     BaselineRelay(const BaselineRelay&) = delete;
     BaselineRelay& operator=(const BaselineRelay&) = delete;
@@ -29,7 +33,9 @@ public:
 
 private:
     void Run();
+    void SendBatch(const std::vector<std::uint8_t>& batch);
 
+    Mode m_Mode;
     int m_Listen = -1;
     int m_Switch = -1;
     int m_Port = 0;

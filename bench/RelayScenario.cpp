@@ -156,7 +156,9 @@ RunResult RunRelay(Relay relay, const BenchOptions& options, int clients, bool s
                         result.error))
             return result;
     } else {
-        baseline = std::make_unique<BaselineRelay>();
+        baseline = std::make_unique<BaselineRelay>(relay == Relay::BatchingBaseline
+                                                       ? BaselineRelay::Mode::Batching
+                                                       : BaselineRelay::Mode::Naive);
         const int total = clients + options.bypassClients;
         if (!baseline->Start(sw.Host(), sw.Port(), total, result.error) ||
             !sw.Switch().WaitForConnection(5000) ||

@@ -38,7 +38,7 @@ struct RunResult {
     StallReport stall;
 };
 
-enum class Relay { Server, Baseline };
+enum class Relay { Server, Baseline, BatchingBaseline };
 
 RunResult RunRelay(Relay relay, const BenchOptions& options, int clients, bool stallOne);
 

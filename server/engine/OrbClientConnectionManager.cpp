@@ -10,6 +10,9 @@
 
 #include <QTimer>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
 #include <algorithm>
 #include <atomic>
 #include <iterator>
@@ -152,13 +155,17 @@ void COrbClientConnectionManager::ClientAccept() {
     client->m_strPeerAddress = address;
     client->m_nPeerPort = static_cast<int>(port);
     client->m_strConnectTime = FormatNow(0);
+    // Its records are already gathered into one send per turn; holding a small send back until
+    // the last one is acknowledged would only delay it.
+    client->SetSockOpt(IPPROTO_TCP, TCP_NODELAY, 1);
 
     {
         platform::CriticalSectionLock guard(m_csClientList);
         m_ClientList.push_back(client);
     }
     // Bound to the client: gone with it when it closes first.
-    QTimer::singleShot(s_nLoginTimeoutMs.load(), client, [this, client] { CloseIfNotLoggedIn(client); });
+    QTimer::singleShot(s_nLoginTimeoutMs.load(), client,
+                       [this, client] { CloseIfNotLoggedIn(client); });
 }
 
 void COrbClientConnectionManager::CloseIfNotLoggedIn(COrbClientSocketUser* client) {
@@ -170,7 +177,8 @@ void COrbClientConnectionManager::CloseIfNotLoggedIn(COrbClientSocketUser* clien
     }
     TraceLog("[ERROR] The client has not logged in within %d seconds. Closed!!![IP Address : %s, "
              "Port No : %d]",
-             s_nLoginTimeoutMs.load() / 1000, client->m_strPeerAddress.c_str(), client->m_nPeerPort);
+             s_nLoginTimeoutMs.load() / 1000, client->m_strPeerAddress.c_str(),
+             client->m_nPeerPort);
     CloseUserConnection(client);
 }
 

@@ -13,6 +13,7 @@ COrbClientSocketUser::COrbClientSocketUser(COrbClientConnectionManager* manager)
                                [this](std::uint16_t length) { DropBuffered(length); }) {}
 
 COrbClientSocketUser::~COrbClientSocketUser() {
+    m_pSender->Detach();
     m_IMDevices.clear();
 }
 
@@ -20,6 +21,8 @@ void COrbClientSocketUser::Dispose() {
     if (m_bDisposed)
         return;
     m_bDisposed = true;
+    // No sender thread may touch the socket once it closes.
+    m_pSender->Detach();
     // Records still waiting in the current receive belong to a client that is gone.
     m_Assembler.Reset();
     if (m_nDepth > 0)
@@ -73,15 +76,75 @@ void COrbClientSocketUser::OnClose(int) {
 
 void COrbClientSocketUser::OnSend(int) {
     NotificationScope scope(*this);
-    m_Sender.OnWritable();
+    m_pSender->OnWritable();
 }
 
 int COrbClientSocketUser::SendRecord(const void* data, int length, int& error) {
-    return m_Sender.SendRecord(data, length, error) == HeldTailSender::kSent ? length : -1;
+    ClientSendBuffer::Need need = ClientSendBuffer::kNothing;
+    if (m_pSender->Post(data, length, kSilent, error, need) != ClientSendBuffer::kAccepted)
+        return -1;
+    // This thread is the sender it asked for; what queues meanwhile goes with it.
+    if (need == ClientSendBuffer::kSender)
+        m_pSender->Unschedule();
+    m_pSender->Flush();
+    if (const int failed = m_pSender->FailedError()) {
+        error = failed;
+        return -1;
+    }
+    return length;
+}
+
+int COrbClientSocketUser::QueueEvent(const void* data, int length, LossTrace trace, int& error,
+                                     SendWakeList& wake, SendWakeList& help) {
+    ClientSendBuffer::Need need = ClientSendBuffer::kNothing;
+    if (m_pSender->Post(data, length, trace, error, need) != ClientSendBuffer::kAccepted)
+        return -1;
+    if (need == ClientSendBuffer::kSender)
+        wake.push_back(m_pSender);
+    else if (need == ClientSendBuffer::kHelp)
+        help.push_back(m_pSender);
+    return length;
 }
 
 std::size_t COrbClientSocketUser::PendingSendBytes() const {
-    return m_Sender.PendingBytes();
+    return m_pSender->TornBytes();
+}
+
+std::size_t COrbClientSocketUser::QueuedSendBytes() const {
+    return m_pSender->QueuedBytes();
+}
+
+int COrbClientSocketUser::SendBytes(const std::uint8_t* data, int length, int& error) {
+    const int n = Send(data, length);
+    error = n < 0 ? GetLastError() : 0;
+    return n;
+}
+
+void COrbClientSocketUser::RequestWritable() {
+    RequestWriteNotification();
+}
+
+void COrbClientSocketUser::SendFailed(int error, const std::array<int, kTagCount>& lost) {
+    std::string address;
+    unsigned port = 0;
+    // The client port delivers nothing more to a peer that is gone, silently, as it never starts
+    // a delivery to one; the second port reports every record.
+    if (!GetPeerName(address, port))
+        m_bPeerGone = true;
+    for (int tag = m_bPeerGone.load() ? kSecondPortData : kClientPortEvent; tag < kTagCount; ++tag)
+        for (int i = 0; i < lost[static_cast<std::size_t>(tag)]; ++i)
+            TraceUndelivered(static_cast<LossTrace>(tag), error);
+}
+
+void COrbClientSocketUser::TraceUndelivered(LossTrace trace, int error) const {
+    if (trace == kClientPortEvent)
+        TraceLog("[ERROR] Client Socket Error. Switch Event can't be delivered[IP - %s : %d]. "
+                 "Error Code[%d : %s]",
+                 m_strPeerAddress.c_str(), m_nPeerPort, error, SystemErrorText(error).c_str());
+    else if (trace == kSecondPortData)
+        TraceLog("[ERROR] Client Socket Error. Data can't be delivered[IP - %s : %d]. "
+                 "Error Code[%d : %s]",
+                 m_strPeerAddress.c_str(), m_nPeerPort, error, SystemErrorText(error).c_str());
 }
 
 int COrbClientSocketUser::AddIMDevice(const std::string& device) {

@@ -5,13 +5,14 @@
 #include <platform/AsyncSocket.h>
 #include <protocol/RecordAssembler.h>
 
+#include "ClientSendBuffer.h"
+#include "ClientSendPool.h"
+
 #include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
-
-#include "HeldTailSender.h"
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,7 @@ class COrbClientConnectionManager;
 // One connected client: its socket and its record. Lives on the UI thread; the event handler
 // thread reaches it only through its manager's client list, under the client-list lock, and only
 // to read the delivery fields and to call SendRecord.
-class COrbClientSocketUser : public platform::AsyncSocket {
+class COrbClientSocketUser : public platform::AsyncSocket, private ClientSendSink {
 public:
     static constexpr int kReceiveBufferSize = 2048;
     static constexpr int kFirstNumberedKind = 33; // kinds 33 (Hemlock) to 41
@@ -29,13 +30,28 @@ public:
     explicit COrbClientSocketUser(COrbClientConnectionManager* manager);
     ~COrbClientSocketUser() override;
 
-    // Sends one whole record; any thread. The result is the record's length, or -1 with the
-    // socket error in `error`. A record the kernel takes only in part is completed from a held
-    // tail when the socket is writable again; until then every further record fails with
-    // EWOULDBLOCK, so the peer never sees a torn or interleaved record.
+    // What a record lost to a broken connection traces (QueueEvent).
+    enum LossTrace : int { kSilent = 0, kClientPortEvent = 1, kSecondPortData = 2 };
+
+    // Sends one whole record now, on the calling thread, behind whatever is queued for this
+    // client; any thread. The result is the record's length, or -1 with the socket error in
+    // `error`. A record the kernel takes only in part is completed from a held tail when the
+    // socket is writable again; until then every further record fails with EWOULDBLOCK, so the
+    // peer never sees a torn or interleaved record.
     int SendRecord(const void* data, int length, int& error);
+    // The same rules, but the record is only queued: when the client's buffer wants a sender it
+    // is added to `wake` for the sender pool, and to `help` when the pool is so far behind that
+    // the caller should send it itself. The record keeps its place among the replies.
+    int QueueEvent(const void* data, int length, LossTrace trace, int& error, SendWakeList& wake,
+                   SendWakeList& help);
     // Bytes of a torn record still waiting to go out (never more than one record).
     std::size_t PendingSendBytes() const;
+    // Every byte queued for this client and not sent yet.
+    std::size_t QueuedSendBytes() const;
+    // A send found the connection gone (no peer any more): nothing is delivered to it now.
+    bool PeerGone() const { return m_bPeerGone.load(); }
+    // The failed-send trace of an event for this client.
+    void TraceUndelivered(LossTrace trace, int error) const;
     // Bytes of an incomplete request record waiting for the rest. UI thread.
     std::size_t BufferedReceiveBytes() const { return m_Assembler.Buffered(); }
 
@@ -107,6 +123,9 @@ private:
     };
 
     void HandRecord(const protocol::CtiRecord& record);
+    int SendBytes(const std::uint8_t* data, int length, int& error) override;
+    void RequestWritable() override;
+    void SendFailed(int error, const std::array<int, kTagCount>& lost) override;
     void DropBuffered(std::uint16_t length);
 
     COrbClientConnectionManager* m_pManager;
@@ -114,6 +133,10 @@ private:
     protocol::RecordAssembler m_Assembler;
     int m_nDepth = 0;
     bool m_bDisposed = false;
+    std::atomic<bool> m_bPeerGone{false};
 
-    HeldTailSender m_Sender{*this}; // whole records only, with the rest of a torn one held
+    // Shared with the sender pool, which may still hold it after this object is gone; detached
+    // before the socket closes.
+    std::shared_ptr<ClientSendBuffer> m_pSender =
+        std::make_shared<ClientSendBuffer>(static_cast<ClientSendSink&>(*this));
 };

@@ -67,6 +67,10 @@ void SwitchDeviceTable::DeliverFrame(const std::string& deviceText, protocol::By
     const long number2 = LeadingNumber(secondText);
     const bool deliverable = !frame.empty();
     const int frameLength = static_cast<int>(frame.size());
+    // The clients whose buffers want a sender, and those this thread sends itself because the
+    // pool is behind; kept per thread so their room is made once.
+    thread_local SendWakeList wake;
+    thread_local SendWakeList help;
 
     if (COrbClientConnectionManager* manager = m_pOwner->m_pClientManager) {
         platform::CriticalSectionLock guard(manager->ClientListLock());
@@ -76,9 +80,7 @@ void SwitchDeviceTable::DeliverFrame(const std::string& deviceText, protocol::By
                          "right for this type of event. Something Wrong!!!");
                 continue;
             }
-            std::string address;
-            unsigned port = 0;
-            if (!client->GetPeerName(address, port))
+            if (client->PeerGone())
                 continue;
             if (!deliverable) {
                 TraceLog("[ERROR] Switch Event Length is too big or too small[<= 0 or > 400]. "
@@ -93,11 +95,9 @@ void SwitchDeviceTable::DeliverFrame(const std::string& deviceText, protocol::By
             if (!send)
                 continue;
             int error = 0;
-            if (client->SendRecord(frame.data(), frameLength, error) < 0)
-                TraceLog("[ERROR] Client Socket Error. Switch Event can't be delivered[IP - %s : "
-                         "%d]. Error Code[%d : %s]",
-                         client->m_strPeerAddress.c_str(), client->m_nPeerPort, error,
-                         SystemErrorText(error).c_str());
+            if (client->QueueEvent(frame.data(), frameLength,
+                                   COrbClientSocketUser::kClientPortEvent, error, wake, help) < 0)
+                client->TraceUndelivered(COrbClientSocketUser::kClientPortEvent, error);
         }
     }
 
@@ -115,11 +115,14 @@ void SwitchDeviceTable::DeliverFrame(const std::string& deviceText, protocol::By
                 continue;
             }
             int error = 0;
-            if (client->SendRecord(frame.data(), frameLength, error) < 0)
-                TraceLog("[ERROR] Client Socket Error. Data can't be delivered[IP - %s : %d]. "
-                         "Error Code[%d : %s]",
-                         client->m_strPeerAddress.c_str(), client->m_nPeerPort, error,
-                         SystemErrorText(error).c_str());
+            if (client->QueueEvent(frame.data(), frameLength, COrbClientSocketUser::kSecondPortData,
+                                   error, wake, help) < 0)
+                client->TraceUndelivered(COrbClientSocketUser::kSecondPortData, error);
         }
     }
+    // Sent outside every client-list lock.
+    m_Senders.Submit(wake);
+    for (const auto& buffer : help)
+        buffer->Flush();
+    help.clear();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ClientSendPool.h"
 #include "LineDeviceList.h"
 
 #include <protocol/Bytes.h>
@@ -64,6 +65,7 @@ public:
 
     // Delivers one switch event body to the clients of both client connection managers; the two
     // texts are the device numbers the own-line filter compares, allFlag bypasses that filter.
+    // The event is queued for each client and written by the sender pool.
     void SendEventToClient(const std::string& deviceText, const std::uint8_t* body, int length,
                            const std::string& secondText, int allFlag);
     // The same for an event still in its frame (two length bytes, then the body), which goes out
@@ -82,4 +84,5 @@ private:
     COrbManagerDlg* m_pOwner;
     std::atomic<int> m_nTotal{0};
     LineDeviceList m_Devices;
+    ClientSendPool m_Senders;
 };

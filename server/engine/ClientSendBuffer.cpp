@@ -1,0 +1,190 @@
+#include "ClientSendBuffer.h"
+
+#include <cerrno>
+#include <cstring>
+
+ClientSendBuffer::ClientSendBuffer(ClientSendSink& sink)
+    : m_pSink(&sink), m_pMarks(new Mark[kRecordLimit]) {
+    // Appends while a send runs must never move the bytes being sent.
+    m_Bytes.reserve(kByteLimit);
+}
+
+ClientSendBuffer::Result ClientSendBuffer::Post(const void* data, int length, int tag, int& error,
+                                                Need& need) {
+    error = 0;
+    need = kNothing;
+    if (!data || length <= 0 || static_cast<std::size_t>(length) > kRemainingMask || tag < 0 ||
+        tag >= ClientSendSink::kTagCount) {
+        error = EINVAL;
+        return kFailed;
+    }
+    const auto size = static_cast<std::size_t>(length);
+    std::lock_guard<std::mutex> guard(m_Lock);
+    if (!m_pSink) {
+        error = EBADF;
+        return kFailed;
+    }
+    if (m_nFailed != 0) {
+        error = m_nFailed;
+        return kFailed;
+    }
+    const bool empty = m_Bytes.empty();
+    if (m_bBlocked || m_MarkCount == kRecordLimit ||
+        (!empty && m_Bytes.size() + size > kByteLimit)) {
+        error = EWOULDBLOCK;
+        return kRefused;
+    }
+    // Only an empty queue may grow past its reserve: nobody is sending from it then.
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    m_Bytes.insert(m_Bytes.end(), bytes, bytes + size);
+    m_pMarks[(m_MarkHead + m_MarkCount) % kRecordLimit] =
+        static_cast<Mark>(size) | static_cast<Mark>(tag) << kTagShift;
+    ++m_MarkCount;
+    if (!m_bScheduled && !m_bSending) {
+        m_bScheduled = true;
+        need = kSender;
+    } else if (!m_bSending && m_Bytes.size() > kByteLimit / 2) {
+        need = kHelp;
+    }
+    return kAccepted;
+}
+
+void ClientSendBuffer::Consume(std::size_t sent) {
+    m_Bytes.erase(m_Bytes.begin(), m_Bytes.begin() + static_cast<std::ptrdiff_t>(sent));
+    while (sent > 0 && m_MarkCount > 0) {
+        const std::size_t remaining = FrontRemaining();
+        if (sent < remaining) {
+            m_pMarks[m_MarkHead] -= static_cast<Mark>(sent);
+            m_bTorn = true;
+            return;
+        }
+        sent -= remaining;
+        m_MarkHead = (m_MarkHead + 1) % kRecordLimit;
+        --m_MarkCount;
+        m_bTorn = false;
+    }
+    if (m_MarkCount == 0) {
+        m_MarkHead = 0;
+        // A record longer than the limit made room of its own; give it back.
+        if (m_Bytes.capacity() > 2 * kByteLimit) {
+            std::vector<std::uint8_t> fresh;
+            fresh.reserve(kByteLimit);
+            m_Bytes.swap(fresh);
+        }
+    }
+}
+
+bool ClientSendBuffer::CanSend() const {
+    return m_pSink && !m_Bytes.empty() && !m_bBlocked && m_nFailed == 0;
+}
+
+bool ClientSendBuffer::SendOnce(std::unique_lock<std::mutex>& lock) {
+    if (!CanSend())
+        return false;
+    ClientSendSink* sink = m_pSink;
+    const std::uint8_t* data = m_Bytes.data();
+    const std::size_t size = m_Bytes.size();
+    lock.unlock();
+    int error = 0;
+    const int n = sink->SendBytes(data, static_cast<int>(size), error);
+    lock.lock();
+    if (n > 0)
+        Consume(static_cast<std::size_t>(n));
+    if ((n >= 0 && static_cast<std::size_t>(n) < size) || (n < 0 && error == EWOULDBLOCK)) {
+        m_bBlocked = true;
+        // Asked only now: the notification may come at once, on another thread, and it must
+        // find the buffer blocked. If it has already unblocked it, this turn goes on sending.
+        lock.unlock();
+        sink->RequestWritable();
+        lock.lock();
+    } else if (n < 0 && error != EINTR) {
+        // Broken: nothing queued can arrive any more, and the close notification follows.
+        std::array<int, ClientSendSink::kTagCount> lost{};
+        for (std::size_t i = 0; i < m_MarkCount; ++i)
+            ++lost[m_pMarks[(m_MarkHead + i) % kRecordLimit] >> kTagShift];
+        m_Bytes.clear();
+        m_MarkCount = 0;
+        m_MarkHead = 0;
+        m_bTorn = false;
+        m_nFailed = error != 0 ? error : EPIPE;
+        const int failed = m_nFailed;
+        lock.unlock();
+        sink->SendFailed(failed, lost);
+        lock.lock();
+    }
+    return CanSend();
+}
+
+void ClientSendBuffer::EndTurn() {
+    m_bSending = false;
+    m_TurnEnded.notify_all();
+}
+
+void ClientSendBuffer::Flush() {
+    std::unique_lock<std::mutex> lock(m_Lock);
+    if (m_bSending)
+        return;
+    m_bSending = true;
+    while (SendOnce(lock)) {
+    }
+    EndTurn();
+}
+
+bool ClientSendBuffer::FlushOnce() {
+    std::unique_lock<std::mutex> lock(m_Lock);
+    m_bScheduled = false;
+    // A thread already sending sends what came meanwhile too.
+    if (m_bSending)
+        return false;
+    m_bSending = true;
+    const bool more = SendOnce(lock);
+    EndTurn();
+    if (!more || m_bScheduled)
+        return false;
+    m_bScheduled = true;
+    return true;
+}
+
+void ClientSendBuffer::OnWritable() {
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        // Records may queue behind the tail again while it goes.
+        m_bBlocked = false;
+    }
+    Flush();
+}
+
+void ClientSendBuffer::Unschedule() {
+    std::lock_guard<std::mutex> guard(m_Lock);
+    m_bScheduled = false;
+}
+
+void ClientSendBuffer::Detach() {
+    std::unique_lock<std::mutex> lock(m_Lock);
+    m_pSink = nullptr;
+    m_TurnEnded.wait(lock, [this] { return !m_bSending; });
+    m_Bytes.clear();
+    m_MarkCount = 0;
+    m_MarkHead = 0;
+    m_bTorn = false;
+}
+
+std::size_t ClientSendBuffer::TornBytes() const {
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return m_bTorn && m_MarkCount > 0 ? FrontRemaining() : 0;
+}
+
+std::size_t ClientSendBuffer::QueuedBytes() const {
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return m_Bytes.size();
+}
+
+std::size_t ClientSendBuffer::QueuedRecords() const {
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return m_MarkCount;
+}
+
+int ClientSendBuffer::FailedError() const {
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return m_nFailed;
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <array>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+// Where a client's outgoing bytes go: its socket, or a fake in tests.
+class ClientSendSink {
+public:
+    static constexpr int kTagCount = 3; // what a record lost to a broken connection reports
+
+    virtual ~ClientSendSink() = default;
+    // One non-blocking send: the bytes taken, or -1 with `error` (EWOULDBLOCK when full).
+    virtual int SendBytes(const std::uint8_t* data, int length, int& error) = 0;
+    // OnWritable is wanted once the socket can take more.
+    virtual void RequestWritable() = 0;
+    // The connection broke; lost[tag] whole records queued with that tag will never go out.
+    virtual void SendFailed(int error, const std::array<int, kTagCount>& lost) = 0;
+};
+
+// The records waiting for one client, written with one send per turn however many there are.
+//
+// Records are only ever cut where the socket itself takes part of one; the rest of that record
+// (the held tail) goes first when the socket is writable again, and until it has gone every new
+// record is refused, so the peer never sees a torn or interleaved record. Whole records queue up
+// to a byte and a record limit, so a client that stops reading holds a bounded amount.
+//
+// Any thread may post; one thread at a time sends, and never while holding the buffer's lock.
+class ClientSendBuffer {
+public:
+    enum Result {
+        kAccepted, // queued (or already sent); it will go out whole unless the connection breaks
+        kRefused,  // the socket is full or the queue at its limit: nothing of it goes out
+        kFailed,   // the connection is broken (or the record is empty); `error` says why
+    };
+
+    // What the poster should do once it has left its own locks.
+    enum Need {
+        kNothing, // a sender is on its way or at work
+        kSender,  // hand the buffer to a sender
+        kHelp,    // the queue is past half its limit and nobody is sending: send it yourself
+    };
+
+    // A sender that falls behind for a few milliseconds must not cost a reading client records.
+    static constexpr std::size_t kByteLimit = 64 * 1024;
+    static constexpr std::size_t kRecordLimit = 2048;
+
+    explicit ClientSendBuffer(ClientSendSink& sink);
+    ClientSendBuffer(const ClientSendBuffer&) = delete;
+    ClientSendBuffer& operator=(const ClientSendBuffer&) = delete;
+
+    // Appends one whole record; any thread. `need` says whether somebody is about to send it: if
+    // not the caller hands the buffer to a sender (FlushOnce) or calls Flush itself. A record
+    // longer than the byte limit is taken only into an empty queue.
+    Result Post(const void* data, int length, int tag, int& error, Need& need);
+    // Sends on the calling thread until everything has gone or the socket is full. When another
+    // thread is sending, that thread sends this too.
+    void Flush();
+    // A sender's turn: one send of everything queued. True when more came meanwhile and the
+    // buffer must be handed to a sender again.
+    bool FlushOnce();
+    // The socket can take more: the held tail, then what waits behind it.
+    void OnWritable();
+    // A sender drops the buffer without sending (it stops); the next post wakes again.
+    void Unschedule();
+    // The socket goes: nothing is sent any more. Waits for a send running on another thread.
+    void Detach();
+
+    // Bytes of a record the socket took only in part (never more than one record).
+    std::size_t TornBytes() const;
+    // Every byte not sent yet, torn tail included.
+    std::size_t QueuedBytes() const;
+    std::size_t QueuedRecords() const;
+    // The connection broke: the error, else 0.
+    int FailedError() const;
+
+private:
+    // A record's bytes not sent yet in the low bits, its tag above.
+    using Mark = std::uint32_t;
+    static constexpr int kTagShift = 24;
+    static constexpr Mark kRemainingMask = (Mark{1} << kTagShift) - 1;
+
+    // The caller holds `lock` and the sending turn. One send; true when it may go on at once.
+    bool SendOnce(std::unique_lock<std::mutex>& lock);
+    bool CanSend() const;
+    void Consume(std::size_t sent);
+    std::size_t FrontRemaining() const { return m_pMarks[m_MarkHead] & kRemainingMask; }
+    void EndTurn();
+
+    mutable std::mutex m_Lock;
+    std::condition_variable m_TurnEnded;
+    ClientSendSink* m_pSink;
+    std::vector<std::uint8_t> m_Bytes; // whole records (the first maybe begun), in order
+    std::unique_ptr<Mark[]> m_pMarks;  // a ring; left untouched until used
+    std::size_t m_MarkHead = 0;
+    std::size_t m_MarkCount = 0;
+    bool m_bTorn = false;      // the front record went out in part
+    bool m_bSending = false;   // a thread has the sending turn
+    bool m_bScheduled = false; // a sender will come for it
+    bool m_bBlocked = false;   // the socket is full: only OnWritable sends
+    int m_nFailed = 0;
+};

@@ -1,0 +1,236 @@
+#include "ClientSendBuffer.h"
+#include "ClientSendPool.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A socket that takes at most `room` bytes in all (unlimited when negative), then reports it is
+// full, or fails with `error` when that is set.
+class FakeSink : public ClientSendSink {
+public:
+    int SendBytes(const std::uint8_t* data, int length, int& error) override {
+        std::lock_guard<std::mutex> guard(lock);
+        ++sends;
+        if (failWith != 0) {
+            error = failWith;
+            return -1;
+        }
+        const int n = room < 0 ? length : std::min(length, room);
+        if (n == 0) {
+            error = EWOULDBLOCK;
+            return -1;
+        }
+        if (room >= 0)
+            room -= n;
+        wire.insert(wire.end(), data, data + n);
+        return n;
+    }
+    void RequestWritable() override { ++writableRequests; }
+    void SendFailed(int error, const std::array<int, kTagCount>& counts) override {
+        failedWith = error;
+        lost = counts;
+    }
+    Bytes Wire() {
+        std::lock_guard<std::mutex> guard(lock);
+        return wire;
+    }
+
+    std::mutex lock;
+    Bytes wire;
+    int room = -1;
+    int failWith = 0;
+    int sends = 0;
+    int writableRequests = 0;
+    int failedWith = 0;
+    std::array<int, kTagCount> lost{};
+};
+
+// A framed record: two length bytes, then `size` bytes from `seed` on.
+Bytes Record(std::uint8_t seed, std::size_t size) {
+    Bytes record{static_cast<std::uint8_t>(size >> 8), static_cast<std::uint8_t>(size)};
+    for (std::size_t i = 0; i < size; ++i)
+        record.push_back(static_cast<std::uint8_t>(seed + i));
+    return record;
+}
+
+class ClientSendBufferTest : public ::testing::Test {
+protected:
+    ClientSendBuffer::Result Post(const Bytes& record, int tag = 0) {
+        error = 0;
+        const auto result =
+            buffer.Post(record.data(), static_cast<int>(record.size()), tag, error, need);
+        if (result == ClientSendBuffer::kAccepted)
+            accepted.insert(accepted.end(), record.begin(), record.end());
+        return result;
+    }
+
+    FakeSink sink;
+    ClientSendBuffer buffer{sink};
+    ClientSendBuffer::Need need = ClientSendBuffer::kNothing;
+    int error = 0;
+    Bytes accepted; // every accepted record, in order
+};
+
+} // namespace
+
+TEST_F(ClientSendBufferTest, RecordsPostedBeforeATurnLeaveInOneSendInOrder) {
+    ASSERT_EQ(Post(Record(1, 10)), ClientSendBuffer::kAccepted);
+    EXPECT_EQ(need, ClientSendBuffer::kSender);
+    ASSERT_EQ(Post(Record(50, 300)), ClientSendBuffer::kAccepted);
+    EXPECT_EQ(need, ClientSendBuffer::kNothing) << "a sender is already on its way";
+    ASSERT_EQ(Post(Record(9, 1)), ClientSendBuffer::kAccepted);
+    EXPECT_EQ(buffer.QueuedRecords(), 3u);
+
+    EXPECT_FALSE(buffer.FlushOnce());
+    EXPECT_EQ(sink.sends, 1);
+    EXPECT_EQ(sink.Wire(), accepted);
+    EXPECT_EQ(buffer.QueuedBytes(), 0u);
+    // Empty again: the next record asks for a sender once more.
+    ASSERT_EQ(Post(Record(3, 4)), ClientSendBuffer::kAccepted);
+    EXPECT_EQ(need, ClientSendBuffer::kSender);
+}
+
+TEST_F(ClientSendBufferTest, APartialSendHoldsOnlyTheTornRecordsTailAndRefusesUntilItHasGone) {
+    const Bytes first = Record(1, 100), second = Record(120, 200), third = Record(7, 30);
+    ASSERT_EQ(Post(first), ClientSendBuffer::kAccepted);
+    ASSERT_EQ(Post(second), ClientSendBuffer::kAccepted);
+    ASSERT_EQ(Post(third), ClientSendBuffer::kAccepted);
+    sink.room = static_cast<int>(first.size() + 50); // the socket cuts the second record
+    buffer.Flush();
+    EXPECT_EQ(buffer.TornBytes(), second.size() - 50);
+    EXPECT_EQ(buffer.QueuedBytes(), second.size() - 50 + third.size()) << "whole records wait";
+    EXPECT_EQ(sink.writableRequests, 1);
+
+    EXPECT_EQ(Post(Record(2, 5)), ClientSendBuffer::kRefused);
+    EXPECT_EQ(error, EWOULDBLOCK);
+    buffer.Flush(); // not writable yet: nothing happens
+    EXPECT_EQ(sink.Wire().size(), first.size() + 50);
+
+    sink.room = 20; // writable, but only a little: the tail shrinks and stays
+    buffer.OnWritable();
+    EXPECT_EQ(buffer.TornBytes(), second.size() - 70);
+    EXPECT_EQ(Post(Record(2, 5)), ClientSendBuffer::kRefused);
+    sink.room = -1;
+    buffer.OnWritable();
+    EXPECT_EQ(buffer.TornBytes(), 0u);
+    EXPECT_EQ(buffer.QueuedBytes(), 0u);
+    ASSERT_EQ(Post(Record(4, 8)), ClientSendBuffer::kAccepted);
+    buffer.Flush();
+    EXPECT_EQ(sink.Wire(), accepted) << "every accepted record whole and in order";
+}
+
+TEST_F(ClientSendBufferTest, AStalledClientHoldsABoundedQueue) {
+    sink.room = 0;
+    std::size_t refused = 0;
+    for (std::uint8_t i = 0; i < 255; ++i)
+        if (Post(Record(i, 400)) != ClientSendBuffer::kAccepted)
+            ++refused;
+    EXPECT_GT(refused, 0u);
+    EXPECT_LE(buffer.QueuedBytes(), ClientSendBuffer::kByteLimit);
+    buffer.Flush();
+    EXPECT_EQ(sink.writableRequests, 1);
+    EXPECT_EQ(Post(Record(1, 3)), ClientSendBuffer::kRefused) << "blocked once the socket is full";
+
+    // Tiny records are bounded by count as well.
+    FakeSink other;
+    other.room = 0;
+    ClientSendBuffer small(other);
+    ClientSendBuffer::Need n;
+    const Bytes tiny = Record(0, 1);
+    std::size_t taken = 0;
+    while (small.Post(tiny.data(), 3, 0, error, n) == ClientSendBuffer::kAccepted)
+        ++taken;
+    EXPECT_EQ(taken, ClientSendBuffer::kRecordLimit);
+
+    // A record longer than the limit goes only into an empty queue.
+    FakeSink third;
+    ClientSendBuffer big(third);
+    const Bytes huge = Record(5, ClientSendBuffer::kByteLimit + 10);
+    EXPECT_EQ(big.Post(tiny.data(), 3, 0, error, n), ClientSendBuffer::kAccepted);
+    EXPECT_EQ(big.Post(huge.data(), static_cast<int>(huge.size()), 0, error, n),
+              ClientSendBuffer::kRefused);
+    big.Flush();
+    EXPECT_EQ(big.Post(huge.data(), static_cast<int>(huge.size()), 0, error, n),
+              ClientSendBuffer::kAccepted);
+}
+
+TEST_F(ClientSendBufferTest, ABrokenConnectionReportsTheQueuedRecordsByTagAndRefusesTheRest) {
+    ASSERT_EQ(Post(Record(1, 10), 1), ClientSendBuffer::kAccepted);
+    ASSERT_EQ(Post(Record(2, 10), 2), ClientSendBuffer::kAccepted);
+    ASSERT_EQ(Post(Record(3, 10), 1), ClientSendBuffer::kAccepted);
+    ASSERT_EQ(Post(Record(4, 10), 0), ClientSendBuffer::kAccepted);
+    sink.failWith = EPIPE;
+    buffer.Flush();
+    EXPECT_EQ(sink.failedWith, EPIPE);
+    EXPECT_EQ(sink.lost, (std::array<int, ClientSendSink::kTagCount>{1, 2, 1}));
+    EXPECT_EQ(buffer.QueuedBytes(), 0u);
+    EXPECT_EQ(Post(Record(5, 10)), ClientSendBuffer::kFailed);
+    EXPECT_EQ(error, EPIPE);
+    EXPECT_EQ(buffer.FailedError(), EPIPE);
+}
+
+TEST_F(ClientSendBufferTest, ADetachedBufferSendsNothing) {
+    ASSERT_EQ(Post(Record(1, 10)), ClientSendBuffer::kAccepted);
+    buffer.Detach();
+    EXPECT_FALSE(buffer.FlushOnce());
+    EXPECT_EQ(sink.sends, 0);
+    EXPECT_EQ(Post(Record(2, 10)), ClientSendBuffer::kFailed);
+    EXPECT_EQ(error, EBADF);
+}
+
+TEST(ClientSendPool, EveryClientGetsItsRecordsInOrderFromTheSenderThreads) {
+    constexpr int kClients = 24;
+    constexpr int kRecords = 400;
+    std::vector<std::unique_ptr<FakeSink>> sinks;
+    std::vector<std::shared_ptr<ClientSendBuffer>> buffers;
+    for (int i = 0; i < kClients; ++i) {
+        sinks.push_back(std::make_unique<FakeSink>());
+        buffers.push_back(std::make_shared<ClientSendBuffer>(*sinks.back()));
+    }
+    Bytes expected;
+    {
+        ClientSendPool pool(3);
+        SendWakeList wake;
+        for (int r = 0; r < kRecords; ++r) {
+            const Bytes record = Record(static_cast<std::uint8_t>(r), 1 + r % 37);
+            expected.insert(expected.end(), record.begin(), record.end());
+            for (const auto& buffer : buffers) {
+                int error = 0;
+                ClientSendBuffer::Need need;
+                ASSERT_EQ(
+                    buffer->Post(record.data(), static_cast<int>(record.size()), 0, error, need),
+                    ClientSendBuffer::kAccepted);
+                if (need == ClientSendBuffer::kSender)
+                    wake.push_back(buffer);
+            }
+            pool.Submit(wake);
+            EXPECT_TRUE(wake.empty());
+        }
+        // Stopping sends what the threads had not reached yet.
+    }
+    for (const auto& sink : sinks)
+        EXPECT_EQ(sink->Wire(), expected);
+
+    // After a stop the submitting thread sends itself.
+    ClientSendPool stopped(2);
+    stopped.Stop();
+    const Bytes last = Record(1, 4);
+    int error = 0;
+    ClientSendBuffer::Need need;
+    ASSERT_EQ(buffers[0]->Post(last.data(), 6, 0, error, need), ClientSendBuffer::kAccepted);
+    SendWakeList wake{buffers[0]};
+    stopped.Submit(wake);
+    expected.insert(expected.end(), last.begin(), last.end());
+    EXPECT_EQ(sinks[0]->Wire(), expected);
+}
