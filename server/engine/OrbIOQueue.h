@@ -120,6 +120,9 @@ private:
     bool SendMsgThenReceiveThroughSocket(const std::uint8_t* frame, int size);
     // Reads exactly `count` bytes; false (with the traces) when the peer closed or failed.
     bool ReceiveBody(COrbSocket& socket, std::uint8_t* buffer, int count, bool traceShort);
+    // One receive of the link reader, served from what an earlier receive took ahead: up to
+    // `length` bytes of what has arrived, waiting only when nothing has.
+    int ReceiveLink(COrbSocket& socket, std::uint8_t* buffer, int length);
     // Appends a received record and sets the input-not-empty event; false when it could not.
     bool QueueInput(LinkRecord record);
     // Takes the oldest body to send (the writer then holds it); false, with the output-not-empty
@@ -161,6 +164,12 @@ private:
     std::size_t m_nOutputBytes = 0; // body bytes in m_OutputQueue, under the output lock
     bool m_bOutputFullTraced = false;
     int m_nMalformedRun = 0; // the reader's alone
+    // The link reader's own: bytes taken from `m_pReadAheadSocket` ahead of the record being
+    // read, from m_nReadAheadAt to m_nReadAheadEnd.
+    const COrbSocket* m_pReadAheadSocket = nullptr;
+    std::unique_ptr<std::uint8_t[]> m_pReadAhead;
+    std::size_t m_nReadAheadAt = 0;
+    std::size_t m_nReadAheadEnd = 0;
     std::deque<std::unique_ptr<LinkRecord>> m_InputQueue;
 
     std::atomic<int> m_bWriterRunning{0};

@@ -6,8 +6,11 @@
 
 #include <protocol/CtiRecord.h>
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -15,13 +18,16 @@ namespace {
 using protocol::CtiRecord;
 
 constexpr int kSkipChunk = 4096;
+// One receive takes this much at most: a busy switch's records then cost a system call per
+// chunk, not two per record.
+constexpr std::size_t kReadAheadSize = 64 * 1024;
 
 // Both length bytes, however the peer splits them; false (traced) when the link broke.
-bool ReceiveLength(COrbSocket& socket, std::uint8_t (&head)[2]) {
-    int received = socket.Recv(head, 2);
+template <class Receive> bool ReceiveLength(Receive receive, std::uint8_t (&head)[2]) {
+    int received = receive(head, 2);
     if (received == 1) {
         TraceLog("[ERROR] just read 1 for the length field. it should read 1 byte again.");
-        received = socket.Recv(head + 1, 1);
+        received = receive(head + 1, 1);
         if (received == 1)
             return true;
     }
@@ -41,11 +47,40 @@ bool ReceiveLength(COrbSocket& socket, std::uint8_t (&head)[2]) {
 
 } // namespace
 
+int COrbIOQueue::ReceiveLink(COrbSocket& socket, std::uint8_t* buffer, int length) {
+    if (m_pReadAhead == nullptr)
+        m_pReadAhead = std::make_unique<std::uint8_t[]>(kReadAheadSize);
+    if (m_pReadAheadSocket != &socket) {
+        m_pReadAheadSocket = &socket;
+        m_nReadAheadAt = m_nReadAheadEnd = 0;
+    }
+    std::size_t held = m_nReadAheadEnd - m_nReadAheadAt;
+    if (held < static_cast<std::size_t>(length)) {
+        // Whatever has arrived besides, without waiting when something is held already: what
+        // is short then is short on the wire too, as a plain receive would have found it.
+        std::memmove(m_pReadAhead.get(), m_pReadAhead.get() + m_nReadAheadAt, held);
+        m_nReadAheadAt = 0;
+        m_nReadAheadEnd = held;
+        const int received =
+            socket.Recv(m_pReadAhead.get() + held, static_cast<int>(kReadAheadSize - held),
+                        held > 0 ? MSG_DONTWAIT : 0);
+        if (held == 0 && received <= 0)
+            return received;
+        if (received > 0)
+            m_nReadAheadEnd += static_cast<std::size_t>(received);
+        held = m_nReadAheadEnd;
+    }
+    const std::size_t taken = std::min(held, static_cast<std::size_t>(length));
+    std::copy_n(m_pReadAhead.get() + m_nReadAheadAt, taken, buffer);
+    m_nReadAheadAt += taken;
+    return static_cast<int>(taken);
+}
+
 bool COrbIOQueue::ReceiveBody(COrbSocket& socket, std::uint8_t* buffer, int count,
                               bool traceShort) {
     int read = 0;
     while (read < count) {
-        const int received = socket.Recv(buffer + read, count - read);
+        const int received = ReceiveLink(socket, buffer + read, count - read);
         if (received <= 0) {
             if (received == 0) {
                 TraceLog("[ERROR] recv() returns 0 because its socket connection has been "
@@ -100,7 +135,10 @@ void COrbIOQueue::ReadSocketThread() {
         };
 
         std::uint8_t head[2];
-        if (!ReceiveLength(*socket, head)) {
+        auto receive = [&](std::uint8_t* buffer, int length) {
+            return ReceiveLink(*socket, buffer, length);
+        };
+        if (!ReceiveLength(receive, head)) {
             lost();
             break;
         }

@@ -222,11 +222,11 @@ void COrbSocket::SetSendTimeout(int timeoutMs) {
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
-int COrbSocket::Recv(std::uint8_t* buffer, int length) {
+int COrbSocket::Recv(std::uint8_t* buffer, int length, int flags) {
     const int fd = m_hSocket.load();
     for (;;) {
         const ssize_t received =
-            ::recv(fd, buffer, length < 0 ? 0 : static_cast<std::size_t>(length), 0);
+            ::recv(fd, buffer, length < 0 ? 0 : static_cast<std::size_t>(length), flags);
         if (received >= 0)
             return static_cast<int>(received);
         if (errno != EINTR)

@@ -34,8 +34,9 @@ public:
     int Send(const std::uint8_t* buffer, int length);
     // A peer that stops reading must not hold a sender for ever; 0 waits without end.
     void SetSendTimeout(int timeoutMs);
-    // One receive; the count received, 0 when the peer has closed, -1 on an error.
-    int Recv(std::uint8_t* buffer, int length);
+    // One receive; the count received, 0 when the peer has closed, -1 on an error (EAGAIN
+    // with MSG_DONTWAIT in flags when nothing is there).
+    int Recv(std::uint8_t* buffer, int length, int flags = 0);
 
     // Abortive close: unsent data is dropped and the peer is reset once the object goes.
     void Close();
