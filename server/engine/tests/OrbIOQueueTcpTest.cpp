@@ -96,6 +96,18 @@ protected:
         ResetLinkState();
     }
 
+    // A second link: the queue stopped, then a fresh queue and socket on a new connection.
+    void Relink(int connections) {
+        ResetLinkState();
+        m_queue->IOQueueClose();
+        ASSERT_TRUE(m_queue->JoinThreads());
+        m_queue = std::make_unique<COrbIOQueue>(m_owner.get());
+        m_owner->m_pIOQueue = m_queue.get();
+        auto* socket = new COrbSocket;
+        ASSERT_EQ(socket->Connect(m_switch.Host(), m_switch.Port(), SOCK_STREAM, kWaitMs), 1);
+        g_pSwitchSocket = socket;
+        ASSERT_TRUE(m_switch.WaitForConnection(kWaitMs, connections));
+    }
     void StartLink() {
         m_queue->IOQueueStartThreads();
         g_bSwitchLinkUp = 1;
@@ -574,16 +586,7 @@ TEST_F(IOQueueTcpTest, APeerCloseOrResetMarksTheLinkDownAtOnceButAStopDoesNot) {
     for (bool reset : {false, true}) {
         SCOPED_TRACE(reset ? "reset" : "close");
         if (reset) {
-            ResetLinkState();
-            // A second link: a fresh socket and queue to a new connection.
-            m_queue->IOQueueClose();
-            ASSERT_TRUE(m_queue->JoinThreads());
-            m_queue = std::make_unique<COrbIOQueue>(m_owner.get());
-            m_owner->m_pIOQueue = m_queue.get();
-            auto* socket = new COrbSocket;
-            ASSERT_EQ(socket->Connect(m_switch.Host(), m_switch.Port(), SOCK_STREAM, kWaitMs), 1);
-            g_pSwitchSocket = socket;
-            ASSERT_TRUE(m_switch.WaitForConnection(kWaitMs, 2));
+            ASSERT_NO_FATAL_FAILURE(Relink(2));
         }
         g_bDeviceListAvailable = 1;
         StartLink();
@@ -600,14 +603,7 @@ TEST_F(IOQueueTcpTest, APeerCloseOrResetMarksTheLinkDownAtOnceButAStopDoesNot) {
     EXPECT_EQ(m_traces.CountPart("Link Fail Event Signaled by ReadSocketThread !!!"), 2);
 
     // A stop shuts the socket down itself: no failure.
-    ResetLinkState();
-    m_queue->IOQueueClose();
-    ASSERT_TRUE(m_queue->JoinThreads());
-    m_queue = std::make_unique<COrbIOQueue>(m_owner.get());
-    m_owner->m_pIOQueue = m_queue.get();
-    auto* socket = new COrbSocket;
-    ASSERT_EQ(socket->Connect(m_switch.Host(), m_switch.Port(), SOCK_STREAM, kWaitMs), 1);
-    g_pSwitchSocket = socket;
+    ASSERT_NO_FATAL_FAILURE(Relink(3));
     StartLink();
     ASSERT_TRUE(WaitUntil([&] { return m_queue->IsReaderRunning(); }, kWaitMs));
     m_queue->IOQueueClose();
