@@ -3,6 +3,7 @@
 // the real reader thread of a fresh link queue. The reader's answers are drained and dropped.
 
 #include "FuzzCheck.h"
+#include "LinkQueue.h"
 
 #include "LinkState.h"
 #include "OrbIOQueue.h"
@@ -103,13 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rig.port->Purge(kPurgeRx | kPurgeTx);
     rig.DrainMaster();
 
-    // A fresh queue: its reader starts in the free state.
-    auto queue = std::make_unique<COrbIOQueue>(&rig.dlg);
-    rig.dlg.m_pIOQueue = queue.get();
-    queue->IOQueueStartThreads();
-    g_bDeviceListAvailable = 1;
-    g_bSwitchLinkUp = 1;
-    g_hLinkAvailableEvent.Set();
+    auto queue = fuzzrig::StartLinkQueue(rig.dlg);
 
     const auto deadline = Clock::now() + std::chrono::seconds(5);
     std::size_t sent = 0;

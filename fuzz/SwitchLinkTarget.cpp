@@ -4,6 +4,7 @@
 // letter, and the close must take the link down.
 
 #include "FuzzCheck.h"
+#include "LinkQueue.h"
 
 #include "LinkState.h"
 #include "OrbIOQueue.h"
@@ -76,12 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(peer >= 0);
 
     g_pSwitchSocket = socket;
-    auto queue = std::make_unique<COrbIOQueue>(&rig.dlg);
-    rig.dlg.m_pIOQueue = queue.get();
-    queue->IOQueueStartThreads();
-    g_bDeviceListAvailable = 1;
-    g_bSwitchLinkUp = 1;
-    g_hLinkAvailableEvent.Set();
+    auto queue = fuzzrig::StartLinkQueue(rig.dlg);
     // Taken as the event handler would, since a link failure empties the queue.
     std::thread handler([&] {
         while (std::unique_ptr<LinkRecord> record = queue->IOQueueRead())

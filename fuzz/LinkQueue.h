@@ -1,0 +1,24 @@
+#pragma once
+
+// What the link-reader targets share: a fresh queue on the owner's link with its threads
+// running and the link up, as a link start leaves it (a fresh reader starts in its free state).
+
+#include "LinkState.h"
+#include "OrbIOQueue.h"
+#include "OrbManagerDlg.h"
+
+#include <memory>
+
+namespace fuzzrig {
+
+inline std::unique_ptr<COrbIOQueue> StartLinkQueue(COrbManagerDlg& owner) {
+    auto queue = std::make_unique<COrbIOQueue>(&owner);
+    owner.m_pIOQueue = queue.get();
+    queue->IOQueueStartThreads();
+    g_bDeviceListAvailable = 1;
+    g_bSwitchLinkUp = 1;
+    g_hLinkAvailableEvent.Set();
+    return queue;
+}
+
+} // namespace fuzzrig
