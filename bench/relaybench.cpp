@@ -64,6 +64,11 @@ void PrintRun(const char* name, const RunResult& r) {
                 static_cast<unsigned long long>(s.lost), s.clientsWithLoss,
                 static_cast<unsigned long long>(s.damaged + r.flood.damaged),
                 static_cast<unsigned long long>(s.outOfOrder + r.flood.outOfOrder), s.closed);
+    // A throughput held back by a few stalled events shows here, not in the rated phase.
+    if (r.floodPerSecond > 0)
+        std::printf("  %-9s at max throughput: latency p50 %.3f p99 %.3f max %.3f ms\n", "",
+                    Ms(r.flood.latency.PercentileUs(0.5)), Ms(r.flood.latency.PercentileUs(0.99)),
+                    static_cast<double>(r.flood.latency.MaxNs()) / 1e6);
     const double cpuShare = r.ratedSeconds > 0 ? 100.0 * r.cpuSeconds / r.ratedSeconds : 0.0;
     if (r.peakKb > 0)
         std::printf("  %-9s memory VmHWM %.1f MB, VmRSS %.1f -> %.1f MB (max %.1f); CPU %.2f s "

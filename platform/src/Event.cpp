@@ -25,7 +25,8 @@ int RemainingMs(Clock::time_point deadline) {
 
 } // namespace
 
-Event::Event(bool manualReset, bool initialState) : manualReset_(manualReset) {
+Event::Event(bool manualReset, bool initialState)
+    : manualReset_(manualReset), set_(manualReset && initialState) {
     fd_ = ::eventfd(initialState ? 1 : 0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
@@ -39,6 +40,9 @@ bool Event::Set() {
     if (fd_ < 0) {
         return false;
     }
+    if (manualReset_ && set_.exchange(true)) {
+        return true;
+    }
     const uint64_t one = 1;
     for (;;) {
         if (::write(fd_, &one, sizeof one) == static_cast<ssize_t>(sizeof one)) {
@@ -48,7 +52,13 @@ bool Event::Set() {
             continue;
         }
         // EAGAIN: the counter is at its limit, which is signaled all the same.
-        return errno == EAGAIN;
+        if (errno == EAGAIN) {
+            return true;
+        }
+        if (manualReset_) {
+            set_.store(false);
+        }
+        return false;
     }
 }
 
@@ -57,15 +67,23 @@ bool Event::Reset() {
         return false;
     }
     uint64_t value = 0;
+    bool done;
     for (;;) {
         if (::read(fd_, &value, sizeof value) == static_cast<ssize_t>(sizeof value)) {
-            return true;
+            done = true;
+            break;
         }
         if (errno == EINTR) {
             continue;
         }
-        return errno == EAGAIN; // was not signaled
+        done = errno == EAGAIN; // was not signaled
+        break;
     }
+    // Cleared only after the descriptor: a Set that finds it still true came before this Reset.
+    if (manualReset_) {
+        set_.store(false);
+    }
+    return done;
 }
 
 bool Event::TryConsume() {
@@ -84,6 +102,9 @@ bool Event::TryConsume() {
 bool Event::IsSet() const {
     if (fd_ < 0) {
         return false;
+    }
+    if (manualReset_ && set_.load()) {
+        return true;
     }
     pollfd p{fd_, POLLIN, 0};
     int n;

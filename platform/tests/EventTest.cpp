@@ -49,6 +49,45 @@ TEST(EventTest, ManualResetStaysSignaledUntilReset) {
     EXPECT_TRUE(e.Reset()); // resetting a clear event is fine
 }
 
+// A Set that finds the event set costs no system call; whatever order Sets and Resets of several
+// threads took, the event must end as the last one left it, never stuck set or clear.
+TEST(EventTest, ManualResetFollowsItsLastSetOrResetUnderRaces) {
+    Event initial(true, true);
+    EXPECT_TRUE(initial.Reset());
+    EXPECT_FALSE(PollsReadable(initial));
+    EXPECT_TRUE(initial.Set());
+    EXPECT_TRUE(PollsReadable(initial));
+
+    // Rounds of one Set racing one Reset, each followed by a Set that must signal.
+    Event e(true, false);
+    std::atomic<int> round{0};
+    std::atomic<int> setDone{0};
+    std::thread setter([&] {
+        for (int r = 1; r <= 2000; ++r) {
+            while (round.load() < r) {
+            }
+            e.Set();
+            setDone = r;
+        }
+    });
+    int stuck = 0;
+    for (int r = 1; r <= 2000; ++r) {
+        e.Set();
+        round = r;
+        e.Reset();
+        while (setDone.load() < r) {
+        }
+        e.Set();
+        if (e.Wait(0) != WaitResult::Signaled || !PollsReadable(e))
+            ++stuck;
+        e.Reset();
+        if (e.IsSet() || PollsReadable(e))
+            ++stuck;
+    }
+    setter.join();
+    EXPECT_EQ(stuck, 0);
+}
+
 TEST(EventTest, AutoResetIsConsumedByOneWait) {
     Event e(false, false);
     e.Set();

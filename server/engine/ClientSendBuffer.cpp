@@ -9,17 +9,14 @@ ClientSendBuffer::ClientSendBuffer(ClientSendSink& sink)
     m_Bytes.reserve(kByteLimit);
 }
 
-ClientSendBuffer::Result ClientSendBuffer::Post(const void* data, int length, int tag, int& error,
-                                                Need& need) {
+ClientSendBuffer::Result ClientSendBuffer::PostLocked(const void* data, int length, int tag,
+                                                      int& error) {
     error = 0;
-    need = kNothing;
     if (!data || length <= 0 || static_cast<std::size_t>(length) > kRemainingMask || tag < 0 ||
         tag >= ClientSendSink::kTagCount) {
         error = EINVAL;
         return kFailed;
     }
-    const auto size = static_cast<std::size_t>(length);
-    std::lock_guard<std::mutex> guard(m_Lock);
     if (!m_pSink) {
         error = EBADF;
         return kFailed;
@@ -28,6 +25,7 @@ ClientSendBuffer::Result ClientSendBuffer::Post(const void* data, int length, in
         error = m_nFailed;
         return kFailed;
     }
+    const auto size = static_cast<std::size_t>(length);
     const bool empty = m_Bytes.empty();
     if (m_bBlocked || m_MarkCount == kRecordLimit ||
         (!empty && m_Bytes.size() + size > kByteLimit)) {
@@ -40,13 +38,36 @@ ClientSendBuffer::Result ClientSendBuffer::Post(const void* data, int length, in
     m_pMarks[(m_MarkHead + m_MarkCount) % kRecordLimit] =
         static_cast<Mark>(size) | static_cast<Mark>(tag) << kTagShift;
     ++m_MarkCount;
+    return kAccepted;
+}
+
+ClientSendBuffer::Need ClientSendBuffer::NeedAfterPost() {
     if (!m_bScheduled && !m_bSending) {
         m_bScheduled = true;
-        need = kSender;
-    } else if (!m_bSending && m_Bytes.size() > kByteLimit / 2) {
-        need = kHelp;
+        return kSender;
     }
-    return kAccepted;
+    if (!m_bSending && m_Bytes.size() > kByteLimit / 2)
+        return kHelp;
+    return kNothing;
+}
+
+ClientSendBuffer::Result ClientSendBuffer::Post(const void* data, int length, int tag, int& error,
+                                                Need& need) {
+    std::lock_guard<std::mutex> guard(m_Lock);
+    const Result result = PostLocked(data, length, tag, error);
+    need = result == kAccepted ? NeedAfterPost() : kNothing;
+    return result;
+}
+
+void ClientSendBuffer::PostAll(const Record* records, std::size_t count, int tag, int* errors,
+                               Need& need) {
+    need = kNothing;
+    bool accepted = false;
+    std::lock_guard<std::mutex> guard(m_Lock);
+    for (std::size_t i = 0; i < count; ++i)
+        accepted |= PostLocked(records[i].data, records[i].length, tag, errors[i]) == kAccepted;
+    if (accepted)
+        need = NeedAfterPost();
 }
 
 void ClientSendBuffer::Consume(std::size_t sent) {

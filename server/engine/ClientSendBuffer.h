@@ -45,6 +45,12 @@ public:
         kHelp,    // the queue is past half its limit and nobody is sending: send it yourself
     };
 
+    // One record of a PostAll.
+    struct Record {
+        const std::uint8_t* data;
+        int length;
+    };
+
     // A sender that falls behind for a few milliseconds must not cost a reading client records.
     static constexpr std::size_t kByteLimit = 64 * 1024;
     static constexpr std::size_t kRecordLimit = 2048;
@@ -57,6 +63,9 @@ public:
     // not the caller hands the buffer to a sender (FlushOnce) or calls Flush itself. A record
     // longer than the byte limit is taken only into an empty queue.
     Result Post(const void* data, int length, int tag, int& error, Need& need);
+    // Several records in order under one lock, each as Post would take it: errors[i] is 0 for
+    // one accepted, else Post's error for it. `need` covers them all.
+    void PostAll(const Record* records, std::size_t count, int tag, int* errors, Need& need);
     // Sends on the calling thread until everything has gone or the socket is full. When another
     // thread is sending, that thread sends this too.
     void Flush();
@@ -84,6 +93,9 @@ private:
     static constexpr int kTagShift = 24;
     static constexpr Mark kRemainingMask = (Mark{1} << kTagShift) - 1;
 
+    // The caller holds m_Lock.
+    Result PostLocked(const void* data, int length, int tag, int& error);
+    Need NeedAfterPost();
     // The caller holds `lock` and the sending turn. One send; true when it may go on at once.
     bool SendOnce(std::unique_lock<std::mutex>& lock);
     bool CanSend() const;

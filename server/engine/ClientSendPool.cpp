@@ -32,41 +32,76 @@ ClientSendPool::~ClientSendPool() {
     Stop();
 }
 
-void ClientSendPool::Append(std::shared_ptr<ClientSendBuffer>&& buffer, Clock::time_point due) {
-    if (m_nHead > 1024 && m_nHead * 2 > m_Ready.size()) {
-        m_Ready.erase(m_Ready.begin(), m_Ready.begin() + static_cast<std::ptrdiff_t>(m_nHead));
+void ClientSendPool::Line::Push(std::shared_ptr<ClientSendBuffer>&& buffer, Clock::time_point due) {
+    if (m_nHead > 1024 && m_nHead * 2 > m_Entries.size()) {
+        m_Entries.erase(m_Entries.begin(), m_Entries.begin() + static_cast<std::ptrdiff_t>(m_nHead));
         m_nHead = 0;
     }
-    m_Ready.push_back({std::move(buffer), due});
+    m_Entries.push_back({std::move(buffer), due});
 }
 
-void ClientSendPool::Submit(SendWakeList& buffers) {
-    if (buffers.empty())
-        return;
-    bool wasIdle = false;
+std::shared_ptr<ClientSendBuffer> ClientSendPool::Line::Pop() {
+    std::shared_ptr<ClientSendBuffer> buffer = std::move(m_Entries[m_nHead++].buffer);
+    if (Empty())
+        Clear();
+    return buffer;
+}
+
+void ClientSendPool::Line::Clear() {
+    m_Entries.clear();
+    m_nHead = 0;
+}
+
+std::size_t ClientSendPool::DueCount(Clock::time_point now, std::size_t limit) const {
+    std::size_t due = std::min(m_Now.Size(), limit);
+    for (std::size_t i = 0; due < limit && i < m_Later.Size() && m_Later[i].due <= now; ++i)
+        ++due;
+    return due;
+}
+
+bool ClientSendPool::Queue(SendWakeList& buffers, bool gathered) {
+    bool added = false;
     {
         std::lock_guard<std::mutex> guard(m_Lock);
-        if (!m_bStop) {
-            if (m_Threads.empty()) {
-                m_Threads.reserve(static_cast<std::size_t>(m_nThreads));
-                for (int i = 0; i < m_nThreads; ++i)
-                    m_Threads.emplace_back([this] { Run(); });
-            }
-            wasIdle = m_nHead == m_Ready.size();
-            const Clock::time_point due = Clock::now() + m_Gathering;
-            for (auto& buffer : buffers)
-                Append(std::move(buffer), due);
-            buffers.clear();
+        if (m_bStop)
+            return false;
+        if (m_Threads.empty()) {
+            m_Threads.reserve(static_cast<std::size_t>(m_nThreads));
+            for (int i = 0; i < m_nThreads; ++i)
+                m_Threads.emplace_back([this] { Run(); });
         }
+        const Clock::time_point now = Clock::now();
+        // What waits out the delay has been given enough to send meanwhile: it goes too.
+        added = gathered && !m_Later.Empty();
+        while (gathered && !m_Later.Empty())
+            m_Now.Push(m_Later.Pop(), now);
+        for (auto& buffer : buffers) {
+            if (gathered)
+                m_Now.Push(std::move(buffer), now);
+            else
+                m_Later.Push(std::move(buffer), now + m_Gathering);
+        }
+        added = added || !buffers.empty();
+        buffers.clear();
     }
-    // Not under the lock: a send may report a failure that traces.
-    if (!buffers.empty()) {
-        SendHere(buffers);
-        return;
-    }
-    // Threads already waiting for an earlier entry reach these after it.
-    if (wasIdle)
+    // A thread waiting for a later entry must learn of these too; one is enough, it wakes the
+    // next when there is more than its share.
+    if (added)
         m_Wake.notify_one();
+    return true;
+}
+
+void ClientSendPool::Submit(SendWakeList& buffers, bool gathered) {
+    if (buffers.empty() && !gathered)
+        return;
+    // Not under the lock: a send may report a failure that traces.
+    if (!Queue(buffers, gathered))
+        SendHere(buffers);
+}
+
+void ClientSendPool::Hand(SendWakeList& buffers) {
+    if (!buffers.empty())
+        Queue(buffers, true);
 }
 
 void ClientSendPool::Run() {
@@ -74,35 +109,26 @@ void ClientSendPool::Run() {
     SendWakeList again;
     turn.reserve(kTurnSize);
     again.reserve(kTurnSize);
+    const std::size_t threads = static_cast<std::size_t>(m_nThreads);
     std::unique_lock<std::mutex> lock(m_Lock);
     for (;;) {
         Clock::time_point now = Clock::now();
-        while (!m_bStop && (m_nHead == m_Ready.size() || m_Ready[m_nHead].due > now)) {
-            if (m_nHead == m_Ready.size()) {
+        while (!m_bStop && m_Now.Empty() && (m_Later.Empty() || m_Later[0].due > now)) {
+            if (m_Later.Empty()) {
                 m_Wake.wait(lock);
             } else {
-                // A copy: the list may grow, and move, while this thread waits.
-                const Clock::time_point due = m_Ready[m_nHead].due;
+                // A copy: the line may grow, and move, while this thread waits.
+                const Clock::time_point due = m_Later[0].due;
                 m_Wake.wait_until(lock, due);
             }
             now = Clock::now();
         }
         if (m_bStop)
             return;
-        std::size_t due = 0;
-        while (m_nHead + due < m_Ready.size() && due < kTurnSize * m_nThreads &&
-               m_Ready[m_nHead + due].due <= now)
-            ++due;
-        const std::size_t share =
-            (due + static_cast<std::size_t>(m_nThreads) - 1) / static_cast<std::size_t>(m_nThreads);
-        const std::size_t take = std::min(kTurnSize, share);
+        const std::size_t due = DueCount(now, kTurnSize * threads);
+        const std::size_t take = std::min(kTurnSize, (due + threads - 1) / threads);
         for (std::size_t i = 0; i < take; ++i)
-            turn.push_back(std::move(m_Ready[m_nHead + i].buffer));
-        m_nHead += take;
-        if (m_nHead == m_Ready.size()) {
-            m_Ready.clear();
-            m_nHead = 0;
-        }
+            turn.push_back(m_Now.Empty() ? m_Later.Pop() : m_Now.Pop());
         // More is due: another thread shares it.
         if (due > take)
             m_Wake.notify_one();
@@ -115,7 +141,7 @@ void ClientSendPool::Run() {
         // What filled up during its send has waited long enough already.
         now = Clock::now();
         for (auto& buffer : again)
-            Append(std::move(buffer), now);
+            m_Now.Push(std::move(buffer), now);
         again.clear();
     }
 }
@@ -134,10 +160,10 @@ void ClientSendPool::Stop() {
     SendWakeList left;
     {
         std::lock_guard<std::mutex> guard(m_Lock);
-        for (std::size_t i = m_nHead; i < m_Ready.size(); ++i)
-            left.push_back(std::move(m_Ready[i].buffer));
-        m_Ready.clear();
-        m_nHead = 0;
+        while (!m_Now.Empty())
+            left.push_back(m_Now.Pop());
+        while (!m_Later.Empty())
+            left.push_back(m_Later.Pop());
     }
     SendHere(left);
 }

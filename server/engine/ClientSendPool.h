@@ -32,9 +32,15 @@ public:
     ClientSendPool(const ClientSendPool&) = delete;
     ClientSendPool& operator=(const ClientSendPool&) = delete;
 
-    // Takes the buffers (the list is left empty, its room kept). The threads start with the first
-    // call; after Stop the calling thread sends them itself.
-    void Submit(SendWakeList& buffers);
+    // Takes the buffers (the list is left empty, its room kept), to be sent after the gathering
+    // delay, or at once when `gathered` says the caller has just given them enough for a send;
+    // then the buffers still waiting out their delay go at once as well.
+    // The threads start with the first call; after Stop the calling thread sends them itself.
+    void Submit(SendWakeList& buffers, bool gathered = false);
+    // The same for buffers that were given enough to go at once, but only queued: the calling
+    // thread never sends (it may hold locks a send's failure report takes). After Stop the
+    // buffers stay in the list for Submit.
+    void Hand(SendWakeList& buffers);
     // Ends the threads; what they had not reached yet is sent on this thread.
     void Stop();
     int Threads() const { return m_nThreads; }
@@ -45,16 +51,35 @@ private:
         Clock::time_point due;
     };
 
+    // Entries in the order they fall due, taken from the front.
+    class Line {
+    public:
+        bool Empty() const { return m_nHead == m_Entries.size(); }
+        std::size_t Size() const { return m_Entries.size() - m_nHead; }
+        const Entry& operator[](std::size_t i) const { return m_Entries[m_nHead + i]; }
+        void Push(std::shared_ptr<ClientSendBuffer>&& buffer, Clock::time_point due);
+        std::shared_ptr<ClientSendBuffer> Pop();
+        void Clear();
+
+    private:
+        std::vector<Entry> m_Entries;
+        std::size_t m_nHead = 0;
+    };
+
+    // Queues them; false, with the list untouched, after Stop.
+    bool Queue(SendWakeList& buffers, bool gathered);
     void Run();
-    // The caller holds m_Lock.
-    void Append(std::shared_ptr<ClientSendBuffer>&& buffer, Clock::time_point due);
+    // The caller holds m_Lock: entries of both lines due by `now`, at most `limit`.
+    std::size_t DueCount(Clock::time_point now, std::size_t limit) const;
 
     const int m_nThreads;
     const std::chrono::microseconds m_Gathering;
     std::mutex m_Lock;
     std::condition_variable m_Wake;
-    std::vector<Entry> m_Ready; // from m_nHead on, in the order they fall due
-    std::size_t m_nHead = 0;
+    // Buffers that go when a thread is free, and those that wait out the gathering delay; both
+    // in the order they fall due, the first before the second.
+    Line m_Now;
+    Line m_Later;
     std::vector<std::thread> m_Threads;
     bool m_bStop = false;
 };

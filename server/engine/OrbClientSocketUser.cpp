@@ -94,16 +94,15 @@ int COrbClientSocketUser::SendRecord(const void* data, int length, int& error) {
     return length;
 }
 
-int COrbClientSocketUser::QueueEvent(const void* data, int length, LossTrace trace, int& error,
-                                     SendWakeList& wake, SendWakeList& help) {
+void COrbClientSocketUser::QueueEvents(const ClientSendBuffer::Record* records, std::size_t count,
+                                       LossTrace trace, int* errors, SendWakeList& wake,
+                                       SendWakeList& help) {
     ClientSendBuffer::Need need = ClientSendBuffer::kNothing;
-    if (m_pSender->Post(data, length, trace, error, need) != ClientSendBuffer::kAccepted)
-        return -1;
+    m_pSender->PostAll(records, count, trace, errors, need);
     if (need == ClientSendBuffer::kSender)
         wake.push_back(m_pSender);
     else if (need == ClientSendBuffer::kHelp)
         help.push_back(m_pSender);
-    return length;
 }
 
 std::size_t COrbClientSocketUser::PendingSendBytes() const {

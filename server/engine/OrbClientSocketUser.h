@@ -30,7 +30,7 @@ public:
     explicit COrbClientSocketUser(COrbClientConnectionManager* manager);
     ~COrbClientSocketUser() override;
 
-    // What a record lost to a broken connection traces (QueueEvent).
+    // What a record lost to a broken connection traces (QueueEvents).
     enum LossTrace : int { kSilent = 0, kClientPortEvent = 1, kSecondPortData = 2 };
 
     // Sends one whole record now, on the calling thread, behind whatever is queued for this
@@ -39,11 +39,12 @@ public:
     // socket is writable again; until then every further record fails with EWOULDBLOCK, so the
     // peer never sees a torn or interleaved record.
     int SendRecord(const void* data, int length, int& error);
-    // The same rules, but the record is only queued: when the client's buffer wants a sender it
-    // is added to `wake` for the sender pool, and to `help` when the pool is so far behind that
-    // the caller should send it itself. The record keeps its place among the replies.
-    int QueueEvent(const void* data, int length, LossTrace trace, int& error, SendWakeList& wake,
-                   SendWakeList& help);
+    // The same rules, but the records are only queued, in order and under one lock: errors[i]
+    // is 0 for one queued, else why it was not. When the client's buffer wants a sender it is
+    // added to `wake` for the sender pool, and to `help` when the pool is so far behind that the
+    // caller should send it itself. The records keep their place among the replies.
+    void QueueEvents(const ClientSendBuffer::Record* records, std::size_t count, LossTrace trace,
+                     int* errors, SendWakeList& wake, SendWakeList& help);
     // Bytes of a torn record still waiting to go out (never more than one record).
     std::size_t PendingSendBytes() const;
     // Every byte queued for this client and not sent yet.

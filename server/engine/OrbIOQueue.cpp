@@ -39,7 +39,7 @@ COrbIOQueue::COrbIOQueue(COrbManagerDlg* owner) : m_pOwner(owner) {}
 
 COrbIOQueue::~COrbIOQueue() {
     IOQueueReset();
-    m_hCloseEvent.Set();
+    SetClosed();
     EndSanityThread(false);
     JoinThreads();
     // A thread that did not end in time is waited for here, while the events it uses still exist.
@@ -77,6 +77,7 @@ void COrbIOQueue::StartWorker(std::unique_ptr<platform::WorkerThread>& slot,
 }
 
 void COrbIOQueue::IOQueueStartThreads() {
+    m_bClosed = false;
     m_hCloseEvent.Reset();
     {
         CriticalSectionLock input(m_csInput);
@@ -188,6 +189,18 @@ std::unique_ptr<LinkRecord> COrbIOQueue::IOQueueRead() {
     return record;
 }
 
+std::unique_ptr<LinkRecord> COrbIOQueue::IOQueueTake() {
+    std::unique_ptr<LinkRecord> record;
+    CriticalSectionLock guard(m_csInput);
+    if (m_InputQueue.empty())
+        return record;
+    record = std::move(m_InputQueue.front());
+    m_InputQueue.pop_front();
+    if (m_InputQueue.empty())
+        m_hInputNotEmptyEvent.Reset();
+    return record;
+}
+
 void COrbIOQueue::IOQueueReset() {
     CriticalSectionLock input(m_csInput);
     m_InputQueue.clear();
@@ -203,7 +216,7 @@ void COrbIOQueue::IOQueueReset() {
 void COrbIOQueue::IOQueueClose() {
     IOQueueReset();
     TraceLog("Send CLOSE Signal to IO-Thread !!!");
-    m_hCloseEvent.Set();
+    SetClosed();
 }
 
 bool COrbIOQueue::QueueInput(LinkRecord record) {
@@ -256,7 +269,15 @@ void COrbIOQueue::UpdateDrainedLocked() {
         m_hOutputDrainedEvent.Reset();
 }
 
+void COrbIOQueue::SetClosed() {
+    m_bClosed = true;
+    m_hCloseEvent.Set();
+}
+
 COrbIOQueue::LinkWait COrbIOQueue::WaitForLink() {
+    // The reader asks before every record: while the link is up that must cost no system call.
+    if (!m_bClosed.load() && g_hLinkAvailableEvent.IsSet())
+        return kLinkWaitAvailable;
     // The close event comes first so a closed queue never waits for a link that stays down.
     switch (Event::WaitAny({&m_hCloseEvent, &g_hLinkAvailableEvent})) {
     case 0:
@@ -296,7 +317,7 @@ bool COrbIOQueue::WaitOutputDrained(int timeoutMs) {
 }
 
 bool COrbIOQueue::JoinThreads(int timeoutMs) {
-    m_hCloseEvent.Set();
+    SetClosed();
     if (IsTcp()) {
         if (COrbSocket* socket = g_pSwitchSocket.load())
             socket->Shutdown();
@@ -379,6 +400,17 @@ void COrbIOQueue::SanityThread(Event& stop) {
             return;
         case 2:
             m_hAliveEvent.Reset();
+            // The switch is alive: listening for the next sign of it at once would wake this
+            // thread for every record. A pause far shorter than the time-out costs nothing.
+            switch (Event::WaitAny({&m_hCloseEvent, &stop}, std::min(kAlivePauseMs, timeoutMs / 10))) {
+            case 0:
+                TraceLog("Exiting Sanity Thread!!!");
+                return;
+            case 1:
+                return;
+            default:
+                break;
+            }
             break;
         case Event::kFailed:
             TraceLog("[ERROR] Sanity Thread : Wait Failed!!! Exiting Sanity Thread");

@@ -61,6 +61,9 @@ public:
     int IOQueueWriteFirst(const std::uint8_t* body, int length);
     // Waits for a received record or the close; null after the close.
     std::unique_ptr<LinkRecord> IOQueueRead();
+    // The next received record if one is waiting, else null at once. The close empties the
+    // queue, so the next IOQueueRead is the one that sees it.
+    std::unique_ptr<LinkRecord> IOQueueTake();
     // Empties both queues and clears their not-empty events.
     void IOQueueReset();
     void IOQueueClose();
@@ -89,6 +92,8 @@ public:
     // Records in a row that are no event (no letter, or shorter than their letter needs) after
     // which the framing is taken to be out of step and the link is reset.
     static constexpr int kMalformedRunLimit = 32;
+    // How long the sanity thread rests after a sign of life before it listens for the next.
+    static constexpr int kAlivePauseMs = 100;
 
     // Whether the reader passes a received record on: false (traced) for a record too short
     // for its letter or without a letter; a run of them ends the link.
@@ -145,6 +150,8 @@ private:
     // Stops and joins the sanity thread; false when it did not end in time.
     bool EndSanityThread(bool trace);
     bool IsTcp() const;
+    // The close event, and its mirror that the reader can test without a system call.
+    void SetClosed();
     void StartWorker(std::unique_ptr<platform::WorkerThread>& slot, std::atomic<int>& running,
                      void (COrbIOQueue::*body)(), const char* failure);
 
@@ -181,6 +188,7 @@ private:
     platform::Event m_hOutputNotEmptyEvent{true, false};
     platform::Event m_hInputNotEmptyEvent{true, false};
     platform::Event m_hCloseEvent{true, false};
+    std::atomic<bool> m_bClosed{false};
     platform::Event m_hOutputDrainedEvent{true, true};
     bool m_bDrained = true; // the drained event's state, under the output lock
     std::atomic<int> m_bLastReadOk{1};

@@ -128,28 +128,43 @@ void COrbSWEventHandler::EventHandlerThread() {
             }
             continue;
         }
-        // A record that came after Stop would refill the table Stop has just emptied.
-        if (m_bRunning.load() == 0) {
+        // Whatever else has arrived is handled with it, and its deliveries leave together.
+        bool stopped = false;
+        {
+            SwitchDeviceTable::DeliveryBatch batch(m_Delivery ? nullptr : m_pTable);
+            while (item) {
+                // A record that came after Stop would refill the table Stop has just emptied.
+                if (m_bRunning.load() == 0) {
+                    stopped = true;
+                    break;
+                }
+                HandleRecord(*item);
+                item = batch.Full() ? nullptr : m_pQueue->IOQueueTake();
+            }
+        }
+        if (stopped) {
             End();
             return;
         }
-
-        // The record must also hold the body it announces, or the body would be read past.
-        const std::optional<CtiRecord> record = CtiRecord::At(ByteView(*item));
-        if (!record || record->Length() < 1 || record->Length() > CtiRecord::kMaxSentBodyLength) {
-            TraceLog("[ERROR] Fatal Error. EventHandlerThread : message length is wrong.!!!");
-            continue;
-        }
-        const ByteView body = record->Body();
-        if (g_bDeviceListAvailable.load() == 1) {
-            // The frame goes to the clients as it came; only the body is read here.
-            m_CurrentFrame = record->Frame();
-            DispatchSwitchEvent(body.data(), record->Length());
-            m_CurrentFrame = {};
-        } else if (body[0] == 'A')
-            OnDeviceDownloadEvent(body);
-        // Anything else that comes before the download has ended is dropped.
     }
+}
+
+void COrbSWEventHandler::HandleRecord(const std::vector<std::uint8_t>& item) {
+    // The record must also hold the body it announces, or the body would be read past.
+    const std::optional<CtiRecord> record = CtiRecord::At(ByteView(item));
+    if (!record || record->Length() < 1 || record->Length() > CtiRecord::kMaxSentBodyLength) {
+        TraceLog("[ERROR] Fatal Error. EventHandlerThread : message length is wrong.!!!");
+        return;
+    }
+    const ByteView body = record->Body();
+    if (g_bDeviceListAvailable.load() == 1) {
+        // The frame goes to the clients as it came; only the body is read here.
+        m_CurrentFrame = record->Frame();
+        DispatchSwitchEvent(body.data(), record->Length());
+        m_CurrentFrame = {};
+    } else if (body[0] == 'A')
+        OnDeviceDownloadEvent(body);
+    // Anything else that comes before the download has ended is dropped.
 }
 
 void COrbSWEventHandler::DispatchSwitchEvent(const std::uint8_t* data, int length) {

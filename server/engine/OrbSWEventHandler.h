@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class COrbIOQueue;
 class COrbManagerDlg;
@@ -58,6 +59,8 @@ public:
     void OnDeviceDownloadEvent(protocol::ByteView body);
 
 private:
+    // One record taken from the queue.
+    void HandleRecord(const std::vector<std::uint8_t>& item);
     void OnSwitchEvent(protocol::ByteView body);
     void OnDeviceRecordEvent(protocol::ByteView body);
     void OnDeviceNumberChangedEvent(protocol::ByteView body);

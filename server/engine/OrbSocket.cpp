@@ -227,6 +227,13 @@ int COrbSocket::Recv(std::uint8_t* buffer, int length, int flags) {
     for (;;) {
         const ssize_t received =
             ::recv(fd, buffer, length < 0 ? 0 : static_cast<std::size_t>(length), flags);
+        if (received > 0) {
+            // Acknowledged at once, not after the delayed-ack timer: a switch that holds small
+            // records until the last one is acknowledged would otherwise stall up to 40 ms
+            // whenever this end has lately sent it something. The system clears it again.
+            const int on = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+        }
         if (received >= 0)
             return static_cast<int>(received);
         if (errno != EINTR)

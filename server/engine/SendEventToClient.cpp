@@ -1,5 +1,6 @@
 #include "SwitchDeviceTable.h"
 
+#include "ClientSendBuffer.h"
 #include "OrbClientConnectionManager.h"
 #include "OrbClientSocketUser.h"
 #include "OrbManagerDlg.h"
@@ -59,45 +60,106 @@ void SwitchDeviceTable::SendFramedEventToClient(const std::string& deviceText,
                  allFlag);
 }
 
+namespace {
+
+// A batch leaves room in a client's queue for what it already holds.
+static_assert(SwitchDeviceTable::kBatchBytes <= ClientSendBuffer::kByteLimit / 4);
+
+// The table whose deliveries this thread holds in a batch.
+thread_local const SwitchDeviceTable* t_pBatching = nullptr;
+
+} // namespace
+
+SwitchDeviceTable::DeliveryBatch::DeliveryBatch(SwitchDeviceTable* table) : m_pTable(table) {
+    if (m_pTable)
+        t_pBatching = m_pTable;
+}
+
+SwitchDeviceTable::DeliveryBatch::~DeliveryBatch() {
+    if (!m_pTable)
+        return;
+    t_pBatching = nullptr;
+    if (!m_pTable->m_HeldEvents.empty())
+        m_pTable->Deliver(m_pTable->m_HeldBytes.data(), m_pTable->m_HeldEvents.data(),
+                          m_pTable->m_HeldEvents.size());
+    m_pTable->m_HeldEvents.clear();
+    m_pTable->m_HeldBytes.clear();
+}
+
+bool SwitchDeviceTable::DeliveryBatch::Full() const {
+    return m_pTable && (m_pTable->m_HeldEvents.size() >= kBatchEvents ||
+                        m_pTable->m_HeldBytes.size() >= kBatchBytes);
+}
+
 void SwitchDeviceTable::DeliverFrame(const std::string& deviceText, protocol::ByteView frame,
                                      const std::string& secondText, int allFlag) {
     if (!m_pOwner)
         return;
-    const long number1 = LeadingNumber(deviceText);
-    const long number2 = LeadingNumber(secondText);
-    const bool deliverable = !frame.empty();
-    const int frameLength = static_cast<int>(frame.size());
-    // The clients whose buffers want a sender, and those this thread sends itself because the
-    // pool is behind; kept per thread so their room is made once.
+    HeldEvent event{0, static_cast<int>(frame.size()), LeadingNumber(deviceText),
+                    LeadingNumber(secondText), allFlag == 1};
+    if (t_pBatching != this) {
+        Deliver(frame.data(), &event, 1);
+        return;
+    }
+    event.offset = m_HeldBytes.size();
+    m_HeldBytes.insert(m_HeldBytes.end(), frame.begin(), frame.end());
+    m_HeldEvents.push_back(event);
+}
+
+void SwitchDeviceTable::Deliver(const std::uint8_t* bytes, const HeldEvent* events,
+                                std::size_t count) {
+    // The clients whose buffers want a sender, those this thread sends itself because the pool
+    // is behind, and one client's share of the events; kept per thread so their room is made
+    // once.
     thread_local SendWakeList wake;
     thread_local SendWakeList help;
+    thread_local std::vector<ClientSendBuffer::Record> records;
+    thread_local std::vector<int> errors;
+
+    const bool gathered = count >= kGatheredEvents;
+    const auto queue = [&](COrbClientSocketUser& client, COrbClientSocketUser::LossTrace trace) {
+        if (records.empty())
+            return;
+        errors.resize(records.size());
+        client.QueueEvents(records.data(), records.size(), trace, errors.data(), wake, help);
+        for (const int error : errors)
+            if (error != 0)
+                client.TraceUndelivered(trace, error);
+        // A large delivery to many clients: the senders start on the first clients while this
+        // thread still queues for the rest.
+        if (gathered && wake.size() >= kSenderShare)
+            m_Senders.Hand(wake);
+    };
 
     if (COrbClientConnectionManager* manager = m_pOwner->m_pClientManager) {
         platform::CriticalSectionLock guard(manager->ClientListLock());
         for (COrbClientSocketUser* client : manager->GetClients()) {
             if (!client || client->m_bRegistered.load() != 1) {
-                TraceLog("[ERROR] The connected User's Socket Handle is a null or There is no "
-                         "right for this type of event. Something Wrong!!!");
+                for (std::size_t i = 0; i < count; ++i)
+                    TraceLog("[ERROR] The connected User's Socket Handle is a null or There is "
+                             "no right for this type of event. Something Wrong!!!");
                 continue;
             }
             if (client->PeerGone())
                 continue;
-            if (!deliverable) {
-                TraceLog("[ERROR] Switch Event Length is too big or too small[<= 0 or > 400]. "
-                         "This event can't be delivered!!!");
-                continue;
+            records.clear();
+            for (std::size_t i = 0; i < count; ++i) {
+                const HeldEvent& event = events[i];
+                if (event.length == 0) {
+                    TraceLog("[ERROR] Switch Event Length is too big or too small[<= 0 or > "
+                             "400]. This event can't be delivered!!!");
+                    continue;
+                }
+                bool send = event.allClients || client->m_bOwnLineFilter.load() != 1;
+                if (!send) {
+                    const long ownLine = client->m_nOwnLine.load();
+                    send = (ownLine == event.number1 || ownLine == event.number2) &&
+                           client->m_bAlder.load() != 1;
+                }
+                if (send)
+                    records.push_back({bytes + event.offset, event.length});
             }
-            bool send = allFlag == 1 || client->m_bOwnLineFilter.load() != 1;
-            if (!send) {
-                const long ownLine = client->m_nOwnLine.load();
-                send = (ownLine == number1 || ownLine == number2) && client->m_bAlder.load() != 1;
-            }
-            if (!send)
-                continue;
-            int error = 0;
-            if (client->QueueEvent(frame.data(), frameLength,
-                                   COrbClientSocketUser::kClientPortEvent, error, wake, help) < 0)
-                client->TraceUndelivered(COrbClientSocketUser::kClientPortEvent, error);
+            queue(*client, COrbClientSocketUser::kClientPortEvent);
         }
     }
 
@@ -105,23 +167,25 @@ void SwitchDeviceTable::DeliverFrame(const std::string& deviceText, protocol::By
         platform::CriticalSectionLock guard(manager->ClientListLock());
         for (COrbClientSocketUser* client : manager->GetClients()) {
             if (!client) {
-                TraceLog("[ERROR] The connected User's Socket Handle is a null. Something "
-                         "Wrong!!!");
+                for (std::size_t i = 0; i < count; ++i)
+                    TraceLog("[ERROR] The connected User's Socket Handle is a null. Something "
+                             "Wrong!!!");
                 continue;
             }
-            if (!deliverable) {
-                TraceLog("[ERROR] Send Message Length is more than 400 bytes. This message can't "
-                         "be delivered!!!");
-                continue;
+            records.clear();
+            for (std::size_t i = 0; i < count; ++i) {
+                if (events[i].length == 0) {
+                    TraceLog("[ERROR] Send Message Length is more than 400 bytes. This message "
+                             "can't be delivered!!!");
+                    continue;
+                }
+                records.push_back({bytes + events[i].offset, events[i].length});
             }
-            int error = 0;
-            if (client->QueueEvent(frame.data(), frameLength, COrbClientSocketUser::kSecondPortData,
-                                   error, wake, help) < 0)
-                client->TraceUndelivered(COrbClientSocketUser::kSecondPortData, error);
+            queue(*client, COrbClientSocketUser::kSecondPortData);
         }
     }
     // Sent outside every client-list lock.
-    m_Senders.Submit(wake);
+    m_Senders.Submit(wake, gathered);
     for (const auto& buffer : help)
         buffer->Flush();
     help.clear();

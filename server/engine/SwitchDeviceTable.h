@@ -7,8 +7,10 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class COrbManagerDlg;
 
@@ -73,10 +75,47 @@ public:
     void SendFramedEventToClient(const std::string& deviceText, protocol::ByteView frame,
                                  const std::string& secondText, int allFlag);
 
+    // While one lives, the events its thread delivers through this table are held and go out
+    // together when it ends: each client's queue is locked once for all of them, and a batch
+    // large enough to be worth a send goes to the senders at once instead of after their
+    // gathering delay. Each client still gets its events in the order they were delivered, and
+    // every trace of a single delivery is still written. One thread at a time.
+    class DeliveryBatch {
+    public:
+        explicit DeliveryBatch(SwitchDeviceTable* table);
+        ~DeliveryBatch();
+        DeliveryBatch(const DeliveryBatch&) = delete;
+        DeliveryBatch& operator=(const DeliveryBatch&) = delete;
+
+        // Holds enough: more would keep the first events waiting, or overfill a client's queue
+        // before anybody sends it.
+        bool Full() const;
+
+    private:
+        SwitchDeviceTable* m_pTable;
+    };
+    // Events held by a batch at which it is sent without the gathering delay.
+    static constexpr std::size_t kGatheredEvents = 8;
+    static constexpr std::size_t kBatchEvents = 256;
+    // Clients handed to the senders at a time while a gathered batch is still being queued.
+    static constexpr std::size_t kSenderShare = 16;
+    static constexpr std::size_t kBatchBytes = 16 * 1024;
+
 private:
+    // One event of a delivery: its frame at `offset` of the batch's bytes (length 0 when it
+    // cannot be delivered) and what the own-line filter compares.
+    struct HeldEvent {
+        std::size_t offset;
+        int length;
+        long number1;
+        long number2;
+        bool allClients;
+    };
+
     // `frame` is empty when the event cannot be delivered; each client is then told so.
     void DeliverFrame(const std::string& deviceText, protocol::ByteView frame,
                       const std::string& secondText, int allFlag);
+    void Deliver(const std::uint8_t* bytes, const HeldEvent* events, std::size_t count);
     int Add(const std::string& deviceId, protocol::ByteView body, std::uint8_t type, int number,
             bool endRecordFromFirst);
 
@@ -85,4 +124,7 @@ private:
     std::atomic<int> m_nTotal{0};
     LineDeviceList m_Devices;
     ClientSendPool m_Senders;
+    // What a DeliveryBatch holds; its thread's alone.
+    std::vector<std::uint8_t> m_HeldBytes;
+    std::vector<HeldEvent> m_HeldEvents;
 };

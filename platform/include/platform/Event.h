@@ -10,6 +10,7 @@
 //
 // All operations are thread-safe. The object must outlive every wait on it.
 
+#include <atomic>
 #include <initializer_list>
 #include <span>
 
@@ -60,6 +61,10 @@ private:
 
     int fd_ = -1;
     bool manualReset_ = true;
+    // A manual-reset event's signal as its last Set saw it, so setting one that is already set
+    // (a reader marking every record) costs no system call. It can be true while the descriptor
+    // is already clear only during a Reset, which then wins, as it would in either order.
+    std::atomic<bool> set_{false};
 };
 
 } // namespace platform

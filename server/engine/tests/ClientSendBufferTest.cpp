@@ -180,6 +180,42 @@ TEST_F(ClientSendBufferTest, ABrokenConnectionReportsTheQueuedRecordsByTagAndRef
     EXPECT_EQ(buffer.FailedError(), EPIPE);
 }
 
+TEST_F(ClientSendBufferTest, SeveralRecordsUnderOneLockAreTakenOneByOneAsPostWouldTakeThem) {
+    // Nearly full: of the records posted together the large one is refused and the small one
+    // after it still fits.
+    const Bytes filler = Record(1, ClientSendBuffer::kByteLimit - 100);
+    ASSERT_EQ(Post(filler), ClientSendBuffer::kAccepted);
+    ASSERT_TRUE(buffer.FlushOnce() == false && sink.sends == 1);
+    sink.room = 0;
+    ASSERT_EQ(Post(filler), ClientSendBuffer::kAccepted);
+    const Bytes small = Record(7, 40), large = Record(9, 200), last = Record(3, 20);
+    const ClientSendBuffer::Record records[] = {
+        {small.data(), static_cast<int>(small.size())},
+        {large.data(), static_cast<int>(large.size())},
+        {nullptr, 5},
+        {last.data(), static_cast<int>(last.size())}};
+    int errors[4] = {-1, -1, -1, -1};
+    buffer.PostAll(records, 4, 1, errors, need);
+    EXPECT_EQ(errors[0], 0);
+    EXPECT_EQ(errors[1], EWOULDBLOCK);
+    EXPECT_EQ(errors[2], EINVAL);
+    EXPECT_EQ(errors[3], 0);
+    EXPECT_EQ(need, ClientSendBuffer::kHelp) << "past half, and the sender asked for is not there";
+    EXPECT_EQ(buffer.QueuedRecords(), 3u);
+
+    sink.room = -1;
+    EXPECT_FALSE(buffer.FlushOnce());
+    accepted.insert(accepted.end(), small.begin(), small.end());
+    accepted.insert(accepted.end(), last.begin(), last.end());
+    EXPECT_EQ(sink.Wire(), accepted);
+
+    // Into an empty queue: a sender is wanted; none at all accepted asks for nobody.
+    buffer.PostAll(records, 1, 0, errors, need);
+    EXPECT_EQ(need, ClientSendBuffer::kSender);
+    buffer.PostAll(records + 2, 1, 0, errors, need);
+    EXPECT_EQ(need, ClientSendBuffer::kNothing);
+}
+
 TEST_F(ClientSendBufferTest, ADetachedBufferSendsNothing) {
     ASSERT_EQ(Post(Record(1, 10)), ClientSendBuffer::kAccepted);
     buffer.Detach();
@@ -233,4 +269,41 @@ TEST(ClientSendPool, EveryClientGetsItsRecordsInOrderFromTheSenderThreads) {
     stopped.Submit(wake);
     expected.insert(expected.end(), last.begin(), last.end());
     EXPECT_EQ(sinks[0]->Wire(), expected);
+}
+
+TEST(ClientSendPool, AGatheredHandoverGoesAtOnceAndTakesTheDelayedBuffersAlong) {
+    // A delay no test waits out: whatever arrives was sent without it.
+    FakeSink delayedSink, gatheredSink;
+    auto delayed = std::make_shared<ClientSendBuffer>(delayedSink);
+    auto gathered = std::make_shared<ClientSendBuffer>(gatheredSink);
+    ClientSendPool pool(2, std::chrono::hours(1));
+    const Bytes record = Record(1, 8);
+    int error = 0;
+    ClientSendBuffer::Need need;
+    ASSERT_EQ(delayed->Post(record.data(), 10, 0, error, need), ClientSendBuffer::kAccepted);
+    SendWakeList wake{delayed};
+    pool.Submit(wake);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(delayedSink.Wire().empty()) << "a single record waits for the ones that follow";
+
+    ASSERT_EQ(gathered->Post(record.data(), 10, 0, error, need), ClientSendBuffer::kAccepted);
+    wake = {gathered};
+    pool.Hand(wake);
+    EXPECT_TRUE(wake.empty());
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((gatheredSink.Wire().empty() || delayedSink.Wire().empty()) &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(gatheredSink.Wire(), record);
+    EXPECT_EQ(delayedSink.Wire(), record);
+
+    // Handed after a stop, the buffers stay with the caller, who may hold locks a send takes.
+    pool.Stop();
+    ASSERT_EQ(gathered->Post(record.data(), 10, 0, error, need), ClientSendBuffer::kAccepted);
+    wake = {gathered};
+    pool.Hand(wake);
+    ASSERT_EQ(wake.size(), 1u);
+    EXPECT_EQ(gatheredSink.Wire(), record);
+    pool.Submit(wake, true);
+    EXPECT_EQ(gatheredSink.Wire().size(), 2 * record.size());
 }

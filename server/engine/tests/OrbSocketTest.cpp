@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -121,6 +122,29 @@ TEST_F(OrbSocketTest, SendsAndReceivesByteCountsAndSeesThePeerClose) {
 
     peer.CloseConnection();
     EXPECT_EQ(socket.Recv(in, sizeof in), 0);
+}
+
+// A link that answers what it receives turns the system's delayed acknowledgements on; a switch
+// that holds its next small record until the last one is acknowledged would then wait for the
+// delayed-ack timer. Every receive asks for the acknowledgement at once.
+TEST_F(OrbSocketTest, EveryReceiveAcknowledgesAtOnceEvenOnAnAnsweringLink) {
+    TestSwitch peer;
+    COrbSocket socket;
+    ASSERT_EQ(socket.Connect(peer.Host(), peer.Port(), SOCK_STREAM), 1);
+    ASSERT_TRUE(peer.WaitForConnection(kWaitMs));
+
+    std::uint8_t in[16] = {};
+    const std::uint8_t answer[] = {0x00, 0x01, 'u'};
+    for (int i = 0; i < 8; ++i) {
+        ASSERT_TRUE(peer.SendRaw({0x00, 0x01, 'U'}));
+        ASSERT_EQ(socket.Recv(in, 3, MSG_WAITALL), 3);
+        int quick = 0;
+        socklen_t size = sizeof quick;
+        ASSERT_EQ(::getsockopt(socket.Handle(), IPPROTO_TCP, TCP_QUICKACK, &quick, &size), 0);
+        EXPECT_EQ(quick, 1) << "after exchange " << i;
+        ASSERT_EQ(socket.Send(answer, 3), 3);
+        ASSERT_TRUE(peer.WaitForRawBytes(3 * static_cast<std::size_t>(i + 1), kWaitMs));
+    }
 }
 
 TEST_F(OrbSocketTest, CloseWakesABlockedReceiveAndMakesTheCloseAbortive) {

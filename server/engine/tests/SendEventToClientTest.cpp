@@ -221,6 +221,59 @@ TEST_F(SendEventToClient, TheOwnLineFilterAndTheAllFlag) {
         << "a filtered client is not a failed send";
 }
 
+TEST_F(SendEventToClient, ABatchHoldsItsEventsAndDeliversEachClientItsShareInOrder) {
+    Reader filtered(firstPort), open(firstPort), unregistered(firstPort), bypass(secondPort);
+    COrbClientSocketUser* f = WaitFor(*clientPort, filtered);
+    COrbClientSocketUser* o = WaitFor(*clientPort, open);
+    ASSERT_NE(WaitFor(*clientPort, unregistered), nullptr);
+    ASSERT_NE(WaitFor(*bypassPort, bypass), nullptr);
+    f->m_bRegistered = 1;
+    o->m_bRegistered = 1;
+    f->m_bOwnLineFilter = 1;
+    f->m_nOwnLine = 201;
+
+    // More than a gathered batch's worth, an undeliverable one among them.
+    constexpr std::uint32_t kEvents = 3 * SwitchDeviceTable::kGatheredEvents;
+    std::vector<long> own, all;
+    SendFromEventThread([&] {
+        SwitchDeviceTable::DeliveryBatch batch(&table);
+        for (std::uint32_t seq = 0; seq < kEvents; ++seq) {
+            const Bytes body = EventBody(seq, seq == 5 ? 401 : 20 + seq);
+            table.SendEventToClient(seq % 3 == 0 ? "201" : "305", body.data(),
+                                    static_cast<int>(body.size()), "", 0);
+            if (seq == 5)
+                continue;
+            all.push_back(seq);
+            if (seq % 3 == 0)
+                own.push_back(seq);
+        }
+        SpinFor(std::chrono::milliseconds(30));
+        EXPECT_TRUE(open.Pump().empty() && bypass.Pump().empty()) << "held until the batch ends";
+        EXPECT_FALSE(batch.Full());
+    });
+
+    auto sequences = [](Reader& r) {
+        std::vector<long> seqs;
+        for (const Bytes& rec : r.Pump())
+            seqs.push_back(SequenceOf(rec));
+        return seqs;
+    };
+    ASSERT_TRUE(SpinUntil([&] {
+        return open.Pump().size() == all.size() && bypass.Pump().size() == all.size() &&
+               filtered.Pump().size() == own.size();
+    }));
+    EXPECT_EQ(sequences(open), all);
+    EXPECT_EQ(sequences(bypass), all);
+    EXPECT_EQ(sequences(filtered), own);
+    // Every event is reported for the unregistered client, the undeliverable one for each
+    // client that would have had it.
+    EXPECT_EQ(traces.CountPart(kNoRight), static_cast<int>(kEvents));
+    EXPECT_EQ(traces.CountPart("Switch Event Length is too big or too small"), 2);
+    EXPECT_EQ(traces.CountPart("Send Message Length is more than 400 bytes"), 1);
+    SpinFor(std::chrono::milliseconds(30));
+    EXPECT_TRUE(unregistered.Pump().empty());
+}
+
 TEST_F(SendEventToClient, AnUndeliverableLengthReachesNobody) {
     Reader first(firstPort), second(secondPort);
     WaitFor(*clientPort, first)->m_bRegistered = 1;
