@@ -78,6 +78,9 @@ void BaselineRelay::Run() {
             continue;
         const int fd = ::accept4(m_Listen, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0) {
+            // As the server's client sockets: a small send is not held for the last one's ack.
+            const int on = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             m_Clients.push_back(fd);
             ++m_Accepted;
         }

@@ -96,10 +96,11 @@ public:
     };
     // Events held by a batch at which it is sent without the gathering delay.
     static constexpr std::size_t kGatheredEvents = 8;
+    // What makes a batch Full.
     static constexpr std::size_t kBatchEvents = 256;
+    static constexpr std::size_t kBatchBytes = 16 * 1024;
     // Clients handed to the senders at a time while a gathered batch is still being queued.
     static constexpr std::size_t kSenderShare = 16;
-    static constexpr std::size_t kBatchBytes = 16 * 1024;
 
 private:
     // One event of a delivery: its frame at `offset` of the batch's bytes (length 0 when it
