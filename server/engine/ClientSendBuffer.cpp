@@ -1,12 +1,14 @@
 #include "ClientSendBuffer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 ClientSendBuffer::ClientSendBuffer(ClientSendSink& sink)
     : m_pSink(&sink), m_pMarks(new Mark[kRecordLimit]) {
-    // Appends while a send runs must never move the bytes being sent.
-    m_Bytes.reserve(kByteLimit);
+    // Appends while a send runs must never move the bytes being sent: a send takes at most the
+    // limit, and as much again may wait behind it.
+    m_Bytes.reserve(2 * kByteLimit);
 }
 
 ClientSendBuffer::Result ClientSendBuffer::PostLocked(const void* data, int length, int tag,
@@ -27,8 +29,10 @@ ClientSendBuffer::Result ClientSendBuffer::PostLocked(const void* data, int leng
     }
     const auto size = static_cast<std::size_t>(length);
     const bool empty = m_Bytes.empty();
+    // The limit is on what waits: the bytes a send is writing at this moment are as good as gone.
     if (m_bBlocked || m_MarkCount == kRecordLimit ||
-        (!empty && m_Bytes.size() + size > kByteLimit)) {
+        (!empty && (m_Bytes.size() - m_nInFlight + size > kByteLimit ||
+                    m_Bytes.size() + size > m_Bytes.capacity()))) {
         error = EWOULDBLOCK;
         return kRefused;
     }
@@ -89,7 +93,7 @@ void ClientSendBuffer::Consume(std::size_t sent) {
         // A record longer than the limit made room of its own; give it back.
         if (m_Bytes.capacity() > 2 * kByteLimit) {
             std::vector<std::uint8_t> fresh;
-            fresh.reserve(kByteLimit);
+            fresh.reserve(2 * kByteLimit);
             m_Bytes.swap(fresh);
         }
     }
@@ -104,11 +108,13 @@ bool ClientSendBuffer::SendOnce(std::unique_lock<std::mutex>& lock) {
         return false;
     ClientSendSink* sink = m_pSink;
     const std::uint8_t* data = m_Bytes.data();
-    const std::size_t size = m_Bytes.size();
+    const std::size_t size = std::min(m_Bytes.size(), kByteLimit);
+    m_nInFlight = size;
     lock.unlock();
     int error = 0;
     const int n = sink->SendBytes(data, static_cast<int>(size), error);
     lock.lock();
+    m_nInFlight = 0;
     if (n > 0)
         Consume(static_cast<std::size_t>(n));
     if ((n >= 0 && static_cast<std::size_t>(n) < size) || (n < 0 && error == EWOULDBLOCK)) {

@@ -51,9 +51,11 @@ public:
         int length;
     };
 
-    // A sender that falls behind for a few milliseconds must not cost a reading client records.
-    static constexpr std::size_t kByteLimit = 64 * 1024;
-    static constexpr std::size_t kRecordLimit = 2048;
+    // A sender that falls behind for a few milliseconds must not cost a reading client records,
+    // at the rate the link reader takes a backlog from the switch (well over 100 MB/s). Bytes a
+    // send is writing at the moment do not count; one send writes at most this much.
+    static constexpr std::size_t kByteLimit = 256 * 1024;
+    static constexpr std::size_t kRecordLimit = 8192;
 
     explicit ClientSendBuffer(ClientSendSink& sink);
     ClientSendBuffer(const ClientSendBuffer&) = delete;
@@ -110,9 +112,10 @@ private:
     std::unique_ptr<Mark[]> m_pMarks;  // a ring; left untouched until used
     std::size_t m_MarkHead = 0;
     std::size_t m_MarkCount = 0;
-    bool m_bTorn = false;      // the front record went out in part
-    bool m_bSending = false;   // a thread has the sending turn
-    bool m_bScheduled = false; // a sender will come for it
-    bool m_bBlocked = false;   // the socket is full: only OnWritable sends
+    std::size_t m_nInFlight = 0; // the front bytes a send is writing now
+    bool m_bTorn = false;        // the front record went out in part
+    bool m_bSending = false;     // a thread has the sending turn
+    bool m_bScheduled = false;   // a sender will come for it
+    bool m_bBlocked = false;     // the socket is full: only OnWritable sends
     int m_nFailed = 0;
 };

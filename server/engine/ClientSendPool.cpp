@@ -34,7 +34,8 @@ ClientSendPool::~ClientSendPool() {
 
 void ClientSendPool::Line::Push(std::shared_ptr<ClientSendBuffer>&& buffer, Clock::time_point due) {
     if (m_nHead > 1024 && m_nHead * 2 > m_Entries.size()) {
-        m_Entries.erase(m_Entries.begin(), m_Entries.begin() + static_cast<std::ptrdiff_t>(m_nHead));
+        m_Entries.erase(m_Entries.begin(),
+                        m_Entries.begin() + static_cast<std::ptrdiff_t>(m_nHead));
         m_nHead = 0;
     }
     m_Entries.push_back({std::move(buffer), due});

@@ -402,7 +402,8 @@ void COrbIOQueue::SanityThread(Event& stop) {
             m_hAliveEvent.Reset();
             // The switch is alive: listening for the next sign of it at once would wake this
             // thread for every record. A pause far shorter than the time-out costs nothing.
-            switch (Event::WaitAny({&m_hCloseEvent, &stop}, std::min(kAlivePauseMs, timeoutMs / 10))) {
+            switch (
+                Event::WaitAny({&m_hCloseEvent, &stop}, std::min(kAlivePauseMs, timeoutMs / 10))) {
             case 0:
                 TraceLog("Exiting Sanity Thread!!!");
                 return;

@@ -133,8 +133,8 @@ TEST_F(ClientSendBufferTest, APartialSendHoldsOnlyTheTornRecordsTailAndRefusesUn
 TEST_F(ClientSendBufferTest, AStalledClientHoldsABoundedQueue) {
     sink.room = 0;
     std::size_t refused = 0;
-    for (std::uint8_t i = 0; i < 255; ++i)
-        if (Post(Record(i, 400)) != ClientSendBuffer::kAccepted)
+    for (std::size_t i = 0; i < ClientSendBuffer::kByteLimit / 400 + 50; ++i)
+        if (Post(Record(static_cast<std::uint8_t>(i), 400)) != ClientSendBuffer::kAccepted)
             ++refused;
     EXPECT_GT(refused, 0u);
     EXPECT_LE(buffer.QueuedBytes(), ClientSendBuffer::kByteLimit);
@@ -165,6 +165,52 @@ TEST_F(ClientSendBufferTest, AStalledClientHoldsABoundedQueue) {
               ClientSendBuffer::kAccepted);
 }
 
+// Records keep coming while a send writes: the limit is on what waits behind it, and what the
+// send is writing is never moved (the sink reads it after the posts).
+class PostingSink : public FakeSink {
+public:
+    int SendBytes(const std::uint8_t* data, int length, int& error) override {
+        ++calls;
+        longest = std::max(longest, length);
+        if (calls == 1 && buffer) {
+            const Bytes record = Record(9, 1000);
+            ClientSendBuffer::Need n;
+            int e = 0;
+            while (buffer->Post(record.data(), static_cast<int>(record.size()), 0, e, n) ==
+                   ClientSendBuffer::kAccepted)
+                postedDuringSend += record.size();
+        }
+        return FakeSink::SendBytes(data, length, error);
+    }
+    ClientSendBuffer* buffer = nullptr;
+    int calls = 0;
+    int longest = 0;
+    std::size_t postedDuringSend = 0;
+};
+
+TEST(ClientSendBufferInFlight, WhatASendWritesDoesNotCountAgainstTheQueueAndIsNeverMoved) {
+    PostingSink sink;
+    ClientSendBuffer buffer(sink);
+    sink.buffer = &buffer;
+    Bytes expected;
+    const Bytes first = Record(1, 1000);
+    int error = 0;
+    ClientSendBuffer::Need need;
+    for (std::size_t i = 0; i < ClientSendBuffer::kByteLimit / first.size(); ++i) {
+        ASSERT_EQ(buffer.Post(first.data(), static_cast<int>(first.size()), 0, error, need),
+                  ClientSendBuffer::kAccepted);
+        expected.insert(expected.end(), first.begin(), first.end());
+    }
+    buffer.Flush();
+    EXPECT_GT(sink.postedDuringSend, ClientSendBuffer::kByteLimit - 2 * 1002);
+    EXPECT_LE(sink.postedDuringSend, ClientSendBuffer::kByteLimit);
+    EXPECT_LE(static_cast<std::size_t>(sink.longest), ClientSendBuffer::kByteLimit);
+    const Bytes later = Record(9, 1000);
+    for (std::size_t sent = 0; sent < sink.postedDuringSend; sent += later.size())
+        expected.insert(expected.end(), later.begin(), later.end());
+    EXPECT_EQ(sink.Wire(), expected);
+}
+
 TEST_F(ClientSendBufferTest, ABrokenConnectionReportsTheQueuedRecordsByTagAndRefusesTheRest) {
     ASSERT_EQ(Post(Record(1, 10), 1), ClientSendBuffer::kAccepted);
     ASSERT_EQ(Post(Record(2, 10), 2), ClientSendBuffer::kAccepted);
@@ -189,11 +235,10 @@ TEST_F(ClientSendBufferTest, SeveralRecordsUnderOneLockAreTakenOneByOneAsPostWou
     sink.room = 0;
     ASSERT_EQ(Post(filler), ClientSendBuffer::kAccepted);
     const Bytes small = Record(7, 40), large = Record(9, 200), last = Record(3, 20);
-    const ClientSendBuffer::Record records[] = {
-        {small.data(), static_cast<int>(small.size())},
-        {large.data(), static_cast<int>(large.size())},
-        {nullptr, 5},
-        {last.data(), static_cast<int>(last.size())}};
+    const ClientSendBuffer::Record records[] = {{small.data(), static_cast<int>(small.size())},
+                                                {large.data(), static_cast<int>(large.size())},
+                                                {nullptr, 5},
+                                                {last.data(), static_cast<int>(last.size())}};
     int errors[4] = {-1, -1, -1, -1};
     buffer.PostAll(records, 4, 1, errors, need);
     EXPECT_EQ(errors[0], 0);
