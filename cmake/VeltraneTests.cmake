@@ -17,3 +17,16 @@ function(veltrane_add_tests name)
     DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QORVELL_REGISTRY=${CMAKE_BINARY_DIR}/never-used-registry.reg" TIMEOUT 120)
 endfunction()
+
+# The target starts the link server as a child process: Brovik and its language library are built
+# first, and BROVIK_PATH names the program.
+function(veltrane_uses_brovik target)
+  if(NOT TARGET ${target} OR NOT TARGET Brovik)
+    return()
+  endif()
+  add_dependencies(${target} Brovik)
+  if(TARGET ResDLLEN)
+    add_dependencies(${target} ResDLLEN)
+  endif()
+  target_compile_definitions(${target} PRIVATE BROVIK_PATH="$<TARGET_FILE:Brovik>")
+endfunction()
