@@ -1,12 +1,9 @@
 #!/usr/bin/env bash
 # Makes docs/images/linesweep.png: linesweep's window and its setup dialog under Xvfb, with the
 # test provider standing in for the switch's provider (four lines, a daily clear at 07:30).
-# VELTRANE_BUILD_DIR names the build folder under the tree (default: build).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/${VELTRANE_BUILD_DIR:-build}"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j3 --target linesweep xshot >/dev/null
+source "$(dirname "$0")/shots-lib.sh"
+shots_build linesweep
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -24,9 +21,4 @@ printf '%s\r\n' \
   > "$work/registry.reg"
 export QORVELL_REGISTRY="$work/registry.reg" QORVELL_TELEPHONY_DIR="$work/telephony"
 
-mkdir -p "$root/docs/images"
-out="$root/docs/images/linesweep.png"
-xvfb-run -a -s "-screen 0 600x176x24" sh -c \
-  "'$build/tools/linesweep/linesweep' --setup 2>/dev/null & pid=\$!; sleep 4;
-   '$build/server/shell/xshot' '$out'; kill \$pid; wait \$pid 2>/dev/null || true"
-echo "$out"
+shots_window 600x176 4 linesweep.png "$build/tools/linesweep/linesweep" --setup
