@@ -137,27 +137,27 @@ LoadRigParseResult ParseLoadRigCommandLine(const std::vector<std::string>& argum
     return result;
 }
 
+platform::ProgramInfo LoadRigProgramInfo(const std::string& programName) {
+    return {programName,
+            "Load rig: a simulated switch for the link server's switch link and a simulated\n"
+            "CTI client for its client port. Both windows open unless one is named.",
+            "  --switch              open only the switch window\n"
+            "  --client              open only the client window\n"
+            "Switch window:\n"
+            "  --run                 press SW Run once the window is up\n"
+            "  --call-run            press Call Run once the link server has asked for the device\n"
+            "                        list\n"
+            "Client window (the boxes show the registry's values unless given here):\n"
+            "  --server=<host>       type the link server's address into Server IP Address\n"
+            "  --port=<n>            type the client port (1..65535) into Server Port No\n"
+            "  --client-kind=<n>     type the client kind (0..255) into its box (empty: 3)\n"
+            "  --start               press Start: connect, log in, and run the call cycle once\n"
+            "                        the device list has come\n"
+            "Both:\n"
+            "  --quit-after=<secs>   press Stop and Quit in every window after that many seconds\n",
+            platform::kEnvWindow};
+}
+
 std::string LoadRigUsage(const std::string& programName) {
-    return "Usage: " + programName +
-           " [options]\n"
-           "Load rig: a simulated switch for the link server's switch link and a simulated\n"
-           "CTI client for its client port. Both windows open unless one is named.\n"
-           "\n"
-           "  --switch              open only the switch window\n"
-           "  --client              open only the client window\n"
-           "\n"
-           "Switch window:\n"
-           "  --run                 press SW Run once the window is up\n"
-           "  --call-run            press Call Run once the link server has asked for the device\n"
-           "                        list\n"
-           "\n"
-           "Client window (the boxes show the registry's values unless given here):\n"
-           "  --server=<host>       type the link server's address into Server IP Address\n"
-           "  --port=<n>            type the client port (1..65535) into Server Port No\n"
-           "  --client-kind=<n>     type the client kind (0..255) into its box (empty: 3)\n"
-           "  --start               press Start: connect, log in, and run the call cycle once\n"
-           "                        the device list has come\n"
-           "\n"
-           "  --quit-after=<secs>   press Stop and Quit in every window after that many seconds\n"
-           "  --help                show this text\n";
+    return platform::ProgramHelpText(LoadRigProgramInfo(programName));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <platform/ProgramInfo.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,4 +41,5 @@ inline constexpr int kLoadRigMaxQuitAfterSeconds = 2'000'000;
 
 // Parses the arguments after the program name.
 LoadRigParseResult ParseLoadRigCommandLine(const std::vector<std::string>& arguments);
+platform::ProgramInfo LoadRigProgramInfo(const std::string& programName);
 std::string LoadRigUsage(const std::string& programName);

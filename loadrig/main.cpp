@@ -45,6 +45,10 @@ int main(int argc, char* argv[]) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     const int stopFd = ::signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
 
+    // Answered before Qt looks for a display.
+    if (platform::AnswerInfoOptions(LoadRigProgramInfo("loadrig"), argc, argv)) {
+        return 0;
+    }
     // Qt takes its own options (-platform ...) out of argv here; the rest are ours.
     QApplication app(argc, argv);
     const std::vector<std::string> arguments(argv + 1, argv + argc);

@@ -12,6 +12,7 @@
 #include "testsupport/LoopbackPorts.h"
 #include "testsupport/ServerSettings.h"
 
+#include <platform/ProgramInfo.h>
 #include <platform/Registry.h>
 
 #include <csignal>
@@ -53,6 +54,15 @@ bool WriteMonitorKey(const std::string& key, const std::string& dir, int port, b
 } // namespace
 
 int main(int argc, char** argv) {
+    if (platform::AnswerInfoOptions(
+            {"monitorfeed",
+             "Plays the link server's switch and one client so that the monitors have records.",
+             "  --dir=<folder>        folder of its registry and the server's files\n"
+             "  --brovik=<program>    the link server to start\n"
+             "  --seconds=<n>         how long to feed (default 60)\n",
+             0},
+            argc, argv))
+        return 0;
     std::string dir, brovik;
     int seconds = 60;
     for (int i = 1; i < argc; ++i) {

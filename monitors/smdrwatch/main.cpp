@@ -5,6 +5,7 @@
 #include <DialogBuilder.h>
 #include <MonitorApp.h>
 #include <MonitorTexts.h>
+#include <platform/ProgramInfo.h>
 
 #include <QApplication>
 #include <QPixmap>
@@ -12,16 +13,20 @@
 
 namespace {
 
-const char* const kProgramIcon[] = {
-    "16 16 3 1",        "  c None",         ". c #000080",      "+ c #FFFFFF",
-    "                ", "  ............  ", "  .++++++++++.  ", "  .+........+.  ",
-    "  .++++++++++.  ", "  .+......+++.  ", "  .++++++++++.  ", "  .+........+.  ",
-    "  .++++++++++.  ", "  .+.....++++.  ", "  .++++++++++.  ", "  ............  ",
-    "      ....      ", "    ........    ", "                ", "                "};
+#include "smdrwatch.xpm"
 
 } // namespace
 
 int main(int argc, char** argv) {
+    if (platform::AnswerInfoOptions(
+            {"smdrwatch",
+             "The SMDR/UCD monitor: shows the switch's SMDR and UCD records from the link\n"
+             "server's monitor port. Settings: Software\\Qorvell Electronics\\smdrwatch.",
+             "  --start               press Start Monitor at start\n"
+             "  --quit-after=<secs>   end the program after that many seconds\n",
+             platform::kEnvWindow},
+            argc, argv))
+        return 0;
     QApplication app(argc, argv);
     MonitorProgram program{
         MonitorKind::Smdr,

@@ -6,6 +6,7 @@
 #include <DialogBuilder.h>
 #include <MonitorApp.h>
 #include <MonitorTexts.h>
+#include <platform/ProgramInfo.h>
 
 #include <platform/Registry.h>
 
@@ -15,16 +16,20 @@
 
 namespace {
 
-const char* const kProgramIcon[] = {
-    "16 16 3 1",        "  c None",         ". c #004000",      "+ c #60E060",
-    "                ", " .............. ", " .++++++++++++. ", " .+..+..+..+.+. ",
-    " .++++++++++++. ", " .+.+..+.+..++. ", " .++++++++++++. ", " .+..+.+..+.++. ",
-    " .++++++++++++. ", " .............. ", "      ....      ", "    ........    ",
-    "                ", "                ", "                ", "                "};
+#include "switchwatch.xpm"
 
 } // namespace
 
 int main(int argc, char** argv) {
+    if (platform::AnswerInfoOptions(
+            {"switchwatch",
+             "The switch-message monitor: shows the traffic of the link server's switch link\n"
+             "as hex. Settings: Software\\Qorvell Electronics\\OrbMonitor.",
+             "  --start               press Start Monitor at start\n"
+             "  --quit-after=<secs>   end the program after that many seconds\n",
+             platform::kEnvWindow},
+            argc, argv))
+        return 0;
     QApplication app(argc, argv);
     // Before anything else: one switchwatch at a time; a second start raises the first.
     MonitorWindow* shown = nullptr;

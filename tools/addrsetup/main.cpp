@@ -7,10 +7,19 @@
 #include "SingleInstance.h"
 
 #include <platform/DebugOutput.h>
+#include <platform/ProgramInfo.h>
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    if (platform::AnswerInfoOptions(
+            {"addrsetup",
+             "The connection manager of a client PC: tests the link server and telephony,\n"
+             "re-registers the provider and restarts the client applications. One per registry.",
+             "", platform::kEnvWindow | platform::kEnvTelephony},
+            argc, argv)) {
+        return 0;
+    }
     QApplication app(argc, argv);
     CConnectionManagerWindow* shown = nullptr;
     SwitchWatchInstance instance(addrsetup::WindowClassLockPath(addrsetup::kWindowClass));

@@ -3,12 +3,23 @@
 
 #include "LineSweepDlg.h"
 
+#include <platform/ProgramInfo.h>
+
 #include <QApplication>
 #include <QTimer>
 
 #include <cstring>
 
 int main(int argc, char** argv) {
+    if (platform::AnswerInfoOptions(
+            {"linesweep",
+             "Clears the calls that the switch's telephony provider holds on its lines, at once\n"
+             "or daily. Schedule: Software\\Qorvell Electronics\\Westmarch.",
+             "  --setup               open the Setup dialog at start\n",
+             platform::kEnvWindow | platform::kEnvTelephony},
+            argc, argv)) {
+        return 0;
+    }
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false); // the window hides to the tray
     CLineSweepDlg dialog;

@@ -12,6 +12,7 @@
 
 #include <LinkState.h>
 
+#include <platform/ProgramInfo.h>
 #include <platform/Registry.h>
 #include <platform/ResourceLibrary.h>
 
@@ -124,6 +125,11 @@ bool Save(const QString& file) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (platform::AnswerInfoOptions(
+            {"shellshots", "Makes the pictures of the server's dialogs (under Xvfb).",
+             "  <output folder> <folder of ResDLLEN.so, VeltraneSplash.so and OrbLogo.avi>\n"},
+            argc, argv))
+        return 0;
     if (argc < 3) {
         std::fprintf(stderr, "usage: shellshots <output folder> <library folder>\n");
         return 2;

@@ -1,5 +1,7 @@
 // Saves a picture of the whole X screen, for looking at the running server under Xvfb:
 //   xshot <file.png> [delay seconds]
+#include <platform/ProgramInfo.h>
+
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
@@ -9,6 +11,11 @@
 #include <cstdlib>
 
 int main(int argc, char** argv) {
+    if (platform::AnswerInfoOptions(
+            {"xshot", "Saves the screen (under Xvfb) as a PNG after an optional delay.",
+             "  <file.png> [delay]    the picture and the seconds to wait first\n"},
+            argc, argv))
+        return 0;
     if (argc < 2) {
         std::fprintf(stderr, "usage: xshot <file.png> [delay seconds]\n");
         return 2;
