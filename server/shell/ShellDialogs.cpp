@@ -11,9 +11,12 @@
 
 #include <LinkState.h>
 #include <TraceLog.h>
+#include <platform/ProgramInfo.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
@@ -165,8 +168,15 @@ void ShellDialogs::ShowSplash() {
 }
 
 void ShellDialogs::CreateLogo() {
-    if (m_pHost != nullptr)
-        m_pHost->OpenLogo(m_server.m_strInstallPath + "/OrbLogo.avi");
+    if (m_pHost == nullptr)
+        return;
+    // An install folder without its own clip plays the one installed with the programs.
+    std::string path = m_server.m_strInstallPath + "/OrbLogo.avi";
+    std::error_code error;
+    if (const std::string data = platform::ProgramDataFolder();
+        !data.empty() && !std::filesystem::exists(path, error))
+        path = data + "/OrbLogo.avi";
+    m_pHost->OpenLogo(path);
 }
 
 void ShellDialogs::PlayLogo(bool play) {

@@ -7,6 +7,8 @@
 #include "ShellDialogs.h"
 #include "SplashWindow.h"
 
+#include <platform/ProgramInfo.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -116,9 +118,11 @@ void ShellDialogsUi::ShowAbout() {
 }
 
 void ShellDialogsUi::ShowSplash() {
-    // Beside the program, and in the language library's folder.
-    SplashWindow::Show({QCoreApplication::applicationDirPath().toStdString(), m_server.m_strDllPath},
-                       kSplashVisibleMs);
+    // Beside the program (or in an installed program's library folder), and in the language
+    // library's folder.
+    std::vector<std::string> folders = platform::ProgramLibraryFolders();
+    folders.push_back(m_server.m_strDllPath);
+    SplashWindow::Show(folders, kSplashVisibleMs);
 }
 
 // --- logo and indicators ---

@@ -46,10 +46,12 @@ bool TapiModule::Load(const std::string& name) {
     Free();
     const std::string mapped = MapModuleName(name);
     // A bare name is looked for as a library of the system would be: beside the program, in
-    // the folder the telephony library was installed to, then by the dynamic loader's search.
+    // the library folder of an installed program, in the folder the telephony library was
+    // built in, then by the dynamic loader's search.
     std::vector<std::string> candidates;
     if (mapped.find('/') == std::string::npos) {
         candidates.push_back(ExecutableFolder() + "/" + mapped);
+        candidates.push_back(ExecutableFolder() + "/" VELTRANE_LIBDIR_FROM_BIN "/" + mapped);
         candidates.push_back(std::string(VELTRANE_TELEPHONY_LIBDIR) + "/" + mapped);
     }
     candidates.push_back(mapped);
