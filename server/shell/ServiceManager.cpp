@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -55,6 +56,33 @@ std::string AbsolutePath(const std::string& path) {
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(path, error);
     return error ? path : absolute.lexically_normal().string();
+}
+
+// A file: URI of the path, its '%' doubled as a unit line wants.
+std::string FileUri(const std::string& path) {
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string out = "file:";
+    for (const unsigned char c : path) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += "%%";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+// The README installed with the program, or else the one of the tree it was built from.
+std::string DocumentationPath(const std::string& modulePath) {
+    std::error_code error;
+    const std::filesystem::path installed =
+        (std::filesystem::path(modulePath).parent_path() / VELTRANE_DOCDIR_FROM_BIN / "README.md")
+            .lexically_normal();
+    if (std::filesystem::exists(installed, error))
+        return installed.string();
+    return VELTRANE_SOURCE_README;
 }
 
 // Replaces the file as a whole, so a reader never sees half a unit.
@@ -111,13 +139,21 @@ std::string ServiceManager::UnitText(const std::string& modulePath,
     std::string text;
     text += "[Unit]\n";
     text += std::string("Description=") + kDescription + "\n";
+    text += "Documentation=" + FileUri(DocumentationPath(modulePath)) + "\n";
     text += "After=network.target\n";
+    // A server that cannot start (its settings are wrong) is not restarted for ever.
+    text += "StartLimitIntervalSec=300\n";
+    text += "StartLimitBurst=5\n";
     text += "\n[Service]\n";
     text += "Type=simple\n";
     text += "ExecStart=" + QuoteUnitValue(modulePath, true) + " " + kServiceArgument + "\n";
     if (!registryPath.empty())
         text += "Environment=" + QuoteUnitValue("QORVELL_REGISTRY=" + registryPath, false) + "\n";
-    text += "Restart=no\n";
+    // The trace log goes to "Log" in the working folder unless the option DllPath names another.
+    text += "StateDirectory=veltrane\n";
+    text += "WorkingDirectory=%S/veltrane\n";
+    text += "Restart=on-failure\n";
+    text += "RestartSec=5\n";
     text += "\n[Install]\n";
     text += "WantedBy=multi-user.target\n";
     return text;

@@ -120,7 +120,17 @@ TEST_F(ServiceManagerTest, InstallWritesTheUnitAndEnablesIt) {
     EXPECT_NE(unit.find("Environment=\"QORVELL_REGISTRY=" + root_ + "/registry.reg\"\n"),
               std::string::npos);
     EXPECT_NE(unit.find("Type=simple\n"), std::string::npos);
-    EXPECT_NE(unit.find("Restart=no\n"), std::string::npos);
+    // A failed server comes back after a pause, but not for ever; its trace goes to a state
+    // folder of the service; the unit names the README.
+    EXPECT_NE(unit.find("\nRestart=on-failure\nRestartSec=5\n"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("\nStartLimitBurst="), std::string::npos) << unit;
+    EXPECT_NE(unit.find("\nStateDirectory=veltrane\nWorkingDirectory=%S/veltrane\n"),
+              std::string::npos)
+        << unit;
+    const std::size_t doc = unit.find("\nDocumentation=file:/");
+    ASSERT_NE(doc, std::string::npos) << unit;
+    EXPECT_LT(doc, unit.find("[Service]"));
+    EXPECT_NE(unit.find("README.md\n", doc), std::string::npos) << unit;
     EXPECT_NE(unit.find("[Install]\nWantedBy=multi-user.target\n"), std::string::npos);
     EXPECT_EQ(fs::status(UnitFile()).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
@@ -144,6 +154,17 @@ TEST_F(ServiceManagerTest, UnitTextQuotesPathsAndLeavesTheRegistryOutWhenUnset) 
     // A line break would start a directive of its own.
     EXPECT_EQ(ServiceManager::UnitText("/a\nExecStartPre=/bin/evil", ""), "");
     EXPECT_EQ(ServiceManager::UnitText("/a", "/r\n.reg"), "");
+
+    // An installed program names its installed README, as a URI a unit line can carry.
+    const fs::path prefix = fs::path(root_) / "my 100%";
+    fs::create_directories(prefix / "bin");
+    fs::create_directories(prefix / "share/doc/veltrane");
+    std::ofstream(prefix / "share/doc/veltrane/README.md") << "#\n";
+    const std::string installed = ServiceManager::UnitText((prefix / "bin/Brovik").string(), "");
+    EXPECT_NE(installed.find("Documentation=file:" + root_ +
+                             "/my%%20100%%25/share/doc/veltrane/README.md\n"),
+              std::string::npos)
+        << installed;
 }
 
 TEST_F(ServiceManagerTest, InstallFailuresLeaveNoUnitAndAreTraced) {
