@@ -259,6 +259,7 @@ bool COrbManagerApp::InitInstance() {
 
     LanguageOptions options;
     if (!ReadLanguageOptions(options)) {
+        std::fprintf(stderr, "Missing: %s\n", options.missing.c_str());
         ReportStartupFailure(MissingLanguageOptionsText());
         m_nExitCode = 1;
         return false;

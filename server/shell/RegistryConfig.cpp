@@ -3,12 +3,14 @@
 #include <OrbManagerDlg.h>
 #include <TraceSettings.h>
 
+#include <platform/ProgramInfo.h>
 #include <platform/Registry.h>
 
 #include <array>
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <system_error>
 
 using platform::RegKey;
 using platform::RegRoot;
@@ -232,18 +234,37 @@ int ReadServiceModeOption() {
 }
 
 int ReadLanguageOptions(LanguageOptions& out) {
+    const std::string where = std::string("HKEY_LOCAL_MACHINE\\") + kOptionValuesKey + " in " +
+                              platform::RegistryFilePath();
     RegKey key;
     if (RegKey::Open(RegRoot::LocalMachine, kOptionValuesKey, key) != RegStatus::Ok) {
+        out.missing = "the key " + where;
         return 0;
     }
     std::string dllPath;
     std::string extension;
-    if (!ReadText(key, "DllPath", kDllPathMax, dllPath) ||
-        !ReadText(key, "Extension", kShortTextMax, extension)) {
+    if (!ReadText(key, "Extension", kShortTextMax, extension)) {
+        out.missing = "the value \"Extension\" (REG_SZ) of " + where;
         return 0;
     }
+    const int language = ExtensionCode(extension);
+    if (!ReadText(key, "DllPath", kDllPathMax, dllPath)) {
+        // An installed server finds its own library without being told where.
+        for (const std::string& folder : platform::ProgramLibraryFolders()) {
+            std::error_code error;
+            if (std::filesystem::exists(folder + LanguageLibraryName(language), error)) {
+                dllPath = folder;
+                break;
+            }
+        }
+        if (dllPath.empty()) {
+            out.missing = "the value \"DllPath\" (REG_SZ) of " + where;
+            return 0;
+        }
+    }
     out.dllPath = dllPath;
-    out.language = ExtensionCode(extension);
+    out.language = language;
+    out.missing.clear();
     return 1;
 }
 

@@ -495,8 +495,18 @@ TEST_F(RegistryConfig, LanguageOptionsNeedBothValues) {
     EXPECT_EQ(out.language, 1);
     EXPECT_EQ(out.dllPath + LanguageLibraryName(out.language), "/opt/veltrane/ResDLLEN.so");
 
+    // Without DllPath the library beside the program serves (the tests sit beside
+    // ResDLLEN.so); a language without a library there names the missing value.
     key.DeleteValue("DllPath");
+    ASSERT_EQ(ReadLanguageOptions(out), 1);
+    EXPECT_TRUE(std::filesystem::exists(out.dllPath + "/ResDLLEN.so")) << out.dllPath;
+    key.SetString("Extension", "RUS");
     EXPECT_EQ(ReadLanguageOptions(out), 0);
+    EXPECT_NE(out.missing.find("\"DllPath\""), std::string::npos) << out.missing;
+    EXPECT_NE(out.missing.find(platform::RegistryFilePath()), std::string::npos) << out.missing;
+    key.DeleteValue("Extension");
+    EXPECT_EQ(ReadLanguageOptions(out), 0);
+    EXPECT_NE(out.missing.find("\"Extension\""), std::string::npos) << out.missing;
 }
 
 TEST(RegistryConfigNames, LanguageLibrariesAndExtensionTexts) {
