@@ -32,7 +32,7 @@ int RunMonitorApp(const MonitorProgram& program, int argc, char** argv) {
     LanguageSetting setting;
     if (!LoadLanguageSetting(program.kind, setting)) {
         const std::string text = MissingLanguageMessage(program.missingLanguageText);
-        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fprintf(stderr, "%s\nMissing: %s\n", text.c_str(), setting.missing.c_str());
         QMessageBox::critical(nullptr, QString(), QString::fromStdString(text));
         return 1;
     }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <utility>
 
 using platform::RegKey;
 using platform::RegRoot;
@@ -88,12 +89,19 @@ std::string LanguageLibraryName(MonitorKind kind, int code) {
 
 bool LoadLanguageSetting(MonitorKind kind, LanguageSetting& out) {
     RegKey key;
-    if (RegKey::Open(RegRoot::LocalMachine, MonitorRegistryKey(kind), key) != RegStatus::Ok)
+    const std::string where =
+        "HKEY_LOCAL_MACHINE\\" + MonitorRegistryKey(kind) + " in " + platform::RegistryFilePath();
+    if (RegKey::Open(RegRoot::LocalMachine, MonitorRegistryKey(kind), key) != RegStatus::Ok) {
+        out.missing = "the key " + where;
         return false;
+    }
     std::string dllPath, extension;
-    if (key.QueryString("DllPath", dllPath) != RegStatus::Ok ||
-        key.QueryString("Extension", extension) != RegStatus::Ok)
-        return false;
+    for (const auto& [name, text] : {std::pair{"DllPath", &dllPath}, {"Extension", &extension}}) {
+        if (key.QueryString(name, *text) != RegStatus::Ok) {
+            out.missing = std::string("the value \"") + name + "\" (REG_SZ) of " + where;
+            return false;
+        }
+    }
     out.dllPath = dllPath;
     out.code = LanguageFromExtension(extension);
     return true;

@@ -29,6 +29,7 @@ std::string LanguageLibraryName(MonitorKind kind, int code);
 struct LanguageSetting {
     std::string dllPath;
     int code = kLangEnglish;
+    std::string missing; // on false: the key or value that is missing, and the registry file
 };
 bool LoadLanguageSetting(MonitorKind kind, LanguageSetting& out);
 // DllPath followed by the library's file name, with one '/' between them.

@@ -36,3 +36,26 @@ TEST(MonitorSampleRegistry, HoldsWhatAFirstStartWritesAndTheLanguageValues) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(MonitorSampleRegistry, AMissingLanguageValueIsNamedWithTheFile) {
+    testsupport::TempRegistry registry;
+    LanguageSetting language;
+    ASSERT_FALSE(LoadLanguageSetting(MonitorKind::Smdr, language));
+    EXPECT_EQ(language.missing.rfind("the key ", 0), 0u) << language.missing;
+    platform::RegKey key;
+    ASSERT_EQ(platform::RegKey::Create(platform::RegRoot::LocalMachine,
+                                       MonitorRegistryKey(MonitorKind::Smdr), key),
+              platform::RegStatus::Ok);
+    key.SetString("DllPath", "/opt/x");
+    ASSERT_FALSE(LoadLanguageSetting(MonitorKind::Smdr, language));
+    EXPECT_NE(language.missing.find("\"Extension\""), std::string::npos) << language.missing;
+    EXPECT_NE(language.missing.find(registry.File().string()), std::string::npos);
+    key.SetString("Extension", "ENG");
+    key.DeleteValue("DllPath");
+    ASSERT_FALSE(LoadLanguageSetting(MonitorKind::Smdr, language));
+    EXPECT_NE(language.missing.find("\"DllPath\""), std::string::npos) << language.missing;
+}
+
+} // namespace
