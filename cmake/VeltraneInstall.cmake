@@ -3,6 +3,11 @@
 # the sample registry in share/veltrane, desktop entries and icons, the documents.
 
 set(veltrane_programs Brovik loadrig smdrwatch switchwatch linesweep addrsetup)
+# Every program answers --help and --version without a display.
+foreach(target IN LISTS veltrane_programs)
+  add_test(NAME program_info_options_${target} COMMAND ${PROJECT_SOURCE_DIR}/cmake/check-info-options.sh
+    $<TARGET_FILE:${target}> ${target} ${PROJECT_VERSION})
+endforeach()
 set(veltrane_libraries tapi32 setupkit VeltraneSplash ResDLLEN smdrwatchresEN NMResENG veltranetest)
 foreach(target IN LISTS veltrane_programs)
   install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
