@@ -6,7 +6,9 @@
 // the one parsed (another inode, size or change time), so a handle never sees stale data and the
 // file may be changed by another program at any time. Changes take a lock on the side file
 // "<path>.lock", look again, apply and replace the file atomically; the kept tree is then the
-// written one. A file that cannot be parsed is never written.
+// written one. (An editor that rewrites the file in place, keeping its size, within one tick of
+// the file system's clock is seen only at the next change.) A file that cannot be parsed is
+// never written.
 //
 // Key and value names compare case-insensitively (ASCII) and keep the case they were created
 // with. Texts are byte strings (UTF-8 by convention). The default value of a key has the name "".
