@@ -1,5 +1,7 @@
 #include "ClientRunController.h"
 
+#include <platform/Registry.h>
+
 #include <QLocale>
 
 #include <algorithm>
@@ -101,6 +103,11 @@ void ClientRunController::Form_Load() {
     const ClientSettingsStoreResult stored = LoadClientSettings(m_settings);
     if (stored.keyCreated) {
         Show(ClientKeyCreatedMessage(), kClientKeyCreatedTitle);
+    }
+    if (const std::string fault = platform::RegistryFileFault(); !stored.ok && !fault.empty()) {
+        Show("The settings cannot be read; the defaults are used and nothing is saved.\n\n"
+             "Registry file: " +
+             fault);
     }
 
     m_state.ConnIPAddr.text = m_settings.serverAddress;

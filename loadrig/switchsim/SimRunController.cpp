@@ -3,6 +3,8 @@
 #include "SimScenarioLimits.h"
 #include "SwitchSimSettingsStore.h"
 
+#include <platform/Registry.h>
+
 #include <QLocale>
 
 #include <algorithm>
@@ -121,6 +123,9 @@ void SimRunController::Form_Load() {
     if (loaded.keyCreated) {
         Show(KeyCreatedMessage(), kKeyCreatedTitle);
     }
+    if (const std::string fault = RegistryFaultMessage(); !loaded.ok && !fault.empty()) {
+        Show(fault, kSwitchSimTitle, true);
+    }
     if (m_listenPortOverride) {
         m_settings.listenPort = *m_listenPortOverride;
     }
@@ -158,7 +163,9 @@ void SimRunController::cmdQuit_Click() {
         Show(KeyCreatedMessage(), kKeyCreatedTitle);
     }
     if (!saved.ok) {
-        m_trace.AddLogLine("[Error Report] The settings could not be saved.");
+        const std::string why = platform::RegistryFileFault();
+        m_trace.AddLogLine("[Error Report] The settings could not be saved: " +
+                           (why.empty() ? platform::RegKey::LastErrorText() : why));
     }
     emit quitRequested();
 }

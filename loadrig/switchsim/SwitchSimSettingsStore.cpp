@@ -215,6 +215,16 @@ std::string KeyCreatedMessage() {
     return std::string("Created ") + "HKEY_LOCAL_MACHINE\\" + kSwitchSimKeyPath;
 }
 
+std::string RegistryFaultMessage() {
+    const std::string fault = platform::RegistryFileFault();
+    if (fault.empty()) {
+        return {};
+    }
+    return "The settings cannot be read; the defaults are used and nothing is saved.\n\n"
+           "Registry file: " +
+           fault;
+}
+
 SwitchSettingsStoreResult LoadSwitchSettings(SwitchSimSettings& settings) {
     SwitchSettingsStoreResult result;
     platform::RegKey key;

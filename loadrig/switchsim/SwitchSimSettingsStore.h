@@ -52,6 +52,9 @@ struct SwitchSettingsStoreResult {
 };
 // The message shown when the key had to be created ("Created HKEY_LOCAL_MACHINE\...").
 std::string KeyCreatedMessage();
+// When the registry file does not read: the message that names it with its line (the settings
+// are then the defaults and nothing is written to the file); "" when it reads.
+std::string RegistryFaultMessage();
 
 // Reads the stored positions, "OprInbnd Count", "Sim Time" and "Opr Mode". REG_SZ decimal text
 // and REG_DWORD are read; a missing or unreadable value reads as 0. A list position outside its

@@ -1,9 +1,13 @@
 #include "platform/Registry.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -85,21 +89,11 @@ bool MakeDirs(const std::string& dir) {
     return ::mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
-// A missing file reads as "", with `exists` false.
-RegStatus ReadWholeFile(const std::string& path, std::string& out, bool& exists) {
+RegStatus ReadFd(int fd, const std::string& path, std::string& out) {
     out.clear();
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        if (errno == ENOENT) {
-            exists = false;
-            return RegStatus::Ok;
-        }
-        return FailErrno(path, errno);
-    }
-    exists = true;
     char buf[65536];
     while (true) {
-        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n == 0) {
             return RegStatus::Ok;
         }
@@ -113,13 +107,32 @@ RegStatus ReadWholeFile(const std::string& path, std::string& out, bool& exists)
     }
 }
 
+// A missing file reads as "", with `exists` false.
+RegStatus ReadWholeFile(const std::string& path, std::string& out, bool& exists) {
+    out.clear();
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (errno == ENOENT) {
+            exists = false;
+            return RegStatus::Ok;
+        }
+        return FailErrno(path, errno);
+    }
+    exists = true;
+    return ReadFd(fd.get(), path, out);
+}
+
 // Writes a temporary file beside `path`, syncs it and renames it over, so that readers see
 // either the old or the new content, never a part.
 RegStatus WriteAtomically(const std::string& path, const std::string& data) {
     std::string temp = path + ".XXXXXX";
     Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (fd.get() < 0) {
-        return FailErrno(temp, errno);
+        const int err = errno;
+        if (err == EACCES || err == EROFS || err == EPERM) {
+            return FailErrno("the folder " + DirName(path) + " is not writable", err);
+        }
+        return FailErrno(temp, err);
     }
     auto failAndUnlink = [&](int err) {
         fd.reset(-1);
@@ -164,23 +177,118 @@ RegStatus WriteAtomically(const std::string& path, const std::string& data) {
     return RegStatus::Ok;
 }
 
-RegStatus LoadTree(const std::string& path, Node& top) {
-    std::string text;
+// What tells one state of the file from another without reading it. The kept tree holds its
+// file open, so that no later file can be given the same inode number while it is kept.
+struct FileStamp {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    int64_t mtimeNs = 0;
+    int64_t ctimeNs = 0;
+
+    explicit FileStamp(const struct stat& st = {})
+        : dev(st.st_dev), ino(st.st_ino), size(st.st_size),
+          mtimeNs(int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec),
+          ctimeNs(int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec) {}
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+// The last parse of the registry file, kept for the process: every query would otherwise parse
+// the whole file again. A file that does not parse is kept with its error, so that it is not
+// parsed again either until it changes.
+struct KeptFile {
+    std::string path;
     bool exists = false;
-    if (RegStatus s = ReadWholeFile(path, text, exists); s != RegStatus::Ok) {
-        return s;
-    }
+    FileStamp stamp;
+    std::shared_ptr<Fd> held;
+    std::shared_ptr<const Node> tree; // null for a file that does not parse
     std::string error;
-    if (!regfile::Parse(text, path, top, error)) {
-        return Fail(RegStatus::BadFile, error);
-    }
+};
+
+std::mutex g_keptMutex;
+std::optional<KeptFile> g_kept;
+std::atomic<uint64_t> g_parses{0};
+
+void AddRoots(Node& top) {
     top.EnsureChild(RootName(RegRoot::LocalMachine));
     top.EnsureChild(RootName(RegRoot::CurrentUser));
+}
+
+RegStatus FromKept(const KeptFile& kept, std::shared_ptr<const Node>& out) {
+    if (kept.tree == nullptr) {
+        return Fail(RegStatus::BadFile, kept.error);
+    }
+    out = kept.tree;
     return RegStatus::Ok;
 }
 
+// The tree of the file as it stands: the kept one while the file has not changed since it was
+// parsed, else a fresh parse, which is then kept.
+RegStatus LoadTree(const std::string& path, std::shared_ptr<const Node>& out) {
+    out.reset();
+    struct stat st;
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) {
+        return FailErrno(path, errno);
+    }
+    {
+        std::lock_guard<std::mutex> guard(g_keptMutex);
+        if (g_kept && g_kept->path == path && g_kept->exists == exists &&
+            (!exists || g_kept->stamp == FileStamp(st))) {
+            return FromKept(*g_kept, out);
+        }
+    }
+    KeptFile kept;
+    kept.path = path;
+    std::string text;
+    auto fd = std::make_shared<Fd>(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd->get() < 0) {
+        if (errno != ENOENT) {
+            return FailErrno(path, errno);
+        }
+    } else {
+        if (::fstat(fd->get(), &st) != 0) {
+            return FailErrno(path, errno);
+        }
+        kept.exists = true;
+        kept.stamp = FileStamp(st);
+        kept.held = fd;
+        if (RegStatus s = ReadFd(fd->get(), path, text); s != RegStatus::Ok) {
+            return s;
+        }
+    }
+    auto top = std::make_shared<Node>();
+    ++g_parses;
+    if (regfile::Parse(text, path, *top, kept.error)) {
+        AddRoots(*top);
+        kept.tree = std::move(top);
+    }
+    RegStatus s = FromKept(kept, out);
+    std::lock_guard<std::mutex> guard(g_keptMutex);
+    g_kept = std::move(kept);
+    return s;
+}
+
+// After this process has replaced the file (under the lock), its tree is what the file holds.
+void KeepWritten(const std::string& path, Node&& top) {
+    auto fd = std::make_shared<Fd>(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    std::lock_guard<std::mutex> guard(g_keptMutex);
+    if (fd->get() < 0 || ::fstat(fd->get(), &st) != 0) {
+        g_kept.reset(); // read again next time
+        return;
+    }
+    KeptFile kept;
+    kept.path = path;
+    kept.exists = true;
+    kept.stamp = FileStamp(st);
+    kept.held = std::move(fd);
+    kept.tree = std::make_shared<const Node>(std::move(top));
+    g_kept = std::move(kept);
+}
+
 // Reads need no lock: the file is only ever replaced whole by rename.
-RegStatus Snapshot(Node& top) {
+RegStatus Snapshot(std::shared_ptr<const Node>& top) {
     return LoadTree(RegistryFilePath(), top);
 }
 
@@ -188,8 +296,9 @@ RegStatus Snapshot(Node& top) {
 // back when the change reports Ok and `changed`.
 template <class Change> RegStatus Modify(Change&& change) {
     const std::string path = RegistryFilePath();
-    if (!MakeDirs(DirName(path))) {
-        return FailErrno(DirName(path), errno);
+    const std::string dir = DirName(path);
+    if (!MakeDirs(dir)) {
+        return FailErrno("cannot create the registry folder " + dir, errno);
     }
     // Through a symlink, write (and lock) the file it points to rather than replace the link.
     std::string target = path;
@@ -200,26 +309,48 @@ template <class Change> RegStatus Modify(Change&& change) {
     const std::string lockPath = target + ".lock";
     Fd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (lock.get() < 0) {
-        return FailErrno(lockPath, errno);
+        const int err = errno;
+        const std::string folder = DirName(target);
+        if ((err == EACCES || err == EROFS || err == EPERM) &&
+            ::faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) != 0) {
+            return FailErrno("the registry folder " + folder + " is not writable (lock file " +
+                                 lockPath + ")",
+                             err);
+        }
+        return FailErrno(lockPath, err);
     }
     while (::flock(lock.get(), LOCK_EX) != 0) {
         if (errno != EINTR) {
             return FailErrno(lockPath, errno);
         }
     }
-    Node top;
-    if (RegStatus s = LoadTree(path, top); s != RegStatus::Ok) {
+    std::shared_ptr<const Node> current;
+    if (RegStatus s = LoadTree(path, current); s != RegStatus::Ok) {
         return s;
     }
+    Node top = *current;
     bool changed = false;
     if (RegStatus s = change(top, changed); s != RegStatus::Ok || !changed) {
         return s;
     }
-    return WriteAtomically(target, regfile::Serialize(top));
+    if (RegStatus s = WriteAtomically(target, regfile::Serialize(top)); s != RegStatus::Ok) {
+        return s;
+    }
+    KeepWritten(path, std::move(top));
+    return RegStatus::Ok;
 }
 
 Node* Find(Node& top, RegRoot root, const std::vector<std::string>& path) {
     Node* node = top.Child(RootName(root));
+    for (size_t i = 0; node != nullptr && i < path.size(); ++i) {
+        node = node->Child(path[i]);
+    }
+    return node;
+}
+
+const Node* Find(const std::shared_ptr<const Node>& top, RegRoot root,
+                 const std::vector<std::string>& path) {
+    const Node* node = top->Child(RootName(root));
     for (size_t i = 0; node != nullptr && i < path.size(); ++i) {
         node = node->Child(path[i]);
     }
@@ -258,8 +389,12 @@ std::string RegistryFilePath() {
 }
 
 std::string RegistryFileFault() {
-    Node top;
+    std::shared_ptr<const Node> top;
     return Snapshot(top) == RegStatus::Ok ? std::string() : t_lastError;
+}
+
+uint64_t RegistryFileParses() {
+    return g_parses.load();
 }
 
 std::string RegKey::LastErrorText() {
@@ -283,11 +418,11 @@ RegStatus RegKey::Open(RegRoot root, const std::string& subKey, RegKey& out) {
     if (!regfile::SplitKeyPath(subKey, path)) {
         return BadName("key path: " + subKey);
     }
-    Node top;
+    std::shared_ptr<const Node> top;
     if (RegStatus s = Snapshot(top); s != RegStatus::Ok) {
         return s;
     }
-    Node* node = top.Child(RootName(root));
+    const Node* node = top->Child(RootName(root));
     std::vector<std::string> stored;
     for (const std::string& name : path) {
         node = node->Child(name);
@@ -360,7 +495,7 @@ RegStatus RegKey::QueryValue(const std::string& name, RegValue& out) const {
     if (!valid_) {
         return Fail(RegStatus::InvalidArgument, "key handle not open");
     }
-    Node top;
+    std::shared_ptr<const Node> top;
     if (RegStatus s = Snapshot(top); s != RegStatus::Ok) {
         return s;
     }
@@ -537,7 +672,7 @@ RegStatus RegKey::EnumSubKeys(std::vector<std::string>& out) const {
     if (!valid_) {
         return Fail(RegStatus::InvalidArgument, "key handle not open");
     }
-    Node top;
+    std::shared_ptr<const Node> top;
     if (RegStatus s = Snapshot(top); s != RegStatus::Ok) {
         return s;
     }
@@ -556,7 +691,7 @@ RegStatus RegKey::EnumValues(std::vector<RegValue>& out) const {
     if (!valid_) {
         return Fail(RegStatus::InvalidArgument, "key handle not open");
     }
-    Node top;
+    std::shared_ptr<const Node> top;
     if (RegStatus s = Snapshot(top); s != RegStatus::Ok) {
         return s;
     }
@@ -575,7 +710,7 @@ RegStatus RegKey::SaveKey(const std::string& file) const {
     if (file.empty()) {
         return BadName("file name");
     }
-    Node top;
+    std::shared_ptr<const Node> top;
     if (RegStatus s = Snapshot(top); s != RegStatus::Ok) {
         return s;
     }
@@ -588,7 +723,7 @@ RegStatus RegKey::SaveKey(const std::string& file) const {
     return WriteAtomically(file, regfile::SerializeKey(*node, fullPath));
 }
 
-RegStatus RegKey::RestoreKey(const std::string& file) {
+RegStatus RegKey::RestoreKey(const std::string& file, const SavedKeyCheck& accept) {
     if (!valid_) {
         return Fail(RegStatus::InvalidArgument, "key handle not open");
     }
@@ -628,6 +763,11 @@ RegStatus RegKey::RestoreKey(const std::string& file) {
     Node* source = &saved;
     for (const std::string& name : base) {
         source = source->Child(name);
+    }
+    if (accept) {
+        if (const std::string why = accept(*source); !why.empty()) {
+            return Fail(RegStatus::BadFile, file + ": " + why);
+        }
     }
     return Modify([&](Node& top, bool& changed) {
         Node* node = Find(top, root_, path_);

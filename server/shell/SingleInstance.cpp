@@ -193,12 +193,26 @@ SingleInstance::Result SingleInstance::Acquire(int reachTimeoutMs) {
     const std::filesystem::path parent = std::filesystem::path(m_strLockPath).parent_path();
     if (!parent.empty())
         std::filesystem::create_directories(parent, mkdirError);
+    if (mkdirError) {
+        m_strError = "the registry folder " + parent.string() + " of the lock file " +
+                     m_strLockPath + " cannot be created: " + SystemErrorText(mkdirError.value());
+        return Result::Failed;
+    }
 
     int fd = ::open(m_strLockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0 && errno == EACCES)
+    const int createError = errno;
+    // A lock file that is there already serves read-only as well: flock needs no write access.
+    if (fd < 0 && (createError == EACCES || createError == EROFS))
         fd = ::open(m_strLockPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        m_strError = "cannot open the lock file " + m_strLockPath + ": " + SystemErrorText(errno);
+        const int openError = errno;
+        if (openError == ENOENT && (createError == EACCES || createError == EROFS))
+            m_strError = "the registry folder " + parent.string() +
+                         " is not writable: the lock file " + m_strLockPath +
+                         " cannot be created there (" + SystemErrorText(createError) + ")";
+        else
+            m_strError =
+                "cannot open the lock file " + m_strLockPath + ": " + SystemErrorText(openError);
         return Result::Failed;
     }
     int locked;

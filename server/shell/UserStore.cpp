@@ -224,12 +224,60 @@ int UserStore::RestoreUserData() {
         m_prompts.Box(kBoxKeyOpen);
         return 0;
     }
-    if (key.RestoreKey(BackupFilePath()) != RegStatus::Ok) {
+    if (key.RestoreKey(BackupFilePath(), &UserStore::CheckSavedStore) != RegStatus::Ok) {
         TraceLog("[ERROR] Fail to restore the user list: %s", RegKey::LastErrorText().c_str());
         m_prompts.Box(kBoxRestoreFailed);
         return 0;
     }
     return 1;
+}
+
+std::string UserStore::CheckSavedStore(const platform::regfile::Node& key) {
+    // What a store may hold beside its users is bounded too: a copy that loads but carries a
+    // huge value would be parsed again at every start.
+    const auto valueFault = [](const RegValue& value) -> std::string {
+        const std::size_t size =
+            value.type == RegType::Binary ? value.bytes.size() : value.text.size();
+        if (size > kIpAddressMax)
+            return "value \"" + value.name.substr(0, 64) + "\" is longer than a stored user's";
+        return {};
+    };
+    for (const RegValue& value : key.values)
+        if (std::string why = valueFault(value); !why.empty())
+            return why;
+    for (const platform::regfile::Node& child : key.children) {
+        if (!child.children.empty())
+            return "key " + child.name + " has subkeys, which no stored user has";
+        for (const RegValue& value : child.values)
+            if (std::string why = valueFault(value); !why.empty())
+                return why + " in " + child.name;
+    }
+    std::uint32_t count = 0;
+    if (const RegValue* stored = key.Value(kCountName);
+        stored != nullptr && stored->type == RegType::Dword)
+        count = stored->dword;
+    if (count > key.children.size())
+        return kCountName + std::string(" ") + std::to_string(count) + " but " +
+               std::to_string(key.children.size()) + " user keys";
+    const struct {
+        const char* name;
+        std::size_t max;
+    } fields[] = {{"UserName", kUserNameMax},   {"IPAddress", kIpAddressMax},
+                  {"UserType", kNumberTextMax}, {"UserInfo", kUserInfoMax},
+                  {"DeviceID", kNumberTextMax}, {"DeviceSeqNo", kNumberTextMax}};
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::string name = SubKeyName(static_cast<int>(i));
+        const platform::regfile::Node* user = key.Child(name);
+        if (user == nullptr)
+            return "user key " + name + " is missing";
+        for (const auto& field : fields) {
+            const RegValue* value = user->Value(field.name);
+            if (value == nullptr || value->type != RegType::String ||
+                value->text.size() > field.max)
+                return std::string(field.name) + " of " + name + " does not load";
+        }
+    }
+    return {};
 }
 
 void UserStore::LoadAtStartup() {

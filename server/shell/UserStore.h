@@ -5,6 +5,9 @@
 #include <string>
 
 class UserList;
+namespace platform::regfile {
+struct Node;
+}
 
 // The stored users under "Software\Qorvell Electronics\OrbManager\UserData": UserListCount and
 // one subkey "UserData_<n>" per user, and the safety copy of that key in the install path.
@@ -35,8 +38,12 @@ public:
                        const std::string& userInfo, int newCount);
     // The key into the backup file, replacing it only once the new copy is whole. 1, or 0.
     int BackupUserData();
-    // The key from the backup file. 1, or 0 with box 117 / 223.
+    // The key from the backup file, once the file is found to hold a store that loads (and no
+    // more than such a store holds); otherwise the store stays as it was. 1, or 0 with box 117 /
+    // 223.
     int RestoreUserData();
+    // Why a saved user key is no store to restore; "" when it is one.
+    static std::string CheckSavedStore(const platform::regfile::Node& key);
 
     // Start-up: load; on failure box 224, restore and load again; box 225 and an empty list when
     // that fails too.

@@ -2,6 +2,8 @@
 
 // The program's string table, dialog ids and fixed names.
 
+#include <string>
+
 namespace addrsetup {
 
 // Dialog template and controls.
@@ -57,6 +59,15 @@ inline constexpr unsigned IDS_LINES_UNKNOWN = 132;
 inline constexpr unsigned IDS_NO_LINES = 133;
 inline constexpr unsigned IDS_NO_MAKER_LINE = 134;
 inline constexpr unsigned IDS_RETRY_NO_LINE = 135;
+// Not in the string table: built with the registry file's fault at run time.
+inline constexpr unsigned IDS_REGISTRY_FILE_FAULT = 140;
+
+// A registry file that does not read is named with its line; nothing is written to it.
+inline std::string RegistryFileFaultMessage(const std::string& fault) {
+    return "The registry file cannot be read: the server address and the client applications' "
+           "folders are unknown.\n\nRegistry file: " +
+           fault;
+}
 
 // The string table by id; empty for an id it does not hold. 132 is a format (%d).
 inline const char* LoadString(unsigned id) {

@@ -50,6 +50,10 @@ CConnectionManagerDlg::~CConnectionManagerDlg() {
 }
 
 void CConnectionManagerDlg::OnInitDialog() {
+    // Otherwise every read below fails as if the values were missing, and nobody learns why.
+    if (const std::string fault = platform::RegistryFileFault(); !fault.empty()) {
+        ui_.MessageBox(IDS_REGISTRY_FILE_FAULT, RegistryFileFaultMessage(fault), MessageIcon::Hand);
+    }
     for (const ClientApp& app : kApps) {
         if (ReadAppPath(app).empty()) {
             ui_.EnableControl(app.executeButton, false);

@@ -3,6 +3,8 @@
 
 #include "LineSweepStrings.h"
 
+#include <platform/Registry.h>
+
 #include <cctype>
 #include <cstdio>
 
@@ -20,8 +22,11 @@ std::string TwoDigits(int value) {
 LineSweepController::LineSweepController(LineSweepUi& ui, Clock clock, TapiBinding& tapi)
     : ui_(ui), clock_(std::move(clock)), tapi_(tapi) {
     tapi_.SetBeep([this] { ui_.Beep(); });
-    if (!EnsureScheduleKey()) {
-        ui_.MessageBox(kRegistryKeyFailed, MessageIcon::None);
+    if (const std::string fault = platform::RegistryFileFault(); !fault.empty()) {
+        ui_.MessageBox(RegistryFileFaultMessage(fault), MessageIcon::Hand);
+    } else if (!EnsureScheduleKey()) {
+        ui_.MessageBox(std::string(kRegistryKeyFailed) + platform::RegKey::LastErrorText(),
+                       MessageIcon::None);
     }
 }
 

@@ -2,6 +2,8 @@
 
 // The program's string table and fixed texts.
 
+#include <string>
+
 namespace linesweep {
 
 inline constexpr unsigned IDS_ABOUTBOX = 101;
@@ -15,6 +17,12 @@ inline constexpr const char* kDeviceListFailed =
 inline constexpr const char* kOpenLineFailed = "Failed to open the selected line!\n";
 inline constexpr const char* kRegistryKeyFailed =
     "Failed to create a registry key for the linesweep!\n";
+// A registry file that does not read is named with its line; nothing is written to it.
+inline std::string RegistryFileFaultMessage(const std::string& fault) {
+    return "The linesweep schedule cannot be read or stored: the registry file cannot be "
+           "read.\n\nRegistry file: " +
+           fault;
+}
 inline constexpr const char* kSelectLine = "Select a line!";
 inline constexpr const char* kSelectHour = "Select the hour option!";
 inline constexpr const char* kSelectMinute = "Select the minute option!";

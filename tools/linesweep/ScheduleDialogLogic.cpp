@@ -3,6 +3,8 @@
 
 #include "LineSweepStrings.h"
 
+#include <platform/Registry.h>
+
 #include <cctype>
 #include <cstdio>
 
@@ -91,7 +93,12 @@ ScheduleDialogLogic::Focus ScheduleDialogLogic::OnOK(const Controls& controls) {
             return box.focus;
         }
     }
-    SaveSchedule(next);
+    if (!SaveSchedule(next)) {
+        // Nothing is written; a file that does not read must not pass for a saved schedule.
+        if (const std::string fault = platform::RegistryFileFault(); !fault.empty()) {
+            main_.Ui().MessageBox(RegistryFileFaultMessage(fault), MessageIcon::Hand);
+        }
+    }
     stored_ = next;
     // What this dialog opened stays open for later clears.
     appOpenedHere_ = false;

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -145,6 +147,35 @@ TEST_F(SimRunControllerTest, LoadShowsDefaultsAndCreatesTheKeyOnce) {
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].title, "QMX SW Load Rig");
     EXPECT_EQ(seen[0].text, KeyCreatedMessage());
+}
+
+TEST_F(SimRunControllerTest, ARegistryFileThatDoesNotReadIsNamedAtLoadAndAtQuitAndLeftAlone) {
+    const std::string file = dir.filePath("registry.reg").toStdString();
+    const std::string broken =
+        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\"A\"=dword:zz\r\n";
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << broken;
+    const std::string where = file + ":4: ";
+
+    SimRunController again;
+    std::vector<SimMessage> seen;
+    std::vector<std::string> logged;
+    QObject::connect(&again, &SimRunController::message, &again,
+                     [&](const SimMessage& m) { seen.push_back(m); });
+    QObject::connect(&again, &SimRunController::logLine, &again,
+                     [&](const QString& line) { logged.push_back(line.toStdString()); });
+    again.SetListenPortOverride(0);
+    again.Form_Load();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_NE(seen[0].text.find(where), std::string::npos) << seen[0].text;
+    EXPECT_TRUE(seen[0].critical);
+
+    again.cmdQuit_Click();
+    ASSERT_FALSE(logged.empty());
+    EXPECT_EQ(logged.back().rfind("[Error Report] The settings could not be saved: ", 0), 0u);
+    EXPECT_NE(logged.back().find(where), std::string::npos) << logged.back();
+
+    std::ifstream in(file, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), broken);
 }
 
 TEST_F(SimRunControllerTest, RunCorrectsTheSimulationTime) {

@@ -2,15 +2,20 @@
 
 // The registry of the programs, kept in one REGEDIT4 text file that several processes share.
 //
-// Every operation re-reads the file, so a handle never sees stale data and the file may be
-// changed by another program at any time. Changes take a lock on the side file "<path>.lock",
-// re-read, apply and replace the file atomically. A file that cannot be parsed is never written.
+// The process keeps the last parse of the file and parses it again only when the file is no longer
+// the one parsed (another inode, size or change time), so a handle never sees stale data and the
+// file may be changed by another program at any time. Changes take a lock on the side file
+// "<path>.lock", look again, apply and replace the file atomically; the kept tree is then the
+// written one. (An editor that rewrites the file in place, keeping its size, within one tick of
+// the file system's clock is seen only at the next change.) A file that cannot be parsed is
+// never written.
 //
 // Key and value names compare case-insensitively (ASCII) and keep the case they were created
 // with. Texts are byte strings (UTF-8 by convention). The default value of a key has the name "".
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -40,6 +45,13 @@ std::string RegistryFilePath();
 // not parse, "<path>: <system error>" for one that cannot be read; "" when it reads (a file that
 // does not exist yet reads as empty).
 std::string RegistryFileFault();
+
+namespace regfile {
+struct Node;
+}
+
+// How many times this process has parsed the registry file (not save or restore files).
+uint64_t RegistryFileParses();
 
 // A handle on one key path. It holds no file or lock, so it is cheap to copy and stays valid
 // while other programs change the registry; once its key is deleted, operations on it report
@@ -85,8 +97,11 @@ public:
     // export would; the file is replaced atomically. RestoreKey replaces this key's values and
     // subkeys with those of the first key of such a file and everything below it, whatever that
     // key's own path was; every other section of the file must lie below that key.
+    // `accept`, when given, sees the saved key before anything is changed and refuses it with
+    // a reason (BadFile, the registry as it was).
+    using SavedKeyCheck = std::function<std::string(const regfile::Node& savedKey)>;
     RegStatus SaveKey(const std::string& file) const;
-    RegStatus RestoreKey(const std::string& file);
+    RegStatus RestoreKey(const std::string& file, const SavedKeyCheck& accept = {});
 
     // Text of this thread's last failure, e.g. "/var/lib/qorvell/registry.reg:12: ...".
     static std::string LastErrorText();

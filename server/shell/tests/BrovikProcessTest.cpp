@@ -2,6 +2,7 @@
 // its own and the English language library beside it.
 
 #include "ShellFixture.h"
+#include "UserStore.h"
 #include "testsupport/ChildProcess.h"
 #include "testsupport/ServerSettings.h"
 
@@ -118,6 +119,48 @@ TEST_F(BrovikProgram, StopRequestEndsAStartUpBoxThatNobodyAnswers) {
         }
         return false;
     };
+    ASSERT_TRUE(WaitUntil(started, 20000));
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.WaitExit(20000), std::optional<int>(0));
+}
+
+TEST_F(BrovikProgram, ManyStoredUsersStartAndAStopDuringStartUpEndsInOrder) {
+    // A thousand users, written as the server's own store would hold them.
+    std::string users = "[HKEY_LOCAL_MACHINE\\" + std::string(UserStore::kUserDataKey) +
+                        "]\r\n\"UserListCount\"=dword:000003e8\r\n\r\n";
+    for (int i = 0; i < 1000; ++i) {
+        const std::string n = std::to_string(i);
+        users += "[HKEY_LOCAL_MACHINE\\" + std::string(UserStore::kUserDataKey) + "\\UserData_" +
+                 n + "]\r\n\"UserName\"=\"user" + n + "\"\r\n\"IPAddress\"=\"10.0." +
+                 std::to_string(i / 250) + "." + std::to_string(i % 250) +
+                 "\"\r\n\"UserType\"=\"0\"\r\n\"UserInfo\"=\"desk " + n +
+                 "\"\r\n\"DeviceID\"=\"-1\"\r\n\"DeviceSeqNo\"=\"-1\"\r\n\r\n";
+    }
+    std::ofstream(m_registry.File(), std::ios::binary | std::ios::app) << users;
+
+    {
+        BrovikProcess server({"--service"});
+        ASSERT_TRUE(server.Started());
+        ASSERT_TRUE(m_switch.WaitForDownloads(1, 20000));
+        ASSERT_TRUE(WaitUntil([&] { return ClientPortsOpen(); }, 20000));
+        server.Signal(SIGTERM);
+        EXPECT_EQ(server.WaitExit(20000), std::optional<int>(0));
+    }
+
+    // Stopped while it starts: as soon as it traces its start, before the link is up.
+    const auto started = [&] {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(m_registry.Dir() / "Log", error)) {
+            std::ifstream in(entry.path());
+            const std::string text((std::istreambuf_iterator<char>(in)), {});
+            if (text.find("Veltrane Link Started...") != std::string::npos)
+                return true;
+        }
+        return false;
+    };
+    fs::remove_all(m_registry.Dir() / "Log");
+    BrovikProcess server({"--service"});
+    ASSERT_TRUE(server.Started());
     ASSERT_TRUE(WaitUntil(started, 20000));
     server.Signal(SIGTERM);
     EXPECT_EQ(server.WaitExit(20000), std::optional<int>(0));

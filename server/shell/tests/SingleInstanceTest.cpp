@@ -15,6 +15,8 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -213,6 +215,39 @@ TEST_F(SingleInstanceTest, StaleSocketAndMissingFolder) {
     plain.close();
     EXPECT_EQ(blocked.Acquire(), SingleInstance::Result::Failed);
     EXPECT_NE(blocked.ErrorText().find("registry.reg/inside.lock"), std::string::npos);
+}
+
+TEST_F(SingleInstanceTest, AFolderThatIsNotWritableIsNamedAsSuch) {
+    // The lock file is not there yet and the user may not make it: the folder is the cause.
+    const std::string folder = dir_.path().toStdString() + "/locked";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+    ASSERT_EQ(::chmod(dir_.path().toUtf8().constData(), 0755), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(report[0]);
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(2);
+        SingleInstance blocked(folder + "/registry.reg.brovik.lock");
+        const std::string text = blocked.Acquire() == SingleInstance::Result::Failed
+                                     ? blocked.ErrorText()
+                                     : std::string("acquired");
+        [[maybe_unused]] const ssize_t n = ::write(report[1], text.data(), text.size());
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    std::string text;
+    char buf[512];
+    for (ssize_t n; (n = ::read(report[0], buf, sizeof buf)) > 0;)
+        text.append(buf, static_cast<size_t>(n));
+    ::close(report[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::chmod(folder.c_str(), 0755);
+    EXPECT_EQ(text.rfind("the registry folder " + folder + " is not writable", 0), 0u) << text;
+    EXPECT_EQ(text.find("No such file"), std::string::npos) << text;
 }
 
 #ifdef BROVIK_PATH

@@ -2,9 +2,15 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 namespace shell_test {
 namespace {
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
 
 class UserStoreTest : public DialogsTest {
 protected:
@@ -137,6 +143,48 @@ TEST_F(UserStoreTest, StartupWithoutAUsableBackupRunsWithAnEmptyList) {
     std::uint32_t count = 0;
     CreateKey(kUserDataKey).QueryDword("UserListCount", count);
     EXPECT_EQ(count, 3u);
+}
+
+TEST_F(UserStoreTest, ABackupThatWouldNotLoadNeverReachesTheRegistry) {
+    WriteStore(
+        {{"Ann", "10.0.0.1", "0", "", "-1", "-1"}, {"Bob", "10.0.0.2", "0", "", "-1", "-1"}});
+    EXPECT_EQ(Store().BackupUserData(), 1);
+    const std::string good = ReadFile(Store().BackupFilePath());
+    const auto damaged = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        const std::size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        text.replace(at, from.size(), to);
+        std::ofstream(Store().BackupFilePath(), std::ios::binary | std::ios::trunc) << text;
+    };
+    // The store now in the registry does not load either; each restore must leave it so.
+    WriteStore({{"Cid", "10.0.0.3", "0", "", "-1", "-1"}}, 4);
+    const std::string before = ReadFile(registry.File());
+    const std::string hugeName(1 << 20, 'x');
+    const std::pair<std::string, std::string> damages[] = {
+        {"\"UserName\"=\"Bob\"", "\"UserName\"=\"" + hugeName + "\""}, // too long to load
+        {"\"UserName\"=\"Bob\"", "\"UserName\"=\"Bob\"\r\n\"Spare\"=\"" + hugeName + "\""},
+        {"\"UserListCount\"=dword:00000002", "\"UserListCount\"=dword:00000003"},
+        {"\"DeviceSeqNo\"=\"-1\"", "\"DeviceSeqNo\"=dword:00000001"},
+    };
+    for (const auto& [from, to] : damages) {
+        damaged(from, to);
+        boxes.clear();
+        EXPECT_EQ(Store().RestoreUserData(), 0) << to.substr(0, 40);
+        EXPECT_EQ(boxes, (std::vector<int>{223}));
+        EXPECT_EQ(ReadFile(registry.File()), before);
+    }
+    // Start-up with such a copy: the broken store stays, the copy is not imported.
+    boxes.clear();
+    Store().LoadAtStartup();
+    EXPECT_EQ(boxes, (std::vector<int>{224, 223, 225}));
+    EXPECT_EQ(ReadFile(registry.File()), before);
+
+    // The whole copy restores.
+    std::ofstream(Store().BackupFilePath(), std::ios::binary | std::ios::trunc) << good;
+    EXPECT_EQ(Store().RestoreUserData(), 1);
+    EXPECT_EQ(ReloadedUsers(),
+              (std::vector<std::string>{"Ann@10.0.0.1:0::-1:-1", "Bob@10.0.0.2:0::-1:-1"}));
 }
 
 TEST_F(UserStoreTest, ANewBackupReplacesTheOldOneOnlyWhenWhole) {

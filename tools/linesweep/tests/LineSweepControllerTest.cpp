@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 namespace {
 
 using linesweep::LineSweepController;
@@ -186,6 +189,33 @@ TEST_F(LineSweepControllerTest, SetupDialogShowsTheMakersLinesAppliesAndReleases
     EXPECT_FALSE(failing.OnInitDialog());
     EXPECT_EQ(ui.messages.back().first, linesweep::kDeviceListFailed);
     EXPECT_FALSE(controller.Tapi().IsInitialised());
+}
+
+TEST_F(LineSweepControllerTest, ARegistryFileThatDoesNotReadIsNamedAndLeftAlone) {
+    const std::string file = env.Path("registry.reg");
+    const std::string broken =
+        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"A\"=dword:zz\r\n";
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << broken;
+    const auto named = [&](const std::string& text) {
+        return text.find(file + ":4: ") != std::string::npos &&
+               text.find("Failed to create a registry key") == std::string::npos;
+    };
+
+    linesweep::test::RecordingUi startUi;
+    LineSweepController started{startUi, [this] { return now; }};
+    ASSERT_EQ(startUi.messages.size(), 1u);
+    EXPECT_TRUE(named(startUi.messages[0].first)) << startUi.messages[0].first;
+    EXPECT_EQ(startUi.messages[0].second, MessageIcon::Hand);
+
+    // Apply cannot store the schedule and says why instead of passing for saved.
+    ScheduleDialogLogic dialog(started);
+    EXPECT_EQ(dialog.OnOK({false, std::nullopt, std::nullopt, std::nullopt}),
+              ScheduleDialogLogic::Focus::None);
+    ASSERT_EQ(startUi.messages.size(), 2u);
+    EXPECT_TRUE(named(startUi.messages[1].first)) << startUi.messages[1].first;
+
+    std::ifstream in(file, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), broken);
 }
 
 } // namespace
