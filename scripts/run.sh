@@ -9,7 +9,11 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELTRANE_BUILD_DIR:-build}
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" "$build"
+# Only what the chain runs: the two programs and the server's language library (its splash
+# library and logo clip come with it).
+echo "run.sh: building loadrig and Brovik in $build (a first build takes about 6 minutes on" \
+  "8 cores; later runs build only what changed)"
+"$root/scripts/build.sh" "$build" --target loadrig Brovik ResDLLEN VeltraneSplash
 
 bin="$root/$build"
 run="$bin/run"
@@ -31,6 +35,11 @@ if [ ! -s "$QORVELL_REGISTRY" ]; then
     '"UseAutoConnect"=dword:00000001' '"UseSystemServiceMode"=dword:00000001' \
     "\"DllPath\"=\"$bin/server/shell\"" '"Extension"="ENG"' '' > "$QORVELL_REGISTRY"
 fi
+# The server plays its logo from its install folder (OrbPath), which is not the build's.
+orbpath=$(sed -n 's/^"OrbPath"="\(.*\)"\r*$/\1/p' "$QORVELL_REGISTRY" | head -1)
+if [ -n "$orbpath" ] && [ -d "$orbpath" ]; then
+  cp -f "$bin/server/shell/OrbLogo.avi" "$orbpath/OrbLogo.avi"
+fi
 # The client's first settings match the simulated switch's first numbering (three digits,
 # stations from 201): ports 201..204 call 205..208, answer, hold, retrieve and drop. Once the
 # key is there the client window keeps what its Quit saves.
@@ -44,8 +53,12 @@ if ! grep -qi '^\[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qorvell Electronics\\loadrig\]' 
     '"RingDelay Time"="1"' '"ConnDelay Time"="1"' '"HoldDelay Time"="1"' '' >> "$QORVELL_REGISTRY"
 fi
 
+# With a display the windows do not cover each other: the switch on the left, the server and
+# the client beside it one above the other (about 1780 x 1360 pixels in
+# all), not stacked on one corner.
+place() { if [ -n "${DISPLAY:-}" ]; then echo -qwindowgeometry "$1"; fi; }
 if [ -n "${DISPLAY:-}" ]; then
-  mode=() # windows on the display
+  mode=(-qwindowgeometry +760+0) # windows on the display
 else
   export QT_QPA_PLATFORM=offscreen
   mode=(--service) # the server headless, as the service runs it
@@ -74,7 +87,7 @@ listening() {
     grep -q .
 }
 
-"$bin/loadrig/loadrig" --switch --run &
+"$bin/loadrig/loadrig" $(place +0+0) --switch --run &
 switch=$!
 for _ in $(seq 50); do listening 5002 && break; sleep 0.1; done
 "$bin/server/shell/Brovik" "${mode[@]}" &
@@ -85,12 +98,12 @@ if ! listening 6000; then
   echo "run.sh: Brovik did not open its client port 6000" >&2
   exit 1
 fi
-"$bin/loadrig/loadrig" --client --server=127.0.0.1 --port=6000 --start &
+"$bin/loadrig/loadrig" $(place +760+660) --client --server=127.0.0.1 --port=6000 --start &
 client=$!
 
 echo "Simulated switch on port 5002, Brovik clients on ports 6000 and 6500, simulated client on"
 echo "6000. Registry: $QORVELL_REGISTRY; trace log: $bin/server/shell/Log/. Ctrl-C stops all three."
-if [ ${#mode[@]} -gt 0 ]; then
+if [ -z "${DISPLAY:-}" ]; then
   log=$(ls -t "$bin"/server/shell/Log/brv*.log 2>/dev/null | head -1 || true)
   if [ -n "$log" ]; then tail -n +1 -f "$log" --pid="$server" || true; else wait "$server" || true; fi
 else

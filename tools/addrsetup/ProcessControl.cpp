@@ -17,8 +17,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 namespace addrsetup {
 
@@ -36,10 +34,42 @@ bool AllDigits(const char* text) {
     return true;
 }
 
+// The whole file, or false. Plain reads: a process that ends after the open makes the read fail
+// (ESRCH), which is an answer here, not an exception.
+bool ReadSmallFile(const std::string& path, std::string& text) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    text.clear();
+    char chunk[1024];
+    bool ok = true;
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got > 0) {
+            text.append(chunk, static_cast<size_t>(got));
+            if (text.size() > 65536) {
+                ok = false; // no stat line is this long
+                break;
+            }
+            continue;
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        ok = got == 0;
+        break;
+    }
+    ::close(fd);
+    return ok;
+}
+
 // "pid (name) S ...": the name may hold spaces and parentheses, so it ends at the last ')'.
 bool ReadStat(const std::string& path, std::string& name, char& state) {
-    std::ifstream in(path);
-    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    std::string text;
+    if (!ReadSmallFile(path, text)) {
+        return false;
+    }
     const size_t open = text.find('(');
     const size_t close = text.rfind(')');
     if (open == std::string::npos || close == std::string::npos || close < open ||

@@ -103,14 +103,17 @@ protected:
     }
     // A fake client application named like the process file in a folder of its own, which
     // appends "run:<argument>:<working folder>" to the launch log and then ends at once, after
-    // the given seconds, or ("forever") never.
+    // the given seconds, or ("forever") never. Forever it waits on a pipe nobody writes, as one
+    // process: a loop would start children under the same name, which a kill could take for it.
     std::string MakeFakeApp(const ClientApp& app, const std::string& file) {
         const std::string folder = env_.Path(std::string(app.title) + "-app");
         ::mkdir(folder.c_str(), 0755);
+        const std::string never = folder + "/never";
+        ::mkfifo(never.c_str(), 0600);
         const std::string path = folder + "/" + file;
         std::ofstream(path) << "#!/bin/sh\n"
                             << "echo \"run:$1:$(pwd)\" >> '" << LaunchLog() << "'\n"
-                            << "if [ \"$1\" = forever ]; then while :; do sleep 0.05; done; fi\n"
+                            << "if [ \"$1\" = forever ]; then read line < '" << never << "'; fi\n"
                             << "if [ -n \"$1\" ]; then sleep \"$1\"; fi\n";
         ::chmod(path.c_str(), 0755);
         platform::RegKey key = Key(app.root, app.key);

@@ -5,13 +5,18 @@
 #include "ProcessControl.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 #include <testsupport/ChildProcess.h>
 #include <testsupport/DownloadingSwitch.h>
 #include <testsupport/LoopbackPorts.h>
 #include <testsupport/ServerSettings.h>
 #include <testsupport/TestApp.h>
+
+#include <algorithm>
+#include <iterator>
 
 namespace addrsetup::test {
 namespace {
@@ -94,6 +99,48 @@ TEST_F(Reconnect, TheWindowCarriesTheDialogsControlsAndOneCopyRuns) {
     testsupport::ChildProcess second(ADDRSETUP_PATH, {});
     EXPECT_EQ(second.WaitExit(10000), std::optional<int>(0));
     EXPECT_TRUE(first.Running());
+}
+
+TEST_F(Reconnect, TheWindowShowsTheBoxOfAHungTestAfterItsWatchdogFiredAndGuardsTheNextAfresh) {
+    testsupport::App<QApplication>();
+    InstallMakerProvider(TestProviderSettings().InitHangMs(1500));
+    const std::string marker = env_.Path("killed.txt");
+    const std::string kill = env_.Path("KillVeltraneApp.exe");
+    std::ofstream(kill) << "#!/bin/sh\necho killed >> '" << marker << "'\n";
+    ::chmod(kill.c_str(), 0755);
+    const auto kills = [&] {
+        std::ifstream in(marker);
+        return std::count(std::istreambuf_iterator<char>(in), {}, '\n');
+    };
+
+    CConnectionManagerWindow window;
+    window.Logic().SetTapiLibrary(telephony::test::kTapiLibrary);
+    window.Logic().SetKillProgram(kill);
+    window.Logic().Timings().watchdogPollMs = 10;
+    window.Logic().Timings().watchdogPollLimit = 5;
+    window.show();
+    // Takes each box the window shows, as a user who reads it and presses OK.
+    QStringList boxes;
+    QTimer reader;
+    QObject::connect(&reader, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            boxes << box->text();
+            box->accept();
+        }
+    });
+    reader.start(10);
+
+    const QString accepts = QString::fromUtf8(LoadString(IDS_TAPI_ACCEPTS));
+    for (int run = 1; run <= 2; ++run) {
+        window.Control(IDC_TEST_TAPI)->click();
+        EXPECT_EQ(boxes, QStringList(run, accepts)) << "run " << run;
+        EXPECT_FALSE(window.Logic().WatchdogRecorded());
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "run " << run;
+        // Each hanging test has a watchdog of its own, which starts the kill program once.
+        EXPECT_TRUE(WaitFor([&] { return kills() >= run; }));
+        EXPECT_EQ(kills(), run);
+    }
+    EXPECT_TRUE(window.isVisible());
 }
 
 } // namespace
