@@ -3,6 +3,7 @@
 #include "ConfigDialog.h"
 #include "DialogBuilder.h"
 #include "MonitorTexts.h"
+#include "MonitorTime.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -11,6 +12,34 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTreeWidget>
+
+#include <algorithm>
+
+namespace {
+
+// The width a row's time needs with its image, the widest month of the program's format taken.
+int TimeColumnNeed(QTreeWidget& list, MonitorKind kind, const std::vector<QIcon>& icons) {
+    int need = 0;
+    for (int month = 1; month <= 12; ++month) {
+        MonitorClock c;
+        c.year = 2028;
+        c.month = month;
+        c.day = 28;
+        c.hour = 20;
+        c.minute = 58;
+        c.second = 48;
+        const std::string text =
+            kind == MonitorKind::Smdr ? FormatSmdrTime(c) : FormatSwitchListTime(c);
+        auto* sample = new QTreeWidgetItem(&list, {QString::fromStdString(text)});
+        if (!icons.empty())
+            sample->setIcon(0, icons.front());
+        need = std::max(need, list.sizeHintForIndex(list.model()->index(0, 0)).width());
+        delete sample;
+    }
+    return need;
+}
+
+} // namespace
 
 MonitorWindow::MonitorWindow(MonitorKind kind, const MonitorLanguage& language,
                              const QIcon& programIcon)
@@ -59,9 +88,11 @@ void MonitorWindow::Attach(MonitorCore& core, const std::map<int, std::vector<QI
             continue;
         list->setHeaderLabels({QString::fromStdString(Text(kStrTimeColumn)),
                                QString::fromStdString(Text(kStrMessageColumn))});
+        // A fifth for the time, but never less than the whole time in the font in use.
         const int width = list->width();
-        list->setColumnWidth(0, width / 5);
-        list->setColumnWidth(1, width * 4 / 5);
+        const int time = std::max(width / 5, TimeColumnNeed(*list, m_kind, icons));
+        list->setColumnWidth(0, time);
+        list->setColumnWidth(1, time > width / 5 ? width - time : width * 4 / 5);
     }
 }
 

@@ -259,9 +259,16 @@ TEST_F(SmdrMonitorTest, AnUnconfiguredAddressOpensTheConfigurationAtOnceAndItsOk
 
 TEST_F(SmdrMonitorTest, TheProgramEndsWithoutAWindowWhenItsLanguageLibraryIsMissing) {
     Key(MonitorRegistryKey(MonitorKind::Smdr)).SetString("DllPath", m_registry.Dir().string());
-    testsupport::ChildProcess program(SMDRWATCH_PATH, {});
+    testsupport::ChildProcess::Options options;
+    options.outputFile = (m_registry.Dir() / "output.txt").string();
+    testsupport::ChildProcess program(SMDRWATCH_PATH, {}, options);
     ASSERT_TRUE(program.Started());
     EXPECT_EQ(program.WaitExit(15000), std::optional<int>(1));
+    // It names the file it tried and the loader's reason.
+    const std::string output = ReadFile(options.outputFile);
+    const std::string tried = m_registry.Dir().string() + "/smdrwatchresEN.so";
+    EXPECT_NE(output.find(tried), std::string::npos) << output;
+    EXPECT_NE(output.find("No such file"), std::string::npos) << output;
     // With the library it runs until it is told to end, and ends cleanly.
     Key(MonitorRegistryKey(MonitorKind::Smdr)).SetString("DllPath", MONITOR_LIBRARY_DIR);
     testsupport::ChildProcess running(SMDRWATCH_PATH, {"--start", "--quit-after=1"});

@@ -14,6 +14,8 @@
 
 #include <QLineEdit>
 
+#include <cmath>
+
 #include <QTreeWidget>
 
 // Fontconfig keeps its configuration for the life of the process and never frees it; that is
@@ -129,6 +131,49 @@ TEST_F(SwitchMonitorTest, TheWindowIsBuiltFromTheLibraryWithItsCaptionAndDirecti
     EXPECT_EQ(link->text(), "Disconnected");
     EXPECT_TRUE(window.Control(kIdStart)->isEnabled());
     EXPECT_FALSE(window.Control(kIdStop)->isEnabled());
+}
+
+// The template gives the Time column a fifth of the list; in dialog units of the font the window
+// is shown in, that holds the whole time, and the window keeps the template's proportions.
+TEST_F(SwitchMonitorTest, TheTimeColumnHoldsTheWholeTimeInTheFontTheWindowIsShownIn) {
+    MonitorWindow window(MonitorKind::Switch, m_language, QIcon());
+    ASSERT_TRUE(window.IsBuilt());
+    window.SetAutoAnswer(true);
+    SwitchMonitor monitor(window);
+    monitor.SetClock([] {
+        MonitorClock c;
+        c.year = 2028;
+        c.month = 12;
+        c.day = 28;
+        c.hour = 20;
+        c.minute = 58;
+        c.second = 48;
+        return c;
+    });
+    window.Attach(monitor,
+                  {{SwitchMonitor::kList,
+                    {DialogBuilder::Icon(m_language, 133), DialogBuilder::Icon(m_language, 132)}}});
+    monitor.Initialise();
+    const Bytes event = Framed({0x44, 0xFF, 0xFF, 0x01});
+    monitor.ParseMonitorRecords(event.data(), static_cast<int>(event.size()));
+    QTreeWidget* list = window.List(SwitchMonitor::kList);
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), "Dec 28, 2028 20:58:48");
+    EXPECT_LE(list->sizeHintForIndex(list->model()->index(0, 0)).width(), list->columnWidth(0));
+    EXPECT_GE(list->columnWidth(0), list->width() / 5);
+    EXPECT_LE(list->columnWidth(0) + list->columnWidth(1), list->width());
+
+    const DialogBuilder::Units units = DialogBuilder::UnitsOf(window.font());
+    EXPECT_EQ(list->width(), std::lround(365 * units.x));
+    EXPECT_EQ(window.width(), std::lround(451 * units.x));
+    EXPECT_EQ(window.height(), std::lround(306 * units.y));
+    // A font twice the size has units about twice as large.
+    QFont large = window.font();
+    large.setPointSize(window.font().pointSize() * 2);
+    const DialogBuilder::Units doubled = DialogBuilder::UnitsOf(large);
+    EXPECT_NEAR(doubled.x / units.x, 2.0, 0.3);
+    EXPECT_NEAR(doubled.y / units.y, 2.0, 0.3);
 }
 
 TEST_F(SwitchMonitorTest, ASecondStartOfTheProgramEndsAndLeavesTheFirstRunning) {
