@@ -71,11 +71,15 @@ int RunMonitorApp(const MonitorProgram& program, int argc, char** argv) {
         program.windowReady(window);
     std::unique_ptr<MonitorCore> logic = program.makeLogic(window);
     window.Attach(*logic, program.listImages(language));
+    // Armed first: the initialisation may already run the configuration dialog.
+    if (quitAfter > 0)
+        QTimer::singleShot(quitAfter * 1000, &window, [&] { window.RequestEnd(); });
     logic->Initialise();
     if (start)
-        QTimer::singleShot(0, &window, [&] { logic->OnStartMonitor(); });
-    if (quitAfter > 0)
-        QTimer::singleShot(quitAfter * 1000, &window, [&] { window.reject(); });
+        QTimer::singleShot(0, &window, [&] {
+            if (!window.IsEnding())
+                logic->OnStartMonitor();
+        });
     window.exec();
     logic.reset();
     return 0;

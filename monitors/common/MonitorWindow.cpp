@@ -6,11 +6,13 @@
 #include "MonitorTime.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -101,17 +103,24 @@ std::string MonitorWindow::Text(unsigned id) const {
 }
 
 void MonitorWindow::ShowMessage(unsigned id) {
-    if (m_autoAnswer)
+    if (m_autoAnswer || m_ending)
         return;
+    ++m_nestedLoops;
     QMessageBox::information(this, windowTitle(), QString::fromStdString(Text(id)));
+    --m_nestedLoops;
 }
 
 bool MonitorWindow::Ask(unsigned id) {
     if (m_autoAnswer)
         return true;
-    return QMessageBox::question(this, windowTitle(), QString::fromStdString(Text(id)),
-                                 QMessageBox::Ok | QMessageBox::Cancel,
-                                 QMessageBox::Cancel) == QMessageBox::Ok;
+    if (m_ending)
+        return false;
+    ++m_nestedLoops;
+    const bool ok = QMessageBox::question(this, windowTitle(), QString::fromStdString(Text(id)),
+                                          QMessageBox::Ok | QMessageBox::Cancel,
+                                          QMessageBox::Cancel) == QMessageBox::Ok;
+    --m_nestedLoops;
+    return ok;
 }
 
 void MonitorWindow::SetText(int controlId, const std::string& text) {
@@ -145,9 +154,12 @@ void MonitorWindow::ClearRows(int listId) {
 
 bool MonitorWindow::RunConfig(const MonitorSettings& current, MonitorSettings& edited) {
     ConfigDialog dialog(m_kind, m_language, current, this);
-    if (!dialog.IsBuilt() || m_autoAnswer)
+    if (!dialog.IsBuilt() || m_autoAnswer || m_ending)
         return false;
-    if (dialog.exec() != QDialog::Accepted)
+    ++m_nestedLoops;
+    const int result = dialog.exec();
+    --m_nestedLoops;
+    if (result != QDialog::Accepted || m_ending)
         return false;
     edited = dialog.Edited();
     return true;
@@ -157,12 +169,16 @@ void MonitorWindow::ShowAbout() {
     const MonitorDialogTemplate* t = m_language.Dialog(kDlgAbout);
     if (t == nullptr)
         return;
+    if (m_ending)
+        return;
     QDialog about(this);
     const auto controls = DialogBuilder::Build(about, *t, m_language, m_programIcon);
     if (const auto ok = controls.find(kIdOk); ok != controls.end())
         connect(qobject_cast<QPushButton*>(ok->second), &QPushButton::clicked, &about,
                 &QDialog::accept);
+    ++m_nestedLoops;
     about.exec();
+    --m_nestedLoops;
 }
 
 // Escape ends the monitor at once, without the question, but nothing is left open.
@@ -170,6 +186,19 @@ void MonitorWindow::reject() {
     if (m_core != nullptr)
         m_core->Shutdown();
     QDialog::reject();
+}
+
+void MonitorWindow::RequestEnd() {
+    m_ending = true;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QDialog*>(widget);
+            dialog != nullptr && dialog != this && dialog->isVisible())
+            dialog->reject();
+    // A handler whose dialog just closed finishes first; the window ends after it.
+    if (m_nestedLoops > 0)
+        QTimer::singleShot(0, this, [this] { RequestEnd(); });
+    else
+        reject();
 }
 
 void MonitorWindow::closeEvent(QCloseEvent* event) {

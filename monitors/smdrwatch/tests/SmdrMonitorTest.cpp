@@ -276,6 +276,15 @@ TEST_F(SmdrMonitorTest, TheProgramEndsWithoutAWindowWhenItsLanguageLibraryIsMiss
     EXPECT_TRUE(m_server.WaitForRawBytes(13, 5000));
 }
 
+TEST_F(SmdrMonitorTest, QuitAfterEndsTheProgramWhileItsConfigurationDialogIsOpen) {
+    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetString("DllPath", MONITOR_LIBRARY_DIR);
+    // The placeholder address opens the configuration at once, and it stays open.
+    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetString("Monitor Server IP Address", "1.1.1.1");
+    testsupport::ChildProcess program(SMDRWATCH_PATH, {"--quit-after=1"});
+    ASSERT_TRUE(program.Started());
+    EXPECT_EQ(program.WaitExit(15000), std::optional<int>(0));
+}
+
 TEST(SmdrWatchWithBrovik, RecordsFromTheSwitchReachTheListsAndAWrongCodeIsClosed) {
     testsupport::App<QApplication>();
     BrovikWithMonitors brovik;
