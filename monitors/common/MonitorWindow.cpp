@@ -110,6 +110,15 @@ void MonitorWindow::ShowMessage(unsigned id) {
     --m_nestedLoops;
 }
 
+void MonitorWindow::ShowMessage(unsigned id, const std::string& detail) {
+    if (m_autoAnswer || m_ending)
+        return;
+    ++m_nestedLoops;
+    QMessageBox::information(this, windowTitle(),
+                             QString::fromStdString(Text(id) + "\n\n" + detail));
+    --m_nestedLoops;
+}
+
 bool MonitorWindow::Ask(unsigned id) {
     if (m_autoAnswer)
         return true;

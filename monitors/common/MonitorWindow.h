@@ -29,6 +29,7 @@ public:
 
     std::string Text(unsigned id) const override;
     void ShowMessage(unsigned id) override;
+    void ShowMessage(unsigned id, const std::string& detail) override;
     bool Ask(unsigned id) override;
     void SetText(int controlId, const std::string& text) override;
     void EnableControl(int controlId, bool enabled) override;

@@ -210,6 +210,21 @@ TEST_F(SmdrMonitorTest, LogsHaveTheirHeaderLineAndCloseFormatsAndAStartKeepsTheL
     EXPECT_NE(ReadFile(smdr0).find("] A\n"), std::string::npos);
 }
 
+TEST_F(SmdrMonitorTest, AnUnusableLogFolderIsNamedAndTheRecordsStillArrive) {
+    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetDword("UseSMDRFileSave", 1);
+    std::ofstream(m_registry.Dir() / "Log") << "a file where the folder belongs";
+    SmdrMonitor& monitor = Monitor();
+    ASSERT_TRUE(Connect(monitor));
+    EXPECT_TRUE(m_view.HasMessage(kStrLogFailed));
+    EXPECT_FALSE(monitor.SmdrLog().IsOpen());
+    const std::string why = monitor.SmdrLog().ErrorText();
+    EXPECT_NE(why.find((m_registry.Dir() / "Log").string()), std::string::npos) << why;
+    EXPECT_NE(why.find("Not a directory"), std::string::npos) << why;
+    m_server.SendRecord(TextRecordBody('Z', "2001 5551234"));
+    ASSERT_TRUE(SpinUntil([&] { return !Rows(SmdrMonitor::kSmdrList).empty(); }));
+    EXPECT_EQ(Rows(SmdrMonitor::kSmdrList).at(0).text, "2001 5551234");
+}
+
 TEST_F(SmdrMonitorTest, ALineThatWouldPassTheLimitGoesIntoTheNextFileBehindANewHeader) {
     Key(MonitorRegistryKey(MonitorKind::Smdr)).SetDword("UseSMDRFileSave", 1);
     SmdrMonitor& monitor = Monitor(400);
