@@ -15,6 +15,7 @@
 #include <QLineEdit>
 
 #include <cmath>
+#include <csignal>
 
 #include <QTreeWidget>
 
@@ -184,6 +185,29 @@ TEST_F(SwitchMonitorTest, ASecondStartOfTheProgramEndsAndLeavesTheFirstRunning) 
     testsupport::ChildProcess second(SWITCHWATCH_PATH, {});
     EXPECT_EQ(second.WaitExit(15000), std::optional<int>(0));
     EXPECT_EQ(first.WaitExit(0), std::nullopt);
+}
+
+TEST_F(SwitchMonitorTest, TermAndIntEndTheProgramInOrderWithTheLogClosed) {
+    Key(MonitorRegistryKey(MonitorKind::Switch)).SetDword("UseFileSave", 1);
+    for (int signal : {SIGTERM, SIGINT}) {
+        testsupport::TestSwitch server;
+        ASSERT_TRUE(server.IsListening());
+        Key(MonitorRegistryKey(MonitorKind::Switch))
+            .SetDword("Monitor Server Port No", static_cast<std::uint32_t>(server.Port()));
+        testsupport::ChildProcess program(SWITCHWATCH_PATH, {"--start"});
+        ASSERT_TRUE(program.Started());
+        ASSERT_TRUE(server.WaitForConnection(15000));
+        ASSERT_TRUE(server.WaitForRawBytes(13, 5000));
+        program.Signal(signal);
+        EXPECT_EQ(program.WaitExit(15000), std::optional<int>(0)) << signal;
+        bool closed = false;
+        for (int i = 0; i < 10 && !closed; ++i)
+            closed = ReadFile(m_registry.Dir() / "Log" / ("swmsg" + std::to_string(i) + ".log"))
+                         .find("Log File Closed Time : ") != std::string::npos;
+        EXPECT_TRUE(closed) << signal;
+        std::error_code ignored;
+        fs::remove_all(m_registry.Dir() / "Log", ignored);
+    }
 }
 
 TEST(SwitchWatchWithBrovik, SwitchEventsArriveAsRowsFromTheSwitch) {
