@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -12,15 +13,15 @@
 #include <QRegularExpressionValidator>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
-QRect Place(const MonitorControlTemplate& c) {
-    return QRect(static_cast<int>(std::lround(c.x * DialogBuilder::kUnitX)),
-                 static_cast<int>(std::lround(c.y * DialogBuilder::kUnitY)),
-                 static_cast<int>(std::lround(c.w * DialogBuilder::kUnitX)),
-                 static_cast<int>(std::lround(c.h * DialogBuilder::kUnitY)));
+QRect Place(const MonitorControlTemplate& c, const DialogBuilder::Units& u) {
+    return QRect(static_cast<int>(std::lround(c.x * u.x)), static_cast<int>(std::lround(c.y * u.y)),
+                 static_cast<int>(std::lround(c.w * u.x)),
+                 static_cast<int>(std::lround(c.h * u.y)));
 }
 
 Qt::Alignment Alignment(std::uint32_t style) {
@@ -31,8 +32,8 @@ Qt::Alignment Alignment(std::uint32_t style) {
     return Qt::AlignLeft | Qt::AlignVCenter;
 }
 
-QWidget* Make(QDialog& dialog, const MonitorControlTemplate& c, const MonitorLanguage& language,
-              const QIcon& programIcon) {
+QWidget* Make(QDialog& dialog, const MonitorControlTemplate& c, const DialogBuilder::Units& units,
+              const MonitorLanguage& language, const QIcon& programIcon) {
     const QString text = QString::fromUtf8(c.text != nullptr ? c.text : "");
     switch (c.kind) {
     case kCtlButton:
@@ -83,7 +84,7 @@ QWidget* Make(QDialog& dialog, const MonitorControlTemplate& c, const MonitorLan
         auto* label = new QLabel(&dialog);
         const QIcon icon =
             c.kind == kCtlIcon ? programIcon : DialogBuilder::Icon(language, text.toUInt());
-        const QRect rect = Place(c);
+        const QRect rect = Place(c, units);
         const QSize size = c.kind == kCtlIcon ? QSize(32, 32) : rect.size();
         label->setPixmap(icon.pixmap(size));
         label->setScaledContents(c.kind == kCtlPicture);
@@ -96,6 +97,16 @@ QWidget* Make(QDialog& dialog, const MonitorControlTemplate& c, const MonitorLan
 
 } // namespace
 
+DialogBuilder::Units DialogBuilder::UnitsOf(const QFont& font) {
+    const QFontMetrics metrics(font);
+    // The average over both alphabets, rounded to whole pixels as the templates' system does.
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int baseX = std::max(1, (letters / 26 + 1) / 2);
+    const int baseY = std::max(1, metrics.height());
+    return {baseX / 4.0, baseY / 8.0};
+}
+
 QIcon DialogBuilder::Icon(const MonitorLanguage& language, unsigned id) {
     const char* const* xpm = language.Image(id);
     return xpm != nullptr ? QIcon(QPixmap(xpm)) : QIcon();
@@ -106,14 +117,15 @@ std::map<int, QWidget*> DialogBuilder::Build(QDialog& dialog, const MonitorDialo
                                              const QIcon& programIcon) {
     std::map<int, QWidget*> controls;
     dialog.setWindowTitle(QString::fromUtf8(t.caption));
-    dialog.setFixedSize(static_cast<int>(std::lround(t.w * kUnitX)),
-                        static_cast<int>(std::lround(t.h * kUnitY)));
     // The template's font where it exists, else a narrow one of about its width.
     QFont font = dialog.font();
     font.setFamilies({QString::fromUtf8(t.font != nullptr ? t.font : ""), "DejaVu Sans Condensed",
                       "Liberation Sans Narrow", font.family()});
     font.setPointSize(t.pointSize > 0 ? t.pointSize : 8);
     dialog.setFont(font);
+    const Units units = UnitsOf(dialog.font());
+    dialog.setFixedSize(static_cast<int>(std::lround(t.w * units.x)),
+                        static_cast<int>(std::lround(t.h * units.y)));
     Qt::WindowFlags flags =
         Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint;
     if (t.style & kDialogMinimizeBox)
@@ -123,8 +135,8 @@ std::map<int, QWidget*> DialogBuilder::Build(QDialog& dialog, const MonitorDialo
     dialog.setWindowFlags(flags);
     for (int i = 0; i < t.controlCount; ++i) {
         const MonitorControlTemplate& c = t.controls[i];
-        QWidget* widget = Make(dialog, c, language, programIcon);
-        const QRect rect = Place(c);
+        QWidget* widget = Make(dialog, c, units, language, programIcon);
+        const QRect rect = Place(c, units);
         // A drop list's height includes its opened list; the closed box is one line.
         widget->setGeometry(
             c.kind == kCtlDropList

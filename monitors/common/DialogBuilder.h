@@ -9,12 +9,21 @@
 class QDialog;
 class QWidget;
 
+class QFont;
+
 // Builds a dialog's controls from its template: dialog units become pixels with the base units
-// of the template's 8-point font, every control is placed and sized as the template says.
+// of the font the dialog is shown in, every control is placed and sized as the template says.
 class DialogBuilder {
 public:
-    static constexpr double kUnitX = 1.5;   // pixels per horizontal dialog unit
-    static constexpr double kUnitY = 1.625; // pixels per vertical dialog unit
+    // Pixels per dialog unit.
+    struct Units {
+        double x = 0;
+        double y = 0;
+    };
+    // As the templates' own system reckons them: a quarter of the font's average character
+    // width across, an eighth of its height down. The templates were laid out for one font;
+    // another one keeps their proportions only in its own units.
+    static Units UnitsOf(const QFont& font);
 
     // The controls by id (controls with id -1 are built but not listed). `programIcon` stands
     // for the icon controls.

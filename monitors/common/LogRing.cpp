@@ -28,7 +28,14 @@ bool LogRing::Open(const std::string& installedPath, const std::string& timeText
         return true;
     m_folder = installedPath;
     std::error_code error;
-    fs::create_directories(m_folder + "/Log", error);
+    const std::string folder = m_folder + "/Log";
+    fs::create_directories(folder, error);
+    if (!fs::is_directory(folder, error)) {
+        // The folder is at fault, not one file of it: say so.
+        m_error = "the folder " + folder +
+                  " cannot be used: " + platform::SystemErrorText(error ? error.value() : ENOTDIR);
+        return false;
+    }
     int chosen = -1;
     std::optional<fs::file_time_type> oldest;
     for (int i = 0; i < kFiles && chosen < 0; ++i) {
@@ -53,7 +60,8 @@ bool LogRing::OpenIndex(int index, const std::string& timeText) {
     fs::create_directories(m_folder + "/Log", ignored);
     std::FILE* file = std::fopen(m_path.c_str(), "w");
     if (file == nullptr) {
-        m_error = platform::SystemErrorText(errno);
+        m_error = m_path + " cannot be written in the folder " + m_folder +
+                  "/Log: " + platform::SystemErrorText(errno);
         return false;
     }
     // Others may read the log while it is written, but not write it.

@@ -1,11 +1,13 @@
 #include "MonitorApp.h"
 
 #include "MonitorTexts.h"
+#include "StopSignal.h"
 
 #include <platform/Registry.h>
 #include <platform/SocketInit.h>
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QTimer>
@@ -20,6 +22,20 @@ std::string MissingLanguageMessage(const char* builtIn) {
     return text;
 }
 
+namespace {
+
+// Standard error always; the box only where somebody can see it (a box on the offscreen platform
+// would hold the program forever).
+void ReportStartFailure(const std::string& text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+        QMessageBox::critical(nullptr, QString(), QString::fromStdString(text));
+}
+
+} // namespace
+
 int RunMonitorApp(const MonitorProgram& program, int argc, char** argv) {
     bool start = false;
     int quitAfter = 0;
@@ -31,31 +47,43 @@ int RunMonitorApp(const MonitorProgram& program, int argc, char** argv) {
     }
     LanguageSetting setting;
     if (!LoadLanguageSetting(program.kind, setting)) {
-        const std::string text = MissingLanguageMessage(program.missingLanguageText);
-        std::fprintf(stderr, "%s\nMissing: %s\n", text.c_str(), setting.missing.c_str());
-        QMessageBox::critical(nullptr, QString(), QString::fromStdString(text));
+        ReportStartFailure(MissingLanguageMessage(program.missingLanguageText) + "\nMissing: " +
+                           setting.missing);
         return 1;
     }
-    // Without its library the program has no dialogs to show and ends silently.
+    // Without its library the program has no dialogs to show; it says which file it tried.
     MonitorLanguage language;
-    language.Load(LanguageLibraryPath(program.kind, setting));
+    if (!language.Load(LanguageLibraryPath(program.kind, setting))) {
+        ReportStartFailure(language.ErrorText() +
+                           "\n(Extension KOR, ENG, GER, ITA or RUS names the library in DllPath)");
+        return 1;
+    }
     if (!platform::InitSockets()) {
         QMessageBox::critical(nullptr, QString(),
                               QString::fromStdString(language.String(kStrSocketInitFailed)));
         return 1;
     }
     MonitorWindow window(program.kind, language, QIcon(QPixmap(program.programIcon)));
-    if (!window.IsBuilt())
+    if (!window.IsBuilt()) {
+        ReportStartFailure("The language library \"" + LanguageLibraryPath(program.kind, setting) +
+                           "\" holds no main dialog");
         return 1;
+    }
     if (program.windowReady)
         program.windowReady(window);
     std::unique_ptr<MonitorCore> logic = program.makeLogic(window);
     window.Attach(*logic, program.listImages(language));
+    // SIGTERM and SIGINT end it as the quit option does: connection closed, logs closed, exit 0.
+    StopSignal stopSignal([&] { window.RequestEnd(); });
+    // Armed first: the initialisation may already run the configuration dialog.
+    if (quitAfter > 0)
+        QTimer::singleShot(quitAfter * 1000, &window, [&] { window.RequestEnd(); });
     logic->Initialise();
     if (start)
-        QTimer::singleShot(0, &window, [&] { logic->OnStartMonitor(); });
-    if (quitAfter > 0)
-        QTimer::singleShot(quitAfter * 1000, &window, [&] { window.reject(); });
+        QTimer::singleShot(0, &window, [&] {
+            if (!window.IsEnding())
+                logic->OnStartMonitor();
+        });
     window.exec();
     logic.reset();
     return 0;

@@ -13,6 +13,11 @@ public:
     virtual std::string Text(unsigned id) const = 0;
     // A message box with the text of the id.
     virtual void ShowMessage(unsigned id) = 0;
+    // The same box with a line that says what failed.
+    virtual void ShowMessage(unsigned id, const std::string& detail) {
+        (void)detail;
+        ShowMessage(id);
+    }
     // The OK/Cancel question of the id (Cancel the default); true for OK.
     virtual bool Ask(unsigned id) = 0;
     virtual void SetText(int controlId, const std::string& text) = 0;

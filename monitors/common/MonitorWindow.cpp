@@ -3,14 +3,45 @@
 #include "ConfigDialog.h"
 #include "DialogBuilder.h"
 #include "MonitorTexts.h"
+#include "MonitorTime.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
+
+#include <algorithm>
+
+namespace {
+
+// The width a row's time needs with its image, the widest month of the program's format taken.
+int TimeColumnNeed(QTreeWidget& list, MonitorKind kind, const std::vector<QIcon>& icons) {
+    int need = 0;
+    for (int month = 1; month <= 12; ++month) {
+        MonitorClock c;
+        c.year = 2028;
+        c.month = month;
+        c.day = 28;
+        c.hour = 20;
+        c.minute = 58;
+        c.second = 48;
+        const std::string text =
+            kind == MonitorKind::Smdr ? FormatSmdrTime(c) : FormatSwitchListTime(c);
+        auto* sample = new QTreeWidgetItem(&list, {QString::fromStdString(text)});
+        if (!icons.empty())
+            sample->setIcon(0, icons.front());
+        need = std::max(need, list.sizeHintForIndex(list.model()->index(0, 0)).width());
+        delete sample;
+    }
+    return need;
+}
+
+} // namespace
 
 MonitorWindow::MonitorWindow(MonitorKind kind, const MonitorLanguage& language,
                              const QIcon& programIcon)
@@ -59,9 +90,11 @@ void MonitorWindow::Attach(MonitorCore& core, const std::map<int, std::vector<QI
             continue;
         list->setHeaderLabels({QString::fromStdString(Text(kStrTimeColumn)),
                                QString::fromStdString(Text(kStrMessageColumn))});
+        // A fifth for the time, but never less than the whole time in the font in use.
         const int width = list->width();
-        list->setColumnWidth(0, width / 5);
-        list->setColumnWidth(1, width * 4 / 5);
+        const int time = std::max(width / 5, TimeColumnNeed(*list, m_kind, icons));
+        list->setColumnWidth(0, time);
+        list->setColumnWidth(1, time > width / 5 ? width - time : width * 4 / 5);
     }
 }
 
@@ -70,17 +103,33 @@ std::string MonitorWindow::Text(unsigned id) const {
 }
 
 void MonitorWindow::ShowMessage(unsigned id) {
-    if (m_autoAnswer)
+    if (m_autoAnswer || m_ending)
         return;
+    ++m_nestedLoops;
     QMessageBox::information(this, windowTitle(), QString::fromStdString(Text(id)));
+    --m_nestedLoops;
+}
+
+void MonitorWindow::ShowMessage(unsigned id, const std::string& detail) {
+    if (m_autoAnswer || m_ending)
+        return;
+    ++m_nestedLoops;
+    QMessageBox::information(this, windowTitle(),
+                             QString::fromStdString(Text(id) + "\n\n" + detail));
+    --m_nestedLoops;
 }
 
 bool MonitorWindow::Ask(unsigned id) {
     if (m_autoAnswer)
         return true;
-    return QMessageBox::question(this, windowTitle(), QString::fromStdString(Text(id)),
-                                 QMessageBox::Ok | QMessageBox::Cancel,
-                                 QMessageBox::Cancel) == QMessageBox::Ok;
+    if (m_ending)
+        return false;
+    ++m_nestedLoops;
+    const bool ok = QMessageBox::question(this, windowTitle(), QString::fromStdString(Text(id)),
+                                          QMessageBox::Ok | QMessageBox::Cancel,
+                                          QMessageBox::Cancel) == QMessageBox::Ok;
+    --m_nestedLoops;
+    return ok;
 }
 
 void MonitorWindow::SetText(int controlId, const std::string& text) {
@@ -114,9 +163,12 @@ void MonitorWindow::ClearRows(int listId) {
 
 bool MonitorWindow::RunConfig(const MonitorSettings& current, MonitorSettings& edited) {
     ConfigDialog dialog(m_kind, m_language, current, this);
-    if (!dialog.IsBuilt() || m_autoAnswer)
+    if (!dialog.IsBuilt() || m_autoAnswer || m_ending)
         return false;
-    if (dialog.exec() != QDialog::Accepted)
+    ++m_nestedLoops;
+    const int result = dialog.exec();
+    --m_nestedLoops;
+    if (result != QDialog::Accepted || m_ending)
         return false;
     edited = dialog.Edited();
     return true;
@@ -126,12 +178,16 @@ void MonitorWindow::ShowAbout() {
     const MonitorDialogTemplate* t = m_language.Dialog(kDlgAbout);
     if (t == nullptr)
         return;
+    if (m_ending)
+        return;
     QDialog about(this);
     const auto controls = DialogBuilder::Build(about, *t, m_language, m_programIcon);
     if (const auto ok = controls.find(kIdOk); ok != controls.end())
         connect(qobject_cast<QPushButton*>(ok->second), &QPushButton::clicked, &about,
                 &QDialog::accept);
+    ++m_nestedLoops;
     about.exec();
+    --m_nestedLoops;
 }
 
 // Escape ends the monitor at once, without the question, but nothing is left open.
@@ -139,6 +195,19 @@ void MonitorWindow::reject() {
     if (m_core != nullptr)
         m_core->Shutdown();
     QDialog::reject();
+}
+
+void MonitorWindow::RequestEnd() {
+    m_ending = true;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QDialog*>(widget);
+            dialog != nullptr && dialog != this && dialog->isVisible())
+            dialog->reject();
+    // A handler whose dialog just closed finishes first; the window ends after it.
+    if (m_nestedLoops > 0)
+        QTimer::singleShot(0, this, [this] { RequestEnd(); });
+    else
+        reject();
 }
 
 void MonitorWindow::closeEvent(QCloseEvent* event) {

@@ -29,6 +29,7 @@ public:
 
     std::string Text(unsigned id) const override;
     void ShowMessage(unsigned id) override;
+    void ShowMessage(unsigned id, const std::string& detail) override;
     bool Ask(unsigned id) override;
     void SetText(int controlId, const std::string& text) override;
     void EnableControl(int controlId, bool enabled) override;
@@ -37,6 +38,11 @@ public:
     bool RunConfig(const MonitorSettings& current, MonitorSettings& edited) override;
 
     void reject() override;
+    // Ends the program in order from wherever it is: the dialogs and boxes open over the window
+    // are closed, none opens any more, and once their handlers have returned the window ends as
+    // Escape ends it.
+    void RequestEnd();
+    bool IsEnding() const { return m_ending; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -51,4 +57,6 @@ private:
     std::map<int, QWidget*> m_controls;
     std::map<int, std::vector<QIcon>> m_images;
     bool m_autoAnswer = false;
+    bool m_ending = false;
+    int m_nestedLoops = 0; // modal dialogs and boxes of ours running now
 };

@@ -2,6 +2,8 @@
 
 #include <MonitorTexts.h>
 
+#include <cstdio>
+
 #include <platform/DebugOutput.h>
 
 namespace {
@@ -69,8 +71,11 @@ void SmdrMonitor::WriteLog(LogRing& log, const std::string& line, const std::str
 }
 
 void SmdrMonitor::OpenLog(LogRing& log) {
-    if (!log.IsOpen() && !log.Open(m_settings.installedPath, TimeText()))
-        m_view.ShowMessage(kStrLogFailed);
+    if (log.IsOpen() || log.Open(m_settings.installedPath, TimeText()))
+        return;
+    // The records still reach the lists; the user learns why the file gets none.
+    std::fprintf(stderr, "smdrwatch: no log: %s\n", log.ErrorText().c_str());
+    m_view.ShowMessage(kStrLogFailed, log.ErrorText());
 }
 
 void SmdrMonitor::OpenLogs() {

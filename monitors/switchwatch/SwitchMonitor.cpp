@@ -81,8 +81,11 @@ void SwitchMonitor::WriteLine(const std::string& dump) {
 }
 
 void SwitchMonitor::OpenLog() {
-    if (!m_log.IsOpen() && !m_log.Open(m_settings.installedPath, FormatSwitchLogTime(Now())))
-        m_view.ShowMessage(kStrLogFailed);
+    if (m_log.IsOpen() || m_log.Open(m_settings.installedPath, FormatSwitchLogTime(Now())))
+        return;
+    // The records still reach the list; the user learns why the file gets none.
+    std::fprintf(stderr, "switchwatch: no log: %s\n", m_log.ErrorText().c_str());
+    m_view.ShowMessage(kStrLogFailed, m_log.ErrorText());
 }
 
 void SwitchMonitor::OpenLogs() {

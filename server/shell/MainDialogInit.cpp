@@ -76,7 +76,7 @@ bool OrbManagerServer::OnInitDialog() {
     }
 
     CreateLogoControl();
-    StartMonitorListeners();
+    ApplyMonitorOptions();
     WriteSystemReport();
 
     // Without a window nobody could press the button, so the service always starts the link.

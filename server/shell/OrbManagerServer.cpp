@@ -240,6 +240,9 @@ void OrbManagerServer::LoadStoredUsers() {
 void OrbManagerServer::CreateLogoControl() {
     m_pDialogs->CreateLogo();
 }
+void OrbManagerServer::ApplyMonitorOptions() {
+    m_pDialogs->ApplyMonitorOptions();
+}
 void OrbManagerServer::AnimateLogo() {
     m_pDialogs->PlayLogo(true);
 }

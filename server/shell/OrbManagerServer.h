@@ -169,6 +169,8 @@ private:
     void DetectOSVersion();
     void LoadStoredUsers();
     void CreateLogoControl();
+    // The listeners the options switch on, and the window's boxes that show them.
+    void ApplyMonitorOptions();
     void StopLogoAnimation();
     void WriteSystemReport();
 

@@ -210,6 +210,21 @@ TEST_F(SmdrMonitorTest, LogsHaveTheirHeaderLineAndCloseFormatsAndAStartKeepsTheL
     EXPECT_NE(ReadFile(smdr0).find("] A\n"), std::string::npos);
 }
 
+TEST_F(SmdrMonitorTest, AnUnusableLogFolderIsNamedAndTheRecordsStillArrive) {
+    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetDword("UseSMDRFileSave", 1);
+    std::ofstream(m_registry.Dir() / "Log") << "a file where the folder belongs";
+    SmdrMonitor& monitor = Monitor();
+    ASSERT_TRUE(Connect(monitor));
+    EXPECT_TRUE(m_view.HasMessage(kStrLogFailed));
+    EXPECT_FALSE(monitor.SmdrLog().IsOpen());
+    const std::string why = monitor.SmdrLog().ErrorText();
+    EXPECT_NE(why.find((m_registry.Dir() / "Log").string()), std::string::npos) << why;
+    EXPECT_NE(why.find("Not a directory"), std::string::npos) << why;
+    m_server.SendRecord(TextRecordBody('Z', "2001 5551234"));
+    ASSERT_TRUE(SpinUntil([&] { return !Rows(SmdrMonitor::kSmdrList).empty(); }));
+    EXPECT_EQ(Rows(SmdrMonitor::kSmdrList).at(0).text, "2001 5551234");
+}
+
 TEST_F(SmdrMonitorTest, ALineThatWouldPassTheLimitGoesIntoTheNextFileBehindANewHeader) {
     Key(MonitorRegistryKey(MonitorKind::Smdr)).SetDword("UseSMDRFileSave", 1);
     SmdrMonitor& monitor = Monitor(400);
@@ -259,14 +274,30 @@ TEST_F(SmdrMonitorTest, AnUnconfiguredAddressOpensTheConfigurationAtOnceAndItsOk
 
 TEST_F(SmdrMonitorTest, TheProgramEndsWithoutAWindowWhenItsLanguageLibraryIsMissing) {
     Key(MonitorRegistryKey(MonitorKind::Smdr)).SetString("DllPath", m_registry.Dir().string());
-    testsupport::ChildProcess program(SMDRWATCH_PATH, {});
+    testsupport::ChildProcess::Options options;
+    options.outputFile = (m_registry.Dir() / "output.txt").string();
+    testsupport::ChildProcess program(SMDRWATCH_PATH, {}, options);
     ASSERT_TRUE(program.Started());
     EXPECT_EQ(program.WaitExit(15000), std::optional<int>(1));
+    // It names the file it tried and the loader's reason.
+    const std::string output = ReadFile(options.outputFile);
+    const std::string tried = m_registry.Dir().string() + "/smdrwatchresEN.so";
+    EXPECT_NE(output.find(tried), std::string::npos) << output;
+    EXPECT_NE(output.find("No such file"), std::string::npos) << output;
     // With the library it runs until it is told to end, and ends cleanly.
     Key(MonitorRegistryKey(MonitorKind::Smdr)).SetString("DllPath", MONITOR_LIBRARY_DIR);
     testsupport::ChildProcess running(SMDRWATCH_PATH, {"--start", "--quit-after=1"});
     EXPECT_EQ(running.WaitExit(15000), std::optional<int>(0));
     EXPECT_TRUE(m_server.WaitForRawBytes(13, 5000));
+}
+
+TEST_F(SmdrMonitorTest, QuitAfterEndsTheProgramWhileItsConfigurationDialogIsOpen) {
+    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetString("DllPath", MONITOR_LIBRARY_DIR);
+    // The placeholder address opens the configuration at once, and it stays open.
+    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetString("Monitor Server IP Address", "1.1.1.1");
+    testsupport::ChildProcess program(SMDRWATCH_PATH, {"--quit-after=1"});
+    ASSERT_TRUE(program.Started());
+    EXPECT_EQ(program.WaitExit(15000), std::optional<int>(0));
 }
 
 TEST(SmdrWatchWithBrovik, RecordsFromTheSwitchReachTheListsAndAWrongCodeIsClosed) {

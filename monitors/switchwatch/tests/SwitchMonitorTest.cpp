@@ -14,6 +14,9 @@
 
 #include <QLineEdit>
 
+#include <cmath>
+#include <csignal>
+
 #include <QTreeWidget>
 
 // Fontconfig keeps its configuration for the life of the process and never frees it; that is
@@ -131,6 +134,49 @@ TEST_F(SwitchMonitorTest, TheWindowIsBuiltFromTheLibraryWithItsCaptionAndDirecti
     EXPECT_FALSE(window.Control(kIdStop)->isEnabled());
 }
 
+// The template gives the Time column a fifth of the list; in dialog units of the font the window
+// is shown in, that holds the whole time, and the window keeps the template's proportions.
+TEST_F(SwitchMonitorTest, TheTimeColumnHoldsTheWholeTimeInTheFontTheWindowIsShownIn) {
+    MonitorWindow window(MonitorKind::Switch, m_language, QIcon());
+    ASSERT_TRUE(window.IsBuilt());
+    window.SetAutoAnswer(true);
+    SwitchMonitor monitor(window);
+    monitor.SetClock([] {
+        MonitorClock c;
+        c.year = 2028;
+        c.month = 12;
+        c.day = 28;
+        c.hour = 20;
+        c.minute = 58;
+        c.second = 48;
+        return c;
+    });
+    window.Attach(monitor,
+                  {{SwitchMonitor::kList,
+                    {DialogBuilder::Icon(m_language, 133), DialogBuilder::Icon(m_language, 132)}}});
+    monitor.Initialise();
+    const Bytes event = Framed({0x44, 0xFF, 0xFF, 0x01});
+    monitor.ParseMonitorRecords(event.data(), static_cast<int>(event.size()));
+    QTreeWidget* list = window.List(SwitchMonitor::kList);
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), "Dec 28, 2028 20:58:48");
+    EXPECT_LE(list->sizeHintForIndex(list->model()->index(0, 0)).width(), list->columnWidth(0));
+    EXPECT_GE(list->columnWidth(0), list->width() / 5);
+    EXPECT_LE(list->columnWidth(0) + list->columnWidth(1), list->width());
+
+    const DialogBuilder::Units units = DialogBuilder::UnitsOf(window.font());
+    EXPECT_EQ(list->width(), std::lround(365 * units.x));
+    EXPECT_EQ(window.width(), std::lround(451 * units.x));
+    EXPECT_EQ(window.height(), std::lround(306 * units.y));
+    // A font twice the size has units about twice as large.
+    QFont large = window.font();
+    large.setPointSize(window.font().pointSize() * 2);
+    const DialogBuilder::Units doubled = DialogBuilder::UnitsOf(large);
+    EXPECT_NEAR(doubled.x / units.x, 2.0, 0.3);
+    EXPECT_NEAR(doubled.y / units.y, 2.0, 0.3);
+}
+
 TEST_F(SwitchMonitorTest, ASecondStartOfTheProgramEndsAndLeavesTheFirstRunning) {
     testsupport::ChildProcess first(SWITCHWATCH_PATH, {"--quit-after=60"});
     ASSERT_TRUE(first.Started());
@@ -139,6 +185,29 @@ TEST_F(SwitchMonitorTest, ASecondStartOfTheProgramEndsAndLeavesTheFirstRunning) 
     testsupport::ChildProcess second(SWITCHWATCH_PATH, {});
     EXPECT_EQ(second.WaitExit(15000), std::optional<int>(0));
     EXPECT_EQ(first.WaitExit(0), std::nullopt);
+}
+
+TEST_F(SwitchMonitorTest, TermAndIntEndTheProgramInOrderWithTheLogClosed) {
+    Key(MonitorRegistryKey(MonitorKind::Switch)).SetDword("UseFileSave", 1);
+    for (int signal : {SIGTERM, SIGINT}) {
+        testsupport::TestSwitch server;
+        ASSERT_TRUE(server.IsListening());
+        Key(MonitorRegistryKey(MonitorKind::Switch))
+            .SetDword("Monitor Server Port No", static_cast<std::uint32_t>(server.Port()));
+        testsupport::ChildProcess program(SWITCHWATCH_PATH, {"--start"});
+        ASSERT_TRUE(program.Started());
+        ASSERT_TRUE(server.WaitForConnection(15000));
+        ASSERT_TRUE(server.WaitForRawBytes(13, 5000));
+        program.Signal(signal);
+        EXPECT_EQ(program.WaitExit(15000), std::optional<int>(0)) << signal;
+        bool closed = false;
+        for (int i = 0; i < 10 && !closed; ++i)
+            closed = ReadFile(m_registry.Dir() / "Log" / ("swmsg" + std::to_string(i) + ".log"))
+                         .find("Log File Closed Time : ") != std::string::npos;
+        EXPECT_TRUE(closed) << signal;
+        std::error_code ignored;
+        fs::remove_all(m_registry.Dir() / "Log", ignored);
+    }
 }
 
 TEST(SwitchWatchWithBrovik, SwitchEventsArriveAsRowsFromTheSwitch) {

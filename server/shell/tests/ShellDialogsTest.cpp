@@ -90,6 +90,23 @@ TEST_F(ShellDialogsTest, InitialisationShowsTheSplashOpensTheLogoLoadsUsersAndWr
     EXPECT_NE(s.m_strOsName, "Unknown");
 }
 
+TEST_F(ShellDialogsTest, InitialisationStartsTheSwitchedOnMonitorListenersAndTicksTheirBoxes) {
+    const int port = FreeListenPortPair();
+    ASSERT_NE(port, 0);
+    SetOption("UseMsgMonitor", 1);
+    SetOption("MsgMonitorListenPortNo", static_cast<std::uint32_t>(port));
+    SetOption("UseSMDRUCDMonitor", 0);
+    SetOption("UseSMDRUCDSend", 1);
+    SetOption("SMDRUCDSendListenPortNo", static_cast<std::uint32_t>(port + 500));
+    OrbManagerServer& s = Initialised();
+    EXPECT_EQ(host.indicators, (std::vector<bool>{true, false, true}));
+    EXPECT_EQ(s.m_bMsgMonitorListenerActive, 1);
+    EXPECT_EQ(s.m_bSmdrMonitorListenerActive, 0);
+    EXPECT_EQ(s.m_bSendListenerActive, 1);
+    EXPECT_FALSE(PortRefuses(port));
+    EXPECT_FALSE(PortRefuses(port + 500));
+}
+
 TEST_F(ShellDialogsTest, ConnectionSettingsOkCopiesTheTypesAndRewritesTheReport) {
     OrbManagerServer& s = Initialised();
     host.onConnEnv = [](ConnEnvDialogModel& model) {

@@ -1,0 +1,75 @@
+#include "StopSignal.h"
+
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <iterator>
+
+namespace {
+
+constexpr int kSignals[] = {SIGTERM, SIGINT};
+
+std::atomic<int> g_writeFd{-1};
+int g_readFd = -1;
+struct sigaction g_previous[std::size(kSignals)];
+
+extern "C" void OnStopSignal(int signalNumber) {
+    const int savedErrno = errno;
+    const int fd = g_writeFd.load();
+    if (fd >= 0) {
+        const unsigned char byte = static_cast<unsigned char>(signalNumber);
+        // A full pipe already holds a wake-up.
+        [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);
+    }
+    errno = savedErrno;
+}
+
+} // namespace
+
+StopSignal::StopSignal(std::function<void()> onStop) : m_onStop(std::move(onStop)) {
+    int fds[2];
+    if (g_writeFd.load() >= 0 || ::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    g_readFd = fds[0];
+    g_writeFd = fds[1];
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        if (::sigaction(kSignals[i], &action, &g_previous[i]) != 0) {
+            for (std::size_t j = 0; j < i; ++j)
+                ::sigaction(kSignals[j], &g_previous[j], nullptr);
+            g_writeFd = -1;
+            ::close(fds[1]);
+            ::close(fds[0]);
+            g_readFd = -1;
+            return;
+        }
+    }
+    m_notifier = std::make_unique<QSocketNotifier>(g_readFd, QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] {
+        unsigned char bytes[16];
+        bool received = false;
+        while (::read(g_readFd, bytes, sizeof bytes) > 0)
+            received = true;
+        if (received && m_onStop)
+            m_onStop();
+    });
+}
+
+StopSignal::~StopSignal() {
+    if (m_notifier == nullptr)
+        return;
+    m_notifier.reset();
+    for (std::size_t i = 0; i < std::size(kSignals); ++i)
+        ::sigaction(kSignals[i], &g_previous[i], nullptr);
+    ::close(g_writeFd.exchange(-1));
+    ::close(g_readFd);
+    g_readFd = -1;
+}
