@@ -78,6 +78,10 @@ bool BrovikRun::Start(const std::string& switchHost, int switchPort, int timeout
     return true;
 }
 
+std::filesystem::path BrovikRun::LogDir() const {
+    return m_Registry ? m_Registry->Dir() / "Log" : std::filesystem::path();
+}
+
 pid_t BrovikRun::Pid() const {
     return m_Process ? m_Process->Pid() : -1;
 }

@@ -10,6 +10,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -33,6 +34,8 @@ public:
     int ClientPort() const { return m_ListenPort; }
     int BypassPort() const { return m_ListenPort + 500; }
     pid_t Pid() const;
+    // Where its trace files go.
+    std::filesystem::path LogDir() const;
     ProcessSample Sample() const;
     // SIGTERM and the exit status (128 + signal when it had to be killed).
     int Stop();

@@ -5,7 +5,6 @@
 #include "TraceLog.h"
 
 #include <algorithm>
-#include <chrono>
 
 DeviceListSender::DeviceListSender(COrbClientConnectionManager& manager) : m_Manager(manager) {}
 
@@ -15,12 +14,20 @@ DeviceListSender::~DeviceListSender() {
 
 void DeviceListSender::Queue(COrbClientSocketUser* client, std::vector<Record> records,
                              const Record& endRecord) {
-    auto job = std::make_shared<Job>(
-        Job{client, std::move(records), endRecord, client->m_strPeerAddress, client->m_nPeerPort});
+    auto job = std::make_shared<Job>();
+    job->client = client;
+    job->records = std::move(records);
+    job->endRecord = endRecord;
+    job->address = client->m_strPeerAddress;
+    job->port = client->m_nPeerPort;
     std::lock_guard<std::mutex> guard(m_Mutex);
     if (m_bStop)
         return;
-    m_Jobs.push_back(std::move(job));
+    job->due = Clock::now();
+    job->order = ++m_nOrder;
+    const bool busy = std::any_of(m_Jobs.begin(), m_Jobs.end(),
+                                  [client](const auto& other) { return other->client == client; });
+    (busy ? m_Waiting : m_Jobs).push_back(std::move(job));
     if (!m_Thread.joinable())
         m_Thread = std::thread([this] { Run(); });
     m_Wake.notify_all();
@@ -30,8 +37,12 @@ void DeviceListSender::Cancel(const COrbClientSocketUser* client) {
     std::lock_guard<std::mutex> guard(m_Mutex);
     if (m_Current && m_Current->client == client)
         m_Current->cancelled = true;
-    std::erase_if(m_Jobs,
-                  [client](const std::shared_ptr<Job>& job) { return job->client == client; });
+    const auto ofClient = [client](const std::shared_ptr<Job>& job) {
+        return job->client == client;
+    };
+    std::erase_if(m_Jobs, ofClient);
+    std::erase_if(m_Waiting, ofClient);
+    m_Wake.notify_all();
 }
 
 void DeviceListSender::CancelAll() {
@@ -39,6 +50,8 @@ void DeviceListSender::CancelAll() {
     if (m_Current)
         m_Current->cancelled = true;
     m_Jobs.clear();
+    m_Waiting.clear();
+    m_Wake.notify_all();
 }
 
 void DeviceListSender::Stop() {
@@ -46,6 +59,7 @@ void DeviceListSender::Stop() {
         std::lock_guard<std::mutex> guard(m_Mutex);
         m_bStop = true;
         m_Jobs.clear();
+        m_Waiting.clear();
         if (m_Current)
             m_Current->cancelled = true;
         m_Wake.notify_all();
@@ -56,7 +70,31 @@ void DeviceListSender::Stop() {
 
 bool DeviceListSender::Idle() const {
     std::lock_guard<std::mutex> guard(m_Mutex);
-    return m_Jobs.empty() && !m_Current;
+    return m_Jobs.empty() && m_Waiting.empty() && !m_Current;
+}
+
+std::shared_ptr<DeviceListSender::Job> DeviceListSender::Earliest() const {
+    std::shared_ptr<Job> first;
+    for (const auto& job : m_Jobs)
+        if (!first || job->due < first->due ||
+            (job->due == first->due && job->order < first->order))
+            first = job;
+    return first;
+}
+
+void DeviceListSender::Finish(const std::shared_ptr<Job>& job) {
+    const auto at = std::find(m_Jobs.begin(), m_Jobs.end(), job);
+    if (at == m_Jobs.end())
+        return; // cancelled meanwhile
+    m_Jobs.erase(at);
+    const auto next = std::find_if(m_Waiting.begin(), m_Waiting.end(),
+                                   [&](const auto& other) { return other->client == job->client; });
+    if (next == m_Waiting.end())
+        return;
+    (*next)->due = Clock::now();
+    (*next)->order = ++m_nOrder;
+    m_Jobs.push_back(*next);
+    m_Waiting.erase(next);
 }
 
 void DeviceListSender::Run() {
@@ -64,54 +102,61 @@ void DeviceListSender::Run() {
         std::shared_ptr<Job> job;
         {
             std::unique_lock<std::mutex> lock(m_Mutex);
-            m_Wake.wait(lock, [this] { return m_bStop || !m_Jobs.empty(); });
-            if (m_bStop)
-                return;
-            job = m_Jobs.front();
-            m_Jobs.pop_front();
+            for (;;) {
+                if (m_bStop)
+                    return;
+                job = Earliest();
+                if (!job)
+                    m_Wake.wait(lock);
+                else if (job->due > Clock::now())
+                    m_Wake.wait_until(lock, job->due); // a new list may be due sooner
+                else
+                    break;
+            }
             m_Current = job;
         }
-        Send(*job);
+        int pause = SendNext(*job);
+        if (pause > 0 && m_Manager.m_Pause) {
+            m_Manager.m_Pause(pause);
+            pause = 0;
+        }
         std::lock_guard<std::mutex> guard(m_Mutex);
         m_Current.reset();
+        if (pause < 0) {
+            Finish(job);
+        } else {
+            job->due = Clock::now() + std::chrono::milliseconds(pause);
+            job->order = ++m_nOrder;
+        }
     }
 }
 
-void DeviceListSender::Pause(int milliseconds) {
-    if (m_Manager.m_Pause) {
-        m_Manager.m_Pause(milliseconds);
-        return;
-    }
-    std::unique_lock<std::mutex> lock(m_Mutex);
-    m_Wake.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return m_bStop; });
-}
-
-void DeviceListSender::Send(Job& job) {
+int DeviceListSender::SendNext(Job& job) {
     const char* address = job.address.c_str();
-    // false once the client is gone: the rest of its list is dropped.
-    auto sendOne = [&](const Record& record, int& error) {
+    int error = 0;
+    int sent = 0;
+    {
         platform::CriticalSectionLock guard(m_Manager.m_csClientList);
         {
             std::lock_guard<std::mutex> jobGuard(m_Mutex);
             if (job.cancelled)
-                return -2;
+                return -1;
         }
+        // Gone with its client: the rest of its list is dropped.
         const auto& clients = m_Manager.m_ClientList;
         if (std::find(clients.begin(), clients.end(), job.client) == clients.end())
-            return -2;
-        return job.client->SendRecord(record.data(), static_cast<int>(record.size()), error);
-    };
+            return -1;
+        const Record& record =
+            job.next < job.records.size() ? job.records[job.next] : job.endRecord;
+        sent = job.client->SendRecord(record.data(), static_cast<int>(record.size()), error);
+    }
 
-    int count = 0;
-    for (const Record& record : job.records) {
-        int error = 0;
-        const int sent = sendOne(record, error);
-        if (sent == -2)
-            return;
+    if (job.next < job.records.size()) {
+        ++job.next;
         if (sent > 0) {
-            ++count;
-            if (count % COrbClientConnectionManager::kDeviceListPauseSkipEvery != 0)
-                Pause(COrbClientConnectionManager::kDeviceListPauseMs);
+            ++job.count;
+            if (job.count % COrbClientConnectionManager::kDeviceListPauseSkipEvery != 0)
+                return COrbClientConnectionManager::kDeviceListPauseMs;
         } else if (error == 0) {
             TraceLog("[ERROR] Error detected while sending the device list to the connected "
                      "client[IP Address : %s, Port No : %d, Error Code : %d - the socket is "
@@ -122,18 +167,16 @@ void DeviceListSender::Send(Job& job) {
                      "client[IP Address : %s, Port No : %d, Error Code : %d - %s]",
                      address, job.port, error, SystemErrorText(error).c_str());
         }
+        return 0;
     }
-    int error = 0;
-    const int sent = sendOne(job.endRecord, error);
-    if (sent == -2)
-        return;
     if (sent > 0)
-        ++count;
+        ++job.count;
     else
         TraceLog("[ERROR] Error detected while sending the final list to the connected "
                  "client[IP Address : %s, Port No : %d]",
                  address, job.port);
     TraceLog("Complete to send the device list[Total : %d]  to the connected client[IP Address : "
              "%s, Port No : %d]",
-             count, address, job.port);
+             job.count, address, job.port);
+    return -1;
 }

@@ -3,6 +3,7 @@
 #include "LineDeviceEntry.h"
 
 #include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -15,8 +16,10 @@
 class COrbClientConnectionManager;
 class COrbClientSocketUser;
 
-// Sends the paced device lists of a client port on a thread of its own, one list after another,
-// so the pauses between records never hold up the window thread. Each record goes out under the
+// Sends the paced device lists of a client port on a thread of its own, so the pauses between
+// records never hold up the window thread. The lists of different clients go out side by side:
+// each client keeps its own pause after each record, and while it waits the others take their
+// turns. A client's own lists go out one after another. Each record goes out under the
 // client-list lock and only while its client is still in the list; a closed client's list is
 // dropped.
 class DeviceListSender {
@@ -39,24 +42,37 @@ public:
     bool Idle() const;
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     struct Job {
         COrbClientSocketUser* client;
         std::vector<Record> records;
         Record endRecord;
         std::string address;
         int port;
-        bool cancelled = false; // under the client-list lock
+        std::size_t next = 0; // records.size(): the end record is next
+        int count = 0;
+        Clock::time_point due{};
+        std::uint64_t order = 0; // among jobs due at once, the longer waiting goes first
+        bool cancelled = false;  // under the client-list lock
     };
 
     void Run();
-    void Send(Job& job);
-    void Pause(int milliseconds);
+    // Sends the job's next record: the pause it then wants in milliseconds, or -1 when it is
+    // done or dropped.
+    int SendNext(Job& job);
+    // The earliest due of m_Jobs. Under m_Mutex.
+    std::shared_ptr<Job> Earliest() const;
+    // Ends the job and moves its client's next list, if any, into m_Jobs. Under m_Mutex.
+    void Finish(const std::shared_ptr<Job>& job);
 
     COrbClientConnectionManager& m_Manager;
     mutable std::mutex m_Mutex;
     std::condition_variable m_Wake;
-    std::deque<std::shared_ptr<Job>> m_Jobs;
-    std::shared_ptr<Job> m_Current;
+    std::deque<std::shared_ptr<Job>> m_Jobs;    // one per client, the list going out
+    std::deque<std::shared_ptr<Job>> m_Waiting; // later lists of those clients, in order
+    std::shared_ptr<Job> m_Current;             // sending outside m_Mutex
+    std::uint64_t m_nOrder = 0;
     bool m_bStop = false;
     std::thread m_Thread;
 };

@@ -22,7 +22,6 @@ using platform::CriticalSectionLock;
 namespace {
 
 constexpr std::size_t kMaxExceptionText = 255;
-constexpr int kListenBacklog = 5;
 
 // Wrong access codes by address, shared by every monitor port.
 struct CodeFailures {
@@ -68,7 +67,7 @@ int MonitorConnectionManager::CreateMonitorListen(int port) {
         return 0;
     }
     TraceLog("Create Listen Port Success!!!");
-    if (!m_pListenSocket->Listen(kListenBacklog)) {
+    if (!m_pListenSocket->Listen(AcceptPause::kListenBacklog)) {
         const int err = m_pListenSocket->GetLastError();
         TraceLog("[ERROR] Listen() Fail for Monitor Client Connection. Port No[%d], Error "
                  "Code[%d : %s]",
@@ -108,6 +107,11 @@ void MonitorConnectionManager::CloseEverything() {
 
 bool MonitorConnectionManager::IsFull() const {
     return m_pOwner && m_pOwner->m_nMonitorCount.load() >= kMaxMonitors;
+}
+
+void MonitorConnectionManager::AcceptPending() {
+    if (m_pListenSocket)
+        m_pListenSocket->Accepts().AcceptAll([this] { MonitorAccept(); });
 }
 
 void MonitorConnectionManager::MonitorAccept() {

@@ -47,6 +47,8 @@ public:
 
     // Takes one pending connection; it joins the list unless 20 monitors are counted.
     void MonitorAccept();
+    // What a notice of the listen socket does: every pending connection through MonitorAccept.
+    void AcceptPending();
     // Judges what a monitor sent: admits it, or removes it with the message of the first failing
     // test. Bytes beyond `count` are never read.
     void CheckMonitorConnectRequest(COrbMonitorClientSocket* socket, const std::uint8_t* buffer,

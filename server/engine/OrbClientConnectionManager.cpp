@@ -99,7 +99,7 @@ int COrbClientConnectionManager::StartClientListen(int port, int bypass) {
         return 0;
     }
     TraceLog("Create Linsten Port Success!!!");
-    if (!m_pListenSocket->Listen(5)) {
+    if (!m_pListenSocket->Listen(AcceptPause::kListenBacklog)) {
         const int err = m_pListenSocket->GetLastError();
         TraceLog("[ERROR] Fail to make a listen state. Port No[%d], Error Code[%d : %s]", port, err,
                  SystemErrorText(err).c_str());
@@ -109,6 +109,13 @@ int COrbClientConnectionManager::StartClientListen(int port, int bypass) {
     }
     TraceLog("Waiting the Client Connection!!!");
     return 1;
+}
+
+void COrbClientConnectionManager::AcceptPending() {
+    if (!m_pListenSocket)
+        return;
+    platform::CriticalSectionLock guard(m_csAccept);
+    m_pListenSocket->Accepts().AcceptAll([this] { ClientAccept(); });
 }
 
 void COrbClientConnectionManager::ClientAccept() {

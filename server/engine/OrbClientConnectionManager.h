@@ -36,6 +36,8 @@ public:
     // Takes one pending connection; it becomes a client only while the link is up and the
     // device download is complete, otherwise it is closed at once.
     void ClientAccept();
+    // What a notice of the listen socket does: every pending connection through ClientAccept.
+    void AcceptPending();
     // Closes a client with its log lines and count changes. A client that is not in this
     // manager's list (already closed) is left alone.
     void CloseUserConnection(COrbClientSocketUser* client);

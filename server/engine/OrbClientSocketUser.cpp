@@ -14,6 +14,7 @@ COrbClientSocketUser::COrbClientSocketUser(COrbClientConnectionManager* manager)
 
 COrbClientSocketUser::~COrbClientSocketUser() {
     m_pSender->Detach();
+    EndLossRuns();
     m_IMDevices.clear();
 }
 
@@ -23,6 +24,7 @@ void COrbClientSocketUser::Dispose() {
     m_bDisposed = true;
     // No sender thread may touch the socket once it closes.
     m_pSender->Detach();
+    EndLossRuns();
     // Records still waiting in the current receive belong to a client that is gone.
     m_Assembler.Reset();
     if (m_nDepth > 0)
@@ -135,7 +137,33 @@ void COrbClientSocketUser::SendFailed(int error, const std::array<int, kTagCount
             TraceUndelivered(static_cast<LossTrace>(tag), error);
 }
 
-void COrbClientSocketUser::TraceUndelivered(LossTrace trace, int error) const {
+namespace {
+
+constexpr auto kLossRunReport = std::chrono::seconds(1);
+
+const char* LossNoun(COrbClientSocketUser::LossTrace trace) {
+    return trace == COrbClientSocketUser::kClientPortEvent ? "Switch Events" : "Data records";
+}
+
+} // namespace
+
+void COrbClientSocketUser::TraceUndelivered(LossTrace trace, int error) {
+    if (trace != kClientPortEvent && trace != kSecondPortData)
+        return;
+    ++m_nLost;
+    std::lock_guard<std::mutex> guard(m_RunLock);
+    LossRun& run = m_Runs[static_cast<std::size_t>(trace)];
+    const auto now = std::chrono::steady_clock::now();
+    if (run.count++ > 0) {
+        if (now - run.lastLine >= kLossRunReport) {
+            run.lastLine = now;
+            TraceLog("[ERROR] Client Socket Error. %lu %s lost so far in a row[IP - %s : %d]",
+                     run.count, LossNoun(trace), m_strPeerAddress.c_str(), m_nPeerPort);
+        }
+        return;
+    }
+    run.lastLine = now;
+    m_bRunOpen = true;
     if (trace == kClientPortEvent)
         TraceLog("[ERROR] Client Socket Error. Switch Event can't be delivered[IP - %s : %d]. "
                  "Error Code[%d : %s]",
@@ -144,6 +172,30 @@ void COrbClientSocketUser::TraceUndelivered(LossTrace trace, int error) const {
         TraceLog("[ERROR] Client Socket Error. Data can't be delivered[IP - %s : %d]. "
                  "Error Code[%d : %s]",
                  m_strPeerAddress.c_str(), m_nPeerPort, error, SystemErrorText(error).c_str());
+}
+
+void COrbClientSocketUser::NoteDelivered(LossTrace trace) {
+    if (!m_bRunOpen.load(std::memory_order_relaxed))
+        return;
+    std::lock_guard<std::mutex> guard(m_RunLock);
+    TraceRunEnd(trace);
+}
+
+void COrbClientSocketUser::TraceRunEnd(LossTrace trace) {
+    LossRun& run = m_Runs[static_cast<std::size_t>(trace)];
+    // A single loss is told by its first line alone.
+    if (run.count > 1)
+        TraceLog("[ERROR] Client Socket Error. %lu %s were lost in a row[IP - %s : %d]", run.count,
+                 LossNoun(trace), m_strPeerAddress.c_str(), m_nPeerPort);
+    run.count = 0;
+    m_bRunOpen = std::any_of(m_Runs.begin(), m_Runs.end(),
+                             [](const LossRun& other) { return other.count > 0; });
+}
+
+void COrbClientSocketUser::EndLossRuns() {
+    std::lock_guard<std::mutex> guard(m_RunLock);
+    TraceRunEnd(kClientPortEvent);
+    TraceRunEnd(kSecondPortData);
 }
 
 int COrbClientSocketUser::AddIMDevice(const std::string& device) {

@@ -10,9 +10,11 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -51,8 +53,15 @@ public:
     std::size_t QueuedSendBytes() const;
     // A send found the connection gone (no peer any more): nothing is delivered to it now.
     bool PeerGone() const { return m_bPeerGone.load(); }
-    // The failed-send trace of an event for this client.
-    void TraceUndelivered(LossTrace trace, int error) const;
+    // One record of this client lost (refused or failed). A run of losses is traced once when
+    // it starts, with its count once a second while it lasts, and with its count when it ends:
+    // a client that stops reading would otherwise fill the log with one line per event. Any
+    // thread.
+    void TraceUndelivered(LossTrace trace, int error);
+    // One record of this client queued: ends a run of losses of that kind.
+    void NoteDelivered(LossTrace trace);
+    // Records lost for this client so far, of every kind.
+    std::uint64_t LostRecords() const { return m_nLost.load(); }
     // Bytes of an incomplete request record waiting for the rest. UI thread.
     std::size_t BufferedReceiveBytes() const { return m_Assembler.Buffered(); }
 
@@ -128,6 +137,14 @@ private:
     void RequestWritable() override;
     void SendFailed(int error, const std::array<int, kTagCount>& lost) override;
     void DropBuffered(std::uint16_t length);
+    // Under m_RunLock.
+    void TraceRunEnd(LossTrace trace);
+    void EndLossRuns();
+
+    struct LossRun {
+        unsigned long count = 0;
+        std::chrono::steady_clock::time_point lastLine{};
+    };
 
     COrbClientConnectionManager* m_pManager;
     std::array<std::uint8_t, kReceiveBufferSize> m_ReceiveBuffer{};
@@ -135,6 +152,10 @@ private:
     int m_nDepth = 0;
     bool m_bDisposed = false;
     std::atomic<bool> m_bPeerGone{false};
+    std::mutex m_RunLock;
+    std::array<LossRun, kTagCount> m_Runs{}; // by LossTrace
+    std::atomic<bool> m_bRunOpen{false};     // some run has a count
+    std::atomic<std::uint64_t> m_nLost{0};
 
     // Shared with the sender pool, which may still hold it after this object is gone; detached
     // before the socket closes.

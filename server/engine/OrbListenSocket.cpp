@@ -2,8 +2,6 @@
 
 #include "OrbClientConnectionManager.h"
 
-#include <platform/CriticalSection.h>
-
 COrbListenSocket::COrbListenSocket(COrbClientConnectionManager* manager) : m_pManager(manager) {}
 
 COrbListenSocket::~COrbListenSocket() {
@@ -14,6 +12,5 @@ void COrbListenSocket::OnAccept(int err) {
     AsyncSocket::OnAccept(err);
     if (!m_pManager)
         return;
-    platform::CriticalSectionLock guard(m_pManager->AcceptSection());
-    m_pManager->ClientAccept();
+    m_pManager->AcceptPending();
 }

@@ -4,5 +4,5 @@
 
 void COrbMonitorListenSocket::OnAccept(int) {
     if (m_pManager)
-        m_pManager->MonitorAccept();
+        m_pManager->AcceptPending();
 }

@@ -125,6 +125,8 @@ void SwitchDeviceTable::Deliver(const std::uint8_t* bytes, const HeldEvent* even
         for (const int error : errors)
             if (error != 0)
                 client.TraceUndelivered(trace, error);
+            else
+                client.NoteDelivered(trace);
         // A large delivery to many clients: the senders start on the first clients while this
         // thread still queues for the rest.
         if (gathered && wake.size() >= kSenderShare)

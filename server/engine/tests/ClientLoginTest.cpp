@@ -314,6 +314,50 @@ TEST_F(ClientLogin, TheDeviceListIsPacedOffTheWindowThreadAndDroppedWithItsClien
     EXPECT_EQ(TraceCount("Complete to send the device list[Total : 61]"), 1);
 }
 
+TEST_F(ClientLogin, TheListsOfDifferentClientsGoOutSideBySide) {
+    for (int i = kDevices; i < 60; ++i)
+        AddDevice(i);
+    table->SetEndRecord(EndBody());
+    // The first pause holds until the second client has its list queued.
+    std::mutex gate;
+    std::unique_lock<std::mutex> held(gate);
+    std::atomic<int> paused{0};
+    clientPort->SetPauseFunction([&](int) {
+        ++paused;
+        std::lock_guard<std::mutex> wait(gate);
+    });
+    Peer longList(firstPort), shortList(firstPort);
+    ASSERT_NE(Connect(*clientPort, longList), nullptr);
+    ASSERT_NE(Connect(*clientPort, shortList), nullptr);
+    longList.Send(Login(1));
+    ASSERT_TRUE(SpinUntil([&] { return paused.load() == 1; }));
+    // The second client logs in to a shorter table.
+    table->ClearDevices();
+    for (int i = 0; i < kDevices; ++i)
+        AddDevice(i);
+    table->SetEndRecord(EndBody());
+    shortList.Send(Login(2));
+    ASSERT_TRUE(SpinUntil([&] { return Slot(kCountElm) == 1u; }));
+    held.unlock();
+
+    ASSERT_TRUE(longList.WaitForRecords(61));
+    ASSERT_TRUE(shortList.WaitForRecords(kDevices + 1));
+    ASSERT_TRUE(SpinUntil([&] { return clientPort->DeviceLists().Idle(); }));
+    EXPECT_EQ(longList.Records(), DeviceList(60));
+    EXPECT_EQ(shortList.Records(), DeviceList());
+    // The short list did not wait for the long one to end.
+    const int shortDone = TraceIndex("Complete to send the device list[Total : 4]  to the "
+                                     "connected client" +
+                                     Suffix(shortList));
+    const int longDone = TraceIndex("Complete to send the device list[Total : 61]  to the "
+                                    "connected client" +
+                                    Suffix(longList));
+    ASSERT_GE(shortDone, 0);
+    EXPECT_LT(shortDone, longDone);
+    // Each list kept its own pause after every record.
+    EXPECT_EQ(paused.load(), 59 + kDevices);
+}
+
 TEST_F(ClientLogin, LogoutKeepsTheConnectionOnlyForItsFourCodesOnTheClientPort) {
     std::vector<std::unique_ptr<Peer>> kept;
     for (std::uint8_t code : {0, 3, 4, 11}) {

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -19,6 +20,7 @@
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
@@ -88,6 +90,48 @@ TEST_F(OrbClientConnectionManager, RefusesConnectionsUntilTheLinkIsUpAndTheDownl
     SpinFor(std::chrono::milliseconds(20));
     EXPECT_FALSE(accepted.SeesClose());
     EXPECT_EQ(hooks.refreshes, 0) << "an accept refreshes nothing";
+}
+
+TEST_F(OrbClientConnectionManager, OneNoticeTakesEveryPendingConnection) {
+    COrbClientConnectionManager manager(&dlg);
+    const unsigned port = Listen(manager, 0);
+    // A burst of connects that the window thread does not see yet: each must complete in the
+    // kernel's queue of the listen socket, not wait for a retried SYN.
+    constexpr int kBurst = 40;
+    std::vector<int> peers;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < kBurst; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ASSERT_GE(fd, 0);
+        peers.push_back(fd);
+        const int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ASSERT_TRUE(rc == 0 || errno == EINPROGRESS);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    for (const int fd : peers) {
+        pollfd ready{fd, POLLOUT, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        ASSERT_EQ(::poll(&ready, 1, static_cast<int>(std::max<long>(0, left.count()))), 1)
+            << "a connect of the burst did not complete";
+        int error = 0;
+        socklen_t size = sizeof error;
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+        ASSERT_EQ(error, 0);
+    }
+    manager.AcceptPending();
+    EXPECT_EQ(Count(manager), static_cast<std::size_t>(kBurst));
+    EXPECT_EQ(TraceCount("[USER] Accepted Client Information"), kBurst);
+    EXPECT_EQ(TraceCount("[ERROR] Client Acception Fail!!!"), 0) << "an empty queue is no fault";
+
+    // The listener still hears of the next one.
+    Peer later(port);
+    EXPECT_NE(WaitFor(manager, later), nullptr);
+    for (const int fd : peers)
+        ::close(fd);
 }
 
 TEST_F(OrbClientConnectionManager, ListenFailureIsReportedAndAStoppedPortCanBeReused) {

@@ -294,8 +294,11 @@ TEST_F(SendEventToClient, AnUndeliverableLengthReachesNobody) {
 
 TEST_F(SendEventToClient, AClientThatNeverReadsCostsTheOthersNothingAndSeesNoTornRecord) {
     Reader fast1(firstPort), fast2(secondPort), stalled(secondPort, 4096);
-    WaitFor(*clientPort, fast1)->m_bRegistered = 1;
-    ASSERT_NE(WaitFor(*bypassPort, fast2), nullptr);
+    COrbClientSocketUser* f1 = WaitFor(*clientPort, fast1);
+    ASSERT_NE(f1, nullptr);
+    f1->m_bRegistered = 1;
+    COrbClientSocketUser* f2 = WaitFor(*bypassPort, fast2);
+    ASSERT_NE(f2, nullptr);
     COrbClientSocketUser* slow = WaitFor(*bypassPort, stalled);
     ASSERT_NE(slow, nullptr);
     ASSERT_TRUE(slow->SetSockOpt(SOL_SOCKET, SO_SNDBUF, 4096));
@@ -324,11 +327,8 @@ TEST_F(SendEventToClient, AClientThatNeverReadsCostsTheOthersNothingAndSeesNoTor
         std::chrono::seconds(60)));
     eventThread.join();
     ASSERT_TRUE(SpinUntil([&] {
-        return fast1.Pump().size() + traces.CountPart("Switch Event can't be delivered") >=
-                   kEvents &&
-               fast2.Pump().size() + (traces.CountPart("Data can't be delivered") -
-                                      traces.CountPart(slowFailed)) >=
-                   kEvents;
+        return fast1.Pump().size() + f1->LostRecords() >= kEvents &&
+               fast2.Pump().size() + f2->LostRecords() >= kEvents;
     }));
     for (Reader* fast : {&fast1, &fast2}) {
         long last = -1;
@@ -338,23 +338,24 @@ TEST_F(SendEventToClient, AClientThatNeverReadsCostsTheOthersNothingAndSeesNoTor
             last = seq;
         }
     }
-    const int lost = traces.CountPart(slowFailed);
-    EXPECT_GT(lost, 0) << "the stalled client's buffers never filled; the test proves nothing";
+    const auto lost = static_cast<std::size_t>(slow->LostRecords());
+    EXPECT_GT(lost, 0u) << "the stalled client's buffers never filled; the test proves nothing";
     EXPECT_LE(maxPending.load(), 402u) << "the server holds at most one record for it";
 
     // Once it reads again, the held tail goes out first and then it gets new events whole.
     ASSERT_TRUE(SpinUntil([&] {
         stalled.Pump();
         return slow->PendingSendBytes() == 0 && stalled.Partial() == 0 &&
-               stalled.Pump().size() == kEvents - static_cast<std::size_t>(lost);
+               stalled.Pump().size() == kEvents - lost;
     }));
     // One at a time, so its small buffers cannot overflow again.
-    const std::size_t before = kEvents - static_cast<std::size_t>(lost);
+    const std::size_t before = kEvents - lost;
     for (std::uint32_t seq = kEvents; seq < kEvents + 20; ++seq) {
         Send("201", EventBody(seq, 300), "", 0);
         ASSERT_TRUE(SpinUntil([&] { return stalled.Pump().size() == before + seq - kEvents + 1; }));
     }
-    EXPECT_EQ(traces.CountPart(slowFailed), lost);
+    EXPECT_EQ(slow->LostRecords(), lost);
+    EXPECT_GE(traces.CountPart(slowFailed), 1);
     long last = -1;
     for (const Bytes& record : stalled.Pump()) {
         const long seq = SequenceOf(record);
@@ -362,6 +363,54 @@ TEST_F(SendEventToClient, AClientThatNeverReadsCostsTheOthersNothingAndSeesNoTor
         last = seq;
     }
     EXPECT_EQ(last, static_cast<long>(kEvents + 19));
+}
+
+TEST_F(SendEventToClient, ARunOfLossesIsTracedWhenItStartsAndWithItsCountWhenItEnds) {
+    Reader stalled(firstPort, 4096), other(secondPort, 4096);
+    COrbClientSocketUser* slow = WaitFor(*clientPort, stalled);
+    COrbClientSocketUser* second = WaitFor(*bypassPort, other);
+    ASSERT_NE(slow, nullptr);
+    ASSERT_NE(second, nullptr);
+    slow->m_bRegistered = 1;
+    ASSERT_TRUE(slow->SetSockOpt(SOL_SOCKET, SO_SNDBUF, 4096));
+    ASSERT_TRUE(second->SetSockOpt(SOL_SOCKET, SO_SNDBUF, 4096));
+    const std::string suffix = [](const Reader& r) {
+        return "[IP - 127.0.0.1 : " + std::to_string(r.LocalPort()) + "]";
+    }(stalled);
+    const std::string otherSuffix = "[IP - 127.0.0.1 : " + std::to_string(other.LocalPort()) + "]";
+
+    // Neither reads: well past what their queues and sockets hold, in equal records, so once
+    // one is refused every later one is.
+    constexpr std::uint32_t kEvents = 3000;
+    SendFromEventThread([&] {
+        for (std::uint32_t seq = 0; seq < kEvents; ++seq) {
+            const Bytes body = EventBody(seq, 300);
+            table.SendEventToClient("201", body.data(), static_cast<int>(body.size()), "", 0);
+        }
+    });
+    const std::uint64_t lost = slow->LostRecords();
+    ASSERT_GT(lost, 100u) << "the queue never filled; the test proves nothing";
+    EXPECT_EQ(traces.CountPart("Switch Event can't be delivered" + suffix), 1);
+    EXPECT_EQ(traces.CountPart("Data can't be delivered" + otherSuffix), 1);
+    EXPECT_EQ(traces.CountPart("were lost in a row"), 0) << "the runs go on";
+
+    // Reading again: the next event that is queued ends the run, with its count.
+    ASSERT_TRUE(SpinUntil([&] {
+        stalled.Pump();
+        return slow->QueuedSendBytes() == 0 && stalled.Partial() == 0;
+    }));
+    Send("201", EventBody(kEvents, 300), "", 0);
+    ASSERT_TRUE(SpinUntil([&] { return stalled.Pump().size() == kEvents + 1 - lost; }));
+    EXPECT_EQ(traces.CountPart(std::to_string(lost) + " Switch Events were lost in a row" + suffix),
+              1);
+    EXPECT_EQ(slow->LostRecords(), lost);
+    // The other's run ends with its connection.
+    const std::uint64_t otherLost = second->LostRecords();
+    bypassPort->CloseAllClients();
+    EXPECT_EQ(traces.CountPart(std::to_string(otherLost) + " Data records were lost in a row" +
+                               otherSuffix),
+              1);
+    EXPECT_EQ(traces.CountPart("Switch Event can't be delivered" + suffix), 1);
 }
 
 TEST_F(SendEventToClient, RepliesFromTheUiThreadAndEventsNeverInterleave) {
@@ -398,9 +447,8 @@ TEST_F(SendEventToClient, RepliesFromTheUiThreadAndEventsNeverInterleave) {
         return eventsDone.load();
     }));
     eventThread.join();
-    const std::size_t expected =
-        2 * kEach - static_cast<std::size_t>(replyFailures) -
-        static_cast<std::size_t>(traces.CountPart("Data can't be delivered"));
+    const std::size_t expected = 2 * kEach - static_cast<std::size_t>(replyFailures) -
+                                 static_cast<std::size_t>(client->LostRecords());
     ASSERT_TRUE(SpinUntil(
         [&] { return reader.Pump().size() == expected && client->PendingSendBytes() == 0; }));
     long lastEvent = -1, lastReply = static_cast<long>(kEach) - 1;
