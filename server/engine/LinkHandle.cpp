@@ -22,8 +22,12 @@ void COrbManagerDlg::SendLinkClose() {
                                   static_cast<int>(protocol::LinkClearRequest::kTcp.size()));
     // The socket's close is abortive: the request gets its time to reach the switch first. The
     // writer sends only while the link is up; otherwise there is nothing to wait for.
-    if (g_bSwitchLinkUp.load() == 1)
-        m_pIOQueue->WaitOutputDrained(m_timings.closeDrainMs);
+    if (g_bSwitchLinkUp.load() == 1 && !m_pIOQueue->WaitOutputDrained(m_timings.closeDrainMs)) {
+        const COrbSocket* socket = g_pSwitchSocket.load();
+        TraceLog("[ERROR] The link clear did not reach the switch within %d ms: %d bytes it has "
+                 "not taken are dropped with the link!!!",
+                 m_timings.closeDrainMs, socket != nullptr ? socket->UnacknowledgedBytes() : -1);
+    }
 }
 
 void COrbManagerDlg::DeleteLinkHandle() {

@@ -181,9 +181,10 @@ std::unique_ptr<LinkRecord> COrbIOQueue::IOQueueRead() {
         if (!m_InputQueue.empty()) {
             record = std::move(m_InputQueue.front());
             m_InputQueue.pop_front();
-        }
-        if (m_InputQueue.empty())
+            TakenInputLocked();
+        } else {
             m_hInputNotEmptyEvent.Reset();
+        }
     }
     m_bLastReadOk = 1;
     return record;
@@ -196,15 +197,28 @@ std::unique_ptr<LinkRecord> COrbIOQueue::IOQueueTake() {
         return record;
     record = std::move(m_InputQueue.front());
     m_InputQueue.pop_front();
-    if (m_InputQueue.empty())
-        m_hInputNotEmptyEvent.Reset();
+    TakenInputLocked();
     return record;
+}
+
+void COrbIOQueue::TakenInputLocked() {
+    if (m_InputQueue.empty()) {
+        m_hInputNotEmptyEvent.Reset();
+        m_bInputFullTraced = false;
+    }
+    if (m_bInputFull && m_InputQueue.size() <= kMaxInputCount / 2) {
+        m_bInputFull = false;
+        m_hInputRoomEvent.Set();
+    }
 }
 
 void COrbIOQueue::IOQueueReset() {
     CriticalSectionLock input(m_csInput);
     m_InputQueue.clear();
     m_hInputNotEmptyEvent.Reset();
+    m_bInputFull = false;
+    m_bInputFullTraced = false;
+    m_hInputRoomEvent.Set();
     CriticalSectionLock output(m_csOutput);
     m_OutputQueue.clear();
     m_nOutputBytes = 0;
@@ -220,16 +234,42 @@ void COrbIOQueue::IOQueueClose() {
 }
 
 bool COrbIOQueue::QueueInput(LinkRecord record) {
+    std::unique_ptr<LinkRecord> item;
     try {
-        auto item = std::make_unique<LinkRecord>(std::move(record));
-        CriticalSectionLock guard(m_csInput);
-        const bool wasEmpty = m_InputQueue.empty();
-        m_InputQueue.push_back(std::move(item));
-        if (wasEmpty)
-            m_hInputNotEmptyEvent.Set();
-        return true;
+        item = std::make_unique<LinkRecord>(std::move(record));
     } catch (const std::bad_alloc&) {
         return false;
+    }
+    for (;;) {
+        bool trace = false;
+        {
+            CriticalSectionLock guard(m_csInput);
+            if (m_InputQueue.size() < kMaxInputCount) {
+                const bool wasEmpty = m_InputQueue.empty();
+                try {
+                    m_InputQueue.push_back(std::move(item));
+                } catch (const std::bad_alloc&) {
+                    return false;
+                }
+                if (wasEmpty)
+                    m_hInputNotEmptyEvent.Set();
+                return true;
+            }
+            m_bInputFull = true;
+            m_hInputRoomEvent.Reset();
+            trace = !m_bInputFullTraced;
+            m_bInputFullTraced = true;
+        }
+        if (trace)
+            TraceLog("The event handler has %zu records from the switch to take. Reading from "
+                     "the switch waits!!!",
+                     kMaxInputCount);
+        // Only a close ends the wait without room: the record goes with everything the close
+        // drops.
+        if (Event::WaitAny({&m_hCloseEvent, &m_hInputRoomEvent}) != 1)
+            return false;
+        // The switch was read from just before; the wait is the handler's, not its silence.
+        m_hAliveEvent.Set();
     }
 }
 
@@ -497,6 +537,15 @@ bool COrbIOQueue::CountMalformed() {
              "step and is reset!!!",
              m_nMalformedRun);
     m_nMalformedRun = 0;
-    FailLink(IsTcp() ? "ReadSocketThread" : "ReadComPortThread");
+    ResetOutOfStep();
     return false;
+}
+
+void COrbIOQueue::ResetOutOfStep() {
+    // Nothing read from this stream can be trusted again: the link starts anew at the next
+    // tick instead of when the liveness check notices the ended controller. Asked before the
+    // failure is announced, so whoever handles the failure finds the request.
+    if (m_pOwner != nullptr)
+        m_pOwner->m_bRestartRequest = 1;
+    FailLink(IsTcp() ? "ReadSocketThread" : "ReadComPortThread");
 }

@@ -89,6 +89,11 @@ public:
     // in a moment instead of growing the server without bound.
     static constexpr std::size_t kMaxOutputCount = 8192;
     static constexpr std::size_t kMaxOutputBytes = 1 << 20;
+    // Records received and not yet taken by the event handler. At the bound the reader stops
+    // reading until the handler has taken half of them, so a switch faster than the handler is
+    // held back by the link's own flow control instead of growing the server; nothing read is
+    // dropped.
+    static constexpr std::size_t kMaxInputCount = 4096;
     // Records in a row that are no event (no letter, or shorter than their letter needs) after
     // which the framing is taken to be out of step and the link is reset.
     static constexpr int kMalformedRunLimit = 32;
@@ -103,6 +108,8 @@ public:
     void FailLink(const char* who);
     // One more malformed record in a row; false when the run has reset the link.
     bool CountMalformed();
+    // The stream from the switch is out of step: the link fails now and is started again.
+    void ResetOutOfStep();
 
     bool IsReaderRunning() const { return m_bReaderRunning.load() != 0; }
     bool IsWriterRunning() const { return m_bWriterRunning.load() != 0; }
@@ -128,8 +135,12 @@ private:
     // One receive of the link reader, served from what an earlier receive took ahead: up to
     // `length` bytes of what has arrived, waiting only when nothing has.
     int ReceiveLink(COrbSocket& socket, std::uint8_t* buffer, int length);
-    // Appends a received record and sets the input-not-empty event; false when it could not.
+    // Appends a received record and sets the input-not-empty event, first waiting while the
+    // queue is at its bound; false when it could not (or the queue was closed meanwhile).
     bool QueueInput(LinkRecord record);
+    // Under the input lock, after a record was taken: lets a waiting reader go on once the
+    // queue has come down to half its bound.
+    void TakenInputLocked();
     // Takes the oldest body to send (the writer then holds it); false, with the output-not-empty
     // event cleared, when there is none.
     bool TakeOutput(LinkQueueItem& item);
@@ -187,6 +198,9 @@ private:
     platform::Event m_hAckEvent{true, false};
     platform::Event m_hOutputNotEmptyEvent{true, false};
     platform::Event m_hInputNotEmptyEvent{true, false};
+    platform::Event m_hInputRoomEvent{true, true}; // reset while the reader waits for room
+    bool m_bInputFull = false;                     // under the input lock
+    bool m_bInputFullTraced = false; // once until the handler catches up, under the input lock
     platform::Event m_hCloseEvent{true, false};
     std::atomic<bool> m_bClosed{false};
     platform::Event m_hOutputDrainedEvent{true, true};

@@ -161,6 +161,15 @@ void COrbIOQueue::ReadSocketThread() {
                      "send LinkAlive Signal",
                      length);
             m_hAliveEvent.Set();
+            if (length > CtiRecord::kMaxBodyLength) {
+                // No switch sends such a record: the stream is out of step, and waiting for the
+                // bytes it announces would leave the link deaf.
+                TraceLog("[ERROR] The length[%d] from the switch cannot be a record. The link is "
+                         "out of step and is started again!!!",
+                         length);
+                ResetOutOfStep();
+                break;
+            }
             if (!skip(length)) {
                 lost();
                 break;

@@ -174,6 +174,10 @@ int COrbSocket::Connect(const std::string& host, int port, int socketType, int t
             // Records are small and each one matters at once; do not hold them back.
             const int on = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            // What the switch has not taken waits in our own queue, not in the system's: a stop
+            // can then drop it and count it, and the link clear does not queue behind it.
+            const int unsent = kMaxUnsentBytes;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &unsent, sizeof unsent);
         }
         m_hSocket.store(fd);
         break;

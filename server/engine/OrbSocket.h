@@ -15,6 +15,8 @@
 class COrbSocket {
 public:
     static constexpr int kDefaultConnectTimeoutMs = 10000;
+    // A send waits while the system holds this much that the switch has not taken.
+    static constexpr int kMaxUnsentBytes = 4096;
 
     COrbSocket() = default;
     virtual ~COrbSocket();

@@ -13,6 +13,7 @@
 #include <protocol/SwitchCommand.h>
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -135,8 +136,7 @@ bool OrbManagerServer::OpenClientPorts(StartKind kind) {
     // Neither port may take clients on a start that has failed: a port that did open is closed.
     for (COrbClientConnectionManager** manager : {&m_pClientManager, &m_pBypassClientManager}) {
         (*manager)->CloseAllClients();
-        delete *manager;
-        *manager = nullptr;
+        m_RetiredClientManagers.push_back(std::exchange(*manager, nullptr));
     }
     return false;
 }

@@ -128,6 +128,12 @@ void OrbManagerServer::TearDownEngine() {
         TraceLog("%s", line);
     }
 
+    if (handlerEnded) {
+        for (COrbClientConnectionManager* manager : m_RetiredClientManagers)
+            delete manager;
+        m_RetiredClientManagers.clear();
+    }
+
     if (m_pServiceController) {
         if (controllerEnded)
             delete m_pServiceController;

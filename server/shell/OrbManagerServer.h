@@ -192,6 +192,9 @@ private:
     // Held back while a transition runs.
     bool m_bPendingStartStop = false;
     bool m_bPendingOrderlyStop = false;
+    // Managers of client ports that failed to open: the event handler may still be delivering
+    // through one it read before, so they go only once the handler has ended.
+    std::vector<COrbClientConnectionManager*> m_RetiredClientManagers;
     bool m_bPendingTimer1 = false;
     bool m_bPendingTimer8 = false;
     bool m_bPendingTimer99 = false;

@@ -59,6 +59,11 @@ TestSwitch::~TestSwitch() {
         ::close(m_wake);
 }
 
+bool TestSwitch::SetReceiveBuffer(int bytes) {
+    // Inherited by the sockets accept() makes.
+    return bytes <= 0 || ::setsockopt(m_listen, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0;
+}
+
 bool TestSwitch::SendRecord(const std::vector<std::uint8_t>& body) {
     const std::vector<std::uint8_t> bytes = protocol::CtiRecord::Encode(body);
     return !bytes.empty() && SendRaw(bytes);
@@ -120,7 +125,7 @@ void TestSwitch::Run() {
     });
     std::uint8_t buffer[65536];
     while (!m_stop) {
-        const bool reading = m_conn >= 0 && !m_peerEnded;
+        const bool reading = m_conn >= 0 && !m_peerEnded && m_reading.load();
         pollfd fds[3] = {{m_wake, POLLIN, 0}, {m_listen, POLLIN, 0}, {m_conn, POLLIN, 0}};
         const int n = ::poll(fds, reading ? 3 : 2, 1000);
         if (n < 0 && errno != EINTR)

@@ -1,10 +1,13 @@
 // The end of the switch link as the program meets it: a stop while the switch lags behind sends
-// the link clear ahead of the requests still waiting for it (they are dropped and counted), and
-// a switch that closes the link takes it down at once, so that no client is served the device
-// list of a link that has gone (the clients already served wait for the recovery).
+// the link clear ahead of the requests still waiting for it (they are dropped and counted, even
+// when the switch's window is small and it reads again only during the stop), a length that no
+// record can have starts the link again at once, and a switch that closes the link takes it down
+// at once, so that no client is served the device list of a link that has gone (the clients
+// already served wait for the recovery).
 
 #include "FaultRig.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -108,6 +111,96 @@ TEST(FaultLinkEnd, AStopWhileTheSwitchLagsSendsTheLinkClearAheadOfTheDroppedBack
     EXPECT_EQ(requests(clear, records.end()), 0);
     EXPECT_GT(requests(records.begin(), clear), 0);
     EXPECT_LE(static_cast<std::size_t>(requests(records.begin(), clear)) + backlog, sent);
+}
+
+TEST(FaultLinkEnd, ASwitchWithASmallWindowThatReadsLateGetsTheLinkClearAndCountsTheRest) {
+    BrovikRig rig(fault_test::RigOptions{.monitors = true});
+    ASSERT_TRUE(rig.Link().SetReceiveBuffer(2048));
+    ASSERT_TRUE(rig.Start());
+    RigClient client;
+    ASSERT_TRUE(client.Connect(rig.ClientPort()) && client.Login() && client.WaitListEnd(kWaitMs));
+    // It sees every request as the server queues it for the switch.
+    RigClient monitor;
+    ASSERT_TRUE(monitor.Connect(rig.MonitorPorts()[0]) && monitor.StartMonitor());
+    std::uint16_t seq = 0;
+    ASSERT_TRUE(fault_test::WaitFor(
+        [&] { return rig.SendEvent(seq++) && monitor.WaitEvents(1, 200); }, kWaitMs, 1))
+        << "the monitor is admitted";
+
+    // Far more than the switch's window holds, and well within the queue to it.
+    rig.Link().SetReading(false);
+    constexpr std::size_t kRequests = 2000;
+    Bytes batch;
+    for (std::size_t i = 0; i < kRequests; ++i) {
+        const Bytes request = LargeRequest();
+        batch.insert(batch.end(), request.begin(), request.end());
+    }
+    ASSERT_TRUE(client.SendRaw(batch));
+    const auto queued = [&] {
+        std::size_t count = 0;
+        for (const Bytes& body : monitor.Stream().Bodies())
+            count += body.size() > 1 && body[0] == 0x02 && body[1] == 'D' ? 1 : 0;
+        return count;
+    };
+    ASSERT_TRUE(monitor.WaitUntil([&] { return queued() == kRequests; }, kWaitMs)) << queued();
+
+    rig.Terminate();
+    const std::string dropped = "not sent to the switch are dropped!!!";
+    ASSERT_TRUE(fault_test::WaitFor([&] { return rig.TraceHas(dropped); }, kWaitMs, 5))
+        << "the backlog was dropped without a trace";
+    // Late, but within the stop's wait for the link clear.
+    rig.Link().SetReading(true);
+    ASSERT_EQ(rig.WaitExit(30000), std::optional<int>(0));
+
+    const std::string trace = rig.TraceText();
+    const std::string countText = "stopping: ";
+    const std::size_t at = trace.find(countText);
+    ASSERT_NE(at, std::string::npos);
+    const std::size_t backlog = std::stoul(trace.substr(at + countText.size()));
+    EXPECT_GT(backlog, 0u);
+    EXPECT_EQ(trace.find("The link clear did not reach the switch"), std::string::npos);
+
+    ASSERT_TRUE(rig.Link().WaitForPeerClose(kWaitMs));
+    const std::vector<TestSwitch::Record> records = rig.Link().Records();
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.back().Letter(), 'k') << "the link clear is the last record";
+    const std::size_t arrived =
+        std::count_if(records.begin(), records.end(),
+                      [](const TestSwitch::Record& r) { return r.Letter() == 'D'; });
+    EXPECT_EQ(arrived + backlog, kRequests) << "every request arrived or was counted as dropped";
+}
+
+TEST(FaultLinkEnd, ALengthNoRecordCanHaveRestartsTheLinkAtOnce) {
+    BrovikRig rig;
+    ASSERT_TRUE(rig.Start());
+    RigClient before;
+    ASSERT_TRUE(before.Connect(rig.ClientPort()) && before.Login() && before.WaitListEnd(kWaitMs));
+
+    // Random bytes where a record should start; the first two read as 31042.
+    Bytes noise{0x79, 0x42};
+    for (int i = 0; i < 300; ++i)
+        noise.push_back(static_cast<std::uint8_t>(i * 37 + 11));
+    ASSERT_TRUE(rig.Link().SendRaw(noise));
+
+    // Started again now, not after the silence time-out and the next liveness tick.
+    ASSERT_TRUE(rig.Switch().WaitForDownloads(2, kWaitMs));
+    EXPECT_EQ(rig.Link().ConnectionCount(), 2);
+    EXPECT_TRUE(rig.TraceHas("[ERROR] The length[31042] from the switch cannot be a record. The "
+                             "link is out of step and is started again!!!"));
+    EXPECT_TRUE(before.WaitPeerClose(kWaitMs)) << "the restart closes the clients of the old link";
+
+    // The client ports open again once the new download is in.
+    std::unique_ptr<RigClient> after;
+    ASSERT_TRUE(fault_test::WaitFor(
+        [&] {
+            after = std::make_unique<RigClient>();
+            return after->Connect(rig.ClientPort()) && after->Login() && after->WaitListEnd(2000);
+        },
+        kWaitMs, 100));
+    ASSERT_TRUE(rig.SendEvent(7));
+    EXPECT_TRUE(after->WaitEvents(1, kWaitMs));
+    EXPECT_EQ(after->EventSeqs(), std::vector<std::uint16_t>{7});
+    EXPECT_TRUE(rig.Stop());
 }
 
 TEST(FaultLinkEnd, ASwitchThatClosesTheLinkTakesItDownAtOnceForOldAndNewClients) {

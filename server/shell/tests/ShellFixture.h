@@ -221,8 +221,8 @@ protected:
     }
 
     // The server with the recording view, not yet initialised.
-    OrbManagerServer& MakeServer() {
-        server = std::make_unique<OrbManagerServer>(ShortTimings());
+    OrbManagerServer& MakeServer(const ShellTimings& timings = ShortTimings()) {
+        server = std::make_unique<OrbManagerServer>(timings);
         server->SetResourceLookup(TestText);
         server->m_timings.connectTimeoutMs = 2000;
         server->m_timings.closeDrainMs = 1000;

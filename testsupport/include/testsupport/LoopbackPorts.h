@@ -3,15 +3,39 @@
 // Ports on loopback for servers under test, and plain clients for them.
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 namespace testsupport {
 
-// A port P on loopback with P and P + 500 both free just now.
+// Claims the port for this process's lifetime among the test processes that share the machine:
+// a port one test has given back (its server stopped) is not handed to another test while the
+// first may still listen on it again. False when another test process holds it.
+inline bool ClaimTestPort(int port) {
+    std::error_code error;
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path(error) / "veltrane-test-ports";
+    std::filesystem::create_directories(dir, error);
+    const std::string path = (dir / std::to_string(port)).string();
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return true; // nowhere to record it: no worse than before
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    return true; // kept open, so held until the process ends
+}
+
+// A port P on loopback with P and P + 500 both free just now, and claimed by no other test.
 inline int FreeListenPortPair() {
     for (int attempt = 0; attempt < 50; ++attempt) {
         const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -31,7 +55,7 @@ inline int FreeListenPortPair() {
         const bool free =
             ::bind(second, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
         ::close(second);
-        if (free)
+        if (free && ClaimTestPort(port) && ClaimTestPort(port + 500))
             return port;
     }
     return 0;

@@ -58,6 +58,16 @@ public:
         m_keep = keep;
     }
 
+    // Off: the switch stops reading the connection (what the server sends piles up in the
+    // system's buffers and then holds the server's sends); on again: it reads what is there.
+    void SetReading(bool on) {
+        m_reading = on;
+        Wake();
+    }
+    // The receive buffer of the connections accepted from now on (a small window for the
+    // server to fill); 0 leaves the system's.
+    bool SetReceiveBuffer(int bytes);
+
     // Until `count` connections have been accepted in all.
     bool WaitForConnection(int timeoutMs, int count = 1) {
         std::unique_lock<std::mutex> guard(m_lock);
@@ -160,6 +170,7 @@ private:
     int m_conn = -1;          // written by the switch thread under m_sendLock
     bool m_peerEnded = false; // the switch thread's own: the server's end has closed
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_reading{true};
     std::thread m_thread;
 
     mutable std::mutex m_sendLock;
