@@ -81,16 +81,6 @@ inline std::ostream& operator<<(std::ostream& out, const ProcessCounts& counts) 
     return out << "{fds " << counts.fds << ", threads " << counts.threads << "}";
 }
 
-// Resident memory in kB, -1 when unknown.
-inline long ResidentKb(pid_t pid) {
-    std::ifstream status(ProcDir(pid) / "status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
-
 // A record whose length is 0 or above the largest record is a torn or corrupted stream (Broken),
 // and so is a stream that ends inside a record once it is complete (Pending).
 using RecordStream = testsupport::RecordReader;

@@ -74,16 +74,15 @@ protected:
 };
 
 TEST_F(FaultStall, StalledClientCostsTheOthersNothingAndResumesOnWholeRecords) {
-    // Warm-up with every client reading: the server's working set at this event rate.
+    // Warm-up with every client reading.
     ASSERT_TRUE(Flow(0, kEventsPerPhase));
-    const long warm = ResidentKb(m_rig.Pid());
-    ASSERT_GT(warm, 0);
 
     // The same again with one client that reads nothing: far more than its buffers can hold.
+    // That the server holds no more for it than its bound shows below in what it lost; what that
+    // costs in memory is the relay bench's stalled-client case (a resident size read here depends
+    // on the machine's load).
     m_bStalledReads = false;
     ASSERT_TRUE(Flow(kEventsPerPhase, 2 * kEventsPerPhase)) << "a reader fell behind";
-    const long stalled = ResidentKb(m_rig.Pid());
-    EXPECT_LT(stalled - warm, 4096L) << "kB grown while a client was stalled";
 
     std::vector<std::uint16_t> all(2 * kEventsPerPhase);
     for (std::uint16_t i = 0; i < all.size(); ++i)
