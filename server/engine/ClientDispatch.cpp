@@ -15,6 +15,7 @@
 
 namespace {
 
+using protocol::CtiEvent;
 using protocol::CtiRequest;
 
 // The least record sizes (length bytes included) the local handlers read up to.
@@ -24,9 +25,7 @@ constexpr int kDeviceInfoAnswerSize = 12;
 constexpr std::uint8_t kDeviceInfoLocalType = 9;
 constexpr std::uint8_t kDeviceInfoCause = 0x05;
 constexpr std::size_t kDeviceInfoResultSize =
-    protocol::FrameHead::Framed(protocol::CtiEvent::kCauseOffset + 1);
-
-using protocol::CtiEvent;
+    protocol::FrameHead::Framed(CtiEvent::kCauseOffset + 1);
 
 } // namespace
 
