@@ -71,14 +71,15 @@ void ClientRunController::OnConnected() {
     }
     m_connecting = false;
     m_connectTimer.stop();
-    const clientframes::Frame login = clientframes::LoginRequest(m_settings.clientKind);
+    const protocol::ClientRequestFrames::Frame login =
+        protocol::ClientRequestFrames::LoginRequest(m_settings.clientKind);
     if (!m_socket.Send(login)) {
         Disconnect_Click();
         return;
     }
     ++m_counters.sentTotal;
     m_state.DataSendCnt.text = std::to_string(m_counters.sentTotal);
-    ShowMessage(clientframes::SentLogLine(login));
+    ShowMessage(protocol::ClientRequestFrames::SentLogLine(login));
     OnLoginSent();
 }
 
@@ -292,12 +293,12 @@ void ClientRunController::RunNextAction() {
 
 // ---- senders ---------------------------------------------------------------------------------
 
-bool ClientRunController::SendRequest(const clientframes::Frame& frame, double* counter,
-                                      ClientControl* box) {
+bool ClientRunController::SendRequest(const protocol::ClientRequestFrames::Frame& frame,
+                                      double* counter, ClientControl* box) {
     if (!m_socket.Send(frame)) {
         return false;
     }
-    ShowMessage(clientframes::SentLogLine(frame));
+    ShowMessage(protocol::ClientRequestFrames::SentLogLine(frame));
     ++m_counters.sentTotal;
     m_state.DataSendCnt.text = std::to_string(m_counters.sentTotal);
     *counter += 1;
@@ -311,32 +312,36 @@ bool ClientRunController::SendRequest(const clientframes::Frame& frame, double* 
 }
 
 void ClientRunController::SendMakeCall(int caller, int callee) {
-    SendRequest(clientframes::MakeCall(caller, callee, m_settings.digitCount), &m_counters.makeCall,
-                &m_state.editMakeCall);
-}
-
-void ClientRunController::SendMakeCallFreeDial(int caller) {
     SendRequest(
-        clientframes::MakeCallFreeDial(caller, m_settings.freeDialText, m_settings.digitCount),
+        protocol::ClientRequestFrames::MakeCallRequest(caller, callee, m_settings.digitCount),
         &m_counters.makeCall, &m_state.editMakeCall);
 }
 
+void ClientRunController::SendMakeCallFreeDial(int caller) {
+    SendRequest(protocol::ClientRequestFrames::MakeCallFreeDialRequest(
+                    caller, m_settings.freeDialText, m_settings.digitCount),
+                &m_counters.makeCall, &m_state.editMakeCall);
+}
+
 void ClientRunController::SendAnswerCall(int first, int second) {
-    SendRequest(clientframes::AnswerCall(first, second, m_settings.digitCount),
-                &m_counters.answerCall, &m_state.editAnswerCall);
+    SendRequest(
+        protocol::ClientRequestFrames::AnswerCallRequest(first, second, m_settings.digitCount),
+        &m_counters.answerCall, &m_state.editAnswerCall);
 }
 
 void ClientRunController::SendHoldCall(int first, int second) {
-    SendRequest(clientframes::HoldCall(first, second, m_settings.digitCount), &m_counters.holdCall,
-                &m_state.editHoldCall);
+    SendRequest(
+        protocol::ClientRequestFrames::HoldCallRequest(first, second, m_settings.digitCount),
+        &m_counters.holdCall, &m_state.editHoldCall);
 }
 
 void ClientRunController::SendUnHoldCall(int first, int second) {
-    SendRequest(clientframes::RetrieveCall(first, second, m_settings.digitCount),
-                &m_counters.unholdCall, &m_state.editUnHoldCall);
+    SendRequest(
+        protocol::ClientRequestFrames::RetrieveCallRequest(first, second, m_settings.digitCount),
+        &m_counters.unholdCall, &m_state.editUnHoldCall);
 }
 
 void ClientRunController::SendDropCall(int device) {
-    SendRequest(clientframes::DropCall(device, m_settings.digitCount), &m_counters.dropCall,
-                &m_state.editDropCall);
+    SendRequest(protocol::ClientRequestFrames::DropCallRequest(device, m_settings.digitCount),
+                &m_counters.dropCall, &m_state.editDropCall);
 }

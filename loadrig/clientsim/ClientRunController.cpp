@@ -400,9 +400,9 @@ bool ClientRunController::ValidateStart() {
         return false;
     }
     if (m_state.chkFreeDial.checked) {
-        if (!clientframes::IsValidFreeDial(m_state.txtFreeDialNo.text, digits)) {
+        if (!protocol::ClientRequestFrames::IsValidFreeDial(m_state.txtFreeDialNo.text, digits)) {
             Show("The free dial number must hold 1 to " +
-                     std::to_string(clientframes::FreeDialRoom(digits)) +
+                     std::to_string(protocol::ClientRequestFrames::FreeDialRoom(digits)) +
                      " characters, each a digit, '*' or '#'.",
                  kClientSimTitle, "txtFreeDialNo");
             return false;

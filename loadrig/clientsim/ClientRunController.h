@@ -1,9 +1,9 @@
 #pragma once
 
-#include "ClientRequestFrames.h"
 #include "ClientRunSettings.h"
 #include "ClientSocket.h"
 
+#include "protocol/ClientRequestFrames.h"
 #include "protocol/RecordAssembler.h"
 
 #include <QDateTime>
@@ -216,7 +216,8 @@ private:
     void OnSocketError(const QString& description);
     void OnClosedByPeer();
     bool ValidateStart();
-    bool SendRequest(const clientframes::Frame& frame, double* counter, ClientControl* box);
+    bool SendRequest(const protocol::ClientRequestFrames::Frame& frame, double* counter,
+                     ClientControl* box);
     void OnRecord(const protocol::CtiRecord& record);
     void OnBadLength(std::uint16_t length);
     void HandleRecord(const std::uint8_t* body, std::size_t length);

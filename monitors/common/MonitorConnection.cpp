@@ -1,26 +1,21 @@
 #include "MonitorConnection.h"
 
 #include <platform/SystemError.h>
+#include <protocol/MonitorStartRequest.h>
 
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
 std::vector<std::uint8_t> BuildMonitorStartRequest(const std::string& passCode) {
-    std::vector<std::uint8_t> frame = {0x00, 0x0B, 0x09, 'Z', 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0};
-    const std::size_t n = std::min<std::size_t>(passCode.size(), 6);
-    frame[6] = static_cast<std::uint8_t>(n);
-    for (std::size_t i = 0; i < n; ++i)
-        frame[7 + i] = static_cast<std::uint8_t>(passCode[i]);
-    return frame;
+    return protocol::MonitorStartRequest::Build(passCode);
 }
 
 bool IsValidPassCode(const std::string& passCode) {
-    return passCode.size() >= 4 && passCode.size() <= 6;
+    return protocol::MonitorStartRequest::IsValidCodeLength(passCode.size());
 }
 
 namespace {

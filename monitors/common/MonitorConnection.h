@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-// The start request a monitor sends at once after connecting: 00 0B 09 'Z' FF FF, the pass
-// code's length, its characters zero-filled to six bytes. At most six characters are written.
+// The start request a monitor sends at once after connecting, with the pass code as its access
+// code; at most six characters are written.
 std::vector<std::uint8_t> BuildMonitorStartRequest(const std::string& passCode);
 // Pass codes the server can accept: 4 to 6 characters.
 bool IsValidPassCode(const std::string& passCode);

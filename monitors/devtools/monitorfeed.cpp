@@ -7,13 +7,13 @@
 //
 // Ends after the given time (default 60 s) or on SIGINT/SIGTERM.
 
-#include "ClientRequestFrames.h"
 #include "testsupport/DownloadingSwitch.h"
 #include "testsupport/LoopbackPorts.h"
 #include "testsupport/ServerSettings.h"
 
 #include <platform/ProgramInfo.h>
 #include <platform/Registry.h>
+#include <protocol/ClientRequestFrames.h>
 
 #include <csignal>
 #include <cstdio>
@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
         if (sw.Downloads() == 0)
             continue;
         if (client < 0 && (client = testsupport::ConnectLoopback(clientPort)) >= 0) {
-            const auto login = clientframes::LoginRequest(3);
+            const auto login = protocol::ClientRequestFrames::LoginRequest(3);
             [[maybe_unused]] ssize_t n = ::send(client, login.data(), login.size(), MSG_NOSIGNAL);
         }
         if (client >= 0) {
@@ -116,7 +116,8 @@ int main(int argc, char** argv) {
             while (::recv(client, sink, sizeof sink, MSG_DONTWAIT) > 0) {
             }
             if (tick % 3 == 0) {
-                const auto call = clientframes::MakeCall(201, 202 + tick % 2, 3);
+                const auto call =
+                    protocol::ClientRequestFrames::MakeCallRequest(201, 202 + tick % 2, 3);
                 [[maybe_unused]] ssize_t n = ::send(client, call.data(), call.size(), MSG_NOSIGNAL);
             }
         }

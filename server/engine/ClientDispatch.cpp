@@ -5,15 +5,17 @@
 #include "OrbManagerDlg.h"
 #include "TraceLog.h"
 
+#include <protocol/CtiEvent.h>
 #include <protocol/CtiRecord.h>
 #include <protocol/CtiRequest.h>
+#include <protocol/FrameHead.h>
 
-#include <array>
 #include <cstdint>
 #include <string>
 
 namespace {
 
+using protocol::CtiEvent;
 using protocol::CtiRequest;
 
 // The least record sizes (length bytes included) the local handlers read up to.
@@ -22,6 +24,8 @@ constexpr int kDeviceInfoAnswerSize = 12;
 
 constexpr std::uint8_t kDeviceInfoLocalType = 9;
 constexpr std::uint8_t kDeviceInfoCause = 0x05;
+constexpr std::size_t kDeviceInfoResultSize =
+    protocol::FrameHead::Framed(CtiEvent::kCauseOffset + 1);
 
 } // namespace
 
@@ -85,11 +89,11 @@ void COrbClientConnectionManager::DispatchClientMessage(COrbClientSocketUser* cl
         // A record too short to carry the type code is not the local case: it goes on whole.
         if (length >= kDeviceInfoAnswerSize && record.Parameter() == kDeviceInfoLocalType &&
             m_pOwner && m_pOwner->m_nSwitchType.load() == 0) {
-            std::array<std::uint8_t, 11> answer{0x00, 0x09, 'F', 0xFF, 0xFF};
-            for (std::size_t i = 0; i < 4; ++i)
-                answer[5 + i] = record.At(CtiRequest::kDeviceOffset + i);
-            answer[9] = 0x00;
-            answer[10] = kDeviceInfoCause;
+            // A request result with its cause, the signed byte 0.
+            using namespace protocol::FrameHead;
+            protocol::Bytes answer = Event('F', kDeviceInfoResultSize);
+            Put(answer, Framed(CtiEvent::kDeviceOffset), record.Device());
+            answer.at(Framed(CtiEvent::kCauseOffset)) = kDeviceInfoCause;
             int error = 0;
             client->SendRecord(answer.data(), static_cast<int>(answer.size()), error);
             return;

@@ -6,7 +6,10 @@
 #include "SwitchDeviceTable.h"
 #include "TraceLog.h"
 
-#include <array>
+#include <protocol/CtiEvent.h>
+#include <protocol/CtiRecord.h>
+#include <protocol/FrameHead.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -20,6 +23,14 @@ constexpr std::size_t kKindOffset = 10; // the argument byte of 'a' and 'k'
 constexpr int kKindRecordSize = 11;
 
 constexpr std::uint8_t kNoReply = 0;
+
+using protocol::CtiEvent;
+
+// The login reply's body: the head of an event, FF x 4, the kind byte, the result.
+constexpr std::size_t kReplyKindOffset = CtiEvent::kSignedOffset;
+constexpr std::size_t kReplyResultOffset = CtiEvent::kSignedOffset + 1;
+constexpr std::size_t kLoginReplySize = protocol::FrameHead::Framed(kReplyResultOffset + 1);
+constexpr std::size_t kKind10ReplySize = kLoginReplySize + 3;
 
 // How a login line is written.
 enum class LoginLine {
@@ -97,25 +108,22 @@ std::string AddressSuffix(const std::string& address, int port) {
     return "[IP Address : " + address + ", Port No : " + std::to_string(port) + "]";
 }
 
-// 00 09, the letter, FF x 6, b9, the result.
+// The letter, FF x 6, b9, the result.
 void SendLoginReply(COrbClientSocketUser* client, std::uint8_t letter, std::uint8_t b9,
-                    std::uint8_t result) {
-    const std::array<std::uint8_t, 11> reply{0x00, 0x09, letter, 0xFF, 0xFF,  0xFF,
-                                             0xFF, 0xFF, 0xFF,   b9,   result};
+                    std::uint8_t result, std::size_t frameSize = kLoginReplySize) {
+    using namespace protocol::FrameHead;
+    protocol::Bytes reply = Event(letter, frameSize);
+    Fill(reply, Framed(CtiEvent::kDeviceOffset), protocol::DeviceDigits::kSize, 0xFF);
+    reply.at(Framed(kReplyKindOffset)) = b9;
+    reply.at(Framed(kReplyResultOffset)) = result;
     int error = 0;
     client->SendRecord(reply.data(), static_cast<int>(reply.size()), error);
 }
 
-// The kind-10 reply carries three status bytes more when accepted; its length says what follows.
+// The kind-10 reply carries three status bytes more when accepted (zero); its length says what
+// follows.
 void SendKind10Reply(COrbClientSocketUser* client, std::uint8_t result) {
-    if (result == 0) {
-        SendLoginReply(client, '9', kKind10, 0);
-        return;
-    }
-    const std::array<std::uint8_t, 14> reply{0x00, 0x0C, '9',     0xFF, 0xFF, 0xFF, 0xFF,
-                                             0xFF, 0xFF, kKind10, 1,    0x00, 0x00, 0x00};
-    int error = 0;
-    client->SendRecord(reply.data(), static_cast<int>(reply.size()), error);
+    SendLoginReply(client, '9', kKind10, result, result == 0 ? kLoginReplySize : kKind10ReplySize);
 }
 
 void SendReply(COrbClientSocketUser* client, const LoginKind& kind, bool accepted) {
@@ -326,8 +334,8 @@ void COrbClientConnectionManager::SendDeviceListToClient(COrbClientSocketUser* c
     using Record = DeviceListSender::Record;
     auto frame = [](const LineDeviceEntry::Record& from) {
         Record record;
-        record[0] = 0x00;
-        record[1] = static_cast<std::uint8_t>(LineDeviceEntry::kSentSize);
+        protocol::CtiRecord::PutLength(record.data(),
+                                       static_cast<std::uint16_t>(LineDeviceEntry::kSentSize));
         for (std::size_t i = 0; i < LineDeviceEntry::kSentSize; ++i)
             record[2 + i] = from[i];
         return record;

@@ -5,13 +5,15 @@
 #include "SwitchEventRecord.h"
 #include "TraceLog.h"
 
+#include <protocol/CtiEvent.h>
 #include <protocol/CtiRecord.h>
 #include <protocol/CtiRequest.h>
+#include <protocol/FrameHead.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -34,6 +36,18 @@ constexpr int kRelayBufferSize = 204;
 
 constexpr std::uint8_t kLarchApplication = 2;
 
+using protocol::CtiEvent;
+
+// Bodies of the replies: the head of an event, four digit bytes, then the request's argument
+// byte and the result; the Larch reply has the address length where the result stands, then the
+// application and the address.
+constexpr std::size_t kReplyArgumentOffset = CtiEvent::kSignedOffset;
+constexpr std::size_t kReplyResultOffset = CtiEvent::kSignedOffset + 1;
+constexpr std::size_t kLarchApplicationOffset = kReplyResultOffset + 1;
+constexpr std::size_t kLarchAddressOffset = kLarchApplicationOffset + 1;
+constexpr std::size_t kResultReplySize = protocol::FrameHead::Framed(kReplyResultOffset + 1);
+constexpr std::size_t kAlderEchoSize = protocol::FrameHead::Framed(kReplyArgumentOffset + 1);
+
 // The body of the framed record a client sent; the sizes below count its length bytes too.
 CtiRequest View(const std::uint8_t* buffer, int length) {
     return CtiRequest::OfFrame(protocol::ByteView(buffer, static_cast<std::size_t>(length)));
@@ -55,15 +69,19 @@ void Send(COrbClientSocketUser* client, const std::uint8_t* data, std::size_t si
     client->SendRecord(data, static_cast<int>(size), error);
 }
 
-// 00 09, the letter, FF FF, the request's digits, its argument byte, the result.
+void Send(COrbClientSocketUser* client, const protocol::Bytes& frame) {
+    Send(client, frame.data(), frame.size());
+}
+
+// The letter, FF FF, the request's digits, its argument byte, the result.
 void SendResult(COrbClientSocketUser* client, std::uint8_t letter, const CtiRequest& record,
                 std::uint8_t result) {
-    std::array<std::uint8_t, 11> reply{0x00, 0x09, letter, 0xFF, 0xFF};
-    for (std::size_t i = 0; i < 4; ++i)
-        reply[5 + i] = record.At(kDeviceOffset + i);
-    reply[9] = record.Argument();
-    reply[10] = result;
-    Send(client, reply.data(), reply.size());
+    using namespace protocol::FrameHead;
+    protocol::Bytes reply = Event(letter, kResultReplySize);
+    Put(reply, Framed(CtiEvent::kDeviceOffset), record.Device());
+    reply.at(Framed(kReplyArgumentOffset)) = record.Argument();
+    reply.at(Framed(kReplyResultOffset)) = result;
+    Send(client, reply);
 }
 
 bool IsPoplarOrElm(const COrbClientSocketUser* client) {
@@ -266,28 +284,30 @@ void COrbClientConnectionManager::LarchLookup(COrbClientSocketUser* client,
         }
     }
 
-    std::vector<std::uint8_t> reply{0x00, static_cast<std::uint8_t>(10 + found.size()), '4', 0xFF,
-                                    0xFF};
-    for (std::size_t i = 0; i < 4; ++i)
-        reply.push_back(record.At(kDeviceOffset + i));
-    reply.push_back(0xFF);
-    reply.push_back(static_cast<std::uint8_t>(found.size()));
-    reply.push_back(application);
-    reply.insert(reply.end(), found.begin(), found.end());
-    Send(client, reply.data(), reply.size());
+    using namespace protocol::FrameHead;
+    protocol::Bytes reply = Event('4', Framed(kLarchAddressOffset) + found.size());
+    Put(reply, Framed(CtiEvent::kDeviceOffset), record.Device());
+    reply.at(Framed(kReplyArgumentOffset)) = 0xFF;
+    reply.at(Framed(kReplyResultOffset)) = static_cast<std::uint8_t>(found.size());
+    reply.at(Framed(kLarchApplicationOffset)) = application;
+    std::copy(found.begin(), found.end(),
+              reply.begin() + static_cast<std::ptrdiff_t>(Framed(kLarchAddressOffset)));
+    Send(client, reply);
 }
 
 void COrbClientConnectionManager::AlderAnnounce(COrbClientSocketUser* client, const std::string&) {
     if (!client)
         return;
-    static const std::array<std::uint8_t, 10> echo{0x00, 0x08, 'u',  0xFF, 0xFF,
-                                                   0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-    Send(client, echo.data(), echo.size());
+    using namespace protocol::FrameHead;
+    protocol::Bytes echo = Event('u', kAlderEchoSize);
+    Fill(echo, Framed(CtiEvent::kDeviceOffset), protocol::DeviceDigits::kSize, 0xFF);
+    Send(client, echo);
     if (client->m_bAlder.load() != 1)
         return;
-    static const std::array<std::uint8_t, 11> reply{0x00, 0x09, '1',  0xFF, 0xFF, 0xFF,
-                                                    0xFF, 0xFF, 0xFF, 0x00, 0xFF};
-    Send(client, reply.data(), reply.size());
+    protocol::Bytes reply = Event('1', kResultReplySize);
+    Fill(reply, Framed(CtiEvent::kDeviceOffset), protocol::DeviceDigits::kSize, 0xFF);
+    reply.at(Framed(kReplyResultOffset)) = 0xFF;
+    Send(client, reply);
     const std::string text = "The Current Alder at [IP Address : " + client->m_strPeerAddress +
                              ", Port No : " + std::to_string(client->m_nPeerPort) +
                              "] is running without any qorvell cti software.";

@@ -5,6 +5,8 @@
 #include "OrbMonitorListenSocket.h"
 #include "TraceLog.h"
 
+#include <protocol/MonitorStartRequest.h>
+
 #include <QTimer>
 
 #include <algorithm>
@@ -20,6 +22,13 @@
 using platform::CriticalSectionLock;
 
 namespace {
+
+namespace StartRequest = protocol::MonitorStartRequest;
+
+// The byte at the offset of what a monitor sent, or -1 beyond its `count` bytes.
+int ByteAt(const std::uint8_t* buffer, int count, std::size_t offset) {
+    return static_cast<int>(offset) < count ? buffer[offset] : -1;
+}
 
 constexpr std::size_t kMaxExceptionText = 255;
 
@@ -183,15 +192,15 @@ void MonitorConnectionManager::CheckMonitorConnectRequest(COrbMonitorClientSocke
                  "peer system. Rejected!!!");
         return;
     }
-    if (count < 3 || buffer[2] != kMessageId) {
+    if (ByteAt(buffer, count, StartRequest::kMessageIdOffset) != StartRequest::kMessageId) {
         TraceLog(">>> Unknown Connection Request with the wrong message ID is rejected from "
                  "[%s]!!!",
                  address.c_str());
         RemoveMonitor(socket);
         return;
     }
-    const int eventId = count > 3 ? buffer[3] : -1;
-    if (eventId != kMonitorStart && eventId != kFirModuleConnect) {
+    const int eventId = ByteAt(buffer, count, StartRequest::kEventIdOffset);
+    if (eventId != StartRequest::kMonitorStart && eventId != StartRequest::kFirModuleConnect) {
         TraceLog(">>> Unknown Connection Request with the wrong Event ID is rejected from "
                  "[%s]!!!",
                  address.c_str());
@@ -207,13 +216,13 @@ void MonitorConnectionManager::CheckMonitorConnectRequest(COrbMonitorClientSocke
         RemoveMonitor(socket);
         return;
     }
-    if (eventId == kFirModuleConnect) {
+    if (eventId == StartRequest::kFirModuleConnect) {
         Admit(socket);
         TraceLog(">>> Fir Module is connected from[%s]!!!", address.c_str());
         return;
     }
-    const int codeLength = count > 6 ? buffer[6] : -1;
-    if (codeLength < kMinCodeLength || codeLength > kMaxCodeLength) {
+    const int codeLength = ByteAt(buffer, count, StartRequest::kCodeLengthOffset);
+    if (codeLength < 0 || !StartRequest::IsValidCodeLength(static_cast<std::size_t>(codeLength))) {
         TraceLog(">>> Monitor Passcode Length from [%s]is not matched!!!", address.c_str());
         RemoveMonitor(socket);
         return;
@@ -224,9 +233,10 @@ void MonitorConnectionManager::CheckMonitorConnectRequest(COrbMonitorClientSocke
 void MonitorConnectionManager::CheckAccessCode(COrbMonitorClientSocket* socket,
                                                const std::uint8_t* buffer, int count,
                                                const std::string& address) {
-    const int codeLength = buffer[6];
-    const int present = std::clamp(count - 7, 0, codeLength);
-    std::string given(reinterpret_cast<const char*>(buffer + 7),
+    constexpr int kCodeOffset = static_cast<int>(StartRequest::kCodeOffset);
+    const int codeLength = buffer[StartRequest::kCodeLengthOffset];
+    const int present = std::clamp(count - kCodeOffset, 0, codeLength);
+    std::string given(reinterpret_cast<const char*>(buffer + kCodeOffset),
                       static_cast<std::size_t>(present));
     if (present < codeLength)
         given.append(1, '\0'); // never matches, traced as what came

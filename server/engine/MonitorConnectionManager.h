@@ -26,14 +26,6 @@ public:
     static inline std::atomic<int> s_nCodeDelayMs{250};
     static inline std::atomic<int> s_nMaxCodeDelayMs{8000};
 
-    enum StartRequest : std::uint8_t {
-        kMessageId = 0x09,
-        kMonitorStart = 'Z',
-        kFirModuleConnect = 'a',
-        kMinCodeLength = 4,
-        kMaxCodeLength = 6,
-    };
-
     MonitorConnectionManager(COrbManagerDlg* owner, platform::CriticalSection& sharedLock);
     // Closes whatever is still open, as CloseAllMonitors does but without its log line.
     virtual ~MonitorConnectionManager();

@@ -312,21 +312,21 @@ TEST_F(ClientRunControllerTest, CyclePhasesWithAnswerAndHold) {
         EXPECT_EQ(TickLetters(), expected[tick]) << "tick " << tick + 1;
         if (tick == 3) {
             // Answer puts the callee first: 205 with 201 ... 208 with 204.
-            EXPECT_EQ(last[0], clientframes::AnswerCall(205, 201, 3));
-            EXPECT_EQ(last[3], clientframes::AnswerCall(208, 204, 3));
+            EXPECT_EQ(last[0], protocol::ClientRequestFrames::AnswerCallRequest(205, 201, 3));
+            EXPECT_EQ(last[3], protocol::ClientRequestFrames::AnswerCallRequest(208, 204, 3));
             EXPECT_EQ(client.Cycle().displayPhase, 2);
             EXPECT_EQ(client.State().editConnTime.text, "1");
         }
         if (tick == 5) {
-            EXPECT_EQ(last[1], clientframes::HoldCall(202, 206, 3));
+            EXPECT_EQ(last[1], protocol::ClientRequestFrames::HoldCallRequest(202, 206, 3));
             EXPECT_EQ(client.State().editHoldTime.text, "1");
         }
         if (tick == 9) {
-            EXPECT_EQ(last[2], clientframes::DropCall(203, 3));
+            EXPECT_EQ(last[2], protocol::ClientRequestFrames::DropCallRequest(203, 3));
             EXPECT_EQ(client.Cycle().displayPhase, 0);
         }
     }
-    EXPECT_EQ(last[0], clientframes::MakeCall(201, 205, 3));
+    EXPECT_EQ(last[0], protocol::ClientRequestFrames::MakeCallRequest(201, 205, 3));
     EXPECT_EQ(client.Counters().makeCall, 8);
     EXPECT_EQ(client.Counters().answerCall, 4);
     EXPECT_EQ(client.Counters().commandTotal, 24);
@@ -354,7 +354,7 @@ TEST_F(ClientRunControllerTest, FreeDialCallsAreMadeAndDroppedOnly) {
     client.cmboMakeDelaytime_Click(0);
     StartAndLogIn();
     EXPECT_EQ(TickLetters(), "DDDD");
-    EXPECT_EQ(last[2], clientframes::MakeCallFreeDial(203, "9*#", 3));
+    EXPECT_EQ(last[2], protocol::ClientRequestFrames::MakeCallFreeDialRequest(203, "9*#", 3));
     EXPECT_EQ(TickLetters(), "-");
     EXPECT_EQ(TickLetters(), "-");
     EXPECT_EQ(TickLetters(), "NNNN");
@@ -379,7 +379,7 @@ TEST_F(ClientRunControllerTest, StopWhileHeldRetrievesThenDropsEveryPort) {
         letters += static_cast<char>(frame[3]);
     }
     EXPECT_EQ(letters, "RRRRNNNN");
-    EXPECT_EQ(frames[7], clientframes::DropCall(204, 3));
+    EXPECT_EQ(frames[7], protocol::ClientRequestFrames::DropCallRequest(204, 3));
     EXPECT_EQ(client.Cycle().nextAction, ClientCallCycle::Make);
     EXPECT_EQ(client.State().lblStatus.text, "Disconnected...");
     EXPECT_TRUE(client.State().Start.enabled);

@@ -1,4 +1,4 @@
-#include "ClientRequestFrames.h"
+#include "protocol/ClientRequestFrames.h"
 
 #include "protocol/CtiRequest.h"
 #include "protocol/FrameHead.h"
@@ -6,15 +6,14 @@
 
 #include <algorithm>
 
-namespace clientframes {
+namespace protocol::ClientRequestFrames {
 
 namespace {
 
-using protocol::DeviceDigits;
-using protocol::FrameHead::Put;
+using FrameHead::Put;
 
 Frame Header(char letter, std::size_t size) {
-    return protocol::FrameHead::Request(static_cast<std::uint8_t>(letter), size);
+    return FrameHead::Request(static_cast<std::uint8_t>(letter), size);
 }
 
 Frame TwoDevices(char letter, int first, int second, int digitCount) {
@@ -25,8 +24,8 @@ Frame TwoDevices(char letter, int first, int second, int digitCount) {
 }
 
 DeviceDigits::Field Digits(int number, int digitCount) {
-    return protocol::FrameHead::NumberDigits(static_cast<unsigned>(number), digitCount,
-                                             DeviceDigits::kServerFiller);
+    return FrameHead::NumberDigits(static_cast<unsigned>(number), digitCount,
+                                   DeviceDigits::kServerFiller);
 }
 
 } // namespace
@@ -37,7 +36,7 @@ void PutDeviceDigits(Frame& frame, std::size_t at, int number, int digitCount) {
 
 Frame LoginRequest(int clientKind) {
     Frame frame = Header('a', 17);
-    protocol::FrameHead::Fill(frame, 6, DeviceDigits::kSize, DeviceDigits::kServerFiller);
+    FrameHead::Fill(frame, 6, DeviceDigits::kSize, DeviceDigits::kServerFiller);
     frame[10] = static_cast<std::uint8_t>(clientKind);
     const std::uint8_t tail[] = {0x01, 0x08, 0x03, 0x02, 0x01, 0x01};
     for (std::size_t i = 0; i < sizeof tail; ++i) {
@@ -46,7 +45,7 @@ Frame LoginRequest(int clientKind) {
     return frame;
 }
 
-Frame MakeCall(int caller, int callee, int digitCount) {
+Frame MakeCallRequest(int caller, int callee, int digitCount) {
     Frame frame = Header('D', static_cast<std::size_t>(12 + digitCount));
     PutDeviceDigits(frame, 6, caller, digitCount);
     frame[11] = static_cast<std::uint8_t>(digitCount);
@@ -56,27 +55,27 @@ Frame MakeCall(int caller, int callee, int digitCount) {
     return frame;
 }
 
-Frame MakeCallFreeDial(int caller, const std::string& dialled, int digitCount) {
+Frame MakeCallFreeDialRequest(int caller, const std::string& dialled, int digitCount) {
     Frame frame = Header('D', 12 + dialled.size());
     PutDeviceDigits(frame, 6, caller, digitCount);
     frame[11] = static_cast<std::uint8_t>(dialled.size());
-    protocol::FrameHead::PutDialled(frame, 12, dialled);
+    FrameHead::PutDialled(frame, 12, dialled);
     return frame;
 }
 
-Frame AnswerCall(int first, int second, int digitCount) {
+Frame AnswerCallRequest(int first, int second, int digitCount) {
     return TwoDevices('F', first, second, digitCount);
 }
 
-Frame HoldCall(int first, int second, int digitCount) {
+Frame HoldCallRequest(int first, int second, int digitCount) {
     return TwoDevices('H', first, second, digitCount);
 }
 
-Frame RetrieveCall(int first, int second, int digitCount) {
+Frame RetrieveCallRequest(int first, int second, int digitCount) {
     return TwoDevices('R', first, second, digitCount);
 }
 
-Frame DropCall(int device, int digitCount) {
+Frame DropCallRequest(int device, int digitCount) {
     Frame frame = Header('N', 11);
     PutDeviceDigits(frame, 6, device, digitCount);
     return frame;
@@ -99,10 +98,8 @@ bool IsValidFreeDial(const std::string& text, int digitCount) {
 }
 
 std::string SentLogLine(const Frame& frame) {
-    return protocol::HexTraceLine(
-               "[Sent Event] ", frame,
-               protocol::FrameHead::Framed(protocol::CtiRequest::kLetterOffset)) +
+    return HexTraceLine("[Sent Event] ", frame, FrameHead::Framed(CtiRequest::kLetterOffset)) +
            "\r\n";
 }
 
-} // namespace clientframes
+} // namespace protocol::ClientRequestFrames
