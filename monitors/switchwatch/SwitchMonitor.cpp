@@ -1,6 +1,7 @@
 #include "SwitchMonitor.h"
 
 #include <MonitorTexts.h>
+#include <platform/SingleInstance.h>
 
 #include <cstdio>
 
@@ -106,4 +107,8 @@ void SwitchMonitor::ApplyLogSwitches() {
 
 void SwitchMonitor::ShowSwitchFields() {
     m_view.SetText(kIdFileSaveField, OnOff(m_settings.useFileSave));
+}
+
+std::string SwitchMonitor::LockPathForRegistry(const std::string& registryPath) {
+    return platform::SingleInstance::LockPathBeside(registryPath, ".switchwatch.lock");
 }

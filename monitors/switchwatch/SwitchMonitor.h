@@ -23,6 +23,10 @@ public:
     static constexpr int kList = 1000;
     static constexpr int kImageFromSwitch = 0;
     static constexpr int kImageToSwitch = 1;
+    // One switchwatch per registry file: "<registry path>.switchwatch.lock".
+    static std::string LockPathForRegistry(const std::string& registryPath);
+    // Starts the name of the local socket on which the first copy is asked to come forward.
+    static constexpr const char* kInstanceNamePrefix = "switchwatch-";
 
     explicit SwitchMonitor(MonitorView& view, long logSizeLimit = LogRing::kSizeLimit);
     ~SwitchMonitor() override;

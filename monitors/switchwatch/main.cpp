@@ -1,14 +1,13 @@
 // switchwatch: shows the traffic of the link server's switch link, both directions, as hex.
 
-#include "SingleInstance.h"
 #include "SwitchMonitor.h"
 
 #include <DialogBuilder.h>
 #include <MonitorApp.h>
 #include <MonitorTexts.h>
 #include <platform/ProgramInfo.h>
-
 #include <platform/Registry.h>
+#include <platform/SingleInstance.h>
 
 #include <QApplication>
 #include <QMessageBox>
@@ -33,23 +32,25 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // Before anything else: one switchwatch at a time; a second start raises the first.
     MonitorWindow* shown = nullptr;
-    SwitchWatchInstance instance(
-        SwitchWatchInstance::LockPathForRegistry(platform::RegistryFilePath()));
-    switch (instance.Acquire([&] {
+    platform::SingleInstance instance(
+        SwitchMonitor::LockPathForRegistry(platform::RegistryFilePath()),
+        SwitchMonitor::kInstanceNamePrefix);
+    QObject::connect(&instance, &platform::SingleInstance::RaiseRequested, [&] {
         if (shown == nullptr)
             return;
         shown->showNormal();
         shown->raise();
         shown->activateWindow();
-    })) {
-    case SwitchWatchInstance::Result::First:
+    });
+    switch (instance.Acquire()) {
+    case platform::SingleInstance::Result::First:
         break;
-    case SwitchWatchInstance::Result::Raised:
+    case platform::SingleInstance::Result::Raised:
         return 0;
-    case SwitchWatchInstance::Result::Unreachable:
+    case platform::SingleInstance::Result::Unreachable:
         QMessageBox::warning(nullptr, QString(), "Monitor Program is already running.");
         return 1;
-    case SwitchWatchInstance::Result::Failed:
+    case platform::SingleInstance::Result::Failed:
         QMessageBox::critical(nullptr, QString(),
                               "Detected an error during loading this monitor program instance.");
         return 1;

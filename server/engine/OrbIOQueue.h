@@ -3,6 +3,7 @@
 #include <platform/CriticalSection.h>
 #include <platform/Event.h>
 #include <platform/WorkerThread.h>
+#include <protocol/SerialFrameReader.h>
 
 #include <atomic>
 #include <cstddef>
@@ -13,6 +14,7 @@
 
 class COrbManagerDlg;
 class COrbSocket;
+class SerialPort;
 
 // A body waiting to be sent to the switch; the queue owns its copy.
 struct LinkQueueItem {
@@ -24,16 +26,12 @@ struct LinkQueueItem {
 using LinkRecord = std::vector<std::uint8_t>;
 
 // Serial line bytes.
-enum : std::uint8_t { kSTX = 0x02, kETX = 0x03, kENQ = 0x05, kACK = 0x06, kNAK = 0x15 };
-
-// Serial receive states.
-enum SerialRxState : int {
-    kRxFree = 0,
-    kRxLenHi = 5,
-    kRxLenLo = 6,
-    kRxData = 7,
-    kRxBcc = 8,
-    kRxExpectingEtx = 9
+enum : std::uint8_t {
+    kSTX = protocol::serial::kSTX,
+    kETX = protocol::serial::kETX,
+    kENQ = protocol::serial::kENQ,
+    kACK = protocol::serial::kACK,
+    kNAK = protocol::serial::kNAK
 };
 
 // Serial line replies to our ENQ or frame.
@@ -122,6 +120,9 @@ public:
 
 private:
     void ReaderThread();
+    // The serial reader's answers: purge with its trace; queue, trace and acknowledge a frame.
+    void PurgeReceived(SerialPort& port);
+    void DeliverSerialFrame(SerialPort& port, protocol::ByteView data, bool etx, std::uint8_t last);
     void WriterThread();
     void ReadSocketThread();
     void WriteSocketThread();
@@ -168,7 +169,7 @@ private:
 
     COrbManagerDlg* m_pOwner;
     std::atomic<int> m_nAckResult{kAckNone};
-    int m_nSerialRxState = kRxFree;
+    protocol::SerialFrameReader m_serialRx; // the reader thread's alone
 
     std::unique_ptr<platform::WorkerThread> m_pSanityThread; // under m_csSanity
     mutable platform::CriticalSection m_csSanity;

@@ -19,9 +19,6 @@ using platform::Event;
 
 namespace {
 
-// The reader keeps at most this many data bytes of one frame.
-constexpr int kMaxSerialData = 255;
-
 bool IsSupervision(std::uint8_t letter) {
     return letter == 'u' || letter == 'a';
 }
@@ -47,21 +44,7 @@ std::string FormatOutgoing(const std::vector<std::uint8_t>& body) {
 } // namespace
 
 int COrbIOQueue::BuildSerialFrame(std::uint8_t* out, const std::uint8_t* body, int length) {
-    if (out == nullptr || length < 0 || (length > 0 && body == nullptr))
-        return 0;
-    const std::uint8_t hi = static_cast<std::uint8_t>((length >> 8) & 0xFF);
-    const std::uint8_t lo = static_cast<std::uint8_t>(length & 0xFF);
-    std::uint8_t bcc = hi ^ lo;
-    out[0] = kSTX;
-    out[1] = hi;
-    out[2] = lo;
-    for (int i = 0; i < length; ++i) {
-        out[3 + i] = body[i];
-        bcc ^= body[i];
-    }
-    out[3 + length] = bcc;
-    out[4 + length] = kETX;
-    return length + 5;
+    return protocol::BuildSerialFrame(out, body, length);
 }
 
 void COrbIOQueue::ResetOutput() {
@@ -191,12 +174,9 @@ void COrbIOQueue::WriterComPortThread() {
 }
 
 void COrbIOQueue::ReadComPortThread() {
+    using Result = protocol::SerialFrameReader::Result;
     TraceLog("ReaderComPortThread Started!!!");
-    m_nSerialRxState = kRxFree;
-    std::uint8_t data[kMaxSerialData + 1] = {};
-    int length = 0;
-    int count = 0;
-    std::uint8_t bcc = 0;
+    m_serialRx.Reset();
 
     for (;;) {
         m_bReaderRunning = 1;
@@ -211,7 +191,7 @@ void COrbIOQueue::ReadComPortThread() {
             break;
         }
         if (g_bSwitchLinkUp.load() == 0) {
-            m_nSerialRxState = kRxFree;
+            m_serialRx.Reset();
             m_hCloseEvent.Wait(m_pOwner->m_timings.serialLinkDownPollMs);
             continue;
         }
@@ -223,107 +203,82 @@ void COrbIOQueue::ReadComPortThread() {
         std::uint8_t byte = 0;
         if (!port->ReadByte(byte, &m_hCloseEvent)) {
             // A frame cut off by the time-out is given up; the switch sends it again.
-            m_nSerialRxState = kRxFree;
+            m_serialRx.Reset();
             continue;
         }
-        switch (m_nSerialRxState) {
-        case kRxFree:
-            if (byte == kSTX) {
-                m_nSerialRxState = kRxLenHi;
-            } else if (byte == kENQ) {
-                port->WriteByte(kACK); // the switch always gets the line
-            } else if (byte == kACK || byte == kNAK) {
-                m_nAckResult = byte == kACK ? kAckAck : kAckNak;
-                m_hAckEvent.Set();
-            } else {
-                TraceLog("UNEXPECTED BYTE IN IOSTATE FREE. Received Byte[%02X]!!!", byte);
-                if (!port->Purge(kPurgeRx)) {
-                    const int code = errno;
-                    TraceLog("[ERROR] COM Port RX Buffer Clearing Failure. Error Code [%lu : "
-                             "%s]!!!",
-                             static_cast<unsigned long>(code), SystemErrorText(code).c_str());
-                }
-                port->WriteByte(kNAK);
-            }
+        switch (const Result result = m_serialRx.Feed(byte)) {
+        case Result::None:
             break;
-        case kRxLenHi:
-            length = byte;
-            bcc = byte;
-            m_nSerialRxState = kRxLenLo;
+        case Result::LineBid:
+            port->WriteByte(kACK); // the switch always gets the line
             break;
-        case kRxLenLo:
-            length = length * 256 + byte;
-            bcc ^= byte;
-            count = 0;
-            if (length < 1 || length > kMaxSerialData) {
-                TraceLog("[ERROR] Serial frame length [%d] is out of range. Refused with NAK!!!",
-                         length);
-                port->WriteByte(kNAK);
-                if (!port->Purge(kPurgeRx)) {
-                    const int code = errno;
-                    TraceLog("[ERROR] COM Port RX Buffer Clearing Failure. Error Code [%lu : "
-                             "%s]!!!",
-                             static_cast<unsigned long>(code), SystemErrorText(code).c_str());
-                }
-                m_nSerialRxState = kRxFree;
-                break;
-            }
-            m_nSerialRxState = kRxData;
+        case Result::Ack:
+        case Result::Nak:
+            m_nAckResult = result == Result::Ack ? kAckAck : kAckNak;
+            m_hAckEvent.Set();
             break;
-        case kRxData:
-            data[count++] = byte;
-            bcc ^= byte;
-            if (count == length)
-                m_nSerialRxState = kRxBcc;
+        case Result::Unexpected:
+            TraceLog("UNEXPECTED BYTE IN IOSTATE FREE. Received Byte[%02X]!!!", byte);
+            PurgeReceived(*port);
+            port->WriteByte(kNAK);
             break;
-        case kRxBcc:
-            if (byte != bcc) {
-                TraceLog("[ERROR] Bad CheckSum Received!!!");
-                port->WriteByte(kNAK);
-                if (!port->Purge(kPurgeRx))
-                    TraceLog("[ERROR] COM Port RX Buffer Clear Failure!!!");
-                m_hCloseEvent.Wait(m_pOwner->m_timings.badCheckPauseMs);
-                m_nSerialRxState = kRxFree;
-            } else {
-                m_nSerialRxState = kRxExpectingEtx;
-            }
+        case Result::BadLength:
+            TraceLog("[ERROR] Serial frame length [%d] is out of range. Refused with NAK!!!",
+                     m_serialRx.Length());
+            port->WriteByte(kNAK);
+            PurgeReceived(*port);
             break;
-        case kRxExpectingEtx: {
-            const bool traced = !IsSupervision(data[0]);
-            if (byte == kETX) {
-                if (traced)
-                    TraceLog("%s", FormatIncoming("<<<--- [SW] ", data, length).c_str());
-            } else {
-                TraceLog("EXPECTING_ETX : Received Something Else!!!. Received Byte : [%02X]",
-                         byte);
-                if (traced)
-                    TraceLog("%s", FormatIncoming("<<<--- Received Uncompleted Message From SW : ",
-                                                  data, length)
-                                       .c_str());
-            }
-            LinkRecord record;
-            protocol::CtiRecord::EncodeInto(
-                record, protocol::ByteView(data, static_cast<std::size_t>(length)));
-            // The frame itself came whole and is acknowledged, or the switch would send it
-            // again; a record that is no event neither goes on nor keeps the link alive.
-            const bool event = ScreenRecord(record);
-            if (event && !QueueInput(std::move(record))) {
-                if (byte == kETX)
-                    TraceLog("[ERROR] it is not possble to insert the received Event into the "
-                             "Input Queue!!!");
-                else
-                    TraceLog("[ERROR] uable to insert the received Event into the Input Queue!!!");
-            }
-            m_nSerialRxState = kRxFree;
-            port->WriteByte(kACK);
-            if (event)
-                m_hAliveEvent.Set();
+        case Result::BadCheck:
+            TraceLog("[ERROR] Bad CheckSum Received!!!");
+            port->WriteByte(kNAK);
+            if (!port->Purge(kPurgeRx))
+                TraceLog("[ERROR] COM Port RX Buffer Clear Failure!!!");
+            m_hCloseEvent.Wait(m_pOwner->m_timings.badCheckPauseMs);
             break;
-        }
-        default:
-            m_nSerialRxState = kRxFree;
+        case Result::Frame:
+        case Result::FrameWithoutEtx:
+            DeliverSerialFrame(*port, m_serialRx.Data(), result == Result::Frame, byte);
             break;
         }
     }
     m_bReaderRunning = 0;
+}
+
+void COrbIOQueue::PurgeReceived(SerialPort& port) {
+    if (!port.Purge(kPurgeRx)) {
+        const int code = errno;
+        TraceLog("[ERROR] COM Port RX Buffer Clearing Failure. Error Code [%lu : %s]!!!",
+                 static_cast<unsigned long>(code), SystemErrorText(code).c_str());
+    }
+}
+
+void COrbIOQueue::DeliverSerialFrame(SerialPort& port, protocol::ByteView data, bool etx,
+                                     std::uint8_t last) {
+    const int length = static_cast<int>(data.size());
+    const bool traced = !IsSupervision(data[0]);
+    if (etx) {
+        if (traced)
+            TraceLog("%s", FormatIncoming("<<<--- [SW] ", data.data(), length).c_str());
+    } else {
+        TraceLog("EXPECTING_ETX : Received Something Else!!!. Received Byte : [%02X]", last);
+        if (traced)
+            TraceLog("%s", FormatIncoming("<<<--- Received Uncompleted Message From SW : ",
+                                          data.data(), length)
+                               .c_str());
+    }
+    LinkRecord record;
+    protocol::CtiRecord::EncodeInto(record, data);
+    // The frame itself came whole and is acknowledged, or the switch would send it again; a
+    // record that is no event neither goes on nor keeps the link alive.
+    const bool event = ScreenRecord(record);
+    if (event && !QueueInput(std::move(record))) {
+        if (etx)
+            TraceLog("[ERROR] it is not possble to insert the received Event into the Input "
+                     "Queue!!!");
+        else
+            TraceLog("[ERROR] uable to insert the received Event into the Input Queue!!!");
+    }
+    port.WriteByte(kACK);
+    if (event)
+        m_hAliveEvent.Set();
 }

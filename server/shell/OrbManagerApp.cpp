@@ -1,11 +1,11 @@
 #include "OrbManagerApp.h"
 
+#include "BrovikInstance.h"
 #include "HeadlessView.h"
 #include "OrbManagerServer.h"
 #include "OrbManagerWindow.h"
 #include "RegistryConfig.h"
 #include "ServiceManager.h"
-#include "SingleInstance.h"
 #include "TerminationSignal.h"
 
 #include <AcceptPause.h>

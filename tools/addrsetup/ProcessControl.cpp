@@ -1,11 +1,8 @@
 #include "ProcessControl.h"
 
 #include <platform/Registry.h>
+#include <platform/SingleInstance.h>
 #include <platform/SystemError.h>
-
-#include <QFile>
-#include <QLockFile>
-#include <QString>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -213,17 +210,7 @@ std::string WindowClassLockPath(const std::string& windowClass) {
 }
 
 bool WindowClassExists(const std::string& windowClass) {
-    const QString path = QString::fromStdString(WindowClassLockPath(windowClass));
-    if (!QFile::exists(path)) {
-        return false;
-    }
-    QLockFile lock(path);
-    lock.setStaleLockTime(0);
-    if (lock.tryLock(0)) {
-        lock.unlock();
-        return false;
-    }
-    return lock.error() == QLockFile::LockFailedError;
+    return platform::SingleInstance::IsHeld(WindowClassLockPath(windowClass));
 }
 
 std::string ProgramFolder() {

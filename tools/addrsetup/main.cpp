@@ -4,10 +4,10 @@
 #include "AddrSetupStrings.h"
 #include "ConnectionManagerWindow.h"
 #include "ProcessControl.h"
-#include "SingleInstance.h"
 
 #include <platform/DebugOutput.h>
 #include <platform/ProgramInfo.h>
+#include <platform/SingleInstance.h>
 
 #include <QApplication>
 
@@ -22,18 +22,20 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     CConnectionManagerWindow* shown = nullptr;
-    SwitchWatchInstance instance(addrsetup::WindowClassLockPath(addrsetup::kWindowClass));
-    switch (instance.Acquire([&] {
+    platform::SingleInstance instance(addrsetup::WindowClassLockPath(addrsetup::kWindowClass),
+                                      "addrsetup-");
+    QObject::connect(&instance, &platform::SingleInstance::RaiseRequested, [&] {
         if (shown != nullptr) {
             shown->BringToFront();
         }
-    })) {
-    case SwitchWatchInstance::Result::First:
+    });
+    switch (instance.Acquire()) {
+    case platform::SingleInstance::Result::First:
         break;
-    case SwitchWatchInstance::Result::Raised:
-    case SwitchWatchInstance::Result::Unreachable:
+    case platform::SingleInstance::Result::Raised:
+    case platform::SingleInstance::Result::Unreachable:
         return 0;
-    case SwitchWatchInstance::Result::Failed:
+    case platform::SingleInstance::Result::Failed:
         platform::DebugOutput("[Reconnect] failed to register this class\n");
         return 1;
     }

@@ -3,7 +3,6 @@
 
 #include "MonitorFixture.h"
 
-#include <SingleInstance.h>
 #include <SwitchMonitor.h>
 
 #include <MonitorSettings.h>
@@ -180,7 +179,7 @@ TEST_F(SwitchMonitorTest, TheTimeColumnHoldsTheWholeTimeInTheFontTheWindowIsShow
 TEST_F(SwitchMonitorTest, ASecondStartOfTheProgramEndsAndLeavesTheFirstRunning) {
     testsupport::ChildProcess first(SWITCHWATCH_PATH, {"--quit-after=60"});
     ASSERT_TRUE(first.Started());
-    const std::string lock = SwitchWatchInstance::LockPathForRegistry(platform::RegistryFilePath());
+    const std::string lock = SwitchMonitor::LockPathForRegistry(platform::RegistryFilePath());
     ASSERT_TRUE(SpinUntil([&] { return fs::exists(lock); }, std::chrono::seconds(15)));
     testsupport::ChildProcess second(SWITCHWATCH_PATH, {});
     EXPECT_EQ(second.WaitExit(60000), std::optional<int>(0)); // a start is slow on a loaded machine

@@ -1,7 +1,7 @@
 #include "OrbManagerApp.h"
 
+#include "BrovikInstance.h"
 #include "OrbManagerServer.h"
-#include "SingleInstance.h"
 #include "TerminationSignal.h"
 #include "testsupport/TestApp.h"
 

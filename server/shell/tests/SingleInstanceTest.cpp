@@ -1,4 +1,4 @@
-#include "SingleInstance.h"
+#include "BrovikInstance.h"
 
 #include "testsupport/TestApp.h"
 

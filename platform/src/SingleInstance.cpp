@@ -1,10 +1,9 @@
-#include "SingleInstance.h"
+#include "platform/SingleInstance.h"
 
-#include <TraceLog.h>
+#include "platform/SystemError.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
@@ -19,6 +18,8 @@
 #include <filesystem>
 #include <system_error>
 
+namespace platform {
+
 namespace {
 
 constexpr char kRaiseRequest[] = "raise\n";
@@ -29,8 +30,8 @@ constexpr int kRetryMs = 50;
 
 } // namespace
 
-SingleInstance::SingleInstance(std::string lockPath, QObject* parent)
-    : QObject(parent), m_strLockPath(std::move(lockPath)) {}
+SingleInstance::SingleInstance(std::string lockPath, std::string namePrefix, QObject* parent)
+    : QObject(parent), m_strLockPath(std::move(lockPath)), m_strNamePrefix(std::move(namePrefix)) {}
 
 SingleInstance::~SingleInstance() {
     if (m_pServer) {
@@ -46,14 +47,33 @@ SingleInstance::~SingleInstance() {
         ::close(m_nLockFd);
 }
 
-std::string SingleInstance::LockPathForRegistry(const std::string& registryPath) {
+std::string SingleInstance::LockPathBeside(const std::string& path, const std::string& suffix) {
     std::error_code error;
-    const std::filesystem::path resolved = std::filesystem::weakly_canonical(registryPath, error);
-    return (error ? registryPath : resolved.string()) + ".brovik.lock";
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, error);
+    return (error ? path : resolved.string()) + suffix;
 }
 
-std::string SingleInstance::CopiesFolder() {
-    return QDir::tempPath().toStdString() + "/brovik-copies-" + std::to_string(::geteuid());
+void SingleInstance::KeyOnFileIdentity(const std::string& path, std::string copiesFolder) {
+    m_strRegistryPath = path;
+    m_strCopiesFolder = std::move(copiesFolder);
+}
+
+bool SingleInstance::IsHeld(const std::string& lockPath) {
+    const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int locked;
+    do {
+        locked = ::flock(fd, LOCK_SH | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    const bool held = locked != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
+
+void SingleInstance::Report(const std::string& text) const {
+    if (m_report)
+        m_report(text);
 }
 
 namespace {
@@ -91,13 +111,13 @@ bool SingleInstance::EnterCopiesTable(std::string& holderLockPath) {
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(m_strRegistryPath, error);
     const std::string registry = error ? m_strRegistryPath : absolute.lexically_normal().string();
-    const std::string folder = CopiesFolder();
+    const std::string& folder = m_strCopiesFolder;
     struct stat folderStat {};
     if ((::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) ||
         ::lstat(folder.c_str(), &folderStat) != 0 || !S_ISDIR(folderStat.st_mode) ||
         folderStat.st_uid != ::geteuid()) {
         // The path lock still keeps out every copy that names the file the same way.
-        TraceLog("[ERROR] Cannot use the table of running copies %s", folder.c_str());
+        Report("[ERROR] Cannot use the table of running copies " + folder);
         return true;
     }
     const int tableFd =
@@ -110,8 +130,8 @@ bool SingleInstance::EnterCopiesTable(std::string& holderLockPath) {
         tableLocked = TryLock(tableFd, LOCK_EX | LOCK_NB);
     }
     if (!tableLocked) {
-        TraceLog("[ERROR] Cannot lock the table of running copies %s: %s", folder.c_str(),
-                 SystemErrorText(errno).c_str());
+        Report("[ERROR] Cannot lock the table of running copies " + folder + ": " +
+               SystemErrorText(errno));
         if (tableFd >= 0)
             ::close(tableFd);
         return true;
@@ -120,7 +140,7 @@ bool SingleInstance::EnterCopiesTable(std::string& holderLockPath) {
     // Compared as the files stand now: a rewrite since that copy started changes nothing.
     struct stat mine {};
     const bool exists = ::stat(registry.c_str(), &mine) == 0;
-    const std::string entryName = ServerNameFor(m_strLockPath).toStdString();
+    const std::string entryName = ServerNameFor(m_strLockPath, m_strNamePrefix).toStdString();
     bool same = false;
     int read = 0;
     for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
@@ -159,8 +179,7 @@ bool SingleInstance::EnterCopiesTable(std::string& holderLockPath) {
             m_strEntryPath = path;
             m_nEntryFd = fd;
         } else {
-            TraceLog("[ERROR] Cannot enter this copy in %s: %s", path.c_str(),
-                     SystemErrorText(errno).c_str());
+            Report("[ERROR] Cannot enter this copy in " + path + ": " + SystemErrorText(errno));
             if (fd >= 0)
                 ::close(fd);
         }
@@ -169,7 +188,7 @@ bool SingleInstance::EnterCopiesTable(std::string& holderLockPath) {
     return !same;
 }
 
-QString SingleInstance::ServerNameFor(const std::string& lockPath) {
+QString SingleInstance::ServerNameFor(const std::string& lockPath, const std::string& prefix) {
     std::error_code error;
     std::filesystem::path path = std::filesystem::absolute(lockPath, error);
     if (error)
@@ -177,7 +196,7 @@ QString SingleInstance::ServerNameFor(const std::string& lockPath) {
     const QByteArray digest = QCryptographicHash::hash(
         QByteArray::fromStdString(path.lexically_normal().string()), QCryptographicHash::Sha256);
     // Short enough for a socket path in any temporary folder.
-    return QStringLiteral("brovik-") + QString::fromLatin1(digest.toHex().left(32));
+    return QString::fromStdString(prefix) + QString::fromLatin1(digest.toHex().left(32));
 }
 
 bool SingleInstance::IsListening() const {
@@ -238,7 +257,7 @@ SingleInstance::Result SingleInstance::Acquire(int reachTimeoutMs) {
 }
 
 void SingleInstance::Listen() {
-    const QString name = ServerNameFor(m_strLockPath);
+    const QString name = ServerNameFor(m_strLockPath, m_strNamePrefix);
     // Holding the lock, any socket of that name was left by a copy that is gone.
     QLocalServer::removeServer(name);
     m_pServer = new QLocalServer;
@@ -247,8 +266,8 @@ void SingleInstance::Listen() {
                      &SingleInstance::OnNewConnection);
     if (!m_pServer->listen(name)) {
         // The lock still keeps a second copy out; it only cannot bring this one forward.
-        TraceLog("[ERROR] Cannot listen for other copies of the server on %s: %s",
-                 name.toUtf8().constData(), m_pServer->errorString().toUtf8().constData());
+        Report("[ERROR] Cannot listen for other copies of the server on " + name.toStdString() +
+               ": " + m_pServer->errorString().toStdString());
     }
 }
 
@@ -279,7 +298,7 @@ SingleInstance::Result SingleInstance::AskHolderToRaise(const std::string& holde
                                                         int reachTimeoutMs) {
     if (holderLockPath.empty())
         return Result::Unreachable;
-    const QString name = ServerNameFor(holderLockPath);
+    const QString name = ServerNameFor(holderLockPath, m_strNamePrefix);
     const QDeadlineTimer deadline(reachTimeoutMs);
     QLocalSocket socket;
     for (;;) {
@@ -307,3 +326,7 @@ SingleInstance::Result SingleInstance::AskHolderToRaise(const std::string& holde
         socket.waitForDisconnected(100);
     return sent ? Result::Raised : Result::Unreachable;
 }
+
+} // namespace platform
+
+#include "platform/moc_SingleInstance.cpp"
