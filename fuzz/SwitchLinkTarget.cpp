@@ -98,12 +98,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     ::shutdown(peer, SHUT_WR);
     // The end of the stream, or a run of malformed records before it, takes the link down.
-    FUZZ_CHECK(g_hLinkFailureEvent.Wait(5000) == platform::Event::WaitResult::Signaled);
+    FUZZ_CHECK(g_hLinkFailureEvent.Wait(30000) == platform::Event::WaitResult::Signaled);
     FUZZ_CHECK(g_bSwitchLinkUp.load() == 0);
     FUZZ_CHECK(g_pSwitchSocket.load() == nullptr);
 
     queue->IOQueueClose();
-    FUZZ_CHECK(queue->JoinThreads(5000));
+    FUZZ_CHECK(queue->JoinThreads(30000));
     handler.join();
     rig.dlg.m_pIOQueue = nullptr;
     queue.reset(); // with the retired socket

@@ -117,6 +117,8 @@ TEST_F(TimersRecovery, TicksDuringTheWaitAreHeldBackNotNested) {
         s.OnTimer(OrbManagerServer::kSecondTimer);
         s.OnTimer(OrbManagerServer::kRecoveryTimer);
         s.OnTimer(OrbManagerServer::kLivenessTimer);
+        // The switch's thread may count the link's connection after the server has it.
+        sw.Switch().WaitForConnection(10000);
         connectionsDuringWait = sw.Switch().ConnectionCount();
         EXPECT_NE(s.m_pIOQueue, nullptr);
     };

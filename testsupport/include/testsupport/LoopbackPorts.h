@@ -9,7 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -35,27 +37,43 @@ inline bool ClaimTestPort(int port) {
     return true; // kept open, so held until the process ends
 }
 
-// A port P on loopback with P and P + 500 both free just now, and claimed by no other test.
+// The lowest port the kernel hands to outgoing connections: a test port below it can never be
+// taken by some client's connect between our check and the server's listen.
+inline int EphemeralPortFloor() {
+    int low = 32768;
+    if (FILE* range = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+        if (std::fscanf(range, "%d", &low) != 1)
+            low = 32768;
+        std::fclose(range);
+    }
+    return low;
+}
+
+inline bool PortBindable(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return free;
+}
+
+// A port P on loopback with P and P + 500 both free just now, claimed by no other test, and
+// outside the range the kernel picks client ports from.
 inline int FreeListenPortPair() {
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
-        socklen_t length = sizeof address;
-        int port = 0;
-        if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            port = ntohs(address.sin_port);
-        ::close(probe);
-        if (port <= 0 || port > 65035)
-            continue;
-        const int second = ::socket(AF_INET, SOCK_STREAM, 0);
-        address.sin_port = htons(static_cast<std::uint16_t>(port + 500));
-        const bool free =
-            ::bind(second, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        ::close(second);
-        if (free && ClaimTestPort(port) && ClaimTestPort(port + 500))
+    const int floor = 10000;
+    const int ceiling = std::min(EphemeralPortFloor(), 65536) - 500;
+    if (ceiling <= floor)
+        return 0;
+    // Start where this process's id points, so parallel test processes seldom meet.
+    const int span = ceiling - floor;
+    const int start = static_cast<int>((static_cast<unsigned>(::getpid()) * 2654435761u) % span);
+    for (int step = 0; step < span; ++step) {
+        const int port = floor + (start + step * 7919) % span;
+        if (PortBindable(port) && PortBindable(port + 500) && ClaimTestPort(port) &&
+            ClaimTestPort(port + 500))
             return port;
     }
     return 0;
