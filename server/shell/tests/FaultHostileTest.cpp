@@ -97,9 +97,13 @@ TEST(FaultHostile, AClientThatStopsReadingIsTracedPerRunOfLosses) {
 
     // The stalled client reads nothing until its losses have gone on for a while.
     std::uint16_t sent = 0;
+    // The reading client reads all along, so that it never falls behind its own bound.
     auto send = [&](int count) {
-        for (int i = 0; i < count; ++i)
+        for (int i = 0; i < count; ++i) {
             ASSERT_TRUE(rig.SendEvent(++sent, 300));
+            if (i % 64 == 0)
+                reading.Pump();
+        }
         reading.Pump();
     };
     while (sent < 60000 && !rig.TraceHas(started))
@@ -122,6 +126,7 @@ TEST(FaultHostile, AClientThatStopsReadingIsTracedPerRunOfLosses) {
         ASSERT_TRUE(rig.SendEvent(++sent, 300));
         through = stalled.WaitUntil(
             [&] {
+                reading.Pump();
                 const auto seqs = stalled.EventSeqs();
                 return !seqs.empty() && seqs.back() == sent;
             },
@@ -133,6 +138,7 @@ TEST(FaultHostile, AClientThatStopsReadingIsTracedPerRunOfLosses) {
     LossLines lines;
     ASSERT_TRUE(WaitFor(
         [&] {
+            reading.Pump();
             lines = LossLinesFor(rig.TraceText(), stalled.LocalPort());
             return lines.ends > 0 && lines.endedCount + (lines.starts - lines.ends) == lost;
         },
