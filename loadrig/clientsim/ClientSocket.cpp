@@ -2,6 +2,16 @@
 
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QTimer>
+
+#include <sys/socket.h>
+
+namespace {
+
+// How long a closed connection waits for the server's own close before it is cut.
+constexpr int kCloseWaitMs = 5000;
+
+} // namespace
 
 ClientSocket::ClientSocket(QObject* parent) : QObject(parent) {}
 
@@ -88,16 +98,25 @@ void ClientSocket::Drop() {
     }
     socket->disconnect(this);
     if (socket->state() == QAbstractSocket::ConnectedState) {
-        // Frames written just before the close (the drops of Stop) still go out.
-        socket->flush();
+        // Frames written just before the close (the drops of Stop) still go out, and the end
+        // stays open for reading until the server closes: a close over unread events resets the
+        // connection, and the server then rejects the requests it has not yet read.
+        connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QTcpSocket::errorOccurred, socket, &QObject::deleteLater);
-        socket->disconnectFromHost();
-        if (socket->state() != QAbstractSocket::UnconnectedState) {
-            return;
-        }
-    } else {
-        socket->abort();
+        const auto halfClose = [socket] {
+            if (socket->bytesToWrite() == 0)
+                ::shutdown(static_cast<int>(socket->socketDescriptor()), SHUT_WR);
+        };
+        connect(socket, &QTcpSocket::bytesWritten, socket, halfClose);
+        socket->flush();
+        halfClose();
+        QTimer::singleShot(kCloseWaitMs, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+        return;
     }
+    socket->abort();
     socket->deleteLater();
 }

@@ -35,7 +35,9 @@ TEST(LoadRigProgram, StopRequestQuitsLikeQuitAndSavesTheSettings) {
     testsupport::ChildProcess rig(LOADRIG_PATH, {"--switch"}, options);
     ASSERT_TRUE(rig.Started());
     // Once blocked, the signal waits for the event loop to read it.
-    for (int i = 0; i < 500 && !HoldsSigterm(rig.Pid()); ++i) {
+    // Bounded as generously as its exit below: a loaded machine may take seconds to start it.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!HoldsSigterm(rig.Pid()) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ASSERT_TRUE(HoldsSigterm(rig.Pid()));

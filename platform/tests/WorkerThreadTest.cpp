@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 using platform::Event;
@@ -105,16 +106,26 @@ TEST(WorkerThreadTest, BodyKnowsItsOwnThreadAndCannotJoinItself) {
 }
 
 TEST(WorkerThreadTest, BodyMayDestroyItsOwnObject) {
+    // What the body uses outlives this test, and the body's closure (holding the last
+    // reference) goes only when the detached thread has finished with it.
+    struct Shared {
+        Event done{true, false};
+        std::atomic<bool> stopSeen{false};
+    };
+    auto shared = std::make_shared<Shared>();
+    const std::weak_ptr<Shared> watch = shared;
     auto* worker = new WorkerThread;
-    Event done(true, false);
-    std::atomic<bool> stopSeen{false};
-    ASSERT_TRUE(worker->Start([worker, &done, &stopSeen](Event& stop) {
+    ASSERT_TRUE(worker->Start([worker, shared](Event& stop) {
         delete worker; // requests the stop and lets the thread go
-        stopSeen = stop.IsSet();
-        done.Set();
+        shared->stopSeen = stop.IsSet();
+        shared->done.Set();
         return 0;
     }));
-    EXPECT_EQ(done.Wait(10000), Event::WaitResult::Signaled);
-    EXPECT_TRUE(stopSeen);
-    std::this_thread::sleep_for(20ms); // let the detached thread finish before the test ends
+    ASSERT_EQ(shared->done.Wait(10000), Event::WaitResult::Signaled);
+    EXPECT_TRUE(shared->stopSeen);
+    shared.reset();
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!watch.expired() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_TRUE(watch.expired()) << "the detached thread kept its body";
 }

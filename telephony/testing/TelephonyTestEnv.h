@@ -38,6 +38,7 @@ struct TestProviderSettings {
     std::string lines = "Line 201;Line 202"; // ';'-separated address names, "-" no address
     std::optional<uint32_t> initResult;
     std::optional<uint32_t> initHangMs;
+    std::string initHangUntil; // a file whose appearance ends the stall early
     std::optional<uint32_t> openResult;
     std::optional<uint32_t> extVersion;
     std::string replyMode; // "now" (default), "delayed", "never"
@@ -59,6 +60,10 @@ struct TestProviderSettings {
     }
     TestProviderSettings& InitHangMs(uint32_t v) {
         initHangMs = v;
+        return *this;
+    }
+    TestProviderSettings& InitHangUntil(std::string file) {
+        initHangUntil = std::move(file);
         return *this;
     }
     TestProviderSettings& OpenResult(int32_t v) {
@@ -129,6 +134,11 @@ public:
         dword("ExtVersion", settings.extVersion);
         dword("ReplyDelayMs", settings.replyDelayMs);
         dword("ReplyResult", settings.replyResult);
+        if (settings.initHangUntil.empty()) {
+            key.DeleteValue("InitHangUntil");
+        } else {
+            key.SetString("InitHangUntil", settings.initHangUntil);
+        }
         if (settings.replyMode.empty()) {
             key.DeleteValue("ReplyMode");
         } else {

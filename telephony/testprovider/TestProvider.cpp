@@ -10,6 +10,7 @@
 //   ExtVersion    REG_DWORD  the one extension version offered (0x00010001)
 //   InitResult    REG_DWORD  result of the initialisation (0), e.g. LINEERR_REINIT
 //   InitHangMs    REG_DWORD  the initialisation first stalls this long (0)
+//   InitHangUntil REG_SZ     the stall ends early once this file exists, and removes it (none)
 //   OpenResult    REG_DWORD  result of every line open (0)
 //   ReplyMode     REG_SZ     "now", "delayed" or "never" ("now")
 //   ReplyDelayMs  REG_DWORD  delay of "delayed" (200)
@@ -25,6 +26,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -122,14 +124,24 @@ int32_t ProviderInit(DWORD, const char* registeredName, TSP_COMPLETIONPROC compl
     platform::RegKey key;
     uint32_t hang = 0;
     uint32_t result = 0;
+    std::string release;
     if (platform::RegKey::Open(platform::RegRoot::LocalMachine,
                                std::string(kSettingsKey) + "\\" + provider->fileName,
                                key) == platform::RegStatus::Ok) {
         key.QueryDword("InitHangMs", hang);
         key.QueryDword("InitResult", result);
+        key.QueryString("InitHangUntil", release);
     }
-    if (hang > 0) {
+    if (hang > 0 && release.empty()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(hang));
+    } else if (hang > 0) {
+        // A test that must see what happens during the stall ends it itself, whatever the load.
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(hang);
+        std::error_code ignored;
+        while (!std::filesystem::remove(release, ignored) &&
+               std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
     }
     if (result != 0) {
         return static_cast<int32_t>(result);

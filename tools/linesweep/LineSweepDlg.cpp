@@ -60,6 +60,9 @@ CLineSweepDlg::CLineSweepDlg(LineSweepController::Clock clock, TapiBinding& tapi
     trayMenu_->addAction("Exit", this, &CLineSweepDlg::OnExit);
 
     timer_.setSingleShot(true);
+    // A coarse timer of about a minute is rounded to whole seconds and may fire in the minute
+    // before the one it was armed for.
+    timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, [this] {
         controller_.OnTimer(LineSweepController::kTimerId);
         ArmTimer();

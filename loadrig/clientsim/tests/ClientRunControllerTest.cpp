@@ -10,8 +10,13 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
+#include <arpa/inet.h>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
 #include <vector>
 
 namespace {
@@ -388,6 +393,24 @@ TEST_F(ClientRunControllerTest, StopWhileHeldRetrievesThenDropsEveryPort) {
     EXPECT_FALSE(client.RunTimerActive());
     EXPECT_TRUE(testsupport::SpinUntil(
         [&] { return peer->state() != QAbstractSocket::ConnectedState || peer->atEnd(); }));
+}
+
+// Events the client has not read yet when it stops: its close must not reset the connection,
+// or the server, which asks for the peer's address at every receive, rejects the unread drops.
+TEST_F(ClientRunControllerTest, StopOverUnreadEventsLeavesTheServerItsRequests) {
+    client.cmboPortCnt_Click(0);
+    StartAndLogIn();
+    Deliver(Bytes(4096, 0xFF)); // on loopback in the client's buffer once written
+    client.Disconnect_Click();
+    const int fd = static_cast<int>(peer->socketDescriptor());
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    EXPECT_EQ(::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length), 0)
+        << std::strerror(errno);
+    // The server's close ends it, and the client's end goes with it.
+    peer->disconnectFromHost();
+    EXPECT_TRUE(testsupport::SpinUntil(
+        [&] { return client.Socket().findChildren<QTcpSocket*>().empty(); }));
 }
 
 TEST_F(ClientRunControllerTest, RequestsWhileTheServerIsGoneAreDropped) {

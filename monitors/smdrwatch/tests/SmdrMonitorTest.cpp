@@ -313,11 +313,13 @@ TEST(SmdrWatchWithBrovik, RecordsFromTheSwitchReachTheListsAndAWrongCodeIsClosed
     monitor.Initialise();
     monitor.OnStartMonitor();
     ASSERT_TRUE(monitor.IsConnected());
-    // The server admits the monitor once it has read the request; until then nothing is sent.
+    // The server admits the monitor once it has read the request; until then nothing is sent,
+    // and it may come between the two records of a round: wait until each list has one.
     ASSERT_TRUE(SpinUntil([&] {
         brovik.Switch().Switch().SendRecord(TextRecordBody('Z', "2001 5551234 00:00:42"));
         brovik.Switch().Switch().SendRecord(TextRecordBody('U', "UCD GRP 1 CALLS 2"));
-        return !view.rows[SmdrMonitor::kUcdList].empty();
+        return !view.rows[SmdrMonitor::kSmdrList].empty() &&
+               !view.rows[SmdrMonitor::kUcdList].empty();
     }));
     EXPECT_EQ(view.rows[SmdrMonitor::kSmdrList].at(0).text, "2001 5551234 00:00:42");
     EXPECT_EQ(view.rows[SmdrMonitor::kUcdList].at(0).text, "UCD GRP 1 CALLS 2");

@@ -100,10 +100,13 @@ TEST_F(TapiStartup, LinesThatCannotBeToldApartAreAWarningAloneAndAQuestionInASeq
 }
 
 TEST_F(TapiStartup, HangingInitialisationStartsTheKillProgramOnceAndTheNextTestStartsAfresh) {
-    InstallMakerProvider(TestProviderSettings().InitHangMs(1500));
+    // Initialisation hangs until the kill program has run, however late the watchdog fires.
+    const std::string release = env_.Path("release");
+    InstallMakerProvider(TestProviderSettings().InitHangMs(60000).InitHangUntil(release));
     const std::string marker = env_.Path("killed.txt");
     const std::string kill = env_.Path("KillVeltraneApp.exe");
-    std::ofstream(kill) << "#!/bin/sh\necho killed >> '" << marker << "'\n";
+    std::ofstream(kill) << "#!/bin/sh\necho killed >> '" << marker << "'\ntouch '" << release
+                        << "'\n";
     ::chmod(kill.c_str(), 0755);
     dlg_.SetKillProgram(kill);
     dlg_.Timings().watchdogPollLimit = 5;

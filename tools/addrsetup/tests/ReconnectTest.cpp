@@ -103,10 +103,13 @@ TEST_F(Reconnect, TheWindowCarriesTheDialogsControlsAndOneCopyRuns) {
 
 TEST_F(Reconnect, TheWindowShowsTheBoxOfAHungTestAfterItsWatchdogFiredAndGuardsTheNextAfresh) {
     testsupport::App<QApplication>();
-    InstallMakerProvider(TestProviderSettings().InitHangMs(1500));
+    // Initialisation hangs until the kill program has run, however late the watchdog fires.
+    const std::string release = env_.Path("release");
+    InstallMakerProvider(TestProviderSettings().InitHangMs(60000).InitHangUntil(release));
     const std::string marker = env_.Path("killed.txt");
     const std::string kill = env_.Path("KillVeltraneApp.exe");
-    std::ofstream(kill) << "#!/bin/sh\necho killed >> '" << marker << "'\n";
+    std::ofstream(kill) << "#!/bin/sh\necho killed >> '" << marker << "'\ntouch '" << release
+                        << "'\n";
     ::chmod(kill.c_str(), 0755);
     const auto kills = [&] {
         std::ifstream in(marker);
