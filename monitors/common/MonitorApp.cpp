@@ -1,7 +1,7 @@
 #include "MonitorApp.h"
 
 #include "MonitorTexts.h"
-#include "StopSignal.h"
+#include <platform/StopSignal.h>
 
 #include <platform/Registry.h>
 #include <platform/SocketInit.h>
@@ -74,7 +74,7 @@ int RunMonitorApp(const MonitorProgram& program, int argc, char** argv) {
     std::unique_ptr<MonitorCore> logic = program.makeLogic(window);
     window.Attach(*logic, program.listImages(language));
     // SIGTERM and SIGINT end it as the quit option does: connection closed, logs closed, exit 0.
-    StopSignal stopSignal([&] { window.RequestEnd(); });
+    platform::StopSignal stopSignal([&](int) { window.RequestEnd(); });
     // Armed first: the initialisation may already run the configuration dialog.
     if (quitAfter > 0)
         QTimer::singleShot(quitAfter * 1000, &window, [&] { window.RequestEnd(); });

@@ -1,12 +1,13 @@
 #pragma once
 
+#include <platform/StopSignal.h>
+
 #include <QObject>
 
-class QSocketNotifier;
+#include <memory>
 
-// SIGTERM and SIGINT as a Qt signal on the thread that made the object: the handler only writes
-// the signal number into a pipe, which a socket notifier reads in the event loop. One object at a
-// time; the previous handlers come back when it is destroyed.
+// SIGTERM and SIGINT as a Qt signal on the thread that made the object; trouble setting them up
+// goes to the trace. One object at a time; the previous handlers come back when it is destroyed.
 class TerminationSignal : public QObject {
     Q_OBJECT
 public:
@@ -15,14 +16,11 @@ public:
 
     // False when the pipe or a handler could not be set up (another object holds them, say);
     // the signals then keep their previous handling.
-    bool IsInstalled() const { return m_bInstalled; }
+    bool IsInstalled() const { return m_stop->IsInstalled(); }
 
 signals:
     void Received(int signalNumber);
 
 private:
-    void OnReadable();
-
-    QSocketNotifier* m_pNotifier = nullptr;
-    bool m_bInstalled = false;
+    std::unique_ptr<platform::StopSignal> m_stop;
 };

@@ -1,4 +1,6 @@
-#include "StopSignal.h"
+#include "platform/StopSignal.h"
+
+#include "platform/SystemError.h"
 
 #include <QSocketNotifier>
 
@@ -9,7 +11,9 @@
 #include <atomic>
 #include <cerrno>
 #include <iterator>
+#include <vector>
 
+namespace platform {
 namespace {
 
 constexpr int kSignals[] = {SIGTERM, SIGINT};
@@ -23,7 +27,7 @@ extern "C" void OnStopSignal(int signalNumber) {
     const int fd = g_writeFd.load();
     if (fd >= 0) {
         const unsigned char byte = static_cast<unsigned char>(signalNumber);
-        // A full pipe already holds a wake-up.
+        // A full pipe already holds a wake-up; losing this byte loses nothing.
         [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);
     }
     errno = savedErrno;
@@ -31,18 +35,31 @@ extern "C" void OnStopSignal(int signalNumber) {
 
 } // namespace
 
-StopSignal::StopSignal(std::function<void()> onStop) : m_onStop(std::move(onStop)) {
-    int fds[2];
-    if (g_writeFd.load() >= 0 || ::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+StopSignal::StopSignal(Handler onSignal, const Report& report) : m_onSignal(std::move(onSignal)) {
+    auto tell = [&](const std::string& text) {
+        if (report)
+            report(text);
+    };
+    if (g_writeFd.load() >= 0) {
+        tell("The termination signals are already watched");
         return;
+    }
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        tell("Cannot watch the termination signals: " + SystemErrorText(errno));
+        return;
+    }
+    g_readFd = fds[0];
+    g_writeFd = fds[1];
+
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    g_readFd = fds[0];
-    g_writeFd = fds[1];
     for (std::size_t i = 0; i < std::size(kSignals); ++i) {
         if (::sigaction(kSignals[i], &action, &g_previous[i]) != 0) {
+            tell("Cannot set the handler of signal " + std::to_string(kSignals[i]) + ": " +
+                 SystemErrorText(errno));
             for (std::size_t j = 0; j < i; ++j)
                 ::sigaction(kSignals[j], &g_previous[j], nullptr);
             g_writeFd = -1;
@@ -53,14 +70,7 @@ StopSignal::StopSignal(std::function<void()> onStop) : m_onStop(std::move(onStop
         }
     }
     m_notifier = std::make_unique<QSocketNotifier>(g_readFd, QSocketNotifier::Read);
-    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] {
-        unsigned char bytes[16];
-        bool received = false;
-        while (::read(g_readFd, bytes, sizeof bytes) > 0)
-            received = true;
-        if (received && m_onStop)
-            m_onStop();
-    });
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { OnReadable(); });
 }
 
 StopSignal::~StopSignal() {
@@ -73,3 +83,17 @@ StopSignal::~StopSignal() {
     ::close(g_readFd);
     g_readFd = -1;
 }
+
+void StopSignal::OnReadable() {
+    // Drained before anything is told: a receiver may run a nested event loop.
+    std::vector<int> received;
+    unsigned char bytes[16];
+    ssize_t count;
+    while ((count = ::read(g_readFd, bytes, sizeof bytes)) > 0)
+        received.insert(received.end(), bytes, bytes + count);
+    for (const int signalNumber : received)
+        if (m_onSignal)
+            m_onSignal(signalNumber);
+}
+
+} // namespace platform
