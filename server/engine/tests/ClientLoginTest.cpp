@@ -180,20 +180,23 @@ TEST_F(ClientLogin, RefusedKindsGetAClosedConnectionAndNoBytes) {
         Peer peer(firstPort);
         ASSERT_NE(Connect(*clientPort, peer), nullptr);
         hooks.lines.clear();
+        // A closed peer's port may come round again in this loop.
+        const int before = TraceCount("[USER LOG] S286" + Suffix(peer));
         peer.Send(Login(code));
         ASSERT_TRUE(SpinUntil([&] { return peer.Closed(); }));
         EXPECT_TRUE(peer.Raw().empty());
         EXPECT_EQ(hooks.lines, std::vector<std::string>{"1:S286"});
-        EXPECT_EQ(TraceCount("[USER LOG] S286" + Suffix(peer)), 1);
+        EXPECT_EQ(TraceCount("[USER LOG] S286" + Suffix(peer)), before + 1);
     }
     for (std::uint8_t code : {0, 1, 6, 8, 10, 27, 32, 42, 65, 69}) {
         SCOPED_TRACE(static_cast<int>(code));
         Peer peer(secondPort);
         ASSERT_NE(Connect(*bypassPort, peer), nullptr);
+        const int before = TraceCount("[USER LOG] S286" + Suffix(peer));
         peer.Send(Login(code));
         ASSERT_TRUE(SpinUntil([&] { return peer.Closed(); }));
         EXPECT_TRUE(peer.Raw().empty());
-        EXPECT_EQ(TraceCount("[USER LOG] S286" + Suffix(peer)), 1);
+        EXPECT_EQ(TraceCount("[USER LOG] S286" + Suffix(peer)), before + 1);
     }
     EXPECT_EQ(Count(*clientPort), 0u);
     EXPECT_EQ(Count(*bypassPort), 0u);

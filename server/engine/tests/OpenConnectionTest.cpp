@@ -6,6 +6,7 @@
 #include "PtySwitch.h"
 #include "SerialPort.h"
 #include "TraceCapture.h"
+#include "testsupport/LoopbackPorts.h"
 #include "testsupport/TestApp.h"
 #include "testsupport/TestSwitch.h"
 
@@ -191,11 +192,9 @@ TEST_F(OpenConnection, TcpOpenToTheSwitchStoresAddressAndPort) {
 }
 
 TEST_F(OpenConnection, RefusedConnectFailsWithTheLoggedText) {
-    int port;
-    {
-        TestSwitch gone;
-        port = gone.Port();
-    }
+    // Claimed for this process and never listened on: no other test's switch can take it.
+    const int port = testsupport::FreeListenPortPair();
+    ASSERT_GT(port, 0);
     WriteConnEnv("127.0.0.1", port);
     dlg.m_nConnType = kConnTypeTcp;
     dlg.m_bSocketsReady = 1;

@@ -1,5 +1,7 @@
 #include "ShellFixture.h"
 
+#include "testsupport/LoopbackPorts.h"
+
 #include <OrbIOQueue.h>
 #include <OrbSWServiceController.h>
 
@@ -67,11 +69,9 @@ TEST_F(TimersRecovery, RestartRequestIsCarriedOutByTheSecondTimer) {
 }
 
 TEST_F(TimersRecovery, ClosedSwitchPortIsRetriedUpToTheRecoverCount) {
-    int closedPort;
-    {
-        TestSwitch gone;
-        closedPort = gone.Port();
-    }
+    // Claimed for this process and never listened on: no other test's switch can take it.
+    const int closedPort = testsupport::FreeListenPortPair();
+    ASSERT_GT(closedPort, 0);
     WriteSettings(true);
     SetConnEnv("Port No", static_cast<std::uint32_t>(closedPort));
     OrbManagerServer& s = MakeServer();
