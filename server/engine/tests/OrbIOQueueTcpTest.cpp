@@ -434,8 +434,10 @@ TEST_F(IOQueueTcpTest, RefusesBodiesWithoutARequestAndCopiesOnlyTrafficToTheMoni
 TEST_F(IOQueueTcpTest, PeerCloseEndsTheReader) {
     StartLink();
     ASSERT_TRUE(WaitUntil([&] { return m_queue->IsReaderRunning(); }, kWaitMs));
-    // The close takes the socket out of use: the writer must have started on it first.
-    ASSERT_TRUE(m_traces.WaitForPart("WriterSocketThread Started!!!", kWaitMs));
+    // The close takes the socket out of use, and a writer that has not looked at it yet ends
+    // on finding none. A request that arrives proves this one is past that look.
+    Write(Request('D'));
+    ASSERT_TRUE(m_switch.WaitForRecords(1, kWaitMs));
     m_switch.CloseConnection();
     EXPECT_TRUE(WaitUntil([&] { return !m_queue->IsReaderRunning(); }, kWaitMs));
     EXPECT_TRUE(m_traces.WaitForPart("Terminating ReaderThread!!!", kWaitMs));
