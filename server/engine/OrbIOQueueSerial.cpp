@@ -258,13 +258,14 @@ void COrbIOQueue::ReadComPortThread() {
             if (length < 1 || length > kMaxSerialData) {
                 TraceLog("[ERROR] Serial frame length [%d] is out of range. Refused with NAK!!!",
                          length);
-                port->WriteByte(kNAK);
+                // Purged before the NAK: a switch that sends again at once must not lose it.
                 if (!port->Purge(kPurgeRx)) {
                     const int code = errno;
                     TraceLog("[ERROR] COM Port RX Buffer Clearing Failure. Error Code [%lu : "
                              "%s]!!!",
                              static_cast<unsigned long>(code), SystemErrorText(code).c_str());
                 }
+                port->WriteByte(kNAK);
                 m_nSerialRxState = kRxFree;
                 break;
             }
@@ -279,9 +280,9 @@ void COrbIOQueue::ReadComPortThread() {
         case kRxBcc:
             if (byte != bcc) {
                 TraceLog("[ERROR] Bad CheckSum Received!!!");
-                port->WriteByte(kNAK);
                 if (!port->Purge(kPurgeRx))
                     TraceLog("[ERROR] COM Port RX Buffer Clear Failure!!!");
+                port->WriteByte(kNAK);
                 m_hCloseEvent.Wait(m_pOwner->m_timings.badCheckPauseMs);
                 m_nSerialRxState = kRxFree;
             } else {
