@@ -335,15 +335,15 @@ TEST_F(IOQueueTcpTest, AtTheInputBoundTheReaderStopsReadingAndLosesNothing) {
 TEST_F(IOQueueTcpTest, JoinsALengthAndABodySplitOverSeveralSends) {
     StartLink();
     const Bytes body = Event('D', 20);
-    const auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(150)); };
+    // Each part goes once the reader has taken the one before, so no two arrive together.
     ASSERT_TRUE(m_switch.SendRaw({0x00}));
-    pause();
+    ASSERT_TRUE(m_traces.WaitForPart("just read 1 for the length field", kWaitMs));
     Bytes part{0x14};
     part.insert(part.end(), body.begin(), body.begin() + 5);
     ASSERT_TRUE(m_switch.SendRaw(part));
-    pause();
+    ASSERT_TRUE(m_traces.WaitForPart("read : 5, remained : 15", kWaitMs));
     ASSERT_TRUE(m_switch.SendRaw(Bytes(body.begin() + 5, body.begin() + 12)));
-    pause();
+    ASSERT_TRUE(m_traces.WaitForPart("read : 12, remained : 8", kWaitMs));
     ASSERT_TRUE(m_switch.SendRaw(Bytes(body.begin() + 12, body.end())));
 
     auto record = ReadWithin(kWaitMs);
