@@ -225,14 +225,15 @@ void COrbIOQueue::ReadComPortThread() {
         case Result::BadLength:
             TraceLog("[ERROR] Serial frame length [%d] is out of range. Refused with NAK!!!",
                      m_serialRx.Length());
-            port->WriteByte(kNAK);
+            // Purged before the NAK: a switch that sends again at once must not lose it.
             PurgeReceived(*port);
+            port->WriteByte(kNAK);
             break;
         case Result::BadCheck:
             TraceLog("[ERROR] Bad CheckSum Received!!!");
-            port->WriteByte(kNAK);
             if (!port->Purge(kPurgeRx))
                 TraceLog("[ERROR] COM Port RX Buffer Clear Failure!!!");
+            port->WriteByte(kNAK);
             m_hCloseEvent.Wait(m_pOwner->m_timings.badCheckPauseMs);
             break;
         case Result::Frame:

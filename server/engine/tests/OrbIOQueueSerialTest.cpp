@@ -240,8 +240,7 @@ TEST_F(OrbIOQueueSerialTest, RefusesABadCheckByteAndTakesTheNextFrame) {
     ASSERT_TRUE(m_switch.Send(bad));
     EXPECT_TRUE(m_switch.Expect({kNakByte}, kWait));
     EXPECT_TRUE(m_traces.WaitFor("[ERROR] Bad CheckSum Received!!!", kWait));
-    // The switch sends again after the refusal, once the reader has purged.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The reader purges before it refuses: what the switch sends after the NAK is kept.
     ASSERT_TRUE(m_switch.SendFrame(kDeviceRecord));
     EXPECT_TRUE(m_switch.Expect({kAckByte}, kWait));
     EXPECT_EQ(ReadRecord(), Record(kDeviceRecord)); // the refused frame was never queued
@@ -253,20 +252,17 @@ TEST_F(OrbIOQueueSerialTest, RefusesStrayBytesAndLengthsItCannotHold) {
     EXPECT_TRUE(m_switch.Expect({kNakByte}, kWait));
     EXPECT_TRUE(m_traces.WaitFor("UNEXPECTED BYTE IN IOSTATE FREE. Received Byte[41]!!!", kWait));
 
-    // The reader purges its input after each NAK: the switch sends again once it has.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The reader purges its input before each NAK: what follows the NAK is kept.
     ASSERT_TRUE(m_switch.Send({0x02, 0x00, 0x00}));
     EXPECT_TRUE(m_switch.Expect({kNakByte}, kWait));
     EXPECT_TRUE(m_traces.WaitFor(
         "[ERROR] Serial frame length [0] is out of range. Refused with NAK!!!", kWait));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_TRUE(m_switch.Send({0x02, 0x01, 0x2C}));
     EXPECT_TRUE(m_switch.Expect({kNakByte}, kWait));
     EXPECT_TRUE(m_traces.WaitFor(
         "[ERROR] Serial frame length [300] is out of range. Refused with NAK!!!", kWait));
 
     // Back in step: the next frame is taken whole.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_TRUE(m_switch.SendFrame(kDeviceRecord));
     EXPECT_TRUE(m_switch.Expect({kAckByte}, kWait));
     EXPECT_EQ(ReadRecord(), Record(kDeviceRecord));

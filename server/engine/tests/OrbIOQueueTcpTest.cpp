@@ -14,8 +14,11 @@
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <mutex>
 #include <string>
@@ -66,6 +69,21 @@ Bytes Event(std::uint8_t letter, std::size_t length) {
     Bytes body(length, 0x07);
     body[0] = letter;
     return body;
+}
+
+// Whether a thread of this process is blocked in a receive on `fd`, as the system reports it.
+bool SomeThreadReceivesOn(int fd) {
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream in(task.path() / "syscall");
+        long number = -1;
+        std::string first;
+        if (!(in >> number >> first))
+            continue;
+        if (number == SYS_recvfrom && std::stol(first, nullptr, 16) == fd)
+            return true;
+    }
+    return false;
 }
 
 // A queue on a live loopback connection to a test switch, with the trace texts collected.
@@ -335,15 +353,15 @@ TEST_F(IOQueueTcpTest, AtTheInputBoundTheReaderStopsReadingAndLosesNothing) {
 TEST_F(IOQueueTcpTest, JoinsALengthAndABodySplitOverSeveralSends) {
     StartLink();
     const Bytes body = Event('D', 20);
-    const auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(150)); };
+    // Each part goes once the reader has taken the one before, so no two arrive together.
     ASSERT_TRUE(m_switch.SendRaw({0x00}));
-    pause();
+    ASSERT_TRUE(m_traces.WaitForPart("just read 1 for the length field", kWaitMs));
     Bytes part{0x14};
     part.insert(part.end(), body.begin(), body.begin() + 5);
     ASSERT_TRUE(m_switch.SendRaw(part));
-    pause();
+    ASSERT_TRUE(m_traces.WaitForPart("read : 5, remained : 15", kWaitMs));
     ASSERT_TRUE(m_switch.SendRaw(Bytes(body.begin() + 5, body.begin() + 12)));
-    pause();
+    ASSERT_TRUE(m_traces.WaitForPart("read : 12, remained : 8", kWaitMs));
     ASSERT_TRUE(m_switch.SendRaw(Bytes(body.begin() + 12, body.end())));
 
     auto record = ReadWithin(kWaitMs);
@@ -434,8 +452,10 @@ TEST_F(IOQueueTcpTest, RefusesBodiesWithoutARequestAndCopiesOnlyTrafficToTheMoni
 TEST_F(IOQueueTcpTest, PeerCloseEndsTheReader) {
     StartLink();
     ASSERT_TRUE(WaitUntil([&] { return m_queue->IsReaderRunning(); }, kWaitMs));
-    // The close takes the socket out of use: the writer must have started on it first.
-    ASSERT_TRUE(m_traces.WaitForPart("WriterSocketThread Started!!!", kWaitMs));
+    // The close takes the socket out of use, and a writer that has not looked at it yet ends
+    // on finding none. A request that arrives proves this one is past that look.
+    Write(Request('D'));
+    ASSERT_TRUE(m_switch.WaitForRecords(1, kWaitMs));
     m_switch.CloseConnection();
     EXPECT_TRUE(WaitUntil([&] { return !m_queue->IsReaderRunning(); }, kWaitMs));
     EXPECT_TRUE(m_traces.WaitForPart("Terminating ReaderThread!!!", kWaitMs));
@@ -450,10 +470,10 @@ TEST_F(IOQueueTcpTest, SendFailureRetiresTheSocketAndWakesTheReader) {
     StartLink();
     g_bDeviceListAvailable = 1;
     COrbSocket* socket = g_pSwitchSocket.load();
-    // One record through proves the reader is past the link wait and back in its receive.
     ASSERT_TRUE(m_switch.SendRecord(Event('I', 12)));
     ASSERT_TRUE(ReadWithin(kWaitMs));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Past the link wait and back in its receive: a failure now cannot leave it waiting there.
+    ASSERT_TRUE(WaitUntil([&] { return SomeThreadReceivesOn(socket->Handle()); }, kWaitMs));
     // Our sending side fails while the reader stays blocked in its receive.
     ASSERT_EQ(::shutdown(socket->Handle(), SHUT_WR), 0);
     Write(Request('D'));
@@ -506,8 +526,9 @@ TEST_F(IOQueueTcpTest, ResetDropsBothQueuesAndLeavesNoWaiterSpinning) {
     g_hLinkAvailableEvent.Set();
     ASSERT_TRUE(m_switch.SendRecord(Event('I', 15)));
     ASSERT_TRUE(m_switch.SendRecord(Event('E', 15)));
-    ASSERT_TRUE(m_traces.WaitForPart("<<<--- : 'E' ", kWaitMs));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // A record the reader drops is traced only once both before it are queued.
+    ASSERT_TRUE(m_switch.SendRecord(Event('E', 1)));
+    ASSERT_TRUE(m_traces.WaitForPart("too short for its letter[E : 1 bytes", kWaitMs));
     m_queue->IOQueueReset();
 
     // A read after the reset waits for the next record instead of returning empty-handed.
@@ -546,7 +567,8 @@ TEST_F(IOQueueTcpTest, JoinEndsAReaderBlockedInItsReceive) {
     m_queue->IOQueueStartSanity();
     ASSERT_TRUE(m_switch.SendRecord(Event('I', 12)));
     ASSERT_TRUE(ReadWithin(kWaitMs));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const int handle = g_pSwitchSocket.load()->Handle();
+    ASSERT_TRUE(WaitUntil([&] { return SomeThreadReceivesOn(handle); }, kWaitMs));
     m_queue->IOQueueClose();
     EXPECT_TRUE(m_queue->JoinThreads());
     EXPECT_FALSE(m_queue->IsReaderRunning());
