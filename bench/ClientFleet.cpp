@@ -2,7 +2,7 @@
 
 #include "BenchEvent.h"
 
-#include "testsupport/LoopbackPorts.h"
+#include <testsupport/LoopbackPorts.h>
 #include <protocol/CtiRecord.h>
 
 #include <arpa/inet.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RigWindow.h"
+#include <rigwindow/RigWindow.h>
 #include "SimRunController.h"
 
 #include <array>

@@ -1,4 +1,4 @@
-#include "platform/Registry.h"
+#include <platform/Registry.h>
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // HKEY_LOCAL_MACHINE "Software\Qorvell Electronics\OrbManager", and what the shell reads of
 // ConnEnv. ConnEnv itself is read and written by the engine's ConnEnv, which the link start uses.
 
-#include <ConnEnv.h>
+#include <engine/ConnEnv.h>
 
 #include <cstdint>
 #include <functional>

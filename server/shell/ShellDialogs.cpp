@@ -9,8 +9,8 @@
 #include "UserDialogsModel.h"
 #include "UserStore.h"
 
-#include <LinkState.h>
-#include <TraceLog.h>
+#include <engine/LinkState.h>
+#include <engine/TraceLog.h>
 #include <platform/ProgramInfo.h>
 
 #include <cstdlib>

@@ -2,9 +2,9 @@
 
 #include "UserStore.h"
 
-#include <LineDeviceList.h>
-#include <OrbManagerDlg.h>
-#include <SwitchDeviceTable.h>
+#include <engine/LineDeviceList.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/SwitchDeviceTable.h>
 
 #include <platform/Registry.h>
 

@@ -1,7 +1,7 @@
 #include "UserStore.h"
 
-#include <TraceLog.h>
-#include <UserList.h>
+#include <engine/TraceLog.h>
+#include <engine/UserList.h>
 
 #include <platform/Registry.h>
 

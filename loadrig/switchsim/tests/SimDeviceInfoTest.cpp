@@ -1,4 +1,4 @@
-#include "SimDeviceInfo.h"
+#include <switchsim/SimDeviceInfo.h>
 #include "SimHandlerRig.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "SimFrames.h"
+#include <switchsim/SimFrames.h>
 #include "FramePort.h"
 
 #include <gtest/gtest.h>

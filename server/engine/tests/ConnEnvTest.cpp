@@ -1,4 +1,4 @@
-#include "ConnEnv.h"
+#include <engine/ConnEnv.h>
 #include "PtySwitch.h"
 
 #include <platform/Registry.h>

@@ -1,11 +1,11 @@
-#include "MonitorConnectionManager.h"
-#include "OrbIOQueue.h"
-#include "OrbManagerDlg.h"
-#include "OrbMonitorClientSocket.h"
-#include "OrbMonitorListenSocket.h"
-#include "TraceLog.h"
-#include "testsupport/CheckedPeer.h"
-#include "testsupport/TestApp.h"
+#include <engine/MonitorConnectionManager.h>
+#include <engine/OrbIOQueue.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/OrbMonitorClientSocket.h>
+#include <engine/OrbMonitorListenSocket.h>
+#include <engine/TraceLog.h>
+#include <testsupport/CheckedPeer.h>
+#include <testsupport/TestApp.h>
 
 #include <protocol/CtiRecord.h>
 

@@ -1,8 +1,8 @@
-#include "LinkState.h"
-#include "OrbIOQueue.h"
-#include "OrbManagerDlg.h"
+#include <engine/LinkState.h>
+#include <engine/OrbIOQueue.h>
+#include <engine/OrbManagerDlg.h>
 #include "PtySwitch.h"
-#include "SerialPort.h"
+#include <engine/SerialPort.h>
 #include "TraceCapture.h"
 
 #include <protocol/SwitchCommand.h>

@@ -1,4 +1,4 @@
-#include "OrbManagerTracer.h"
+#include <engine/OrbManagerTracer.h>
 #include "TraceCapture.h"
 
 #include <gtest/gtest.h>

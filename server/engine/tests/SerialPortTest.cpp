@@ -1,4 +1,4 @@
-#include "SerialPort.h"
+#include <engine/SerialPort.h>
 #include "PtySwitch.h"
 #include "TraceCapture.h"
 

@@ -3,14 +3,14 @@
 // Run under Xvfb (scripts/screenshots.sh). Every picture shows the main window at the left and
 // the dialog beside it, so that neither hides the other; the settings live in a registry of
 // their own in a temp folder.
-#include "OrbManagerServer.h"
-#include "OrbManagerWindow.h"
-#include "ShellDialogsUi.h"
-#include "SplashWindow.h"
+#include <shell/OrbManagerServer.h>
+#include <shell/ui/OrbManagerWindow.h>
+#include <shell/ui/ShellDialogsUi.h>
+#include <shell/ui/SplashWindow.h>
 
-#include "testsupport/DownloadingSwitch.h"
+#include <testsupport/DownloadingSwitch.h>
 
-#include <LinkState.h>
+#include <engine/LinkState.h>
 
 #include <platform/ProgramInfo.h>
 #include <platform/Registry.h>

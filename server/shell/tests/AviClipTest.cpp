@@ -1,4 +1,4 @@
-#include "AviClip.h"
+#include <shell/AviClip.h>
 
 #include <gtest/gtest.h>
 

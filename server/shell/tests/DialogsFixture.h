@@ -4,11 +4,11 @@
 // and the message boxes and questions recorded (questions answered from `answers`, OK by
 // default).
 
-#include "DialogPrompts.h"
+#include <shell/DialogPrompts.h>
 #include "ShellFixture.h"
-#include "UserStore.h"
+#include <shell/UserStore.h>
 
-#include <OrbManagerDlg.h>
+#include <engine/OrbManagerDlg.h>
 
 #include <map>
 #include <string>

@@ -1,8 +1,8 @@
-#include "ServiceManager.h"
+#include <shell/ui/ServiceManager.h>
 
-#include "testsupport/TestApp.h"
+#include <testsupport/TestApp.h>
 
-#include "TraceCapture.h"
+#include <engine/tests/TraceCapture.h>
 #include <QApplication>
 
 #include <QProcess>

@@ -1,10 +1,10 @@
-#include "ConnEnvDialogModel.h"
-#include "ConnectedUsersModel.h"
-#include "DialogHost.h"
-#include "OptionsDialogModel.h"
-#include "ShellDialogs.h"
-#include "SplashLibrary.h"
-#include "UserDialogsModel.h"
+#include <shell/ConnEnvDialogModel.h>
+#include <shell/ConnectedUsersModel.h>
+#include <shell/DialogHost.h>
+#include <shell/OptionsDialogModel.h>
+#include <shell/ShellDialogs.h>
+#include <shell/SplashLibrary.h>
+#include <shell/UserDialogsModel.h>
 
 #include "ShellFixture.h"
 

@@ -1,7 +1,7 @@
 #include "DialogsFixture.h"
-#include "SystemInfoReport.h"
+#include <shell/SystemInfoReport.h>
 
-#include <FormatNow.h>
+#include <engine/FormatNow.h>
 
 #include <filesystem>
 #include <fstream>

@@ -1,7 +1,7 @@
 #include "DialogsFixture.h"
-#include "UserDialogsModel.h"
+#include <shell/UserDialogsModel.h>
 
-#include <SwitchDeviceTable.h>
+#include <engine/SwitchDeviceTable.h>
 
 namespace shell_test {
 namespace {

@@ -1,4 +1,4 @@
-#include "TAPILine.h"
+#include <linesweep/TAPILine.h>
 #include "LineSweepTestSupport.h"
 
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "OptionsDialogModel.h"
+#include <shell/OptionsDialogModel.h>
 #include "ShellDialogsUi.h"
 
 #include <QCheckBox>

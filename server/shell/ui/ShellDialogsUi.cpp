@@ -2,9 +2,9 @@
 
 #include "ConnectedUsersDlg.h"
 #include "LogoWidget.h"
-#include "OrbManagerServer.h"
+#include <shell/OrbManagerServer.h>
 #include "ServiceManager.h"
-#include "ShellDialogs.h"
+#include <shell/ShellDialogs.h>
 #include "SplashWindow.h"
 
 #include <platform/ProgramInfo.h>

@@ -1,6 +1,6 @@
 #include "TerminationSignal.h"
 
-#include <TraceLog.h>
+#include <engine/TraceLog.h>
 
 TerminationSignal::TerminationSignal(QObject* parent)
     : QObject(parent),

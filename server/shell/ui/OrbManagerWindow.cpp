@@ -1,8 +1,8 @@
 #include "OrbManagerWindow.h"
 
-#include "ConnectedUsersModel.h"
-#include "OrbManagerServer.h"
-#include "ShellDialogs.h"
+#include <shell/ConnectedUsersModel.h>
+#include <shell/OrbManagerServer.h>
+#include <shell/ShellDialogs.h>
 #include "ShellDialogsUi.h"
 #include "WaitDialog.h"
 

@@ -1,6 +1,6 @@
 #include "ConnectedUsersDlg.h"
 
-#include "ConnectedUsersModel.h"
+#include <shell/ConnectedUsersModel.h>
 
 #include <QDialogButtonBox>
 #include <QFormLayout>

@@ -1,4 +1,4 @@
-#include "ConnEnvDialogModel.h"
+#include <shell/ConnEnvDialogModel.h>
 #include "ShellDialogsUi.h"
 
 #include <QButtonGroup>
