@@ -138,7 +138,8 @@ void ShellDialogs::OnClientRowActivated(const ClientRow& row) {
 }
 
 void ShellDialogs::LoadStoredUsers() {
-    m_pStore = std::make_unique<UserStore>(m_server.m_UserList, m_server.m_strInstallPath, Prompts());
+    m_pStore =
+        std::make_unique<UserStore>(m_server.m_UserList, m_server.m_strInstallPath, Prompts());
     m_pStore->LoadAtStartup();
 }
 

@@ -3,8 +3,8 @@
 // port and drives its call cycle on four ports against the simulated switch.
 
 #include <clientsim/ClientRunController.h>
-#include <switchsim/SimRunController.h>
 #include <loadrig/tests/SwitchWithServer.h>
+#include <switchsim/SimRunController.h>
 #include <testsupport/ChildProcess.h>
 #include <testsupport/LoopbackPorts.h>
 #include <testsupport/ServerSettings.h>

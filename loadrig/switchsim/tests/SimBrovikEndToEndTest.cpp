@@ -1,8 +1,8 @@
 // The link server against the simulated switch: Brovik, started headless as its service runs,
 // links to the switch window's listener, takes the download and opens its client ports.
 
-#include <switchsim/SimRunController.h>
 #include <loadrig/tests/SwitchWithServer.h>
+#include <switchsim/SimRunController.h>
 #include <testsupport/ChildProcess.h>
 #include <testsupport/LoopbackPorts.h>
 #include <testsupport/PeerSocket.h>

@@ -1,7 +1,7 @@
-#include <switchsim/SimCallGenerator.h>
 #include "FramePort.h"
-#include <switchsim/SimFrames.h>
 #include "SimHandlerRig.h"
+#include <switchsim/SimCallGenerator.h>
+#include <switchsim/SimFrames.h>
 #include <switchsim/SimSwitchDatabase.h>
 #include <switchsim/SimTrace.h>
 #include <switchsim/SwitchSimSettings.h>

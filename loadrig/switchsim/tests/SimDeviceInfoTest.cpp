@@ -1,5 +1,5 @@
-#include <switchsim/SimDeviceInfo.h>
 #include "SimHandlerRig.h"
+#include <switchsim/SimDeviceInfo.h>
 
 #include <gtest/gtest.h>
 

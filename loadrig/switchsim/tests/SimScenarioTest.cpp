@@ -2,9 +2,9 @@
 // plays its scenarios.
 
 #include "FramePort.h"
+#include "SimHandlerRig.h"
 #include <switchsim/SimCallGenerator.h>
 #include <switchsim/SimFrames.h>
-#include "SimHandlerRig.h"
 #include <switchsim/SimRunController.h>
 #include <testsupport/TestApp.h>
 

@@ -1,6 +1,6 @@
-#include <switchsim/SimStatusQuery.h>
 #include "SimHandlerRig.h"
 #include <switchsim/SimLink.h>
+#include <switchsim/SimStatusQuery.h>
 
 #include <testsupport/TestApp.h>
 

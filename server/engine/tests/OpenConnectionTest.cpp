@@ -1,11 +1,11 @@
-#include <engine/LinkState.h>
 #include "LogHooksFake.h"
+#include "PtySwitch.h"
+#include "TraceCapture.h"
+#include <engine/LinkState.h>
 #include <engine/OrbIOQueue.h>
 #include <engine/OrbManagerDlg.h>
 #include <engine/OrbSocket.h>
-#include "PtySwitch.h"
 #include <engine/SerialPort.h>
-#include "TraceCapture.h"
 #include <testsupport/LoopbackPorts.h>
 #include <testsupport/TestApp.h>
 #include <testsupport/TestSwitch.h>

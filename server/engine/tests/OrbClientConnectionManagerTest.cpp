@@ -1,7 +1,7 @@
-#include <engine/OrbClientConnectionManager.h>
-#include <engine/AcceptPause.h>
 #include "ClientPortFixture.h"
+#include <engine/AcceptPause.h>
 #include <engine/LinkState.h>
+#include <engine/OrbClientConnectionManager.h>
 #include <engine/OrbClientSocketUser.h>
 #include <engine/OrbListenSocket.h>
 #include <engine/OrbManagerDlg.h>

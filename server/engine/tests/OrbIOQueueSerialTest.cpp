@@ -1,9 +1,9 @@
+#include "PtySwitch.h"
+#include "TraceCapture.h"
 #include <engine/LinkState.h>
 #include <engine/OrbIOQueue.h>
 #include <engine/OrbManagerDlg.h>
-#include "PtySwitch.h"
 #include <engine/SerialPort.h>
-#include "TraceCapture.h"
 
 #include <protocol/SwitchCommand.h>
 

@@ -1,9 +1,9 @@
+#include "TraceCapture.h"
 #include <engine/LinkState.h>
 #include <engine/MonitorFeed.h>
 #include <engine/OrbIOQueue.h>
 #include <engine/OrbManagerDlg.h>
 #include <engine/OrbSocket.h>
-#include "TraceCapture.h"
 #include <testsupport/TestSwitch.h>
 
 #include <protocol/SwitchCommand.h>

@@ -1,5 +1,5 @@
-#include <engine/OrbManagerDlg.h>
 #include <engine/LinkState.h>
+#include <engine/OrbManagerDlg.h>
 #include <testsupport/TestApp.h>
 
 #include <gtest/gtest.h>

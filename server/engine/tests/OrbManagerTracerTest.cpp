@@ -1,5 +1,5 @@
-#include <engine/OrbManagerTracer.h>
 #include "TraceCapture.h"
+#include <engine/OrbManagerTracer.h>
 
 #include <gtest/gtest.h>
 

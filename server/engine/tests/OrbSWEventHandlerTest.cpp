@@ -1,6 +1,7 @@
 #include <engine/OrbSWEventHandler.h>
 
 #include "ClientPortFixture.h"
+#include "TraceCapture.h"
 #include <engine/LinkState.h>
 #include <engine/MonitorFeed.h>
 #include <engine/OrbClientConnectionManager.h>
@@ -10,7 +11,6 @@
 #include <engine/OrbManagerDlg.h>
 #include <engine/OrbSocket.h>
 #include <engine/SwitchDeviceTable.h>
-#include "TraceCapture.h"
 #include <testsupport/PeerSocket.h>
 #include <testsupport/TestApp.h>
 #include <testsupport/TestSwitch.h>

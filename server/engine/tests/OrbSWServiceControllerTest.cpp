@@ -1,13 +1,13 @@
-#include <engine/OrbSWServiceController.h>
-#include <engine/LinkState.h>
 #include "LogHooksFake.h"
+#include "PtySwitch.h"
+#include "TraceCapture.h"
+#include <engine/LinkState.h>
 #include <engine/OrbIOQueue.h>
 #include <engine/OrbManagerDlg.h>
+#include <engine/OrbSWServiceController.h>
 #include <engine/OrbSocket.h>
-#include "PtySwitch.h"
 #include <engine/SerialPort.h>
 #include <engine/SwitchDeviceTable.h>
-#include "TraceCapture.h"
 #include <testsupport/TestApp.h>
 #include <testsupport/TestSwitch.h>
 

@@ -1,5 +1,5 @@
-#include <engine/OrbSocket.h>
 #include "TraceCapture.h"
+#include <engine/OrbSocket.h>
 #include <testsupport/TestSwitch.h>
 
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
 #include "ClientPortFixture.h"
+#include "TraceCapture.h"
 #include <engine/LinkState.h>
 #include <engine/OrbClientConnectionManager.h>
 #include <engine/OrbClientSocketUser.h>
 #include <engine/OrbListenSocket.h>
 #include <engine/OrbManagerDlg.h>
 #include <engine/SwitchDeviceTable.h>
-#include "TraceCapture.h"
 #include <testsupport/TestApp.h>
 
 #include <protocol/CtiRecord.h>

@@ -1,5 +1,5 @@
-#include <engine/TraceLog.h>
 #include <engine/OrbManagerTracer.h>
+#include <engine/TraceLog.h>
 #include <engine/TraceSettings.h>
 
 #include <gtest/gtest.h>

@@ -30,9 +30,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include <unistd.h>
 #include <functional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -167,7 +167,8 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<QTcpSocket>> clients;
     for (int i = 0; i < 2; ++i) {
         clients.push_back(std::make_unique<QTcpSocket>());
-        clients.back()->connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(listenPort));
+        clients.back()->connectToHost(QStringLiteral("127.0.0.1"),
+                                      static_cast<quint16>(listenPort));
         clients.back()->waitForConnected(2000);
     }
     const auto settle = [](int ms) {

@@ -1,5 +1,5 @@
-#include <shell/ConnEnvDialogModel.h>
 #include "DialogsFixture.h"
+#include <shell/ConnEnvDialogModel.h>
 
 namespace shell_test {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <engine/LinkState.h>
 #include <shell/OrbManagerServer.h>
+#include <shell/WaitDialogModel.h>
 #include <shell/ui/OrbManagerWindow.h>
 #include <shell/ui/WaitDialog.h>
-#include <shell/WaitDialogModel.h>
 #include <testsupport/TestApp.h>
 
 #include <QKeyEvent>

@@ -2,8 +2,8 @@
 
 #include <testsupport/TestApp.h>
 
-#include <engine/tests/TraceCapture.h>
 #include <QApplication>
+#include <engine/tests/TraceCapture.h>
 
 #include <QProcess>
 #include <QProcessEnvironment>

@@ -77,9 +77,12 @@ TEST_F(ShellDialogsTest, InitialisationShowsTheSplashOpensTheLogoLoadsUsersAndWr
     users.SetDword("UserListCount", 1);
     platform::RegKey sub;
     users.CreateSub("UserData_0", sub);
-    for (const auto& [name, value] :
-         {std::pair{"UserName", "Ann"}, {"IPAddress", "10.0.0.1"}, {"UserType", "0"},
-          {"UserInfo", ""}, {"DeviceID", "-1"}, {"DeviceSeqNo", "-1"}})
+    for (const auto& [name, value] : {std::pair{"UserName", "Ann"},
+                                      {"IPAddress", "10.0.0.1"},
+                                      {"UserType", "0"},
+                                      {"UserInfo", ""},
+                                      {"DeviceID", "-1"},
+                                      {"DeviceSeqNo", "-1"}})
         sub.SetString(name, value);
     OrbManagerServer& s = Initialised();
     EXPECT_EQ(host.splashes, 1);

@@ -3,9 +3,9 @@
 // The main dialog's logic under test: a registry of its own in a temp folder, a view that records
 // every call, trace capture, short timers, and the switch on loopback.
 
+#include <engine/tests/TraceCapture.h>
 #include <shell/MainView.h>
 #include <shell/OrbManagerServer.h>
-#include <engine/tests/TraceCapture.h>
 #include <shell/WaitDialogModel.h>
 #include <testsupport/DownloadingSwitch.h>
 #include <testsupport/LoopbackPorts.h>

@@ -1,6 +1,6 @@
-#include <shell/WaitDialogModel.h>
-#include <shell/HeadlessView.h>
 #include <engine/tests/TraceCapture.h>
+#include <shell/HeadlessView.h>
+#include <shell/WaitDialogModel.h>
 #include <testsupport/TestApp.h>
 
 #include <engine/LinkState.h>

@@ -1,12 +1,12 @@
 #include "OrbManagerApp.h"
 
+#include "OrbManagerWindow.h"
+#include "ServiceManager.h"
+#include "TerminationSignal.h"
 #include <shell/BrovikInstance.h>
 #include <shell/HeadlessView.h>
 #include <shell/OrbManagerServer.h>
-#include "OrbManagerWindow.h"
 #include <shell/RegistryConfig.h>
-#include "ServiceManager.h"
-#include "TerminationSignal.h"
 
 #include <engine/AcceptPause.h>
 #include <engine/TraceLog.h>

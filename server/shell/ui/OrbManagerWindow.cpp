@@ -1,10 +1,10 @@
 #include "OrbManagerWindow.h"
 
+#include "ShellDialogsUi.h"
+#include "WaitDialog.h"
 #include <shell/ConnectedUsersModel.h>
 #include <shell/OrbManagerServer.h>
 #include <shell/ShellDialogs.h>
-#include "ShellDialogsUi.h"
-#include "WaitDialog.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,5 +1,5 @@
-#include <linesweep/LineSweepStrings.h>
 #include "LineSweepTestSupport.h"
+#include <linesweep/LineSweepStrings.h>
 #include <linesweep/ScheduleDialogLogic.h>
 
 #include <platform/Registry.h>

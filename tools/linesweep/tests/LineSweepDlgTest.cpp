@@ -1,5 +1,5 @@
-#include <linesweep/LineSweepDlg.h>
 #include "LineSweepTestSupport.h"
+#include <linesweep/LineSweepDlg.h>
 #include <linesweep/ScheduleDlg.h>
 
 #include <QApplication>
