@@ -1,5 +1,7 @@
 # One test program per folder, built from every tests/*.cpp beside the code. NO_LEAK_CHECK: in
-# the sanitizer build the program runs without the leak check at its exit.
+# the sanitizer build the program runs without the leak check at its exit. The lock-check build
+# (VELTRANE_THREAD_SAFETY) leaves the test programs out of its default target: it checks the
+# libraries and programs, and the tests run in the other builds.
 function(veltrane_add_tests name)
   cmake_parse_arguments(ARG "NO_LEAK_CHECK" "" "LIBS" ${ARGN})
   file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp)
@@ -7,6 +9,9 @@ function(veltrane_add_tests name)
     message(FATAL_ERROR "${name}: no tests/*.cpp in ${CMAKE_CURRENT_SOURCE_DIR}")
   endif()
   add_executable(${name} ${_sources})
+  if(VELTRANE_THREAD_SAFETY)
+    set_target_properties(${name} PROPERTIES EXCLUDE_FROM_ALL ON)
+  endif()
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} testsupport GTest::gtest GTest::gtest_main
     Threads::Threads)
   if(ARG_NO_LEAK_CHECK AND VELTRANE_SANITIZE)

@@ -100,12 +100,12 @@ bool AsyncSocket::IsOwnerThread() const {
 }
 
 bool AsyncSocket::IsOpen() const {
-    std::lock_guard lock(fdMutex_);
+    LockGuard lock(fdMutex_);
     return fd_ >= 0;
 }
 
 bool AsyncSocket::Create(unsigned port, const std::string& bindAddress) {
-    if (fd_ >= 0) {
+    if (OwnerFd() >= 0) {
         return Fail(EISCONN);
     }
     if (port > 65535) {
@@ -130,45 +130,45 @@ bool AsyncSocket::Create(unsigned port, const std::string& bindAddress) {
         ::close(fd);
         return Fail(err);
     }
-    std::lock_guard lock(fdMutex_);
+    LockGuard lock(fdMutex_);
     fd_ = fd;
     return true;
 }
 
 bool AsyncSocket::Listen(int backlog) {
-    if (fd_ < 0) {
+    if (OwnerFd() < 0) {
         return Fail(EBADF);
     }
     if (readNotifier_ && !listening_) {
         return Fail(EISCONN);
     }
-    if (::listen(fd_, backlog) != 0) {
+    if (::listen(OwnerFd(), backlog) != 0) {
         return Fail(errno);
     }
     if (!listening_) {
-        Watch(fd_, true);
+        Watch(OwnerFd(), true);
     }
     return true;
 }
 
 bool AsyncSocket::Accept(AsyncSocket& into) {
-    if (!listening_ || fd_ < 0) {
-        return Fail(fd_ < 0 ? EBADF : EINVAL);
+    if (!listening_ || OwnerFd() < 0) {
+        return Fail(OwnerFd() < 0 ? EBADF : EINVAL);
     }
-    if (&into == this || into.fd_ >= 0) {
+    if (&into == this || into.OwnerFd() >= 0) {
         return Fail(EISCONN);
     }
     if (!into.IsOwnerThread()) {
         return Fail(EINVAL); // its notifiers could not be made here
     }
-    const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int fd = ::accept4(OwnerFd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     const int err = errno;
     ArmRead();
     if (fd < 0) {
         return Fail(err == EAGAIN ? EWOULDBLOCK : err);
     }
     {
-        std::lock_guard lock(into.fdMutex_);
+        LockGuard lock(into.fdMutex_);
         into.fd_ = fd;
     }
     into.Watch(fd, false);
@@ -192,11 +192,11 @@ bool AsyncSocket::Connect(const std::string& host, unsigned port, int timeoutMs)
     if (rc != 0) {
         return Fail(rc == EAI_SYSTEM ? errno : EHOSTUNREACH);
     }
-    const bool ownSocket = fd_ < 0;
+    const bool ownSocket = OwnerFd() < 0;
     int err = EHOSTUNREACH;
     for (addrinfo* ai = list; ai; ai = ai->ai_next) {
-        const int fd =
-            ownSocket ? ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0) : fd_;
+        const int fd = ownSocket ? ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)
+                                 : OwnerFd();
         if (fd < 0) {
             err = errno;
             continue;
@@ -205,7 +205,7 @@ bool AsyncSocket::Connect(const std::string& host, unsigned port, int timeoutMs)
         if (err == 0) {
             ::freeaddrinfo(list);
             if (ownSocket) {
-                std::lock_guard lock(fdMutex_);
+                LockGuard lock(fdMutex_);
                 fd_ = fd;
             }
             Watch(fd, false);
@@ -221,7 +221,7 @@ bool AsyncSocket::Connect(const std::string& host, unsigned port, int timeoutMs)
 }
 
 bool AsyncSocket::Attach(int fd) {
-    if (fd_ >= 0) {
+    if (OwnerFd() >= 0) {
         return Fail(EISCONN);
     }
     int type = 0;
@@ -237,7 +237,7 @@ bool AsyncSocket::Attach(int fd) {
         return Fail(errno);
     }
     {
-        std::lock_guard lock(fdMutex_);
+        LockGuard lock(fdMutex_);
         fd_ = fd;
     }
     Watch(fd, false);
@@ -245,7 +245,7 @@ bool AsyncSocket::Attach(int fd) {
 }
 
 bool AsyncSocket::GetPeerName(std::string& dottedAddress, unsigned& port) const {
-    std::lock_guard lock(fdMutex_);
+    LockGuard lock(fdMutex_);
     if (fd_ < 0) {
         return Fail(EBADF);
     }
@@ -259,7 +259,7 @@ bool AsyncSocket::GetPeerName(std::string& dottedAddress, unsigned& port) const 
 }
 
 bool AsyncSocket::GetSockName(std::string& dottedAddress, unsigned& port) const {
-    std::lock_guard lock(fdMutex_);
+    LockGuard lock(fdMutex_);
     if (fd_ < 0) {
         return Fail(EBADF);
     }
@@ -273,7 +273,7 @@ bool AsyncSocket::GetSockName(std::string& dottedAddress, unsigned& port) const 
 }
 
 bool AsyncSocket::SetSockOpt(int level, int optionName, int value) {
-    std::lock_guard lock(fdMutex_);
+    LockGuard lock(fdMutex_);
     if (fd_ < 0) {
         return Fail(EBADF);
     }
@@ -291,7 +291,7 @@ int AsyncSocket::Receive(void* buf, int len, int flags) {
     ssize_t n;
     int err = 0;
     {
-        std::lock_guard lock(fdMutex_);
+        LockGuard lock(fdMutex_);
         if (fd_ < 0) {
             Fail(EBADF);
             return -1;
@@ -315,7 +315,7 @@ int AsyncSocket::Send(const void* buf, int len, int flags) {
         return -1;
     }
     // Held across the send so that Close cannot release the descriptor underneath it.
-    std::lock_guard lock(fdMutex_);
+    LockGuard lock(fdMutex_);
     if (fd_ < 0) {
         Fail(EBADF);
         return -1;
@@ -344,7 +344,7 @@ bool AsyncSocket::ShutDown(int how) {
     default:
         return Fail(EINVAL);
     }
-    std::lock_guard lock(fdMutex_);
+    LockGuard lock(fdMutex_);
     if (fd_ < 0) {
         return Fail(EBADF);
     }
@@ -366,7 +366,7 @@ void AsyncSocket::Close() {
     }
     int fd;
     {
-        std::lock_guard lock(fdMutex_);
+        LockGuard lock(fdMutex_);
         fd = fd_;
         fd_ = -1;
     }
@@ -433,7 +433,7 @@ void AsyncSocket::Watch(int fd, bool listening) {
 }
 
 void AsyncSocket::HandleReadable() {
-    if (fd_ < 0 || !readNotifier_) {
+    if (OwnerFd() < 0 || !readNotifier_) {
         return;
     }
     if (listening_) {
@@ -442,7 +442,7 @@ void AsyncSocket::HandleReadable() {
         return;
     }
     char probe;
-    const ssize_t n = ::recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    const ssize_t n = ::recv(OwnerFd(), &probe, 1, MSG_PEEK | MSG_DONTWAIT);
     const int err = n < 0 ? errno : 0;
     if (err == EAGAIN || err == EINTR) {
         return;
@@ -457,13 +457,13 @@ void AsyncSocket::HandleReadable() {
 }
 
 void AsyncSocket::HandleWritable() {
-    if (fd_ < 0 || !writeNotifier_) {
+    if (OwnerFd() < 0 || !writeNotifier_) {
         return;
     }
     writeNotifier_->setEnabled(false);
     int err = 0;
     socklen_t len = sizeof err;
-    if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) != 0) {
+    if (::getsockopt(OwnerFd(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) {
         err = errno;
     }
     OnSend(err);

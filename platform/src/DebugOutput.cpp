@@ -1,9 +1,10 @@
 #include <platform/DebugOutput.h>
 
+#include <platform/Mutex.h>
+
 #include <cerrno>
 #include <csignal>
 #include <ctime>
-#include <mutex>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -53,8 +54,8 @@ void DebugOutput(const std::string& text) {
     }
     // One write carries the whole text as a rule; the lock keeps the rest of a short write
     // from being overtaken by another thread's text.
-    static std::mutex mutex;
-    std::lock_guard lock(mutex);
+    static Mutex mutex;
+    LockGuard lock(mutex);
     const int savedErrno = errno;
     SigPipeGuard guard;
     const char* data = text.data();

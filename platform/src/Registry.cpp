@@ -1,12 +1,13 @@
 #include <platform/Registry.h>
 
+#include <platform/Mutex.h>
+
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <pwd.h>
 #include <sys/file.h>
@@ -205,8 +206,8 @@ struct KeptFile {
     std::string error;
 };
 
-std::mutex g_keptMutex;
-std::optional<KeptFile> g_kept;
+Mutex g_keptMutex;
+std::optional<KeptFile> g_kept GUARDED_BY(g_keptMutex);
 std::atomic<uint64_t> g_parses{0};
 
 void AddRoots(Node& top) {
@@ -232,7 +233,7 @@ RegStatus LoadTree(const std::string& path, std::shared_ptr<const Node>& out) {
         return FailErrno(path, errno);
     }
     {
-        std::lock_guard<std::mutex> guard(g_keptMutex);
+        LockGuard guard(g_keptMutex);
         if (g_kept && g_kept->path == path && g_kept->exists == exists &&
             (!exists || g_kept->stamp == FileStamp(st))) {
             return FromKept(*g_kept, out);
@@ -264,7 +265,7 @@ RegStatus LoadTree(const std::string& path, std::shared_ptr<const Node>& out) {
         kept.tree = std::move(top);
     }
     RegStatus s = FromKept(kept, out);
-    std::lock_guard<std::mutex> guard(g_keptMutex);
+    LockGuard guard(g_keptMutex);
     g_kept = std::move(kept);
     return s;
 }
@@ -273,7 +274,7 @@ RegStatus LoadTree(const std::string& path, std::shared_ptr<const Node>& out) {
 void KeepWritten(const std::string& path, Node&& top) {
     auto fd = std::make_shared<Fd>(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st;
-    std::lock_guard<std::mutex> guard(g_keptMutex);
+    LockGuard guard(g_keptMutex);
     if (fd->get() < 0 || ::fstat(fd->get(), &st) != 0) {
         g_kept.reset(); // read again next time
         return;

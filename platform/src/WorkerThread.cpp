@@ -22,7 +22,7 @@ WorkerThread::WorkerThread() : state_(std::make_shared<State>()) {}
 
 WorkerThread::~WorkerThread() {
     RequestStop();
-    std::lock_guard lock(threadMutex_);
+    LockGuard lock(threadMutex_);
     if (!thread_.joinable()) {
         return;
     }
@@ -37,7 +37,7 @@ bool WorkerThread::Start(Body body) {
     if (!body) {
         return false;
     }
-    std::lock_guard lock(threadMutex_);
+    LockGuard lock(threadMutex_);
     if (state_->started.exchange(true)) {
         return false;
     }
@@ -89,7 +89,7 @@ void WorkerThread::Join() {
     if (IsCurrentThread()) {
         return;
     }
-    std::lock_guard lock(threadMutex_);
+    LockGuard lock(threadMutex_);
     if (thread_.joinable()) {
         thread_.join();
     }

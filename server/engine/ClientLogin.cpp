@@ -353,7 +353,7 @@ void COrbClientConnectionManager::SendDeviceListToClient(COrbClientSocketUser* c
             platform::CriticalSectionLock guard(devices.Lock());
             records.reserve(devices.GetCount());
             const LineDeviceEntry* last = nullptr;
-            for (const auto& entry : devices) {
+            for (const auto& entry : devices.Items()) {
                 records.push_back(frame(entry->m_Record));
                 last = entry.get();
             }

@@ -274,7 +274,7 @@ void COrbClientConnectionManager::LarchLookup(COrbClientSocketUser* client,
     if (line != 0 && application == kLarchApplication) {
         // The key carries the digits as sent, the label the number: "0201" never finds 201.
         const std::string key = "[Larch : " + text + "]";
-        for (COrbClientSocketUser* other : m_ClientList) {
+        for (COrbClientSocketUser* other : OwnClients()) {
             if (other == client || other->m_bPoplar.load() != 1 || other->m_strLarchLabel != key)
                 continue;
             unsigned port = 0;

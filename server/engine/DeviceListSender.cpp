@@ -20,7 +20,7 @@ void DeviceListSender::Queue(COrbClientSocketUser* client, std::vector<Record> r
     job->endRecord = endRecord;
     job->address = client->m_strPeerAddress;
     job->port = client->m_nPeerPort;
-    std::lock_guard<std::mutex> guard(m_Mutex);
+    platform::LockGuard guard(m_Mutex);
     if (m_bStop)
         return;
     job->due = Clock::now();
@@ -34,7 +34,7 @@ void DeviceListSender::Queue(COrbClientSocketUser* client, std::vector<Record> r
 }
 
 void DeviceListSender::Cancel(const COrbClientSocketUser* client) {
-    std::lock_guard<std::mutex> guard(m_Mutex);
+    platform::LockGuard guard(m_Mutex);
     if (m_Current && m_Current->client == client)
         m_Current->cancelled = true;
     const auto ofClient = [client](const std::shared_ptr<Job>& job) {
@@ -46,7 +46,7 @@ void DeviceListSender::Cancel(const COrbClientSocketUser* client) {
 }
 
 void DeviceListSender::CancelAll() {
-    std::lock_guard<std::mutex> guard(m_Mutex);
+    platform::LockGuard guard(m_Mutex);
     if (m_Current)
         m_Current->cancelled = true;
     m_Jobs.clear();
@@ -56,7 +56,7 @@ void DeviceListSender::CancelAll() {
 
 void DeviceListSender::Stop() {
     {
-        std::lock_guard<std::mutex> guard(m_Mutex);
+        platform::LockGuard guard(m_Mutex);
         m_bStop = true;
         m_Jobs.clear();
         m_Waiting.clear();
@@ -69,7 +69,7 @@ void DeviceListSender::Stop() {
 }
 
 bool DeviceListSender::Idle() const {
-    std::lock_guard<std::mutex> guard(m_Mutex);
+    platform::LockGuard guard(m_Mutex);
     return m_Jobs.empty() && m_Waiting.empty() && !m_Current;
 }
 
@@ -101,15 +101,15 @@ void DeviceListSender::Run() {
     for (;;) {
         std::shared_ptr<Job> job;
         {
-            std::unique_lock<std::mutex> lock(m_Mutex);
+            platform::UniqueLock lock(m_Mutex);
             for (;;) {
                 if (m_bStop)
                     return;
                 job = Earliest();
                 if (!job)
-                    m_Wake.wait(lock);
+                    m_Wake.wait(lock.Native());
                 else if (job->due > Clock::now())
-                    m_Wake.wait_until(lock, job->due); // a new list may be due sooner
+                    m_Wake.wait_until(lock.Native(), job->due); // a new list may be due sooner
                 else
                     break;
             }
@@ -120,7 +120,7 @@ void DeviceListSender::Run() {
             m_Manager.m_Pause(pause);
             pause = 0;
         }
-        std::lock_guard<std::mutex> guard(m_Mutex);
+        platform::LockGuard guard(m_Mutex);
         m_Current.reset();
         if (pause < 0) {
             Finish(job);
@@ -138,12 +138,12 @@ int DeviceListSender::SendNext(Job& job) {
     {
         platform::CriticalSectionLock guard(m_Manager.m_csClientList);
         {
-            std::lock_guard<std::mutex> jobGuard(m_Mutex);
+            platform::LockGuard jobGuard(m_Mutex);
             if (job.cancelled)
                 return -1;
         }
         // Gone with its client: the rest of its list is dropped.
-        const auto& clients = m_Manager.m_ClientList;
+        const auto& clients = m_Manager.GetClients();
         if (std::find(clients.begin(), clients.end(), job.client) == clients.end())
             return -1;
         const Record& record =

@@ -5,6 +5,7 @@
 #include "OrbMonitorListenSocket.h"
 #include "TraceLog.h"
 
+#include <platform/Mutex.h>
 #include <protocol/MonitorStartRequest.h>
 
 #include <QTimer>
@@ -14,7 +15,6 @@
 #include <chrono>
 #include <exception>
 #include <map>
-#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -38,8 +38,8 @@ struct CodeFailures {
     std::chrono::steady_clock::time_point nextTry{};
 };
 constexpr std::size_t kMaxFailingAddresses = 4096;
-std::mutex g_FailuresLock;
-std::map<std::string, CodeFailures> g_Failures;
+platform::Mutex g_FailuresLock;
+std::map<std::string, CodeFailures> g_Failures GUARDED_BY(g_FailuresLock);
 
 std::chrono::milliseconds CodeDelay(unsigned failures) {
     const long long base = MonitorConnectionManager::s_nCodeDelayMs.load();
@@ -242,7 +242,7 @@ void MonitorConnectionManager::CheckAccessCode(COrbMonitorClientSocket* socket,
         given.append(1, '\0'); // never matches, traced as what came
     std::chrono::milliseconds wait{0};
     {
-        std::lock_guard<std::mutex> guard(g_FailuresLock);
+        platform::LockGuard guard(g_FailuresLock);
         const auto it = g_Failures.find(address);
         const auto now = std::chrono::steady_clock::now();
         if (it != g_Failures.end() && it->second.nextTry > now) {
@@ -272,7 +272,7 @@ void MonitorConnectionManager::JudgeAccessCode(COrbMonitorClientSocket* socket,
     if (given != m_pOwner->m_strMonitorAccessCode) {
         unsigned failures = 0;
         {
-            std::lock_guard<std::mutex> guard(g_FailuresLock);
+            platform::LockGuard guard(g_FailuresLock);
             if (g_Failures.size() >= kMaxFailingAddresses && !g_Failures.contains(address))
                 g_Failures.erase(g_Failures.begin());
             CodeFailures& entry = g_Failures[address];
@@ -289,7 +289,7 @@ void MonitorConnectionManager::JudgeAccessCode(COrbMonitorClientSocket* socket,
         return;
     }
     {
-        std::lock_guard<std::mutex> guard(g_FailuresLock);
+        platform::LockGuard guard(g_FailuresLock);
         g_Failures.erase(address);
     }
     Admit(socket);

@@ -35,10 +35,10 @@ public:
     // 1 when the port listens, 0 on failure (logged; the port is released again).
     int CreateMonitorListen(int port);
     // Every monitor (uncounting the accepted ones) and the listen socket.
-    void CloseAllMonitors();
+    void CloseAllMonitors() EXCLUDES(m_csList);
 
     // Takes one pending connection; it joins the list unless 20 monitors are counted.
-    void MonitorAccept();
+    void MonitorAccept() EXCLUDES(m_csList);
     // What a notice of the listen socket does: every pending connection through MonitorAccept.
     void AcceptPending();
     // Judges what a monitor sent: admits it, or removes it with the message of the first failing
@@ -46,27 +46,28 @@ public:
     void CheckMonitorConnectRequest(COrbMonitorClientSocket* socket, const std::uint8_t* buffer,
                                     int count);
     // Uncounts, closes and disposes of a monitor of this manager; one not in the list is left
-    // alone.
-    void RemoveMonitor(COrbMonitorClientSocket* socket);
+    // alone. The shared lock may be held already.
+    void RemoveMonitor(COrbMonitorClientSocket* socket) EXCLUDES(m_csList);
 
-    // Any thread, under the shared lock. One record to every monitor of the list (to the accepted
-    // ones only when acceptedOnly); `portName` names the port in the failure message.
+    // Any thread, under the shared lock (the feed's, which the analysis cannot tell is this
+    // manager's). One record to every monitor of the list (to the accepted ones only when
+    // acceptedOnly); `portName` names the port in the failure message.
     void SendToMonitors(const std::uint8_t* data, int length, bool acceptedOnly,
-                        const char* portName);
+                        const char* portName) EXCLUDES(m_csList);
 
     COrbManagerDlg* GetOwner() const { return m_pOwner; }
     COrbMonitorListenSocket* GetListenSocket() const { return m_pListenSocket; }
     int GetListenPort() const { return m_nListenPort; }
-    platform::CriticalSection& SharedLock() { return m_csShared; }
-    platform::CriticalSection& ListLock() { return m_csList; }
+    platform::CriticalSection& SharedLock() RETURN_CAPABILITY(m_csShared) { return m_csShared; }
+    platform::CriticalSection& ListLock() RETURN_CAPABILITY(m_csList) { return m_csList; }
     // A copy of the list, in order of acceptance.
-    std::vector<COrbMonitorClientSocket*> GetMonitors() const;
+    std::vector<COrbMonitorClientSocket*> GetMonitors() const EXCLUDES(m_csList);
 
 private:
-    void CloseEverything();
-    // Under the shared lock.
-    bool IsFull() const;
-    void Admit(COrbMonitorClientSocket* socket);
+    void CloseEverything() EXCLUDES(m_csList);
+    bool IsFull() const REQUIRES(m_csShared);
+    // Held from the count test to here, so two monitors cannot both take the last slot.
+    void Admit(COrbMonitorClientSocket* socket) REQUIRES(m_csShared) EXCLUDES(m_csList);
     // Judges the access code of a start request, now or after the address's delay.
     void CheckAccessCode(COrbMonitorClientSocket* socket, const std::uint8_t* buffer, int count,
                          const std::string& address);
@@ -76,7 +77,8 @@ private:
     COrbManagerDlg* m_pOwner;
     platform::CriticalSection& m_csShared;
     mutable platform::CriticalSection m_csList;
+    // UI thread only.
     COrbMonitorListenSocket* m_pListenSocket = nullptr;
     int m_nListenPort = 0;
-    std::vector<COrbMonitorClientSocket*> m_Monitors;
+    std::vector<COrbMonitorClientSocket*> m_Monitors GUARDED_BY(m_csList);
 };

@@ -35,9 +35,9 @@ public:
     int StartClientListen(int port, int bypass);
     // Takes one pending connection; it becomes a client only while the link is up and the
     // device download is complete, otherwise it is closed at once.
-    void ClientAccept();
+    void ClientAccept() EXCLUDES(m_csClientList);
     // What a notice of the listen socket does: every pending connection through ClientAccept.
-    void AcceptPending();
+    void AcceptPending() EXCLUDES(m_csAccept);
     // Closes a client with its log lines and count changes. A client that is not in this
     // manager's list (already closed) is left alone.
     void CloseUserConnection(COrbClientSocketUser* client);
@@ -45,9 +45,9 @@ public:
     void CloseDeadUserConnection(COrbClientSocketUser* client);
     // Closes every client whose socket has no peer any more: collects them under the client-list
     // lock, then closes each with CloseDeadUserConnection. The result is how many were closed.
-    int PurgeDeadClients();
+    int PurgeDeadClients() EXCLUDES(m_csClientList);
     // Every client and the listen socket, and the counts of this manager's port go to 0.
-    void CloseAllClients();
+    void CloseAllClients() EXCLUDES(m_csClientList);
 
     // One complete request record (length bytes included) from a client: handled here (logins,
     // logout, local services) or forwarded to the switch for a registered client. An
@@ -81,7 +81,7 @@ public:
     // Mode 1: every client of this port; otherwise the clients that registered the device text.
     // The result is how many clients it was sent to, whatever each send's result.
     int SendIMMsgToClient(int mode, const std::string& deviceText, const std::uint8_t* record,
-                          int length);
+                          int length) EXCLUDES(m_csClientList);
 
     // The pauses of the device-list send (10 ms) and of the Oak login (500 ms) go through this;
     // the default sleeps. Tests shorten it.
@@ -100,11 +100,15 @@ public:
     int GetListenPort() const { return m_nListenPort; }
     COrbListenSocket* GetListenSocket() const { return m_pListenSocket; }
 
-    platform::CriticalSection& AcceptSection() { return m_csAccept; }
-    platform::CriticalSection& CloseSection() { return m_csClose; }
-    platform::CriticalSection& ClientListLock() { return m_csClientList; }
-    // The connected clients in accept order; walk them under ClientListLock().
-    const std::vector<COrbClientSocketUser*>& GetClients() const { return m_ClientList; }
+    platform::CriticalSection& AcceptSection() RETURN_CAPABILITY(m_csAccept) { return m_csAccept; }
+    platform::CriticalSection& CloseSection() RETURN_CAPABILITY(m_csClose) { return m_csClose; }
+    platform::CriticalSection& ClientListLock() RETURN_CAPABILITY(m_csClientList) {
+        return m_csClientList;
+    }
+    // The connected clients in accept order.
+    const std::vector<COrbClientSocketUser*>& GetClients() const REQUIRES(m_csClientList) {
+        return m_ClientList;
+    }
     // The paced device lists going out off the window thread.
     DeviceListSender& DeviceLists() { return m_DeviceLists; }
 
@@ -123,13 +127,19 @@ private:
     void ClientLoginBypassPort(COrbClientSocketUser* client, std::uint8_t kind,
                                const std::string& address, int port);
     void Pause(int milliseconds);
-    void CloseIfNotLoggedIn(COrbClientSocketUser* client);
+    void CloseIfNotLoggedIn(COrbClientSocketUser* client) EXCLUDES(m_csClientList);
+    // UI thread: the list's only writer reads it without the lock.
+    const std::vector<COrbClientSocketUser*>& OwnClients() const NO_THREAD_SAFETY_ANALYSIS {
+        return m_ClientList;
+    }
 
     COrbManagerDlg* m_pOwner;
     COrbListenSocket* m_pListenSocket;
     int m_nListenPort = 0;
     int m_nMode = kClientPort;
-    std::vector<COrbClientSocketUser*> m_ClientList;
+    // Changed on the UI thread only, under m_csClientList; other threads read it under the lock,
+    // the UI thread may read it without (OwnClients()).
+    std::vector<COrbClientSocketUser*> m_ClientList GUARDED_BY(m_csClientList);
     platform::CriticalSection m_csAccept;
     platform::CriticalSection m_csClose;
     platform::CriticalSection m_csClientList;

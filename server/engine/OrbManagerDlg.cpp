@@ -18,7 +18,7 @@ COrbManagerDlg::~COrbManagerDlg() {
 }
 
 void COrbManagerDlg::SetShellHooks(ShellHooks* hooks) {
-    std::lock_guard<std::mutex> guard(m_hooks->lock);
+    platform::LockGuard guard(m_hooks->lock);
     m_hooks->hooks = hooks;
     ++m_hooks->generation;
 }
@@ -27,7 +27,7 @@ template <typename Call> void COrbManagerDlg::ToUi(Call call) {
     std::shared_ptr<HookSlot> slot = m_hooks;
     unsigned generation;
     {
-        std::lock_guard<std::mutex> guard(slot->lock);
+        platform::LockGuard guard(slot->lock);
         if (slot->hooks == nullptr)
             return;
         generation = slot->generation;
@@ -35,7 +35,7 @@ template <typename Call> void COrbManagerDlg::ToUi(Call call) {
     auto run = [slot, generation, call]() {
         ShellHooks* hooks;
         {
-            std::lock_guard<std::mutex> guard(slot->lock);
+            platform::LockGuard guard(slot->lock);
             if (slot->generation != generation || slot->hooks == nullptr)
                 return;
             hooks = slot->hooks;

@@ -5,11 +5,12 @@
 #include "ShellHooks.h"
 #include "UserList.h"
 
+#include <platform/Mutex.h>
+
 #include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 class COrbClientConnectionManager;
@@ -159,6 +160,9 @@ public:
     std::atomic<int> m_bSendListenerActive{0};
     std::atomic<int> m_bSmdrMonitorListenerActive{0};
     std::atomic<int> m_bMsgMonitorListenerActive{0};
+    // Set and cleared on the UI thread under the monitor feed's shared lock, which lives in the
+    // feed and so cannot be named here; the senders read them under it, the UI thread, their
+    // only writer, without.
     MonitorConnectionManager* m_pMsgMonitorManager = nullptr;
     MonitorConnectionManager* m_pSmdrMonitorManager = nullptr;
     MonitorConnectionManager* m_pSmdrSendManager = nullptr;
@@ -186,9 +190,9 @@ private:
     template <typename Call> void ToUi(Call call);
 
     struct HookSlot {
-        std::mutex lock;
-        ShellHooks* hooks = nullptr;
-        unsigned generation = 0;
+        platform::Mutex lock;
+        ShellHooks* hooks GUARDED_BY(lock) = nullptr;
+        unsigned generation GUARDED_BY(lock) = 0;
     };
     // Shared with every queued call, so a call that outlives a hook change finds it empty.
     std::shared_ptr<HookSlot> m_hooks;

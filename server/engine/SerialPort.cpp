@@ -428,7 +428,7 @@ int SerialPort::WriteByte(std::uint8_t byte) {
     if (m_hPort < 0) {
         errno = EBADF;
     } else {
-        std::lock_guard<std::mutex> guard(m_writeLock);
+        platform::LockGuard guard(m_writeLock);
         n = WriteAll(&byte, 1);
     }
     if (n != 1) {
@@ -447,7 +447,7 @@ int SerialPort::WriteBlock(const std::uint8_t* buffer, int count) {
     if (m_hPort < 0 || buffer == nullptr) {
         errno = m_hPort < 0 ? EBADF : EINVAL;
     } else {
-        std::lock_guard<std::mutex> guard(m_writeLock);
+        platform::LockGuard guard(m_writeLock);
         n = WriteAll(buffer, count);
     }
     if (n != count) {

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <platform/Event.h>
+#include <platform/Mutex.h>
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <termios.h>
 
@@ -77,8 +77,8 @@ public:
     int ReadByte(std::uint8_t& byte, const platform::Event* wake = nullptr);
     // 1 only when exactly `count` bytes arrived within the read time-out; `text` holds what did.
     int ReadBlock(int count, std::string& text, const platform::Event* wake = nullptr);
-    int WriteByte(std::uint8_t byte);
-    int WriteBlock(const std::uint8_t* buffer, int count);
+    int WriteByte(std::uint8_t byte) EXCLUDES(m_writeLock);
+    int WriteBlock(const std::uint8_t* buffer, int count) EXCLUDES(m_writeLock);
 
     // The stored time-outs become the ones in force.
     int ApplyTimeouts();
@@ -94,7 +94,8 @@ private:
     template <typename Change> int ChangeLineSettings(Change change);
     // Reads up to `count` bytes before the deadline; the number read, or -1 on an error.
     int ReadUntil(std::uint8_t* out, int count, int timeoutMs, const platform::Event* wake);
-    int WriteAll(const std::uint8_t* buffer, int count);
+    // One writer at a time, so the bytes of two writes never interleave.
+    int WriteAll(const std::uint8_t* buffer, int count) REQUIRES(m_writeLock);
 
     int m_nIoMode;
     int m_nPort = 0;
@@ -103,5 +104,5 @@ private:
     termios m_dcb{};
     int m_hPort = -1;
     std::string m_strDevice;
-    std::mutex m_writeLock;
+    platform::Mutex m_writeLock;
 };

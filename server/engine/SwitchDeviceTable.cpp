@@ -90,7 +90,7 @@ LineDeviceEntry* SwitchDeviceTable::FindDevice(const std::string& deviceId) {
 void SwitchDeviceTable::SetEndRecord(protocol::ByteView body) {
     const protocol::BodyView view(body);
     platform::CriticalSectionLock guard(m_Devices.Lock());
-    for (const auto& entry : m_Devices)
+    for (const auto& entry : m_Devices.Items())
         for (std::size_t i = 0; i < LineDeviceEntry::kSentSize; ++i)
             entry->m_EndRecord[i] = view.At(i);
 }

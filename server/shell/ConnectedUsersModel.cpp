@@ -31,7 +31,7 @@ std::string KindTags(const COrbClientSocketUser& c) {
 }
 
 COrbClientSocketUser* FindClient(COrbClientConnectionManager* manager, const std::string& ip,
-                                 int port) {
+                                 int port) REQUIRES(manager->ClientListLock()) {
     for (COrbClientSocketUser* client : manager->GetClients()) {
         std::string address;
         unsigned peerPort = 0;

@@ -168,7 +168,7 @@ std::string BuildSystemInfoReport(COrbManagerDlg& dlg, int storedUserCount,
     {
         platform::CriticalSectionLock guard(dlg.m_UserList.Lock());
         int number = 0;
-        for (const auto& record : dlg.m_UserList) {
+        for (const auto& record : dlg.m_UserList.Items()) {
             if (!record)
                 continue;
             const std::string device = record->GetDeviceID();

@@ -53,6 +53,13 @@ UserRow RowOf(const COrbManagerDlg& dlg, const UserRecord& record) {
             dlg.ResString(type == 0 ? kIdsLineUser : kIdsOtherUser), record.GetUserInfo(), type};
 }
 
+// Under the table's lock, which PickerRows holds through a guard it makes only when there is a
+// table: the analysis cannot follow that guard.
+bool IsKnownDevice(SwitchDeviceTable& table,
+                   const std::string& deviceId) NO_THREAD_SAFETY_ANALYSIS {
+    return table.GetDevices().FindByDeviceId(deviceId) != nullptr;
+}
+
 } // namespace
 
 int ReadSortMode(const char* name) {
@@ -106,7 +113,7 @@ std::vector<UserRow> UserListModel::Rows() const {
     std::vector<UserRow> rows;
     {
         platform::CriticalSectionLock guard(m_dlg.m_UserList.Lock());
-        for (const auto& record : m_dlg.m_UserList)
+        for (const auto& record : m_dlg.m_UserList.Items())
             rows.push_back(RowOf(m_dlg, *record));
     }
     SortRows(rows, m_nSortMode, [](const UserRow& r) -> const std::string& { return r.ipAddress; });
@@ -212,7 +219,7 @@ std::vector<DeviceRow> DeviceMapModel::Rows() {
     const std::string none = m_dlg.ResString(kIdsNone);
     // The device table's lock outside the user list's.
     platform::CriticalSectionLock deviceGuard(table->GetDevices().Lock());
-    for (const auto& entry : table->GetDevices()) {
+    for (const auto& entry : table->GetDevices().Items()) {
         int kindText = 0;
         switch (entry->m_nKind) {
         case 1:
@@ -305,12 +312,12 @@ std::vector<UserRow> DeviceMapModel::PickerRows() const {
     if (table != nullptr)
         deviceGuard = std::make_unique<platform::CriticalSectionLock>(table->GetDevices().Lock());
     platform::CriticalSectionLock guard(m_dlg.m_UserList.Lock());
-    for (const auto& record : m_dlg.m_UserList) {
+    for (const auto& record : m_dlg.m_UserList.Items()) {
         if (record->GetUserType() != 0)
             continue;
         const std::string device = record->GetDeviceID();
-        const bool free = device == UserRecord::kNoDeviceId || table == nullptr ||
-                          table->GetDevices().FindByDeviceId(device) == nullptr;
+        const bool free =
+            device == UserRecord::kNoDeviceId || table == nullptr || !IsKnownDevice(*table, device);
         if (free)
             rows.push_back(RowOf(m_dlg, *record));
     }

@@ -84,6 +84,13 @@ private:
     std::string m_path;
 };
 
+// LoadUserData's callers hold the list's lock while engine threads run, the dialogs under the name
+// of the server's list that m_Users refers to, which the analysis cannot tell is the same lock.
+UserRecord* AddLoaded(UserList& users,
+                      std::unique_ptr<UserRecord> record) NO_THREAD_SAFETY_ANALYSIS {
+    return users.Add(std::move(record));
+}
+
 } // namespace
 
 UserStore::UserStore(UserList& users, std::string installPath, DialogPrompts prompts)
@@ -113,8 +120,8 @@ int UserStore::LoadUserData() {
             !ReadText(sub, "DeviceID", kNumberTextMax, deviceId) ||
             !ReadText(sub, "DeviceSeqNo", kNumberTextMax, seqNo))
             return 0;
-        m_Users.Add(std::make_unique<UserRecord>(name, ip, PlainDecimal(type), info, deviceId,
-                                                 PlainDecimal(seqNo)));
+        AddLoaded(m_Users, std::make_unique<UserRecord>(name, ip, PlainDecimal(type), info,
+                                                        deviceId, PlainDecimal(seqNo)));
     }
     return 1;
 }
@@ -137,7 +144,7 @@ int UserStore::SaveUserData() {
     int index = 0;
     {
         platform::CriticalSectionLock guard(m_Users.Lock());
-        for (const auto& record : m_Users) {
+        for (const auto& record : m_Users.Items()) {
             platform::regfile::Node& sub = node.EnsureChild(SubKeyName(index++));
             for (RegValue& value : UserValues({record->GetUserName(), record->GetIPAddress(),
                                                record->GetUserInfo(), record->GetDeviceID(),

@@ -27,10 +27,11 @@
 // Deleting the object from inside one of its own notifications must go through DeleteLater();
 // a plain delete there is not supported.
 
+#include <platform/Mutex.h>
+
 #include <QObject>
 
 #include <atomic>
-#include <mutex>
 #include <string>
 
 class QSocketNotifier;
@@ -88,7 +89,7 @@ public:
     bool IsOpen() const;
     bool IsListening() const { return listening_; }
     // The descriptor for diagnostics; -1 when closed. Only meaningful on the owning thread.
-    int Handle() const { return fd_; }
+    int Handle() const { return OwnerFd(); }
 
 protected:
     virtual void OnAccept(int err);
@@ -98,6 +99,8 @@ protected:
 
 private:
     bool Fail(int err) const;
+    // The descriptor, read without the lock: only for the owning thread, its only writer.
+    int OwnerFd() const NO_THREAD_SAFETY_ANALYSIS { return fd_; }
     bool IsOwnerThread() const;
     void Watch(int fd, bool listening);
     void ArmRead();
@@ -105,8 +108,9 @@ private:
     void HandleReadable();
     void HandleWritable();
 
-    mutable std::mutex fdMutex_;
-    int fd_ = -1; // written under fdMutex_ on the owning thread only
+    mutable Mutex fdMutex_;
+    // Written under fdMutex_ on the owning thread only, which reads it through OwnerFd().
+    int fd_ GUARDED_BY(fdMutex_) = -1;
     bool listening_ = false;
     bool closeSeen_ = false;
     mutable std::atomic<int> lastError_{0};

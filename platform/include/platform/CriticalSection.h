@@ -5,36 +5,41 @@
 // it, so a plain mutex would deadlock there.
 //
 // Meets Lockable, so std::lock_guard, std::unique_lock and std::scoped_lock work with it as well
-// as the CriticalSectionLock below.
+// as the CriticalSectionLock below. Annotated for the thread-safety analysis, which does not know
+// that it is re-entrant (see ThreadAnnotations.h).
+
+#include <platform/ThreadAnnotations.h>
 
 #include <mutex>
 
 namespace platform {
 
-class CriticalSection {
+class CAPABILITY("mutex") CriticalSection {
 public:
     CriticalSection() = default;
     CriticalSection(const CriticalSection&) = delete;
     CriticalSection& operator=(const CriticalSection&) = delete;
 
-    void Lock() { mutex_.lock(); }
+    void Lock() ACQUIRE() { mutex_.lock(); }
     // Only by the thread that holds it.
-    void Unlock() { mutex_.unlock(); }
-    bool TryLock() { return mutex_.try_lock(); }
+    void Unlock() RELEASE() { mutex_.unlock(); }
+    bool TryLock() TRY_ACQUIRE(true) { return mutex_.try_lock(); }
 
-    void lock() { Lock(); }
-    void unlock() { Unlock(); }
-    bool try_lock() { return TryLock(); }
+    void lock() ACQUIRE() { Lock(); }
+    void unlock() RELEASE() { Unlock(); }
+    bool try_lock() TRY_ACQUIRE(true) { return TryLock(); }
 
 private:
     std::recursive_mutex mutex_;
 };
 
 // Holds the lock for its own lifetime.
-class CriticalSectionLock {
+class SCOPED_CAPABILITY CriticalSectionLock {
 public:
-    explicit CriticalSectionLock(CriticalSection& section) : section_(section) { section_.Lock(); }
-    ~CriticalSectionLock() { section_.Unlock(); }
+    explicit CriticalSectionLock(CriticalSection& section) ACQUIRE(section) : section_(section) {
+        section_.Lock();
+    }
+    ~CriticalSectionLock() RELEASE() { section_.Unlock(); }
     CriticalSectionLock(const CriticalSectionLock&) = delete;
     CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
 

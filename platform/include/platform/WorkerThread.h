@@ -15,10 +15,10 @@
 // body that deletes its owner), the thread is let go instead and ends on its own.
 
 #include <platform/Event.h>
+#include <platform/Mutex.h>
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -35,7 +35,7 @@ public:
 
     // Runs the body on a new thread. An object runs one thread in its life: false when it has
     // been started before, when the body is empty, or when the system cannot create a thread.
-    bool Start(Body body);
+    bool Start(Body body) EXCLUDES(threadMutex_);
 
     // Sets the stop event; the body decides when to return. Also before Start, so a thread
     // started afterwards sees the request at once.
@@ -51,9 +51,9 @@ public:
 
     // Waits for the thread to end. Returns at once when it was never started, and never waits
     // on its own thread (that could not end).
-    void Join();
+    void Join() EXCLUDES(threadMutex_);
     // As Join, but gives up after the time-out; true when the thread has ended.
-    bool Join(int timeoutMs);
+    bool Join(int timeoutMs) EXCLUDES(threadMutex_);
 
     // The body's return value, once it has returned.
     std::optional<int> ExitCode() const;
@@ -62,8 +62,8 @@ private:
     struct State;
 
     std::shared_ptr<State> state_;
-    std::mutex threadMutex_; // guards thread_: Start, Join and the destructor
-    std::thread thread_;
+    Mutex threadMutex_; // Start, Join and the destructor
+    std::thread thread_ GUARDED_BY(threadMutex_);
 };
 
 } // namespace platform

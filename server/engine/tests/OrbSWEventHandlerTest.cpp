@@ -148,7 +148,7 @@ protected:
     std::vector<std::string> Ids() {
         std::vector<std::string> ids;
         platform::CriticalSectionLock guard(m_table->GetDevices().Lock());
-        for (const auto& entry : m_table->GetDevices())
+        for (const auto& entry : m_table->GetDevices().Items())
             ids.push_back(entry->m_strDeviceId + ":" + std::to_string(entry->m_nKind) + ":" +
                           std::to_string(entry->m_nNumber));
         return ids;

@@ -29,7 +29,7 @@ const protocol::Bytes kEndRecord{'A', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 
 std::vector<std::string> Ids(SwitchDeviceTable& table) {
     std::vector<std::string> ids;
     platform::CriticalSectionLock guard(table.GetDevices().Lock());
-    for (const auto& entry : table.GetDevices())
+    for (const auto& entry : table.GetDevices().Items())
         ids.push_back(entry->m_strDeviceId);
     return ids;
 }

@@ -15,7 +15,7 @@ std::unique_ptr<UserRecord> User(const std::string& name, const std::string& ip,
 
 std::vector<std::string> Names(const UserList& list) {
     std::vector<std::string> names;
-    for (const auto& record : list)
+    for (const auto& record : list.Items())
         names.push_back(record->GetUserName());
     return names;
 }
@@ -103,14 +103,14 @@ TEST(UserList, TheLockSerialisesAWalkAgainstAChangeOnAnotherThread) {
     std::thread renamer([&] {
         for (int round = 0; round < 200; ++round) {
             platform::CriticalSectionLock guard(list.Lock());
-            for (const auto& record : list)
+            for (const auto& record : list.Items())
                 list.SetDevice(record.get(), std::to_string(round), round);
         }
     });
     for (int round = 0; round < 200; ++round) {
         platform::CriticalSectionLock guard(list.Lock());
         const std::string device = list.FindByIPAddress("10.0.1.0")->GetDeviceID();
-        for (const auto& record : list)
+        for (const auto& record : list.Items())
             ASSERT_EQ(record->GetDeviceID(), device) << "a walk saw a half-done change";
     }
     renamer.join();

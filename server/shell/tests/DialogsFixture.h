@@ -64,7 +64,7 @@ protected:
     std::vector<std::string> ListedUsers() {
         std::vector<std::string> out;
         platform::CriticalSectionLock guard(dlg.m_UserList.Lock());
-        for (const auto& r : dlg.m_UserList)
+        for (const auto& r : dlg.m_UserList.Items())
             out.push_back(r->GetUserName() + "@" + r->GetIPAddress() + ":" +
                           std::to_string(r->GetUserType()) + ":" + r->GetUserInfo() + ":" +
                           r->GetDeviceID() + ":" + std::to_string(r->GetDeviceSeqNo()));
@@ -79,7 +79,7 @@ protected:
         if (result)
             *result = loaded;
         std::vector<std::string> out;
-        for (const auto& r : other.m_UserList)
+        for (const auto& r : other.m_UserList.Items())
             out.push_back(r->GetUserName() + "@" + r->GetIPAddress() + ":" +
                           std::to_string(r->GetUserType()) + ":" + r->GetUserInfo() + ":" +
                           r->GetDeviceID() + ":" + std::to_string(r->GetDeviceSeqNo()));
