@@ -1,8 +1,8 @@
-#include "frmSWSim.h"
+#include <switchsim/frmSWSim.h>
 
-#include "RigWindowTest.h"
-#include "testsupport/TestApp.h"
-#include "testsupport/WidgetTree.h"
+#include <loadrig/tests/RigWindowTest.h>
+#include <testsupport/TestApp.h>
+#include <testsupport/WidgetTree.h>
 
 #include <QApplication>
 

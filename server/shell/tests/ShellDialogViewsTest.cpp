@@ -1,13 +1,13 @@
 #include <QApplication>
 
-#include "ConnEnvDialogModel.h"
 #include "DialogsFixture.h"
-#include "OptionsDialogModel.h"
-#include "ShellDialogsUi.h"
-#include "UserDialogsModel.h"
-#include "testsupport/WidgetTree.h"
+#include <shell/ConnEnvDialogModel.h>
+#include <shell/OptionsDialogModel.h>
+#include <shell/UserDialogsModel.h>
+#include <shell/ui/ShellDialogsUi.h>
+#include <testsupport/WidgetTree.h>
 
-#include <SwitchDeviceTable.h>
+#include <engine/SwitchDeviceTable.h>
 
 #include <QCheckBox>
 #include <QDialog>

@@ -1,5 +1,5 @@
-#include "OptionsDialogModel.h"
 #include "ShellDialogsUi.h"
+#include <shell/OptionsDialogModel.h>
 
 #include <QCheckBox>
 #include <QComboBox>

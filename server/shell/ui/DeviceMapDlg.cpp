@@ -1,5 +1,5 @@
 #include "ShellDialogsUi.h"
-#include "UserDialogsModel.h"
+#include <shell/UserDialogsModel.h>
 
 #include <QComboBox>
 #include <QDialog>
