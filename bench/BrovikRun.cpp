@@ -2,8 +2,8 @@
 
 #include "ProcStat.h"
 
-#include "testsupport/LoopbackPorts.h"
-#include "testsupport/ServerSettings.h"
+#include <testsupport/LoopbackPorts.h>
+#include <testsupport/ServerSettings.h>
 
 #include <unistd.h>
 

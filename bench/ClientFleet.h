@@ -8,7 +8,8 @@
 
 #include "LatencyHistogram.h"
 #include "SequenceTracker.h"
-#include "testsupport/RecordReader.h"
+
+#include <testsupport/RecordReader.h>
 
 #include <atomic>
 #include <cstddef>

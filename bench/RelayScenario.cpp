@@ -3,7 +3,8 @@
 #include "BaselineRelay.h"
 #include "BenchEvent.h"
 #include "ProcStat.h"
-#include "testsupport/DownloadingSwitch.h"
+
+#include <testsupport/DownloadingSwitch.h>
 
 #include <algorithm>
 #include <atomic>

@@ -1,12 +1,12 @@
 // How the bench counts what its clients received (losses, duplicates, late and torn records, the
 // stalled client's stream), the server's CPU from /proc texts, and the load option and targets.
 
-#include "BenchEvent.h"
-#include "BenchOptions.h"
-#include "ClientFleet.h"
-#include "ProcStat.h"
-#include "RelayTargets.h"
-#include "SequenceTracker.h"
+#include <bench/BenchEvent.h>
+#include <bench/BenchOptions.h>
+#include <bench/ClientFleet.h>
+#include <bench/ProcStat.h>
+#include <bench/RelayTargets.h>
+#include <bench/SequenceTracker.h>
 
 #include <gtest/gtest.h>
 
