@@ -336,10 +336,12 @@ StallResult RunStallCase(const BenchOptions& options, int clients) {
             result.rssEndKb = server.Sample().residentKb;
             firstStall = false;
             // What the server kept for it arrives now, before the next segment's events.
-            result.stall = fleet.ResumeStalled(kCatchUpQuietMs);
+            fleet.ResumeStalled(kCatchUpQuietMs);
         }
     }
     result.sent = sequence;
+    // The last reference segment's records count too.
+    result.stall = fleet.ResumeStalled(kCatchUpQuietMs);
     result.peakKb = server.Sample().peakKb;
     fleet.CloseAll();
     result.exitCode = server.Stop();

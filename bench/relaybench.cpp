@@ -310,14 +310,13 @@ int main(int argc, char** argv) {
     for (const Row& row : rows) {
         const RunResult& s = row.server;
         if (!s.ok) {
-            verdicts.Add(false, "%d clients: the server run failed (%s)", row.clients,
-                         s.error.c_str());
+            verdicts.Add(false, "N = %d: the server run failed (%s)", row.clients, s.error.c_str());
             continue;
         }
         verdicts.Add(Clean(s.rated) && Clean(s.flood),
-                     "%d clients, whole records: rated phase %s; throughput phase %s", row.clients,
-                     Faults(s.rated).c_str(),
-                     s.floodSent > 0 ? Faults(s.flood).c_str() : "not run");
+                     "N = %d, whole records: rated phase %s; throughput phase %s", row.clients,
+                     Counts(s.rated).c_str(),
+                     s.floodSent > 0 ? Counts(s.flood).c_str() : "not run");
     }
 
     if (options.stallCase) {
