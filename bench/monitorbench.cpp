@@ -39,6 +39,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -88,6 +89,27 @@ Memory MemoryOf(pid_t pid) {
             m.hwm = std::atol(line.c_str() + 6);
     }
     return m;
+}
+
+// User and system CPU time of a process, in seconds.
+double CpuSecondsOf(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    // Fields after the name: state is the third field, utime the 14th and stime the 15th.
+    std::vector<std::string> fields;
+    std::size_t at = close + 2;
+    while (at < text.size() && fields.size() < 13) {
+        const std::size_t space = text.find(' ', at);
+        fields.push_back(text.substr(at, space - at));
+        at = space == std::string::npos ? text.size() : space + 1;
+    }
+    if (fields.size() < 13)
+        return 0;
+    return static_cast<double>(std::atol(fields[11].c_str()) + std::atol(fields[12].c_str())) /
+           static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 std::string LoadText() {
@@ -533,6 +555,7 @@ bool RunOne(const Kind& kind, const Options& o) {
     };
 
     const Memory startMemory = MemoryOf(program.Pid());
+    const double startCpu = CpuSecondsOf(program.Pid());
     SendStats stats;
     std::thread sender(SendRecords, fd, std::cref(kind), std::cref(o), total, std::ref(sentNs),
                        std::ref(stats));
@@ -565,6 +588,8 @@ bool RunOne(const Kind& kind, const Options& o) {
     stats.stop = true;
     sender.join();
     endMemory = MemoryOf(program.Pid());
+    const double cpu = CpuSecondsOf(program.Pid()) - startCpu;
+    const double runSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (warmMemory.rss == 0)
         warmMemory = endMemory;
     const bool ranThrough = program.Running();
@@ -617,6 +642,9 @@ bool RunOne(const Kind& kind, const Options& o) {
     std::printf("  memory: VmRSS %ld kB at start, %ld kB at %.0f s, %ld kB at the end (%+.1f MB); "
                 "VmHWM %ld kB at the end\n",
                 startMemory.rss, warmMemory.rss, warmAt, endMemory.rss, rssGrowth, endMemory.hwm);
+    std::printf("  program CPU: %.2f s over the run, %.1f us a record logged, %.0f %% of a core\n",
+                cpu, logged > 0 ? cpu * 1e6 / static_cast<double>(logged) : 0.0,
+                100 * cpu / std::max(1e-3, runSeconds));
     std::printf("  program: %s, exit %s\n", ranThrough ? "ran through" : "ENDED EARLY",
                 status ? std::to_string(*status).c_str() : "none (killed)");
     const bool pass = everyRecord && keptUp && flat && ranThrough && status == 0 && allClosed();
