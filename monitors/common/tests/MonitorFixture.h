@@ -2,8 +2,8 @@
 
 // Test support for the monitors: a registry of their own in a temp folder, a view that records
 // what the logic shows, the language libraries loaded from the build, a monitor-protocol server
-// on loopback (the testsupport::TestSwitch: it records what the monitor sends and sends raw bytes), and a
-// real Brovik with a downloading switch and both monitor ports on.
+// on loopback (the testsupport::TestSwitch: it records what the monitor sends and sends raw bytes),
+// and a real Brovik with a downloading switch and both monitor ports on.
 
 #include <QApplication>
 
@@ -100,6 +100,7 @@ public:
     void EnableControl(int id, bool on) override { enabled[id] = on; }
     void AddRow(int list, const std::string& time, const std::string& text, int image) override {
         rows[list].push_back({time, text, image});
+        mostRows[list] = std::max(mostRows[list], rows[list].size());
     }
     void ClearRows(int list) override {
         rows[list].clear();
@@ -123,6 +124,7 @@ public:
     std::map<int, bool> enabled;
     std::map<int, std::vector<Row>> rows;
     std::map<int, int> clears;
+    std::map<int, std::size_t> mostRows; // the most a list ever held
     std::optional<MonitorSettings> configAnswer;
     int configRuns = 0;
     MonitorSettings configShown; // what the last configuration opened over
@@ -157,7 +159,7 @@ public:
         const std::string options = "Software\\Qorvell Electronics\\OrbManager\\OptionValues";
         m_ready = m_clientPort > 0 && m_msgPort > 0 && m_smdrPort > 0 &&
                   testsupport::WriteServerSettings(m_registry.Dir(), m_switch.Host(),
-                                                      m_switch.Port(), m_clientPort, BROVIK_PATH);
+                                                   m_switch.Port(), m_clientPort, BROVIK_PATH);
         platform::RegKey key = Key(options);
         key.SetDword("UseMsgMonitor", 1);
         key.SetDword("MsgMonitorListenPortNo", static_cast<std::uint32_t>(m_msgPort));
