@@ -169,7 +169,7 @@ void MonitorWindow::AddRows(int listId, const std::vector<MonitorRow>& rows) {
 }
 
 // A list that shows every row as it comes spends its time laying out and painting rows nobody
-// can read at that pace: it is painted and scrolled to its newest row once a follow interval.
+// can read at that pace: it is painted and scrolled to its newest row at most once an interval.
 void MonitorWindow::FollowNewest(QTreeWidget& list) {
     if (std::find(m_following.begin(), m_following.end(), &list) == m_following.end()) {
         m_following.push_back(&list);
