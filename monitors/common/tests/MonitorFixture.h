@@ -7,14 +7,14 @@
 
 #include <QApplication>
 
-#include "testsupport/ChildProcess.h"
-#include "testsupport/DownloadingSwitch.h"
-#include "testsupport/LoopbackPorts.h"
-#include "testsupport/ServerSettings.h"
-#include "testsupport/TestApp.h"
+#include <testsupport/ChildProcess.h>
+#include <testsupport/DownloadingSwitch.h>
+#include <testsupport/LoopbackPorts.h>
+#include <testsupport/ServerSettings.h>
+#include <testsupport/TestApp.h>
 
-#include <MonitorLanguage.h>
-#include <MonitorView.h>
+#include <common/MonitorLanguage.h>
+#include <common/MonitorView.h>
 
 #include <platform/Registry.h>
 
