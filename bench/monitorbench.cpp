@@ -11,7 +11,7 @@
 // switchwatch gets events from the switch ('D', the sequence number in bytes 1..4, then filler);
 // smdrwatch gets SMDR and UCD records by turns, the sequence number at the head of their text.
 
-#include "testsupport/ChildProcess.h"
+#include <testsupport/ChildProcess.h>
 
 #include <platform/ProgramInfo.h>
 #include <platform/Registry.h>
