@@ -1,5 +1,4 @@
-#include "ShellDialogsUi.h"
-#include "UserDialogsModel.h"
+#include "ListDialogParts.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -7,7 +6,6 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -18,15 +16,6 @@
 #include <optional>
 
 namespace {
-
-QComboBox* SortBox(int id, const DialogText& text, int mode) {
-    auto* box = new QComboBox;
-    box->setObjectName(QString::number(id));
-    box->addItems({text(114, "In order of entry"), text(115, "Ascending"),
-                   text(116, "Descending")});
-    box->setCurrentIndex(mode == 1 || mode == 2 ? mode : 0);
-    return box;
-}
 
 // The add (IDD 135) or edit (IDD 136) dialog; the fields when it ended with OK.
 std::optional<UserFields> RunUserFieldsDlg(QWidget* parent, const DialogText& text,
@@ -60,8 +49,8 @@ std::optional<UserFields> RunUserFieldsDlg(QWidget* parent, const DialogText& te
     }
     UserFields fields;
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
-        fields = {ip->text().toStdString(), name->text().toStdString(),
-                  info->text().toStdString(), type->currentIndex()};
+        fields = {ip->text().toStdString(), name->text().toStdString(), info->text().toStdString(),
+                  type->currentIndex()};
         if (const auto failed = CheckUserFields(fields)) {
             QMessageBox::information(&dialog, dialog.windowTitle(), text(failed->box, "?"));
             (failed->ipField ? ip : name)->setFocus();
@@ -71,10 +60,7 @@ std::optional<UserFields> RunUserFieldsDlg(QWidget* parent, const DialogText& te
     });
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     auto* form = new QFormLayout;
-    form->addRow(text(110, "IP Address") + ":", ip);
-    form->addRow(text(109, "User Name") + ":", name);
-    form->addRow(text(183, "Type") + ":", type);
-    form->addRow(text(184, "User Info") + ":", info);
+    AddUserFields(form, text, ip, name, type, info);
     auto* layout = new QVBoxLayout(&dialog);
     layout->addLayout(form);
     layout->addWidget(buttons);
@@ -89,17 +75,9 @@ std::optional<UserFields> RunUserFieldsDlg(QWidget* parent, const DialogText& te
 void RunUserListDlg(QWidget* parent, UserListModel& model, const DialogText& text) {
     QDialog dialog(parent);
     dialog.setWindowTitle(QStringLiteral("Stored Users"));
-    auto* list = new QTreeWidget;
-    list->setObjectName(QStringLiteral("1033"));
-    list->setRootIsDecorated(false);
+    auto* list = ReportList(1033, UserTitles(text));
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    list->setHeaderLabels({text(110, "IP Address"), text(109, "User Name"), text(183, "Type"),
-                           text(184, "User Info")});
-    list->header()->setSectionResizeMode(QHeaderView::Stretch);
-    list->header()->setDefaultAlignment(Qt::AlignCenter);
-    auto* count = new QLineEdit;
-    count->setObjectName(QStringLiteral("1034"));
-    count->setReadOnly(true);
+    auto* count = ReadOnly(1034);
     count->setMaximumWidth(80);
     auto* sort = SortBox(1036, text, model.SortMode());
     auto* add = new QPushButton(QStringLiteral("Add..."));
@@ -117,15 +95,8 @@ void RunUserListDlg(QWidget* parent, UserListModel& model, const DialogText& tex
     const auto refill = [&] {
         rows = model.Rows();
         list->clear();
-        for (const UserRow& row : rows) {
-            auto* item = new QTreeWidgetItem(list);
-            const std::string cells[] = {row.ipAddress, row.userName, row.typeText, row.userInfo};
-            for (int c = 0; c < 4; ++c) {
-                item->setText(c, QString::fromStdString(cells[c]));
-                item->setTextAlignment(c, Qt::AlignCenter);
-            }
-            item->setIcon(0, row.userType == 0 ? lineIcon : otherIcon);
-        }
+        for (const UserRow& row : rows)
+            AddUserRow(list, row)->setIcon(0, row.userType == 0 ? lineIcon : otherIcon);
         count->setText(QString::fromStdString(model.CountText()));
         edit->setEnabled(false);
         remove->setEnabled(false);
