@@ -2,8 +2,8 @@
 
 // Test support for the monitors: a registry of their own in a temp folder, a view that records
 // what the logic shows, the language libraries loaded from the build, a monitor-protocol server
-// on loopback (the testsupport::TestSwitch: it records what the monitor sends and sends raw bytes), and a
-// real Brovik with a downloading switch and both monitor ports on.
+// on loopback (the testsupport::TestSwitch: it records what the monitor sends and sends raw bytes),
+// and a real Brovik with a downloading switch and both monitor ports on.
 
 #include <QApplication>
 
@@ -12,8 +12,11 @@
 #include "testsupport/LoopbackPorts.h"
 #include "testsupport/ServerSettings.h"
 #include "testsupport/TestApp.h"
+#include "testsupport/TestSwitch.h"
 
 #include <MonitorLanguage.h>
+#include <MonitorSettings.h>
+#include <MonitorTime.h>
 #include <MonitorView.h>
 
 #include <platform/Registry.h>
@@ -144,6 +147,43 @@ inline void WriteMonitorKey(const std::string& keyPath, const fs::path& dir,
     key.SetString("MonitorPassCode", passCode);
 }
 
+// 7 March 2009, 09:05:03.042: the time the tests' monitors read.
+inline MonitorClock FixedClock() {
+    MonitorClock c;
+    c.year = 2009;
+    c.month = 3;
+    c.day = 7;
+    c.hour = 9;
+    c.minute = 5;
+    c.second = 3;
+    c.millisecond = 42;
+    return c;
+}
+
+// A monitor's own registry pointing at a test server on loopback with the pass code, and its
+// language library loaded for a recording view.
+class MonitorTest : public ::testing::Test {
+protected:
+    MonitorTest(MonitorKind kind, const char* libName, const char* passCode)
+        : m_kind(kind), m_libName(libName), m_passCode(passCode) {}
+
+    void SetUp() override {
+        testsupport::App<QApplication>();
+        ASSERT_TRUE(LoadLanguage(m_language, m_libName));
+        ASSERT_TRUE(m_server.IsListening());
+        WriteMonitorKey(MonitorRegistryKey(m_kind), m_registry.Dir(), "127.0.0.1", m_server.Port(),
+                        m_passCode);
+    }
+
+    const MonitorKind m_kind;
+    const char* const m_libName;
+    const char* const m_passCode;
+    TempRegistry m_registry;
+    MonitorLanguage m_language;
+    RecordingView m_view{m_language};
+    testsupport::TestSwitch m_server;
+};
+
 #ifdef BROVIK_PATH
 // A link server on loopback with its switch, both monitor ports on and the access code set.
 class BrovikWithMonitors {
@@ -157,7 +197,7 @@ public:
         const std::string options = "Software\\Qorvell Electronics\\OrbManager\\OptionValues";
         m_ready = m_clientPort > 0 && m_msgPort > 0 && m_smdrPort > 0 &&
                   testsupport::WriteServerSettings(m_registry.Dir(), m_switch.Host(),
-                                                      m_switch.Port(), m_clientPort, BROVIK_PATH);
+                                                   m_switch.Port(), m_clientPort, BROVIK_PATH);
         platform::RegKey key = Key(options);
         key.SetDword("UseMsgMonitor", 1);
         key.SetDword("MsgMonitorListenPortNo", static_cast<std::uint32_t>(m_msgPort));

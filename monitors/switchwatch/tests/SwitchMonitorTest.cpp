@@ -29,18 +29,6 @@ namespace {
 using namespace monitor_test;
 using testsupport::SpinUntil;
 
-MonitorClock FixedClock() {
-    MonitorClock c;
-    c.year = 2009;
-    c.month = 3;
-    c.day = 7;
-    c.hour = 9;
-    c.minute = 5;
-    c.second = 3;
-    c.millisecond = 42;
-    return c;
-}
-
 constexpr const char* kListTime = "Mar 7, 2009 09:05:03";
 constexpr const char* kLogTime = "20090307 09:05:03.042";
 
@@ -61,20 +49,9 @@ TEST(SwitchRows, TheDirectionComesFromByteZeroAndLettersAreQuotedOnlyInTheList) 
     EXPECT_EQ(SwitchLogDump(event.data(), 0, true), "");
 }
 
-class SwitchMonitorTest : public ::testing::Test {
+class SwitchMonitorTest : public MonitorTest {
 protected:
-    void SetUp() override {
-        testsupport::App<QApplication>();
-        ASSERT_TRUE(LoadLanguage(m_language, "NMResENG.so"));
-        ASSERT_TRUE(m_server.IsListening());
-        WriteMonitorKey(MonitorRegistryKey(MonitorKind::Switch), m_registry.Dir(), "127.0.0.1",
-                        m_server.Port(), "507193");
-    }
-
-    TempRegistry m_registry;
-    MonitorLanguage m_language;
-    RecordingView m_view{m_language};
-    testsupport::TestSwitch m_server;
+    SwitchMonitorTest() : MonitorTest(MonitorKind::Switch, "NMResENG.so", "507193") {}
 };
 
 TEST_F(SwitchMonitorTest, RowsCarryTheirImageAndTheLogHoldsBothDirectionsAndTheReports) {
