@@ -9,6 +9,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,9 @@ public:
     bool Running() { return Started() && !WaitExit(0).has_value(); }
     // SIGTERM, then SIGKILL when it has not ended within the time; its exit status.
     int Stop(int timeoutMs);
+    // SIGTERM, then this thread's event loop runs until the child has ended or the time is up,
+    // so that what the test runs in this process goes on answering it; as WaitExit.
+    std::optional<int> TerminateWhileSpinning(std::chrono::milliseconds timeout);
 
 private:
     std::string m_path;
