@@ -140,14 +140,6 @@ bool ClientFleet::Join(int port, int count, int kind, bool stallFirst, std::stri
     return true;
 }
 
-int ClientFleet::ReadingClients() const {
-    int count = 0;
-    for (const auto& client : m_Clients)
-        if (!client->stalled && !client->closed)
-            ++count;
-    return count;
-}
-
 void ClientFleet::BeginPhase(std::size_t fanOutCapacity, int threads, bool spin) {
     EndPhase();
     for (const auto& receiver : m_Receivers)

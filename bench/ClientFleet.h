@@ -58,7 +58,6 @@ public:
     void EndPhase();
     // Events the slowest reading client has received in this phase. Any thread.
     std::uint64_t MinReceived() const;
-    int ReadingClients() const;
     // After EndPhase, for a phase in which `sent` events went out.
     PhaseStats Stats(std::uint64_t sent) const;
     // Lets the stalled client read again until nothing has come for `quietMs`.

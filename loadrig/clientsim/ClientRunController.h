@@ -143,7 +143,6 @@ public:
     bool Connecting() const { return m_connecting; }
     bool RunTimerActive() const { return m_runTimer.isActive(); }
     bool CallTimerActive() const { return m_callTimer.isActive(); }
-    double ElapsedSeconds() const { return m_elapsed; }
     QDateTime StartTime() const { return m_start; }
     // Bytes of an incomplete record waiting for the next delivery.
     std::size_t ReceiveBuffered() const { return m_assembler.Buffered(); }

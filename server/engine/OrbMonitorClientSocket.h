@@ -30,8 +30,6 @@ public:
     // object's own notifications. The caller has taken it out of its manager's list.
     void Dispose();
 
-    MonitorConnectionManager* GetManager() const { return m_pManager; }
-
     // 1 once a valid start request or setup-tool connect request has come; counted then.
     std::atomic<int> m_bAccepted{0};
 

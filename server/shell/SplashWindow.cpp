@@ -9,10 +9,6 @@ namespace {
 SplashWindow* g_pSplash = nullptr;
 }
 
-SplashWindow* SplashWindow::Current() {
-    return g_pSplash;
-}
-
 SplashWindow* SplashWindow::Show(const std::vector<std::string>& folders, int visibleMs) {
     if (g_pSplash != nullptr)
         return nullptr;

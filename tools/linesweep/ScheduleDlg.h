@@ -21,8 +21,6 @@ public:
     // Gets the list ready and fills the controls without running; false when that failed.
     bool Prepare();
 
-    linesweep::ScheduleDialogLogic& Logic() { return logic_; }
-
 public slots:
     void accept() override;
     void reject() override;
