@@ -215,7 +215,7 @@ private:
     void OnSocketError(const QString& description);
     void OnClosedByPeer();
     bool ValidateStart();
-    bool SendRequest(const protocol::ClientRequestFrames::Frame& frame, double* counter,
+    void SendRequest(const protocol::ClientRequestFrames::Frame& frame, double* counter,
                      ClientControl* box);
     void OnRecord(const protocol::CtiRecord& record);
     void OnBadLength(std::uint16_t length);

@@ -320,8 +320,7 @@ void MonitorConnectionManager::SendToMonitors(const std::uint8_t* data, int leng
             continue;
         try {
             // A record the monitor has no room for is lost for it alone; nobody waits.
-            int error = 0;
-            socket->SendRecord(data, length, error);
+            socket->SendRecord(data, length);
         } catch (const std::exception& e) {
             std::string what = e.what();
             if (what.size() > kMaxExceptionText)

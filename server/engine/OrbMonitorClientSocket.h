@@ -23,7 +23,7 @@ public:
 
     // Any thread. One whole record or nothing of it: a record that finds the socket full, or an
     // earlier record's tail still waiting, is lost for this monitor.
-    HeldTailSender::Result SendRecord(const void* data, int length, int& error);
+    void SendRecord(const void* data, int length);
     std::size_t PendingSendBytes() const { return m_Sender.PendingBytes(); }
 
     // Closes the socket and deletes the object, deferred when it runs inside one of this

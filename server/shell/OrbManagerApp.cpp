@@ -329,9 +329,8 @@ bool COrbManagerApp::RunMainDialog() {
     return result == OrbManagerServer::kResultOk || result == OrbManagerServer::kResultCancel;
 }
 
-int COrbManagerApp::ExitInstance() {
+void COrbManagerApp::ExitInstance() {
     m_hResourceLibrary.Unload();
-    return m_nExitCode;
 }
 
 void COrbManagerApp::ReleaseHostObjects() {

@@ -44,7 +44,7 @@ public:
     // Start-up from the single-instance check to the end of the main dialog; true when the
     // dialog ran and ended with OK or Cancel.
     bool InitInstance();
-    int ExitInstance();
+    void ExitInstance();
 
     // 1 when the program was started as the service ("--service") and the service has run.
     int RunServiceDispatcher();

@@ -146,7 +146,7 @@ private:
     // The two endings.
     void EndServer(int result, bool clearRunCheck);
     void StopTracer();
-    bool StartTracer();
+    void StartTracer();
 
     // View helpers; each does nothing while there is no view.
     void ShowStatus(int id);

@@ -14,7 +14,7 @@ class SplashWindow : public QWidget {
 public:
     // Shows one unless one is shown or the picture can't be had; the folders are searched for
     // the library. Hidden after `visibleMs`.
-    static SplashWindow* Show(const std::vector<std::string>& folders, int visibleMs);
+    static void Show(const std::vector<std::string>& folders, int visibleMs);
     static void Hide();
 
     ~SplashWindow() override;
