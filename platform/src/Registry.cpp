@@ -357,9 +357,12 @@ RegStatus NotOpen() {
     return Fail(RegStatus::InvalidArgument, "key handle not open");
 }
 
-// The key's node in a snapshot of the file; `top` keeps the snapshot alive.
-RegStatus ReadKey(RegRoot root, const std::vector<std::string>& path,
+// An open key's node in a snapshot of the file; `top` keeps the snapshot alive.
+RegStatus ReadKey(bool open, RegRoot root, const std::vector<std::string>& path,
                   std::shared_ptr<const Node>& top, const Node*& node) {
+    if (!open) {
+        return NotOpen();
+    }
     if (RegStatus s = Snapshot(top); s != RegStatus::Ok) {
         return s;
     }
@@ -504,12 +507,9 @@ RegStatus RegKey::CreateSub(const std::string& subKey, RegKey& out) const {
 }
 
 RegStatus RegKey::QueryValue(const std::string& name, RegValue& out) const {
-    if (!valid_) {
-        return NotOpen();
-    }
     std::shared_ptr<const Node> top;
     const Node* node = nullptr;
-    if (RegStatus s = ReadKey(root_, path_, top, node); s != RegStatus::Ok) {
+    if (RegStatus s = ReadKey(valid_, root_, path_, top, node); s != RegStatus::Ok) {
         return s;
     }
     const RegValue* value = node->Value(name);
@@ -670,12 +670,9 @@ RegStatus RegKey::DeleteSubKeyTree(const std::string& subKey) {
 
 RegStatus RegKey::EnumSubKeys(std::vector<std::string>& out) const {
     out.clear();
-    if (!valid_) {
-        return NotOpen();
-    }
     std::shared_ptr<const Node> top;
     const Node* node = nullptr;
-    if (RegStatus s = ReadKey(root_, path_, top, node); s != RegStatus::Ok) {
+    if (RegStatus s = ReadKey(valid_, root_, path_, top, node); s != RegStatus::Ok) {
         return s;
     }
     for (const Node& child : node->children) {
@@ -686,12 +683,9 @@ RegStatus RegKey::EnumSubKeys(std::vector<std::string>& out) const {
 
 RegStatus RegKey::EnumValues(std::vector<RegValue>& out) const {
     out.clear();
-    if (!valid_) {
-        return NotOpen();
-    }
     std::shared_ptr<const Node> top;
     const Node* node = nullptr;
-    if (RegStatus s = ReadKey(root_, path_, top, node); s != RegStatus::Ok) {
+    if (RegStatus s = ReadKey(valid_, root_, path_, top, node); s != RegStatus::Ok) {
         return s;
     }
     out = node->values;
@@ -707,7 +701,7 @@ RegStatus RegKey::SaveKey(const std::string& file) const {
     }
     std::shared_ptr<const Node> top;
     const Node* node = nullptr;
-    if (RegStatus s = ReadKey(root_, path_, top, node); s != RegStatus::Ok) {
+    if (RegStatus s = ReadKey(valid_, root_, path_, top, node); s != RegStatus::Ok) {
         return s;
     }
     std::vector<std::string> fullPath{RootName(root_)};
