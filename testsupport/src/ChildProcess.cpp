@@ -1,5 +1,5 @@
-#include "testsupport/ChildProcess.h"
-#include "testsupport/TestApp.h"
+#include <testsupport/ChildProcess.h>
+#include <testsupport/TestApp.h>
 
 #include <fcntl.h>
 #include <signal.h>

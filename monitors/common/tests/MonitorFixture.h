@@ -7,17 +7,17 @@
 
 #include <QApplication>
 
-#include "testsupport/ChildProcess.h"
-#include "testsupport/DownloadingSwitch.h"
-#include "testsupport/LoopbackPorts.h"
-#include "testsupport/ServerSettings.h"
-#include "testsupport/TestApp.h"
-#include "testsupport/TestSwitch.h"
+#include <testsupport/ChildProcess.h>
+#include <testsupport/DownloadingSwitch.h>
+#include <testsupport/LoopbackPorts.h>
+#include <testsupport/ServerSettings.h>
+#include <testsupport/TestApp.h>
+#include <testsupport/TestSwitch.h>
 
-#include <MonitorLanguage.h>
-#include <MonitorSettings.h>
-#include <MonitorTime.h>
-#include <MonitorView.h>
+#include <common/MonitorLanguage.h>
+#include <common/MonitorSettings.h>
+#include <common/MonitorTime.h>
+#include <common/MonitorView.h>
 
 #include <platform/Registry.h>
 

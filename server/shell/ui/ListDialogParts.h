@@ -4,7 +4,7 @@
 // lists of centred cells, read-only fields, the sort box, and the stored users' columns.
 
 #include "ShellDialogsUi.h"
-#include "UserDialogsModel.h"
+#include <shell/UserDialogsModel.h>
 
 #include <QComboBox>
 #include <QFormLayout>
