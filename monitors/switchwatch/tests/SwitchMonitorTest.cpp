@@ -52,6 +52,17 @@ TEST(SwitchRows, TheDirectionComesFromByteZeroAndLettersAreQuotedOnlyInTheList) 
 class SwitchMonitorTest : public MonitorTest {
 protected:
     SwitchMonitorTest() : MonitorTest(MonitorKind::Switch, "NMResENG.so", "507193") {}
+
+    // The window shows the monitor with the library's direction images, and one event from the
+    // switch arrives.
+    void AttachAndShowAnEvent(MonitorWindow& window, SwitchMonitor& monitor) {
+        window.Attach(monitor, {{SwitchMonitor::kList,
+                                 {DialogBuilder::Icon(m_language, 133),
+                                  DialogBuilder::Icon(m_language, 132)}}});
+        monitor.Initialise();
+        const Bytes event = Framed({0x44, 0xFF, 0xFF, 0x01});
+        monitor.ParseMonitorRecords(event.data(), static_cast<int>(event.size()));
+    }
 };
 
 TEST_F(SwitchMonitorTest, RowsCarryTheirImageAndTheLogHoldsBothDirectionsAndTheReports) {
@@ -91,12 +102,7 @@ TEST_F(SwitchMonitorTest, TheWindowIsBuiltFromTheLibraryWithItsCaptionAndDirecti
     EXPECT_EQ(window.windowTitle(), "Orb CTI Message Monitor");
     window.SetAutoAnswer(true);
     SwitchMonitor monitor(window);
-    window.Attach(monitor,
-                  {{SwitchMonitor::kList,
-                    {DialogBuilder::Icon(m_language, 133), DialogBuilder::Icon(m_language, 132)}}});
-    monitor.Initialise();
-    const Bytes event = Framed({0x44, 0xFF, 0xFF, 0x01});
-    monitor.ParseMonitorRecords(event.data(), static_cast<int>(event.size()));
+    AttachAndShowAnEvent(window, monitor);
     QTreeWidget* list = window.List(SwitchMonitor::kList);
     ASSERT_NE(list, nullptr);
     ASSERT_EQ(list->topLevelItemCount(), 1);
@@ -127,12 +133,7 @@ TEST_F(SwitchMonitorTest, TheTimeColumnHoldsTheWholeTimeInTheFontTheWindowIsShow
         c.second = 48;
         return c;
     });
-    window.Attach(monitor,
-                  {{SwitchMonitor::kList,
-                    {DialogBuilder::Icon(m_language, 133), DialogBuilder::Icon(m_language, 132)}}});
-    monitor.Initialise();
-    const Bytes event = Framed({0x44, 0xFF, 0xFF, 0x01});
-    monitor.ParseMonitorRecords(event.data(), static_cast<int>(event.size()));
+    AttachAndShowAnEvent(window, monitor);
     QTreeWidget* list = window.List(SwitchMonitor::kList);
     ASSERT_NE(list, nullptr);
     ASSERT_EQ(list->topLevelItemCount(), 1);
