@@ -1,7 +1,8 @@
 #pragma once
 
-// What the list dialogs (stored users, device map and its user picker) are built from: report
-// lists of centred cells, read-only fields, the sort box, and the stored users' columns.
+// What the list dialogs (stored users, device map and its user picker, connected users) are
+// built from: report lists of centred cells, read-only fields, the sort box, and the stored
+// users' columns.
 
 #include "ShellDialogsUi.h"
 #include <shell/UserDialogsModel.h>
