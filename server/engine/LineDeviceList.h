@@ -22,9 +22,9 @@ public:
     platform::CriticalSection& Lock() RETURN_CAPABILITY(m_csLock) { return m_csLock; }
 
     void AddTail(std::unique_ptr<LineDeviceEntry> entry) REQUIRES(m_csLock);
-    // Puts the new entry where the old one stood and destroys the old one; false when the old one
-    // is not in the list (the new one is destroyed then).
-    bool Replace(const LineDeviceEntry* old, std::unique_ptr<LineDeviceEntry> entry)
+    // Puts the new entry where the old one stood and destroys the old one; when the old one is
+    // not in the list the new one is destroyed.
+    void Replace(const LineDeviceEntry* old, std::unique_ptr<LineDeviceEntry> entry)
         REQUIRES(m_csLock);
 
     LineDeviceEntry* FindByDeviceId(const std::string& deviceId) const REQUIRES(m_csLock);

@@ -55,11 +55,7 @@ public:
     void SendToMonitors(const std::uint8_t* data, int length, bool acceptedOnly,
                         const char* portName) EXCLUDES(m_csList);
 
-    COrbManagerDlg* GetOwner() const { return m_pOwner; }
     COrbMonitorListenSocket* GetListenSocket() const { return m_pListenSocket; }
-    int GetListenPort() const { return m_nListenPort; }
-    platform::CriticalSection& SharedLock() RETURN_CAPABILITY(m_csShared) { return m_csShared; }
-    platform::CriticalSection& ListLock() RETURN_CAPABILITY(m_csList) { return m_csList; }
     // A copy of the list, in order of acceptance.
     std::vector<COrbMonitorClientSocket*> GetMonitors() const EXCLUDES(m_csList);
 
@@ -79,6 +75,5 @@ private:
     mutable platform::CriticalSection m_csList;
     // UI thread only.
     COrbMonitorListenSocket* m_pListenSocket = nullptr;
-    int m_nListenPort = 0;
     std::vector<COrbMonitorClientSocket*> m_Monitors GUARDED_BY(m_csList);
 };

@@ -95,13 +95,9 @@ public:
     // descriptor. Tests lower it.
     static inline std::atomic<int> s_nLoginTimeoutMs{30000};
 
-    COrbManagerDlg* GetOwner() const { return m_pOwner; }
     int GetMode() const { return m_nMode; }
-    int GetListenPort() const { return m_nListenPort; }
     COrbListenSocket* GetListenSocket() const { return m_pListenSocket; }
 
-    platform::CriticalSection& AcceptSection() RETURN_CAPABILITY(m_csAccept) { return m_csAccept; }
-    platform::CriticalSection& CloseSection() RETURN_CAPABILITY(m_csClose) { return m_csClose; }
     platform::CriticalSection& ClientListLock() RETURN_CAPABILITY(m_csClientList) {
         return m_csClientList;
     }
@@ -135,7 +131,6 @@ private:
 
     COrbManagerDlg* m_pOwner;
     COrbListenSocket* m_pListenSocket;
-    int m_nListenPort = 0;
     int m_nMode = kClientPort;
     // Changed on the UI thread only, under m_csClientList; other threads read it under the lock,
     // the UI thread may read it without (OwnClients()).
