@@ -1,6 +1,6 @@
 #include "BaselineRelay.h"
 
-#include "testsupport/RecordReader.h"
+#include <testsupport/RecordReader.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

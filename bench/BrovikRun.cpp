@@ -1,7 +1,7 @@
 #include "BrovikRun.h"
 
-#include "testsupport/LoopbackPorts.h"
-#include "testsupport/ServerSettings.h"
+#include <testsupport/LoopbackPorts.h>
+#include <testsupport/ServerSettings.h>
 
 #include <unistd.h>
 

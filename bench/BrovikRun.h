@@ -4,8 +4,8 @@
 // the English language library copied into its DllPath, linked over TCP to the bench's switch.
 // Its output goes to a file in that folder; the folder goes when the object does.
 
-#include "testsupport/ChildProcess.h"
-#include "testsupport/TempRegistry.h"
+#include <testsupport/ChildProcess.h>
+#include <testsupport/TempRegistry.h>
 
 #include <sys/types.h>
 

@@ -2,8 +2,8 @@
 
 #include "BenchEvent.h"
 
-#include "testsupport/LoopbackPorts.h"
 #include <protocol/CtiRecord.h>
+#include <testsupport/LoopbackPorts.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -6,7 +6,7 @@
 // it takes its login but reads nothing during the phases, until it is resumed.
 
 #include "LatencyHistogram.h"
-#include "testsupport/RecordReader.h"
+#include <testsupport/RecordReader.h>
 
 #include <atomic>
 #include <cstddef>

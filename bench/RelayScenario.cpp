@@ -2,7 +2,7 @@
 
 #include "BaselineRelay.h"
 #include "BenchEvent.h"
-#include "testsupport/DownloadingSwitch.h"
+#include <testsupport/DownloadingSwitch.h>
 
 #include <algorithm>
 #include <atomic>

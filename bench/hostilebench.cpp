@@ -9,7 +9,7 @@
 
 #include "BenchEvent.h"
 #include "BrovikRun.h"
-#include "testsupport/DownloadingSwitch.h"
+#include <testsupport/DownloadingSwitch.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -9,14 +9,14 @@
 #include "FuzzApp.h"
 #include "FuzzCheck.h"
 
-#include "LinkState.h"
-#include "OrbClientConnectionManager.h"
-#include "OrbClientSocketUser.h"
-#include "OrbIOQueue.h"
-#include "OrbListenSocket.h"
-#include "OrbManagerDlg.h"
-#include "SwitchDeviceTable.h"
-#include "TraceSettings.h"
+#include <engine/LinkState.h>
+#include <engine/OrbClientConnectionManager.h>
+#include <engine/OrbClientSocketUser.h>
+#include <engine/OrbIOQueue.h>
+#include <engine/OrbListenSocket.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/SwitchDeviceTable.h>
+#include <engine/TraceSettings.h>
 
 #include <algorithm>
 #include <array>

@@ -7,7 +7,7 @@
 #include "FuzzApp.h"
 #include "FuzzCheck.h"
 
-#include "ClientRunController.h"
+#include <clientsim/ClientRunController.h>
 
 #include <QHostAddress>
 #include <QTcpServer>

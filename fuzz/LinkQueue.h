@@ -3,9 +3,9 @@
 // What the link-reader targets share: a fresh queue on the owner's link with its threads
 // running and the link up, as a link start leaves it (a fresh reader starts in its free state).
 
-#include "LinkState.h"
-#include "OrbIOQueue.h"
-#include "OrbManagerDlg.h"
+#include <engine/LinkState.h>
+#include <engine/OrbIOQueue.h>
+#include <engine/OrbManagerDlg.h>
 
 #include <memory>
 

@@ -9,11 +9,11 @@
 #include "FuzzApp.h"
 #include "FuzzCheck.h"
 
-#include "MonitorConnectionManager.h"
-#include "OrbManagerDlg.h"
-#include "OrbMonitorClientSocket.h"
-#include "OrbMonitorListenSocket.h"
-#include "TraceSettings.h"
+#include <engine/MonitorConnectionManager.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/OrbMonitorClientSocket.h>
+#include <engine/OrbMonitorListenSocket.h>
+#include <engine/TraceSettings.h>
 
 #include <platform/CriticalSection.h>
 

@@ -5,11 +5,11 @@
 #include "FuzzCheck.h"
 #include "LinkQueue.h"
 
-#include "LinkState.h"
-#include "OrbIOQueue.h"
-#include "OrbManagerDlg.h"
-#include "SerialPort.h"
-#include "TraceSettings.h"
+#include <engine/LinkState.h>
+#include <engine/OrbIOQueue.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/SerialPort.h>
+#include <engine/TraceSettings.h>
 
 #include <platform/Registry.h>
 

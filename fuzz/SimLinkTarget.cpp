@@ -8,10 +8,10 @@
 #include "FuzzApp.h"
 #include "FuzzCheck.h"
 
-#include "SimLink.h"
-#include "SimSwitchDatabase.h"
-#include "SimTrace.h"
-#include "SwitchSimSettings.h"
+#include <switchsim/SimLink.h>
+#include <switchsim/SimSwitchDatabase.h>
+#include <switchsim/SimTrace.h>
+#include <switchsim/SwitchSimSettings.h>
 
 #include <QCoreApplication>
 

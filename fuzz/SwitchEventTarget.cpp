@@ -5,7 +5,7 @@
 
 #include "FuzzCheck.h"
 
-#include "SwitchEventRecord.h"
+#include <engine/SwitchEventRecord.h>
 
 #include <cstdint>
 #include <memory>

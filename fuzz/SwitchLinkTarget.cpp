@@ -6,12 +6,12 @@
 #include "FuzzCheck.h"
 #include "LinkQueue.h"
 
-#include "LinkState.h"
-#include "OrbIOQueue.h"
-#include "OrbManagerDlg.h"
-#include "OrbSocket.h"
-#include "SwitchEventRecord.h"
-#include "TraceSettings.h"
+#include <engine/LinkState.h>
+#include <engine/OrbIOQueue.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/OrbSocket.h>
+#include <engine/SwitchEventRecord.h>
+#include <engine/TraceSettings.h>
 
 #include <protocol/CtiRecord.h>
 

@@ -1,6 +1,6 @@
 #include "LoadRigCommandLine.h"
-#include "frmClientSim.h"
-#include "frmSWSim.h"
+#include <clientsim/frmClientSim.h>
+#include <switchsim/frmSWSim.h>
 
 #include <QApplication>
 #include <QPushButton>

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the tree twice (plain, and with address + undefined sanitizers) and runs every test in both.
+# Checks the formatting, builds the tree twice (plain, and with address + undefined sanitizers)
+# and runs every test in both.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
+"$root/scripts/check-format.sh"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

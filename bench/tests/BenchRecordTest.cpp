@@ -1,10 +1,10 @@
 // The bench's own measuring parts: event stamps, stream cutting, percentiles, options.
 
-#include "BenchEvent.h"
-#include "BenchOptions.h"
-#include "LatencyHistogram.h"
+#include <bench/BenchEvent.h>
+#include <bench/BenchOptions.h>
+#include <bench/LatencyHistogram.h>
 
-#include "testsupport/RecordReader.h"
+#include <testsupport/RecordReader.h>
 
 #include <gtest/gtest.h>
 

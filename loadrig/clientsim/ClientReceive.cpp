@@ -2,7 +2,7 @@
 // device list's end that starts the call cycle.
 #include "ClientRunController.h"
 
-#include "protocol/HexTrace.h"
+#include <protocol/HexTrace.h>
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include "ClientRunSettings.h"
 #include "ClientSocket.h"
 
-#include "protocol/ClientRequestFrames.h"
-#include "protocol/RecordAssembler.h"
+#include <protocol/ClientRequestFrames.h>
+#include <protocol/RecordAssembler.h>
 
 #include <QDateTime>
 #include <QObject>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ClientRunController.h"
-#include "RigWindow.h"
+#include <rigwindow/RigWindow.h>
 
 #include <optional>
 #include <string>

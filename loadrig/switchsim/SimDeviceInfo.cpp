@@ -1,6 +1,6 @@
 #include "SimDeviceInfo.h"
 
-#include "protocol/FrameHead.h"
+#include <protocol/FrameHead.h>
 
 #include <algorithm>
 #include <limits>

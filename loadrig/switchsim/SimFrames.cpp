@@ -1,7 +1,7 @@
 #include "SimFrames.h"
 
-#include "protocol/FrameHead.h"
-#include "protocol/HexTrace.h"
+#include <protocol/FrameHead.h>
+#include <protocol/HexTrace.h>
 
 #include <iterator>
 

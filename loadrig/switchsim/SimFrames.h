@@ -5,8 +5,8 @@
 #include "SimTrace.h"
 #include "SwitchSimSettings.h"
 
-#include "protocol/CtiEvent.h"
-#include "protocol/FrameHead.h"
+#include <protocol/CtiEvent.h>
+#include <protocol/FrameHead.h>
 
 #include <cstdint>
 #include <initializer_list>

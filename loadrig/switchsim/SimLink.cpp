@@ -1,6 +1,6 @@
 #include "SimLink.h"
 
-#include "protocol/CtiRequest.h"
+#include <protocol/CtiRequest.h>
 
 #include <QHostAddress>
 #include <QTcpServer>

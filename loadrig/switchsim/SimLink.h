@@ -9,7 +9,7 @@
 #include "SimTrace.h"
 #include "SwitchSimSettings.h"
 
-#include "protocol/RecordAssembler.h"
+#include <protocol/RecordAssembler.h>
 
 #include <QObject>
 #include <QString>

@@ -86,9 +86,10 @@ bool SimCallHandlers::FindConsultedCall(const std::uint8_t* body, int length, bo
     }
     call.deviceSlot = m_db.FindCallSlot(call.deviceIndex, static_cast<std::int16_t>(call.partner));
     call.partnerSlot = m_db.FindCallSlot(call.partnerIndex, static_cast<std::int16_t>(call.device));
-    const bool connected = call.deviceSlot < kCallSlots && call.partnerSlot < kCallSlots &&
-                           Device(call.deviceIndex).callSlots[call.deviceSlot].state == SlotConnected &&
-                           Device(call.partnerIndex).callSlots[call.partnerSlot].state == SlotConnected;
+    const bool connected =
+        call.deviceSlot < kCallSlots && call.partnerSlot < kCallSlots &&
+        Device(call.deviceIndex).callSlots[call.deviceSlot].state == SlotConnected &&
+        Device(call.partnerIndex).callSlots[call.partnerSlot].state == SlotConnected;
     if (!connected) {
         if (traceMismatch) {
             Report("[Error Report] Call State Mismatch - ", call.device);

@@ -102,7 +102,8 @@ void SimCallHandlers::HandleTransferComplete(const std::uint8_t* body, int lengt
             if (otherIndex != kSimNotFound && Device(otherIndex).callCount > 0) {
                 SimDeviceRecord& party = Device(otherIndex);
                 for (int j = 0; j < kCallSlots; ++j) {
-                    if (party.callSlots[j].state != SlotFree && party.callSlots[j].partner == number) {
+                    if (party.callSlots[j].state != SlotFree &&
+                        party.callSlots[j].partner == number) {
                         CloseSlot(party, static_cast<std::uint16_t>(j));
                     }
                 }

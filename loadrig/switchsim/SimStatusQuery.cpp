@@ -1,6 +1,6 @@
 #include "SimStatusQuery.h"
 
-#include "protocol/CtiRequest.h"
+#include <protocol/CtiRequest.h>
 
 #include <algorithm>
 #include <limits>

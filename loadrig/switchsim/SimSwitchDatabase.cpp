@@ -2,7 +2,7 @@
 
 #include "SwitchSimSettingsStore.h"
 
-#include "protocol/FrameHead.h"
+#include <protocol/FrameHead.h>
 
 #include <algorithm>
 #include <cstring>

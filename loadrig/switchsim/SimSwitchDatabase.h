@@ -13,8 +13,8 @@ inline constexpr std::uint16_t kSimNotFound = 65535;
 enum CallSlotState : std::int16_t {
     SlotFree = 0,
     SlotDialTone = 1,
-    SlotOffered = 2,      // a call from partner rings here
-    SlotRingback = 3,     // this device called partner
+    SlotOffered = 2,  // a call from partner rings here
+    SlotRingback = 3, // this device called partner
     SlotConnected = 4,
     SlotHeld = 5,
     SlotTransferHeld = 6, // partner held while a transfer target is consulted

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "RigWindow.h"
 #include "SimRunController.h"
+#include <rigwindow/RigWindow.h>
 
 #include <array>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "LoadRigCommandLine.h"
+#include <loadrig/LoadRigCommandLine.h>
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The rig as a program: a stop request ends it as Quit does, settings saved.
 
-#include "testsupport/ChildProcess.h"
-#include "testsupport/TempRegistry.h"
+#include <testsupport/ChildProcess.h>
+#include <testsupport/TempRegistry.h>
 
 #include <platform/Registry.h>
 

@@ -4,7 +4,7 @@
 // registry of the test's own, and the window over a controller the test holds. Include it in one
 // file of a test program only (it defines the program's leak suppressions).
 
-#include "testsupport/TestApp.h"
+#include <testsupport/TestApp.h>
 
 #include <QApplication>
 #include <QLineEdit>

@@ -4,10 +4,10 @@
 // test's own, the switch window's controller running on a port of its own, and the settings that
 // point a server started by the test at it, with client ports at m_clientPort (and + 500).
 
-#include "SimRunController.h"
-#include "testsupport/LoopbackPorts.h"
-#include "testsupport/ServerSettings.h"
-#include "testsupport/TestApp.h"
+#include <switchsim/SimRunController.h>
+#include <testsupport/LoopbackPorts.h>
+#include <testsupport/ServerSettings.h>
+#include <testsupport/TestApp.h>
 
 #include <QTemporaryDir>
 

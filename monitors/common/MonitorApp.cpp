@@ -47,8 +47,8 @@ int RunMonitorApp(const MonitorProgram& program, int argc, char** argv) {
     }
     LanguageSetting setting;
     if (!LoadLanguageSetting(program.kind, setting)) {
-        ReportStartFailure(MissingLanguageMessage(program.missingLanguageText) + "\nMissing: " +
-                           setting.missing);
+        ReportStartFailure(MissingLanguageMessage(program.missingLanguageText) +
+                           "\nMissing: " + setting.missing);
         return 1;
     }
     // Without its library the program has no dialogs to show; it says which file it tried.

@@ -7,9 +7,9 @@
 //
 // Ends after the given time (default 60 s) or on SIGINT/SIGTERM.
 
-#include "testsupport/DownloadingSwitch.h"
-#include "testsupport/LoopbackPorts.h"
-#include "testsupport/ServerSettings.h"
+#include <testsupport/DownloadingSwitch.h>
+#include <testsupport/LoopbackPorts.h>
+#include <testsupport/ServerSettings.h>
 
 #include <platform/ProgramInfo.h>
 #include <platform/Registry.h>

@@ -1,6 +1,6 @@
 #include "SmdrMonitor.h"
 
-#include <MonitorTexts.h>
+#include <common/MonitorTexts.h>
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <LogRing.h>
-#include <MonitorCore.h>
+#include <common/LogRing.h>
+#include <common/MonitorCore.h>
 
 #include <string>
 

@@ -2,9 +2,9 @@
 
 #include "SmdrMonitor.h"
 
-#include <DialogBuilder.h>
-#include <MonitorApp.h>
-#include <MonitorTexts.h>
+#include <common/DialogBuilder.h>
+#include <common/MonitorApp.h>
+#include <common/MonitorTexts.h>
 #include <platform/ProgramInfo.h>
 
 #include <QApplication>

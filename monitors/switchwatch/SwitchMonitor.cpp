@@ -1,6 +1,6 @@
 #include "SwitchMonitor.h"
 
-#include <MonitorTexts.h>
+#include <common/MonitorTexts.h>
 #include <platform/SingleInstance.h>
 
 #include <cstdio>

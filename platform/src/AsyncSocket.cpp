@@ -1,4 +1,4 @@
-#include "platform/AsyncSocket.h"
+#include <platform/AsyncSocket.h>
 
 #include <QMetaObject>
 #include <QSocketNotifier>

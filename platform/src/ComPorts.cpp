@@ -1,6 +1,6 @@
-#include "platform/ComPorts.h"
+#include <platform/ComPorts.h>
 
-#include "platform/Registry.h"
+#include <platform/Registry.h>
 
 #include <string_view>
 

@@ -1,4 +1,4 @@
-#include "platform/DebugOutput.h"
+#include <platform/DebugOutput.h>
 
 #include <cerrno>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "platform/Event.h"
+#include <platform/Event.h>
 
 #include <cerrno>
 #include <chrono>

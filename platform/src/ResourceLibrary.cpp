@@ -1,4 +1,4 @@
-#include "platform/ResourceLibrary.h"
+#include <platform/ResourceLibrary.h>
 
 #include <dlfcn.h>
 #include <utility>

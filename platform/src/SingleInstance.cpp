@@ -1,6 +1,6 @@
-#include "platform/SingleInstance.h"
+#include <platform/SingleInstance.h>
 
-#include "platform/SystemError.h"
+#include <platform/SystemError.h>
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>

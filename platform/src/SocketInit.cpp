@@ -1,4 +1,4 @@
-#include "platform/SocketInit.h"
+#include <platform/SocketInit.h>
 
 #include <csignal>
 

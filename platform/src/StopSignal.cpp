@@ -1,6 +1,6 @@
-#include "platform/StopSignal.h"
+#include <platform/StopSignal.h>
 
-#include "platform/SystemError.h"
+#include <platform/SystemError.h>
 
 #include <QSocketNotifier>
 

@@ -1,4 +1,4 @@
-#include "platform/SystemError.h"
+#include <platform/SystemError.h>
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "platform/UiThread.h"
+#include <platform/UiThread.h>
 
 #include <QCoreApplication>
 #include <QMetaObject>

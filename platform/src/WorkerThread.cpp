@@ -1,4 +1,4 @@
-#include "platform/WorkerThread.h"
+#include <platform/WorkerThread.h>
 
 #include <atomic>
 #include <system_error>

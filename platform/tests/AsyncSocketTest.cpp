@@ -1,7 +1,7 @@
-#include "platform/AsyncSocket.h"
-#include "platform/SocketInit.h"
+#include <platform/AsyncSocket.h>
+#include <platform/SocketInit.h>
 
-#include "testsupport/TestApp.h"
+#include <testsupport/TestApp.h>
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "platform/ComPorts.h"
-#include "platform/Registry.h"
+#include <platform/ComPorts.h>
+#include <platform/Registry.h>
 
-#include "testsupport/TempRegistry.h"
+#include <testsupport/TempRegistry.h>
 
 #include <gtest/gtest.h>
 

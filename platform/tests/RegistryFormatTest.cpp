@@ -1,4 +1,4 @@
-#include "platform/Registry.h"
+#include <platform/Registry.h>
 
 #include <gtest/gtest.h>
 
@@ -196,8 +196,8 @@ TEST(RegistryFormat, KeysNestAtMostTheLimitAndDeeperFilesNameTheLine) {
     // Names: keys up to 255 bytes, value names up to 16383.
     const std::string key256 = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\" + std::string(256, 'n') + "]\n";
     EXPECT_FALSE(regfile::Parse(key256, "r.reg", top, error));
-    const std::string value = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"" + std::string(16384, 'v') +
-                              "\"=dword:00000001\n";
+    const std::string value =
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"" + std::string(16384, 'v') + "\"=dword:00000001\n";
     EXPECT_FALSE(regfile::Parse(value, "r.reg", top, error));
     EXPECT_EQ(error.rfind("r.reg:3: ", 0), 0u) << error;
 }

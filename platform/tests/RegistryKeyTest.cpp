@@ -1,6 +1,6 @@
-#include "platform/Registry.h"
+#include <platform/Registry.h>
 
-#include "testsupport/TempRegistry.h"
+#include <testsupport/TempRegistry.h>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include <platform/SingleInstance.h>
 
-#include "testsupport/TestApp.h"
+#include <testsupport/TestApp.h>
 
 #include <gtest/gtest.h>
 

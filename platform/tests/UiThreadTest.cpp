@@ -1,6 +1,6 @@
-#include "platform/UiThread.h"
+#include <platform/UiThread.h>
 
-#include "testsupport/TestApp.h"
+#include <testsupport/TestApp.h>
 
 #include <gtest/gtest.h>
 

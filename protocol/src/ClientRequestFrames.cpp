@@ -1,8 +1,8 @@
-#include "protocol/ClientRequestFrames.h"
+#include <protocol/ClientRequestFrames.h>
 
-#include "protocol/CtiRequest.h"
-#include "protocol/FrameHead.h"
-#include "protocol/HexTrace.h"
+#include <protocol/CtiRequest.h>
+#include <protocol/FrameHead.h>
+#include <protocol/HexTrace.h>
 
 #include <algorithm>
 

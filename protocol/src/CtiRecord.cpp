@@ -1,4 +1,4 @@
-#include "protocol/CtiRecord.h"
+#include <protocol/CtiRecord.h>
 
 #include <algorithm>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "protocol/DeviceDigits.h"
+#include <protocol/DeviceDigits.h>
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "protocol/FrameHead.h"
+#include <protocol/FrameHead.h>
 
-#include "protocol/CtiRequest.h"
+#include <protocol/CtiRequest.h>
 
 #include <algorithm>
 #include <string>

@@ -1,4 +1,4 @@
-#include "protocol/HexTrace.h"
+#include <protocol/HexTrace.h>
 
 namespace protocol {
 

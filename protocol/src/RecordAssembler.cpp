@@ -1,4 +1,4 @@
-#include "protocol/RecordAssembler.h"
+#include <protocol/RecordAssembler.h>
 
 #include <algorithm>
 #include <utility>

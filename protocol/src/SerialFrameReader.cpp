@@ -1,4 +1,4 @@
-#include "protocol/SerialFrameReader.h"
+#include <protocol/SerialFrameReader.h>
 
 namespace protocol {
 

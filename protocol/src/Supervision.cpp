@@ -1,9 +1,9 @@
-#include "protocol/Supervision.h"
+#include <protocol/Supervision.h>
 
-#include "protocol/CtiEvent.h"
-#include "protocol/CtiRequest.h"
-#include "protocol/MessageLetters.h"
-#include "protocol/SwitchCommand.h"
+#include <protocol/CtiEvent.h>
+#include <protocol/CtiRequest.h>
+#include <protocol/MessageLetters.h>
+#include <protocol/SwitchCommand.h>
 
 namespace protocol {
 

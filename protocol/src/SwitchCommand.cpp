@@ -1,8 +1,8 @@
-#include "protocol/SwitchCommand.h"
+#include <protocol/SwitchCommand.h>
 
-#include "protocol/CtiRequest.h"
-#include "protocol/DeviceDigits.h"
-#include "protocol/MessageLetters.h"
+#include <protocol/CtiRequest.h>
+#include <protocol/DeviceDigits.h>
+#include <protocol/MessageLetters.h>
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "protocol/ClientRequestFrames.h"
+#include <protocol/ClientRequestFrames.h>
 
 #include <gtest/gtest.h>
 

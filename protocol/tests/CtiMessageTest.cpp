@@ -1,9 +1,9 @@
-#include "protocol/CtiEvent.h"
-#include "protocol/CtiRecord.h"
-#include "protocol/CtiRequest.h"
-#include "protocol/HexTrace.h"
-#include "protocol/MessageLetters.h"
-#include "protocol/Supervision.h"
+#include <protocol/CtiEvent.h>
+#include <protocol/CtiRecord.h>
+#include <protocol/CtiRequest.h>
+#include <protocol/HexTrace.h>
+#include <protocol/MessageLetters.h>
+#include <protocol/Supervision.h>
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "protocol/FrameHead.h"
+#include <protocol/FrameHead.h>
 
-#include "protocol/CtiEvent.h"
-#include "protocol/CtiRecord.h"
-#include "protocol/CtiRequest.h"
+#include <protocol/CtiEvent.h>
+#include <protocol/CtiRecord.h>
+#include <protocol/CtiRequest.h>
 
 #include <gtest/gtest.h>
 

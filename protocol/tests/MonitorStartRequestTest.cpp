@@ -1,6 +1,6 @@
-#include "protocol/MonitorStartRequest.h"
+#include <protocol/MonitorStartRequest.h>
 
-#include "protocol/CtiRecord.h"
+#include <protocol/CtiRecord.h>
 
 #include <gtest/gtest.h>
 

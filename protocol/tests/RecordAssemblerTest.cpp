@@ -1,5 +1,5 @@
-#include "protocol/RecordAssembler.h"
-#include "protocol/CtiRecord.h"
+#include <protocol/CtiRecord.h>
+#include <protocol/RecordAssembler.h>
 
 #include <gtest/gtest.h>
 

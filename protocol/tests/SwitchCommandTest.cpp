@@ -1,6 +1,6 @@
-#include "protocol/SwitchCommand.h"
-#include "protocol/CtiRecord.h"
-#include "protocol/CtiRequest.h"
+#include <protocol/CtiRecord.h>
+#include <protocol/CtiRequest.h>
+#include <protocol/SwitchCommand.h>
 
 #include <gtest/gtest.h>
 

@@ -10,14 +10,14 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <exception>
 #include <map>
 #include <mutex>
-#include <vector>
-#include <cerrno>
-#include <exception>
 #include <new>
 #include <string>
+#include <vector>
 
 using platform::CriticalSectionLock;
 
@@ -256,9 +256,8 @@ void MonitorConnectionManager::CheckAccessCode(COrbMonitorClientSocket* socket,
         return;
     }
     // Bound to the socket: dropped if it closes while it waits.
-    QTimer::singleShot(wait, socket, [this, socket, given, address] {
-        JudgeAccessCode(socket, given, address);
-    });
+    QTimer::singleShot(wait, socket,
+                       [this, socket, given, address] { JudgeAccessCode(socket, given, address); });
 }
 
 void MonitorConnectionManager::JudgeAccessCode(COrbMonitorClientSocket* socket,

@@ -1,7 +1,7 @@
 #include "AviClip.h"
 
-#include <cstring>
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -103,7 +103,8 @@ std::size_t PixelIndex(const Format& f, int x, int storedRow) {
 }
 
 bool DecodeRaw(const Format& f, Span data, std::vector<std::uint32_t>& frame) {
-    const std::size_t stride = ((std::size_t{static_cast<unsigned>(f.width)} * f.bits + 31) / 32) * 4;
+    const std::size_t stride =
+        ((std::size_t{static_cast<unsigned>(f.width)} * f.bits + 31) / 32) * 4;
     if (data.size < stride * f.height)
         return false;
     for (int y = 0; y < f.height; ++y) {
@@ -233,8 +234,8 @@ std::optional<AviClip> AviClip::Parse(const std::vector<std::uint8_t>& bytes, st
             return true;
         });
     };
-    const bool walked =
-        ForEachChunk(Span{bytes.data() + 12, riffSize - 4}, [&](const std::uint8_t* head, Span body) {
+    const bool walked = ForEachChunk(
+        Span{bytes.data() + 12, riffSize - 4}, [&](const std::uint8_t* head, Span body) {
             if (!IsTag(head, "LIST") || body.size < 4)
                 return true;
             const Span inner{body.data + 4, body.size - 4};

@@ -1,6 +1,6 @@
 #include "BrovikInstance.h"
 
-#include <TraceLog.h>
+#include <engine/TraceLog.h>
 
 #include <QDir>
 

@@ -1,9 +1,9 @@
 #include "OrbManagerServer.h"
 #include "ShellDialogs.h"
 
-#include <LinkState.h>
-#include <OrbClientConnectionManager.h>
-#include <OrbClientSocketUser.h>
+#include <engine/LinkState.h>
+#include <engine/OrbClientConnectionManager.h>
+#include <engine/OrbClientSocketUser.h>
 
 #include <atomic>
 

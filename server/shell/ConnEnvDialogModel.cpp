@@ -2,10 +2,10 @@
 
 namespace {
 
-constexpr int kAllControls[] = {kIdcConnSim,    kIdcConnDirect, kIdcConnTcp,    kIdcCommPort,
-                                kIdcBaudRate,   kIdcByteSize,   kIdcStopBits,   kIdcSwitchAddress,
-                                kIdcSwitchPort, kIdcSwitchNormal, kIdcSwitchVeltrane,
-                                kIdcListenPort, kIdcPassword,   kIdcOk};
+constexpr int kAllControls[] = {
+    kIdcConnSim,        kIdcConnDirect, kIdcConnTcp,       kIdcCommPort,   kIdcBaudRate,
+    kIdcByteSize,       kIdcStopBits,   kIdcSwitchAddress, kIdcSwitchPort, kIdcSwitchNormal,
+    kIdcSwitchVeltrane, kIdcListenPort, kIdcPassword,      kIdcOk};
 
 } // namespace
 

@@ -2,7 +2,7 @@
 
 #include "DialogPrompts.h"
 
-#include <ConnEnv.h>
+#include <engine/ConnEnv.h>
 
 #include <map>
 

@@ -1,9 +1,9 @@
 #include "ConnectedUsersModel.h"
 
-#include <OrbClientConnectionManager.h>
-#include <OrbClientSocketUser.h>
-#include <OrbManagerDlg.h>
-#include <TraceLog.h>
+#include <engine/OrbClientConnectionManager.h>
+#include <engine/OrbClientSocketUser.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/TraceLog.h>
 
 #include <cstdlib>
 

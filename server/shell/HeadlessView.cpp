@@ -2,7 +2,7 @@
 
 #include "WaitDialogModel.h"
 
-#include <TraceLog.h>
+#include <engine/TraceLog.h>
 
 #include <QEventLoop>
 #include <QTimer>

@@ -2,13 +2,13 @@
 #include "OrbManagerServer.h"
 #include "WaitDialogModel.h"
 
-#include <LinkState.h>
-#include <OrbClientConnectionManager.h>
-#include <OrbIOQueue.h>
-#include <OrbSWEventHandler.h>
-#include <OrbSWServiceController.h>
-#include <SwitchDeviceTable.h>
-#include <TraceLog.h>
+#include <engine/LinkState.h>
+#include <engine/OrbClientConnectionManager.h>
+#include <engine/OrbIOQueue.h>
+#include <engine/OrbSWEventHandler.h>
+#include <engine/OrbSWServiceController.h>
+#include <engine/SwitchDeviceTable.h>
+#include <engine/TraceLog.h>
 
 #include <protocol/SwitchCommand.h>
 

@@ -1,6 +1,6 @@
 #include "OrbManagerServer.h"
 
-#include <FormatNow.h>
+#include <engine/FormatNow.h>
 
 namespace {
 

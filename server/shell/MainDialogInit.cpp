@@ -1,8 +1,8 @@
 #include "OrbManagerServer.h"
 #include "RegistryConfig.h"
 
-#include <OrbManagerTracer.h>
-#include <TraceLog.h>
+#include <engine/OrbManagerTracer.h>
+#include <engine/TraceLog.h>
 
 #include <platform/SocketInit.h>
 

@@ -1,8 +1,8 @@
 #include "OrbManagerServer.h"
 
-#include <OrbIOQueue.h>
-#include <OrbSWEventHandler.h>
-#include <OrbSWServiceController.h>
+#include <engine/OrbIOQueue.h>
+#include <engine/OrbSWEventHandler.h>
+#include <engine/OrbSWServiceController.h>
 
 #include <algorithm>
 #include <utility>

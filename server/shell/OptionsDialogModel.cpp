@@ -1,7 +1,7 @@
 #include "OptionsDialogModel.h"
 
-#include <OrbManagerDlg.h>
-#include <TraceSettings.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/TraceSettings.h>
 
 #include <cctype>
 #include <limits>

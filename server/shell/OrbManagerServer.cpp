@@ -5,9 +5,9 @@
 #include "SystemInfoReport.h"
 #include "WaitDialogModel.h"
 
-#include <LinkState.h>
-#include <OrbManagerTracer.h>
-#include <TraceLog.h>
+#include <engine/LinkState.h>
+#include <engine/OrbManagerTracer.h>
+#include <engine/TraceLog.h>
 
 #include <QMetaObject>
 

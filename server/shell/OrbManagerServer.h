@@ -3,8 +3,8 @@
 #include "MainView.h"
 #include "ShellTimings.h"
 
-#include <OrbManagerDlg.h>
-#include <ShellHooks.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/ShellHooks.h>
 
 #include <QObject>
 #include <QTimer>

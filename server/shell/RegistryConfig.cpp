@@ -1,7 +1,7 @@
 #include "RegistryConfig.h"
 
-#include <OrbManagerDlg.h>
-#include <TraceSettings.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/TraceSettings.h>
 
 #include <platform/ProgramInfo.h>
 #include <platform/Registry.h>

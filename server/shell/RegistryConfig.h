@@ -4,7 +4,7 @@
 // HKEY_LOCAL_MACHINE "Software\Qorvell Electronics\OrbManager", and what the shell reads of
 // ConnEnv. ConnEnv itself is read and written by the engine's ConnEnv, which the link start uses.
 
-#include <ConnEnv.h>
+#include <engine/ConnEnv.h>
 
 #include <cstdint>
 #include <functional>
@@ -39,7 +39,7 @@ int ReadServiceModeOption();
 
 struct LanguageOptions {
     std::string dllPath;
-    int language = 1; // 0 KOR, 1 ENG, 2 GER, 3 ITA, 4 RUS
+    int language = 1;    // 0 KOR, 1 ENG, 2 GER, 3 ITA, 4 RUS
     std::string missing; // on 0: the key or value that is missing, and the registry file
 };
 // DllPath and Extension; 1, or 0 when the key or either value is missing. Without DllPath the

@@ -9,8 +9,8 @@
 #include "UserDialogsModel.h"
 #include "UserStore.h"
 
-#include <LinkState.h>
-#include <TraceLog.h>
+#include <engine/LinkState.h>
+#include <engine/TraceLog.h>
 #include <platform/ProgramInfo.h>
 
 #include <cstdlib>
@@ -138,7 +138,8 @@ void ShellDialogs::OnClientRowActivated(const ClientRow& row) {
 }
 
 void ShellDialogs::LoadStoredUsers() {
-    m_pStore = std::make_unique<UserStore>(m_server.m_UserList, m_server.m_strInstallPath, Prompts());
+    m_pStore =
+        std::make_unique<UserStore>(m_server.m_UserList, m_server.m_strInstallPath, Prompts());
     m_pStore->LoadAtStartup();
 }
 

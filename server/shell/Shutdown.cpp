@@ -2,9 +2,9 @@
 #include "RegistryConfig.h"
 #include "WaitDialogModel.h"
 
-#include <LinkState.h>
-#include <OrbManagerTracer.h>
-#include <TraceLog.h>
+#include <engine/LinkState.h>
+#include <engine/OrbManagerTracer.h>
+#include <engine/TraceLog.h>
 
 namespace {
 

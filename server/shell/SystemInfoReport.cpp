@@ -1,8 +1,8 @@
 #include "SystemInfoReport.h"
 
-#include <FormatNow.h>
-#include <OrbManagerDlg.h>
-#include <TraceLog.h>
+#include <engine/FormatNow.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/TraceLog.h>
 
 #include <sys/utsname.h>
 #include <unistd.h>

@@ -2,9 +2,9 @@
 
 #include "UserStore.h"
 
-#include <LineDeviceList.h>
-#include <OrbManagerDlg.h>
-#include <SwitchDeviceTable.h>
+#include <engine/LineDeviceList.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/SwitchDeviceTable.h>
 
 #include <platform/Registry.h>
 
@@ -38,11 +38,13 @@ constexpr std::size_t kFieldMax = 99;
 
 template <typename Row, typename Key> void SortRows(std::vector<Row>& rows, int mode, Key key) {
     if (mode == 1)
-        std::stable_sort(rows.begin(), rows.end(),
-                         [&](const Row& a, const Row& b) { return FirstColumnLess(key(a), key(b)); });
+        std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
+            return FirstColumnLess(key(a), key(b));
+        });
     else if (mode == 2)
-        std::stable_sort(rows.begin(), rows.end(),
-                         [&](const Row& a, const Row& b) { return FirstColumnLess(key(b), key(a)); });
+        std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
+            return FirstColumnLess(key(b), key(a));
+        });
 }
 
 UserRow RowOf(const COrbManagerDlg& dlg, const UserRecord& record) {
@@ -128,8 +130,8 @@ bool UserListModel::Add(const UserFields& fields) {
         m_store.SetCount(m_store.Count() + 1);
     }
     m_store.BackupUserData();
-    if (m_store.AppendUserData(fields.userName, fields.ipAddress, fields.userType,
-                               fields.userInfo, m_store.Count()) != 0)
+    if (m_store.AppendUserData(fields.userName, fields.ipAddress, fields.userType, fields.userInfo,
+                               m_store.Count()) != 0)
         return true;
     m_store.RestoreUserData();
     platform::CriticalSectionLock guard(m_dlg.m_UserList.Lock());
@@ -259,11 +261,16 @@ std::vector<std::pair<int, std::string>> DeviceMapModel::Counts() const {
     // m_nDeviceCountByType: other kinds, 5, 4, 3, 13, 12, 2, 1.
     const auto count = [this](int slot) { return m_dlg.m_nDeviceCountByType[slot].load(); };
     const int lines = count(7) + count(6) + count(5) + count(4);
-    return {{1048, std::to_string(count(7))},  {1049, std::to_string(count(6))},
-            {1052, std::to_string(count(5))},  {1050, std::to_string(count(4))},
-            {1054, std::to_string(count(2))},  {1053, std::to_string(count(1))},
-            {1051, std::to_string(count(3))},  {1055, std::to_string(count(0))},
-            {1043, std::to_string(lines)},     {1057, std::to_string(m_nMapped)},
+    return {{1048, std::to_string(count(7))},
+            {1049, std::to_string(count(6))},
+            {1052, std::to_string(count(5))},
+            {1050, std::to_string(count(4))},
+            {1054, std::to_string(count(2))},
+            {1053, std::to_string(count(1))},
+            {1051, std::to_string(count(3))},
+            {1055, std::to_string(count(0))},
+            {1043, std::to_string(lines)},
+            {1057, std::to_string(m_nMapped)},
             {1044, std::to_string(lines - m_nMapped)}};
 }
 

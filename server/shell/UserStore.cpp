@@ -1,7 +1,7 @@
 #include "UserStore.h"
 
-#include <TraceLog.h>
-#include <UserList.h>
+#include <engine/TraceLog.h>
+#include <engine/UserList.h>
 
 #include <platform/Registry.h>
 
@@ -53,9 +53,12 @@ struct StoredUser {
 };
 
 std::vector<RegValue> UserValues(const StoredUser& u) {
-    return {Text("UserName", u.userName),       Text("IPAddress", u.ipAddress),
-            Text("UserType", std::to_string(u.userType)), Text("UserInfo", u.userInfo),
-            Text("DeviceID", u.deviceId),       Text("DeviceSeqNo", std::to_string(u.deviceSeqNo))};
+    return {Text("UserName", u.userName),
+            Text("IPAddress", u.ipAddress),
+            Text("UserType", std::to_string(u.userType)),
+            Text("UserInfo", u.userInfo),
+            Text("DeviceID", u.deviceId),
+            Text("DeviceSeqNo", std::to_string(u.deviceSeqNo))};
 }
 
 // A file of our own beside the registry file, removed when the scope ends.
@@ -136,10 +139,9 @@ int UserStore::SaveUserData() {
         platform::CriticalSectionLock guard(m_Users.Lock());
         for (const auto& record : m_Users) {
             platform::regfile::Node& sub = node.EnsureChild(SubKeyName(index++));
-            for (RegValue& value :
-                 UserValues({record->GetUserName(), record->GetIPAddress(), record->GetUserInfo(),
-                             record->GetDeviceID(), record->GetUserType(),
-                             record->GetDeviceSeqNo()}))
+            for (RegValue& value : UserValues({record->GetUserName(), record->GetIPAddress(),
+                                               record->GetUserInfo(), record->GetDeviceID(),
+                                               record->GetUserType(), record->GetDeviceSeqNo()}))
                 sub.SetValue(std::move(value));
         }
     }
@@ -186,12 +188,13 @@ int UserStore::AppendUserData(const std::string& userName, const std::string& ip
     RegKey sub;
     bool stored = newCount >= 1 && key.CreateSub(SubKeyName(newCount - 1), sub) == RegStatus::Ok;
     if (stored) {
-        for (const RegValue& value : UserValues({userName, ipAddress, userInfo,
-                                                 UserRecord::kNoDeviceId, userType,
-                                                 UserRecord::kNoDeviceSeqNo}))
+        for (const RegValue& value :
+             UserValues({userName, ipAddress, userInfo, UserRecord::kNoDeviceId, userType,
+                         UserRecord::kNoDeviceSeqNo}))
             stored = stored && sub.SetValue(value) == RegStatus::Ok;
     }
-    stored = stored && key.SetDword(kCountName, static_cast<std::uint32_t>(newCount)) == RegStatus::Ok;
+    stored =
+        stored && key.SetDword(kCountName, static_cast<std::uint32_t>(newCount)) == RegStatus::Ok;
     if (!stored) {
         m_prompts.Box(kBoxSubKeyCreate);
         return 0;

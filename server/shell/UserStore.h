@@ -13,7 +13,8 @@ struct Node;
 // one subkey "UserData_<n>" per user, and the safety copy of that key in the install path.
 class UserStore {
 public:
-    static constexpr const char* kUserDataKey = "Software\\Qorvell Electronics\\OrbManager\\UserData";
+    static constexpr const char* kUserDataKey =
+        "Software\\Qorvell Electronics\\OrbManager\\UserData";
     static constexpr const char* kBackupName = "/RegBkUp/OrbBKUP.BIN";
     // Longest texts a load accepts, as the dialogs allow them.
     static constexpr std::size_t kUserNameMax = 99;

@@ -1,7 +1,7 @@
 #include "WaitDialogModel.h"
 
-#include <LinkState.h>
-#include <OrbManagerDlg.h>
+#include <engine/LinkState.h>
+#include <engine/OrbManagerDlg.h>
 
 namespace {
 

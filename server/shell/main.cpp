@@ -1,4 +1,4 @@
-#include "OrbManagerApp.h"
+#include <shell/ui/OrbManagerApp.h>
 
 #include <platform/ProgramInfo.h>
 

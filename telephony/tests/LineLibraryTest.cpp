@@ -1,5 +1,5 @@
-#include "TelephonyTestEnv.h"
-#include "testsupport/TestApp.h"
+#include <telephony/testing/TelephonyTestEnv.h>
+#include <testsupport/TestApp.h>
 
 #include <telephony/Tapi.h>
 #include <telephony/TapiModule.h>

@@ -1,4 +1,4 @@
-#include "testsupport/ChildProcess.h"
+#include <testsupport/ChildProcess.h>
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,6 +1,6 @@
-#include "testsupport/PeerSocket.h"
+#include <testsupport/PeerSocket.h>
 
-#include "testsupport/LoopbackPorts.h"
+#include <testsupport/LoopbackPorts.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>

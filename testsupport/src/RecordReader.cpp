@@ -1,4 +1,4 @@
-#include "testsupport/RecordReader.h"
+#include <testsupport/RecordReader.h>
 
 #include <utility>
 

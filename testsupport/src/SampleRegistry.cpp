@@ -1,6 +1,6 @@
-#include "testsupport/SampleRegistry.h"
+#include <testsupport/SampleRegistry.h>
 
-#include "testsupport/TempRegistry.h"
+#include <testsupport/TempRegistry.h>
 
 #include <platform/Registry.h>
 

@@ -1,4 +1,4 @@
-#include "testsupport/ServerSettings.h"
+#include <testsupport/ServerSettings.h>
 
 #include <platform/Registry.h>
 

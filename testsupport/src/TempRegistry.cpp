@@ -1,4 +1,4 @@
-#include "testsupport/TempRegistry.h"
+#include <testsupport/TempRegistry.h>
 
 #include <cstdlib>
 #include <unistd.h>

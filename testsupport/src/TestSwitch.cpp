@@ -1,6 +1,6 @@
-#include "testsupport/TestSwitch.h"
+#include <testsupport/TestSwitch.h>
 
-#include "testsupport/RecordReader.h"
+#include <testsupport/RecordReader.h>
 
 #include <protocol/CtiRecord.h>
 

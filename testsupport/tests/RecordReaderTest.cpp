@@ -1,6 +1,6 @@
-#include "testsupport/RecordReader.h"
-#include "testsupport/ChildProcess.h"
-#include "testsupport/PeerSocket.h"
+#include <testsupport/ChildProcess.h>
+#include <testsupport/PeerSocket.h>
+#include <testsupport/RecordReader.h>
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include "AddrSetupStrings.h"
 #include "ProcessControl.h"
-#include "ProviderInstall.h"
+#include <providerinstall/ProviderInstall.h>
 
 #include <telephony/NameCompare.h>
 #include <telephony/TapiModule.h>

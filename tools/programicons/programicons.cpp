@@ -2,7 +2,7 @@
 // linesweep, addrsetup) as 48x48 PNG files named after each program, for the desktop entries.
 // The monitors' icons are XPM files of their own and are installed as they are.
 
-#include <LineSweepArt.h>
+#include <linesweep/LineSweepArt.h>
 
 #include <platform/ProgramInfo.h>
 

@@ -1,7 +1,7 @@
 // setupkit: the exports an installer calls by name. Each export binds the telephony library
 // itself and frees it before it returns; failures are told only by results.
 
-#include "ProviderInstall.h"
+#include <providerinstall/ProviderInstall.h>
 
 #include <telephony/Tapi.h>
 #include <telephony/TapiModule.h>

@@ -1,8 +1,8 @@
-#include "ClientRunController.h"
+#include <clientsim/ClientRunController.h>
 
-#include "protocol/CtiRecord.h"
+#include <protocol/CtiRecord.h>
 
-#include "testsupport/TestApp.h"
+#include <testsupport/TestApp.h>
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "ClientRunController.h"
+#include <clientsim/ClientRunController.h>
 
-#include "testsupport/RecordReader.h"
-#include "testsupport/TestApp.h"
+#include <testsupport/RecordReader.h>
+#include <testsupport/TestApp.h>
 
 #include <gtest/gtest.h>
 

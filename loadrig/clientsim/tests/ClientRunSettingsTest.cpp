@@ -1,4 +1,4 @@
-#include "ClientRunSettings.h"
+#include <clientsim/ClientRunSettings.h>
 
 #include <platform/Registry.h>
 

@@ -1,11 +1,11 @@
 // loadrig's keys of the sample registry in docs/: what both windows write when their key is
 // missing.
 
-#include "ClientRunSettings.h"
-#include "SwitchSimSettingsStore.h"
+#include <clientsim/ClientRunSettings.h>
+#include <switchsim/SwitchSimSettingsStore.h>
 
-#include "testsupport/SampleRegistry.h"
-#include "testsupport/TempRegistry.h"
+#include <testsupport/SampleRegistry.h>
+#include <testsupport/TempRegistry.h>
 
 #include <gtest/gtest.h>
 

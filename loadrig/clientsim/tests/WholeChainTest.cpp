@@ -2,15 +2,15 @@
 // runs headless between them, and the client window's controller logs in on Brovik's client
 // port and drives its call cycle on four ports against the simulated switch.
 
-#include "ClientRunController.h"
-#include "SimRunController.h"
-#include "SwitchWithServer.h"
-#include "testsupport/ChildProcess.h"
-#include "testsupport/LoopbackPorts.h"
-#include "testsupport/ServerSettings.h"
-#include "testsupport/TestApp.h"
+#include <clientsim/ClientRunController.h>
+#include <loadrig/tests/SwitchWithServer.h>
+#include <switchsim/SimRunController.h>
+#include <testsupport/ChildProcess.h>
+#include <testsupport/LoopbackPorts.h>
+#include <testsupport/ServerSettings.h>
+#include <testsupport/TestApp.h>
 
-#include "platform/Registry.h"
+#include <platform/Registry.h>
 
 #include <QTemporaryDir>
 

@@ -1,7 +1,7 @@
-#include "frmClientSim.h"
+#include <clientsim/frmClientSim.h>
 
-#include "RigWindowTest.h"
-#include "testsupport/TestApp.h"
+#include <loadrig/tests/RigWindowTest.h>
+#include <testsupport/TestApp.h>
 
 #include <QApplication>
 

@@ -9,7 +9,7 @@
 //   EXPECT_EQ(port.Letter(0), 'I');
 //   EXPECT_EQ(port.frames[0], (FramePort::Bytes{0x00, 0x0E, 'I', ...}));
 
-#include "SimLinkPort.h"
+#include <switchsim/SimLinkPort.h>
 
 #include <cstddef>
 #include <cstdint>

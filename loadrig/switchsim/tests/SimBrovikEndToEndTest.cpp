@@ -1,15 +1,15 @@
 // The link server against the simulated switch: Brovik, started headless as its service runs,
 // links to the switch window's listener, takes the download and opens its client ports.
 
-#include "SimRunController.h"
-#include "SwitchWithServer.h"
-#include "testsupport/ChildProcess.h"
-#include "testsupport/LoopbackPorts.h"
-#include "testsupport/PeerSocket.h"
-#include "testsupport/ServerSettings.h"
-#include "testsupport/TestApp.h"
+#include <loadrig/tests/SwitchWithServer.h>
+#include <switchsim/SimRunController.h>
+#include <testsupport/ChildProcess.h>
+#include <testsupport/LoopbackPorts.h>
+#include <testsupport/PeerSocket.h>
+#include <testsupport/ServerSettings.h>
+#include <testsupport/TestApp.h>
 
-#include "platform/Registry.h"
+#include <platform/Registry.h>
 
 #include <QTemporaryDir>
 

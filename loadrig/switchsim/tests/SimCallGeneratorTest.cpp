@@ -1,10 +1,10 @@
-#include "SimCallGenerator.h"
 #include "FramePort.h"
-#include "SimFrames.h"
 #include "SimHandlerRig.h"
-#include "SimSwitchDatabase.h"
-#include "SimTrace.h"
-#include "SwitchSimSettings.h"
+#include <switchsim/SimCallGenerator.h>
+#include <switchsim/SimFrames.h>
+#include <switchsim/SimSwitchDatabase.h>
+#include <switchsim/SimTrace.h>
+#include <switchsim/SwitchSimSettings.h>
 
 #include <gtest/gtest.h>
 

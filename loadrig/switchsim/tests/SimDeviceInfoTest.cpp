@@ -1,5 +1,5 @@
-#include "SimDeviceInfo.h"
 #include "SimHandlerRig.h"
+#include <switchsim/SimDeviceInfo.h>
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "SimFrames.h"
 #include "FramePort.h"
+#include <switchsim/SimFrames.h>
 
 #include <gtest/gtest.h>
 

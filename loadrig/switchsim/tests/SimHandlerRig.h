@@ -5,11 +5,11 @@
 // number).
 
 #include "FramePort.h"
-#include "SimCallHandlers.h"
-#include "SimFrames.h"
-#include "SimSwitchDatabase.h"
-#include "SimTrace.h"
-#include "SwitchSimSettings.h"
+#include <switchsim/SimCallHandlers.h>
+#include <switchsim/SimFrames.h>
+#include <switchsim/SimSwitchDatabase.h>
+#include <switchsim/SimTrace.h>
+#include <switchsim/SwitchSimSettings.h>
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "SimLink.h"
+#include <switchsim/SimLink.h>
 
-#include "protocol/CtiRecord.h"
-#include "testsupport/RecordReader.h"
-#include "testsupport/TestApp.h"
+#include <protocol/CtiRecord.h>
+#include <testsupport/RecordReader.h>
+#include <testsupport/TestApp.h>
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "SimRunController.h"
-#include "SwitchSimSettingsStore.h"
-#include "testsupport/TestApp.h"
+#include <switchsim/SimRunController.h>
+#include <switchsim/SwitchSimSettingsStore.h>
+#include <testsupport/TestApp.h>
 
-#include "platform/Registry.h"
+#include <platform/Registry.h>
 
 #include <QTcpServer>
 #include <QTcpSocket>

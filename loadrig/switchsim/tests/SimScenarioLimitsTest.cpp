@@ -1,4 +1,4 @@
-#include "SimScenarioLimits.h"
+#include <switchsim/SimScenarioLimits.h>
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,11 @@
 // plays its scenarios.
 
 #include "FramePort.h"
-#include "SimCallGenerator.h"
-#include "SimFrames.h"
 #include "SimHandlerRig.h"
-#include "SimRunController.h"
-#include "testsupport/TestApp.h"
+#include <switchsim/SimCallGenerator.h>
+#include <switchsim/SimFrames.h>
+#include <switchsim/SimRunController.h>
+#include <testsupport/TestApp.h>
 
 #include <QTemporaryDir>
 

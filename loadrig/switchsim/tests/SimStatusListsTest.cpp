@@ -1,5 +1,5 @@
 #include "SimHandlerRig.h"
-#include "SimStatusQuery.h"
+#include <switchsim/SimStatusQuery.h>
 
 #include <gtest/gtest.h>
 

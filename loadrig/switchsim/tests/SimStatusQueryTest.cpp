@@ -1,8 +1,8 @@
-#include "SimStatusQuery.h"
 #include "SimHandlerRig.h"
-#include "SimLink.h"
+#include <switchsim/SimLink.h>
+#include <switchsim/SimStatusQuery.h>
 
-#include "testsupport/TestApp.h"
+#include <testsupport/TestApp.h>
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "SimSwitchDatabase.h"
+#include <switchsim/SimSwitchDatabase.h>
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "SwitchSimSettingsStore.h"
+#include <switchsim/SwitchSimSettingsStore.h>
 
 #include <platform/Registry.h>
 

@@ -1,7 +1,7 @@
-#include "frmSWSim.h"
+#include <switchsim/frmSWSim.h>
 
-#include "RigWindowTest.h"
-#include "testsupport/TestApp.h"
+#include <loadrig/tests/RigWindowTest.h>
+#include <testsupport/TestApp.h>
 
 #include <QApplication>
 

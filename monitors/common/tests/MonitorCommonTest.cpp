@@ -3,15 +3,15 @@
 
 #include "MonitorFixture.h"
 
-#include <ConfigDialog.h>
-#include <ConfigValidation.h>
-#include <DialogBuilder.h>
-#include <LogRing.h>
-#include <MonitorApp.h>
-#include <MonitorConnection.h>
-#include <MonitorSettings.h>
-#include <MonitorTexts.h>
-#include <MonitorTime.h>
+#include <common/ConfigDialog.h>
+#include <common/ConfigValidation.h>
+#include <common/DialogBuilder.h>
+#include <common/LogRing.h>
+#include <common/MonitorApp.h>
+#include <common/MonitorConnection.h>
+#include <common/MonitorSettings.h>
+#include <common/MonitorTexts.h>
+#include <common/MonitorTime.h>
 
 #include <QCheckBox>
 #include <QComboBox>

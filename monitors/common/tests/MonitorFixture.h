@@ -2,19 +2,19 @@
 
 // Test support for the monitors: a registry of their own in a temp folder, a view that records
 // what the logic shows, the language libraries loaded from the build, a monitor-protocol server
-// on loopback (the testsupport::TestSwitch: it records what the monitor sends and sends raw bytes), and a
-// real Brovik with a downloading switch and both monitor ports on.
+// on loopback (the testsupport::TestSwitch: it records what the monitor sends and sends raw bytes),
+// and a real Brovik with a downloading switch and both monitor ports on.
 
 #include <QApplication>
 
-#include "testsupport/ChildProcess.h"
-#include "testsupport/DownloadingSwitch.h"
-#include "testsupport/LoopbackPorts.h"
-#include "testsupport/ServerSettings.h"
-#include "testsupport/TestApp.h"
+#include <testsupport/ChildProcess.h>
+#include <testsupport/DownloadingSwitch.h>
+#include <testsupport/LoopbackPorts.h>
+#include <testsupport/ServerSettings.h>
+#include <testsupport/TestApp.h>
 
-#include <MonitorLanguage.h>
-#include <MonitorView.h>
+#include <common/MonitorLanguage.h>
+#include <common/MonitorView.h>
 
 #include <platform/Registry.h>
 
@@ -157,7 +157,7 @@ public:
         const std::string options = "Software\\Qorvell Electronics\\OrbManager\\OptionValues";
         m_ready = m_clientPort > 0 && m_msgPort > 0 && m_smdrPort > 0 &&
                   testsupport::WriteServerSettings(m_registry.Dir(), m_switch.Host(),
-                                                      m_switch.Port(), m_clientPort, BROVIK_PATH);
+                                                   m_switch.Port(), m_clientPort, BROVIK_PATH);
         platform::RegKey key = Key(options);
         key.SetDword("UseMsgMonitor", 1);
         key.SetDword("MsgMonitorListenPortNo", static_cast<std::uint32_t>(m_msgPort));

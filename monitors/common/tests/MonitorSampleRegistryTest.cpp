@@ -1,10 +1,10 @@
 // The monitors' keys of the sample registry in docs/: the defaults a first start writes back,
 // and the language values the start-up needs.
 
-#include "MonitorSettings.h"
+#include <common/MonitorSettings.h>
 
-#include "testsupport/SampleRegistry.h"
-#include "testsupport/TempRegistry.h"
+#include <testsupport/SampleRegistry.h>
+#include <testsupport/TempRegistry.h>
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // smdrwatch's dialog logic against a test server speaking the monitor protocol, and against a
 // real Brovik with a test switch.
 
-#include "MonitorFixture.h"
+#include <common/tests/MonitorFixture.h>
 
-#include <SmdrMonitor.h>
+#include <smdrwatch/SmdrMonitor.h>
 
-#include <MonitorSettings.h>
-#include <MonitorTexts.h>
+#include <common/MonitorSettings.h>
+#include <common/MonitorTexts.h>
 
 namespace {
 

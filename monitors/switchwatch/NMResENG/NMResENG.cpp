@@ -1,6 +1,6 @@
 // The English language library of switchwatch: its strings, its three dialogs and its pictures.
 
-#include <MonitorResources.h>
+#include <common/MonitorResources.h>
 
 #include <platform/ResourceLibrary.h>
 

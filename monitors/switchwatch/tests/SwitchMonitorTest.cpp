@@ -1,15 +1,15 @@
 // switchwatch: its rows and log lines, the window built from its library, the program's single
 // instance, and the traffic of a real Brovik.
 
-#include "MonitorFixture.h"
+#include <common/tests/MonitorFixture.h>
 
-#include <SwitchMonitor.h>
+#include <switchwatch/SwitchMonitor.h>
 
-#include <MonitorSettings.h>
-#include <MonitorTexts.h>
-#include <MonitorWindow.h>
+#include <common/MonitorSettings.h>
+#include <common/MonitorTexts.h>
+#include <common/MonitorWindow.h>
 
-#include <DialogBuilder.h>
+#include <common/DialogBuilder.h>
 
 #include <QLineEdit>
 

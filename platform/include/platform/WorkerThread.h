@@ -14,7 +14,7 @@
 // The destructor requests the stop and joins. If the object is destroyed by its own thread (a
 // body that deletes its owner), the thread is let go instead and ends on its own.
 
-#include "platform/Event.h"
+#include <platform/Event.h>
 
 #include <functional>
 #include <memory>

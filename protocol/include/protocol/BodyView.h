@@ -1,7 +1,7 @@
 #pragma once
 
-#include "protocol/Bytes.h"
-#include "protocol/DeviceDigits.h"
+#include <protocol/Bytes.h>
+#include <protocol/DeviceDigits.h>
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/Bytes.h"
+#include <protocol/Bytes.h>
 
 #include <cstddef>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/BodyView.h"
+#include <protocol/BodyView.h>
 
 namespace protocol {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "protocol/Bytes.h"
-#include "protocol/CtiRecord.h"
-#include "protocol/DeviceDigits.h"
+#include <protocol/Bytes.h>
+#include <protocol/CtiRecord.h>
+#include <protocol/DeviceDigits.h>
 
 #include <cstdint>
 #include <string_view>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "protocol/Bytes.h"
-#include "protocol/CtiRecord.h"
+#include <protocol/Bytes.h>
+#include <protocol/CtiRecord.h>
 
 #include <array>
 #include <cstdint>

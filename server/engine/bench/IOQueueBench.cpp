@@ -1,12 +1,12 @@
 // Throughput of the link I/O queue: queueing alone, and whole relays over loopback TCP between
 // the queue's threads and a test switch.
 
-#include "LinkState.h"
-#include "OrbIOQueue.h"
-#include "OrbManagerDlg.h"
-#include "OrbSocket.h"
-#include "TraceSettings.h"
-#include "testsupport/TestSwitch.h"
+#include <engine/LinkState.h>
+#include <engine/OrbIOQueue.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/OrbSocket.h>
+#include <engine/TraceSettings.h>
+#include <testsupport/TestSwitch.h>
 
 #include <benchmark/benchmark.h>
 

@@ -4,14 +4,14 @@
 // client objects found by their peer's port, and a fixture with the main dialog, recording hooks
 // and every trace text.
 
-#include "LinkState.h"
-#include "OrbClientConnectionManager.h"
-#include "OrbClientSocketUser.h"
-#include "OrbListenSocket.h"
-#include "OrbManagerDlg.h"
-#include "ShellHooks.h"
-#include "TraceLog.h"
-#include "testsupport/TestApp.h"
+#include <engine/LinkState.h>
+#include <engine/OrbClientConnectionManager.h>
+#include <engine/OrbClientSocketUser.h>
+#include <engine/OrbListenSocket.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/ShellHooks.h>
+#include <engine/TraceLog.h>
+#include <testsupport/TestApp.h>
 
 #include <gtest/gtest.h>
 

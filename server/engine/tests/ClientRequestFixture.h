@@ -5,14 +5,14 @@
 // devices, and optionally a live link I/O queue towards a test switch.
 
 #include "ClientPortFixture.h"
-#include "OrbIOQueue.h"
-#include "OrbSocket.h"
-#include "SwitchDeviceTable.h"
-#include "TraceLog.h"
-#include "TraceSettings.h"
-#include "testsupport/CheckedPeer.h"
-#include "testsupport/TestApp.h"
-#include "testsupport/TestSwitch.h"
+#include <engine/OrbIOQueue.h>
+#include <engine/OrbSocket.h>
+#include <engine/SwitchDeviceTable.h>
+#include <engine/TraceLog.h>
+#include <engine/TraceSettings.h>
+#include <testsupport/CheckedPeer.h>
+#include <testsupport/TestApp.h>
+#include <testsupport/TestSwitch.h>
 
 #include <protocol/CtiRecord.h>
 

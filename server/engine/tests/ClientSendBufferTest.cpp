@@ -1,5 +1,5 @@
-#include "ClientSendBuffer.h"
-#include "ClientSendPool.h"
+#include <engine/ClientSendBuffer.h>
+#include <engine/ClientSendPool.h>
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "ConnEnv.h"
 #include "PtySwitch.h"
+#include <engine/ConnEnv.h>
 
 #include <platform/Registry.h>
 

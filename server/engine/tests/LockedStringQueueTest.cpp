@@ -1,4 +1,4 @@
-#include "LockedStringQueue.h"
+#include <engine/LockedStringQueue.h>
 
 #include <gtest/gtest.h>
 

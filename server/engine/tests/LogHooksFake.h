@@ -4,7 +4,7 @@
 // text recorded, every other call counted. Thread-safe, so a test may read it while engine threads
 // call it.
 
-#include "ShellHooks.h"
+#include <engine/ShellHooks.h>
 
 #include <algorithm>
 #include <atomic>

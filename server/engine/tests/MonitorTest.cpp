@@ -1,11 +1,11 @@
-#include "MonitorConnectionManager.h"
-#include "OrbIOQueue.h"
-#include "OrbManagerDlg.h"
-#include "OrbMonitorClientSocket.h"
-#include "OrbMonitorListenSocket.h"
-#include "TraceLog.h"
-#include "testsupport/CheckedPeer.h"
-#include "testsupport/TestApp.h"
+#include <engine/MonitorConnectionManager.h>
+#include <engine/OrbIOQueue.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/OrbMonitorClientSocket.h>
+#include <engine/OrbMonitorListenSocket.h>
+#include <engine/TraceLog.h>
+#include <testsupport/CheckedPeer.h>
+#include <testsupport/TestApp.h>
 
 #include <protocol/CtiRecord.h>
 
@@ -237,11 +237,13 @@ TEST_F(MonitorTest, AfterAWrongCodeTheNextTryFromThatAddressWaitsLongerEachTime)
         wrong.back()->Send(StartRequest("111111"));
     }
     ASSERT_TRUE(SpinUntil([&] { return wrong[0]->SeesClose(); }));
-    EXPECT_TRUE(Traced("Wrong Monitor Passcode 1 time(s) from [127.0.0.1]; the next try waits 300"));
+    EXPECT_TRUE(
+        Traced("Wrong Monitor Passcode 1 time(s) from [127.0.0.1]; the next try waits 300"));
     SpinFor(std::chrono::milliseconds(100));
     EXPECT_FALSE(Traced("Wrong Monitor Passcode 3 time(s)")) << "tries that came together wait";
     ASSERT_TRUE(SpinUntil([&] { return wrong[2]->SeesClose(); }));
-    EXPECT_TRUE(Traced("Wrong Monitor Passcode 3 time(s) from [127.0.0.1]; the next try waits 1200"));
+    EXPECT_TRUE(
+        Traced("Wrong Monitor Passcode 3 time(s) from [127.0.0.1]; the next try waits 1200"));
     // The right code waits its turn too, is then admitted and clears the count.
     Peer right(smdrPort);
     right.Send(StartRequest("507193"));

@@ -1,14 +1,14 @@
-#include "LinkState.h"
 #include "LogHooksFake.h"
-#include "OrbIOQueue.h"
-#include "OrbManagerDlg.h"
-#include "OrbSocket.h"
 #include "PtySwitch.h"
-#include "SerialPort.h"
 #include "TraceCapture.h"
-#include "testsupport/LoopbackPorts.h"
-#include "testsupport/TestApp.h"
-#include "testsupport/TestSwitch.h"
+#include <engine/LinkState.h>
+#include <engine/OrbIOQueue.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/OrbSocket.h>
+#include <engine/SerialPort.h>
+#include <testsupport/LoopbackPorts.h>
+#include <testsupport/TestApp.h>
+#include <testsupport/TestSwitch.h>
 
 #include <platform/Registry.h>
 

@@ -1,13 +1,13 @@
-#include "OrbClientConnectionManager.h"
-#include "AcceptPause.h"
 #include "ClientPortFixture.h"
-#include "LinkState.h"
-#include "OrbClientSocketUser.h"
-#include "OrbListenSocket.h"
-#include "OrbManagerDlg.h"
-#include "TraceLog.h"
-#include "testsupport/CheckedPeer.h"
-#include "testsupport/TestApp.h"
+#include <engine/AcceptPause.h>
+#include <engine/LinkState.h>
+#include <engine/OrbClientConnectionManager.h>
+#include <engine/OrbClientSocketUser.h>
+#include <engine/OrbListenSocket.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/TraceLog.h>
+#include <testsupport/CheckedPeer.h>
+#include <testsupport/TestApp.h>
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "LinkState.h"
-#include "OrbIOQueue.h"
-#include "OrbManagerDlg.h"
 #include "PtySwitch.h"
-#include "SerialPort.h"
 #include "TraceCapture.h"
+#include <engine/LinkState.h>
+#include <engine/OrbIOQueue.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/SerialPort.h>
 
 #include <protocol/SwitchCommand.h>
 

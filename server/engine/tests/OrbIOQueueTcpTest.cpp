@@ -1,10 +1,10 @@
-#include "LinkState.h"
-#include "MonitorFeed.h"
-#include "OrbIOQueue.h"
-#include "OrbManagerDlg.h"
-#include "OrbSocket.h"
 #include "TraceCapture.h"
-#include "testsupport/TestSwitch.h"
+#include <engine/LinkState.h>
+#include <engine/MonitorFeed.h>
+#include <engine/OrbIOQueue.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/OrbSocket.h>
+#include <testsupport/TestSwitch.h>
 
 #include <protocol/SwitchCommand.h>
 

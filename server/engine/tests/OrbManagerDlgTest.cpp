@@ -1,6 +1,6 @@
-#include "OrbManagerDlg.h"
-#include "LinkState.h"
-#include "testsupport/TestApp.h"
+#include <engine/LinkState.h>
+#include <engine/OrbManagerDlg.h>
+#include <testsupport/TestApp.h>
 
 #include <gtest/gtest.h>
 

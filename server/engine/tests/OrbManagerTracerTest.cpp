@@ -1,5 +1,5 @@
-#include "OrbManagerTracer.h"
 #include "TraceCapture.h"
+#include <engine/OrbManagerTracer.h>
 
 #include <gtest/gtest.h>
 

@@ -1,19 +1,19 @@
-#include "OrbSWEventHandler.h"
+#include <engine/OrbSWEventHandler.h>
 
 #include "ClientPortFixture.h"
-#include "LinkState.h"
-#include "MonitorFeed.h"
-#include "OrbClientConnectionManager.h"
-#include "OrbClientSocketUser.h"
-#include "OrbIOQueue.h"
-#include "OrbListenSocket.h"
-#include "OrbManagerDlg.h"
-#include "OrbSocket.h"
-#include "SwitchDeviceTable.h"
 #include "TraceCapture.h"
-#include "testsupport/PeerSocket.h"
-#include "testsupport/TestApp.h"
-#include "testsupport/TestSwitch.h"
+#include <engine/LinkState.h>
+#include <engine/MonitorFeed.h>
+#include <engine/OrbClientConnectionManager.h>
+#include <engine/OrbClientSocketUser.h>
+#include <engine/OrbIOQueue.h>
+#include <engine/OrbListenSocket.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/OrbSocket.h>
+#include <engine/SwitchDeviceTable.h>
+#include <testsupport/PeerSocket.h>
+#include <testsupport/TestApp.h>
+#include <testsupport/TestSwitch.h>
 
 #include <gtest/gtest.h>
 

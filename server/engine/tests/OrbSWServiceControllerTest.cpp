@@ -1,15 +1,15 @@
-#include "OrbSWServiceController.h"
-#include "LinkState.h"
 #include "LogHooksFake.h"
-#include "OrbIOQueue.h"
-#include "OrbManagerDlg.h"
-#include "OrbSocket.h"
 #include "PtySwitch.h"
-#include "SerialPort.h"
-#include "SwitchDeviceTable.h"
 #include "TraceCapture.h"
-#include "testsupport/TestApp.h"
-#include "testsupport/TestSwitch.h"
+#include <engine/LinkState.h>
+#include <engine/OrbIOQueue.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/OrbSWServiceController.h>
+#include <engine/OrbSocket.h>
+#include <engine/SerialPort.h>
+#include <engine/SwitchDeviceTable.h>
+#include <testsupport/TestApp.h>
+#include <testsupport/TestSwitch.h>
 
 #include <gtest/gtest.h>
 

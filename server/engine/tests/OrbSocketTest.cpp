@@ -1,6 +1,6 @@
-#include "OrbSocket.h"
 #include "TraceCapture.h"
-#include "testsupport/TestSwitch.h"
+#include <engine/OrbSocket.h>
+#include <testsupport/TestSwitch.h>
 
 #include <gtest/gtest.h>
 

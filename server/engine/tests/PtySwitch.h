@@ -30,7 +30,7 @@
 
 #include <platform/Event.h>
 
-#include "testsupport/TempRegistry.h"
+#include <testsupport/TempRegistry.h>
 
 class PtySwitch {
 public:

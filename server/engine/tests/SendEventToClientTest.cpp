@@ -1,12 +1,12 @@
 #include "ClientPortFixture.h"
-#include "LinkState.h"
-#include "OrbClientConnectionManager.h"
-#include "OrbClientSocketUser.h"
-#include "OrbListenSocket.h"
-#include "OrbManagerDlg.h"
-#include "SwitchDeviceTable.h"
 #include "TraceCapture.h"
-#include "testsupport/TestApp.h"
+#include <engine/LinkState.h>
+#include <engine/OrbClientConnectionManager.h>
+#include <engine/OrbClientSocketUser.h>
+#include <engine/OrbListenSocket.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/SwitchDeviceTable.h>
+#include <testsupport/TestApp.h>
 
 #include <protocol/CtiRecord.h>
 

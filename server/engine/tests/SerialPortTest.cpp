@@ -1,6 +1,6 @@
-#include "SerialPort.h"
 #include "PtySwitch.h"
 #include "TraceCapture.h"
+#include <engine/SerialPort.h>
 
 #include <gtest/gtest.h>
 

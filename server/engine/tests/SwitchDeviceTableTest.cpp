@@ -1,4 +1,4 @@
-#include "SwitchDeviceTable.h"
+#include <engine/SwitchDeviceTable.h>
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "SwitchEventRecord.h"
+#include <engine/SwitchEventRecord.h>
 
 #include <gtest/gtest.h>
 

@@ -7,8 +7,8 @@
 // system's own and a test names them in full. CountPart and WaitForPart match a part of a text, for
 // texts that carry run-time values or for a family of texts; CountIf takes any test of a text.
 
-#include "TraceLog.h"
-#include "TraceSettings.h"
+#include <engine/TraceLog.h>
+#include <engine/TraceSettings.h>
 
 #include <algorithm>
 #include <chrono>

@@ -1,6 +1,6 @@
-#include "TraceLog.h"
-#include "OrbManagerTracer.h"
-#include "TraceSettings.h"
+#include <engine/OrbManagerTracer.h>
+#include <engine/TraceLog.h>
+#include <engine/TraceSettings.h>
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "UserList.h"
+#include <engine/UserList.h>
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The splash library: carries the splash picture as the bitmap "IDB_SPLASH".
 
-#include "SplashLibrary.h"
+#include <shell/SplashLibrary.h>
 
 #include <cstring>
 

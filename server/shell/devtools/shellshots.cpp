@@ -3,14 +3,14 @@
 // Run under Xvfb (scripts/screenshots.sh). Every picture shows the main window at the left and
 // the dialog beside it, so that neither hides the other; the settings live in a registry of
 // their own in a temp folder.
-#include "OrbManagerServer.h"
-#include "OrbManagerWindow.h"
-#include "ShellDialogsUi.h"
-#include "SplashWindow.h"
+#include <shell/OrbManagerServer.h>
+#include <shell/ui/OrbManagerWindow.h>
+#include <shell/ui/ShellDialogsUi.h>
+#include <shell/ui/SplashWindow.h>
 
-#include "testsupport/DownloadingSwitch.h"
+#include <testsupport/DownloadingSwitch.h>
 
-#include <LinkState.h>
+#include <engine/LinkState.h>
 
 #include <platform/ProgramInfo.h>
 #include <platform/Registry.h>
@@ -30,9 +30,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include <unistd.h>
 #include <functional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -167,7 +167,8 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<QTcpSocket>> clients;
     for (int i = 0; i < 2; ++i) {
         clients.push_back(std::make_unique<QTcpSocket>());
-        clients.back()->connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(listenPort));
+        clients.back()->connectToHost(QStringLiteral("127.0.0.1"),
+                                      static_cast<quint16>(listenPort));
         clients.back()->waitForConnected(2000);
     }
     const auto settle = [](int ms) {

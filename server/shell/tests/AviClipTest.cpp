@@ -1,4 +1,4 @@
-#include "AviClip.h"
+#include <shell/AviClip.h>
 
 #include <gtest/gtest.h>
 
@@ -99,8 +99,8 @@ TEST(AviClipTest, PlaysUncompressedPaletteAndTrueColourFramesBottomUp) {
     EXPECT_EQ(clip->Height(), 2);
     EXPECT_EQ(clip->FrameCount(), 1);
     EXPECT_EQ(clip->FrameIntervalMs(), 50);
-    EXPECT_EQ(clip->Frame(0), (std::vector<std::uint32_t>{kGreen, kGreen, kBlue, kBlack, kRed,
-                                                          kRed, kRed, kRed}));
+    EXPECT_EQ(clip->Frame(0),
+              (std::vector<std::uint32_t>{kGreen, kGreen, kBlue, kBlack, kRed, kRed, kRed, kRed}));
 
     ClipShape rgb;
     rgb.width = 1;
@@ -127,10 +127,10 @@ TEST(AviClipTest, PlaysRle8KeyAndDeltaFrames) {
     const auto clip = AviClip::Parse(MakeClip(s), &error);
     ASSERT_TRUE(clip) << error;
     ASSERT_EQ(clip->FrameCount(), 2);
-    EXPECT_EQ(clip->Frame(0), (std::vector<std::uint32_t>{kGreen, kBlue, kGreen, kBlack, kRed,
-                                                          kRed, kRed, kRed}));
-    EXPECT_EQ(clip->Frame(1), (std::vector<std::uint32_t>{kGreen, kBlue, kBlue, kBlack, kRed,
-                                                          kRed, kRed, kRed}));
+    EXPECT_EQ(clip->Frame(0),
+              (std::vector<std::uint32_t>{kGreen, kBlue, kGreen, kBlack, kRed, kRed, kRed, kRed}));
+    EXPECT_EQ(clip->Frame(1),
+              (std::vector<std::uint32_t>{kGreen, kBlue, kBlue, kBlack, kRed, kRed, kRed, kRed}));
 }
 
 TEST(AviClipTest, RefusesDamagedAndUnsupportedClipsWithoutReadingPastThem) {

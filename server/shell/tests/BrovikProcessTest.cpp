@@ -2,9 +2,9 @@
 // its own and the English language library beside it.
 
 #include "ShellFixture.h"
-#include "UserStore.h"
-#include "testsupport/ChildProcess.h"
-#include "testsupport/ServerSettings.h"
+#include <shell/UserStore.h>
+#include <testsupport/ChildProcess.h>
+#include <testsupport/ServerSettings.h>
 
 #include <gtest/gtest.h>
 

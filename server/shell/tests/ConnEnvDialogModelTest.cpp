@@ -1,5 +1,5 @@
-#include "ConnEnvDialogModel.h"
 #include "DialogsFixture.h"
+#include <shell/ConnEnvDialogModel.h>
 
 namespace shell_test {
 namespace {

@@ -1,8 +1,8 @@
-#include "RegistryConfig.h"
+#include <shell/RegistryConfig.h>
 
 #include <platform/Registry.h>
 
-#include "testsupport/TempRegistry.h"
+#include <testsupport/TempRegistry.h>
 
 #include <gtest/gtest.h>
 

@@ -4,11 +4,11 @@
 // and the message boxes and questions recorded (questions answered from `answers`, OK by
 // default).
 
-#include "DialogPrompts.h"
 #include "ShellFixture.h"
-#include "UserStore.h"
+#include <shell/DialogPrompts.h>
+#include <shell/UserStore.h>
 
-#include <OrbManagerDlg.h>
+#include <engine/OrbManagerDlg.h>
 
 #include <map>
 #include <string>
@@ -45,8 +45,8 @@ protected:
     // The store as the registry holds it, written value by value.
     void WriteStore(const std::vector<StoredUserValues>& users, int count = -1) {
         platform::RegKey key = CreateKey(kUserDataKey);
-        key.SetDword("UserListCount",
-                     static_cast<std::uint32_t>(count < 0 ? static_cast<int>(users.size()) : count));
+        key.SetDword("UserListCount", static_cast<std::uint32_t>(
+                                          count < 0 ? static_cast<int>(users.size()) : count));
         for (std::size_t i = 0; i < users.size(); ++i) {
             platform::RegKey sub;
             ASSERT_EQ(key.CreateSub("UserData_" + std::to_string(i), sub), platform::RegStatus::Ok);

@@ -12,11 +12,11 @@
 //   EXPECT_TRUE(client.WaitEvents(1, 5000));
 
 #include "ShellFixture.h"
-#include "testsupport/ChildProcess.h"
-#include "testsupport/DownloadingSwitch.h"
-#include "testsupport/LoopbackPorts.h"
-#include "testsupport/PeerSocket.h"
-#include "testsupport/ServerSettings.h"
+#include <testsupport/ChildProcess.h>
+#include <testsupport/DownloadingSwitch.h>
+#include <testsupport/LoopbackPorts.h>
+#include <testsupport/PeerSocket.h>
+#include <testsupport/ServerSettings.h>
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "ShellFixture.h"
 
-#include <OrbClientConnectionManager.h>
-#include <SwitchDeviceTable.h>
+#include <engine/OrbClientConnectionManager.h>
+#include <engine/SwitchDeviceTable.h>
 
 #include <algorithm>
 

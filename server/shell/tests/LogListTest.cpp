@@ -1,6 +1,6 @@
 #include "ShellFixture.h"
 
-#include <FormatNow.h>
+#include <engine/FormatNow.h>
 
 #include <cctype>
 #include <thread>

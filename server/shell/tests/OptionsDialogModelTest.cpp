@@ -1,7 +1,7 @@
 #include "DialogsFixture.h"
-#include "OptionsDialogModel.h"
+#include <shell/OptionsDialogModel.h>
 
-#include <TraceSettings.h>
+#include <engine/TraceSettings.h>
 
 namespace shell_test {
 namespace {

@@ -1,9 +1,9 @@
-#include "OrbManagerApp.h"
+#include <shell/ui/OrbManagerApp.h>
 
-#include "BrovikInstance.h"
-#include "OrbManagerServer.h"
-#include "TerminationSignal.h"
-#include "testsupport/TestApp.h"
+#include <shell/BrovikInstance.h>
+#include <shell/OrbManagerServer.h>
+#include <shell/ui/TerminationSignal.h>
+#include <testsupport/TestApp.h>
 
 #include <QApplication>
 

@@ -1,11 +1,11 @@
 #include <QApplication>
 
-#include "LinkState.h"
-#include "OrbManagerServer.h"
-#include "OrbManagerWindow.h"
-#include "WaitDialog.h"
-#include "WaitDialogModel.h"
-#include "testsupport/TestApp.h"
+#include <engine/LinkState.h>
+#include <shell/OrbManagerServer.h>
+#include <shell/WaitDialogModel.h>
+#include <shell/ui/OrbManagerWindow.h>
+#include <shell/ui/WaitDialog.h>
+#include <testsupport/TestApp.h>
 
 #include <QKeyEvent>
 #include <QLineEdit>

@@ -1,11 +1,11 @@
-#include "RegistryConfig.h"
+#include <shell/RegistryConfig.h>
 
-#include <OrbManagerDlg.h>
-#include <TraceSettings.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/TraceSettings.h>
 
 #include <platform/Registry.h>
 
-#include "testsupport/TempRegistry.h"
+#include <testsupport/TempRegistry.h>
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "RegistryConfig.h"
+#include <shell/RegistryConfig.h>
 
 #include <platform/ResourceLibrary.h>
 

@@ -1,16 +1,16 @@
 // The sample registry of docs/ against the server's readers: it reads, and it holds every value
 // they read with their type and default.
 
-#include "RegistryConfig.h"
+#include <shell/RegistryConfig.h>
 
-#include <ConnEnv.h>
-#include <OrbManagerDlg.h>
-#include <TraceSettings.h>
+#include <engine/ConnEnv.h>
+#include <engine/OrbManagerDlg.h>
+#include <engine/TraceSettings.h>
 
 #include <platform/Registry.h>
 
-#include "testsupport/SampleRegistry.h"
-#include "testsupport/TempRegistry.h"
+#include <testsupport/SampleRegistry.h>
+#include <testsupport/TempRegistry.h>
 
 #include <gtest/gtest.h>
 

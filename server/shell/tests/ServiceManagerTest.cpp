@@ -1,9 +1,9 @@
-#include "ServiceManager.h"
+#include <shell/ui/ServiceManager.h>
 
-#include "testsupport/TestApp.h"
+#include <testsupport/TestApp.h>
 
-#include "TraceCapture.h"
 #include <QApplication>
+#include <engine/tests/TraceCapture.h>
 
 #include <QProcess>
 #include <QProcessEnvironment>

@@ -1,10 +1,10 @@
-#include "ConnEnvDialogModel.h"
-#include "ConnectedUsersModel.h"
-#include "DialogHost.h"
-#include "OptionsDialogModel.h"
-#include "ShellDialogs.h"
-#include "SplashLibrary.h"
-#include "UserDialogsModel.h"
+#include <shell/ConnEnvDialogModel.h>
+#include <shell/ConnectedUsersModel.h>
+#include <shell/DialogHost.h>
+#include <shell/OptionsDialogModel.h>
+#include <shell/ShellDialogs.h>
+#include <shell/SplashLibrary.h>
+#include <shell/UserDialogsModel.h>
 
 #include "ShellFixture.h"
 
@@ -77,9 +77,12 @@ TEST_F(ShellDialogsTest, InitialisationShowsTheSplashOpensTheLogoLoadsUsersAndWr
     users.SetDword("UserListCount", 1);
     platform::RegKey sub;
     users.CreateSub("UserData_0", sub);
-    for (const auto& [name, value] :
-         {std::pair{"UserName", "Ann"}, {"IPAddress", "10.0.0.1"}, {"UserType", "0"},
-          {"UserInfo", ""}, {"DeviceID", "-1"}, {"DeviceSeqNo", "-1"}})
+    for (const auto& [name, value] : {std::pair{"UserName", "Ann"},
+                                      {"IPAddress", "10.0.0.1"},
+                                      {"UserType", "0"},
+                                      {"UserInfo", ""},
+                                      {"DeviceID", "-1"},
+                                      {"DeviceSeqNo", "-1"}})
         sub.SetString(name, value);
     OrbManagerServer& s = Initialised();
     EXPECT_EQ(host.splashes, 1);

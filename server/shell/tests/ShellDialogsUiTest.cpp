@@ -1,9 +1,9 @@
 #include <QApplication>
 
 #include "DialogsFixture.h"
-#include "LogoWidget.h"
-#include "OrbManagerWindow.h"
-#include "ShellDialogsUi.h"
+#include <shell/ui/LogoWidget.h>
+#include <shell/ui/OrbManagerWindow.h>
+#include <shell/ui/ShellDialogsUi.h>
 
 #include <QCheckBox>
 #include <QKeyEvent>

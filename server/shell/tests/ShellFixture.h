@@ -3,19 +3,19 @@
 // The main dialog's logic under test: a registry of its own in a temp folder, a view that records
 // every call, trace capture, short timers, and the switch on loopback.
 
-#include "MainView.h"
-#include "OrbManagerServer.h"
-#include "TraceCapture.h"
-#include "WaitDialogModel.h"
-#include "testsupport/DownloadingSwitch.h"
-#include "testsupport/LoopbackPorts.h"
-#include "testsupport/ServerSettings.h"
-#include "testsupport/TempRegistry.h"
-#include "testsupport/TestApp.h"
+#include <engine/tests/TraceCapture.h>
+#include <shell/MainView.h>
+#include <shell/OrbManagerServer.h>
+#include <shell/WaitDialogModel.h>
+#include <testsupport/DownloadingSwitch.h>
+#include <testsupport/LoopbackPorts.h>
+#include <testsupport/ServerSettings.h>
+#include <testsupport/TempRegistry.h>
+#include <testsupport/TestApp.h>
 
-#include <LinkState.h>
-#include <OrbClientConnectionManager.h>
-#include <TraceLog.h>
+#include <engine/LinkState.h>
+#include <engine/OrbClientConnectionManager.h>
+#include <engine/TraceLog.h>
 
 #include <platform/Registry.h>
 

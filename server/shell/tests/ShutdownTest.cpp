@@ -1,8 +1,8 @@
 #include "ShellFixture.h"
 
-#include <OrbManagerTracer.h>
-#include <TraceSettings.h>
-#include <UserRecord.h>
+#include <engine/OrbManagerTracer.h>
+#include <engine/TraceSettings.h>
+#include <engine/UserRecord.h>
 
 using namespace shell_test;
 

@@ -1,6 +1,6 @@
-#include "BrovikInstance.h"
+#include <shell/BrovikInstance.h>
 
-#include "testsupport/TestApp.h"
+#include <testsupport/TestApp.h>
 
 #include <QApplication>
 

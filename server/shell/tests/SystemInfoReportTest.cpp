@@ -1,7 +1,7 @@
 #include "DialogsFixture.h"
-#include "SystemInfoReport.h"
+#include <shell/SystemInfoReport.h>
 
-#include <FormatNow.h>
+#include <engine/FormatNow.h>
 
 #include <filesystem>
 #include <fstream>
@@ -117,17 +117,16 @@ TEST_F(SystemInfoReportTest, EachConnectionTypeWritesItsRows) {
     ExpectSameLines(Report(0), Expected({row + "SIM</TD></TR>", serial}, "Normal Type", {}));
     dlg.m_nConnType = 1;
     dlg.m_nSwitchType = 1;
-    ExpectSameLines(Report(0), Expected({row + "Direct Serial Cable</TD></TR>", serial},
-                                        "Veltrane Type", {}));
+    ExpectSameLines(Report(0),
+                    Expected({row + "Direct Serial Cable</TD></TR>", serial}, "Veltrane Type", {}));
     dlg.m_nConnType = 2;
     dlg.m_nSwitchType = 7;
     dlg.m_strSwitchIPAddress = "192.168.0.9";
     dlg.m_nSwitchPort = 5002;
-    ExpectSameLines(Report(0),
-                    Expected({row + "TCP/IP</TD></TR>",
-                              "<TR><TD>Switch IP Address - Port No</TD><TD align=center>"
-                              "192.168.0.9 - 5002</TD></TR>"},
-                             "Normal Type", {}));
+    ExpectSameLines(Report(0), Expected({row + "TCP/IP</TD></TR>",
+                                         "<TR><TD>Switch IP Address - Port No</TD><TD align=center>"
+                                         "192.168.0.9 - 5002</TD></TR>"},
+                                        "Normal Type", {}));
     dlg.m_nConnType = 3;
     ExpectSameLines(Report(0),
                     Expected({row + "Unknown(Error Case)</TD></TR>"}, "Normal Type", {}));

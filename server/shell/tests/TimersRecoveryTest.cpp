@@ -1,9 +1,9 @@
 #include "ShellFixture.h"
 
-#include "testsupport/LoopbackPorts.h"
+#include <testsupport/LoopbackPorts.h>
 
-#include <OrbIOQueue.h>
-#include <OrbSWServiceController.h>
+#include <engine/OrbIOQueue.h>
+#include <engine/OrbSWServiceController.h>
 
 using testsupport::TestSwitch;
 

@@ -1,7 +1,7 @@
 #include "DialogsFixture.h"
-#include "UserDialogsModel.h"
+#include <shell/UserDialogsModel.h>
 
-#include <SwitchDeviceTable.h>
+#include <engine/SwitchDeviceTable.h>
 
 namespace shell_test {
 namespace {
@@ -98,8 +98,8 @@ TEST_F(UserDialogsModelTest, EditReplacesTheUserWithoutItsDeviceAndChecksOnlyACh
 
     // A failed save puts the old values back.
     boxes.clear();
-    EXPECT_FALSE(list->Edit({"10.0.0.2", "Robert", "ids182", "r", 1},
-                            {"10.0.0.7", "Bad\nName", "", 0}));
+    EXPECT_FALSE(
+        list->Edit({"10.0.0.2", "Robert", "ids182", "r", 1}, {"10.0.0.7", "Bad\nName", "", 0}));
     EXPECT_EQ(boxes, (std::vector<int>{118}));
     EXPECT_EQ(ListedUsers()[0], "Robert@10.0.0.2:1:r:-1:-1");
     EXPECT_EQ(ReloadedUsers(), ListedUsers());

@@ -24,8 +24,8 @@ protected:
 
 TEST_F(UserStoreTest, LoadsEveryUserAndTheCountAndAcceptsNamesTheDialogAllows) {
     const std::string name99(99, 'n');
-    WriteStore({{"Ann", "10.0.0.1", "0", "desk", "201", "3"},
-                {name99, "10.0.0.2", "1x", "", "-1", "-1"}});
+    WriteStore(
+        {{"Ann", "10.0.0.1", "0", "desk", "201", "3"}, {name99, "10.0.0.2", "1x", "", "-1", "-1"}});
     EXPECT_EQ(Store().LoadUserData(), 1);
     EXPECT_EQ(Store().Count(), 2);
     EXPECT_EQ(ListedUsers(), (std::vector<std::string>{"Ann@10.0.0.1:0:desk:201:3",
@@ -79,21 +79,22 @@ TEST_F(UserStoreTest, SaveRewritesTheWholeStoreAndACountForExactlyTheUsersWritte
 }
 
 TEST_F(UserStoreTest, AFailedSaveLeavesTheOldStoreWhole) {
-    WriteStore({{"Old1", "1.1.1.1", "0", "", "-1", "-1"}, {"Old2", "1.1.1.2", "0", "", "-1", "-1"}});
+    WriteStore(
+        {{"Old1", "1.1.1.1", "0", "", "-1", "-1"}, {"Old2", "1.1.1.2", "0", "", "-1", "-1"}});
     dlg.m_UserList.Add(std::make_unique<UserRecord>("New", "10.0.0.1", 0, ""));
     // A text the registry file cannot carry fails the save half-way through its users.
     dlg.m_UserList.Add(std::make_unique<UserRecord>("Bad\nName", "10.0.0.2", 0, ""));
     EXPECT_EQ(Store().SaveUserData(), 0);
     EXPECT_EQ(boxes, (std::vector<int>{118}));
-    EXPECT_EQ(ReloadedUsers(), (std::vector<std::string>{"Old1@1.1.1.1:0::-1:-1",
-                                                         "Old2@1.1.1.2:0::-1:-1"}));
+    EXPECT_EQ(ReloadedUsers(),
+              (std::vector<std::string>{"Old1@1.1.1.1:0::-1:-1", "Old2@1.1.1.2:0::-1:-1"}));
 }
 
 TEST_F(UserStoreTest, AppendWritesTheUserBeforeRaisingTheCount) {
     WriteStore({{"Ann", "10.0.0.1", "0", "", "-1", "-1"}});
     EXPECT_EQ(Store().AppendUserData("Bob", "10.0.0.2", 1, "info", 2), 1);
-    EXPECT_EQ(ReloadedUsers(), (std::vector<std::string>{"Ann@10.0.0.1:0::-1:-1",
-                                                         "Bob@10.0.0.2:1:info:-1:-1"}));
+    EXPECT_EQ(ReloadedUsers(),
+              (std::vector<std::string>{"Ann@10.0.0.1:0::-1:-1", "Bob@10.0.0.2:1:info:-1:-1"}));
     // A user whose values can't be written leaves the count alone, so the store still loads.
     EXPECT_EQ(Store().AppendUserData("Bad\nName", "10.0.0.3", 0, "", 3), 0);
     EXPECT_EQ(boxes, (std::vector<int>{118}));
@@ -106,7 +107,8 @@ TEST_F(UserStoreTest, AppendWritesTheUserBeforeRaisingTheCount) {
 }
 
 TEST_F(UserStoreTest, BackupDamageRestoreBringsTheUsersBack) {
-    WriteStore({{"Ann", "10.0.0.1", "0", "desk", "201", "3"}, {"Bob", "10.0.0.2", "1", "", "-1", "-1"}});
+    WriteStore(
+        {{"Ann", "10.0.0.1", "0", "desk", "201", "3"}, {"Bob", "10.0.0.2", "1", "", "-1", "-1"}});
     // A fresh install has neither the folder nor an old copy: the first backup is written all
     // the same.
     ASSERT_FALSE(std::filesystem::exists(Store().BackupFilePath()));
@@ -122,8 +124,8 @@ TEST_F(UserStoreTest, BackupDamageRestoreBringsTheUsersBack) {
 
     Store().LoadAtStartup();
     EXPECT_EQ(boxes, (std::vector<int>{224}));
-    EXPECT_EQ(ListedUsers(), (std::vector<std::string>{"Ann@10.0.0.1:0:desk:201:3",
-                                                       "Bob@10.0.0.2:1::-1:-1"}));
+    EXPECT_EQ(ListedUsers(),
+              (std::vector<std::string>{"Ann@10.0.0.1:0:desk:201:3", "Bob@10.0.0.2:1::-1:-1"}));
     EXPECT_EQ(Store().Count(), 2);
 }
 

@@ -1,10 +1,10 @@
-#include "WaitDialogModel.h"
-#include "HeadlessView.h"
-#include "TraceCapture.h"
-#include "testsupport/TestApp.h"
+#include <engine/tests/TraceCapture.h>
+#include <shell/HeadlessView.h>
+#include <shell/WaitDialogModel.h>
+#include <testsupport/TestApp.h>
 
-#include <LinkState.h>
-#include <OrbManagerDlg.h>
+#include <engine/LinkState.h>
+#include <engine/OrbManagerDlg.h>
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // A PeerSocket for GoogleTest programs: a send that does not go through fails the running test
 // (the test itself goes on, as after any assertion inside a helper).
 
-#include "testsupport/PeerSocket.h"
+#include <testsupport/PeerSocket.h>
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 //   EXPECT_TRUE(sw.WaitForDownloads(1, 5000));
 //   sw.Switch().CloseConnection();         // the TestSwitch underneath, for everything else
 //
-#include "testsupport/TestSwitch.h"
+#include <testsupport/TestSwitch.h>
 
 #include <atomic>
 #include <chrono>

@@ -5,7 +5,7 @@
 // or records, keeps every byte that arrives, cuts it into records and notices the close. One
 // thread drives each object.
 
-#include "testsupport/RecordReader.h"
+#include <testsupport/RecordReader.h>
 
 #include <protocol/Bytes.h>
 

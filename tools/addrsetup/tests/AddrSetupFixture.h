@@ -4,9 +4,9 @@
 // answers its questions from a script, a registry and telephony folder of their own, the
 // provider's settings and fake client applications.
 
-#include "AddrSetupStrings.h"
-#include "ConnectionManagerDlg.h"
-#include "TelephonyTestEnv.h"
+#include <addrsetup/AddrSetupStrings.h>
+#include <addrsetup/ConnectionManagerDlg.h>
+#include <telephony/testing/TelephonyTestEnv.h>
 
 #include <platform/Registry.h>
 #include <testsupport/TestSwitch.h>

@@ -1,6 +1,6 @@
 // The process list: processes that end while it is being read are left out, never an error.
 
-#include "ProcessControl.h"
+#include <addrsetup/ProcessControl.h>
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Re-registration of the maker's provider and the restart of the client applications.
 
 #include "AddrSetupFixture.h"
-#include "ProcessControl.h"
+#include <addrsetup/ProcessControl.h>
 
 #include <testsupport/ChildProcess.h>
 

@@ -1,8 +1,8 @@
 // The reconnect sequence end to end, against a running link server, and the program itself.
 
 #include "AddrSetupFixture.h"
-#include "ConnectionManagerWindow.h"
-#include "ProcessControl.h"
+#include <addrsetup/ConnectionManagerWindow.h>
+#include <addrsetup/ProcessControl.h>
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,6 +1,6 @@
-#include "LineSweepStrings.h"
 #include "LineSweepTestSupport.h"
-#include "ScheduleDialogLogic.h"
+#include <linesweep/LineSweepStrings.h>
+#include <linesweep/ScheduleDialogLogic.h>
 
 #include <platform/Registry.h>
 

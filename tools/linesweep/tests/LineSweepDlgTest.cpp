@@ -1,6 +1,6 @@
-#include "LineSweepDlg.h"
 #include "LineSweepTestSupport.h"
-#include "ScheduleDlg.h"
+#include <linesweep/LineSweepDlg.h>
+#include <linesweep/ScheduleDlg.h>
 
 #include <QApplication>
 #include <QCheckBox>

@@ -3,9 +3,9 @@
 // Shared by linesweep's tests: a screen that records what it was asked to show, and the
 // telephony environment with the maker's provider and a foreign one.
 
-#include "LineSweepController.h"
-#include "TelephonyTestEnv.h"
-#include "testsupport/TestApp.h"
+#include <linesweep/LineSweepController.h>
+#include <telephony/testing/TelephonyTestEnv.h>
+#include <testsupport/TestApp.h>
 
 #include <string>
 #include <utility>

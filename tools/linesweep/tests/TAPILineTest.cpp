@@ -1,5 +1,5 @@
-#include "TAPILine.h"
 #include "LineSweepTestSupport.h"
+#include <linesweep/TAPILine.h>
 
 #include <QTimer>
 

@@ -1,6 +1,6 @@
 // setupkit's exports, called through dlopen as an installer calls them.
 
-#include "TelephonyTestEnv.h"
+#include <telephony/testing/TelephonyTestEnv.h>
 
 #include <QApplication>
 #include <QFileDialog>

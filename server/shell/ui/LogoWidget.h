@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AviClip.h"
+#include <shell/AviClip.h>
 
 #include <QImage>
 #include <QTimer>

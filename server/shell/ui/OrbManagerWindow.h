@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MainView.h"
+#include <shell/MainView.h>
 
 #include <QIcon>
 #include <QWidget>

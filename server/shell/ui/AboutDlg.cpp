@@ -8,8 +8,8 @@
 void RunAboutDlg(QWidget* parent, const DialogText& text) {
     QDialog dialog(parent);
     dialog.setWindowTitle(text(101, "About Veltrane Link..."));
-    auto* title = new QLabel(QStringLiteral("<b>Veltrane Link</b> Version ") +
-                             text(311, "").toHtmlEscaped());
+    auto* title =
+        new QLabel(QStringLiteral("<b>Veltrane Link</b> Version ") + text(311, "").toHtmlEscaped());
     auto* body = new QLabel(QStringLiteral(
         "The CTI link server: one link to the switch, the client ports with their logins, and "
         "the switch's events relayed to the clients."));

@@ -1,5 +1,5 @@
-#include "OptionsDialogModel.h"
 #include "ShellDialogsUi.h"
+#include <shell/OptionsDialogModel.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -77,10 +77,11 @@ bool RunOptionValuesDlg(QWidget* parent, OptionsDialogModel& model, const Dialog
     recoverPeriod->setEnabled(model.RecoveryEditable());
 
     // Each box enables the controls of its row.
-    const std::pair<QCheckBox*, std::vector<QWidget*>> rows[] = {
-        {autoClear, {autoClearCount}}, {msgMonitor, {msgPort}},
-        {smdrMonitor, {smdrPort}},     {smdrSend, {sendPort, protect}},
-        {debugPrint, {debugSave}}};
+    const std::pair<QCheckBox*, std::vector<QWidget*>> rows[] = {{autoClear, {autoClearCount}},
+                                                                 {msgMonitor, {msgPort}},
+                                                                 {smdrMonitor, {smdrPort}},
+                                                                 {smdrSend, {sendPort, protect}},
+                                                                 {debugPrint, {debugSave}}};
     for (const auto& [box, enabled] : rows) {
         const auto apply = [box = box, enabled = enabled] {
             for (QWidget* w : enabled)

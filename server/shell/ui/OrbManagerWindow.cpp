@@ -1,10 +1,10 @@
 #include "OrbManagerWindow.h"
 
-#include "ConnectedUsersModel.h"
-#include "OrbManagerServer.h"
-#include "ShellDialogs.h"
 #include "ShellDialogsUi.h"
 #include "WaitDialog.h"
+#include <shell/ConnectedUsersModel.h>
+#include <shell/OrbManagerServer.h>
+#include <shell/ShellDialogs.h>
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DialogHost.h"
+#include <shell/DialogHost.h>
 
 #include <QObject>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "WaitDialog.h"
 
-#include "WaitDialogModel.h"
+#include <shell/WaitDialogModel.h>
 
 #include <QApplication>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #include "ServiceManager.h"
 
-#include <TraceLog.h>
+#include <engine/TraceLog.h>
 
 #include <fcntl.h>
 #include <spawn.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ShellTimings.h"
+#include <shell/ShellTimings.h>
 
 #include <platform/ResourceLibrary.h>
 

@@ -1,16 +1,16 @@
 #include "OrbManagerApp.h"
 
-#include "BrovikInstance.h"
-#include "HeadlessView.h"
-#include "OrbManagerServer.h"
 #include "OrbManagerWindow.h"
-#include "RegistryConfig.h"
 #include "ServiceManager.h"
 #include "TerminationSignal.h"
+#include <shell/BrovikInstance.h>
+#include <shell/HeadlessView.h>
+#include <shell/OrbManagerServer.h>
+#include <shell/RegistryConfig.h>
 
-#include <AcceptPause.h>
-#include <TraceLog.h>
-#include <TraceSettings.h>
+#include <engine/AcceptPause.h>
+#include <engine/TraceLog.h>
+#include <engine/TraceSettings.h>
 #include <platform/Registry.h>
 
 #include <QApplication>

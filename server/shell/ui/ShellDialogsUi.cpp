@@ -2,10 +2,10 @@
 
 #include "ConnectedUsersDlg.h"
 #include "LogoWidget.h"
-#include "OrbManagerServer.h"
 #include "ServiceManager.h"
-#include "ShellDialogs.h"
 #include "SplashWindow.h"
+#include <shell/OrbManagerServer.h>
+#include <shell/ShellDialogs.h>
 
 #include <platform/ProgramInfo.h>
 

@@ -1,6 +1,6 @@
 #include "ConnectedUsersDlg.h"
 
-#include "ConnectedUsersModel.h"
+#include <shell/ConnectedUsersModel.h>
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -27,9 +27,8 @@ ConnectedUsersDlg::ConnectedUsersDlg(QWidget* parent, ConnectedUsersModel& model
     m_pList = new QTreeWidget(this);
     m_pList->setObjectName(QStringLiteral("1183"));
     m_pList->setRootIsDecorated(false);
-    m_pList->setHeaderLabels({m_text(110, "IP Address"), m_text(111, "Port"),
-                              m_text(183, "Type"), m_text(122, "Own Line"),
-                              m_text(317, "Connected Since")});
+    m_pList->setHeaderLabels({m_text(110, "IP Address"), m_text(111, "Port"), m_text(183, "Type"),
+                              m_text(122, "Own Line"), m_text(317, "Connected Since")});
     m_pList->header()->setSectionResizeMode(QHeaderView::Stretch);
     m_pList->header()->setDefaultAlignment(Qt::AlignCenter);
     m_pCount = ReadOnly(QString(), this);
@@ -42,9 +41,8 @@ ConnectedUsersDlg::ConnectedUsersDlg(QWidget* parent, ConnectedUsersModel& model
     connect(m_pList, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
         m_model.Select(RowOf(m_pList->indexOfTopLevelItem(item)));
     });
-    connect(m_pList, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
-        OnActivated(m_pList->indexOfTopLevelItem(item));
-    });
+    connect(m_pList, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item) { OnActivated(m_pList->indexOfTopLevelItem(item)); });
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pList, 1);
     layout->addLayout(form);
@@ -88,8 +86,10 @@ bool RunClientDisconnectDlg(QWidget* parent, const ClientRow& row, const DialogT
     QDialog dialog(parent);
     dialog.setWindowTitle(QStringLiteral("Disconnect Client"));
     auto* form = new QFormLayout;
-    const std::pair<int, std::string> fields[] = {{1181, row.ipAddress}, {1182, row.port},
-                                                  {1183, row.labels},    {1184, row.kinds},
+    const std::pair<int, std::string> fields[] = {{1181, row.ipAddress},
+                                                  {1182, row.port},
+                                                  {1183, row.labels},
+                                                  {1184, row.kinds},
                                                   {1185, row.connectTime}};
     const QString labels[] = {text(110, "IP Address"), text(111, "Port"), text(122, "Own Line"),
                               text(183, "Type"), text(317, "Connected Since")};

@@ -1,5 +1,5 @@
 #include "ShellDialogsUi.h"
-#include "UserDialogsModel.h"
+#include <shell/UserDialogsModel.h>
 
 #include <QComboBox>
 #include <QDialog>
@@ -41,8 +41,8 @@ QLineEdit* ReadOnly(int id, const std::string& text = {}) {
 QComboBox* SortBox(int id, const DialogText& text, int mode) {
     auto* box = new QComboBox;
     box->setObjectName(QString::number(id));
-    box->addItems({text(114, "In order of entry"), text(115, "Ascending"),
-                   text(116, "Descending")});
+    box->addItems(
+        {text(114, "In order of entry"), text(115, "Ascending"), text(116, "Descending")});
     box->setCurrentIndex(mode == 1 || mode == 2 ? mode : 0);
     return box;
 }
@@ -126,9 +126,10 @@ void RunDeviceMapDlg(QWidget* parent, DeviceMapModel& model, const DialogText& t
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     auto* sort = SortBox(1056, text, model.SortMode());
     std::map<int, QPushButton*> buttons;
-    const std::pair<int, const char*> buttonTexts[] = {
-        {kIdcAssign, "Assign..."}, {kIdcChange, "Change..."}, {kIdcUnassign, "Unassign"},
-        {kIdcUnassignAll, "Unassign All"}};
+    const std::pair<int, const char*> buttonTexts[] = {{kIdcAssign, "Assign..."},
+                                                       {kIdcChange, "Change..."},
+                                                       {kIdcUnassign, "Unassign"},
+                                                       {kIdcUnassignAll, "Unassign All"}};
     auto* side = new QVBoxLayout;
     for (const auto& [id, label] : buttonTexts) {
         auto* button = new QPushButton(QString::fromUtf8(label));
@@ -142,8 +143,8 @@ void RunDeviceMapDlg(QWidget* parent, DeviceMapModel& model, const DialogText& t
     auto* countBox = new QGroupBox(QStringLiteral("Devices"));
     auto* countGrid = new QGridLayout(countBox);
     const std::pair<int, const char*> countTexts[] = {
-        {1048, "Kind 1"}, {1049, "Kind 2"}, {1052, "Kind 12"}, {1050, "Kind 13"},
-        {1054, "Kind 4"}, {1053, "Kind 5"}, {1051, "Kind 3"},  {1055, "Other"},
+        {1048, "Kind 1"}, {1049, "Kind 2"}, {1052, "Kind 12"},   {1050, "Kind 13"},
+        {1054, "Kind 4"}, {1053, "Kind 5"}, {1051, "Kind 3"},    {1055, "Other"},
         {1043, "Lines"},  {1057, "Mapped"}, {1044, "Not mapped"}};
     int at = 0;
     for (const auto& [id, label] : countTexts) {

@@ -1,5 +1,5 @@
 #include "ShellDialogsUi.h"
-#include "UserDialogsModel.h"
+#include <shell/UserDialogsModel.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -22,8 +22,8 @@ namespace {
 QComboBox* SortBox(int id, const DialogText& text, int mode) {
     auto* box = new QComboBox;
     box->setObjectName(QString::number(id));
-    box->addItems({text(114, "In order of entry"), text(115, "Ascending"),
-                   text(116, "Descending")});
+    box->addItems(
+        {text(114, "In order of entry"), text(115, "Ascending"), text(116, "Descending")});
     box->setCurrentIndex(mode == 1 || mode == 2 ? mode : 0);
     return box;
 }
@@ -60,8 +60,8 @@ std::optional<UserFields> RunUserFieldsDlg(QWidget* parent, const DialogText& te
     }
     UserFields fields;
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
-        fields = {ip->text().toStdString(), name->text().toStdString(),
-                  info->text().toStdString(), type->currentIndex()};
+        fields = {ip->text().toStdString(), name->text().toStdString(), info->text().toStdString(),
+                  type->currentIndex()};
         if (const auto failed = CheckUserFields(fields)) {
             QMessageBox::information(&dialog, dialog.windowTitle(), text(failed->box, "?"));
             (failed->ipField ? ip : name)->setFocus();

@@ -1,5 +1,5 @@
-#include "ConnEnvDialogModel.h"
 #include "ShellDialogsUi.h"
+#include <shell/ConnEnvDialogModel.h>
 
 #include <QButtonGroup>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SplashLibrary.h"
+#include <shell/SplashLibrary.h>
 
 #include <QPixmap>
 #include <QWidget>

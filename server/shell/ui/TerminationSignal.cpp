@@ -1,0 +1,11 @@
+#include "TerminationSignal.h"
+
+#include <engine/TraceLog.h>
+
+TerminationSignal::TerminationSignal(QObject* parent)
+    : QObject(parent), m_stop(std::make_unique<platform::StopSignal>(
+                           [this](int signalNumber) { emit Received(signalNumber); },
+                           [](const std::string& text) { TraceLog("[ERROR] %s", text.c_str()); })) {
+}
+
+TerminationSignal::~TerminationSignal() = default;
