@@ -1,6 +1,6 @@
-#include "SendBatch.h"
-#include "ClientSendBuffer.h"
-#include "ClientSendPool.h"
+#include <engine/ClientSendBuffer.h>
+#include <engine/ClientSendPool.h>
+#include <engine/SendBatch.h>
 
 #include <gtest/gtest.h>
 
