@@ -61,21 +61,24 @@ std::size_t ClientSendPool::DueCount(Clock::time_point now, std::size_t limit) c
     return due;
 }
 
-void ClientSendPool::StartThreads() {
+void ClientSendPool::StartThreads(std::unique_lock<std::mutex>& lock) {
     if (!m_Threads.empty())
         return;
     m_Threads.reserve(static_cast<std::size_t>(m_nThreads));
     for (int i = 0; i < m_nThreads; ++i)
         m_Threads.emplace_back([this] { Run(); });
+    // Until they wait to be woken, so that a new thread does not take what the caller of
+    // SendNow is about to send itself.
+    m_Started.wait(lock, [this] { return m_nStarted == m_nThreads; });
 }
 
 bool ClientSendPool::Queue(SendWakeList& buffers, bool gathered) {
     bool added = false;
     {
-        std::lock_guard<std::mutex> guard(m_Lock);
+        std::unique_lock<std::mutex> lock(m_Lock);
         if (m_bStop)
             return false;
-        StartThreads();
+        StartThreads(lock);
         const Clock::time_point now = Clock::now();
         // What waits out the delay has been given enough to send meanwhile: it goes too.
         added = gathered && !m_Later.Empty();
@@ -119,7 +122,7 @@ void ClientSendPool::SendNow(SendWakeList& buffers) {
             SendHere(buffers);
             return;
         }
-        StartThreads();
+        StartThreads(lock);
         const Clock::time_point now = Clock::now();
         for (auto& buffer : buffers)
             m_Now.Push(std::move(buffer), now);
@@ -158,6 +161,9 @@ void ClientSendPool::Run() {
     again.reserve(kTurnSize);
     const std::size_t threads = static_cast<std::size_t>(m_nThreads);
     std::unique_lock<std::mutex> lock(m_Lock);
+    // Held until the first wait lets go of it.
+    ++m_nStarted;
+    m_Started.notify_all();
     for (;;) {
         Clock::time_point now = Clock::now();
         while (!m_bStop && m_Now.Empty() && (m_Later.Empty() || m_Later[0].due > now)) {

@@ -78,7 +78,8 @@ private:
 
     // Queues them; false, with the list untouched, after Stop.
     bool Queue(SendWakeList& buffers, bool gathered);
-    void StartThreads();
+    // The caller holds `lock` on m_Lock.
+    void StartThreads(std::unique_lock<std::mutex>& lock);
     void Run();
     // The caller holds m_Lock: entries of both lines due by `now`, at most `limit`.
     std::size_t DueCount(Clock::time_point now, std::size_t limit) const;
@@ -87,6 +88,8 @@ private:
     const std::chrono::microseconds m_Gathering;
     std::mutex m_Lock;
     std::condition_variable m_Wake;
+    std::condition_variable m_Started;
+    int m_nStarted = 0; // threads that have begun to wait
     // Buffers that go when a thread is free, and those that wait out the gathering delay; both
     // in the order they fall due, the first before the second.
     Line m_Now;

@@ -24,6 +24,8 @@ public:
     // Appends behind what is there; the caller has checked the room. Only before it is handed
     // out, or by the one buffer that owns it behind the bytes it has already queued.
     void Append(const void* data, std::size_t length) {
+        if (length == 0)
+            return; // an undeliverable event has no bytes, and maybe no pointer
         std::memcpy(m_pBytes.get() + m_nSize, data, length);
         m_nSize += length;
     }
