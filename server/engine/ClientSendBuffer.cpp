@@ -123,28 +123,32 @@ void ClientSendBuffer::PostAll(const Record* records, std::size_t count, int tag
 void ClientSendBuffer::PostAll(const std::shared_ptr<const SendBatch>& batch, const Record* records,
                                std::size_t count, int tag, int* errors, Need& need) {
     need = kNothing;
-    // A client that takes only a small part of the batch gets a copy of that part, so that
-    // while it waits it holds no more than a few times its own bytes.
-    std::size_t wanted = 0;
-    for (std::size_t i = 0; i < count; ++i)
-        wanted += static_cast<std::size_t>(std::max(records[i].length, 0));
-    const bool refer = batch && 4 * wanted >= batch->Size();
-    bool accepted = false;
+    std::size_t accepted = 0;
     std::lock_guard<std::mutex> guard(m_Lock);
     for (std::size_t i = 0; i < count; ++i) {
-        const Record& record = records[i];
-        if (Admit(record.data, record.length, tag, errors[i]) != kAccepted)
+        if (Admit(records[i].data, records[i].length, tag, errors[i]) != kAccepted)
             continue;
+        const auto size = static_cast<std::size_t>(records[i].length);
+        AddMark(size, tag);
+        accepted += size;
+    }
+    if (accepted == 0)
+        return;
+    // A client that takes only a small part of the batch gets a copy of that part: whatever it
+    // refers to then has at least a quarter of its bytes waiting in it, so a client that has
+    // stopped reading holds on to no more than a few times its own queue.
+    const bool refer = batch && 4 * accepted >= batch->Size();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (errors[i] != 0)
+            continue;
+        const Record& record = records[i];
         const auto size = static_cast<std::size_t>(record.length);
         if (refer)
             ReferTo(batch, static_cast<std::size_t>(record.data - batch->Data()), size);
         else
             CopyIn(record.data, size);
-        AddMark(size, tag);
-        accepted = true;
     }
-    if (accepted)
-        need = NeedAfterPost();
+    need = NeedAfterPost();
 }
 
 void ClientSendBuffer::Consume(std::size_t sent) {

@@ -182,6 +182,24 @@ TEST(SendBatch, AClientTakingASmallPartOfABatchGetsACopyOfThatPart) {
     EXPECT_FALSE(few.ReadFrom(*filled.batch));
     EXPECT_TRUE(many.ReadFrom(*filled.batch));
     EXPECT_EQ(many.sends, 1) << "its fifty records apart in the batch still go in one send";
+
+    // What counts is what the client took: a nearly full queue that takes two records of a whole
+    // batch copies them rather than hold on to all of it.
+    PieceSink stalled;
+    stalled.room = 0;
+    ClientSendBuffer full(stalled);
+    const Filled filler(Frames(9, 1, ClientSendBuffer::kByteLimit - 2 - 90));
+    ASSERT_EQ(filler.PostTo(full), filler.bytes);
+    const Bytes fitted = filled.PostTo(full);
+    EXPECT_EQ(fitted.size(),
+              static_cast<std::size_t>(filled.records[0].length + filled.records[1].length));
+    EXPECT_EQ(filled.batch.use_count(), 1) << "the others have sent theirs";
+    full.Flush();
+    stalled.room = -1;
+    full.OnWritable();
+    Bytes expected = filler.bytes;
+    expected.insert(expected.end(), fitted.begin(), fitted.end());
+    EXPECT_EQ(stalled.Wire(), expected);
 }
 
 TEST(SendBatch, ACutAnywhereAcrossBatchesHoldsOnlyTheTornTailAndKeepsTheOrder) {
