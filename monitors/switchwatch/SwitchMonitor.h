@@ -35,13 +35,12 @@ public:
     // A line of text into the log, while logging is on and the log is open.
     void WriteSwitchLogText(const std::string& text);
 
-    const LogRing& Log() const { return m_log; }
-
 protected:
     void HandleRecord(const std::uint8_t* body, int length) override;
     void OpenLogs() override;
     void CloseLogs() override;
     void ApplyLogSwitches() override;
+    void FlushLogs() override;
     void ShowSwitchFields() override;
     void ReportConnection(const std::string& text) override { WriteSwitchLogText(text); }
     const char* ErrorTag() const override { return "[ERROR]"; }
@@ -53,4 +52,5 @@ private:
 
     int m_rows = 0;
     LogRing m_log;
+    std::string m_line; // the log line being made, its room kept
 };

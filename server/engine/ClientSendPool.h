@@ -53,7 +53,6 @@ public:
     static constexpr std::size_t kCallerShare = 16;
     // Ends the threads; what they had not reached yet is sent on this thread.
     void Stop();
-    int Threads() const { return m_nThreads; }
 
 private:
     struct Entry {

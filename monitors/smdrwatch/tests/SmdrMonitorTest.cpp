@@ -13,28 +13,11 @@ namespace {
 using namespace monitor_test;
 using testsupport::SpinUntil;
 
-MonitorClock FixedClock() {
-    MonitorClock c;
-    c.year = 2009;
-    c.month = 3;
-    c.day = 7;
-    c.hour = 9;
-    c.minute = 5;
-    c.second = 3;
-    return c;
-}
-
 constexpr const char* kTime = "Mar 7 2009 9:5:3";
 
-class SmdrMonitorTest : public ::testing::Test {
+class SmdrMonitorTest : public MonitorTest {
 protected:
-    void SetUp() override {
-        testsupport::App<QApplication>();
-        ASSERT_TRUE(LoadLanguage(m_language, "smdrwatchresEN.so"));
-        ASSERT_TRUE(m_server.IsListening());
-        WriteMonitorKey(MonitorRegistryKey(MonitorKind::Smdr), m_registry.Dir(), "127.0.0.1",
-                        m_server.Port(), "1234");
-    }
+    SmdrMonitorTest() : MonitorTest(MonitorKind::Smdr, "smdrwatchresEN.so", "1234") {}
 
     SmdrMonitor& Monitor(long logLimit = LogRing::kSizeLimit) {
         m_monitor = std::make_unique<SmdrMonitor>(m_view, logLimit);
@@ -51,10 +34,6 @@ protected:
     const std::vector<RecordingView::Row>& Rows(int list) { return m_view.rows[list]; }
     fs::path LogFile(const std::string& name) const { return m_registry.Dir() / "Log" / name; }
 
-    TempRegistry m_registry;
-    MonitorLanguage m_language;
-    RecordingView m_view{m_language};
-    testsupport::TestSwitch m_server;
     std::unique_ptr<SmdrMonitor> m_monitor;
 };
 
@@ -180,6 +159,77 @@ TEST_F(SmdrMonitorTest, AutoClearCountsRowsAndClearsOnlyWhileSwitchedOn) {
     EXPECT_EQ(Rows(SmdrMonitor::kSmdrList).size(), 151u);
     monitor.OnClearSmdr();
     EXPECT_TRUE(Rows(SmdrMonitor::kSmdrList).empty());
+}
+
+// A server that sends faster than the monitor reads: many records come in one read.
+TEST_F(SmdrMonitorTest, ABurstReachesBothLogsWholeAndInOrderWhileConnectedAndTheListsStayBounded) {
+    platform::RegKey key = Key(MonitorRegistryKey(MonitorKind::Smdr));
+    key.SetDword("UseSMDRFileSave", 1);
+    key.SetDword("UseUCDFileSave", 1);
+    key.SetDword("UseAutoClear", 1);
+    key.SetDword("AutoClearCount", 100);
+    SmdrMonitor& monitor = Monitor();
+    ASSERT_TRUE(Connect(monitor));
+    const auto text = [](char kind, int n) {
+        return std::string(1, kind) + " " + std::to_string(n) + " " + std::string(200, 'x');
+    };
+    Bytes burst;
+    const std::string t = kTime;
+    std::string smdrLines, ucdLines;
+    for (int n = 0; n < 150; ++n) {
+        for (const char kind : {'Z', 'U'}) {
+            const Bytes frame = Framed(TextRecordBody(kind, text(kind, n)));
+            burst.insert(burst.end(), frame.begin(), frame.end());
+        }
+        smdrLines += "[" + t + "] " + text('Z', n) + "\n";
+        ucdLines += "[" + t + "] " + text('U', n) + "\n\n";
+    }
+    ASSERT_TRUE(m_server.SendRaw(burst));
+    const fs::path smdr0 = LogFile("smdr0.log"), ucd0 = LogFile("ucd0.log");
+    const std::string smdrHead =
+        ">>>>> SMDR Log File : " + smdr0.string() + ", Open Time : " + t + " <<<<<\n";
+    const std::string ucdHead =
+        ">>>>> UCD Log File : " + ucd0.string() + ", Open Time : " + t + " <<<<<\n";
+    // Still connected: nothing but the end of the reads brings the lines to the files.
+    ASSERT_TRUE(SpinUntil(
+        [&] {
+            return ReadFile(smdr0).size() >= smdrHead.size() + smdrLines.size() &&
+                   ReadFile(ucd0).size() >= ucdHead.size() + ucdLines.size();
+        },
+        std::chrono::seconds(30)));
+    EXPECT_EQ(ReadFile(smdr0), smdrHead + smdrLines);
+    EXPECT_EQ(ReadFile(ucd0), ucdHead + ucdLines);
+    // 150 rows each against a bound of 100: the last clear left rows 100 to 149.
+    for (const auto& [list, kind] :
+         {std::pair{SmdrMonitor::kSmdrList, 'Z'}, std::pair{SmdrMonitor::kUcdList, 'U'}}) {
+        ASSERT_EQ(Rows(list).size(), 50u) << list;
+        EXPECT_EQ(Rows(list).front().text, text(kind, 100)) << list;
+        EXPECT_EQ(Rows(list).back().text, text(kind, 149)) << list;
+        EXPECT_LE(m_view.mostRows[list], 100u) << list;
+    }
+    monitor.OnStopMonitor();
+    EXPECT_EQ(ReadFile(smdr0),
+              smdrHead + smdrLines + ">>>>> SMDR Log File Closed Time : " + t + "\n");
+}
+
+// The blocks of one read are parsed one by one: a length that cannot be costs the rest of its
+// own block only.
+TEST_F(SmdrMonitorTest, ABadLengthInOneBlockOfAReadLeavesTheNextBlockWhole) {
+    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetDword("UseSMDRFileSave", 1);
+    SmdrMonitor& monitor = Monitor();
+    ASSERT_TRUE(Connect(monitor));
+    Bytes read = {0x01, 0xC2, 'Z', 'Z', 'Z'}; // 450 bytes announced
+    const Bytes dropped = Framed(TextRecordBody('Z', "dropped"));
+    read.insert(read.end(), dropped.begin(), dropped.end());
+    const int first = static_cast<int>(read.size());
+    const Bytes kept = Framed(TextRecordBody('Z', "kept"));
+    read.insert(read.end(), kept.begin(), kept.end());
+    monitor.ParseMonitorBlocks(read.data(), {first, static_cast<int>(kept.size())});
+    ASSERT_EQ(Rows(SmdrMonitor::kSmdrList).size(), 1u);
+    EXPECT_EQ(Rows(SmdrMonitor::kSmdrList)[0].text, "kept");
+    const std::string log = ReadFile(LogFile("smdr0.log"));
+    EXPECT_NE(log.find("] kept\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("dropped"), std::string::npos) << log;
 }
 
 TEST_F(SmdrMonitorTest, LogsHaveTheirHeaderLineAndCloseFormatsAndAStartKeepsTheLastSession) {

@@ -29,18 +29,6 @@ namespace {
 using namespace monitor_test;
 using testsupport::SpinUntil;
 
-MonitorClock FixedClock() {
-    MonitorClock c;
-    c.year = 2009;
-    c.month = 3;
-    c.day = 7;
-    c.hour = 9;
-    c.minute = 5;
-    c.second = 3;
-    c.millisecond = 42;
-    return c;
-}
-
 constexpr const char* kListTime = "Mar 7, 2009 09:05:03";
 constexpr const char* kLogTime = "20090307 09:05:03.042";
 
@@ -61,20 +49,20 @@ TEST(SwitchRows, TheDirectionComesFromByteZeroAndLettersAreQuotedOnlyInTheList) 
     EXPECT_EQ(SwitchLogDump(event.data(), 0, true), "");
 }
 
-class SwitchMonitorTest : public ::testing::Test {
+class SwitchMonitorTest : public MonitorTest {
 protected:
-    void SetUp() override {
-        testsupport::App<QApplication>();
-        ASSERT_TRUE(LoadLanguage(m_language, "NMResENG.so"));
-        ASSERT_TRUE(m_server.IsListening());
-        WriteMonitorKey(MonitorRegistryKey(MonitorKind::Switch), m_registry.Dir(), "127.0.0.1",
-                        m_server.Port(), "507193");
-    }
+    SwitchMonitorTest() : MonitorTest(MonitorKind::Switch, "NMResENG.so", "507193") {}
 
-    TempRegistry m_registry;
-    MonitorLanguage m_language;
-    RecordingView m_view{m_language};
-    testsupport::TestSwitch m_server;
+    // The window shows the monitor with the library's direction images, and one event from the
+    // switch arrives.
+    void AttachAndShowAnEvent(MonitorWindow& window, SwitchMonitor& monitor) {
+        window.Attach(monitor, {{SwitchMonitor::kList,
+                                 {DialogBuilder::Icon(m_language, 133),
+                                  DialogBuilder::Icon(m_language, 132)}}});
+        monitor.Initialise();
+        const Bytes event = Framed({0x44, 0xFF, 0xFF, 0x01});
+        monitor.ParseMonitorRecords(event.data(), static_cast<int>(event.size()));
+    }
 };
 
 TEST_F(SwitchMonitorTest, RowsCarryTheirImageAndTheLogHoldsBothDirectionsAndTheReports) {
@@ -108,18 +96,100 @@ TEST_F(SwitchMonitorTest, RowsCarryTheirImageAndTheLogHoldsBothDirectionsAndTheR
                                  "Log File Closed Time : " + kListTime + "\n");
 }
 
-TEST_F(SwitchMonitorTest, TheWindowIsBuiltFromTheLibraryWithItsCaptionAndDirectionImages) {
+// A switch event of 398 bytes with its number in bytes 1 to 4.
+Bytes NumberedEvent(std::uint32_t n) {
+    Bytes body(398);
+    body[0] = 'D';
+    for (int i = 0; i < 4; ++i)
+        body[1 + i] = static_cast<std::uint8_t>(n >> (24 - 8 * i));
+    for (std::size_t i = 5; i < body.size(); ++i)
+        body[i] = static_cast<std::uint8_t>(n + i);
+    return body;
+}
+
+// A server that sends faster than the monitor reads: many records come in one read.
+TEST_F(SwitchMonitorTest, ABurstReachesTheLogWholeAndInOrderWhileConnectedAndTheListStaysBounded) {
+    platform::RegKey key = Key(MonitorRegistryKey(MonitorKind::Switch));
+    key.SetDword("UseFileSave", 1);
+    key.SetDword("UseAutoClear", 1);
+    key.SetDword("AutoClearCount", 100);
+    SwitchMonitor monitor(m_view);
+    monitor.SetClock(FixedClock);
+    monitor.Initialise();
+    monitor.OnStartMonitor();
+    ASSERT_TRUE(m_server.WaitForRawBytes(13, 5000));
+    Bytes burst;
+    const std::string l = std::string("[") + kLogTime + "]\t";
+    std::string lines;
+    for (std::uint32_t n = 0; n < 450; ++n) {
+        const Bytes body = NumberedEvent(n);
+        const Bytes frame = Framed(body);
+        burst.insert(burst.end(), frame.begin(), frame.end());
+        lines += l + SwitchLogDump(body.data(), static_cast<int>(body.size()), false) + "\n";
+    }
+    ASSERT_TRUE(m_server.SendRaw(burst));
+    const fs::path log = m_registry.Dir() / "Log" / "swmsg0.log";
+    const std::string head = ">>>>> Switch Message Log File : " + log.string() +
+                             ", Open Time : " + kLogTime + " <<<<<\n" + l +
+                             "IPv4 connection created.\n\n";
+    // Still connected: nothing but the end of the reads brings the lines to the file.
+    ASSERT_TRUE(SpinUntil([&] { return ReadFile(log).size() >= head.size() + lines.size(); },
+                          std::chrono::seconds(30)));
+    EXPECT_EQ(ReadFile(log), head + lines);
+    // 450 rows against a bound of 100: the last clear left rows 400 to 449.
+    const auto& rows = m_view.rows[SwitchMonitor::kList];
+    ASSERT_EQ(rows.size(), 50u);
+    const auto rowText = [](std::uint32_t n) {
+        const Bytes body = NumberedEvent(n);
+        return SwitchRowText(body.data(), static_cast<int>(body.size()));
+    };
+    EXPECT_EQ(rows.front().text, rowText(400));
+    EXPECT_EQ(rows.back().text, rowText(449));
+    EXPECT_LE(m_view.mostRows[SwitchMonitor::kList], 100u);
+    monitor.OnStopMonitor();
+    EXPECT_EQ(ReadFile(log), head + lines + "Log File Closed Time : " + kListTime + "\n");
+}
+
+// One read may bring more rows than the bound: the window keeps those after the last clear, in
+// order, and soon shows the newest of them.
+TEST_F(SwitchMonitorTest, TheWindowsListHoldsTheRowsAfterTheLastClearAndComesToShowTheNewest) {
     MonitorWindow window(MonitorKind::Switch, m_language, QIcon());
     ASSERT_TRUE(window.IsBuilt());
-    EXPECT_EQ(window.windowTitle(), "Orb CTI Message Monitor");
     window.SetAutoAnswer(true);
     SwitchMonitor monitor(window);
     window.Attach(monitor,
                   {{SwitchMonitor::kList,
                     {DialogBuilder::Icon(m_language, 133), DialogBuilder::Icon(m_language, 132)}}});
     monitor.Initialise();
-    const Bytes event = Framed({0x44, 0xFF, 0xFF, 0x01});
-    monitor.ParseMonitorRecords(event.data(), static_cast<int>(event.size()));
+    monitor.MutableSettings().useAutoClear = true;
+    monitor.MutableSettings().autoClearCount = 1000;
+    window.show();
+    Bytes read;
+    for (std::uint32_t n = 0; n < 2500; ++n) {
+        const Bytes frame = Framed(
+            {0x44, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n & 0xFF), 0x01});
+        read.insert(read.end(), frame.begin(), frame.end());
+    }
+    monitor.ParseMonitorRecords(read.data(), static_cast<int>(read.size()));
+    QTreeWidget* list = window.List(SwitchMonitor::kList);
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->topLevelItemCount(), 500);
+    EXPECT_EQ(list->topLevelItem(0)->text(1), "'D' 07 D0 01 ");   // row 2000
+    EXPECT_EQ(list->topLevelItem(499)->text(1), "'D' 09 C3 01 "); // row 2499
+    QTreeWidgetItem* newest = list->topLevelItem(499);
+    EXPECT_TRUE(SpinUntil([&] {
+        return list->updatesEnabled() &&
+               list->viewport()->rect().contains(list->visualItemRect(newest).center());
+    }));
+}
+
+TEST_F(SwitchMonitorTest, TheWindowIsBuiltFromTheLibraryWithItsCaptionAndDirectionImages) {
+    MonitorWindow window(MonitorKind::Switch, m_language, QIcon());
+    ASSERT_TRUE(window.IsBuilt());
+    EXPECT_EQ(window.windowTitle(), "Orb CTI Message Monitor");
+    window.SetAutoAnswer(true);
+    SwitchMonitor monitor(window);
+    AttachAndShowAnEvent(window, monitor);
     QTreeWidget* list = window.List(SwitchMonitor::kList);
     ASSERT_NE(list, nullptr);
     ASSERT_EQ(list->topLevelItemCount(), 1);
@@ -150,12 +220,7 @@ TEST_F(SwitchMonitorTest, TheTimeColumnHoldsTheWholeTimeInTheFontTheWindowIsShow
         c.second = 48;
         return c;
     });
-    window.Attach(monitor,
-                  {{SwitchMonitor::kList,
-                    {DialogBuilder::Icon(m_language, 133), DialogBuilder::Icon(m_language, 132)}}});
-    monitor.Initialise();
-    const Bytes event = Framed({0x44, 0xFF, 0xFF, 0x01});
-    monitor.ParseMonitorRecords(event.data(), static_cast<int>(event.size()));
+    AttachAndShowAnEvent(window, monitor);
     QTreeWidget* list = window.List(SwitchMonitor::kList);
     ASSERT_NE(list, nullptr);
     ASSERT_EQ(list->topLevelItemCount(), 1);

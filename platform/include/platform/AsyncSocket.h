@@ -42,8 +42,6 @@ class AsyncSocket : public QObject {
     Q_OBJECT
 
 public:
-    enum ShutdownHow { Receives = 0, Sends = 1, Both = 2 };
-
     explicit AsyncSocket(QObject* parent = nullptr);
     ~AsyncSocket() override;
     AsyncSocket(const AsyncSocket&) = delete;
@@ -81,7 +79,6 @@ public:
     // kMaxSendPieces of them, and less than 2 GB in all).
     int SendPieces(const SendPiece* pieces, int count);
 
-    bool ShutDown(int how = Sends);
     // Idempotent; stops all notifications, including ones already requested.
     void Close();
     // Closes now and deletes the object once control is back in the owning thread's event loop.
@@ -96,7 +93,6 @@ public:
 
     int GetLastError() const { return lastError_.load(); }
     bool IsOpen() const;
-    bool IsListening() const { return listening_; }
     // The descriptor for diagnostics; -1 when closed. Only meaningful on the owning thread.
     int Handle() const { return fd_; }
 
