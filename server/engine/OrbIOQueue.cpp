@@ -234,27 +234,40 @@ void COrbIOQueue::IOQueueClose() {
 }
 
 bool COrbIOQueue::QueueInput(LinkRecord record) {
-    std::unique_ptr<LinkRecord> item;
+    std::vector<std::unique_ptr<LinkRecord>> records;
     try {
-        item = std::make_unique<LinkRecord>(std::move(record));
+        records.push_back(std::make_unique<LinkRecord>(std::move(record)));
     } catch (const std::bad_alloc&) {
         return false;
     }
-    for (;;) {
+    return QueueInputs(records);
+}
+
+bool COrbIOQueue::QueueInputs(std::vector<std::unique_ptr<LinkRecord>>& records) {
+    std::size_t next = 0;
+    auto done = [&](bool result) {
+        records.clear();
+        return result;
+    };
+    while (next < records.size()) {
         bool trace = false;
         {
             CriticalSectionLock guard(m_csInput);
-            if (m_InputQueue.size() < kMaxInputCount) {
-                const bool wasEmpty = m_InputQueue.empty();
-                try {
-                    m_InputQueue.push_back(std::move(item));
-                } catch (const std::bad_alloc&) {
-                    return false;
-                }
-                if (wasEmpty)
+            const bool wasEmpty = m_InputQueue.empty();
+            try {
+                while (next < records.size() && m_InputQueue.size() < kMaxInputCount)
+                    m_InputQueue.push_back(std::move(records[next++]));
+            } catch (const std::bad_alloc&) {
+                if (wasEmpty && !m_InputQueue.empty())
                     m_hInputNotEmptyEvent.Set();
-                return true;
+                return done(false);
             }
+            // The event is set exactly while the queue holds something, so only the first
+            // records need to set it.
+            if (wasEmpty && !m_InputQueue.empty())
+                m_hInputNotEmptyEvent.Set();
+            if (next == records.size())
+                return done(true);
             m_bInputFull = true;
             m_hInputRoomEvent.Reset();
             trace = !m_bInputFullTraced;
@@ -264,13 +277,32 @@ bool COrbIOQueue::QueueInput(LinkRecord record) {
             TraceLog("The event handler has %zu records from the switch to take. Reading from "
                      "the switch waits!!!",
                      kMaxInputCount);
-        // Only a close ends the wait without room: the record goes with everything the close
+        // Only a close ends the wait without room: the records go with everything the close
         // drops.
         if (Event::WaitAny({&m_hCloseEvent, &m_hInputRoomEvent}) != 1)
-            return false;
+            return done(false);
         // The switch was read from just before; the wait is the handler's, not its silence.
         m_hAliveEvent.Set();
     }
+    return done(true);
+}
+
+void COrbIOQueue::AddToReadBatch(LinkRecord record) {
+    try {
+        m_ReadBatch.push_back(std::make_unique<LinkRecord>(std::move(record)));
+    } catch (const std::bad_alloc&) {
+        TraceLog("[ERROR] It is not possible to insert the received message into the Input "
+                 "Queue.");
+        return;
+    }
+    if (m_ReadBatch.size() >= kReadBatchMax)
+        HandOverReadBatch();
+}
+
+void COrbIOQueue::HandOverReadBatch() {
+    if (!m_ReadBatch.empty() && !QueueInputs(m_ReadBatch))
+        TraceLog("[ERROR] It is not possible to insert the received message into the Input "
+                 "Queue.");
 }
 
 bool COrbIOQueue::TakeOutput(LinkQueueItem& item) {
@@ -517,6 +549,7 @@ bool COrbIOQueue::ScreenRecord(const LinkRecord& record) {
         m_nMalformedRun = 0;
         return true;
     }
+    HandOverReadBatch();
     if (needed == 0)
         TraceLog("[ERROR] The switch sent a record without an event letter[%02X, %zu bytes]. "
                  "Dropped!!!",
