@@ -155,6 +155,17 @@ void SetTraceDebugOutputHookForTest(std::function<void(const std::string&)> hook
     HookSlot().hook.swap(next);
 }
 
+namespace {
+
+void TraceText(std::string text) {
+    if (g_nDebugMsgPrint.load() != 0)
+        TraceDebugOutput(text);
+    if (g_nTracerThreadId.load() != -1 && g_nTraceLevel.load() > 0)
+        QueueTracerLine(std::move(text), 2);
+}
+
+} // namespace
+
 void TraceLog(const char* format, ...) {
     if (format == nullptr)
         return;
@@ -162,11 +173,7 @@ void TraceLog(const char* format, ...) {
     va_start(args, format);
     std::string text = FormatV(format, args);
     va_end(args);
-
-    if (g_nDebugMsgPrint.load() != 0)
-        TraceDebugOutput(text);
-    if (g_nTracerThreadId.load() != -1 && g_nTraceLevel.load() > 0)
-        QueueTracerLine(std::move(text), 2);
+    TraceText(std::move(text));
 }
 
 std::string FormatSwitchMessage(const std::uint8_t* buffer, std::size_t length, bool outgoing) {
@@ -193,9 +200,11 @@ std::string FormatSwitchMessage(const std::uint8_t* buffer, std::size_t length, 
 }
 
 void TraceSwitchMessage(const std::uint8_t* buffer, std::size_t length, bool outgoing) {
-    const std::string line = FormatSwitchMessage(buffer, length, outgoing);
+    // Every record the link carries comes here: the line (which holds no zero byte) goes as it
+    // is, without a format pass.
+    std::string line = FormatSwitchMessage(buffer, length, outgoing);
     if (!line.empty())
-        TraceLog("%s", line.c_str());
+        TraceText(std::move(line));
 }
 
 std::string SystemErrorText(int code) {
