@@ -8,17 +8,17 @@ LockedStringQueue::~LockedStringQueue() {
 }
 
 void LockedStringQueue::AddTail(const std::string& text) {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    platform::CriticalSectionLock guard(m_lock);
     m_texts.push_back(Entry{text});
 }
 
 void LockedStringQueue::AddTail(std::string&& text) {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    platform::CriticalSectionLock guard(m_lock);
     m_texts.push_back(Entry{std::move(text)});
 }
 
 void LockedStringQueue::AddTail(Entry entry) {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    platform::CriticalSectionLock guard(m_lock);
     m_texts.push_back(std::move(entry));
 }
 
@@ -29,7 +29,7 @@ void LockedStringQueue::Lock() {
 }
 
 std::string LockedStringQueue::RemoveHead() {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    platform::CriticalSectionLock guard(m_lock);
     if (m_texts.empty())
         return std::string();
     std::string text = std::move(m_texts.front().text);
@@ -38,7 +38,7 @@ std::string LockedStringQueue::RemoveHead() {
 }
 
 std::size_t LockedStringQueue::TakeAll(std::vector<Entry>& into) {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    platform::CriticalSectionLock guard(m_lock);
     const std::size_t count = m_texts.size();
     into.reserve(into.size() + count);
     for (Entry& entry : m_texts)
@@ -57,11 +57,11 @@ void LockedStringQueue::Unlock() {
 }
 
 void LockedStringQueue::RemoveAll() {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    platform::CriticalSectionLock guard(m_lock);
     m_texts.clear();
 }
 
 std::size_t LockedStringQueue::GetCount() const {
-    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    platform::CriticalSectionLock guard(m_lock);
     return m_texts.size();
 }

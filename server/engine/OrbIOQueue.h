@@ -151,16 +151,16 @@ private:
     // records keep their order.
     void AddToReadBatch(LinkRecord record);
     void HandOverReadBatch();
-    // Under the input lock, after a record was taken: lets a waiting reader go on once the
-    // queue has come down to half its bound.
-    void TakenInputLocked();
+    // After a record was taken: lets a waiting reader go on once the queue has come down to half
+    // its bound.
+    void TakenInputLocked() REQUIRES(m_csInput);
     // Takes the oldest body to send (the writer then holds it); false, with the output-not-empty
     // event cleared, when there is none.
     bool TakeOutput(LinkQueueItem& item);
     // The writer is done with the body it took: clears output-not-empty when nothing is left.
     void DoneWithOutput();
-    // Under the output lock: whether everything queued has left the writer.
-    void UpdateDrainedLocked();
+    // Whether everything queued has left the writer.
+    void UpdateDrainedLocked() REQUIRES(m_csOutput);
     // Empties the output queue alone (serial resend): the switch's records waiting to be read
     // are kept. Added for the serial writer.
     void ResetOutput();
@@ -183,7 +183,7 @@ private:
     std::atomic<int> m_nAckResult{kAckNone};
     protocol::SerialFrameReader m_serialRx; // the reader thread's alone
 
-    std::unique_ptr<platform::WorkerThread> m_pSanityThread; // under m_csSanity
+    std::unique_ptr<platform::WorkerThread> m_pSanityThread GUARDED_BY(m_csSanity);
     mutable platform::CriticalSection m_csSanity;
     std::unique_ptr<platform::WorkerThread> m_pWriterThread;
     std::unique_ptr<platform::WorkerThread> m_pReaderThread;
@@ -191,9 +191,10 @@ private:
     // Input before output where both are taken.
     platform::CriticalSection m_csOutput;
     platform::CriticalSection m_csInput;
-    std::deque<LinkQueueItem> m_OutputQueue;
-    std::size_t m_nOutputBytes = 0; // body bytes in m_OutputQueue, under the output lock
-    bool m_bOutputFullTraced = false;
+    std::deque<LinkQueueItem> m_OutputQueue GUARDED_BY(m_csOutput);
+    // Body bytes in m_OutputQueue.
+    std::size_t m_nOutputBytes GUARDED_BY(m_csOutput) = 0;
+    bool m_bOutputFullTraced GUARDED_BY(m_csOutput) = false;
     int m_nMalformedRun = 0; // the reader's alone
     // The link reader's own: bytes taken from `m_pReadAheadSocket` ahead of the record being
     // read, from m_nReadAheadAt to m_nReadAheadEnd.
@@ -201,7 +202,7 @@ private:
     std::unique_ptr<std::uint8_t[]> m_pReadAhead;
     std::size_t m_nReadAheadAt = 0;
     std::size_t m_nReadAheadEnd = 0;
-    std::deque<std::unique_ptr<LinkRecord>> m_InputQueue;
+    std::deque<std::unique_ptr<LinkRecord>> m_InputQueue GUARDED_BY(m_csInput);
     std::vector<std::unique_ptr<LinkRecord>> m_ReadBatch; // the TCP reader's alone
 
     std::atomic<int> m_bWriterRunning{0};
@@ -213,14 +214,16 @@ private:
     platform::Event m_hOutputNotEmptyEvent{true, false};
     platform::Event m_hInputNotEmptyEvent{true, false};
     platform::Event m_hInputRoomEvent{true, true}; // reset while the reader waits for room
-    bool m_bInputFull = false;                     // under the input lock
-    bool m_bInputFullTraced = false; // once until the handler catches up, under the input lock
+    bool m_bInputFull GUARDED_BY(m_csInput) = false;
+    // Once until the handler catches up.
+    bool m_bInputFullTraced GUARDED_BY(m_csInput) = false;
     platform::Event m_hCloseEvent{true, false};
     std::atomic<bool> m_bClosed{false};
     platform::Event m_hOutputDrainedEvent{true, true};
-    bool m_bDrained = true; // the drained event's state, under the output lock
+    // The drained event's state.
+    bool m_bDrained GUARDED_BY(m_csOutput) = true;
     std::atomic<int> m_bLastReadOk{1};
 
-    std::vector<std::unique_ptr<COrbSocket>> m_RetiredSockets;
+    std::vector<std::unique_ptr<COrbSocket>> m_RetiredSockets GUARDED_BY(m_csRetired);
     platform::CriticalSection m_csRetired;
 };

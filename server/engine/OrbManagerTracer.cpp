@@ -19,10 +19,10 @@ std::atomic<std::int32_t> g_nNextThreadId{1};
 constexpr std::size_t kMaxPendingBytes = 256 * 1024;
 
 // Holds the trace queue's lock for a scope.
-class QueueGuard {
+class SCOPED_CAPABILITY QueueGuard {
 public:
-    QueueGuard() { g_TraceQueue.Lock(); }
-    ~QueueGuard() { g_TraceQueue.Unlock(); }
+    QueueGuard() ACQUIRE(g_TraceQueue) { g_TraceQueue.Lock(); }
+    ~QueueGuard() RELEASE() { g_TraceQueue.Unlock(); }
     QueueGuard(const QueueGuard&) = delete;
     QueueGuard& operator=(const QueueGuard&) = delete;
 };
@@ -30,16 +30,16 @@ public:
 // The tracer that TraceLog posts to, guarded by the trace queue's own lock. Queueing a line and
 // retracting the tracer both happen under it, so every line queued before the retraction is in the
 // queue before the final drain, and the queue's lock stays the only one a caller of TraceLog takes.
-std::int32_t g_nSlotId = -1;
-std::shared_ptr<TracerMessageQueue> g_pSlotQueue;
+std::int32_t g_nSlotId GUARDED_BY(g_TraceQueue) = -1;
+std::shared_ptr<TracerMessageQueue> g_pSlotQueue GUARDED_BY(g_TraceQueue);
 
-// Folding and dropping, under the trace queue's lock.
-std::string s_last;
-unsigned long s_repeats = 0;
-unsigned long s_dropped = 0;
+// Folding and dropping.
+std::string s_last GUARDED_BY(g_TraceQueue);
+unsigned long s_repeats GUARDED_BY(g_TraceQueue) = 0;
+unsigned long s_dropped GUARDED_BY(g_TraceQueue) = 0;
 
 // The counts still held go to the final drain rather than being lost with the tracer.
-void FlushHeldCounts() {
+void FlushHeldCounts() REQUIRES(g_TraceQueue) {
     if (s_repeats > 0)
         g_TraceQueue.AddTail("... repeated " + std::to_string(s_repeats) + " times");
     if (s_dropped > 0)
@@ -94,20 +94,20 @@ std::string TraceLogFilePath(const std::string& directory, unsigned index) {
 // --- TracerStartedEvent ---
 
 void TracerStartedEvent::Set() {
-    std::lock_guard<std::mutex> guard(m_lock);
+    platform::LockGuard guard(m_lock);
     m_bSet = true;
     m_changed.notify_all();
 }
 
 bool TracerStartedEvent::Wait(int timeoutMs) {
-    std::unique_lock<std::mutex> guard(m_lock);
-    m_changed.wait_for(guard, std::chrono::milliseconds(std::max(timeoutMs, 0)),
-                       [this] { return m_bSet || m_bThreadEnded; });
+    platform::UniqueLock guard(m_lock);
+    m_changed.wait_for(guard.Native(), std::chrono::milliseconds(std::max(timeoutMs, 0)),
+                       [this]() REQUIRES(m_lock) { return m_bSet || m_bThreadEnded; });
     return m_bSet;
 }
 
 void TracerStartedEvent::NotifyThreadEnded() {
-    std::lock_guard<std::mutex> guard(m_lock);
+    platform::LockGuard guard(m_lock);
     m_bThreadEnded = true;
     m_changed.notify_all();
 }
@@ -115,7 +115,7 @@ void TracerStartedEvent::NotifyThreadEnded() {
 // --- TracerMessageQueue ---
 
 bool TracerMessageQueue::Post(const TracerMessage& message) {
-    std::lock_guard<std::mutex> guard(m_lock);
+    platform::LockGuard guard(m_lock);
     if (m_bClosed)
         return false;
     m_messages.push_back(message);
@@ -124,7 +124,7 @@ bool TracerMessageQueue::Post(const TracerMessage& message) {
 }
 
 void TracerMessageQueue::LinesQueued(bool full) {
-    std::lock_guard<std::mutex> guard(m_lock);
+    platform::LockGuard guard(m_lock);
     if (!m_bLines) {
         m_bLines = true;
         m_linesSince = std::chrono::steady_clock::now();
@@ -137,7 +137,7 @@ void TracerMessageQueue::LinesQueued(bool full) {
 }
 
 TracerMessageQueue::Woken TracerMessageQueue::Wait(TracerMessage& message, int (*delayMs)()) {
-    std::unique_lock<std::mutex> guard(m_lock);
+    platform::UniqueLock guard(m_lock);
     for (;;) {
         if (!m_messages.empty()) {
             message = m_messages.front();
@@ -153,15 +153,15 @@ TracerMessageQueue::Woken TracerMessageQueue::Wait(TracerMessage& message, int (
                 m_bFull = false;
                 return Woken::Lines;
             }
-            m_posted.wait_until(guard, due);
+            m_posted.wait_until(guard.Native(), due);
         } else {
-            m_posted.wait(guard);
+            m_posted.wait(guard.Native());
         }
     }
 }
 
 void TracerMessageQueue::Close() {
-    std::lock_guard<std::mutex> guard(m_lock);
+    platform::LockGuard guard(m_lock);
     m_bClosed = true;
     m_messages.clear();
     m_posted.notify_all();
@@ -201,16 +201,16 @@ bool COrbManagerTracer::PostThreadMessage(unsigned message, std::uintptr_t wPara
 }
 
 int COrbManagerTracer::GetExitCode() const {
-    std::lock_guard<std::mutex> guard(m_stateLock);
+    platform::LockGuard guard(m_stateLock);
     if (!m_thread.joinable() && !m_bEnded)
         return 0; // never started
     return m_bEnded ? m_nExitCode : kStillActive;
 }
 
 bool COrbManagerTracer::WaitForExit(int timeoutMs) {
-    std::unique_lock<std::mutex> guard(m_stateLock);
-    return m_ended.wait_for(guard, std::chrono::milliseconds(std::max(timeoutMs, 0)),
-                            [this] { return m_bEnded; });
+    platform::UniqueLock guard(m_stateLock);
+    return m_ended.wait_for(guard.Native(), std::chrono::milliseconds(std::max(timeoutMs, 0)),
+                            [this]() REQUIRES(m_stateLock) { return m_bEnded; });
 }
 
 void COrbManagerTracer::Abandon(std::unique_ptr<COrbManagerTracer> tracer) {
@@ -218,7 +218,7 @@ void COrbManagerTracer::Abandon(std::unique_ptr<COrbManagerTracer> tracer) {
         return;
     COrbManagerTracer* self = tracer.get();
     {
-        std::lock_guard<std::mutex> guard(self->m_stateLock);
+        platform::LockGuard guard(self->m_stateLock);
         if (!self->m_bEnded && self->m_thread.joinable()) {
             self->m_bAbandoned = true;
             if (self->m_bPublished)
@@ -246,7 +246,7 @@ void COrbManagerTracer::ThreadMain() {
     m_pQueue->Close();
 
     std::unique_ptr<COrbManagerTracer> self;
-    std::lock_guard<std::mutex> guard(m_stateLock);
+    platform::LockGuard guard(m_stateLock);
     m_nExitCode = code;
     m_bEnded = true;
     self = std::move(m_self);
@@ -327,7 +327,7 @@ int COrbManagerTracer::InitInstance() {
            "]\t>>> Veltrane Link V2 Log File opened[FileName : " + m_strFilePath + "]\n");
     WriteLogLine(">>> Veltrane Link V2 Message Tracer initialized");
 
-    std::lock_guard<std::mutex> guard(m_stateLock);
+    platform::LockGuard guard(m_stateLock);
     if (m_bAbandoned)
         return 0;
     Publish(m_nThreadId, m_pQueue);
@@ -563,7 +563,7 @@ bool QueueTracerLine(std::string text, unsigned level) {
     }
     // Stamped now rather than when the tracer gets to it, which may be a batch later.
     const auto now = std::chrono::system_clock::now();
-    auto add = [&](std::string line) {
+    auto add = [&](std::string line) REQUIRES(g_TraceQueue) {
         g_TraceQueue.AddTail(LockedStringQueue::Entry{std::move(line), level, now});
         g_pSlotQueue->LinesQueued(g_TraceQueue.GetCount() >= COrbManagerTracer::kFullBatchLines);
     };

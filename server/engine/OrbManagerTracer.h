@@ -2,13 +2,14 @@
 
 #include "LockedStringQueue.h"
 
+#include <platform/Mutex.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,16 +18,16 @@
 // ends without setting it, so a tracer that fails to start is noticed at once.
 class TracerStartedEvent {
 public:
-    void Set();
+    void Set() EXCLUDES(m_lock);
     // True when set within the time; false on time-out or when the thread ended unset.
-    bool Wait(int timeoutMs);
-    void NotifyThreadEnded();
+    bool Wait(int timeoutMs) EXCLUDES(m_lock);
+    void NotifyThreadEnded() EXCLUDES(m_lock);
 
 private:
-    mutable std::mutex m_lock;
+    mutable platform::Mutex m_lock;
     std::condition_variable m_changed;
-    bool m_bSet = false;
-    bool m_bThreadEnded = false;
+    bool m_bSet GUARDED_BY(m_lock) = false;
+    bool m_bThreadEnded GUARDED_BY(m_lock) = false;
 };
 
 struct TracerMessage {
@@ -41,25 +42,25 @@ public:
     enum class Woken { Message, Lines, Closed };
 
     // False once the thread has ended.
-    bool Post(const TracerMessage& message);
+    bool Post(const TracerMessage& message) EXCLUDES(m_lock);
     // Lines wait in the trace queue; `full`: a whole batch of them. Only the first note of a batch
     // (and the first that it is full) wakes the thread, so a caller of TraceLog seldom does.
-    void LinesQueued(bool full);
+    void LinesQueued(bool full) EXCLUDES(m_lock);
     // Blocks until a message comes (Message, with the message; messages come first), the lines
     // noted are due (Lines, and the note is cleared) or the queue is closed (Closed). Lines are
     // due delayMs() after the first of them was noted (asked once they are), or at once when they
     // fill a batch.
-    Woken Wait(TracerMessage& message, int (*delayMs)());
-    void Close();
+    Woken Wait(TracerMessage& message, int (*delayMs)()) EXCLUDES(m_lock);
+    void Close() EXCLUDES(m_lock);
 
 private:
-    std::mutex m_lock;
+    platform::Mutex m_lock;
     std::condition_variable m_posted;
-    std::deque<TracerMessage> m_messages;
-    bool m_bClosed = false;
-    bool m_bLines = false;
-    bool m_bFull = false;
-    std::chrono::steady_clock::time_point m_linesSince{};
+    std::deque<TracerMessage> m_messages GUARDED_BY(m_lock);
+    bool m_bClosed GUARDED_BY(m_lock) = false;
+    bool m_bLines GUARDED_BY(m_lock) = false;
+    bool m_bFull GUARDED_BY(m_lock) = false;
+    std::chrono::steady_clock::time_point m_linesSince GUARDED_BY(m_lock){};
 };
 
 // The thread that alone owns the log file: it takes the queued texts in batches and writes each
@@ -89,16 +90,16 @@ public:
     std::int32_t GetThreadId() const { return m_nThreadId; }
     bool PostThreadMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
     // kStillActive while the thread runs.
-    int GetExitCode() const;
+    int GetExitCode() const EXCLUDES(m_stateLock);
     // True when the thread has ended within the time.
-    bool WaitForExit(int timeoutMs);
+    bool WaitForExit(int timeoutMs) EXCLUDES(m_stateLock);
 
     // Gives up a tracer whose start timed out: it never publishes itself, quits when it can and
     // deletes itself once its thread ends.
     static void Abandon(std::unique_ptr<COrbManagerTracer> tracer);
 
     // Thread side.
-    int InitInstance();
+    int InitInstance() EXCLUDES(m_stateLock);
     int Run();
     int ExitInstance();
     void WriteLogLine(const std::string& text);
@@ -109,7 +110,7 @@ public:
 private:
     using Clock = std::chrono::system_clock;
 
-    void ThreadMain();
+    void ThreadMain() EXCLUDES(m_stateLock);
     // Takes every text queued and writes those the level lets through (all of them for the final
     // drain) with one write.
     void WriteQueued(bool checkLevel);
@@ -146,13 +147,14 @@ private:
     unsigned m_nReopenIndex = 0;
     std::chrono::steady_clock::time_point m_lastReopenTry{};
 
-    mutable std::mutex m_stateLock;
+    mutable platform::Mutex m_stateLock;
     std::condition_variable m_ended;
-    bool m_bEnded = false;
-    bool m_bAbandoned = false;
-    bool m_bPublished = false;
-    int m_nExitCode = 0;
-    std::unique_ptr<COrbManagerTracer> m_self; // set only for an abandoned tracer
+    bool m_bEnded GUARDED_BY(m_stateLock) = false;
+    bool m_bAbandoned GUARDED_BY(m_stateLock) = false;
+    bool m_bPublished GUARDED_BY(m_stateLock) = false;
+    int m_nExitCode GUARDED_BY(m_stateLock) = 0;
+    // Set only for an abandoned tracer.
+    std::unique_ptr<COrbManagerTracer> m_self GUARDED_BY(m_stateLock);
 };
 
 // The start the main window makes: create the tracer, wait at most 1000 ms for it to be ready.

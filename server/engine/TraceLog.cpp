@@ -3,6 +3,7 @@
 #include "OrbManagerTracer.h"
 #include "TraceSettings.h"
 
+#include <platform/Mutex.h>
 #include <protocol/HexTrace.h>
 
 #include <algorithm>
@@ -13,7 +14,6 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
-#include <mutex>
 #include <unistd.h>
 #include <utility>
 
@@ -32,8 +32,8 @@ constexpr int kDefaultReopenIntervalMs = 5000;
 // writes to a few a second however busy the link is.
 constexpr int kDefaultFlushDelayMs = 100;
 
-std::mutex g_directoryLock;
-std::string g_strLogDirectory;
+platform::Mutex g_directoryLock;
+std::string g_strLogDirectory GUARDED_BY(g_directoryLock);
 
 std::atomic<std::uint64_t> g_nTestByteLimit{0};
 std::atomic<int> g_nReopenIntervalMs{kDefaultReopenIntervalMs};
@@ -41,8 +41,8 @@ std::atomic<int> g_nFlushDelayMs{kDefaultFlushDelayMs};
 
 using DebugHook = std::function<void(const std::string&)>;
 struct DebugHookSlot {
-    std::mutex lock;
-    std::shared_ptr<const DebugHook> hook;
+    platform::Mutex lock;
+    std::shared_ptr<const DebugHook> hook GUARDED_BY(lock);
 };
 // Never destroyed, so a trace from a static destructor at exit still finds it.
 DebugHookSlot& HookSlot() {
@@ -78,12 +78,12 @@ std::string FormatV(const char* format, va_list args) {
 } // namespace
 
 std::string GetTraceLogDirectory() {
-    std::lock_guard<std::mutex> guard(g_directoryLock);
+    platform::LockGuard guard(g_directoryLock);
     return g_strLogDirectory;
 }
 
 void SetTraceLogDirectory(const std::string& directory) {
-    std::lock_guard<std::mutex> guard(g_directoryLock);
+    platform::LockGuard guard(g_directoryLock);
     g_strLogDirectory = directory;
 }
 
@@ -121,7 +121,7 @@ void SetTraceLogReopenIntervalForTest(int milliseconds) {
 void TraceDebugOutput(const std::string& text) {
     std::shared_ptr<const DebugHook> hook;
     {
-        std::lock_guard<std::mutex> guard(HookSlot().lock);
+        platform::LockGuard guard(HookSlot().lock);
         hook = HookSlot().hook;
     }
     if (hook) {
@@ -151,7 +151,7 @@ void SetTraceDebugOutputHookForTest(std::function<void(const std::string&)> hook
     std::shared_ptr<const DebugHook> next;
     if (hook)
         next = std::make_shared<const DebugHook>(std::move(hook));
-    std::lock_guard<std::mutex> guard(HookSlot().lock);
+    platform::LockGuard guard(HookSlot().lock);
     HookSlot().hook.swap(next);
 }
 
