@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace engine {
+
 ClientSendBuffer::ClientSendBuffer(ClientSendSink& sink)
     : m_pSink(&sink), m_pMarks(new Mark[kRecordLimit]) {
     // Appends while a send runs must never move the bytes being sent: a send takes at most the
@@ -215,3 +217,5 @@ int ClientSendBuffer::FailedError() const {
     std::lock_guard<std::mutex> guard(m_Lock);
     return m_nFailed;
 }
+
+} // namespace engine

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <vector>
 
+namespace engine {
+
 // Where a client's outgoing bytes go: its socket, or a fake in tests.
 class ClientSendSink {
 public:
@@ -119,3 +121,5 @@ private:
     bool m_bBlocked = false;     // the socket is full: only OnWritable sends
     int m_nFailed = 0;
 };
+
+} // namespace engine

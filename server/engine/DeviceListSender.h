@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+namespace engine {
+
 class COrbClientConnectionManager;
 class COrbClientSocketUser;
 
@@ -76,3 +78,5 @@ private:
     bool m_bStop = false;
     std::thread m_Thread;
 };
+
+} // namespace engine

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+namespace engine {
+
 // The devices of the switch device table in arrival order, with the lock that guards them. The
 // finders take no lock: whoever walks the list while it may change holds Lock() for the walk.
 class LineDeviceList {
@@ -45,3 +47,5 @@ private:
     Entries m_Entries;
     platform::CriticalSection m_csLock;
 };
+
+} // namespace engine

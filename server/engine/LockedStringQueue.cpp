@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace engine {
+
 LockedStringQueue::~LockedStringQueue() {
     while (m_holder.load() == std::this_thread::get_id() && m_nHeld > 0)
         Unlock();
@@ -50,3 +52,5 @@ std::size_t LockedStringQueue::GetCount() const {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     return m_texts.size();
 }
+
+} // namespace engine

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace engine {
+
 class COrbManagerDlg;
 class COrbMonitorClientSocket;
 class COrbMonitorListenSocket;
@@ -80,3 +82,5 @@ private:
     int m_nListenPort = 0;
     std::vector<COrbMonitorClientSocket*> m_Monitors;
 };
+
+} // namespace engine

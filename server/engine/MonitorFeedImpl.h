@@ -6,6 +6,8 @@
 
 #include <atomic>
 
+namespace engine {
+
 class COrbManagerDlg;
 class MonitorConnectionManager;
 
@@ -45,3 +47,5 @@ private:
     COrbManagerDlg* m_pOwner;
     platform::CriticalSection m_csShared;
 };
+
+} // namespace engine

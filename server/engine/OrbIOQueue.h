@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+namespace engine {
+
 class COrbManagerDlg;
 class COrbSocket;
 class SerialPort;
@@ -211,3 +213,5 @@ private:
     std::vector<std::unique_ptr<COrbSocket>> m_RetiredSockets;
     platform::CriticalSection m_csRetired;
 };
+
+} // namespace engine

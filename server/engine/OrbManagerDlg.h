@@ -12,6 +12,8 @@
 #include <mutex>
 #include <string>
 
+namespace engine {
+
 class COrbClientConnectionManager;
 class COrbIOQueue;
 class COrbSWEventHandler;
@@ -194,3 +196,5 @@ private:
     std::shared_ptr<HookSlot> m_hooks;
     std::function<std::string(int)> m_resourceLookup;
 };
+
+} // namespace engine

@@ -16,6 +16,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+namespace engine {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -267,3 +269,5 @@ int COrbSocket::UnacknowledgedBytes() const {
         return -1;
     return pending;
 }
+
+} // namespace engine

@@ -13,6 +13,8 @@
 #include <cctype>
 #include <optional>
 
+namespace engine {
+
 namespace {
 
 // The value of the text's leading decimal digits; 0 when it starts with none.
@@ -192,3 +194,5 @@ void SwitchDeviceTable::Deliver(const std::uint8_t* bytes, const HeldEvent* even
         buffer->Flush();
     help.clear();
 }
+
+} // namespace engine

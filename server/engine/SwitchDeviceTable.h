@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace engine {
+
 class COrbManagerDlg;
 
 // What the server knows of the switch's devices: the devices of the download and after it, counted
@@ -129,3 +131,5 @@ private:
     std::vector<std::uint8_t> m_HeldBytes;
     std::vector<HeldEvent> m_HeldEvents;
 };
+
+} // namespace engine

@@ -17,6 +17,8 @@
 #include <unistd.h>
 #include <utility>
 
+namespace engine {
+
 std::atomic<std::uint32_t> g_nTraceLevel{2};
 std::atomic<std::uint32_t> g_nMaxLogFileSizeMB{5};
 std::atomic<std::uint32_t> g_nLogFileCount{30};
@@ -206,3 +208,5 @@ std::string TraceTimeStamp() {
                   static_cast<int>(millis < 0 ? millis + 1000 : millis));
     return text;
 }
+
+} // namespace engine

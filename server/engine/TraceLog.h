@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+namespace engine {
+
 // The trace entry of the whole server, callable from every thread. The text goes to the debugger
 // output when g_nDebugMsgPrint is on, and to the tracer thread's log file while a tracer accepts
 // lines. Callers never wait for the disk.
@@ -32,3 +34,5 @@ std::string TraceTimeStamp();
 
 // The queue between TraceLog and the tracer thread.
 extern LockedStringQueue g_TraceQueue;
+
+} // namespace engine

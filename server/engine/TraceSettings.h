@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace engine {
+
 // Process-wide trace settings. The main window and the option loader set them; every thread reads
 // them, so they are atomic.
 
@@ -38,3 +40,5 @@ void SetTraceLogFileByteLimitForTest(std::uint64_t bytes);
 int TraceLogReopenIntervalMs();
 // Test hook: a negative value restores the default.
 void SetTraceLogReopenIntervalForTest(int milliseconds);
+
+} // namespace engine

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+namespace shell {
+
 class DialogHost;
 class OrbManagerServer;
 class UserStore;
@@ -60,3 +62,5 @@ private:
     DialogHost* m_pHost = nullptr;
     std::unique_ptr<UserStore> m_pStore;
 };
+
+} // namespace shell

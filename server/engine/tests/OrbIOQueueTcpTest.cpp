@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+using namespace engine;
+
 using testsupport::TestSwitch;
 
 namespace {

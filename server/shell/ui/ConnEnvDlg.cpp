@@ -15,6 +15,10 @@
 
 #include <map>
 
+namespace shell {
+
+using namespace engine;
+
 namespace {
 
 // A drop-down list exchanged by its text: the matching entry is chosen, and a stored value the
@@ -155,3 +159,5 @@ bool RunConnEnvDlg(QWidget* parent, ConnEnvDialogModel& model, const DialogText&
     layout->addWidget(buttons);
     return dialog.exec() == QDialog::Accepted;
 }
+
+} // namespace shell

@@ -10,6 +10,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+namespace shell {
+
 namespace {
 
 QLineEdit* ReadOnly(const QString& text, QWidget* parent) {
@@ -111,3 +113,5 @@ bool RunClientDisconnectDlg(QWidget* parent, const ClientRow& row, const DialogT
     dialog.resize(420, dialog.sizeHint().height());
     return dialog.exec() == QDialog::Accepted;
 }
+
+} // namespace shell

@@ -19,6 +19,8 @@
 #include <map>
 #include <optional>
 
+namespace shell {
+
 namespace {
 
 QTreeWidget* ReportList(int id, const QStringList& titles) {
@@ -256,3 +258,5 @@ void RunDeviceMapDlg(QWidget* parent, DeviceMapModel& model, const DialogText& t
     dialog.resize(820, 460);
     dialog.exec();
 }
+
+} // namespace shell

@@ -14,6 +14,8 @@
 
 #include <map>
 
+namespace shell {
+
 bool RunOptionValuesDlg(QWidget* parent, OptionsDialogModel& model, const DialogText& text) {
     QDialog dialog(parent);
     dialog.setWindowTitle(QStringLiteral("Options"));
@@ -172,3 +174,5 @@ bool RunOptionValuesDlg(QWidget* parent, OptionsDialogModel& model, const Dialog
     layout->addWidget(buttons);
     return dialog.exec() == QDialog::Accepted;
 }
+
+} // namespace shell

@@ -8,9 +8,12 @@
 #include <string>
 #include <vector>
 
+class QCoreApplication;
+
+namespace shell {
+
 class MainView;
 class OrbManagerServer;
-class QCoreApplication;
 class SingleInstance;
 class TerminationSignal;
 
@@ -106,3 +109,5 @@ private:
     OrbManagerServer* m_pServer = nullptr;
     MainView* m_pView = nullptr;
 };
+
+} // namespace shell

@@ -5,6 +5,8 @@
 #include <QScreen>
 #include <QTimer>
 
+namespace shell {
+
 namespace {
 SplashWindow* g_pSplash = nullptr;
 }
@@ -56,3 +58,5 @@ SplashWindow::~SplashWindow() {
 void SplashWindow::paintEvent(QPaintEvent*) {
     QPainter(this).drawPixmap(0, 0, m_Picture);
 }
+
+} // namespace shell

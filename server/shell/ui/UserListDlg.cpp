@@ -17,6 +17,8 @@
 
 #include <optional>
 
+namespace shell {
+
 namespace {
 
 QComboBox* SortBox(int id, const DialogText& text, int mode) {
@@ -189,3 +191,5 @@ void RunUserListDlg(QWidget* parent, UserListModel& model, const DialogText& tex
     dialog.resize(640, 360);
     dialog.exec();
 }
+
+} // namespace shell
