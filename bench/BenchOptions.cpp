@@ -34,7 +34,9 @@ bool ToSeconds(const std::string& text, double low, double& out) {
 std::string BenchUsage() {
     return "relaybench [--clients=1,50,200,500] [--bypass=5] [--rate=5000] [--seconds=10]\n"
            "           [--flood-seconds=3] [--stall-clients=200] [--no-stall] [--no-baseline]\n"
-           "           [--threads=4] [--spin] [--quick] [--brovik=<path>] [--resdll=<path>]\n";
+           "           [--threads=4] [--spin] [--busy=0] [--quick] [--brovik=<path>]\n"
+           "           [--resdll=<path>]\n"
+           "--busy=K runs K spinning threads beside every run (K = nproc: the loaded targets)\n";
 }
 
 bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& options,
@@ -66,6 +68,8 @@ bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& optio
             ok = ToInt(value, 2, 5000, options.stallClients);
         } else if (name == "--threads") {
             ok = ToInt(value, 1, 64, options.receiverThreads);
+        } else if (name == "--busy") {
+            ok = ToInt(value, 0, 4096, options.busy);
         } else if (name == "--no-stall" && value.empty()) {
             options.stallCase = false;
         } else if (name == "--spin" && value.empty()) {

@@ -18,6 +18,7 @@ struct BenchOptions {
     bool baseline = true;
     int receiverThreads = 4;
     bool spin = false; // receivers poll without sleeping
+    int busy = 0;      // spinning threads beside every run, as a loaded machine has
     std::string brovik;
     std::string languageLibrary;
     bool help = false;

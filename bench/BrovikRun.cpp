@@ -1,5 +1,7 @@
 #include "BrovikRun.h"
 
+#include "ProcStat.h"
+
 #include <testsupport/LoopbackPorts.h>
 #include <testsupport/ServerSettings.h>
 
@@ -7,13 +9,18 @@
 
 #include <chrono>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <thread>
 #include <vector>
 
 namespace bench {
 
 namespace {
+
+std::string ReadText(const std::string& path) {
+    std::ifstream file(path);
+    return std::string((std::istreambuf_iterator<char>(file)), {});
+}
 
 bool PortsOpen(int port) {
     return !testsupport::PortRefuses(port) && !testsupport::PortRefuses(port + 500);
@@ -91,34 +98,11 @@ ProcessSample BrovikRun::Sample() const {
     if (Pid() <= 0)
         return sample;
     const std::string dir = "/proc/" + std::to_string(Pid());
-    std::ifstream status(dir + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        std::istringstream in(line);
-        std::string name;
-        std::int64_t kb = 0;
-        in >> name >> kb;
-        if (name == "VmHWM:")
-            sample.peakKb = kb;
-        else if (name == "VmRSS:")
-            sample.residentKb = kb;
-    }
-    // Fields after the command name, which is in parentheses and may hold blanks.
-    std::ifstream statFile(dir + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(statFile)), {});
-    const std::size_t close = stat.rfind(')');
-    if (close != std::string::npos) {
-        std::istringstream in(stat.substr(close + 2));
-        std::vector<std::string> fields;
-        std::string field;
-        while (in >> field)
-            fields.push_back(field);
-        // utime and stime are fields 14 and 15 of the whole line, indexes 11 and 12 here.
-        if (fields.size() > 12) {
-            const double ticks = static_cast<double>(::sysconf(_SC_CLK_TCK));
-            sample.cpuSeconds = (std::stod(fields[11]) + std::stod(fields[12])) / ticks;
-        }
-    }
+    const std::string status = ReadText(dir + "/status");
+    sample.peakKb = StatusKb(status, "VmHWM").value_or(0);
+    sample.residentKb = StatusKb(status, "VmRSS").value_or(0);
+    sample.cpuSeconds =
+        StatCpuSeconds(ReadText(dir + "/stat"), ::sysconf(_SC_CLK_TCK)).value_or(0.0);
     return sample;
 }
 

@@ -62,6 +62,20 @@ bool IsOtherEvent(const std::uint8_t* body, std::size_t length) {
 
 } // namespace
 
+void PhaseStats::Add(const PhaseStats& other) {
+    latency.Merge(other.latency);
+    fanOut.Merge(other.fanOut);
+    lost += other.lost;
+    clientsWithLoss = std::max(clientsWithLoss, other.clientsWithLoss);
+    duplicates += other.duplicates;
+    clientsWithDuplicates = std::max(clientsWithDuplicates, other.clientsWithDuplicates);
+    damaged += other.damaged;
+    outOfOrder += other.outOfOrder;
+    closed = std::max(closed, other.closed);
+    lastReceiveNs = std::max(lastReceiveNs, other.lastReceiveNs);
+    minReceived += other.minReceived;
+}
+
 ClientFleet::~ClientFleet() {
     EndPhase();
     CloseAll();
@@ -148,12 +162,14 @@ int ClientFleet::ReadingClients() const {
     return count;
 }
 
-void ClientFleet::BeginPhase(std::size_t fanOutCapacity, int threads, bool spin) {
+void ClientFleet::BeginPhase(std::uint64_t firstSequence, std::size_t fanOutCapacity, int threads,
+                             bool spin) {
     EndPhase();
     for (const auto& receiver : m_Receivers)
         ::close(receiver->epoll);
     m_Receivers.clear();
     m_Stop = false;
+    m_FirstSequence = firstSequence;
     m_FanOutCapacity = fanOutCapacity;
     m_Spin = spin;
     threads = std::max(1, threads);
@@ -167,11 +183,13 @@ void ClientFleet::BeginPhase(std::size_t fanOutCapacity, int threads, bool spin)
     }
     std::size_t at = 0;
     for (const auto& client : m_Clients) {
-        client->received = 0;
-        client->nextSequence = 0;
-        client->damaged = 0;
-        client->outOfOrder = 0;
-        if (client->stalled || client->closed)
+        // The stalled client's stream is one account over every phase.
+        if (!client->stalled) {
+            client->sequences.Reset(firstSequence);
+            client->received = 0;
+            client->damaged = 0;
+        }
+        if (client->closed || (client->stalled && !m_StalledReads))
             continue;
         Receiver& receiver = *m_Receivers[at++ % m_Receivers.size()];
         epoll_event event{};
@@ -225,18 +243,17 @@ void ClientFleet::Take(Receiver* receiver, Client& client, const std::uint8_t* b
             ++client.damaged;
         return;
     }
-    // A gap is a loss, counted against what was sent; going back is a fault of its own.
-    if (stamp->sequence < client.nextSequence)
-        ++client.outOfOrder;
-    else
-        client.nextSequence = stamp->sequence + 1;
-    client.received.store(client.received.load(std::memory_order_relaxed) + 1,
-                          std::memory_order_relaxed);
-    if (receiver == nullptr)
+    // A gap is a loss, counted against what was sent; going back or coming twice is a fault of
+    // its own.
+    const SequenceTracker::Arrival arrival = client.sequences.Take(stamp->sequence);
+    if (arrival != SequenceTracker::Arrival::New && arrival != SequenceTracker::Arrival::Late)
+        return;
+    client.received.store(client.sequences.Distinct(), std::memory_order_relaxed);
+    if (receiver == nullptr || client.stalled)
         return;
     receiver->latency.AddNs(now - stamp->sentNs);
-    if (stamp->sequence < m_FanOutCapacity) {
-        const std::size_t s = static_cast<std::size_t>(stamp->sequence);
+    if (stamp->sequence - m_FirstSequence < m_FanOutCapacity) {
+        const std::size_t s = static_cast<std::size_t>(stamp->sequence - m_FirstSequence);
         receiver->first[s] = std::min(receiver->first[s], now);
         receiver->last[s] = std::max(receiver->last[s], now);
         ++receiver->count[s];
@@ -268,13 +285,16 @@ PhaseStats ClientFleet::Stats(std::uint64_t sent) const {
         if (client->closed)
             ++stats.closed;
         ++reading;
-        const std::uint64_t got = client->received.load();
-        if (got < sent) {
-            stats.lost += sent - got;
+        if (const std::uint64_t lost = client->sequences.Lost(sent); lost > 0) {
+            stats.lost += lost;
             ++stats.clientsWithLoss;
         }
+        if (const std::uint64_t twice = client->sequences.Duplicates(); twice > 0) {
+            stats.duplicates += twice;
+            ++stats.clientsWithDuplicates;
+        }
         stats.damaged += client->damaged;
-        stats.outOfOrder += client->outOfOrder;
+        stats.outOfOrder += client->sequences.OutOfOrder();
     }
     stats.minReceived = MinReceived();
     for (const auto& receiver : m_Receivers) {
@@ -318,9 +338,10 @@ StallReport ClientFleet::ResumeStalled(int quietMs) {
         }
         Feed(nullptr, client, buffer, static_cast<std::size_t>(got), 0);
     }
-    report.received = client.received.load();
+    report.received = client.sequences.Distinct();
     report.damaged = client.damaged;
-    report.outOfOrder = client.outOfOrder;
+    report.duplicates = client.sequences.Duplicates();
+    report.outOfOrder = client.sequences.OutOfOrder();
     report.pendingBytes = client.stream.Pending();
     return report;
 }

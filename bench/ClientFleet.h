@@ -3,9 +3,12 @@
 // The clients of one bench run: plain TCP sockets on loopback that log in (or just connect, for
 // the baseline relay) and then, phase by phase, receive the bench's events on a few receiver
 // threads, timing each one and checking its order and its bytes. One client may be left stalled:
-// it takes its login but reads nothing during the phases, until it is resumed.
+// it takes its login but reads nothing during the phases, until it is resumed or set to read along
+// (then it only drains: its stream is checked across phases, kept out of their figures).
 
 #include "LatencyHistogram.h"
+#include "SequenceTracker.h"
+
 #include <testsupport/RecordReader.h>
 
 #include <atomic>
@@ -21,18 +24,24 @@ namespace bench {
 struct PhaseStats {
     LatencyHistogram latency; // switch send -> client receive, every event at every client
     LatencyHistogram fanOut;  // first to last client, events that reached every reading client
-    std::uint64_t lost = 0;   // events sent but not received, summed over reading clients
+    std::uint64_t lost = 0;   // events sent but never received, summed over reading clients
     int clientsWithLoss = 0;
+    std::uint64_t duplicates = 0; // events received again, summed over reading clients
+    int clientsWithDuplicates = 0;
     std::uint64_t damaged = 0; // records that are not whole bench events
     std::uint64_t outOfOrder = 0;
     int closed = 0; // reading clients whose connection ended
     std::int64_t lastReceiveNs = 0;
     std::uint64_t minReceived = 0; // events the worst reading client received
+
+    // Adds a later phase of the same clients (client counts take the larger).
+    void Add(const PhaseStats& other);
 };
 
 struct StallReport {
-    std::uint64_t received = 0;
+    std::uint64_t received = 0; // distinct events over every phase
     std::uint64_t damaged = 0;
+    std::uint64_t duplicates = 0;
     std::uint64_t outOfOrder = 0;
     std::size_t pendingBytes = 0; // a record left half-arrived at the end
     bool closed = false;
@@ -51,18 +60,22 @@ public:
     // sender feels the stall at once).
     bool Join(int port, int count, int kind, bool stallFirst, std::string& error);
 
-    // Receives on `threads` threads until EndPhase. Fan-out is tracked for sequence numbers
-    // below `fanOutCapacity`.
+    // Receives on `threads` threads until EndPhase, expecting sequence numbers from
+    // `firstSequence` on; fan-out is tracked for the first `fanOutCapacity` of them.
     // With `spin` the receivers never sleep in their wait (no wake-up cost on the send side).
-    void BeginPhase(std::size_t fanOutCapacity, int threads, bool spin = false);
+    void BeginPhase(std::uint64_t firstSequence, std::size_t fanOutCapacity, int threads,
+                    bool spin = false);
     void EndPhase();
     // Events the slowest reading client has received in this phase. Any thread.
     std::uint64_t MinReceived() const;
     int ReadingClients() const;
     // After EndPhase, for a phase in which `sent` events went out.
     PhaseStats Stats(std::uint64_t sent) const;
-    // Lets the stalled client read again until nothing has come for `quietMs`.
+    // Lets the stalled client read until nothing has come for `quietMs`, between phases; the
+    // report covers everything it had since it joined.
     StallReport ResumeStalled(int quietMs);
+    // Whether the stalled client reads along in the phases to come.
+    void SetStalledReading(bool reading) { m_StalledReads = reading; }
 
     void CloseAll();
 
@@ -71,10 +84,9 @@ private:
         int fd = -1;
         bool stalled = false;
         testsupport::RecordReader stream;
-        std::atomic<std::uint64_t> received{0};
-        std::uint64_t nextSequence = 0;
+        SequenceTracker sequences;
+        std::atomic<std::uint64_t> received{0}; // distinct, for other threads
         std::uint64_t damaged = 0;
-        std::uint64_t outOfOrder = 0;
         bool closed = false;
     };
     struct Receiver {
@@ -97,8 +109,10 @@ private:
     std::vector<std::unique_ptr<Client>> m_Clients;
     std::vector<std::unique_ptr<Receiver>> m_Receivers;
     std::atomic<bool> m_Stop{false};
+    std::uint64_t m_FirstSequence = 0;
     std::size_t m_FanOutCapacity = 0;
     bool m_Spin = false;
+    bool m_StalledReads = false;
 };
 
 } // namespace bench

@@ -1,23 +1,24 @@
 #pragma once
 
-// One measured run: a switch on loopback, a relay (Brovik or the baseline), its clients, a rated
-// phase of events and a throughput phase, and what the relay cost.
+// The measured runs: a switch on loopback, a relay (Brovik or a baseline), its clients, phases of
+// stamped events, and what the relay cost.
 
 #include "BenchOptions.h"
 #include "BrovikRun.h"
 #include "ClientFleet.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace bench {
 
+// A rated phase of events, then a throughput phase.
 struct RunResult {
     bool ok = false;
     std::string error;
     int clients = 0;
     int bypassClients = 0;
-    bool stalled = false;
 
     std::uint64_t sent = 0;
     bool saturated = false; // the rated phase ended early: the relay fell behind the rate
@@ -25,6 +26,7 @@ struct RunResult {
     double sustainedPerSecond = 0.0; // what the slowest reading client received, per second
     PhaseStats rated;
 
+    std::uint64_t floodSent = 0;
     std::uint64_t floodDelivered = 0;
     double floodPerSecond = 0.0; // every reading client, with a bounded window in flight
     PhaseStats flood;
@@ -34,12 +36,46 @@ struct RunResult {
     std::int64_t peakKb = 0;
     std::int64_t rssStartKb = 0, rssMaxKb = 0, rssEndKb = 0;
     int exitCode = -1;
-
-    StallReport stall;
 };
 
 enum class Relay { Server, Baseline, BatchingBaseline };
 
-RunResult RunRelay(Relay relay, const BenchOptions& options, int clients, bool stallOne);
+RunResult RunRelay(Relay relay, const BenchOptions& options, int clients);
+
+// One server, the same clients, rated segments in the order reference, stalled, stalled,
+// reference: in a stalled segment the first client reads nothing, in a reference one it reads
+// along, and it catches up between them. So both figures share the machine's state of the moment.
+struct StallResult {
+    bool ok = false;
+    std::string error;
+    int clients = 0;
+    std::uint64_t sent = 0; // over every segment
+    bool saturated = false;
+    PhaseStats reference; // the other clients' figures, merged over the segments of each kind
+    PhaseStats stalled;
+    // The server over the stalled segments: VmRSS before the first, at most, after the last.
+    std::int64_t rssStartKb = 0, rssMaxKb = 0, rssEndKb = 0;
+    std::int64_t peakKb = 0;
+    StallReport stall; // the stalled client over the whole case
+    int exitCode = -1;
+};
+
+StallResult RunStallCase(const BenchOptions& options, int clients);
+
+// The switch side alone: no client, the server's trace as its registry has it (to its files).
+struct SwitchCpuResult {
+    bool ok = false;
+    std::string error;
+    int rate = 0;
+    std::uint64_t sent = 0;
+    double sendSeconds = 0.0;
+    bool fellBehind = false; // the sends did not keep to the rate
+    double cpuSeconds = 0.0; // server process, from before the first record until it settled
+    std::optional<double> usPerRecord;
+    std::uint64_t traceBytes = 0; // written to its trace files meanwhile
+    int exitCode = -1;
+};
+
+SwitchCpuResult RunSwitchCpu(const BenchOptions& options, int rate);
 
 } // namespace bench

@@ -1,17 +1,22 @@
 // relaybench: how fast and how evenly Brovik relays switch events to its clients, beside two
 // simple one-thread relays (one send per record, and one send per client per read) measured the
-// same way on the same machine.
+// same way on the same machine, optionally beside spinning threads that load the machine.
 
 #include "BenchOptions.h"
+#include "BusyLoad.h"
+#include "ProcStat.h"
 #include "RelayScenario.h"
-
-#include <unistd.h>
+#include "RelayTargets.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #ifndef BROVIK_PATH
@@ -22,29 +27,41 @@ using namespace bench;
 
 namespace {
 
-constexpr int kTargetRate = 5000;
-constexpr int kTargetClients = 200;
-constexpr double kTargetP99Ms = 5.0;
-constexpr double kTargetFanOutP99Ms = 10.0;
-constexpr double kTargetThroughputRatio = 2.0; // against the batching relay
-constexpr int kRatioClients[] = {200, 500};    // where that ratio is a target
-constexpr double kStallP99Tolerance = 0.10;
-constexpr std::int64_t kStallMemoryGrowthKb = 8 * 1024;
-constexpr std::int64_t kMemoryLimitKb = 64 * 1024;
-
-bool RatioIsTarget(int clients) {
-    for (const int n : kRatioClients)
-        if (n == clients)
-            return true;
-    return false;
-}
-
 double Ms(std::int64_t us) {
     return static_cast<double>(us) / 1000.0;
 }
 
-const char* Verdict(bool ok) {
-    return ok ? "PASS" : "FAIL";
+double MaxMs(const LatencyHistogram& h) {
+    return static_cast<double>(h.MaxNs()) / 1e6;
+}
+
+unsigned long long U(std::uint64_t n) {
+    return static_cast<unsigned long long>(n);
+}
+
+// Whole records as each reading client had them: no loss, nothing twice, nothing torn or out
+// of order.
+bool Clean(const PhaseStats& s) {
+    return s.lost == 0 && s.duplicates == 0 && s.damaged == 0 && s.outOfOrder == 0 && s.closed == 0;
+}
+
+std::string Faults(const PhaseStats& s) {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "lost %llu (%d clients), duplicates %llu (%d clients), torn %llu, reordered "
+                  "%llu, closed %d",
+                  U(s.lost), s.clientsWithLoss, U(s.duplicates), s.clientsWithDuplicates,
+                  U(s.damaged), U(s.outOfOrder), s.closed);
+    return text;
+}
+
+// The same, short, for a verdict line.
+std::string Counts(const PhaseStats& s) {
+    char text[160];
+    std::snprintf(text, sizeof text, "lost %llu, duplicates %llu, torn %llu, reordered %llu%s",
+                  U(s.lost), U(s.duplicates), U(s.damaged), U(s.outOfOrder),
+                  s.closed > 0 ? ", closed" : "");
+    return text;
 }
 
 void PrintRun(const char* name, const RunResult& r) {
@@ -53,22 +70,19 @@ void PrintRun(const char* name, const RunResult& r) {
         return;
     }
     const PhaseStats& s = r.rated;
-    std::printf("  %-9s %ssent %llu in %.2f s: sustained %.0f ev/s, max %.0f ev/s | latency p50 "
-                "%.3f p99 %.3f max %.3f ms | fan-out p50 %.3f p99 %.3f max %.3f ms | lost %llu "
-                "(%d clients) damaged %llu reordered %llu closed %d\n",
-                name, r.saturated ? "SATURATED (fell behind the rate), " : "",
-                static_cast<unsigned long long>(r.sent), r.ratedSeconds, r.sustainedPerSecond,
-                r.floodPerSecond, Ms(s.latency.PercentileUs(0.5)), Ms(s.latency.PercentileUs(0.99)),
-                static_cast<double>(s.latency.MaxNs()) / 1e6, Ms(s.fanOut.PercentileUs(0.5)),
-                Ms(s.fanOut.PercentileUs(0.99)), static_cast<double>(s.fanOut.MaxNs()) / 1e6,
-                static_cast<unsigned long long>(s.lost), s.clientsWithLoss,
-                static_cast<unsigned long long>(s.damaged + r.flood.damaged),
-                static_cast<unsigned long long>(s.outOfOrder + r.flood.outOfOrder), s.closed);
+    std::printf("  %-9s %ssent %llu in %.2f s: sustained %.0f ev/s | latency p50 %.3f p99 %.3f "
+                "max %.3f ms | fan-out p50 %.3f p99 %.3f max %.3f ms | %s\n",
+                name, r.saturated ? "SATURATED (fell behind the rate), " : "", U(r.sent),
+                r.ratedSeconds, r.sustainedPerSecond, Ms(s.latency.PercentileUs(0.5)),
+                Ms(s.latency.PercentileUs(0.99)), MaxMs(s.latency), Ms(s.fanOut.PercentileUs(0.5)),
+                Ms(s.fanOut.PercentileUs(0.99)), MaxMs(s.fanOut), Faults(s).c_str());
     // A throughput held back by a few stalled events shows here, not in the rated phase.
-    if (r.floodPerSecond > 0)
-        std::printf("  %-9s at max throughput: latency p50 %.3f p99 %.3f max %.3f ms\n", "",
-                    Ms(r.flood.latency.PercentileUs(0.5)), Ms(r.flood.latency.PercentileUs(0.99)),
-                    static_cast<double>(r.flood.latency.MaxNs()) / 1e6);
+    if (r.floodSent > 0)
+        std::printf("  %-9s max throughput %.0f ev/s (sent %llu): latency p50 %.3f p99 %.3f max "
+                    "%.3f ms | %s\n",
+                    "", r.floodPerSecond, U(r.floodSent), Ms(r.flood.latency.PercentileUs(0.5)),
+                    Ms(r.flood.latency.PercentileUs(0.99)), MaxMs(r.flood.latency),
+                    Faults(r.flood).c_str());
     const double cpuShare = r.ratedSeconds > 0 ? 100.0 * r.cpuSeconds / r.ratedSeconds : 0.0;
     if (r.peakKb > 0)
         std::printf("  %-9s memory VmHWM %.1f MB, VmRSS %.1f -> %.1f MB (max %.1f); CPU %.2f s "
@@ -87,6 +101,48 @@ std::string Join(const std::vector<std::string>& args) {
     return text;
 }
 
+// The verdicts, printed together at the end.
+class Verdicts {
+public:
+    void Add(bool ok, const char* format, ...) __attribute__((format(printf, 3, 4))) {
+        va_list args;
+        va_start(args, format);
+        Line(ok ? "PASS" : "FAIL", format, args);
+        va_end(args);
+        m_Failed += ok ? 0 : 1;
+    }
+    void Missing(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+        va_list args;
+        va_start(args, format);
+        Line("--  ", format, args);
+        va_end(args);
+        ++m_Missing;
+    }
+    void Print() const {
+        std::printf("\ntargets\n");
+        for (const std::string& line : m_Lines)
+            std::printf("%s\n", line.c_str());
+        if (m_Failed > 0)
+            std::printf("\nsome targets missed (%d)", m_Failed);
+        else
+            std::printf("\nall %stargets met", m_Missing > 0 ? "measured " : "");
+        if (m_Missing > 0)
+            std::printf("; %d not measured in this run", m_Missing);
+        std::printf("\n");
+    }
+
+private:
+    void Line(const char* verdict, const char* format, va_list args) {
+        char text[512];
+        std::vsnprintf(text, sizeof text, format, args);
+        m_Lines.push_back(std::string("  ") + verdict + "  " + text);
+    }
+
+    std::vector<std::string> m_Lines;
+    int m_Failed = 0;
+    int m_Missing = 0;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -102,6 +158,7 @@ int main(int argc, char** argv) {
         std::printf("%s", BenchUsage().c_str());
         return 0;
     }
+    // Another build's server brings its own language library, beside it.
     if (options.languageLibrary.empty())
         options.languageLibrary =
             (std::filesystem::path(options.brovik).parent_path() / "ResDLLEN.so").string();
@@ -111,22 +168,59 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    const int nproc = UsableCpus();
+    const RelayTargets t = TargetsFor(options.busy, nproc);
     std::printf("%s\n", Join(args).c_str());
-    std::printf("machine: %u cores (nproc %ld); Brovik %s\n", std::thread::hardware_concurrency(),
-                ::sysconf(_SC_NPROCESSORS_ONLN), options.brovik.c_str());
+    std::printf("machine: %u cores, nproc %d; load: --busy=%d spinning threads beside every run "
+                "(%s targets)\n",
+                std::thread::hardware_concurrency(), nproc, options.busy,
+                t.loaded ? "loaded: --busy >= nproc" : "idle: --busy < nproc");
+    std::printf("Brovik %s, language library %s\n", options.brovik.c_str(),
+                options.languageLibrary.c_str());
     std::printf("each run: N clients of kind 6 on the client port + %d of kind 33 on the second "
                 "port; %d events/s for %.1f s (rated phase), then %.1f s with at most 128 events "
                 "in flight (max ev/s)\n",
                 options.bypassClients, options.rate, options.seconds, options.floodSeconds);
-    std::printf("targets: %d events/s to %d clients with latency p99 under %.0f ms, fan-out p99 "
-                "under %.0f ms and no loss for clients that read; max throughput to 200 and 500 "
-                "clients at least %.1f times the batching relay's; a stalled client moves the "
-                "others' p99 by less than %.0f%%, no torn record; server memory under %lld MB\n"
+    std::printf("targets: switch side at most %.0f us of server CPU per record at %d records/s, "
+                "no clients, trace on; at %d clients %d events/s with latency p99 under %.0f ms "
+                "and fan-out p99 under %.0f ms; max throughput at least %.1f times the batching "
+                "relay's at %d clients (%.1f at %d); no loss, duplicate, torn or reordered record "
+                "in either phase; a stalled client moves the others' p99 by less than %.0f%%; "
+                "server memory under %lld MB\n"
                 "relays: server = Brovik; batching = one thread, one send per client per read of "
                 "the switch; naive = one thread, one send per record per client\n\n",
-                kTargetRate, kTargetClients, kTargetP99Ms, kTargetFanOutP99Ms,
-                kTargetThroughputRatio, 100 * kStallP99Tolerance,
-                static_cast<long long>(kMemoryLimitKb / 1024));
+                t.cpuPerRecordUs, t.rate, t.clients, t.rate, t.p99Ms, t.fanOutP99Ms,
+                t.throughputRatio, t.clients, t.wideThroughputRatio, t.wideClients,
+                100 * t.stallP99Tolerance, static_cast<long long>(t.memoryLimitKb / 1024));
+    std::fflush(stdout);
+
+    const auto wallStart = std::chrono::steady_clock::now();
+    BusyLoad load(options.busy);
+    Verdicts verdicts;
+    std::int64_t peakKb = 0;
+
+    // The switch side alone.
+    std::printf("switch side: %d records/s for %.1f s, no clients\n", t.rate, options.seconds);
+    const SwitchCpuResult cpu = RunSwitchCpu(options, t.rate);
+    if (!cpu.ok) {
+        std::printf("  ERROR: %s\n", cpu.error.c_str());
+        verdicts.Add(false, "switch side CPU per record: the run failed (%s)", cpu.error.c_str());
+    } else {
+        const double us = cpu.usPerRecord.value_or(0.0);
+        std::printf("  sent %llu in %.2f s%s; server CPU %.3f s = %.2f us per record; trace %.0f "
+                    "bytes per record; exit %d\n",
+                    U(cpu.sent), cpu.sendSeconds, cpu.fellBehind ? " (FELL BEHIND the rate)" : "",
+                    cpu.cpuSeconds, us,
+                    cpu.sent > 0 ? static_cast<double>(cpu.traceBytes) / cpu.sent : 0.0,
+                    cpu.exitCode);
+        const bool traceOn = cpu.traceBytes > 0;
+        verdicts.Add(cpu.usPerRecord && !cpu.fellBehind && traceOn && us <= t.cpuPerRecordUs,
+                     "switch side: %.2f us of server CPU per record at %d records/s, no clients, "
+                     "trace %s (target <= %.0f)%s",
+                     us, t.rate, traceOn ? "on" : "OFF (nothing written)", t.cpuPerRecordUs,
+                     cpu.fellBehind ? "; the sends fell behind the rate" : "");
+    }
+    std::printf("\n");
     std::fflush(stdout);
 
     struct Row {
@@ -134,17 +228,15 @@ int main(int argc, char** argv) {
         RunResult server, batching, naive;
     };
     std::vector<Row> rows;
-    bool allPass = true;
-    std::int64_t peakKb = 0;
     for (const int n : options.clients) {
         std::printf("N = %d\n", n);
-        Row row{n, RunRelay(Relay::Server, options, n, false), {}, {}};
+        Row row{n, RunRelay(Relay::Server, options, n), {}, {}};
         PrintRun("server", row.server);
         peakKb = std::max(peakKb, row.server.peakKb);
         if (options.baseline) {
-            row.batching = RunRelay(Relay::BatchingBaseline, options, n, false);
+            row.batching = RunRelay(Relay::BatchingBaseline, options, n);
             PrintRun("batching", row.batching);
-            row.naive = RunRelay(Relay::Baseline, options, n, false);
+            row.naive = RunRelay(Relay::Baseline, options, n);
             PrintRun("naive", row.naive);
         }
         std::fflush(stdout);
@@ -154,118 +246,141 @@ int main(int argc, char** argv) {
     const auto ratio = [](const RunResult& s, const RunResult& b) {
         return b.ok && b.floodPerSecond > 0 ? s.floodPerSecond / b.floodPerSecond : 0.0;
     };
-    std::printf("\nsummary (latency and fan-out in ms; ratio = server max / relay max)\n");
-    std::printf("%6s %8s %9s %9s %9s %7s %9s %7s %8s %8s %8s %9s %8s %6s %9s\n", "N", "ev/s",
+    std::printf("\nsummary (latency and fan-out in ms; ratio = server max / relay max; lost and "
+                "dup over both phases)\n");
+    std::printf("%6s %8s %9s %9s %9s %7s %9s %7s %8s %9s %8s %8s %8s %8s %6s %9s\n", "N", "ev/s",
                 "max ev/s", "batch max", "naive max", "ratio", "naive rat", "p50", "p99",
-                "batch p99", "max", "fan p99", "fan max", "lost", "VmHWM MB");
+                "batch p99", "max", "fan p99", "fan max", "lost", "dup", "VmHWM MB");
     for (const Row& row : rows) {
         const RunResult& s = row.server;
         const RunResult& b = row.batching;
         if (!s.ok) {
             std::printf("%6d  server run failed: %s\n", row.clients, s.error.c_str());
-            allPass = false;
             continue;
         }
-        std::printf("%6d %8.0f %9.0f %9.0f %9.0f %7.2f %9.2f %7.3f %8.3f %8.3f %8.3f %9.3f %8.3f "
-                    "%6llu %9.1f\n",
+        std::printf("%6d %8.0f %9.0f %9.0f %9.0f %7.2f %9.2f %7.3f %8.3f %9.3f %8.3f %8.3f %8.3f "
+                    "%8llu %6llu %9.1f\n",
                     row.clients, s.sustainedPerSecond, s.floodPerSecond, b.floodPerSecond,
                     row.naive.floodPerSecond, ratio(s, b), ratio(s, row.naive),
                     Ms(s.rated.latency.PercentileUs(0.5)), Ms(s.rated.latency.PercentileUs(0.99)),
-                    b.ok ? Ms(b.rated.latency.PercentileUs(0.99)) : 0.0,
-                    static_cast<double>(s.rated.latency.MaxNs()) / 1e6,
-                    Ms(s.rated.fanOut.PercentileUs(0.99)),
-                    static_cast<double>(s.rated.fanOut.MaxNs()) / 1e6,
-                    static_cast<unsigned long long>(s.rated.lost), s.peakKb / 1024.0);
+                    b.ok ? Ms(b.rated.latency.PercentileUs(0.99)) : 0.0, MaxMs(s.rated.latency),
+                    Ms(s.rated.fanOut.PercentileUs(0.99)), MaxMs(s.rated.fanOut),
+                    U(s.rated.lost + s.flood.lost), U(s.rated.duplicates + s.flood.duplicates),
+                    s.peakKb / 1024.0);
     }
 
-    std::printf("\ntargets\n");
+    const Row* target = nullptr;
+    const Row* wide = nullptr;
+    for (const Row& row : rows) {
+        if (row.clients == t.clients)
+            target = &row;
+        if (row.clients == t.wideClients)
+            wide = &row;
+    }
+    if (target == nullptr || !target->server.ok) {
+        verdicts.Missing("%d clients: latency at %d events/s (%s)", t.clients, t.rate,
+                         target ? "the run failed" : "not in --clients");
+    } else {
+        const RunResult& s = target->server;
+        const double p99 = Ms(s.rated.latency.PercentileUs(0.99));
+        const double fanP99 = Ms(s.rated.fanOut.PercentileUs(0.99));
+        const bool rateOk = options.rate >= t.rate && s.sustainedPerSecond >= 0.99 * t.rate;
+        verdicts.Add(rateOk && p99 < t.p99Ms && fanP99 < t.fanOutP99Ms,
+                     "%d clients: %.0f ev/s sustained (target %d), latency p99 %.3f ms (target "
+                     "< %.0f), fan-out p99 %.3f ms (target < %.0f)",
+                     t.clients, s.sustainedPerSecond, t.rate, p99, t.p99Ms, fanP99, t.fanOutP99Ms);
+    }
+    for (const auto& [row, wanted, n] : {std::tuple{target, t.throughputRatio, t.clients},
+                                         std::tuple{wide, t.wideThroughputRatio, t.wideClients}}) {
+        if (row == nullptr || !row->server.ok || !row->batching.ok ||
+            row->batching.floodPerSecond <= 0 || row->server.floodPerSecond <= 0) {
+            verdicts.Missing("%d clients: max throughput against the batching relay (%s)", n,
+                             row == nullptr              ? "not in --clients"
+                             : options.floodSeconds <= 0 ? "--flood-seconds=0"
+                             : !options.baseline         ? "--no-baseline"
+                                                         : "a run failed");
+            continue;
+        }
+        const double r = ratio(row->server, row->batching);
+        verdicts.Add(r >= wanted,
+                     "%d clients: max throughput %.0f / %.0f ev/s = %.2f times the batching "
+                     "relay (target >= %.1f)",
+                     n, row->server.floodPerSecond, row->batching.floodPerSecond, r, wanted);
+    }
     for (const Row& row : rows) {
         const RunResult& s = row.server;
-        const RunResult& b = row.batching;
-        if (!s.ok)
+        if (!s.ok) {
+            verdicts.Add(false, "N = %d: the server run failed (%s)", row.clients, s.error.c_str());
             continue;
-        if (row.clients == kTargetClients) {
-            const double p99 = Ms(s.rated.latency.PercentileUs(0.99));
-            const double fanP99 = Ms(s.rated.fanOut.PercentileUs(0.99));
-            const bool rateOk =
-                options.rate >= kTargetRate && s.sustainedPerSecond >= 0.99 * kTargetRate;
-            const bool ok =
-                rateOk && p99 < kTargetP99Ms && fanP99 < kTargetFanOutP99Ms && s.rated.lost == 0;
-            allPass = allPass && ok;
-            std::printf("  %s  %d clients: %.0f ev/s sustained (target %d), latency p99 %.3f ms "
-                        "(target < %.0f), fan-out p99 %.3f ms (target < %.0f), lost %llu (target "
-                        "0)\n",
-                        Verdict(ok), row.clients, s.sustainedPerSecond, kTargetRate, p99,
-                        kTargetP99Ms, fanP99, kTargetFanOutP99Ms,
-                        static_cast<unsigned long long>(s.rated.lost));
         }
-        if (RatioIsTarget(row.clients) && b.ok && b.floodPerSecond > 0 &&
-            options.floodSeconds > 0) {
-            const bool ok = ratio(s, b) >= kTargetThroughputRatio;
-            allPass = allPass && ok;
-            std::printf("  %s  %d clients: max throughput %.0f / %.0f ev/s = %.2f times the "
-                        "batching relay (target >= %.1f)\n",
-                        Verdict(ok), row.clients, s.floodPerSecond, b.floodPerSecond, ratio(s, b),
-                        kTargetThroughputRatio);
-        }
+        verdicts.Add(Clean(s.rated) && Clean(s.flood),
+                     "N = %d, whole records: rated phase %s; throughput phase %s", row.clients,
+                     Counts(s.rated).c_str(),
+                     s.floodSent > 0 ? Counts(s.flood).c_str() : "not run");
     }
+
     if (options.stallCase) {
         const int n = options.stallClients;
-        std::printf("\nstalled client: %d clients on the client port, the first reads nothing "
-                    "during the rated phase\n",
-                    n);
-        const Row* reference = nullptr;
-        for (const Row& row : rows)
-            if (row.clients == n && row.server.ok)
-                reference = &row;
-        RunResult free;
-        if (reference == nullptr) {
-            free = RunRelay(Relay::Server, options, n, false);
-            PrintRun("reference", free);
+        std::printf("\nstalled client: one server, %d clients on the client port; segments of "
+                    "%.1f s in the order reference, stalled, stalled, reference; in a stalled "
+                    "one the first client reads nothing, then catches up\n",
+                    n, options.seconds / 2);
+        std::fflush(stdout);
+        const StallResult r = RunStallCase(options, n);
+        if (!r.ok) {
+            std::printf("  ERROR: %s\n", r.error.c_str());
+            verdicts.Add(false, "stalled client: the run failed (%s)", r.error.c_str());
         } else {
-            free = reference->server;
-        }
-        const RunResult stalled = RunRelay(Relay::Server, options, n, true);
-        PrintRun("stalled", stalled);
-        peakKb = std::max({peakKb, free.peakKb, stalled.peakKb});
-        if (free.ok && stalled.ok) {
-            const double p99Free = Ms(free.rated.latency.PercentileUs(0.99));
-            const double p99Stalled = Ms(stalled.rated.latency.PercentileUs(0.99));
+            peakKb = std::max(peakKb, r.peakKb);
+            for (const auto& [name, s] :
+                 {std::pair<const char*, const PhaseStats*>{"reference", &r.reference},
+                  std::pair<const char*, const PhaseStats*>{"stalled", &r.stalled}}) {
+                std::printf("  %-9s others' latency p50 %.3f p99 %.3f max %.3f ms | fan-out p99 "
+                            "%.3f ms | %s\n",
+                            name, Ms(s->latency.PercentileUs(0.5)),
+                            Ms(s->latency.PercentileUs(0.99)), MaxMs(s->latency),
+                            Ms(s->fanOut.PercentileUs(0.99)), Faults(*s).c_str());
+            }
+            if (r.saturated)
+                std::printf("  SATURATED: a segment fell behind the rate\n");
+            const double p99Free = Ms(r.reference.latency.PercentileUs(0.99));
+            const double p99Stalled = Ms(r.stalled.latency.PercentileUs(0.99));
             const double change = p99Free > 0 ? (p99Stalled - p99Free) / p99Free : 0.0;
-            const bool p99Ok = change < kStallP99Tolerance;
-            const std::int64_t growth = stalled.rssEndKb - stalled.rssStartKb;
-            const bool memoryOk = growth < kStallMemoryGrowthKb;
-            const StallReport& st = stalled.stall;
-            const bool wholeOk = st.damaged == 0 && st.pendingBytes == 0 && st.outOfOrder == 0;
-            const bool lossOk = stalled.rated.lost == 0;
-            allPass = allPass && p99Ok && memoryOk && wholeOk && lossOk;
-            std::printf("  %s  others' p99 %.3f ms against %.3f ms without the stall (%+.1f%%, "
-                        "target under +%.0f%%)\n",
-                        Verdict(p99Ok), p99Stalled, p99Free, 100 * change,
-                        100 * kStallP99Tolerance);
-            std::printf("  %s  others lost %llu events\n", Verdict(lossOk),
-                        static_cast<unsigned long long>(stalled.rated.lost));
-            std::printf("  %s  server VmRSS %.1f -> %.1f MB during the stall (max %.1f, growth "
-                        "limit %.0f MB)\n",
-                        Verdict(memoryOk), stalled.rssStartKb / 1024.0, stalled.rssEndKb / 1024.0,
-                        stalled.rssMaxKb / 1024.0, kStallMemoryGrowthKb / 1024.0);
-            std::printf("  %s  stalled client after resuming: %llu of %llu events, %llu damaged, "
-                        "%llu out of order, %zu bytes of a record left over\n",
-                        Verdict(wholeOk), static_cast<unsigned long long>(st.received),
-                        static_cast<unsigned long long>(stalled.sent),
-                        static_cast<unsigned long long>(st.damaged),
-                        static_cast<unsigned long long>(st.outOfOrder), st.pendingBytes);
-        } else {
-            allPass = false;
+            verdicts.Add(!r.saturated && change < t.stallP99Tolerance,
+                         "stalled client: others' p99 %.3f ms against %.3f ms in the reference "
+                         "segments (%+.1f%%, target under +%.0f%%)",
+                         p99Stalled, p99Free, 100 * change, 100 * t.stallP99Tolerance);
+            verdicts.Add(Clean(r.stalled) && Clean(r.reference),
+                         "stalled client, the others' records: stalled %s; reference %s",
+                         Counts(r.stalled).c_str(), Counts(r.reference).c_str());
+            const std::int64_t growth = r.rssEndKb - r.rssStartKb;
+            verdicts.Add(growth < t.stallMemoryGrowthKb,
+                         "stalled client: server VmRSS %.1f -> %.1f MB over the stalled segments "
+                         "(max %.1f, growth limit %.0f MB)",
+                         r.rssStartKb / 1024.0, r.rssEndKb / 1024.0, r.rssMaxKb / 1024.0,
+                         t.stallMemoryGrowthKb / 1024.0);
+            const StallReport& st = r.stall;
+            verdicts.Add(st.damaged == 0 && st.duplicates == 0 && st.outOfOrder == 0 &&
+                             st.pendingBytes == 0 && !st.closed,
+                         "stalled client after catching up: %llu of %llu events, %llu torn, %llu "
+                         "duplicates, %llu out of order, %zu bytes of a record left over%s",
+                         U(st.received), U(r.sent), U(st.damaged), U(st.duplicates),
+                         U(st.outOfOrder), st.pendingBytes, st.closed ? ", closed" : "");
         }
     }
-    if (peakKb > 0) {
-        const bool ok = peakKb < kMemoryLimitKb;
-        allPass = allPass && ok;
-        std::printf("\n  %s  server memory at most %.1f MB (VmHWM over every server run; target "
-                    "< %lld MB)\n",
-                    Verdict(ok), peakKb / 1024.0, static_cast<long long>(kMemoryLimitKb / 1024));
+    if (peakKb > 0)
+        verdicts.Add(peakKb < t.memoryLimitKb,
+                     "server memory at most %.1f MB (VmHWM over every server run; target < %lld "
+                     "MB)",
+                     peakKb / 1024.0, static_cast<long long>(t.memoryLimitKb / 1024));
+
+    if (load.Threads() > 0) {
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+        std::printf("\nload: %d spinning threads had %.1f CPU s in %.1f s (%.1f processors)\n",
+                    load.Threads(), load.CpuSeconds(), wall,
+                    wall > 0 ? load.CpuSeconds() / wall : 0.0);
     }
-    std::printf("\n%s\n", allPass ? "all targets met" : "some targets missed");
+    verdicts.Print();
     return 0;
 }

@@ -89,223 +89,223 @@ bool frmClientSim::eventFilter(QObject* watched, QEvent* event) {
 }
 
 QLineEdit* frmClientSim::AddBox(const char* name, ClientControl ClientWindowState::*field,
-                                bool typed) {
+                                void (ClientRunController::*typed)(const std::string&)) {
     auto* box = new QLineEdit;
     box->setObjectName(QLatin1String(name));
-    box->setReadOnly(!typed);
+    box->setReadOnly(typed == nullptr);
+    if (typed != nullptr) {
+        // The controller outlives the window's controls; the slot holds it, not the window.
+        connect(box, &QLineEdit::textEdited, this,
+                [controller = m_controller.get(), typed](const QString& text) {
+                    (controller->*typed)(text.toStdString());
+                });
+    }
     m_boxes.push_back({box, field});
     return box;
 }
 
 QCheckBox* frmClientSim::AddCheck(const char* name, const char* caption,
-                                  ClientControl ClientWindowState::*field) {
+                                  ClientControl ClientWindowState::*field,
+                                  void (ClientRunController::*clicked)(bool)) {
     auto* check = new QCheckBox(QLatin1String(caption));
     check->setObjectName(QLatin1String(name));
+    if (clicked != nullptr) {
+        connect(check, &QCheckBox::clicked, this,
+                [controller = m_controller.get(), clicked](bool checked) {
+                    (controller->*clicked)(checked);
+                });
+    }
     m_checks.push_back({check, field});
     return check;
 }
 
 QComboBox* frmClientSim::AddCombo(const char* name, ClientList list,
-                                  ClientControl ClientWindowState::*field) {
+                                  ClientControl ClientWindowState::*field,
+                                  void (ClientRunController::*chosen)(int)) {
     auto* combo = new QComboBox;
     combo->setObjectName(QLatin1String(name));
     for (const std::string& item : ClientListItems(list)) {
         combo->addItem(QString::fromStdString(item));
     }
+    // Only the user's choices reach the controller; the window's own updates do not.
+    connect(combo, &QComboBox::activated, this,
+            [controller = m_controller.get(), chosen](int index) { (controller->*chosen)(index); });
     m_combos.push_back({combo, field});
     return combo;
 }
 
-QPushButton* frmClientSim::AddButton(const char* name, ClientControl ClientWindowState::*field) {
+QPushButton* frmClientSim::AddButton(const char* name, ClientControl ClientWindowState::*field,
+                                     void (ClientRunController::*pressed)()) {
     auto* button = new QPushButton(QString::fromStdString((m_controller->State().*field).text));
     button->setObjectName(QLatin1String(name));
+    connect(button, &QPushButton::clicked, this,
+            [this, pressed] { (m_controller.get()->*pressed)(); });
     m_buttons.push_back({button, field});
     return button;
 }
 
 void frmClientSim::BuildControls() {
-    using S = ClientWindowState;
-    // The controller outlives the window's controls; the slots hold it, not the window.
-    ClientRunController* const controller = m_controller.get();
-    auto typed = [this, controller](QLineEdit* box,
-                                    void (ClientRunController::*handler)(const std::string&)) {
-        connect(box, &QLineEdit::textEdited, this, [controller, handler](const QString& text) {
-            (controller->*handler)(text.toStdString());
-        });
-    };
-    auto clicked = [this, controller](QCheckBox* check,
-                                      void (ClientRunController::*handler)(bool)) {
-        connect(check, &QCheckBox::clicked, this,
-                [controller, handler](bool checked) { (controller->*handler)(checked); });
-    };
-    // Only the user's choices reach the controller; the window's own updates do not.
-    auto chosen = [this, controller](QComboBox* combo, void (ClientRunController::*handler)(int)) {
-        connect(combo, &QComboBox::activated, this,
-                [controller, handler](int index) { (controller->*handler)(index); });
-    };
+    auto* central = new QWidget;
+    auto* grid = new QGridLayout(central);
+    grid->addWidget(BuildConnection(), 0, 0);
+    grid->addWidget(BuildNumbering(), 1, 0);
+    grid->addWidget(BuildScenario(), 0, 1, 2, 1);
+    grid->addWidget(BuildRunTime(), 0, 2);
+    BuildCounts(grid);
+    grid->addLayout(BuildButtons(), 2, 2, 1, 2);
+    m_txtRecvData = new QPlainTextEdit;
+    m_txtRecvData->setObjectName(QStringLiteral("txtRecvData"));
+    m_txtRecvData->setReadOnly(true);
+    grid->addWidget(m_txtRecvData, 3, 0, 1, 4);
+    grid->setRowStretch(3, 1);
+    setCentralWidget(central);
+}
 
-    // Connection.
+QGroupBox* frmClientSim::BuildConnection() {
+    using S = ClientWindowState;
+    using C = ClientRunController;
     QGroupBox* connection = Frame("");
-    auto* connectionForm = new QFormLayout(connection);
-    QLineEdit* address = AddBox("ConnIPAddr", &S::ConnIPAddr, true);
-    QLineEdit* port = AddBox("ConnPortNo", &S::ConnPortNo, true);
-    QLineEdit* kind = AddBox("txtClientKind", &S::txtClientKind, true);
+    auto* form = new QFormLayout(connection);
+    form->addRow(QStringLiteral("Server IP Address"),
+                 AddBox("ConnIPAddr", &S::ConnIPAddr, &C::ConnIPAddr_Change));
+    form->addRow(QStringLiteral("Server Port No"),
+                 AddBox("ConnPortNo", &S::ConnPortNo, &C::ConnPortNo_Change));
+    QLineEdit* kind = AddBox("txtClientKind", &S::txtClientKind, &C::txtClientKind_Change);
     kind->setPlaceholderText(QStringLiteral("3"));
-    typed(address, &ClientRunController::ConnIPAddr_Change);
-    typed(port, &ClientRunController::ConnPortNo_Change);
-    typed(kind, &ClientRunController::txtClientKind_Change);
+    form->addRow(QStringLiteral("Client Kind"), kind);
     m_lblStatus = new QLabel;
     m_lblStatus->setObjectName(QStringLiteral("lblStatus"));
-    connectionForm->addRow(QStringLiteral("Server IP Address"), address);
-    connectionForm->addRow(QStringLiteral("Server Port No"), port);
-    connectionForm->addRow(QStringLiteral("Client Kind"), kind);
-    connectionForm->addRow(m_lblStatus);
+    form->addRow(m_lblStatus);
+    return connection;
+}
 
-    // Numbering.
+QGroupBox* frmClientSim::BuildNumbering() {
+    using S = ClientWindowState;
+    using C = ClientRunController;
     QGroupBox* numbering = Frame("");
-    auto* numberingForm = new QFormLayout(numbering);
-    QComboBox* telSize = AddCombo("cmboTelNoSize", kListTelSize, &S::cmboTelNoSize);
-    QComboBox* portCount = AddCombo("cmboPortCnt", kListPortCount, &S::cmboPortCnt);
-    chosen(telSize, &ClientRunController::cmboTelNoSize_Click);
-    chosen(portCount, &ClientRunController::cmboPortCnt_Click);
-    m_editCallerStartTelNo = AddBox("editCallerStartTelNo", &S::editCallerStartTelNo, true);
-    m_editCalleeStartTelNo = AddBox("editCalleeStartTelNo", &S::editCalleeStartTelNo, true);
+    auto* form = new QFormLayout(numbering);
+    form->addRow(QStringLiteral("Tel Size"), AddCombo("cmboTelNoSize", kListTelSize,
+                                                      &S::cmboTelNoSize, &C::cmboTelNoSize_Click));
+    form->addRow(QStringLiteral("Port Count"),
+                 AddCombo("cmboPortCnt", kListPortCount, &S::cmboPortCnt, &C::cmboPortCnt_Click));
+    m_editCallerStartTelNo =
+        AddBox("editCallerStartTelNo", &S::editCallerStartTelNo, &C::editCallerStartTelNo_Change);
+    m_editCalleeStartTelNo =
+        AddBox("editCalleeStartTelNo", &S::editCalleeStartTelNo, &C::editCalleeStartTelNo_Change);
     for (QLineEdit* box : {m_editCallerStartTelNo, m_editCalleeStartTelNo}) {
         box->setValidator(new MaxLengthValidator(box));
         box->installEventFilter(this);
     }
-    typed(m_editCallerStartTelNo, &ClientRunController::editCallerStartTelNo_Change);
-    typed(m_editCalleeStartTelNo, &ClientRunController::editCalleeStartTelNo_Change);
-    QCheckBox* freeDial = AddCheck("chkFreeDial", "Free Dial", &S::chkFreeDial);
-    clicked(freeDial, &ClientRunController::chkFreeDial_Click);
-    QLineEdit* freeDialNo = AddBox("txtFreeDialNo", &S::txtFreeDialNo, true);
-    typed(freeDialNo, &ClientRunController::txtFreeDialNo_Change);
-    numberingForm->addRow(QStringLiteral("Tel Size"), telSize);
-    numberingForm->addRow(QStringLiteral("Port Count"), portCount);
-    numberingForm->addRow(QStringLiteral("Caller Start"), m_editCallerStartTelNo);
-    numberingForm->addRow(QStringLiteral("Callee Start"), m_editCalleeStartTelNo);
-    numberingForm->addRow(freeDial, freeDialNo);
+    form->addRow(QStringLiteral("Caller Start"), m_editCallerStartTelNo);
+    form->addRow(QStringLiteral("Callee Start"), m_editCalleeStartTelNo);
+    QCheckBox* freeDial =
+        AddCheck("chkFreeDial", "Free Dial", &S::chkFreeDial, &C::chkFreeDial_Click);
+    form->addRow(freeDial, AddBox("txtFreeDialNo", &S::txtFreeDialNo, &C::txtFreeDialNo_Change));
+    return numbering;
+}
 
-    // Call scenario.
+QGroupBox* frmClientSim::BuildScenario() {
+    using S = ClientWindowState;
+    using C = ClientRunController;
     QGroupBox* scenario = Frame("Call Scenario");
-    auto* scenarioForm = new QFormLayout(scenario);
-    QCheckBox* makeCall = AddCheck("chkMakeCall", "Make Call", &S::chkMakeCall);
-    QCheckBox* connected = AddCheck("chkConnected", "Connection State", &S::chkConnected);
-    QCheckBox* holdCall = AddCheck("chkHoldCall", "Make Hold State", &S::chkHoldCall);
-    QCheckBox* dropCall = AddCheck("chkDropCall", "Drop Call", &S::chkDropCall);
-    clicked(connected, &ClientRunController::chkConnected_Click);
-    clicked(holdCall, &ClientRunController::chkHoldCall_Click);
-    QComboBox* idle = AddCombo("cmboIdleTime", kListIdleDelay, &S::cmboIdleTime);
-    QComboBox* make = AddCombo("cmboMakeDelaytime", kListMakeDelay, &S::cmboMakeDelaytime);
-    QComboBox* conn = AddCombo("cmboConnDelay", kListConnDelay, &S::cmboConnDelay);
-    QComboBox* hold = AddCombo("cmboHoldDelay", kListHoldDelay, &S::cmboHoldDelay);
-    chosen(idle, &ClientRunController::cmboIdleTime_Click);
-    chosen(make, &ClientRunController::cmboMakeDelaytime_Click);
-    chosen(conn, &ClientRunController::cmboConnDelay_Click);
-    chosen(hold, &ClientRunController::cmboHoldDelay_Click);
-    scenarioForm->addRow(makeCall);
-    scenarioForm->addRow(connected);
-    scenarioForm->addRow(holdCall);
-    scenarioForm->addRow(dropCall);
-    scenarioForm->addRow(QStringLiteral("Idle Delay(S)"), idle);
-    scenarioForm->addRow(QStringLiteral("Make Delay(S)"), make);
-    scenarioForm->addRow(QStringLiteral("Conn Delay(S)"), conn);
-    scenarioForm->addRow(QStringLiteral("Hold Delay(S)"), hold);
+    auto* form = new QFormLayout(scenario);
+    form->addRow(AddCheck("chkMakeCall", "Make Call", &S::chkMakeCall));
+    form->addRow(
+        AddCheck("chkConnected", "Connection State", &S::chkConnected, &C::chkConnected_Click));
+    form->addRow(
+        AddCheck("chkHoldCall", "Make Hold State", &S::chkHoldCall, &C::chkHoldCall_Click));
+    form->addRow(AddCheck("chkDropCall", "Drop Call", &S::chkDropCall));
+    const struct {
+        const char* caption;
+        const char* name;
+        ClientList list;
+        ClientControl ClientWindowState::*field;
+        void (ClientRunController::*chosen)(int);
+    } delays[] = {
+        {"Idle Delay(S)", "cmboIdleTime", kListIdleDelay, &S::cmboIdleTime, &C::cmboIdleTime_Click},
+        {"Make Delay(S)", "cmboMakeDelaytime", kListMakeDelay, &S::cmboMakeDelaytime,
+         &C::cmboMakeDelaytime_Click},
+        {"Conn Delay(S)", "cmboConnDelay", kListConnDelay, &S::cmboConnDelay,
+         &C::cmboConnDelay_Click},
+        {"Hold Delay(S)", "cmboHoldDelay", kListHoldDelay, &S::cmboHoldDelay,
+         &C::cmboHoldDelay_Click},
+    };
+    for (const auto& delay : delays) {
+        form->addRow(QLatin1String(delay.caption),
+                     AddCombo(delay.name, delay.list, delay.field, delay.chosen));
+    }
+    return scenario;
+}
 
-    // Run time.
+QGroupBox* frmClientSim::BuildRunTime() {
+    using S = ClientWindowState;
     QGroupBox* runTime = Frame("Simulation Time");
-    auto* runTimeForm = new QFormLayout(runTime);
-    m_editTimePeriod = AddBox("editTimePeriod", &S::editTimePeriod, true);
+    auto* form = new QFormLayout(runTime);
+    m_editTimePeriod =
+        AddBox("editTimePeriod", &S::editTimePeriod, &ClientRunController::editTimePeriod_Change);
     m_editTimePeriod->installEventFilter(this);
-    typed(m_editTimePeriod, &ClientRunController::editTimePeriod_Change);
-    runTimeForm->addRow(QStringLiteral("Simulaion Time (Hr)"), m_editTimePeriod);
-    runTimeForm->addRow(QStringLiteral("Start Time"),
-                        AddBox("editStartTime", &S::editStartTime, false));
-    runTimeForm->addRow(QStringLiteral("End Time"), AddBox("editEndTime", &S::editEndTime, false));
-    runTimeForm->addRow(QStringLiteral("Elapsed Time"),
-                        AddBox("editElapsedTime", &S::editElapsedTime, false));
+    form->addRow(QStringLiteral("Simulaion Time (Hr)"), m_editTimePeriod);
+    AddShownRows(form, {{"Start Time", "editStartTime", &S::editStartTime},
+                        {"End Time", "editEndTime", &S::editEndTime},
+                        {"Elapsed Time", "editElapsedTime", &S::editElapsedTime}});
+    return runTime;
+}
 
-    // Countdowns.
-    QGroupBox* countdowns = Frame("Call State Time Duration");
-    auto* countdownForm = new QFormLayout(countdowns);
-    countdownForm->addRow(QStringLiteral("Idle Time"),
-                          AddBox("editIdleTime", &S::editIdleTime, false));
-    countdownForm->addRow(QStringLiteral("Ring Time"),
-                          AddBox("editRingTime", &S::editRingTime, false));
-    countdownForm->addRow(QStringLiteral("Conn Time"),
-                          AddBox("editConnTime", &S::editConnTime, false));
-    countdownForm->addRow(QStringLiteral("Hold Time"),
-                          AddBox("editHoldTime", &S::editHoldTime, false));
+void frmClientSim::BuildCounts(QGridLayout* grid) {
+    using S = ClientWindowState;
+    grid->addWidget(
+        ShownFrame("Call State Time Duration", {{"Idle Time", "editIdleTime", &S::editIdleTime},
+                                                {"Ring Time", "editRingTime", &S::editRingTime},
+                                                {"Conn Time", "editConnTime", &S::editConnTime},
+                                                {"Hold Time", "editHoldTime", &S::editHoldTime}}),
+        1, 2);
+    grid->addWidget(
+        ShownFrame("Call State Event Count",
+                   {{"Hook On", "editHookOnCount", &S::editHookOnCount},
+                    {"DialTone", "editDTCount", &S::editDTCount},
+                    {"Ringback/Offering", "editRbOfferingCount", &S::editRbOfferingCount},
+                    {"Connect", "editConnectedCount", &S::editConnectedCount},
+                    {"Held / Retrieved", "editHeldCount", &S::editHeldCount},
+                    {"Failed", "editFailCount", &S::editFailCount}}),
+        0, 3);
+    grid->addWidget(
+        ShownFrame("Command Count", {{"Make Call", "editMakeCall", &S::editMakeCall},
+                                     {"Answer Call", "editAnswerCall", &S::editAnswerCall},
+                                     {"Hold Call", "editHoldCall", &S::editHoldCall},
+                                     {"UnHold Call", "editUnHoldCall", &S::editUnHoldCall},
+                                     {"Drop Call", "editDropCall", &S::editDropCall},
+                                     {"Total Count", "editCmdTotalCount", &S::editCmdTotalCount}}),
+        1, 3);
+    grid->addWidget(
+        ShownFrame("", {{"Total Sent Event Count", "DataSendCnt", &S::DataSendCnt},
+                        {"Total Received Event Count", "RecvDataCnt", &S::RecvDataCnt}}),
+        2, 0, 1, 2);
+}
 
-    // Event counts.
-    QGroupBox* events = Frame("Call State Event Count");
-    auto* eventForm = new QFormLayout(events);
-    eventForm->addRow(QStringLiteral("Hook On"),
-                      AddBox("editHookOnCount", &S::editHookOnCount, false));
-    eventForm->addRow(QStringLiteral("DialTone"), AddBox("editDTCount", &S::editDTCount, false));
-    eventForm->addRow(QStringLiteral("Ringback/Offering"),
-                      AddBox("editRbOfferingCount", &S::editRbOfferingCount, false));
-    eventForm->addRow(QStringLiteral("Connect"),
-                      AddBox("editConnectedCount", &S::editConnectedCount, false));
-    eventForm->addRow(QStringLiteral("Held / Retrieved"),
-                      AddBox("editHeldCount", &S::editHeldCount, false));
-    eventForm->addRow(QStringLiteral("Failed"), AddBox("editFailCount", &S::editFailCount, false));
+QGroupBox* frmClientSim::ShownFrame(const char* caption, std::initializer_list<ShownBox> rows) {
+    QGroupBox* frame = Frame(caption);
+    AddShownRows(new QFormLayout(frame), rows);
+    return frame;
+}
 
-    // Command counts.
-    QGroupBox* commands = Frame("Command Count");
-    auto* commandForm = new QFormLayout(commands);
-    commandForm->addRow(QStringLiteral("Make Call"),
-                        AddBox("editMakeCall", &S::editMakeCall, false));
-    commandForm->addRow(QStringLiteral("Answer Call"),
-                        AddBox("editAnswerCall", &S::editAnswerCall, false));
-    commandForm->addRow(QStringLiteral("Hold Call"),
-                        AddBox("editHoldCall", &S::editHoldCall, false));
-    commandForm->addRow(QStringLiteral("UnHold Call"),
-                        AddBox("editUnHoldCall", &S::editUnHoldCall, false));
-    commandForm->addRow(QStringLiteral("Drop Call"),
-                        AddBox("editDropCall", &S::editDropCall, false));
-    commandForm->addRow(QStringLiteral("Total Count"),
-                        AddBox("editCmdTotalCount", &S::editCmdTotalCount, false));
+void frmClientSim::AddShownRows(QFormLayout* form, std::initializer_list<ShownBox> rows) {
+    for (const ShownBox& row : rows) {
+        form->addRow(QLatin1String(row.caption), AddBox(row.name, row.field));
+    }
+}
 
-    // Totals, log and buttons.
-    QGroupBox* totals = Frame("");
-    auto* totalForm = new QFormLayout(totals);
-    totalForm->addRow(QStringLiteral("Total Sent Event Count"),
-                      AddBox("DataSendCnt", &S::DataSendCnt, false));
-    totalForm->addRow(QStringLiteral("Total Received Event Count"),
-                      AddBox("RecvDataCnt", &S::RecvDataCnt, false));
-    m_txtRecvData = new QPlainTextEdit;
-    m_txtRecvData->setObjectName(QStringLiteral("txtRecvData"));
-    m_txtRecvData->setReadOnly(true);
-
+QHBoxLayout* frmClientSim::BuildButtons() {
+    using S = ClientWindowState;
+    using C = ClientRunController;
+    m_start = AddButton("Start", &S::Start, &C::Start_Click);
+    m_disconnect = AddButton("Disconnect", &S::Disconnect, &C::Disconnect_Click);
+    m_reset = AddButton("cmdReset", &S::cmdReset, &C::cmdReset_Click);
+    m_quit = AddButton("cmdQuit", &S::cmdQuit, &C::cmdQuit_Click);
     auto* buttons = new QHBoxLayout;
-    m_start = AddButton("Start", &S::Start);
-    m_disconnect = AddButton("Disconnect", &S::Disconnect);
-    m_reset = AddButton("cmdReset", &S::cmdReset);
-    m_quit = AddButton("cmdQuit", &S::cmdQuit);
     for (QPushButton* button : {m_start, m_disconnect, m_reset, m_quit}) {
         buttons->addWidget(button);
     }
-    connect(m_start, &QPushButton::clicked, this, [this] { m_controller->Start_Click(); });
-    connect(m_disconnect, &QPushButton::clicked, this,
-            [this] { m_controller->Disconnect_Click(); });
-    connect(m_reset, &QPushButton::clicked, this, [this] { m_controller->cmdReset_Click(); });
-    connect(m_quit, &QPushButton::clicked, this, [this] { m_controller->cmdQuit_Click(); });
-
-    auto* central = new QWidget;
-    auto* grid = new QGridLayout(central);
-    grid->addWidget(connection, 0, 0);
-    grid->addWidget(numbering, 1, 0);
-    grid->addWidget(scenario, 0, 1, 2, 1);
-    grid->addWidget(runTime, 0, 2);
-    grid->addWidget(countdowns, 1, 2);
-    grid->addWidget(events, 0, 3);
-    grid->addWidget(commands, 1, 3);
-    grid->addWidget(totals, 2, 0, 1, 2);
-    grid->addLayout(buttons, 2, 2, 1, 2);
-    grid->addWidget(m_txtRecvData, 3, 0, 1, 4);
-    grid->setRowStretch(3, 1);
-    setCentralWidget(central);
+    return buttons;
 }
 
 void frmClientSim::RefreshState() {

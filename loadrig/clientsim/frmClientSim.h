@@ -3,12 +3,17 @@
 #include "ClientRunController.h"
 #include <rigwindow/RigWindow.h>
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
+class QGridLayout;
+class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -53,12 +58,33 @@ private:
         ClientControl ClientWindowState::*field;
     };
 
+    // A row of a frame of boxes that only show a count or a time.
+    struct ShownBox {
+        const char* caption;
+        const char* name;
+        ClientControl ClientWindowState::*field;
+    };
+
     void BuildControls();
-    QLineEdit* AddBox(const char* name, ClientControl ClientWindowState::*field, bool typed);
+    QGroupBox* BuildConnection();
+    QGroupBox* BuildNumbering();
+    QGroupBox* BuildScenario();
+    QGroupBox* BuildRunTime();
+    void BuildCounts(QGridLayout* grid);
+    QHBoxLayout* BuildButtons();
+    QGroupBox* ShownFrame(const char* caption, std::initializer_list<ShownBox> rows);
+    void AddShownRows(QFormLayout* form, std::initializer_list<ShownBox> rows);
+
+    // A box without a handler only shows; the others pass what is typed to the controller.
+    QLineEdit* AddBox(const char* name, ClientControl ClientWindowState::*field,
+                      void (ClientRunController::*typed)(const std::string&) = nullptr);
     QCheckBox* AddCheck(const char* name, const char* caption,
-                        ClientControl ClientWindowState::*field);
-    QComboBox* AddCombo(const char* name, ClientList list, ClientControl ClientWindowState::*field);
-    QPushButton* AddButton(const char* name, ClientControl ClientWindowState::*field);
+                        ClientControl ClientWindowState::*field,
+                        void (ClientRunController::*clicked)(bool) = nullptr);
+    QComboBox* AddCombo(const char* name, ClientList list, ClientControl ClientWindowState::*field,
+                        void (ClientRunController::*chosen)(int));
+    QPushButton* AddButton(const char* name, ClientControl ClientWindowState::*field,
+                           void (ClientRunController::*pressed)());
     void RefreshState();
     void ShowMessage(const ClientMessage& message);
 

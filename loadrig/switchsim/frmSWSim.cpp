@@ -88,6 +88,35 @@ frmSWSim::~frmSWSim() {
 }
 
 void frmSWSim::BuildControls() {
+    BuildLists();
+    auto* central = new QWidget;
+    auto* grid = new QGridLayout(central);
+    grid->addWidget(ListFrame("Switch Configuration", kWordTelNoSize, kWordTrkCount), 0, 0);
+    grid->addWidget(BuildScenario(), 1, 0, 2, 1);
+    grid->addWidget(
+        BoxFrame("Simulation Time Configuration",
+                 {{"Simulation Time (Hr)", "editSimTime", &frmSWSim::m_editSimTime, false},
+                  {"Start Time", "editStartTime", &frmSWSim::m_editStartTime},
+                  {"End Time", "editEndTime", &frmSWSim::m_editEndTime},
+                  {"Elapsed Time", "editElapsedTime", &frmSWSim::m_editElapsedTime}}),
+        0, 1);
+    connect(m_editSimTime, &QLineEdit::textEdited, this,
+            [this](const QString& text) { m_controller->editSimTime_Change(text.toStdString()); });
+    grid->addWidget(BoxFrame("Call State Time Duration",
+                             {{"Idle Time", "editIdleCallTime", &frmSWSim::m_editIdleCallTime},
+                              {"Ring Time", "editRingCallTime", &frmSWSim::m_editRingCallTime},
+                              {"Conn Time", "editConnCallTime", &frmSWSim::m_editConnCallTime},
+                              {"Hold Time", "editHoldCallTime", &frmSWSim::m_editHoldCallTime}}),
+                    1, 1);
+    grid->addWidget(BuildActions(), 2, 1);
+    BuildCounts(grid);
+    grid->addWidget(BuildTrace(), 3, 0, 1, 3);
+    grid->setRowStretch(3, 1);
+    setCentralWidget(central);
+    BuildStatusBar();
+}
+
+void frmSWSim::BuildLists() {
     const auto& lists = SwitchSettingLists();
     for (int word = 0; word < kWordOprInbndCount; ++word) {
         auto* list = new QComboBox;
@@ -101,116 +130,107 @@ void frmSWSim::BuildControls() {
         });
         m_lists[static_cast<std::size_t>(word)] = list;
     }
-    auto addList = [&](QFormLayout* form, int word) {
+}
+
+QGroupBox* frmSWSim::ListFrame(const char* caption, int firstWord, int lastWord) {
+    const auto& lists = SwitchSettingLists();
+    QGroupBox* frame = Frame(caption);
+    auto* form = new QFormLayout(frame);
+    for (int word = firstWord; word <= lastWord; ++word) {
         form->addRow(QLatin1String(lists[static_cast<std::size_t>(word)].caption),
                      m_lists[static_cast<std::size_t>(word)]);
+    }
+    return frame;
+}
+
+QGroupBox* frmSWSim::BuildScenario() {
+    QGroupBox* frame = ListFrame("Simulation Scenario", kWordSimMode, kWordIdleTime);
+    auto* form = static_cast<QFormLayout*>(frame->layout());
+    const struct {
+        const char* name;
+        const char* caption;
+        QCheckBox* frmSWSim::*check;
+        void (SimRunController::*clicked)(bool);
+    } checks[] = {
+        {"chkPrint", "Show Msg", &frmSWSim::m_chkPrint, &SimRunController::chkPrint_Click},
+        {"chkUseOprMode", "Use Operator Mode", &frmSWSim::m_chkUseOprMode,
+         &SimRunController::chkUseOprMode_Click},
+        {"chkCallGen", "Call Generation", &frmSWSim::m_chkCallGen,
+         &SimRunController::chkCallGen_Click},
     };
-
-    QGroupBox* switchFrame = Frame("Switch Configuration");
-    auto* switchForm = new QFormLayout(switchFrame);
-    for (int word = kWordTelNoSize; word <= kWordTrkCount; ++word) {
-        addList(switchForm, word);
+    for (const auto& row : checks) {
+        QCheckBox* check = CheckBox(row.name, row.caption);
+        this->*row.check = check;
+        form->addRow(check);
+        connect(check, &QCheckBox::clicked, this, [this, clicked = row.clicked](bool checked) {
+            (m_controller.get()->*clicked)(checked);
+        });
     }
+    return frame;
+}
 
-    QGroupBox* scenarioFrame = Frame("Simulation Scenario");
-    auto* scenarioForm = new QFormLayout(scenarioFrame);
-    for (int word = kWordSimMode; word <= kWordIdleTime; ++word) {
-        addList(scenarioForm, word);
+QGroupBox* frmSWSim::BoxFrame(const char* caption, std::initializer_list<BoxRow> rows) {
+    QGroupBox* frame = Frame(caption);
+    auto* form = new QFormLayout(frame);
+    for (const BoxRow& row : rows) {
+        QLineEdit* box = Box(row.name, row.readOnly);
+        this->*row.box = box;
+        form->addRow(QLatin1String(row.caption), box);
     }
-    m_chkPrint = CheckBox("chkPrint", "Show Msg");
-    m_chkUseOprMode = CheckBox("chkUseOprMode", "Use Operator Mode");
-    m_chkCallGen = CheckBox("chkCallGen", "Call Generation");
-    scenarioForm->addRow(m_chkPrint);
-    scenarioForm->addRow(m_chkUseOprMode);
-    scenarioForm->addRow(m_chkCallGen);
-    connect(m_chkPrint, &QCheckBox::clicked, this,
-            [this](bool checked) { m_controller->chkPrint_Click(checked); });
-    connect(m_chkUseOprMode, &QCheckBox::clicked, this,
-            [this](bool checked) { m_controller->chkUseOprMode_Click(checked); });
-    connect(m_chkCallGen, &QCheckBox::clicked, this,
-            [this](bool checked) { m_controller->chkCallGen_Click(checked); });
+    return frame;
+}
 
-    QGroupBox* timeFrame = Frame("Simulation Time Configuration");
-    auto* timeForm = new QFormLayout(timeFrame);
-    m_editSimTime = Box("editSimTime", false);
-    m_editStartTime = Box("editStartTime", true);
-    m_editEndTime = Box("editEndTime", true);
-    m_editElapsedTime = Box("editElapsedTime", true);
-    timeForm->addRow(QStringLiteral("Simulation Time (Hr)"), m_editSimTime);
-    timeForm->addRow(QStringLiteral("Start Time"), m_editStartTime);
-    timeForm->addRow(QStringLiteral("End Time"), m_editEndTime);
-    timeForm->addRow(QStringLiteral("Elapsed Time"), m_editElapsedTime);
-    connect(m_editSimTime, &QLineEdit::textEdited, this,
-            [this](const QString& text) { m_controller->editSimTime_Change(text.toStdString()); });
-
-    QGroupBox* actionFrame = Frame("Action List");
-    auto* actions = new QVBoxLayout(actionFrame);
-    m_cmdCallSim = Button("cmdCallSim", "Call Run");
-    m_cmdRun = Button("cmdRun", "SW Run");
-    m_cmdStop = Button("cmdStop", "Stop");
-    m_cmdReset = Button("cmdReset", "Reset");
-    m_cmdQuit = Button("cmdQuit", "Quit");
-    for (QPushButton* button : {m_cmdCallSim, m_cmdRun, m_cmdStop, m_cmdReset, m_cmdQuit}) {
+QGroupBox* frmSWSim::BuildActions() {
+    QGroupBox* frame = Frame("Action List");
+    auto* actions = new QVBoxLayout(frame);
+    const struct {
+        const char* name;
+        const char* caption;
+        QPushButton* frmSWSim::*button;
+        void (SimRunController::*pressed)();
+    } buttons[] = {
+        {"cmdCallSim", "Call Run", &frmSWSim::m_cmdCallSim, &SimRunController::cmdCallSim_Click},
+        {"cmdRun", "SW Run", &frmSWSim::m_cmdRun, &SimRunController::cmdRun_Click},
+        {"cmdStop", "Stop", &frmSWSim::m_cmdStop, &SimRunController::cmdStop_Click},
+        {"cmdReset", "Reset", &frmSWSim::m_cmdReset, &SimRunController::cmdReset_Click},
+        {"cmdQuit", "Quit", &frmSWSim::m_cmdQuit, &SimRunController::cmdQuit_Click},
+    };
+    for (const auto& row : buttons) {
+        QPushButton* button = Button(row.name, row.caption);
+        this->*row.button = button;
         actions->addWidget(button);
+        connect(button, &QPushButton::clicked, this,
+                [this, pressed = row.pressed] { (m_controller.get()->*pressed)(); });
     }
-    connect(m_cmdCallSim, &QPushButton::clicked, this,
-            [this] { m_controller->cmdCallSim_Click(); });
-    connect(m_cmdRun, &QPushButton::clicked, this, [this] { m_controller->cmdRun_Click(); });
-    connect(m_cmdStop, &QPushButton::clicked, this, [this] { m_controller->cmdStop_Click(); });
-    connect(m_cmdReset, &QPushButton::clicked, this, [this] { m_controller->cmdReset_Click(); });
-    connect(m_cmdQuit, &QPushButton::clicked, this, [this] { m_controller->cmdQuit_Click(); });
+    return frame;
+}
 
-    QGroupBox* durationFrame = Frame("Call State Time Duration");
-    auto* durationForm = new QFormLayout(durationFrame);
-    m_editIdleCallTime = Box("editIdleCallTime", true);
-    m_editRingCallTime = Box("editRingCallTime", true);
-    m_editConnCallTime = Box("editConnCallTime", true);
-    m_editHoldCallTime = Box("editHoldCallTime", true);
-    durationForm->addRow(QStringLiteral("Idle Time"), m_editIdleCallTime);
-    durationForm->addRow(QStringLiteral("Ring Time"), m_editRingCallTime);
-    durationForm->addRow(QStringLiteral("Conn Time"), m_editConnCallTime);
-    durationForm->addRow(QStringLiteral("Hold Time"), m_editHoldCallTime);
+void frmSWSim::BuildCounts(QGridLayout* grid) {
+    grid->addWidget(
+        BoxFrame("Call Event Count", {{"Offering", "editInbndCount", &frmSWSim::m_editInbndCount},
+                                      {"Ans State", "editAnsCount", &frmSWSim::m_editAnsCount},
+                                      {"DT State", "editDTCount", &frmSWSim::m_editDTCount},
+                                      {"Hold State", "editHoldCount", &frmSWSim::m_editHoldCount},
+                                      {"Busy State", "editBusyCount", &frmSWSim::m_editBusyCount}}),
+        0, 2);
+    grid->addWidget(
+        BoxFrame("Total Event Count",
+                 {{"Total Receive", "editTotalReceiveCount", &frmSWSim::m_editTotalReceiveCount},
+                  {"Total Sent", "editTotalSentCount", &frmSWSim::m_editTotalSentCount}}),
+        1, 2);
+}
 
-    QGroupBox* eventFrame = Frame("Call Event Count");
-    auto* eventForm = new QFormLayout(eventFrame);
-    m_editInbndCount = Box("editInbndCount", true);
-    m_editAnsCount = Box("editAnsCount", true);
-    m_editDTCount = Box("editDTCount", true);
-    m_editHoldCount = Box("editHoldCount", true);
-    m_editBusyCount = Box("editBusyCount", true);
-    eventForm->addRow(QStringLiteral("Offering"), m_editInbndCount);
-    eventForm->addRow(QStringLiteral("Ans State"), m_editAnsCount);
-    eventForm->addRow(QStringLiteral("DT State"), m_editDTCount);
-    eventForm->addRow(QStringLiteral("Hold State"), m_editHoldCount);
-    eventForm->addRow(QStringLiteral("Busy State"), m_editBusyCount);
-
-    QGroupBox* totalFrame = Frame("Total Event Count");
-    auto* totalForm = new QFormLayout(totalFrame);
-    m_editTotalReceiveCount = Box("editTotalReceiveCount", true);
-    m_editTotalSentCount = Box("editTotalSentCount", true);
-    totalForm->addRow(QStringLiteral("Total Receive"), m_editTotalReceiveCount);
-    totalForm->addRow(QStringLiteral("Total Sent"), m_editTotalSentCount);
-
-    QGroupBox* traceFrame = Frame("Message Trace Window");
-    auto* traceLayout = new QVBoxLayout(traceFrame);
+QGroupBox* frmSWSim::BuildTrace() {
+    QGroupBox* frame = Frame("Message Trace Window");
+    auto* layout = new QVBoxLayout(frame);
     m_editTraceBox = new QPlainTextEdit;
     m_editTraceBox->setObjectName(QStringLiteral("editTraceBox"));
     m_editTraceBox->setReadOnly(true);
-    traceLayout->addWidget(m_editTraceBox);
+    layout->addWidget(m_editTraceBox);
+    return frame;
+}
 
-    auto* central = new QWidget;
-    auto* grid = new QGridLayout(central);
-    grid->addWidget(switchFrame, 0, 0);
-    grid->addWidget(scenarioFrame, 1, 0, 2, 1);
-    grid->addWidget(timeFrame, 0, 1);
-    grid->addWidget(durationFrame, 1, 1);
-    grid->addWidget(actionFrame, 2, 1);
-    grid->addWidget(eventFrame, 0, 2);
-    grid->addWidget(totalFrame, 1, 2);
-    grid->addWidget(traceFrame, 3, 0, 1, 3);
-    grid->setRowStretch(3, 1);
-    setCentralWidget(central);
-
+void frmSWSim::BuildStatusBar() {
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("SWCallSimStatusBar"));
     for (std::size_t i = 0; i < m_panels.size(); ++i) {

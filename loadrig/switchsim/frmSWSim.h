@@ -4,11 +4,14 @@
 #include <rigwindow/RigWindow.h>
 
 #include <array>
+#include <initializer_list>
 #include <optional>
 #include <string>
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -44,7 +47,23 @@ public:
     QPushButton* cmdQuit() const { return m_cmdQuit; }
 
 private:
+    // A box of a frame: its row caption, name and the member that keeps it.
+    struct BoxRow {
+        const char* caption;
+        const char* name;
+        QLineEdit* frmSWSim::*box;
+        bool readOnly = true;
+    };
+
     void BuildControls();
+    void BuildLists();
+    QGroupBox* ListFrame(const char* caption, int firstWord, int lastWord);
+    QGroupBox* BuildScenario();
+    QGroupBox* BoxFrame(const char* caption, std::initializer_list<BoxRow> rows);
+    QGroupBox* BuildActions();
+    void BuildCounts(QGridLayout* grid);
+    QGroupBox* BuildTrace();
+    void BuildStatusBar();
     void RefreshState();
     void RefreshCounters();
     void ShowMessage(const SimMessage& message);

@@ -2,6 +2,7 @@
 
 #include <loadrig/tests/RigWindowTest.h>
 #include <testsupport/TestApp.h>
+#include <testsupport/WidgetTree.h>
 
 #include <QApplication>
 
@@ -103,6 +104,156 @@ TEST_F(frmClientSimTest, FirstLoadShowsTheDefaultsInEveryControl) {
     EXPECT_EQ(window->cmdQuit()->text(), "Quit");
     EXPECT_TRUE(window->Start()->isEnabled());
     EXPECT_FALSE(window->Disconnect()->isEnabled());
+}
+
+constexpr const char kClientTree[] =
+    R"tree(frmClientSim "Load Rig Ver 1.0 for QMX Series - Client Call Generator"
+  central QWidget
+    QGridLayout row 3 stretch 1
+      0,0 QGroupBox ""
+        QFormLayout
+          row 0 label QLabel "Server IP Address"
+          row 0 field QLineEdit #ConnIPAddr ="127.0.0.1"
+          row 1 label QLabel "Server Port No"
+          row 1 field QLineEdit #ConnPortNo ="6000"
+          row 2 label QLabel "Client Kind"
+          row 2 field QLineEdit #txtClientKind placeholder "3"
+          row 3 span QLabel #lblStatus "Disconnected"
+      1,0 QGroupBox ""
+        QFormLayout
+          row 0 label QLabel "Tel Size"
+          row 0 field QComboBox #cmboTelNoSize [3|4] at 0
+          row 1 label QLabel "Port Count"
+          row 1 field QComboBox #cmboPortCnt [4|8|16|32|64|128] at 0
+          row 2 label QLabel "Caller Start"
+          row 2 field QLineEdit #editCallerStartTelNo ="201" validated
+          row 3 label QLabel "Callee Start"
+          row 3 field QLineEdit #editCalleeStartTelNo ="205" validated
+          row 4 label QCheckBox #chkFreeDial "Free Dial"
+          row 4 field QLineEdit #txtFreeDialNo disabled
+      0,1 span 2x1 QGroupBox "Call Scenario"
+        QFormLayout
+          row 0 span QCheckBox #chkMakeCall "Make Call" checked disabled
+          row 1 span QCheckBox #chkConnected "Connection State"
+          row 2 span QCheckBox #chkHoldCall "Make Hold State"
+          row 3 span QCheckBox #chkDropCall "Drop Call" checked disabled
+          row 4 label QLabel "Idle Delay(S)"
+          row 4 field QComboBox #cmboIdleTime [1|2|3|4|5|6|7|8|9|10|20|30|40|50|60|100] at 3
+          row 5 label QLabel "Make Delay(S)"
+          row 5 field QComboBox #cmboMakeDelaytime [2|4|6|8|10|12|14|16|18|20|60|120|180|300|1800|3600] at 3
+          row 6 label QLabel "Conn Delay(S)"
+          row 6 field QComboBox #cmboConnDelay [1|2|4|8|10|15|20|30|45|60] at 3 disabled
+          row 7 label QLabel "Hold Delay(S)"
+          row 7 field QComboBox #cmboHoldDelay [1|3|5|10|15|20|25|30|45|60] at 3 disabled
+      0,2 QGroupBox "Simulation Time"
+        QFormLayout
+          row 0 label QLabel "Simulaion Time (Hr)"
+          row 0 field QLineEdit #editTimePeriod ="1"
+          row 1 label QLabel "Start Time"
+          row 1 field QLineEdit #editStartTime ="00 : 00 : 00" read-only disabled
+          row 2 label QLabel "End Time"
+          row 2 field QLineEdit #editEndTime ="00 : 00 : 00" read-only disabled
+          row 3 label QLabel "Elapsed Time"
+          row 3 field QLineEdit #editElapsedTime read-only
+      1,2 QGroupBox "Call State Time Duration"
+        QFormLayout
+          row 0 label QLabel "Idle Time"
+          row 0 field QLineEdit #editIdleTime ="0" read-only
+          row 1 label QLabel "Ring Time"
+          row 1 field QLineEdit #editRingTime ="0" read-only
+          row 2 label QLabel "Conn Time"
+          row 2 field QLineEdit #editConnTime ="0" read-only
+          row 3 label QLabel "Hold Time"
+          row 3 field QLineEdit #editHoldTime ="0" read-only
+      0,3 QGroupBox "Call State Event Count"
+        QFormLayout
+          row 0 label QLabel "Hook On"
+          row 0 field QLineEdit #editHookOnCount ="0" read-only
+          row 1 label QLabel "DialTone"
+          row 1 field QLineEdit #editDTCount ="0" read-only
+          row 2 label QLabel "Ringback/Offering"
+          row 2 field QLineEdit #editRbOfferingCount ="0" read-only
+          row 3 label QLabel "Connect"
+          row 3 field QLineEdit #editConnectedCount ="0" read-only
+          row 4 label QLabel "Held / Retrieved"
+          row 4 field QLineEdit #editHeldCount ="0/0" read-only
+          row 5 label QLabel "Failed"
+          row 5 field QLineEdit #editFailCount ="0" read-only
+      1,3 QGroupBox "Command Count"
+        QFormLayout
+          row 0 label QLabel "Make Call"
+          row 0 field QLineEdit #editMakeCall ="0" read-only
+          row 1 label QLabel "Answer Call"
+          row 1 field QLineEdit #editAnswerCall ="0" read-only
+          row 2 label QLabel "Hold Call"
+          row 2 field QLineEdit #editHoldCall ="0" read-only
+          row 3 label QLabel "UnHold Call"
+          row 3 field QLineEdit #editUnHoldCall ="0" read-only
+          row 4 label QLabel "Drop Call"
+          row 4 field QLineEdit #editDropCall ="0" read-only
+          row 5 label QLabel "Total Count"
+          row 5 field QLineEdit #editCmdTotalCount ="0" read-only
+      2,0 span 1x2 QGroupBox ""
+        QFormLayout
+          row 0 label QLabel "Total Sent Event Count"
+          row 0 field QLineEdit #DataSendCnt ="0" read-only disabled
+          row 1 label QLabel "Total Received Event Count"
+          row 1 field QLineEdit #RecvDataCnt ="0" read-only disabled
+      2,2 span 1x2 QHBoxLayout
+        0 QPushButton #Start "Start"
+        1 QPushButton #Disconnect "Stop" disabled
+        2 QPushButton #cmdReset "Reset"
+        3 QPushButton #cmdQuit "Quit"
+      3,0 span 1x4 QPlainTextEdit #txtRecvData read-only
+)tree";
+
+TEST_F(frmClientSimTest, EveryControlSitsInItsFrameAndTabWalksThemInOrder) {
+    TakeMessages();
+    EXPECT_EQ(testsupport::LayoutTree(window), kClientTree);
+    EXPECT_EQ(testsupport::TabOrder(window), (std::vector<std::string>{"ConnIPAddr",
+                                                                       "ConnPortNo",
+                                                                       "txtClientKind",
+                                                                       "cmboTelNoSize",
+                                                                       "cmboPortCnt",
+                                                                       "editCallerStartTelNo",
+                                                                       "editCalleeStartTelNo",
+                                                                       "chkFreeDial",
+                                                                       "txtFreeDialNo",
+                                                                       "chkMakeCall",
+                                                                       "chkConnected",
+                                                                       "chkHoldCall",
+                                                                       "chkDropCall",
+                                                                       "cmboIdleTime",
+                                                                       "cmboMakeDelaytime",
+                                                                       "cmboConnDelay",
+                                                                       "cmboHoldDelay",
+                                                                       "editTimePeriod",
+                                                                       "editStartTime",
+                                                                       "editEndTime",
+                                                                       "editElapsedTime",
+                                                                       "editIdleTime",
+                                                                       "editRingTime",
+                                                                       "editConnTime",
+                                                                       "editHoldTime",
+                                                                       "editHookOnCount",
+                                                                       "editDTCount",
+                                                                       "editRbOfferingCount",
+                                                                       "editConnectedCount",
+                                                                       "editHeldCount",
+                                                                       "editFailCount",
+                                                                       "editMakeCall",
+                                                                       "editAnswerCall",
+                                                                       "editHoldCall",
+                                                                       "editUnHoldCall",
+                                                                       "editDropCall",
+                                                                       "editCmdTotalCount",
+                                                                       "DataSendCnt",
+                                                                       "RecvDataCnt",
+                                                                       "Start",
+                                                                       "Disconnect",
+                                                                       "cmdReset",
+                                                                       "cmdQuit",
+                                                                       "txtRecvData"}));
 }
 
 TEST_F(frmClientSimTest, ClicksAndTypingReachTheControllerAndTheWindowFollows) {

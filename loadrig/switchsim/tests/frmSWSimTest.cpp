@@ -2,6 +2,7 @@
 
 #include <loadrig/tests/RigWindowTest.h>
 #include <testsupport/TestApp.h>
+#include <testsupport/WidgetTree.h>
 
 #include <QApplication>
 
@@ -57,6 +58,117 @@ TEST_F(frmSWSimTest, CaptionFramesAndControls) {
     EXPECT_EQ(panels[1]->text(), "Stopped ");
     EXPECT_EQ(panels[2]->text(), "PavoLinker : Off ");
     EXPECT_EQ(panels[3]->text(), "Call Step : Inbnd->Drop ");
+}
+
+constexpr const char kSwitchTree[] =
+    R"tree(frmSWSim "Load Rig Ver 1.0 for QMX Series - Switch Call Generator"
+  central QWidget
+    QGridLayout row 3 stretch 1
+      0,0 QGroupBox "Switch Configuration"
+        QFormLayout
+          row 0 label QLabel "Tel No Size"
+          row 0 field QComboBox #cmboTelNoSize [3|4] at 0
+          row 1 label QLabel "Stn Cnt"
+          row 1 field QComboBox #cmboStnCnt [8|16|32|48|64|80|96|128|256|512] at 0
+          row 2 label QLabel "Stn Grp Cnt"
+          row 2 field QComboBox #cmboStnGrpCnt [30|80] at 0
+          row 3 label QLabel "Mem Cnt"
+          row 3 field QComboBox #cmboStnMemCnt [0|4|8|16|30] at 0
+          row 4 label QLabel "Trk Cnt"
+          row 4 field QComboBox #cmboTrkCnt [8|16|24|32|48|64|80|96|112|128] at 0
+      1,0 span 2x1 QGroupBox "Simulation Scenario"
+        QFormLayout
+          row 0 label QLabel "Sim Mode"
+          row 0 field QComboBox #cmboAnswerMode [Auto|Manual] at 0
+          row 1 label QLabel "Call Mode"
+          row 1 field QComboBox #cmboCallMode [External|Internal] at 0
+          row 2 label QLabel "Call Count"
+          row 2 field QComboBox #cmboCallCount [1|4|8|16|24|32|48|64|80|96|112|128] at 0
+          row 3 label QLabel "CLI/DID Mode"
+          row 3 field QComboBox #cmboCLIMode [Random|Fixed] at 0
+          row 4 label QLabel "Call Step Mode"
+          row 4 field QComboBox #cmboCallStepMode [Mode 1|Mode 2|Mode 3|Mode 4|Mode 5] at 0
+          row 5 label QLabel "Ring Time"
+          row 5 field QComboBox #cmboRingTime [1|2|4|8|16|20|30|60|90|120] at 0
+          row 6 label QLabel "Ans Time"
+          row 6 field QComboBox #cmboAnsTime [1|2|4|8|16|20|30|60|90|120] at 0
+          row 7 label QLabel "Hold Time"
+          row 7 field QComboBox #cmboHoldTime [1|2|4|8|16|20|30|60|90|120] at 0
+          row 8 label QLabel "Idle Time"
+          row 8 field QComboBox #cmboIdleTime [1|2|4|8|16|20|30|60|90|120] at 0
+          row 9 span QCheckBox #chkPrint "Show Msg"
+          row 10 span QCheckBox #chkUseOprMode "Use Operator Mode"
+          row 11 span QCheckBox #chkCallGen "Call Generation" disabled
+      0,1 QGroupBox "Simulation Time Configuration"
+        QFormLayout
+          row 0 label QLabel "Simulation Time (Hr)"
+          row 0 field QLineEdit #editSimTime ="1"
+          row 1 label QLabel "Start Time"
+          row 1 field QLineEdit #editStartTime ="00 : 00 : 00" read-only
+          row 2 label QLabel "End Time"
+          row 2 field QLineEdit #editEndTime ="00 : 00 : 00" read-only
+          row 3 label QLabel "Elapsed Time"
+          row 3 field QLineEdit #editElapsedTime ="00 : 00 : 00" read-only
+      1,1 QGroupBox "Call State Time Duration"
+        QFormLayout
+          row 0 label QLabel "Idle Time"
+          row 0 field QLineEdit #editIdleCallTime ="0" read-only
+          row 1 label QLabel "Ring Time"
+          row 1 field QLineEdit #editRingCallTime ="0" read-only
+          row 2 label QLabel "Conn Time"
+          row 2 field QLineEdit #editConnCallTime ="0" read-only
+          row 3 label QLabel "Hold Time"
+          row 3 field QLineEdit #editHoldCallTime ="0" read-only
+      2,1 QGroupBox "Action List"
+        QVBoxLayout
+          0 QPushButton #cmdCallSim "Call Run" disabled
+          1 QPushButton #cmdRun "SW Run"
+          2 QPushButton #cmdStop "Stop" disabled
+          3 QPushButton #cmdReset "Reset"
+          4 QPushButton #cmdQuit "Quit"
+      0,2 QGroupBox "Call Event Count"
+        QFormLayout
+          row 0 label QLabel "Offering"
+          row 0 field QLineEdit #editInbndCount ="0" read-only
+          row 1 label QLabel "Ans State"
+          row 1 field QLineEdit #editAnsCount ="0" read-only
+          row 2 label QLabel "DT State"
+          row 2 field QLineEdit #editDTCount ="0" read-only
+          row 3 label QLabel "Hold State"
+          row 3 field QLineEdit #editHoldCount ="0" read-only
+          row 4 label QLabel "Busy State"
+          row 4 field QLineEdit #editBusyCount ="0" read-only
+      1,2 QGroupBox "Total Event Count"
+        QFormLayout
+          row 0 label QLabel "Total Receive"
+          row 0 field QLineEdit #editTotalReceiveCount ="0" read-only
+          row 1 label QLabel "Total Sent"
+          row 1 field QLineEdit #editTotalSentCount ="0" read-only
+      3,0 span 1x3 QGroupBox "Message Trace Window"
+        QVBoxLayout
+          0 QPlainTextEdit #editTraceBox read-only
+  status QStatusBar #SWCallSimStatusBar
+    QLabel #panel1
+    QLabel #panel2
+    QLabel #panel3
+    QLabel #panel4
+)tree";
+
+TEST_F(frmSWSimTest, EveryControlSitsInItsFrameAndTabWalksThemInOrder) {
+    EXPECT_EQ(testsupport::LayoutTree(window), kSwitchTree);
+    EXPECT_EQ(
+        testsupport::TabOrder(window),
+        (std::vector<std::string>{
+            "cmboTelNoSize",      "cmboStnCnt",       "cmboStnGrpCnt",    "cmboStnMemCnt",
+            "cmboTrkCnt",         "cmboAnswerMode",   "cmboCallMode",     "cmboCallCount",
+            "cmboCLIMode",        "cmboCallStepMode", "cmboRingTime",     "cmboAnsTime",
+            "cmboHoldTime",       "cmboIdleTime",     "chkPrint",         "chkUseOprMode",
+            "chkCallGen",         "editSimTime",      "editStartTime",    "editEndTime",
+            "editElapsedTime",    "editIdleCallTime", "editRingCallTime", "editConnCallTime",
+            "editHoldCallTime",   "cmdCallSim",       "cmdRun",           "cmdStop",
+            "cmdReset",           "cmdQuit",          "editInbndCount",   "editAnsCount",
+            "editDTCount",        "editHoldCount",    "editBusyCount",    "editTotalReceiveCount",
+            "editTotalSentCount", "editTraceBox"}));
 }
 
 TEST_F(frmSWSimTest, ClicksReachTheControllerAndTheWindowFollows) {

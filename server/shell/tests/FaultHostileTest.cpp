@@ -97,12 +97,17 @@ TEST(FaultHostile, AClientThatStopsReadingIsTracedPerRunOfLosses) {
 
     // The stalled client reads nothing until its losses have gone on for a while.
     std::uint16_t sent = 0;
-    // The reading client reads all along, so that it never falls behind its own bound.
+    // The reading client reads all along, and the switch waits for it when it falls behind, so
+    // that it stays within its own bound however the server's senders are scheduled.
     auto send = [&](int count) {
         for (int i = 0; i < count; ++i) {
             ASSERT_TRUE(rig.SendEvent(++sent, 300));
-            if (i % 64 == 0)
+            if (i % 64 == 0) {
                 reading.Pump();
+                if (sent > reading.EventCount() + 256) {
+                    ASSERT_TRUE(reading.WaitEvents(sent - 64, 30000));
+                }
+            }
         }
         reading.Pump();
     };

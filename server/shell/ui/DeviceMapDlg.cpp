@@ -117,17 +117,51 @@ std::optional<std::string> RunUserPicker(QWidget* parent, DeviceMapModel& model,
     return ip->text().toStdString();
 }
 
-} // namespace
+// The device map's controls over the model's rows.
+class DeviceMapView {
+public:
+    DeviceMapView(QDialog& dialog, DeviceMapModel& model, const DialogText& text);
 
-void RunDeviceMapDlg(QWidget* parent, DeviceMapModel& model, const DialogText& text) {
-    QDialog dialog(parent);
-    dialog.setWindowTitle(QStringLiteral("Device Map"));
-    auto* list = ReportList(1042, {text(146, "Device Name"), text(151, "Device Kind"),
-                                   text(147, "IP Address"), text(148, "User Name"),
-                                   text(149, "Connection"), text(167, "Mapping")});
-    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    auto* sort = SortBox(1056, text, model.SortMode());
-    std::map<int, QPushButton*> buttons;
+    void Refill();
+    void RefreshCounts();
+    // The sort list above the rows and buttons, the counts below them, Close at the bottom.
+    void LayOut();
+
+private:
+    QVBoxLayout* SideButtons();
+    QGroupBox* CountsBox();
+    void Connect();
+    void AfterAction();
+    std::optional<DeviceRow> Current() const;
+    void Assign();
+    void Change();
+    void UnassignSelected();
+
+    QDialog& m_dialog;
+    DeviceMapModel& m_model;
+    const DialogText& m_text;
+    QTreeWidget* m_list = nullptr;
+    QComboBox* m_sort = nullptr;
+    QVBoxLayout* m_side = nullptr;
+    QGroupBox* m_countBox = nullptr;
+    std::map<int, QPushButton*> m_buttons;
+    std::map<int, QLineEdit*> m_counts;
+    std::vector<DeviceRow> m_rows;
+};
+
+DeviceMapView::DeviceMapView(QDialog& dialog, DeviceMapModel& model, const DialogText& text)
+    : m_dialog(dialog), m_model(model), m_text(text) {
+    m_list = ReportList(1042, {text(146, "Device Name"), text(151, "Device Kind"),
+                               text(147, "IP Address"), text(148, "User Name"),
+                               text(149, "Connection"), text(167, "Mapping")});
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_sort = SortBox(1056, text, model.SortMode());
+    m_side = SideButtons();
+    m_countBox = CountsBox();
+    Connect();
+}
+
+QVBoxLayout* DeviceMapView::SideButtons() {
     const std::pair<int, const char*> buttonTexts[] = {{kIdcAssign, "Assign..."},
                                                        {kIdcChange, "Change..."},
                                                        {kIdcUnassign, "Unassign"},
@@ -136,12 +170,14 @@ void RunDeviceMapDlg(QWidget* parent, DeviceMapModel& model, const DialogText& t
     for (const auto& [id, label] : buttonTexts) {
         auto* button = new QPushButton(QString::fromUtf8(label));
         button->setObjectName(QString::number(id));
-        buttons[id] = button;
+        m_buttons[id] = button;
         side->addWidget(button);
     }
     side->addStretch(1);
+    return side;
+}
 
-    std::map<int, QLineEdit*> counts;
+QGroupBox* DeviceMapView::CountsBox() {
     auto* countBox = new QGroupBox(QStringLiteral("Devices"));
     auto* countGrid = new QGridLayout(countBox);
     const std::pair<int, const char*> countTexts[] = {
@@ -152,109 +188,131 @@ void RunDeviceMapDlg(QWidget* parent, DeviceMapModel& model, const DialogText& t
     for (const auto& [id, label] : countTexts) {
         QLineEdit* edit = ReadOnly(id);
         edit->setMaximumWidth(60);
-        counts[id] = edit;
+        m_counts[id] = edit;
         countGrid->addWidget(new QLabel(QString::fromUtf8(label)), at / 4, (at % 4) * 2);
         countGrid->addWidget(edit, at / 4, (at % 4) * 2 + 1);
         ++at;
     }
+    return countBox;
+}
 
-    std::vector<DeviceRow> rows;
-    const auto refreshCounts = [&] {
-        for (const auto& [id, value] : model.Counts())
-            if (counts.count(id))
-                counts[id]->setText(QString::fromStdString(value));
-    };
-    const auto afterAction = [&] {
-        buttons[kIdcAssign]->setEnabled(false);
-        buttons[kIdcChange]->setEnabled(false);
-        buttons[kIdcUnassign]->setEnabled(false);
-        buttons[kIdcUnassignAll]->setEnabled(model.MappedCount() > 0);
-    };
-    const auto refill = [&] {
-        rows = model.Rows();
-        list->clear();
-        for (const DeviceRow& row : rows) {
-            auto* item = new QTreeWidgetItem(list);
-            const std::string cells[] = {row.deviceName, row.kindText, row.ipAddress,
-                                         row.userName,   row.connText, row.mapText};
-            for (int c = 0; c < 6; ++c) {
-                item->setText(c, QString::fromStdString(cells[c]));
-                item->setTextAlignment(c, Qt::AlignCenter);
-            }
-        }
-        refreshCounts();
-        afterAction();
-    };
-    const auto current = [&]() -> std::optional<DeviceRow> {
-        const int index = list->indexOfTopLevelItem(list->currentItem());
-        if (index < 0 || index >= static_cast<int>(rows.size()))
-            return std::nullopt;
-        return rows[index];
-    };
-    const auto assign = [&] {
-        const auto row = current();
-        if (!row)
-            return;
-        if (const auto ip = RunUserPicker(&dialog, model, text, 172, *row))
-            model.Assign(*row, *ip);
-        refill();
-    };
-    const auto change = [&] {
-        const auto row = current();
-        if (!row || !model.CanChange())
-            return;
-        if (const auto ip = RunUserPicker(&dialog, model, text, 173, *row))
-            model.Change(*row, *ip);
-        refill();
-    };
-    QObject::connect(list, &QTreeWidget::itemClicked, &dialog, [&] {
-        const auto row = current();
-        const bool user = row && model.RowHasUser(*row);
-        buttons[kIdcAssign]->setEnabled(row && !user);
-        buttons[kIdcChange]->setEnabled(user);
-        buttons[kIdcUnassign]->setEnabled(user);
-    });
-    QObject::connect(list, &QTreeWidget::itemDoubleClicked, &dialog, [&] {
-        const auto row = current();
-        if (!row || !model.MayMapMore())
-            return;
-        model.RowHasUser(*row) ? change() : assign();
-    });
-    QObject::connect(buttons[kIdcAssign], &QPushButton::clicked, &dialog, assign);
-    QObject::connect(buttons[kIdcChange], &QPushButton::clicked, &dialog, change);
-    QObject::connect(buttons[kIdcUnassign], &QPushButton::clicked, &dialog, [&] {
-        std::vector<DeviceRow> selected;
-        for (QTreeWidgetItem* item : list->selectedItems()) {
-            const int index = list->indexOfTopLevelItem(item);
-            if (index >= 0 && index < static_cast<int>(rows.size()))
-                selected.push_back(rows[index]);
-        }
-        model.Unassign(selected);
-        refill();
-    });
-    QObject::connect(buttons[kIdcUnassignAll], &QPushButton::clicked, &dialog, [&] {
-        model.UnassignAll(rows);
-        refill();
-    });
-    QObject::connect(sort, &QComboBox::activated, &dialog, [&](int index) {
-        model.SetSortMode(index);
-        refill();
-    });
-    QTimer counter;
-    QObject::connect(&counter, &QTimer::timeout, &dialog, refreshCounts);
-    counter.start(1000);
-    refill();
+void DeviceMapView::RefreshCounts() {
+    for (const auto& [id, value] : m_model.Counts())
+        if (m_counts.count(id))
+            m_counts[id]->setText(QString::fromStdString(value));
+}
 
+void DeviceMapView::AfterAction() {
+    m_buttons[kIdcAssign]->setEnabled(false);
+    m_buttons[kIdcChange]->setEnabled(false);
+    m_buttons[kIdcUnassign]->setEnabled(false);
+    m_buttons[kIdcUnassignAll]->setEnabled(m_model.MappedCount() > 0);
+}
+
+void DeviceMapView::Refill() {
+    m_rows = m_model.Rows();
+    m_list->clear();
+    for (const DeviceRow& row : m_rows) {
+        auto* item = new QTreeWidgetItem(m_list);
+        const std::string cells[] = {row.deviceName, row.kindText, row.ipAddress,
+                                     row.userName,   row.connText, row.mapText};
+        for (int c = 0; c < 6; ++c) {
+            item->setText(c, QString::fromStdString(cells[c]));
+            item->setTextAlignment(c, Qt::AlignCenter);
+        }
+    }
+    RefreshCounts();
+    AfterAction();
+}
+
+std::optional<DeviceRow> DeviceMapView::Current() const {
+    const int index = m_list->indexOfTopLevelItem(m_list->currentItem());
+    if (index < 0 || index >= static_cast<int>(m_rows.size()))
+        return std::nullopt;
+    return m_rows[index];
+}
+
+void DeviceMapView::Assign() {
+    const auto row = Current();
+    if (!row)
+        return;
+    if (const auto ip = RunUserPicker(&m_dialog, m_model, m_text, 172, *row))
+        m_model.Assign(*row, *ip);
+    Refill();
+}
+
+void DeviceMapView::Change() {
+    const auto row = Current();
+    if (!row || !m_model.CanChange())
+        return;
+    if (const auto ip = RunUserPicker(&m_dialog, m_model, m_text, 173, *row))
+        m_model.Change(*row, *ip);
+    Refill();
+}
+
+void DeviceMapView::UnassignSelected() {
+    std::vector<DeviceRow> selected;
+    for (QTreeWidgetItem* item : m_list->selectedItems()) {
+        const int index = m_list->indexOfTopLevelItem(item);
+        if (index >= 0 && index < static_cast<int>(m_rows.size()))
+            selected.push_back(m_rows[index]);
+    }
+    m_model.Unassign(selected);
+    Refill();
+}
+
+void DeviceMapView::Connect() {
+    QObject::connect(m_list, &QTreeWidget::itemClicked, &m_dialog, [this] {
+        const auto row = Current();
+        const bool user = row && m_model.RowHasUser(*row);
+        m_buttons[kIdcAssign]->setEnabled(row && !user);
+        m_buttons[kIdcChange]->setEnabled(user);
+        m_buttons[kIdcUnassign]->setEnabled(user);
+    });
+    QObject::connect(m_list, &QTreeWidget::itemDoubleClicked, &m_dialog, [this] {
+        const auto row = Current();
+        if (!row || !m_model.MayMapMore())
+            return;
+        m_model.RowHasUser(*row) ? Change() : Assign();
+    });
+    QObject::connect(m_buttons[kIdcAssign], &QPushButton::clicked, &m_dialog, [this] { Assign(); });
+    QObject::connect(m_buttons[kIdcChange], &QPushButton::clicked, &m_dialog, [this] { Change(); });
+    QObject::connect(m_buttons[kIdcUnassign], &QPushButton::clicked, &m_dialog,
+                     [this] { UnassignSelected(); });
+    QObject::connect(m_buttons[kIdcUnassignAll], &QPushButton::clicked, &m_dialog, [this] {
+        m_model.UnassignAll(m_rows);
+        Refill();
+    });
+    QObject::connect(m_sort, &QComboBox::activated, &m_dialog, [this](int index) {
+        m_model.SetSortMode(index);
+        Refill();
+    });
+}
+
+void DeviceMapView::LayOut() {
     auto* close = new QDialogButtonBox(QDialogButtonBox::Close);
-    QObject::connect(close, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    QObject::connect(close, &QDialogButtonBox::rejected, &m_dialog, &QDialog::reject);
     auto* body = new QHBoxLayout;
-    body->addWidget(list, 1);
-    body->addLayout(side);
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(sort);
+    body->addWidget(m_list, 1);
+    body->addLayout(m_side);
+    auto* layout = new QVBoxLayout(&m_dialog);
+    layout->addWidget(m_sort);
     layout->addLayout(body, 1);
-    layout->addWidget(countBox);
+    layout->addWidget(m_countBox);
     layout->addWidget(close);
+}
+
+} // namespace
+
+void RunDeviceMapDlg(QWidget* parent, DeviceMapModel& model, const DialogText& text) {
+    QDialog dialog(parent);
+    dialog.setWindowTitle(QStringLiteral("Device Map"));
+    DeviceMapView view(dialog, model, text);
+    QTimer counter;
+    QObject::connect(&counter, &QTimer::timeout, &dialog, [&view] { view.RefreshCounts(); });
+    counter.start(1000);
+    view.Refill();
+    view.LayOut();
     dialog.resize(820, 460);
     dialog.exec();
 }

@@ -86,108 +86,149 @@ std::optional<UserFields> RunUserFieldsDlg(QWidget* parent, const DialogText& te
     return fields;
 }
 
+// The stored users' list with its buttons over the model.
+class UserListView {
+public:
+    UserListView(QDialog& dialog, UserListModel& model, const DialogText& text);
+
+    void Refill();
+    // The count and sort list above the rows and buttons, Close at the bottom.
+    void LayOut();
+
+private:
+    void Connect();
+    const UserRow* Current() const;
+    void OnEdit();
+
+    QDialog& m_dialog;
+    UserListModel& m_model;
+    const DialogText& m_text;
+    QTreeWidget* m_list = nullptr;
+    QLineEdit* m_count = nullptr;
+    QComboBox* m_sort = nullptr;
+    QPushButton* m_add = nullptr;
+    QPushButton* m_edit = nullptr;
+    QPushButton* m_remove = nullptr;
+    QIcon m_lineIcon;
+    QIcon m_otherIcon;
+    std::vector<UserRow> m_rows;
+};
+
+UserListView::UserListView(QDialog& dialog, UserListModel& model, const DialogText& text)
+    : m_dialog(dialog), m_model(model), m_text(text) {
+    m_list = new QTreeWidget;
+    m_list->setObjectName(QStringLiteral("1033"));
+    m_list->setRootIsDecorated(false);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_list->setHeaderLabels({text(110, "IP Address"), text(109, "User Name"), text(183, "Type"),
+                             text(184, "User Info")});
+    m_list->header()->setSectionResizeMode(QHeaderView::Stretch);
+    m_list->header()->setDefaultAlignment(Qt::AlignCenter);
+    m_count = new QLineEdit;
+    m_count->setObjectName(QStringLiteral("1034"));
+    m_count->setReadOnly(true);
+    m_count->setMaximumWidth(80);
+    m_sort = SortBox(1036, text, model.SortMode());
+    m_add = new QPushButton(QStringLiteral("Add..."));
+    m_edit = new QPushButton(QStringLiteral("Edit..."));
+    m_remove = new QPushButton(QStringLiteral("Delete"));
+    m_add->setObjectName(QStringLiteral("1021"));
+    m_edit->setObjectName(QStringLiteral("1022"));
+    m_remove->setObjectName(QStringLiteral("1023"));
+    m_lineIcon = dialog.style()->standardIcon(QStyle::SP_DriveNetIcon);
+    m_otherIcon = dialog.style()->standardIcon(QStyle::SP_DirIcon);
+    Connect();
+}
+
+void UserListView::Refill() {
+    m_rows = m_model.Rows();
+    m_list->clear();
+    for (const UserRow& row : m_rows) {
+        auto* item = new QTreeWidgetItem(m_list);
+        const std::string cells[] = {row.ipAddress, row.userName, row.typeText, row.userInfo};
+        for (int c = 0; c < 4; ++c) {
+            item->setText(c, QString::fromStdString(cells[c]));
+            item->setTextAlignment(c, Qt::AlignCenter);
+        }
+        item->setIcon(0, row.userType == 0 ? m_lineIcon : m_otherIcon);
+    }
+    m_count->setText(QString::fromStdString(m_model.CountText()));
+    m_edit->setEnabled(false);
+    m_remove->setEnabled(false);
+}
+
+const UserRow* UserListView::Current() const {
+    const int index = m_list->indexOfTopLevelItem(m_list->currentItem());
+    return index >= 0 && index < static_cast<int>(m_rows.size()) ? &m_rows[index] : nullptr;
+}
+
+void UserListView::OnEdit() {
+    const UserRow* row = Current();
+    if (row == nullptr)
+        return;
+    const UserRow old = *row;
+    const UserFields preset{old.ipAddress, old.userName, old.userInfo, old.userType};
+    if (const auto fields = RunUserFieldsDlg(&m_dialog, m_text, &preset))
+        m_model.Edit(old, *fields);
+    Refill();
+}
+
+void UserListView::Connect() {
+    QObject::connect(m_list, &QTreeWidget::itemClicked, &m_dialog, [this] {
+        m_edit->setEnabled(true);
+        m_remove->setEnabled(true);
+    });
+    QObject::connect(m_list, &QTreeWidget::itemDoubleClicked, &m_dialog, [this] { OnEdit(); });
+    QObject::connect(m_edit, &QPushButton::clicked, &m_dialog, [this] { OnEdit(); });
+    QObject::connect(m_add, &QPushButton::clicked, &m_dialog, [this] {
+        if (const auto fields = RunUserFieldsDlg(&m_dialog, m_text, nullptr))
+            m_model.Add(*fields);
+        Refill();
+    });
+    QObject::connect(m_remove, &QPushButton::clicked, &m_dialog, [this] {
+        std::vector<std::string> selected;
+        for (QTreeWidgetItem* item : m_list->selectedItems())
+            selected.push_back(item->text(0).toStdString());
+        m_model.Delete(selected);
+        Refill();
+    });
+    QObject::connect(m_sort, &QComboBox::activated, &m_dialog, [this](int index) {
+        m_model.SetSortMode(index);
+        Refill();
+    });
+}
+
+void UserListView::LayOut() {
+    auto* close = new QDialogButtonBox(QDialogButtonBox::Close);
+    QObject::connect(close, &QDialogButtonBox::rejected, &m_dialog, &QDialog::reject);
+    auto* top = new QHBoxLayout;
+    auto* countForm = new QFormLayout;
+    countForm->addRow(QStringLiteral("Stored users:"), m_count);
+    top->addLayout(countForm);
+    top->addStretch(1);
+    top->addWidget(m_sort);
+    auto* side = new QVBoxLayout;
+    side->addWidget(m_add);
+    side->addWidget(m_edit);
+    side->addWidget(m_remove);
+    side->addStretch(1);
+    auto* body = new QHBoxLayout;
+    body->addWidget(m_list, 1);
+    body->addLayout(side);
+    auto* layout = new QVBoxLayout(&m_dialog);
+    layout->addLayout(top);
+    layout->addLayout(body, 1);
+    layout->addWidget(close);
+}
+
 } // namespace
 
 void RunUserListDlg(QWidget* parent, UserListModel& model, const DialogText& text) {
     QDialog dialog(parent);
     dialog.setWindowTitle(QStringLiteral("Stored Users"));
-    auto* list = new QTreeWidget;
-    list->setObjectName(QStringLiteral("1033"));
-    list->setRootIsDecorated(false);
-    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    list->setHeaderLabels({text(110, "IP Address"), text(109, "User Name"), text(183, "Type"),
-                           text(184, "User Info")});
-    list->header()->setSectionResizeMode(QHeaderView::Stretch);
-    list->header()->setDefaultAlignment(Qt::AlignCenter);
-    auto* count = new QLineEdit;
-    count->setObjectName(QStringLiteral("1034"));
-    count->setReadOnly(true);
-    count->setMaximumWidth(80);
-    auto* sort = SortBox(1036, text, model.SortMode());
-    auto* add = new QPushButton(QStringLiteral("Add..."));
-    auto* edit = new QPushButton(QStringLiteral("Edit..."));
-    auto* remove = new QPushButton(QStringLiteral("Delete"));
-    add->setObjectName(QStringLiteral("1021"));
-    edit->setObjectName(QStringLiteral("1022"));
-    remove->setObjectName(QStringLiteral("1023"));
-    auto* close = new QDialogButtonBox(QDialogButtonBox::Close);
-    QObject::connect(close, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    const QIcon lineIcon = dialog.style()->standardIcon(QStyle::SP_DriveNetIcon);
-    const QIcon otherIcon = dialog.style()->standardIcon(QStyle::SP_DirIcon);
-
-    std::vector<UserRow> rows;
-    const auto refill = [&] {
-        rows = model.Rows();
-        list->clear();
-        for (const UserRow& row : rows) {
-            auto* item = new QTreeWidgetItem(list);
-            const std::string cells[] = {row.ipAddress, row.userName, row.typeText, row.userInfo};
-            for (int c = 0; c < 4; ++c) {
-                item->setText(c, QString::fromStdString(cells[c]));
-                item->setTextAlignment(c, Qt::AlignCenter);
-            }
-            item->setIcon(0, row.userType == 0 ? lineIcon : otherIcon);
-        }
-        count->setText(QString::fromStdString(model.CountText()));
-        edit->setEnabled(false);
-        remove->setEnabled(false);
-    };
-    const auto current = [&]() -> const UserRow* {
-        const int index = list->indexOfTopLevelItem(list->currentItem());
-        return index >= 0 && index < static_cast<int>(rows.size()) ? &rows[index] : nullptr;
-    };
-    const auto onEdit = [&] {
-        const UserRow* row = current();
-        if (row == nullptr)
-            return;
-        const UserRow old = *row;
-        const UserFields preset{old.ipAddress, old.userName, old.userInfo, old.userType};
-        if (const auto fields = RunUserFieldsDlg(&dialog, text, &preset))
-            model.Edit(old, *fields);
-        refill();
-    };
-    QObject::connect(list, &QTreeWidget::itemClicked, &dialog, [&] {
-        edit->setEnabled(true);
-        remove->setEnabled(true);
-    });
-    QObject::connect(list, &QTreeWidget::itemDoubleClicked, &dialog, onEdit);
-    QObject::connect(edit, &QPushButton::clicked, &dialog, onEdit);
-    QObject::connect(add, &QPushButton::clicked, &dialog, [&] {
-        if (const auto fields = RunUserFieldsDlg(&dialog, text, nullptr))
-            model.Add(*fields);
-        refill();
-    });
-    QObject::connect(remove, &QPushButton::clicked, &dialog, [&] {
-        std::vector<std::string> selected;
-        for (QTreeWidgetItem* item : list->selectedItems())
-            selected.push_back(item->text(0).toStdString());
-        model.Delete(selected);
-        refill();
-    });
-    QObject::connect(sort, &QComboBox::activated, &dialog, [&](int index) {
-        model.SetSortMode(index);
-        refill();
-    });
-    refill();
-
-    auto* top = new QHBoxLayout;
-    auto* countForm = new QFormLayout;
-    countForm->addRow(QStringLiteral("Stored users:"), count);
-    top->addLayout(countForm);
-    top->addStretch(1);
-    top->addWidget(sort);
-    auto* side = new QVBoxLayout;
-    side->addWidget(add);
-    side->addWidget(edit);
-    side->addWidget(remove);
-    side->addStretch(1);
-    auto* body = new QHBoxLayout;
-    body->addWidget(list, 1);
-    body->addLayout(side);
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addLayout(top);
-    layout->addLayout(body, 1);
-    layout->addWidget(close);
+    UserListView view(dialog, model, text);
+    view.Refill();
+    view.LayOut();
     dialog.resize(640, 360);
     dialog.exec();
 }
