@@ -15,6 +15,7 @@ LogRing::LogRing(std::string prefix, Texts texts, long sizeLimit)
     : m_prefix(std::move(prefix)), m_texts(std::move(texts)), m_sizeLimit(sizeLimit) {}
 
 LogRing::~LogRing() {
+    Flush();
     if (m_file != nullptr)
         std::fclose(m_file);
 }
@@ -74,12 +75,14 @@ bool LogRing::OpenIndex(int index, const std::string& timeText) {
     const std::string header = m_texts.header(m_path, timeText);
     std::fwrite(header.data(), 1, header.size(), m_file);
     std::fflush(m_file);
+    m_size = static_cast<long>(header.size());
     return true;
 }
 
 void LogRing::Close(const std::string& timeText) {
     if (m_file == nullptr)
         return;
+    Flush();
     const std::string closing = m_texts.closing(timeText);
     std::fwrite(closing.data(), 1, closing.size(), m_file);
     std::fclose(m_file);
@@ -87,19 +90,16 @@ void LogRing::Close(const std::string& timeText) {
 }
 
 LogRing::WriteResult LogRing::Write(const std::string& line, const std::string& timeText) {
+    const WriteResult result = Append(line, timeText);
+    Flush();
+    return result;
+}
+
+LogRing::WriteResult LogRing::Append(std::string_view line, const std::string& timeText) {
     if (m_file == nullptr)
         return WriteResult::NotOpen;
-    long size = -1;
-    if (std::fseek(m_file, 0, SEEK_END) == 0)
-        size = std::ftell(m_file);
-    if (size < 0) {
-        platform::DebugOutput(">>> ERROR REPORT : " + platform::SystemErrorText(errno) + "\n");
-        // Closed at once, so that a later open of the same name is not refused by our own lock.
-        std::fclose(m_file);
-        m_file = nullptr;
-        return WriteResult::SeekFailed;
-    }
-    if (static_cast<long>(line.size()) + size > m_sizeLimit) {
+    if (static_cast<long>(line.size()) + m_size > m_sizeLimit) {
+        Flush();
         std::fclose(m_file);
         m_file = nullptr;
         if (!OpenIndex((m_index + 1) % kFiles, timeText)) {
@@ -107,7 +107,17 @@ LogRing::WriteResult LogRing::Write(const std::string& line, const std::string& 
             return WriteResult::RotateFailed;
         }
     }
-    std::fwrite(line.data(), 1, line.size(), m_file);
-    std::fflush(m_file);
+    m_held.append(line);
+    m_size += static_cast<long>(line.size());
+    if (m_held.size() >= kHoldLimit)
+        Flush();
     return WriteResult::Written;
+}
+
+void LogRing::Flush() {
+    if (m_file != nullptr && !m_held.empty()) {
+        std::fwrite(m_held.data(), 1, m_held.size(), m_file);
+        std::fflush(m_file);
+    }
+    m_held.clear();
 }

@@ -107,9 +107,35 @@ void MonitorCore::OnServerClosed() {
     OnStopMonitor();
 }
 
-void MonitorCore::ParseMonitorRecords(const std::uint8_t* bytes, int count) {
+void MonitorCore::FeedBlock(const std::uint8_t* bytes, int count) {
     if (count > 0)
         m_assembler.Feed(protocol::ByteView(bytes, static_cast<std::size_t>(count)));
+}
+
+void MonitorCore::ParseMonitorRecords(const std::uint8_t* bytes, int count) {
+    FeedBlock(bytes, count);
+    EndBatch();
+}
+
+void MonitorCore::ParseMonitorBlocks(const std::uint8_t* bytes, const std::vector<int>& sizes) {
+    // Each block on its own, as a length that cannot be drops only the rest of its block.
+    for (const int size : sizes) {
+        FeedBlock(bytes, size);
+        bytes += size;
+    }
+    EndBatch();
+}
+
+void MonitorCore::EndBatch() {
+    for (PendingRows& pending : m_pending) {
+        if (pending.cleared)
+            m_view.ClearRows(pending.listId);
+        if (!pending.rows.empty())
+            m_view.AddRows(pending.listId, pending.rows);
+        pending.cleared = false;
+        pending.rows.clear();
+    }
+    FlushLogs();
 }
 
 void MonitorCore::OnConfig() {
@@ -140,15 +166,30 @@ void MonitorCore::Shutdown() {
     CloseLogs();
 }
 
-void MonitorCore::AddListRow(int listId, int& counter, const std::string& time,
-                             const std::string& text, int image) {
-    if (m_settings.useAutoClear && counter >= static_cast<int>(m_settings.autoClearCount))
-        ClearList(listId, counter);
-    m_view.AddRow(listId, time, text, image);
+MonitorCore::PendingRows& MonitorCore::PendingFor(int listId) {
+    for (PendingRows& pending : m_pending)
+        if (pending.listId == listId)
+            return pending;
+    m_pending.push_back({listId, false, {}});
+    return m_pending.back();
+}
+
+void MonitorCore::AddListRow(int listId, int& counter, std::string time, std::string text,
+                             int image) {
+    PendingRows& pending = PendingFor(listId);
+    if (m_settings.useAutoClear && counter >= static_cast<int>(m_settings.autoClearCount)) {
+        pending.rows.clear();
+        pending.cleared = true;
+        counter = 0;
+    }
+    pending.rows.push_back({std::move(time), std::move(text), image});
     ++counter;
 }
 
 void MonitorCore::ClearList(int listId, int& counter) {
+    PendingRows& pending = PendingFor(listId);
+    pending.rows.clear();
+    pending.cleared = false;
     m_view.ClearRows(listId);
     counter = 0;
 }

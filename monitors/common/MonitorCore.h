@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The logic both monitors' main dialogs share: settings, the connection with its start request
 // and record stream, the link-state and settings fields, the buttons, the configuration and the
@@ -35,7 +36,11 @@ public:
     // Closes the connection and the logs without asking (Escape, or the end confirmed).
     void Shutdown();
 
-    void ParseMonitorRecords(const std::uint8_t* bytes, int count) override;
+    // One block of the record stream: its records reach the lists and the logs before the call
+    // returns.
+    void ParseMonitorRecords(const std::uint8_t* bytes, int count);
+    // The same for the blocks of one read, all shown and logged together.
+    void ParseMonitorBlocks(const std::uint8_t* bytes, const std::vector<int>& sizes) override;
     void OnServerClosed() override;
 
     bool IsConnected() const { return m_socket != nullptr; }
@@ -51,15 +56,17 @@ protected:
     virtual void CloseLogs() = 0; // those that are open
     // After a configuration OK: open or close each log by its switch.
     virtual void ApplyLogSwitches() = 0;
+    // Writes the lines the records of a read left held in the logs.
+    virtual void FlushLogs() = 0;
     virtual void ShowSwitchFields() = 0;
     virtual void ReportConnection(const std::string& text) = 0;
     virtual const char* ErrorTag() const = 0;
     virtual const char* InfoPrefix() const = 0;
 
     // Adds a row to a list, first emptying the list when auto-clear is on and the count is
-    // reached. The counter counts rows.
-    void AddListRow(int listId, int& counter, const std::string& time, const std::string& text,
-                    int image);
+    // reached. The counter counts rows. The rows of one read go to the view together at its end,
+    // without those that a clear within the read would take away again.
+    void AddListRow(int listId, int& counter, std::string time, std::string text, int image);
     void ClearList(int listId, int& counter);
     std::string OnOff(bool on) const;
     MonitorClock Now() const { return m_clock(); }
@@ -69,6 +76,16 @@ protected:
     MonitorSettings m_settings;
 
 private:
+    struct PendingRows {
+        int listId = 0;
+        bool cleared = false;
+        std::vector<MonitorRow> rows;
+    };
+
+    void FeedBlock(const std::uint8_t* bytes, int count);
+    // The rows and log lines of the records handled so far reach the view and the files.
+    void EndBatch();
+    PendingRows& PendingFor(int listId);
     void ShowFields();
     void SetButtons();
     void CloseSocket();
@@ -80,4 +97,5 @@ private:
     std::unique_ptr<MonitorSocket> m_retired;
     protocol::RecordAssembler m_assembler;
     Clock m_clock;
+    std::vector<PendingRows> m_pending; // one for each list
 };

@@ -1,7 +1,10 @@
 #include "MonitorSocket.h"
 
+#include <algorithm>
+
 MonitorSocket::MonitorSocket(MonitorSocketOwner* owner, std::size_t bufferSize)
-    : m_owner(owner), m_buffer(bufferSize) {}
+    : m_owner(owner), m_blockSize(bufferSize),
+      m_buffer(std::max(bufferSize, kMaxNoticeBytes / bufferSize * bufferSize)) {}
 
 MonitorSocket::~MonitorSocket() {
     m_owner = nullptr;
@@ -9,10 +12,21 @@ MonitorSocket::~MonitorSocket() {
 
 void MonitorSocket::OnReceive(int err) {
     AsyncSocket::OnReceive(err);
-    const int count = Receive(m_buffer.data(), static_cast<int>(m_buffer.size()));
-    // Nothing or an error: the close notification tells of a lost connection.
-    if (count > 0 && m_owner != nullptr)
-        m_owner->ParseMonitorRecords(m_buffer.data(), count);
+    m_sizes.clear();
+    std::size_t total = 0;
+    // Nothing or an error ends the reading: the close notification tells of a lost connection.
+    while (total + m_blockSize <= m_buffer.size()) {
+        const int count = Receive(m_buffer.data() + total, static_cast<int>(m_blockSize));
+        if (count <= 0)
+            break;
+        m_sizes.push_back(count);
+        total += static_cast<std::size_t>(count);
+        // A short block took all there was.
+        if (static_cast<std::size_t>(count) < m_blockSize)
+            break;
+    }
+    if (!m_sizes.empty() && m_owner != nullptr)
+        m_owner->ParseMonitorBlocks(m_buffer.data(), m_sizes);
 }
 
 void MonitorSocket::OnClose(int err) {

@@ -9,14 +9,21 @@
 class MonitorSocketOwner {
 public:
     virtual ~MonitorSocketOwner() = default;
-    virtual void ParseMonitorRecords(const std::uint8_t* bytes, int count) = 0;
+    // What one receive notification read: `sizes` blocks one after the other in `bytes`, each
+    // read on its own and of at most the buffer's size.
+    virtual void ParseMonitorBlocks(const std::uint8_t* bytes, const std::vector<int>& sizes) = 0;
     virtual void OnServerClosed() = 0;
 };
 
-// A monitor's connection to the server: each receive notification takes one block of at most
-// the buffer's size and hands it to the owner; the server's close is passed on once.
+// A monitor's connection to the server: each receive notification reads blocks of at most the
+// buffer's size until the socket has no more or kMaxNoticeBytes are read, and hands them to the
+// owner together; the server's close is passed on once.
 class MonitorSocket : public platform::AsyncSocket {
 public:
+    // Enough for a few hundred records when the monitor has fallen behind, and few notifications
+    // (each one a pass of the event loop) for the owner to handle.
+    static constexpr std::size_t kMaxNoticeBytes = 256 * 1024;
+
     MonitorSocket(MonitorSocketOwner* owner, std::size_t bufferSize);
     ~MonitorSocket() override;
 
@@ -26,5 +33,7 @@ protected:
 
 private:
     MonitorSocketOwner* m_owner;
+    std::size_t m_blockSize;
     std::vector<std::uint8_t> m_buffer;
+    std::vector<int> m_sizes;
 };

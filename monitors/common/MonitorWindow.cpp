@@ -46,6 +46,8 @@ int TimeColumnNeed(QTreeWidget& list, MonitorKind kind, const std::vector<QIcon>
 MonitorWindow::MonitorWindow(MonitorKind kind, const MonitorLanguage& language,
                              const QIcon& programIcon)
     : m_kind(kind), m_language(language), m_programIcon(programIcon) {
+    m_followTimer.setSingleShot(true);
+    connect(&m_followTimer, &QTimer::timeout, this, &MonitorWindow::ShowNewest);
     const MonitorDialogTemplate* t = language.Dialog(kDlgMain);
     if (t == nullptr)
         return;
@@ -144,16 +146,46 @@ void MonitorWindow::EnableControl(int controlId, bool enabled) {
 
 void MonitorWindow::AddRow(int listId, const std::string& time, const std::string& text,
                            int image) {
+    AddRows(listId, {MonitorRow{time, text, image}});
+}
+
+void MonitorWindow::AddRows(int listId, const std::vector<MonitorRow>& rows) {
     QTreeWidget* list = List(listId);
-    if (list == nullptr)
+    if (list == nullptr || rows.empty())
         return;
-    auto* item = new QTreeWidgetItem(
-        list, {QString::fromStdString(time),
-               QString::fromLatin1(text.data(), static_cast<int>(text.size()))});
     const std::vector<QIcon>& icons = m_images[listId];
-    if (image >= 0 && image < static_cast<int>(icons.size()))
-        item->setIcon(0, icons[image]);
-    list->scrollToItem(item);
+    QList<QTreeWidgetItem*> items;
+    items.reserve(static_cast<qsizetype>(rows.size()));
+    for (const MonitorRow& row : rows) {
+        auto* item = new QTreeWidgetItem(
+            {QString::fromStdString(row.time),
+             QString::fromLatin1(row.text.data(), static_cast<qsizetype>(row.text.size()))});
+        if (row.image >= 0 && row.image < static_cast<int>(icons.size()))
+            item->setIcon(0, icons[static_cast<std::size_t>(row.image)]);
+        items.append(item);
+    }
+    list->addTopLevelItems(items);
+    FollowNewest(*list);
+}
+
+// A list that shows every row as it comes spends its time laying out and painting rows nobody
+// can read at that pace: it is painted and scrolled to its newest row at most once an interval.
+void MonitorWindow::FollowNewest(QTreeWidget& list) {
+    if (std::find(m_following.begin(), m_following.end(), &list) == m_following.end()) {
+        m_following.push_back(&list);
+        list.setUpdatesEnabled(false);
+    }
+    if (!m_followTimer.isActive())
+        m_followTimer.start(kFollowIntervalMs);
+}
+
+void MonitorWindow::ShowNewest() {
+    for (QTreeWidget* list : m_following) {
+        if (const int count = list->topLevelItemCount(); count > 0)
+            list->scrollToItem(list->topLevelItem(count - 1));
+        list->setUpdatesEnabled(true);
+    }
+    m_following.clear();
 }
 
 void MonitorWindow::ClearRows(int listId) {

@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QTimer>
 
 #include <map>
 #include <vector>
@@ -34,6 +35,7 @@ public:
     void SetText(int controlId, const std::string& text) override;
     void EnableControl(int controlId, bool enabled) override;
     void AddRow(int listId, const std::string& time, const std::string& text, int image) override;
+    void AddRows(int listId, const std::vector<MonitorRow>& rows) override;
     void ClearRows(int listId) override;
     bool RunConfig(const MonitorSettings& current, MonitorSettings& edited) override;
 
@@ -47,8 +49,13 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
 
+    // The longest a list shows new rows late.
+    static constexpr int kFollowIntervalMs = 100;
+
 private:
     void ShowAbout();
+    void FollowNewest(QTreeWidget& list);
+    void ShowNewest();
 
     MonitorKind m_kind;
     const MonitorLanguage& m_language;
@@ -59,4 +66,6 @@ private:
     bool m_autoAnswer = false;
     bool m_ending = false;
     int m_nestedLoops = 0; // modal dialogs and boxes of ours running now
+    QTimer m_followTimer;
+    std::vector<QTreeWidget*> m_following; // lists with rows not yet shown
 };

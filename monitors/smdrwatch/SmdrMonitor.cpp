@@ -28,6 +28,7 @@ std::string SmdrRecordText(const std::uint8_t* body, int length) {
     if (length < 9)
         return text;
     const int n = std::min<int>(body[8], length - 9);
+    text.reserve(static_cast<std::size_t>(n));
     const std::uint8_t* begin = body + 9;
     for (int i = 0; i < n; ++i) {
         if (begin[i] == 0x0A && i + 1 < n && begin[i + 1] == 0x0D)
@@ -52,22 +53,34 @@ void SmdrMonitor::HandleRecord(const std::uint8_t* body, int length) {
     const bool smdr = body[0] == 'Z';
     if (!smdr && body[0] != 'U')
         return;
-    const std::string text = SmdrRecordText(body, length);
-    const std::string time = TimeText();
+    std::string text = SmdrRecordText(body, length);
+    std::string time = TimeText();
     if (smdr) {
-        AddListRow(kSmdrList, m_smdrRows, time, text, 0);
         if (m_settings.useSmdrFileSave)
-            WriteLog(m_smdrLog, "[" + time + "] " + text + "\n", time);
+            AppendLog(m_smdrLog, time, text, "\n");
+        AddListRow(kSmdrList, m_smdrRows, std::move(time), std::move(text), 0);
     } else {
-        AddListRow(kUcdList, m_ucdRows, time, text, 0);
         if (m_settings.useUcdFileSave)
-            WriteLog(m_ucdLog, "[" + time + "] " + text + "\n\n", time);
+            AppendLog(m_ucdLog, time, text, "\n\n");
+        AddListRow(kUcdList, m_ucdRows, std::move(time), std::move(text), 0);
     }
 }
 
-void SmdrMonitor::WriteLog(LogRing& log, const std::string& line, const std::string& time) {
-    if (log.Write(line, time) == LogRing::WriteResult::RotateFailed)
+void SmdrMonitor::AppendLog(LogRing& log, const std::string& time, const std::string& text,
+                            const char* end) {
+    m_line.clear();
+    m_line += '[';
+    m_line += time;
+    m_line += "] ";
+    m_line += text;
+    m_line += end;
+    if (log.Append(m_line, time) == LogRing::WriteResult::RotateFailed)
         m_view.ShowMessage(kStrLogFailed);
+}
+
+void SmdrMonitor::FlushLogs() {
+    m_smdrLog.Flush();
+    m_ucdLog.Flush();
 }
 
 void SmdrMonitor::OpenLog(LogRing& log) {

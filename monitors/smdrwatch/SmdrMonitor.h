@@ -32,6 +32,7 @@ protected:
     void OpenLogs() override;
     void CloseLogs() override;
     void ApplyLogSwitches() override;
+    void FlushLogs() override;
     void ShowSwitchFields() override;
     void ReportConnection(const std::string& text) override;
     const char* ErrorTag() const override { return "[Err]"; }
@@ -39,10 +40,12 @@ protected:
 
 private:
     void OpenLog(LogRing& log);
-    void WriteLog(LogRing& log, const std::string& line, const std::string& time);
+    // "[time] text" and `end`, held until the read's records are all handled.
+    void AppendLog(LogRing& log, const std::string& time, const std::string& text, const char* end);
 
     int m_smdrRows = 0;
     int m_ucdRows = 0;
     LogRing m_smdrLog;
     LogRing m_ucdLog;
+    std::string m_line; // the log line being made, its room kept
 };

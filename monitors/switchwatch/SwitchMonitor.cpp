@@ -7,40 +7,49 @@
 
 namespace {
 
-std::string Hex(std::uint8_t byte) {
-    char text[4];
-    std::snprintf(text, sizeof text, "%02X ", byte);
-    return text;
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+void AppendHex(std::string& out, std::uint8_t byte) {
+    const char item[3] = {kHexDigits[byte >> 4], kHexDigits[byte & 0x0F], ' '};
+    out.append(item, 3);
 }
 
-std::string Quoted(std::uint8_t byte) {
-    return std::string("'") + static_cast<char>(byte) + "' ";
+void AppendQuoted(std::string& out, std::uint8_t byte) {
+    const char item[4] = {'\'', static_cast<char>(byte), '\'', ' '};
+    out.append(item, 4);
+}
+
+void AppendSwitchLogDump(std::string& out, const std::uint8_t* bytes, int count, bool toSwitch) {
+    if (count <= 0)
+        return;
+    out += toSwitch ? "==>> [SW] " : "<<== [SW] ";
+    AppendQuoted(out, bytes[0]);
+    for (int i = 1; i < count; ++i)
+        AppendHex(out, bytes[i]);
 }
 
 } // namespace
 
 std::string SwitchRowText(const std::uint8_t* body, int length) {
     std::string text;
+    text.reserve(static_cast<std::size_t>(length > 0 ? length : 0) * 3 + 2);
     for (int i = 0; i < length; ++i) {
         const bool letter = IsFromSwitch(body[i]);
-        if (i == 0)
-            text += letter ? Quoted(body[i]) : std::string();
-        else if (i == 1)
-            text += letter ? Quoted(body[i]) : Hex(body[i]);
-        else
-            text += Hex(body[i]);
+        if (i == 0) {
+            if (letter)
+                AppendQuoted(text, body[i]);
+        } else if (i == 1 && letter) {
+            AppendQuoted(text, body[i]);
+        } else {
+            AppendHex(text, body[i]);
+        }
     }
     return text;
 }
 
 std::string SwitchLogDump(const std::uint8_t* bytes, int count, bool toSwitch) {
     std::string dump;
-    for (int i = 0; i < count; ++i) {
-        if (i == 0)
-            dump += std::string(toSwitch ? "==>> [SW] " : "<<== [SW] ") + Quoted(bytes[0]);
-        else
-            dump += Hex(bytes[i]);
-    }
+    AppendSwitchLogDump(dump, bytes, count, toSwitch);
     return dump;
 }
 
@@ -61,13 +70,28 @@ SwitchMonitor::~SwitchMonitor() {
 
 void SwitchMonitor::HandleRecord(const std::uint8_t* body, int length) {
     const bool fromSwitch = IsFromSwitch(body[0]);
-    AddListRow(kList, m_rows, FormatSwitchListTime(Now()), SwitchRowText(body, length),
+    const MonitorClock now = Now();
+    AddListRow(kList, m_rows, FormatSwitchListTime(now), SwitchRowText(body, length),
                fromSwitch ? kImageFromSwitch : kImageToSwitch);
     if (!m_settings.useFileSave || !m_log.IsOpen())
         return;
+    const std::string time = FormatSwitchLogTime(now);
+    m_line.clear();
+    m_line += '[';
+    m_line += time;
+    m_line += "]\t";
     // A request is logged from its letter on, behind the 0x02 that leads every request.
-    WriteLine(fromSwitch ? SwitchLogDump(body, length, false)
-                         : SwitchLogDump(body + 1, length - 1, true));
+    if (fromSwitch)
+        AppendSwitchLogDump(m_line, body, length, false);
+    else
+        AppendSwitchLogDump(m_line, body + 1, length - 1, true);
+    m_line += '\n';
+    if (m_log.Append(m_line, time) == LogRing::WriteResult::RotateFailed)
+        m_view.ShowMessage(kStrLogFailed);
+}
+
+void SwitchMonitor::FlushLogs() {
+    m_log.Flush();
 }
 
 void SwitchMonitor::WriteSwitchLogText(const std::string& text) {

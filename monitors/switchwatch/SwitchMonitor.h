@@ -42,6 +42,7 @@ protected:
     void OpenLogs() override;
     void CloseLogs() override;
     void ApplyLogSwitches() override;
+    void FlushLogs() override;
     void ShowSwitchFields() override;
     void ReportConnection(const std::string& text) override { WriteSwitchLogText(text); }
     const char* ErrorTag() const override { return "[ERROR]"; }
@@ -53,4 +54,5 @@ private:
 
     int m_rows = 0;
     LogRing m_log;
+    std::string m_line; // the log line being made, its room kept
 };

@@ -252,6 +252,45 @@ TEST(MonitorLogRing, AnOpenTakesTheFirstMissingFileElseTheOldestSoEarlierRecords
     EXPECT_EQ(ring.Index(), 6);
 }
 
+TEST(MonitorLogRing, AppendedLinesReachTheirOwnFilesInOrderAtAFlushAMoveOnAndTheClose) {
+    TempRegistry dir;
+    LogRing ring("swmsg", RingTexts(), 80);
+    ASSERT_TRUE(ring.Open(dir.Dir().string(), "t0"));
+    const fs::path log = dir.Dir() / "Log";
+    const auto line = [](char c) { return std::string(29, c) + "\n"; };
+    // "head t0\n" and two lines fit in 80 bytes; the third moves on to file 1.
+    ASSERT_EQ(ring.Append(line('a'), "t1"), LogRing::WriteResult::Written);
+    ASSERT_EQ(ring.Append(line('b'), "t2"), LogRing::WriteResult::Written);
+    ASSERT_EQ(ring.Append(line('c'), "t3"), LogRing::WriteResult::Written);
+    EXPECT_EQ(ring.Index(), 1);
+    EXPECT_EQ(ReadFile(log / "swmsg0.log"), "head t0\n" + line('a') + line('b'));
+    ring.Flush();
+    EXPECT_EQ(ReadFile(log / "swmsg1.log"), "head t3\n" + line('c'));
+    ASSERT_EQ(ring.Append(line('d'), "t4"), LogRing::WriteResult::Written);
+    ring.Close("end");
+    EXPECT_EQ(ReadFile(log / "swmsg1.log"), "head t3\n" + line('c') + line('d') + "closed end\n");
+}
+
+TEST(MonitorLogRing, AppendedLinesAreWrittenOnceTheHoldLimitIsHeldEvenWithoutAFlush) {
+    TempRegistry dir;
+    LogRing ring("smdr", RingTexts());
+    ASSERT_TRUE(ring.Open(dir.Dir().string(), "t0"));
+    std::string lines;
+    for (int n = 0; lines.size() < LogRing::kHoldLimit + 1000; ++n) {
+        char text[32];
+        std::snprintf(text, sizeof text, "line %08d\n", n);
+        lines += text;
+        ASSERT_EQ(ring.Append(text, "t"), LogRing::WriteResult::Written);
+    }
+    const std::string written = ReadFile(dir.Dir() / "Log" / "smdr0.log");
+    ASSERT_GE(written.size(), std::string("head t0\n").size() + LogRing::kHoldLimit);
+    // What is on disk is the lines from the first on, none left out, none cut.
+    EXPECT_EQ(written, "head t0\n" + lines.substr(0, written.size() - 8));
+    EXPECT_EQ(written.back(), '\n');
+    ring.Close("end");
+    EXPECT_EQ(ReadFile(dir.Dir() / "Log" / "smdr0.log"), "head t0\n" + lines + "closed end\n");
+}
+
 TEST(MonitorTimeText, EachProgramHasItsFormats) {
     MonitorClock c;
     c.year = 2009;

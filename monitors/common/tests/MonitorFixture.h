@@ -100,6 +100,7 @@ public:
     void EnableControl(int id, bool on) override { enabled[id] = on; }
     void AddRow(int list, const std::string& time, const std::string& text, int image) override {
         rows[list].push_back({time, text, image});
+        mostRows[list] = std::max(mostRows[list], rows[list].size());
     }
     void ClearRows(int list) override {
         rows[list].clear();
@@ -123,6 +124,7 @@ public:
     std::map<int, bool> enabled;
     std::map<int, std::vector<Row>> rows;
     std::map<int, int> clears;
+    std::map<int, std::size_t> mostRows; // the most a list ever held
     std::optional<MonitorSettings> configAnswer;
     int configRuns = 0;
     MonitorSettings configShown; // what the last configuration opened over

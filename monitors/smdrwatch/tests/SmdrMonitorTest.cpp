@@ -182,6 +182,77 @@ TEST_F(SmdrMonitorTest, AutoClearCountsRowsAndClearsOnlyWhileSwitchedOn) {
     EXPECT_TRUE(Rows(SmdrMonitor::kSmdrList).empty());
 }
 
+// A server that sends faster than the monitor reads: many records come in one read.
+TEST_F(SmdrMonitorTest, ABurstReachesBothLogsWholeAndInOrderWhileConnectedAndTheListsStayBounded) {
+    platform::RegKey key = Key(MonitorRegistryKey(MonitorKind::Smdr));
+    key.SetDword("UseSMDRFileSave", 1);
+    key.SetDword("UseUCDFileSave", 1);
+    key.SetDword("UseAutoClear", 1);
+    key.SetDword("AutoClearCount", 100);
+    SmdrMonitor& monitor = Monitor();
+    ASSERT_TRUE(Connect(monitor));
+    const auto text = [](char kind, int n) {
+        return std::string(1, kind) + " " + std::to_string(n) + " " + std::string(200, 'x');
+    };
+    Bytes burst;
+    const std::string t = kTime;
+    std::string smdrLines, ucdLines;
+    for (int n = 0; n < 150; ++n) {
+        for (const char kind : {'Z', 'U'}) {
+            const Bytes frame = Framed(TextRecordBody(kind, text(kind, n)));
+            burst.insert(burst.end(), frame.begin(), frame.end());
+        }
+        smdrLines += "[" + t + "] " + text('Z', n) + "\n";
+        ucdLines += "[" + t + "] " + text('U', n) + "\n\n";
+    }
+    ASSERT_TRUE(m_server.SendRaw(burst));
+    const fs::path smdr0 = LogFile("smdr0.log"), ucd0 = LogFile("ucd0.log");
+    const std::string smdrHead =
+        ">>>>> SMDR Log File : " + smdr0.string() + ", Open Time : " + t + " <<<<<\n";
+    const std::string ucdHead =
+        ">>>>> UCD Log File : " + ucd0.string() + ", Open Time : " + t + " <<<<<\n";
+    // Still connected: nothing but the end of the reads brings the lines to the files.
+    ASSERT_TRUE(SpinUntil(
+        [&] {
+            return ReadFile(smdr0).size() >= smdrHead.size() + smdrLines.size() &&
+                   ReadFile(ucd0).size() >= ucdHead.size() + ucdLines.size();
+        },
+        std::chrono::seconds(30)));
+    EXPECT_EQ(ReadFile(smdr0), smdrHead + smdrLines);
+    EXPECT_EQ(ReadFile(ucd0), ucdHead + ucdLines);
+    // 150 rows each against a bound of 100: the last clear left rows 100 to 149.
+    for (const auto& [list, kind] :
+         {std::pair{SmdrMonitor::kSmdrList, 'Z'}, std::pair{SmdrMonitor::kUcdList, 'U'}}) {
+        ASSERT_EQ(Rows(list).size(), 50u) << list;
+        EXPECT_EQ(Rows(list).front().text, text(kind, 100)) << list;
+        EXPECT_EQ(Rows(list).back().text, text(kind, 149)) << list;
+        EXPECT_LE(m_view.mostRows[list], 100u) << list;
+    }
+    monitor.OnStopMonitor();
+    EXPECT_EQ(ReadFile(smdr0),
+              smdrHead + smdrLines + ">>>>> SMDR Log File Closed Time : " + t + "\n");
+}
+
+// The blocks of one read are parsed one by one: a length that cannot be costs the rest of its
+// own block only.
+TEST_F(SmdrMonitorTest, ABadLengthInOneBlockOfAReadLeavesTheNextBlockWhole) {
+    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetDword("UseSMDRFileSave", 1);
+    SmdrMonitor& monitor = Monitor();
+    ASSERT_TRUE(Connect(monitor));
+    Bytes read = {0x01, 0xC2, 'Z', 'Z', 'Z'}; // 450 bytes announced
+    const Bytes dropped = Framed(TextRecordBody('Z', "dropped"));
+    read.insert(read.end(), dropped.begin(), dropped.end());
+    const int first = static_cast<int>(read.size());
+    const Bytes kept = Framed(TextRecordBody('Z', "kept"));
+    read.insert(read.end(), kept.begin(), kept.end());
+    monitor.ParseMonitorBlocks(read.data(), {first, static_cast<int>(kept.size())});
+    ASSERT_EQ(Rows(SmdrMonitor::kSmdrList).size(), 1u);
+    EXPECT_EQ(Rows(SmdrMonitor::kSmdrList)[0].text, "kept");
+    const std::string log = ReadFile(LogFile("smdr0.log"));
+    EXPECT_NE(log.find("] kept\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("dropped"), std::string::npos) << log;
+}
+
 TEST_F(SmdrMonitorTest, LogsHaveTheirHeaderLineAndCloseFormatsAndAStartKeepsTheLastSession) {
     platform::RegKey key = Key(MonitorRegistryKey(MonitorKind::Smdr));
     key.SetDword("UseSMDRFileSave", 1);

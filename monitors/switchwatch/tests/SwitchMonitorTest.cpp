@@ -108,6 +108,93 @@ TEST_F(SwitchMonitorTest, RowsCarryTheirImageAndTheLogHoldsBothDirectionsAndTheR
                                  "Log File Closed Time : " + kListTime + "\n");
 }
 
+// A switch event of 398 bytes with its number in bytes 1 to 4.
+Bytes NumberedEvent(std::uint32_t n) {
+    Bytes body(398);
+    body[0] = 'D';
+    for (int i = 0; i < 4; ++i)
+        body[1 + i] = static_cast<std::uint8_t>(n >> (24 - 8 * i));
+    for (std::size_t i = 5; i < body.size(); ++i)
+        body[i] = static_cast<std::uint8_t>(n + i);
+    return body;
+}
+
+// A server that sends faster than the monitor reads: many records come in one read.
+TEST_F(SwitchMonitorTest, ABurstReachesTheLogWholeAndInOrderWhileConnectedAndTheListStaysBounded) {
+    platform::RegKey key = Key(MonitorRegistryKey(MonitorKind::Switch));
+    key.SetDword("UseFileSave", 1);
+    key.SetDword("UseAutoClear", 1);
+    key.SetDword("AutoClearCount", 100);
+    SwitchMonitor monitor(m_view);
+    monitor.SetClock(FixedClock);
+    monitor.Initialise();
+    monitor.OnStartMonitor();
+    ASSERT_TRUE(m_server.WaitForRawBytes(13, 5000));
+    Bytes burst;
+    const std::string l = std::string("[") + kLogTime + "]\t";
+    std::string lines;
+    for (std::uint32_t n = 0; n < 450; ++n) {
+        const Bytes body = NumberedEvent(n);
+        const Bytes frame = Framed(body);
+        burst.insert(burst.end(), frame.begin(), frame.end());
+        lines += l + SwitchLogDump(body.data(), static_cast<int>(body.size()), false) + "\n";
+    }
+    ASSERT_TRUE(m_server.SendRaw(burst));
+    const fs::path log = m_registry.Dir() / "Log" / "swmsg0.log";
+    const std::string head = ">>>>> Switch Message Log File : " + log.string() +
+                             ", Open Time : " + kLogTime + " <<<<<\n" + l +
+                             "IPv4 connection created.\n\n";
+    // Still connected: nothing but the end of the reads brings the lines to the file.
+    ASSERT_TRUE(SpinUntil([&] { return ReadFile(log).size() >= head.size() + lines.size(); },
+                          std::chrono::seconds(30)));
+    EXPECT_EQ(ReadFile(log), head + lines);
+    // 450 rows against a bound of 100: the last clear left rows 400 to 449.
+    const auto& rows = m_view.rows[SwitchMonitor::kList];
+    ASSERT_EQ(rows.size(), 50u);
+    const auto rowText = [](std::uint32_t n) {
+        const Bytes body = NumberedEvent(n);
+        return SwitchRowText(body.data(), static_cast<int>(body.size()));
+    };
+    EXPECT_EQ(rows.front().text, rowText(400));
+    EXPECT_EQ(rows.back().text, rowText(449));
+    EXPECT_LE(m_view.mostRows[SwitchMonitor::kList], 100u);
+    monitor.OnStopMonitor();
+    EXPECT_EQ(ReadFile(log), head + lines + "Log File Closed Time : " + kListTime + "\n");
+}
+
+// One read may bring more rows than the bound: the window keeps those after the last clear, in
+// order, and soon shows the newest of them.
+TEST_F(SwitchMonitorTest, TheWindowsListHoldsTheRowsAfterTheLastClearAndComesToShowTheNewest) {
+    MonitorWindow window(MonitorKind::Switch, m_language, QIcon());
+    ASSERT_TRUE(window.IsBuilt());
+    window.SetAutoAnswer(true);
+    SwitchMonitor monitor(window);
+    window.Attach(monitor,
+                  {{SwitchMonitor::kList,
+                    {DialogBuilder::Icon(m_language, 133), DialogBuilder::Icon(m_language, 132)}}});
+    monitor.Initialise();
+    monitor.MutableSettings().useAutoClear = true;
+    monitor.MutableSettings().autoClearCount = 1000;
+    window.show();
+    Bytes read;
+    for (std::uint32_t n = 0; n < 2500; ++n) {
+        const Bytes frame = Framed(
+            {0x44, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n & 0xFF), 0x01});
+        read.insert(read.end(), frame.begin(), frame.end());
+    }
+    monitor.ParseMonitorRecords(read.data(), static_cast<int>(read.size()));
+    QTreeWidget* list = window.List(SwitchMonitor::kList);
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->topLevelItemCount(), 500);
+    EXPECT_EQ(list->topLevelItem(0)->text(1), "'D' 07 D0 01 ");   // row 2000
+    EXPECT_EQ(list->topLevelItem(499)->text(1), "'D' 09 C3 01 "); // row 2499
+    QTreeWidgetItem* newest = list->topLevelItem(499);
+    EXPECT_TRUE(SpinUntil([&] {
+        return list->updatesEnabled() &&
+               list->viewport()->rect().contains(list->visualItemRect(newest).center());
+    }));
+}
+
 TEST_F(SwitchMonitorTest, TheWindowIsBuiltFromTheLibraryWithItsCaptionAndDirectionImages) {
     MonitorWindow window(MonitorKind::Switch, m_language, QIcon());
     ASSERT_TRUE(window.IsBuilt());
