@@ -293,10 +293,10 @@ void ClientRunController::RunNextAction() {
 
 // ---- senders ---------------------------------------------------------------------------------
 
-bool ClientRunController::SendRequest(const protocol::ClientRequestFrames::Frame& frame,
+void ClientRunController::SendRequest(const protocol::ClientRequestFrames::Frame& frame,
                                       double* counter, ClientControl* box) {
     if (!m_socket.Send(frame)) {
-        return false;
+        return;
     }
     ShowMessage(protocol::ClientRequestFrames::SentLogLine(frame));
     ++m_counters.sentTotal;
@@ -308,7 +308,6 @@ bool ClientRunController::SendRequest(const protocol::ClientRequestFrames::Frame
     box->text = text;
     std::snprintf(text, sizeof text, "%.0f", m_counters.commandTotal);
     m_state.editCmdTotalCount.text = text;
-    return true;
 }
 
 void ClientRunController::SendMakeCall(int caller, int callee) {

@@ -143,7 +143,6 @@ public:
     bool Connecting() const { return m_connecting; }
     bool RunTimerActive() const { return m_runTimer.isActive(); }
     bool CallTimerActive() const { return m_callTimer.isActive(); }
-    double ElapsedSeconds() const { return m_elapsed; }
     QDateTime StartTime() const { return m_start; }
     // Bytes of an incomplete record waiting for the next delivery.
     std::size_t ReceiveBuffered() const { return m_assembler.Buffered(); }
@@ -216,7 +215,7 @@ private:
     void OnSocketError(const QString& description);
     void OnClosedByPeer();
     bool ValidateStart();
-    bool SendRequest(const protocol::ClientRequestFrames::Frame& frame, double* counter,
+    void SendRequest(const protocol::ClientRequestFrames::Frame& frame, double* counter,
                      ClientControl* box);
     void OnRecord(const protocol::CtiRecord& record);
     void OnBadLength(std::uint16_t length);

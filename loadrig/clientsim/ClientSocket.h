@@ -31,7 +31,6 @@ public:
     void Connect(const std::string& host, std::uint16_t port);
     // Ends the connection at once; bytes not yet sent are still flushed when possible.
     void Close();
-    int State() const { return m_state; }
     bool IsConnected() const { return m_state == StateConnected; }
     // False (nothing queued) unless connected.
     bool Send(const std::vector<std::uint8_t>& bytes);

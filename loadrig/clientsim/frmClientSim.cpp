@@ -27,7 +27,6 @@ class MaxLengthValidator : public QValidator {
 public:
     explicit MaxLengthValidator(QObject* parent) : QValidator(parent) {}
     void SetMaxLength(int length) { m_max = length; }
-    int MaxLength() const { return m_max; }
     State validate(QString& input, int&) const override {
         return m_max > 0 && input.size() > m_max ? Invalid : Acceptable;
     }

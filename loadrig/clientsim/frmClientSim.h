@@ -39,8 +39,6 @@ public:
     explicit frmClientSim(ClientRunController* controller = nullptr, QWidget* parent = nullptr);
     ~frmClientSim() override;
 
-    ClientRunController& Controller() { return *m_controller; }
-
     // The scripted start of the program: the given boxes are typed into, then Start pressed.
     void StartScript(const ClientScript& script);
 

@@ -7,6 +7,7 @@
 #include "SwitchSimSettings.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // The call generator: every generated line steps through the chosen scenario together. Line n
@@ -52,6 +53,10 @@ private:
     // One send: false when the link is down (nothing sent or counted; the step ends). A sent
     // frame adds 1 to `counter` when one is given.
     bool Send(const Frame& frame, double* counter = nullptr);
+    // One pass of a transfer step: a frame for each line whose three parties all exist; false
+    // once a send has failed.
+    bool SendOnTransferLines(const std::function<Frame(int line)>& frame,
+                             double* counter = nullptr);
 
     SimSwitchDatabase& m_db;
     SimFrames& m_frames;

@@ -73,7 +73,6 @@ public:
     const std::string& LinkStatusText() const { return m_linkStatus; }
 
     SimFrames& Frames() { return m_frames; }
-    SimCallHandlers& Handlers() { return m_handlers; }
 
     // Received bytes of the connection, as a data-arrival event delivers them.
     void DataArrival(const std::uint8_t* data, std::size_t size);

@@ -4,40 +4,34 @@ namespace {
 constexpr std::uint8_t kTransferHold = 0x00;
 } // namespace
 
+bool SimCallGenerator::SendOnTransferLines(const std::function<Frame(int line)>& frame,
+                                           double* counter) {
+    const int lines = LineCount();
+    for (int line = 0; line < lines; ++line) {
+        if (Station(line) < 0 || Origin(line) < 0 || Target(line) < 0) {
+            continue;
+        }
+        if (!Send(frame(line), counter)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Step 6: every station puts its caller on transfer hold, takes dial tone and dials its
 // transfer target; one pass per frame kind.
 void SimCallGenerator::SimTransferHoldDial() {
-    const int lines = LineCount();
-    // A line takes part only when all three of its parties exist.
-    auto complete = [this](int line) {
-        return Station(line) >= 0 && Origin(line) >= 0 && Target(line) >= 0;
+    const auto held = [this](int line) {
+        return m_frames.HeldFrame(Station(line), Origin(line), kTransferHold);
     };
-    for (int line = 0; line < lines; ++line) {
-        if (!complete(line)) {
-            continue;
-        }
-        if (!Send(m_frames.HeldFrame(Station(line), Origin(line), kTransferHold),
-                  &m_trace.sent.held)) {
-            return;
-        }
-    }
-    for (int line = 0; line < lines; ++line) {
-        if (!complete(line)) {
-            continue;
-        }
-        if (!Send(m_frames.OneNumberFrame('I', Station(line)), &m_trace.sent.dialTone)) {
-            return;
-        }
-    }
-    for (int line = 0; line < lines; ++line) {
-        if (!complete(line)) {
-            continue;
-        }
-        // The dial is the short offering whatever the call mode.
-        if (!Send(OfferingFrame(Station(line), Target(line), -1, 0x04, -1),
-                  &m_trace.sent.offering)) {
-            return;
-        }
+    const auto dialTone = [this](int line) { return m_frames.OneNumberFrame('I', Station(line)); };
+    // The dial is the short offering whatever the call mode.
+    const auto dial = [this](int line) {
+        return OfferingFrame(Station(line), Target(line), -1, 0x04, -1);
+    };
+    if (SendOnTransferLines(held, &m_trace.sent.held) &&
+        SendOnTransferLines(dialTone, &m_trace.sent.dialTone)) {
+        SendOnTransferLines(dial, &m_trace.sent.offering);
     }
 }
 

@@ -35,15 +35,12 @@ public:
     explicit frmSWSim(SimRunController* controller = nullptr, QWidget* parent = nullptr);
     ~frmSWSim() override;
 
-    SimRunController& Controller() { return *m_controller; }
-
     // The scripted start of the program: each option presses a button of this window.
     void StartScript(const SwitchScript& script);
 
     QPushButton* cmdCallSim() const { return m_cmdCallSim; }
     QPushButton* cmdRun() const { return m_cmdRun; }
     QPushButton* cmdStop() const { return m_cmdStop; }
-    QPushButton* cmdReset() const { return m_cmdReset; }
     QPushButton* cmdQuit() const { return m_cmdQuit; }
 
 private:

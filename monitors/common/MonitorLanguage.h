@@ -17,7 +17,6 @@ public:
 
     bool Load(const std::string& path);
     void Unload();
-    bool IsLoaded() const { return m_library.IsLoaded(); }
     const std::string& ErrorText() const { return m_library.ErrorText(); }
 
     std::string String(unsigned id) const { return m_library.String(id); }

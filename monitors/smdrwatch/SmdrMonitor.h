@@ -21,7 +21,6 @@ public:
     void OnClearUcd() { ClearList(kUcdList, m_ucdRows); }
 
     const LogRing& SmdrLog() const { return m_smdrLog; }
-    const LogRing& UcdLog() const { return m_ucdLog; }
     std::string TimeText() const { return FormatSmdrTime(Now()); }
 
     static constexpr int kSmdrList = 1000;

@@ -35,8 +35,6 @@ public:
     // A line of text into the log, while logging is on and the log is open.
     void WriteSwitchLogText(const std::string& text);
 
-    const LogRing& Log() const { return m_log; }
-
 protected:
     void HandleRecord(const std::uint8_t* body, int length) override;
     void OpenLogs() override;

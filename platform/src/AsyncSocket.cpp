@@ -329,31 +329,6 @@ int AsyncSocket::Send(const void* buf, int len, int flags) {
     return static_cast<int>(n);
 }
 
-bool AsyncSocket::ShutDown(int how) {
-    int mode;
-    switch (how) {
-    case Receives:
-        mode = SHUT_RD;
-        break;
-    case Sends:
-        mode = SHUT_WR;
-        break;
-    case Both:
-        mode = SHUT_RDWR;
-        break;
-    default:
-        return Fail(EINVAL);
-    }
-    std::lock_guard lock(fdMutex_);
-    if (fd_ < 0) {
-        return Fail(EBADF);
-    }
-    if (::shutdown(fd_, mode) != 0) {
-        return Fail(errno);
-    }
-    return true;
-}
-
 void AsyncSocket::Close() {
     // Notifiers go first: they must never watch a descriptor that is already closed. They
     // are deleted later because Close may run inside one of their own activations.

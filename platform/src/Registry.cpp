@@ -340,17 +340,9 @@ template <class Change> RegStatus Modify(Change&& change) {
     return RegStatus::Ok;
 }
 
-Node* Find(Node& top, RegRoot root, const std::vector<std::string>& path) {
-    Node* node = top.Child(RootName(root));
-    for (size_t i = 0; node != nullptr && i < path.size(); ++i) {
-        node = node->Child(path[i]);
-    }
-    return node;
-}
-
-const Node* Find(const std::shared_ptr<const Node>& top, RegRoot root,
-                 const std::vector<std::string>& path) {
-    const Node* node = top->Child(RootName(root));
+// Node or const Node.
+template <class N> N* Find(N& top, RegRoot root, const std::vector<std::string>& path) {
+    N* node = top.Child(RootName(root));
     for (size_t i = 0; node != nullptr && i < path.size(); ++i) {
         node = node->Child(path[i]);
     }
@@ -359,6 +351,32 @@ const Node* Find(const std::shared_ptr<const Node>& top, RegRoot root,
 
 RegStatus KeyNotFound(RegRoot root, const std::vector<std::string>& path) {
     return Fail(RegStatus::NotFound, "key not found: " + KeyText(root, path));
+}
+
+RegStatus NotOpen() {
+    return Fail(RegStatus::InvalidArgument, "key handle not open");
+}
+
+// An open key's node in a snapshot of the file; `top` keeps the snapshot alive.
+RegStatus ReadKey(bool open, RegRoot root, const std::vector<std::string>& path,
+                  std::shared_ptr<const Node>& top, const Node*& node) {
+    if (!open) {
+        return NotOpen();
+    }
+    if (RegStatus s = Snapshot(top); s != RegStatus::Ok) {
+        return s;
+    }
+    node = Find(*top, root, path);
+    return node != nullptr ? RegStatus::Ok : KeyNotFound(root, path);
+}
+
+// Modify, on the key's own node.
+template <class Change>
+RegStatus ModifyKey(RegRoot root, const std::vector<std::string>& path, Change change) {
+    return Modify([&](Node& top, bool& changed) {
+        Node* node = Find(top, root, path);
+        return node != nullptr ? change(*node, changed) : KeyNotFound(root, path);
+    });
 }
 
 RegStatus BadName(const std::string& what) {
@@ -444,7 +462,7 @@ RegStatus RegKey::Create(RegRoot root, const std::string& subKey, RegKey& out) {
 RegStatus RegKey::OpenSub(const std::string& subKey, RegKey& out) const {
     out = RegKey();
     if (!valid_) {
-        return Fail(RegStatus::InvalidArgument, "key handle not open");
+        return NotOpen();
     }
     std::string full = SubKey();
     if (!full.empty() && !subKey.empty()) {
@@ -456,7 +474,7 @@ RegStatus RegKey::OpenSub(const std::string& subKey, RegKey& out) const {
 RegStatus RegKey::CreateSub(const std::string& subKey, RegKey& out) const {
     out = RegKey();
     if (!valid_) {
-        return Fail(RegStatus::InvalidArgument, "key handle not open");
+        return NotOpen();
     }
     std::vector<std::string> rest;
     if (!regfile::SplitKeyPath(subKey, rest)) {
@@ -468,11 +486,8 @@ RegStatus RegKey::CreateSub(const std::string& subKey, RegKey& out) const {
                                                     " levels: " + subKey);
     }
     std::vector<std::string> stored;
-    RegStatus s = Modify([&](Node& top, bool& changed) {
-        Node* node = Find(top, root_, path_);
-        if (node == nullptr) {
-            return KeyNotFound(root_, path_);
-        }
+    RegStatus s = ModifyKey(root_, path_, [&](Node& key, bool& changed) {
+        Node* node = &key;
         stored = path_;
         for (const std::string& name : rest) {
             Node* child = node->Child(name);
@@ -492,16 +507,10 @@ RegStatus RegKey::CreateSub(const std::string& subKey, RegKey& out) const {
 }
 
 RegStatus RegKey::QueryValue(const std::string& name, RegValue& out) const {
-    if (!valid_) {
-        return Fail(RegStatus::InvalidArgument, "key handle not open");
-    }
     std::shared_ptr<const Node> top;
-    if (RegStatus s = Snapshot(top); s != RegStatus::Ok) {
+    const Node* node = nullptr;
+    if (RegStatus s = ReadKey(valid_, root_, path_, top, node); s != RegStatus::Ok) {
         return s;
-    }
-    const Node* node = Find(top, root_, path_);
-    if (node == nullptr) {
-        return KeyNotFound(root_, path_);
     }
     const RegValue* value = node->Value(name);
     if (value == nullptr) {
@@ -556,7 +565,7 @@ RegStatus RegKey::QueryBinary(const std::string& name, std::vector<uint8_t>& out
 
 RegStatus RegKey::SetValue(const RegValue& value) {
     if (!valid_) {
-        return Fail(RegStatus::InvalidArgument, "key handle not open");
+        return NotOpen();
     }
     if (!regfile::IsValidValueName(value.name)) {
         return BadName("value name (too long, line break or NUL)");
@@ -579,17 +588,13 @@ RegStatus RegKey::SetValue(const RegValue& value) {
         clean.bytes = value.bytes;
         break;
     }
-    return Modify([&](Node& top, bool& changed) {
-        Node* node = Find(top, root_, path_);
-        if (node == nullptr) {
-            return KeyNotFound(root_, path_);
-        }
-        const RegValue* old = node->Value(clean.name);
+    return ModifyKey(root_, path_, [&](Node& node, bool& changed) {
+        const RegValue* old = node.Value(clean.name);
         if (old != nullptr && old->type == clean.type && old->text == clean.text &&
             old->dword == clean.dword && old->bytes == clean.bytes) {
             return RegStatus::Ok;
         }
-        node->SetValue(clean);
+        node.SetValue(clean);
         changed = true;
         return RegStatus::Ok;
     });
@@ -621,14 +626,10 @@ RegStatus RegKey::SetBinary(const std::string& name, const std::vector<uint8_t>&
 
 RegStatus RegKey::DeleteValue(const std::string& name) {
     if (!valid_) {
-        return Fail(RegStatus::InvalidArgument, "key handle not open");
+        return NotOpen();
     }
-    return Modify([&](Node& top, bool& changed) {
-        Node* node = Find(top, root_, path_);
-        if (node == nullptr) {
-            return KeyNotFound(root_, path_);
-        }
-        if (!node->RemoveValue(name)) {
+    return ModifyKey(root_, path_, [&](Node& node, bool& changed) {
+        if (!node.RemoveValue(name)) {
             return Fail(RegStatus::NotFound,
                         "value not found: \"" + name + "\" in " + KeyText(root_, path_));
         }
@@ -639,7 +640,7 @@ RegStatus RegKey::DeleteValue(const std::string& name) {
 
 RegStatus RegKey::DeleteSubKeyTree(const std::string& subKey) {
     if (!valid_) {
-        return Fail(RegStatus::InvalidArgument, "key handle not open");
+        return NotOpen();
     }
     std::vector<std::string> full = path_;
     {
@@ -669,16 +670,10 @@ RegStatus RegKey::DeleteSubKeyTree(const std::string& subKey) {
 
 RegStatus RegKey::EnumSubKeys(std::vector<std::string>& out) const {
     out.clear();
-    if (!valid_) {
-        return Fail(RegStatus::InvalidArgument, "key handle not open");
-    }
     std::shared_ptr<const Node> top;
-    if (RegStatus s = Snapshot(top); s != RegStatus::Ok) {
+    const Node* node = nullptr;
+    if (RegStatus s = ReadKey(valid_, root_, path_, top, node); s != RegStatus::Ok) {
         return s;
-    }
-    const Node* node = Find(top, root_, path_);
-    if (node == nullptr) {
-        return KeyNotFound(root_, path_);
     }
     for (const Node& child : node->children) {
         out.push_back(child.name);
@@ -688,16 +683,10 @@ RegStatus RegKey::EnumSubKeys(std::vector<std::string>& out) const {
 
 RegStatus RegKey::EnumValues(std::vector<RegValue>& out) const {
     out.clear();
-    if (!valid_) {
-        return Fail(RegStatus::InvalidArgument, "key handle not open");
-    }
     std::shared_ptr<const Node> top;
-    if (RegStatus s = Snapshot(top); s != RegStatus::Ok) {
+    const Node* node = nullptr;
+    if (RegStatus s = ReadKey(valid_, root_, path_, top, node); s != RegStatus::Ok) {
         return s;
-    }
-    const Node* node = Find(top, root_, path_);
-    if (node == nullptr) {
-        return KeyNotFound(root_, path_);
     }
     out = node->values;
     return RegStatus::Ok;
@@ -705,18 +694,15 @@ RegStatus RegKey::EnumValues(std::vector<RegValue>& out) const {
 
 RegStatus RegKey::SaveKey(const std::string& file) const {
     if (!valid_) {
-        return Fail(RegStatus::InvalidArgument, "key handle not open");
+        return NotOpen();
     }
     if (file.empty()) {
         return BadName("file name");
     }
     std::shared_ptr<const Node> top;
-    if (RegStatus s = Snapshot(top); s != RegStatus::Ok) {
+    const Node* node = nullptr;
+    if (RegStatus s = ReadKey(valid_, root_, path_, top, node); s != RegStatus::Ok) {
         return s;
-    }
-    const Node* node = Find(top, root_, path_);
-    if (node == nullptr) {
-        return KeyNotFound(root_, path_);
     }
     std::vector<std::string> fullPath{RootName(root_)};
     fullPath.insert(fullPath.end(), path_.begin(), path_.end());
@@ -725,7 +711,7 @@ RegStatus RegKey::SaveKey(const std::string& file) const {
 
 RegStatus RegKey::RestoreKey(const std::string& file, const SavedKeyCheck& accept) {
     if (!valid_) {
-        return Fail(RegStatus::InvalidArgument, "key handle not open");
+        return NotOpen();
     }
     std::string text;
     bool exists = false;
@@ -769,13 +755,9 @@ RegStatus RegKey::RestoreKey(const std::string& file, const SavedKeyCheck& accep
             return Fail(RegStatus::BadFile, file + ": " + why);
         }
     }
-    return Modify([&](Node& top, bool& changed) {
-        Node* node = Find(top, root_, path_);
-        if (node == nullptr) {
-            return KeyNotFound(root_, path_);
-        }
-        node->values = std::move(source->values);
-        node->children = std::move(source->children);
+    return ModifyKey(root_, path_, [&](Node& node, bool& changed) {
+        node.values = std::move(source->values);
+        node.children = std::move(source->children);
         changed = true;
         return RegStatus::Ok;
     });

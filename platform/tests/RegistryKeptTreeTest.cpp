@@ -1,5 +1,6 @@
 #include <platform/Registry.h>
 
+#include <testsupport/ChildProcess.h>
 #include <testsupport/TempRegistry.h>
 
 #include <gtest/gtest.h>
@@ -9,8 +10,6 @@
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using platform::RegKey;
 using platform::RegRoot;
@@ -31,35 +30,6 @@ std::string OneDword(uint32_t value) {
                   "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Qorvell Electronics\\OrbManager"
                   "\\UserData]\r\n\"UserListCount\"=dword:%08x\r\n\r\n",
                   value);
-    return text;
-}
-
-// Runs `body` in a child process (as nobody when `asNobody` and this is root) and returns what
-// it reported.
-template <class Body> std::string InChild(bool asNobody, Body body) {
-    int report[2];
-    if (::pipe(report) != 0) {
-        return "no pipe";
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(report[0]);
-        if (asNobody && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-            ::_exit(2);
-        }
-        const std::string text = body();
-        [[maybe_unused]] const ssize_t n = ::write(report[1], text.data(), text.size());
-        ::_exit(0);
-    }
-    ::close(report[1]);
-    std::string text;
-    char buf[512];
-    for (ssize_t n; (n = ::read(report[0], buf, sizeof buf)) > 0;) {
-        text.append(buf, static_cast<size_t>(n));
-    }
-    ::close(report[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
     return text;
 }
 
@@ -103,12 +73,14 @@ TEST_F(RegistryKeptTree, TheFileIsParsedOncePerStateAndEveryChangeShows) {
     EXPECT_EQ(platform::RegistryFileParses(), afterWrites);
 
     // Another program's write (under the lock, by rename) is seen, with one parse.
-    EXPECT_EQ(InChild(false,
-                      [] {
-                          RegKey key;
-                          RegKey::Open(RegRoot::LocalMachine, kUsers, key);
-                          return key.SetDword("UserListCount", 7) == RegStatus::Ok ? "" : "failed";
-                      }),
+    EXPECT_EQ(testsupport::InChild(false,
+                                   [] {
+                                       RegKey key;
+                                       RegKey::Open(RegRoot::LocalMachine, kUsers, key);
+                                       return key.SetDword("UserListCount", 7) == RegStatus::Ok
+                                                  ? ""
+                                                  : "failed";
+                                   }),
               "");
     EXPECT_EQ(Count(), 7u);
     EXPECT_EQ(Count(), 7u);
@@ -160,7 +132,7 @@ TEST_F(RegistryKeptTree, AFolderThatIsNotWritableIsNamed) {
     ASSERT_EQ(::chmod(file.c_str(), 0666), 0);
     ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
     ::setenv("QORVELL_REGISTRY", file.c_str(), 1);
-    const std::string text = InChild(true, [] {
+    const std::string text = testsupport::InChild(true, [] {
         RegKey key;
         if (RegKey::Open(RegRoot::LocalMachine, kUsers, key) != RegStatus::Ok) {
             return std::string("open failed: ") + RegKey::LastErrorText();

@@ -1,5 +1,6 @@
 #include <platform/Registry.h>
 
+#include <testsupport/ChildProcess.h>
 #include <testsupport/TempRegistry.h>
 
 #include <gtest/gtest.h>
@@ -10,7 +11,6 @@
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using platform::RegKey;
@@ -483,31 +483,15 @@ TEST_F(RegistryKey, DepthIsLimitedAndRewritesKeepOwnerAndTellTheRealError) {
 
     // In a folder the user may not write to, the write fails for want of permission.
     ASSERT_EQ(::chmod(dir_.c_str(), 0555), 0);
-    int report[2];
-    ASSERT_EQ(::pipe(report), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (root && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-            ::_exit(2);
-        }
+    const std::string text = testsupport::InChild(root, [] {
         RegKey again;
         std::string text = "open failed";
         if (RegKey::Open(RegRoot::LocalMachine, "k", again) == RegStatus::Ok) {
             again.SetDword("w", 1);
             text = RegKey::LastErrorText();
         }
-        [[maybe_unused]] const ssize_t n = ::write(report[1], text.data(), text.size());
-        ::_exit(0);
-    }
-    ::close(report[1]);
-    std::string text;
-    char buf[512];
-    for (ssize_t n; (n = ::read(report[0], buf, sizeof buf)) > 0;) {
-        text.append(buf, static_cast<size_t>(n));
-    }
-    ::close(report[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
+        return text;
+    });
     ::chmod(dir_.c_str(), 0755);
     EXPECT_NE(text.find(std::strerror(EACCES)), std::string::npos) << text;
 }

@@ -45,7 +45,6 @@ public:
     void Hand(SendWakeList& buffers);
     // Ends the threads; what they had not reached yet is sent on this thread.
     void Stop();
-    int Threads() const { return m_nThreads; }
 
 private:
     struct Entry {

@@ -9,13 +9,11 @@ void LineDeviceList::AddTail(std::unique_ptr<LineDeviceEntry> entry) {
         m_Entries.push_back(std::move(entry));
 }
 
-bool LineDeviceList::Replace(const LineDeviceEntry* old, std::unique_ptr<LineDeviceEntry> entry) {
+void LineDeviceList::Replace(const LineDeviceEntry* old, std::unique_ptr<LineDeviceEntry> entry) {
     auto it = std::find_if(m_Entries.begin(), m_Entries.end(),
                            [old](const auto& item) { return item.get() == old; });
-    if (it == m_Entries.end() || !entry)
-        return false;
-    *it = std::move(entry);
-    return true;
+    if (it != m_Entries.end() && entry)
+        *it = std::move(entry);
 }
 
 LineDeviceEntry* LineDeviceList::FindByDeviceId(const std::string& deviceId) const {

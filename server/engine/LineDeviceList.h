@@ -25,9 +25,9 @@ public:
 
     // The caller holds the lock.
     void AddTail(std::unique_ptr<LineDeviceEntry> entry);
-    // Puts the new entry where the old one stood and destroys the old one; false when the old one
-    // is not in the list (the new one is destroyed then). The caller holds the lock.
-    bool Replace(const LineDeviceEntry* old, std::unique_ptr<LineDeviceEntry> entry);
+    // Puts the new entry where the old one stood and destroys the old one; when the old one is
+    // not in the list the new one is destroyed. The caller holds the lock.
+    void Replace(const LineDeviceEntry* old, std::unique_ptr<LineDeviceEntry> entry);
 
     LineDeviceEntry* FindByDeviceId(const std::string& deviceId) const;
     LineDeviceEntry* FindByName(const std::string& lineName) const;

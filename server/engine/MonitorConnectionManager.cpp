@@ -65,7 +65,6 @@ MonitorConnectionManager::~MonitorConnectionManager() {
 }
 
 int MonitorConnectionManager::CreateMonitorListen(int port) {
-    m_nListenPort = port;
     if (!m_pListenSocket)
         m_pListenSocket = new COrbMonitorListenSocket(this);
     const bool portValid = port >= 0 && port <= 0xFFFF;
@@ -323,8 +322,7 @@ void MonitorConnectionManager::SendToMonitors(const std::uint8_t* data, int leng
             continue;
         try {
             // A record the monitor has no room for is lost for it alone; nobody waits.
-            int error = 0;
-            socket->SendRecord(data, length, error);
+            socket->SendRecord(data, length);
         } catch (const std::exception& e) {
             std::string what = e.what();
             if (what.size() > kMaxExceptionText)

@@ -56,11 +56,7 @@ public:
     void SendToMonitors(const std::uint8_t* data, int length, bool acceptedOnly,
                         const char* portName);
 
-    COrbManagerDlg* GetOwner() const { return m_pOwner; }
     COrbMonitorListenSocket* GetListenSocket() const { return m_pListenSocket; }
-    int GetListenPort() const { return m_nListenPort; }
-    platform::CriticalSection& SharedLock() { return m_csShared; }
-    platform::CriticalSection& ListLock() { return m_csList; }
     // A copy of the list, in order of acceptance.
     std::vector<COrbMonitorClientSocket*> GetMonitors() const;
 
@@ -79,7 +75,6 @@ private:
     platform::CriticalSection& m_csShared;
     mutable platform::CriticalSection m_csList;
     COrbMonitorListenSocket* m_pListenSocket = nullptr;
-    int m_nListenPort = 0;
     std::vector<COrbMonitorClientSocket*> m_Monitors;
 };
 

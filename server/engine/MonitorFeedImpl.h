@@ -28,8 +28,6 @@ public:
     void SendSMDRUCDMsgToMonitor(const std::uint8_t* body, int length) override;
     void SendSMDRUCDMsgToPort(const std::uint8_t* body, int length) override;
 
-    platform::CriticalSection& SharedLock() { return m_csShared; }
-
     // One listener of the owner, given by its members. UI thread.
     void StartListener(MonitorConnectionManager*& manager, std::atomic<int>& active,
                        const std::atomic<int>& use, const std::atomic<int>& port);

@@ -90,7 +90,6 @@ COrbClientConnectionManager::~COrbClientConnectionManager() {
 }
 
 int COrbClientConnectionManager::StartClientListen(int port, int bypass) {
-    m_nListenPort = port;
     m_nMode = bypass != 0 ? kBypassPort : kClientPort;
     if (!m_pListenSocket)
         m_pListenSocket = new COrbListenSocket(this);

@@ -97,13 +97,9 @@ public:
     // descriptor. Tests lower it.
     static inline std::atomic<int> s_nLoginTimeoutMs{30000};
 
-    COrbManagerDlg* GetOwner() const { return m_pOwner; }
     int GetMode() const { return m_nMode; }
-    int GetListenPort() const { return m_nListenPort; }
     COrbListenSocket* GetListenSocket() const { return m_pListenSocket; }
 
-    platform::CriticalSection& AcceptSection() { return m_csAccept; }
-    platform::CriticalSection& CloseSection() { return m_csClose; }
     platform::CriticalSection& ClientListLock() { return m_csClientList; }
     // The connected clients in accept order; walk them under ClientListLock().
     const std::vector<COrbClientSocketUser*>& GetClients() const { return m_ClientList; }
@@ -129,7 +125,6 @@ private:
 
     COrbManagerDlg* m_pOwner;
     COrbListenSocket* m_pListenSocket;
-    int m_nListenPort = 0;
     int m_nMode = kClientPort;
     std::vector<COrbClientSocketUser*> m_ClientList;
     platform::CriticalSection m_csAccept;

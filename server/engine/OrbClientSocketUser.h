@@ -72,8 +72,6 @@ public:
     // its manager's list.
     void Dispose();
 
-    COrbClientConnectionManager* GetManager() const { return m_pManager; }
-
     // Record fields. Peer address and port are written once, before the client enters the list.
     int m_nPeerPort = 0;
     std::string m_strPeerAddress;

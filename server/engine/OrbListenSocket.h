@@ -14,7 +14,6 @@ public:
     explicit COrbListenSocket(COrbClientConnectionManager* manager);
     ~COrbListenSocket() override;
 
-    COrbClientConnectionManager* GetManager() const { return m_pManager; }
     // Every accept goes through here, so running out of descriptors pauses the port.
     AcceptPause& Accepts() { return m_Accepts; }
 

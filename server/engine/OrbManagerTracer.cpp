@@ -97,11 +97,6 @@ void TracerStartedEvent::Set() {
     m_changed.notify_all();
 }
 
-bool TracerStartedEvent::IsSet() const {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_bSet;
-}
-
 bool TracerStartedEvent::Wait(int timeoutMs) {
     std::unique_lock<std::mutex> guard(m_lock);
     m_changed.wait_for(guard, std::chrono::milliseconds(std::max(timeoutMs, 0)),

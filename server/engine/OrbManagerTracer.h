@@ -18,7 +18,6 @@ namespace engine {
 class TracerStartedEvent {
 public:
     void Set();
-    bool IsSet() const;
     // True when set within the time; false on time-out or when the thread ended unset.
     bool Wait(int timeoutMs);
     void NotifyThreadEnded();
@@ -91,8 +90,6 @@ public:
 
     // The file state; read it from another thread only after the thread has ended.
     bool IsFileOpen() const { return m_bFileOpen != 0; }
-    unsigned GetFileIndex() const { return m_nFileIndex; }
-    const std::string& GetFilePath() const { return m_strFilePath; }
 
 private:
     void ThreadMain();

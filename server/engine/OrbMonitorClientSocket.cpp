@@ -13,9 +13,9 @@ COrbMonitorClientSocket::COrbMonitorClientSocket(MonitorConnectionManager* manag
 
 COrbMonitorClientSocket::~COrbMonitorClientSocket() = default;
 
-HeldTailSender::Result COrbMonitorClientSocket::SendRecord(const void* data, int length,
-                                                           int& error) {
-    return m_Sender.SendRecord(data, length, error);
+void COrbMonitorClientSocket::SendRecord(const void* data, int length) {
+    int error = 0;
+    m_Sender.SendRecord(data, length, error);
 }
 
 void COrbMonitorClientSocket::Dispose() {

@@ -25,14 +25,12 @@ public:
 
     // Any thread. One whole record or nothing of it: a record that finds the socket full, or an
     // earlier record's tail still waiting, is lost for this monitor.
-    HeldTailSender::Result SendRecord(const void* data, int length, int& error);
+    void SendRecord(const void* data, int length);
     std::size_t PendingSendBytes() const { return m_Sender.PendingBytes(); }
 
     // Closes the socket and deletes the object, deferred when it runs inside one of this
     // object's own notifications. The caller has taken it out of its manager's list.
     void Dispose();
-
-    MonitorConnectionManager* GetManager() const { return m_pManager; }
 
     // 1 once a valid start request or setup-tool connect request has come; counted then.
     std::atomic<int> m_bAccepted{0};

@@ -13,7 +13,6 @@ class COrbMonitorListenSocket : public platform::AsyncSocket {
 public:
     explicit COrbMonitorListenSocket(MonitorConnectionManager* manager) : m_pManager(manager) {}
 
-    MonitorConnectionManager* GetManager() const { return m_pManager; }
     // Every accept goes through here, so running out of descriptors pauses the port.
     AcceptPause& Accepts() { return m_Accepts; }
 

@@ -86,7 +86,6 @@ public:
     int ApplyTimeouts();
     // Stores new time-outs; they take effect with the next ApplyTimeouts (Open applies them).
     void SetTimeouts(const SerialTimeouts& timeouts) { m_stored = timeouts; }
-    const SerialTimeouts& Timeouts() const { return m_active; }
 
     // 0 would select overlapped I/O, which this system does not have: always plain blocking I/O.
     static int ProbePlatformIo();

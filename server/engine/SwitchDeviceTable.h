@@ -65,7 +65,6 @@ public:
     void ClearDevices();
 
     LineDeviceList& GetDevices() { return m_Devices; }
-    COrbManagerDlg* GetOwner() const { return m_pOwner; }
 
     // Delivers one switch event body to the clients of both client connection managers; the two
     // texts are the device numbers the own-line filter compares, allFlag bypasses that filter.

@@ -59,71 +59,63 @@ std::uint8_t MapDeviceType(std::uint8_t rawType) {
     }
 }
 
-int SwitchEventRecord::Parse(ByteView body) {
+void SwitchEventRecord::Parse(ByteView body) {
     const CtiEvent event(body);
     std::string digits;
     m_nDeviceNumber = ParseDialNumber(event.Device(), digits);
     m_strDeviceText = std::to_string(m_nDeviceNumber);
     m_nSignedByte = event.SignedByte();
-    return 1;
 }
 
-int DeviceDownloadRecord::Parse(ByteView body) {
+void DeviceDownloadRecord::Parse(ByteView body) {
     SwitchEventRecord::Parse(body);
     const CtiEvent event(body);
     m_nType = MapDeviceType(event.TypeByte());
     m_nSubType = event.At(CtiEvent::kTypeOffset + 1);
-    return 1;
 }
 
 int NumberEventRecord::ReadNumber(ByteView body, std::size_t offset, std::string& text) {
     return ParseDialNumber(CtiEvent(body).Digits(offset), text);
 }
 
-int SecondNumberTextEventRecord::Parse(ByteView body) {
+void SecondNumberTextEventRecord::Parse(ByteView body) {
     SwitchEventRecord::Parse(body);
     ReadNumber(body, CtiEvent::kSecondOffset, m_strSecondText);
-    return 1;
 }
 
-int SecondNumberEventRecord::Parse(ByteView body) {
+void SecondNumberEventRecord::Parse(ByteView body) {
     SwitchEventRecord::Parse(body);
     m_nSecondNumber = ReadNumber(body, CtiEvent::kSecondOffset, m_strSecondText);
-    return 1;
 }
 
-int TwoNumberEventRecord::Parse(ByteView body) {
+void TwoNumberEventRecord::Parse(ByteView body) {
     SwitchEventRecord::Parse(body);
     m_nSecondNumber = ReadNumber(body, 8, m_strSecondText);
     m_nThirdNumber = ReadNumber(body, 12, m_strThirdText);
-    return 1;
 }
 
-int SwappedTwoNumberEventRecord::Parse(ByteView body) {
+void SwappedTwoNumberEventRecord::Parse(ByteView body) {
     SwitchEventRecord::Parse(body);
     m_nThirdNumber = ReadNumber(body, 8, m_strThirdText);
     m_nSecondNumber = ReadNumber(body, 12, m_strSecondText);
-    return 1;
 }
 
-int FarSecondNumberEventRecord::Parse(ByteView body) {
+void FarSecondNumberEventRecord::Parse(ByteView body) {
     SwitchEventRecord::Parse(body);
     m_nThirdNumber = ReadNumber(body, 8, m_strThirdText);
     m_nSecondNumber = ReadNumber(body, 13, m_strSecondText); // body[12] is not part of either
-    return 1;
 }
 
-int CountsEventRecord::Parse(ByteView body) {
+void CountsEventRecord::Parse(ByteView body) {
     SwitchEventRecord::Parse(body);
     const CtiEvent event(body);
     m_nSecondNumber = ReadNumber(body, 8, m_strSecondText);
     m_nByteValue = event.At(12);
     m_nCount = event.Word(12);
     m_nSecondCount = event.Word(15);
-    return 1;
 }
 
-int DeviceInfoEventRecord::Parse(ByteView body) {
+void DeviceInfoEventRecord::Parse(ByteView body) {
     SwitchEventRecord::Parse(body);
     const CtiEvent event(body);
     for (std::size_t i = 0; i < m_Header.size(); ++i)
@@ -138,10 +130,9 @@ int DeviceInfoEventRecord::Parse(ByteView body) {
     m_nTextSize = std::min({static_cast<std::size_t>(m_nTextLength), text.size(), kTextCapacity});
     m_Text.fill(0);
     std::copy_n(text.begin(), m_nTextSize, m_Text.begin());
-    return 1;
 }
 
-int StatusReplyEventRecord::Parse(ByteView body) {
+void StatusReplyEventRecord::Parse(ByteView body) {
     const CtiEvent event(body);
     m_nDeviceNumber = ParseDialNumber(event.Device(), m_strDeviceText);
     m_nSignedByte = event.SignedByte();
@@ -160,7 +151,6 @@ int StatusReplyEventRecord::Parse(ByteView body) {
     default:
         break;
     }
-    return 1;
 }
 
 std::unique_ptr<SwitchEventRecord> MakeSwitchEventRecord(std::uint8_t letter) {

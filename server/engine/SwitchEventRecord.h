@@ -38,8 +38,8 @@ public:
     SwitchEventRecord(const SwitchEventRecord&) = default;
     SwitchEventRecord& operator=(const SwitchEventRecord&) = default;
 
-    // Always 1: a field whose bytes are no digits yields an empty or shortened text.
-    virtual int Parse(protocol::ByteView body);
+    // A field whose bytes are no digits yields an empty or shortened text.
+    virtual void Parse(protocol::ByteView body);
     // The second text that the own-line filter of the delivery compares; empty by default.
     virtual std::string SecondDeliveryText() const { return std::string(); }
 
@@ -55,7 +55,7 @@ class PlainEventRecord : public SwitchEventRecord {};
 // 'A': one device of the download, or its end (mapped type 0).
 class DeviceDownloadRecord : public SwitchEventRecord {
 public:
-    int Parse(protocol::ByteView body) override;
+    void Parse(protocol::ByteView body) override;
 
     std::uint8_t m_nType = 0; // mapped
     std::uint8_t m_nSubType = 0;
@@ -78,39 +78,39 @@ protected:
 // 'm': a device's new number at body[8..11]; the text alone is kept.
 class SecondNumberTextEventRecord : public NumberEventRecord {
 public:
-    int Parse(protocol::ByteView body) override;
+    void Parse(protocol::ByteView body) override;
 };
 
 // 'E', 'H', 'N', 'P', 'R', 'S', 'W', 'b', 'c', 'h', 'r': the second number at body[8..11].
 class SecondNumberEventRecord : public NumberEventRecord {
 public:
-    int Parse(protocol::ByteView body) override;
+    void Parse(protocol::ByteView body) override;
 };
 
 // 'V', 'p': second at body[8..11], third at body[12..15].
 class TwoNumberEventRecord : public NumberEventRecord {
 public:
-    int Parse(protocol::ByteView body) override;
+    void Parse(protocol::ByteView body) override;
 };
 
 // 'D': third at body[8..11], second at body[12..15]; the delivery compares the third.
 class SwappedTwoNumberEventRecord : public NumberEventRecord {
 public:
-    int Parse(protocol::ByteView body) override;
+    void Parse(protocol::ByteView body) override;
     std::string SecondDeliveryText() const override { return m_strThirdText; }
 };
 
 // 'Y': third at body[8..11], second at body[13..16]; the delivery compares the device twice.
 class FarSecondNumberEventRecord : public NumberEventRecord {
 public:
-    int Parse(protocol::ByteView body) override;
+    void Parse(protocol::ByteView body) override;
     std::string SecondDeliveryText() const override { return m_strDeviceText; }
 };
 
 // 'q': second at body[8..11], then three counts.
 class CountsEventRecord : public NumberEventRecord {
 public:
-    int Parse(protocol::ByteView body) override;
+    void Parse(protocol::ByteView body) override;
 
     int m_nByteValue = 0;   // body[12]
     int m_nCount = 0;       // body[12..13]
@@ -123,7 +123,7 @@ public:
     static constexpr std::size_t kTextOffset = 20;
     static constexpr std::size_t kTextCapacity = 240;
 
-    int Parse(protocol::ByteView body) override;
+    void Parse(protocol::ByteView body) override;
 
     std::uint8_t Parameter() const { return m_Header[1]; }
     std::uint8_t SubCode() const { return m_Header[2]; }
@@ -144,7 +144,7 @@ public:
 // 'Q': the answer to a status query. The device text keeps its leading zeros here.
 class StatusReplyEventRecord : public NumberEventRecord {
 public:
-    int Parse(protocol::ByteView body) override;
+    void Parse(protocol::ByteView body) override;
     // One character holding the hold flag (a byte 0 or 1, so its decimal value is 0).
     std::string SecondDeliveryText() const override {
         return std::string(1, static_cast<char>(m_nHoldFlag));

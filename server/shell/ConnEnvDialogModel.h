@@ -40,9 +40,7 @@ public:
     // The stored settings, or the defaults (untouched registry) when ConnEnv is missing.
     void Init();
     const engine::ConnEnvSettings& Settings() const { return m_Settings; }
-    engine::ConnEnvSettings& Settings() { return m_Settings; }
     bool IsEnabled(int id) const;
-    const std::map<int, bool>& Enabled() const { return m_Enabled; }
 
     // Radio clicks: 1008, 1009, 1010 set the connection type, 1123 and 1124 the switch type.
     void OnConnType(int type);

@@ -12,7 +12,7 @@ namespace shell {
 // loop, and the log rows are only counted.
 class HeadlessView : public MainView {
 public:
-    void SetStatusText(const std::string& text) override { m_strStatus = text; }
+    void SetStatusText(const std::string&) override {}
     void SetStartStopText(const std::string&) override {}
     void SetConnTypeText(const std::string&) override {}
     void SetClientCountText(const std::string&) override {}
@@ -40,12 +40,10 @@ public:
     // Rows since the last clear, and every row ever appended.
     std::size_t LogRowCount() const { return m_nRows; }
     std::size_t TotalLogRows() const { return m_nTotalRows; }
-    const std::string& StatusText() const { return m_strStatus; }
 
 private:
     std::size_t m_nRows = 0;
     std::size_t m_nTotalRows = 0;
-    std::string m_strStatus;
 };
 
 } // namespace shell

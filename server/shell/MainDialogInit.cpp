@@ -27,17 +27,16 @@ constexpr int kIdsConnTypeTcp = 128;
 
 } // namespace
 
-bool OrbManagerServer::StartTracer() {
+void OrbManagerServer::StartTracer() {
     auto started = std::make_shared<TracerStartedEvent>();
     auto tracer = std::make_unique<COrbManagerTracer>();
     tracer->SetStartedEvent(started);
     if (tracer->CreateThread() && started->Wait(m_shellTimings.tracerReadyWaitMs)) {
         m_pTracer = std::move(tracer);
-        return true;
+        return;
     }
     TraceLog("[ERROR] Failed to initialize the Veltrane Link V3 Message Tracer.");
     COrbManagerTracer::Abandon(std::move(tracer));
-    return false;
 }
 
 bool OrbManagerServer::OnInitDialog() {

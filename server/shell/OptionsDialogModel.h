@@ -67,8 +67,6 @@ public:
     OptionFields Init();
     // The two recovery fields may be edited only while the link is stopped.
     bool RecoveryEditable() const;
-    // Which controls a check box's state enables.
-    static bool EnablesDebugSave(const OptionFields& f) { return f.debugPrint; }
 
     // Checking the Linnet box asks box 227; false (box cleared again) unless OK.
     bool ConfirmLinnet();

@@ -71,7 +71,6 @@ public:
     bool IsTimerRunning(int id) const;
     // A start or stop is under way (the modal wait included).
     bool IsInTransition() const { return m_nTransitionDepth > 0; }
-    const ShellTimings& Timings() const { return m_shellTimings; }
 
     // The rows of the client list view, from the mode-0 client manager.
     std::vector<std::vector<std::string>> ClientListRows() const;
@@ -152,7 +151,7 @@ private:
     // The two endings.
     void EndServer(int result, bool clearRunCheck);
     void StopTracer();
-    bool StartTracer();
+    void StartTracer();
 
     // View helpers; each does nothing while there is no view.
     void ShowStatus(int id);

@@ -21,7 +21,6 @@ public:
     ~ShellDialogs();
 
     void SetHost(DialogHost* host) { m_pHost = host; }
-    DialogHost* Host() const { return m_pHost; }
 
     // Buttons 1000, 1030, 1003, 1028 and the connected-users dialog (button 1108, F11, B).
     void OnConnEnv();

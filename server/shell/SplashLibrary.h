@@ -30,7 +30,6 @@ public:
     // Tries each folder in turn, then the bare name as the dynamic loader searches it.
     bool Load(const std::vector<std::string>& folders);
     void Unload();
-    bool IsLoaded() const { return m_pHandle != nullptr; }
     // A copy of the named bitmap's bytes; empty when the library lacks it.
     std::vector<std::uint8_t> Bitmap(const char* name) const;
 

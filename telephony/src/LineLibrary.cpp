@@ -264,6 +264,18 @@ int32_t CheckApiVersion(DWORD version) {
                : 0;
 }
 
+// The device and what its provider tells of its line, for a version the library speaks.
+int32_t FindLineInfo(HLINEAPP app, DWORD deviceId, DWORD apiVersion, Device& device,
+                     TSP_LINEINFO& info) {
+    if (const int32_t result = FindDevice(app, deviceId, device); result != 0) {
+        return result;
+    }
+    if (const int32_t result = CheckApiVersion(apiVersion); result != 0) {
+        return result;
+    }
+    return device.provider->tsp->getLineInfo(device.provider->context, device.line, &info);
+}
+
 } // namespace
 } // namespace telephony::detail
 
@@ -387,15 +399,8 @@ TAPI_EXPORT int32_t lineGetDevCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD d
                                     LINEDEVCAPS* lpLineDevCaps) {
     std::lock_guard lock(S().mutex);
     Device device{};
-    if (const int32_t result = FindDevice(hLineApp, dwDeviceID, device); result != 0) {
-        return result;
-    }
-    if (const int32_t result = CheckApiVersion(dwAPIVersion); result != 0) {
-        return result;
-    }
     TSP_LINEINFO info{};
-    if (const int32_t result =
-            device.provider->tsp->getLineInfo(device.provider->context, device.line, &info);
+    if (const int32_t result = FindLineInfo(hLineApp, dwDeviceID, dwAPIVersion, device, info);
         result != 0) {
         return result;
     }
@@ -429,15 +434,8 @@ TAPI_EXPORT int32_t lineGetAddressCapsA(HLINEAPP hLineApp, DWORD dwDeviceID, DWO
                                         DWORD dwAPIVersion, DWORD, LINEADDRESSCAPS* lpAddressCaps) {
     std::lock_guard lock(S().mutex);
     Device device{};
-    if (const int32_t result = FindDevice(hLineApp, dwDeviceID, device); result != 0) {
-        return result;
-    }
-    if (const int32_t result = CheckApiVersion(dwAPIVersion); result != 0) {
-        return result;
-    }
     TSP_LINEINFO info{};
-    if (const int32_t result =
-            device.provider->tsp->getLineInfo(device.provider->context, device.line, &info);
+    if (const int32_t result = FindLineInfo(hLineApp, dwDeviceID, dwAPIVersion, device, info);
         result != 0) {
         return result;
     }

@@ -1,4 +1,5 @@
 #include <testsupport/ChildProcess.h>
+#include <testsupport/TestApp.h>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -102,6 +103,12 @@ int ChildProcess::Stop(int timeoutMs) {
         return *status;
     Signal(SIGKILL);
     return WaitExit(60000).value_or(128 + SIGKILL);
+}
+
+std::optional<int> ChildProcess::TerminateWhileSpinning(std::chrono::milliseconds timeout) {
+    Signal(SIGTERM);
+    SpinUntil([&] { return WaitExit(0).has_value(); }, timeout);
+    return WaitExit(0);
 }
 
 } // namespace testsupport

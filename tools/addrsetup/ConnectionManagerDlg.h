@@ -114,7 +114,6 @@ public:
     Timing& Timings() { return timing_; }
     // Where "KillVeltraneApp.exe" is: beside this program unless set.
     void SetKillProgram(std::string path) { killProgram_ = std::move(path); }
-    const std::string& KillProgram() const { return killProgram_; }
     // The telephony library's name ("tapi32.dll").
     void SetTapiLibrary(std::string name) { tapiLibrary_ = std::move(name); }
     // The process list's folder ("/proc").

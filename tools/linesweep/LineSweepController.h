@@ -50,7 +50,6 @@ public:
     TrayAction OnTrayNotify(unsigned iconId, unsigned mouseMessage) const;
 
     void SetSetupOpen(bool open) { setupOpen_ = open; }
-    bool SetupOpen() const { return setupOpen_; }
 
     // Time until the next whole minute of the clock, plus a small margin, so that every
     // minute has exactly one tick.

@@ -184,10 +184,6 @@ void CLineSweepDlg::RemoveTrayIcon() {
     }
 }
 
-bool CLineSweepDlg::TrayIconShown() const {
-    return tray_ != nullptr && tray_->isVisible();
-}
-
 void CLineSweepDlg::closeEvent(QCloseEvent* event) {
     if (exiting_) {
         event->accept();

@@ -35,8 +35,6 @@ public:
                            TapiBinding& tapi = TapiBinding::Module(), QWidget* parent = nullptr);
     ~CLineSweepDlg() override;
 
-    linesweep::LineSweepController& Controller() { return controller_; }
-
     void MessageBox(const std::string& text, linesweep::MessageIcon icon) override;
     void Beep() override;
 
@@ -45,7 +43,6 @@ public:
     void OnExit();
     void OnShowWindow();
     void OnTrayNotify(unsigned iconId, unsigned mouseMessage);
-    bool TrayIconShown() const;
     QTimer& ScheduleTimer() { return timer_; }
 
 protected:

@@ -40,7 +40,6 @@ public:
     void OnCancel();
 
     bool LineAppOpenedHere() const { return appOpenedHere_; }
-    bool ListBuiltHere() const { return listBuiltHere_; }
 
 private:
     LineSweepController& main_;

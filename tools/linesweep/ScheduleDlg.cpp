@@ -89,11 +89,10 @@ bool CScheduleDlg::Prepare() {
     return true;
 }
 
-int CScheduleDlg::Run() {
-    if (!Prepare()) {
-        return QDialog::Rejected;
+void CScheduleDlg::Run() {
+    if (Prepare()) {
+        exec();
     }
-    return exec();
 }
 
 std::optional<std::string> CScheduleDlg::Selected(const QComboBox* box) {

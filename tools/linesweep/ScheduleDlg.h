@@ -16,12 +16,10 @@ class CScheduleDlg : public QDialog {
 public:
     CScheduleDlg(linesweep::LineSweepController& main, QWidget* parent = nullptr);
 
-    // Gets the line list ready and runs the dialog; Rejected at once when that fails.
-    int Run();
+    // Gets the line list ready and runs the dialog; ends at once when that fails.
+    void Run();
     // Gets the list ready and fills the controls without running; false when that failed.
     bool Prepare();
-
-    linesweep::ScheduleDialogLogic& Logic() { return logic_; }
 
 public slots:
     void accept() override;

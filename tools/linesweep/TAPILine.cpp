@@ -343,7 +343,7 @@ int32_t CTAPILine::CloseLines(const std::string& lineName) {
     return result;
 }
 
-int CTAPILine::ShutDown() {
+void CTAPILine::ShutDown() {
     if (wakeWaiter_) {
         // Shut down from the wait's own event loop: its reply can no longer come.
         pendingRequest_ = LINEERR_UNINITIALIZED;
@@ -360,7 +360,6 @@ int CTAPILine::ShutDown() {
         lineOwner = nullptr;
     }
     platform::DebugOutput("[CTAPILine::ShutDown] TAPI lineShutdown sent\n");
-    return 0;
 }
 
 void CTAPILine::ReleaseDeviceList() {

@@ -40,7 +40,7 @@ public:
     int32_t SendDevSpecific(HLINE line, HCALL call, const uint8_t* body, DWORD length);
     int32_t ReqDevSpecificDeallocateCalls(HLINE line, uint8_t parameter);
     int32_t CloseLines(const std::string& lineName);
-    int ShutDown();
+    void ShutDown();
     void ReleaseDeviceList();
 
     static void TapiErrorName(const char* function, int32_t code);

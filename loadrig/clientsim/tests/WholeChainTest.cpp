@@ -16,7 +16,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -148,15 +147,7 @@ TEST_F(WholeChain, ClientCallCycleRunsThroughTheServerAgainstTheSimulatedSwitch)
     EXPECT_EQ(m_client.State().lblStatus.text, "Disconnected...");
     EXPECT_TRUE(m_client.State().Start.enabled);
 
-    server.Signal(SIGTERM);
-    std::optional<int> exit;
-    EXPECT_TRUE(testsupport::SpinUntil(
-        [&] {
-            exit = server.WaitExit(0);
-            return exit.has_value();
-        },
-        std::chrono::seconds(20)));
-    EXPECT_EQ(exit, std::optional<int>(0));
+    EXPECT_EQ(server.TerminateWhileSpinning(std::chrono::seconds(20)), std::optional<int>(0));
     EXPECT_TRUE(
         testsupport::SpinUntil([&] { return m_switch.Link().State() == SimLink::StateListening; },
                                std::chrono::seconds(5)));
@@ -196,15 +187,7 @@ TEST_F(WholeChain, StopWhileHeldRetrievesAndDropsEveryPortBeforeClosing) {
         std::chrono::seconds(10)));
     EXPECT_TRUE(m_switchErrors.empty()) << m_switchErrors.front();
 
-    server.Signal(SIGTERM);
-    std::optional<int> exit;
-    EXPECT_TRUE(testsupport::SpinUntil(
-        [&] {
-            exit = server.WaitExit(0);
-            return exit.has_value();
-        },
-        std::chrono::seconds(20)));
-    EXPECT_EQ(exit, std::optional<int>(0));
+    EXPECT_EQ(server.TerminateWhileSpinning(std::chrono::seconds(20)), std::optional<int>(0));
     m_switch.cmdStop_Click();
 }
 

@@ -15,7 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -56,15 +55,7 @@ TEST_F(SimBrovikEndToEnd, ServerTakesTheDownloadOpensItsPortsAndClosesTheLinkInO
     EXPECT_EQ(m_switch.State().panels[2], "PavoLinker : On ");
 
     // An orderly stop sends the link clear: the switch goes back to listening for the next link.
-    server.Signal(SIGTERM);
-    std::optional<int> exit;
-    EXPECT_TRUE(testsupport::SpinUntil(
-        [&] {
-            exit = server.WaitExit(0);
-            return exit.has_value();
-        },
-        std::chrono::seconds(20)));
-    EXPECT_EQ(exit, std::optional<int>(0));
+    EXPECT_EQ(server.TerminateWhileSpinning(std::chrono::seconds(20)), std::optional<int>(0));
     EXPECT_TRUE(
         testsupport::SpinUntil([&] { return m_switch.Link().State() == SimLink::StateListening; },
                                std::chrono::seconds(5)));
@@ -119,15 +110,7 @@ TEST_F(SimBrovikEndToEnd, ARegisteredClientSeesTheScenarioEvents) {
         std::chrono::seconds(15)))
         << events;
     m_switch.cmdCallSim_Click();
-    server.Signal(SIGTERM);
-    std::optional<int> exit;
-    EXPECT_TRUE(testsupport::SpinUntil(
-        [&] {
-            exit = server.WaitExit(0);
-            return exit.has_value();
-        },
-        std::chrono::seconds(20)));
-    EXPECT_EQ(exit, std::optional<int>(0));
+    EXPECT_EQ(server.TerminateWhileSpinning(std::chrono::seconds(20)), std::optional<int>(0));
 }
 
 } // namespace

@@ -292,14 +292,7 @@ TEST(MonitorLogRing, AppendedLinesAreWrittenOnceTheHoldLimitIsHeldEvenWithoutAFl
 }
 
 TEST(MonitorTimeText, EachProgramHasItsFormats) {
-    MonitorClock c;
-    c.year = 2009;
-    c.month = 3;
-    c.day = 7;
-    c.hour = 9;
-    c.minute = 5;
-    c.second = 3;
-    c.millisecond = 42;
+    MonitorClock c = FixedClock();
     EXPECT_EQ(FormatSmdrTime(c), "Mar 7 2009 9:5:3");
     EXPECT_EQ(FormatSwitchListTime(c), "Mar 7, 2009 09:05:03");
     EXPECT_EQ(FormatSwitchLogTime(c), "20090307 09:05:03.042");

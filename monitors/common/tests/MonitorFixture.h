@@ -12,8 +12,11 @@
 #include <testsupport/LoopbackPorts.h>
 #include <testsupport/ServerSettings.h>
 #include <testsupport/TestApp.h>
+#include <testsupport/TestSwitch.h>
 
 #include <common/MonitorLanguage.h>
+#include <common/MonitorSettings.h>
+#include <common/MonitorTime.h>
 #include <common/MonitorView.h>
 
 #include <platform/Registry.h>
@@ -145,6 +148,43 @@ inline void WriteMonitorKey(const std::string& keyPath, const fs::path& dir,
     key.SetDword("Monitor Server Port No", static_cast<std::uint32_t>(port));
     key.SetString("MonitorPassCode", passCode);
 }
+
+// 7 March 2009, 09:05:03.042: the time the tests' monitors read.
+inline MonitorClock FixedClock() {
+    MonitorClock c;
+    c.year = 2009;
+    c.month = 3;
+    c.day = 7;
+    c.hour = 9;
+    c.minute = 5;
+    c.second = 3;
+    c.millisecond = 42;
+    return c;
+}
+
+// A monitor's own registry pointing at a test server on loopback with the pass code, and its
+// language library loaded for a recording view.
+class MonitorTest : public ::testing::Test {
+protected:
+    MonitorTest(MonitorKind kind, const char* libName, const char* passCode)
+        : m_kind(kind), m_libName(libName), m_passCode(passCode) {}
+
+    void SetUp() override {
+        testsupport::App<QApplication>();
+        ASSERT_TRUE(LoadLanguage(m_language, m_libName));
+        ASSERT_TRUE(m_server.IsListening());
+        WriteMonitorKey(MonitorRegistryKey(m_kind), m_registry.Dir(), "127.0.0.1", m_server.Port(),
+                        m_passCode);
+    }
+
+    const MonitorKind m_kind;
+    const char* const m_libName;
+    const char* const m_passCode;
+    TempRegistry m_registry;
+    MonitorLanguage m_language;
+    RecordingView m_view{m_language};
+    testsupport::TestSwitch m_server;
+};
 
 #ifdef BROVIK_PATH
 // A link server on loopback with its switch, both monitor ports on and the access code set.

@@ -13,28 +13,11 @@ namespace {
 using namespace monitor_test;
 using testsupport::SpinUntil;
 
-MonitorClock FixedClock() {
-    MonitorClock c;
-    c.year = 2009;
-    c.month = 3;
-    c.day = 7;
-    c.hour = 9;
-    c.minute = 5;
-    c.second = 3;
-    return c;
-}
-
 constexpr const char* kTime = "Mar 7 2009 9:5:3";
 
-class SmdrMonitorTest : public ::testing::Test {
+class SmdrMonitorTest : public MonitorTest {
 protected:
-    void SetUp() override {
-        testsupport::App<QApplication>();
-        ASSERT_TRUE(LoadLanguage(m_language, "smdrwatchresEN.so"));
-        ASSERT_TRUE(m_server.IsListening());
-        WriteMonitorKey(MonitorRegistryKey(MonitorKind::Smdr), m_registry.Dir(), "127.0.0.1",
-                        m_server.Port(), "1234");
-    }
+    SmdrMonitorTest() : MonitorTest(MonitorKind::Smdr, "smdrwatchresEN.so", "1234") {}
 
     SmdrMonitor& Monitor(long logLimit = LogRing::kSizeLimit) {
         m_monitor = std::make_unique<SmdrMonitor>(m_view, logLimit);
@@ -51,10 +34,6 @@ protected:
     const std::vector<RecordingView::Row>& Rows(int list) { return m_view.rows[list]; }
     fs::path LogFile(const std::string& name) const { return m_registry.Dir() / "Log" / name; }
 
-    TempRegistry m_registry;
-    MonitorLanguage m_language;
-    RecordingView m_view{m_language};
-    testsupport::TestSwitch m_server;
     std::unique_ptr<SmdrMonitor> m_monitor;
 };
 

@@ -29,18 +29,6 @@ namespace {
 using namespace monitor_test;
 using testsupport::SpinUntil;
 
-MonitorClock FixedClock() {
-    MonitorClock c;
-    c.year = 2009;
-    c.month = 3;
-    c.day = 7;
-    c.hour = 9;
-    c.minute = 5;
-    c.second = 3;
-    c.millisecond = 42;
-    return c;
-}
-
 constexpr const char* kListTime = "Mar 7, 2009 09:05:03";
 constexpr const char* kLogTime = "20090307 09:05:03.042";
 
@@ -61,20 +49,20 @@ TEST(SwitchRows, TheDirectionComesFromByteZeroAndLettersAreQuotedOnlyInTheList) 
     EXPECT_EQ(SwitchLogDump(event.data(), 0, true), "");
 }
 
-class SwitchMonitorTest : public ::testing::Test {
+class SwitchMonitorTest : public MonitorTest {
 protected:
-    void SetUp() override {
-        testsupport::App<QApplication>();
-        ASSERT_TRUE(LoadLanguage(m_language, "NMResENG.so"));
-        ASSERT_TRUE(m_server.IsListening());
-        WriteMonitorKey(MonitorRegistryKey(MonitorKind::Switch), m_registry.Dir(), "127.0.0.1",
-                        m_server.Port(), "507193");
-    }
+    SwitchMonitorTest() : MonitorTest(MonitorKind::Switch, "NMResENG.so", "507193") {}
 
-    TempRegistry m_registry;
-    MonitorLanguage m_language;
-    RecordingView m_view{m_language};
-    testsupport::TestSwitch m_server;
+    // The window shows the monitor with the library's direction images, and one event from the
+    // switch arrives.
+    void AttachAndShowAnEvent(MonitorWindow& window, SwitchMonitor& monitor) {
+        window.Attach(monitor, {{SwitchMonitor::kList,
+                                 {DialogBuilder::Icon(m_language, 133),
+                                  DialogBuilder::Icon(m_language, 132)}}});
+        monitor.Initialise();
+        const Bytes event = Framed({0x44, 0xFF, 0xFF, 0x01});
+        monitor.ParseMonitorRecords(event.data(), static_cast<int>(event.size()));
+    }
 };
 
 TEST_F(SwitchMonitorTest, RowsCarryTheirImageAndTheLogHoldsBothDirectionsAndTheReports) {
@@ -201,12 +189,7 @@ TEST_F(SwitchMonitorTest, TheWindowIsBuiltFromTheLibraryWithItsCaptionAndDirecti
     EXPECT_EQ(window.windowTitle(), "Orb CTI Message Monitor");
     window.SetAutoAnswer(true);
     SwitchMonitor monitor(window);
-    window.Attach(monitor,
-                  {{SwitchMonitor::kList,
-                    {DialogBuilder::Icon(m_language, 133), DialogBuilder::Icon(m_language, 132)}}});
-    monitor.Initialise();
-    const Bytes event = Framed({0x44, 0xFF, 0xFF, 0x01});
-    monitor.ParseMonitorRecords(event.data(), static_cast<int>(event.size()));
+    AttachAndShowAnEvent(window, monitor);
     QTreeWidget* list = window.List(SwitchMonitor::kList);
     ASSERT_NE(list, nullptr);
     ASSERT_EQ(list->topLevelItemCount(), 1);
@@ -237,12 +220,7 @@ TEST_F(SwitchMonitorTest, TheTimeColumnHoldsTheWholeTimeInTheFontTheWindowIsShow
         c.second = 48;
         return c;
     });
-    window.Attach(monitor,
-                  {{SwitchMonitor::kList,
-                    {DialogBuilder::Icon(m_language, 133), DialogBuilder::Icon(m_language, 132)}}});
-    monitor.Initialise();
-    const Bytes event = Framed({0x44, 0xFF, 0xFF, 0x01});
-    monitor.ParseMonitorRecords(event.data(), static_cast<int>(event.size()));
+    AttachAndShowAnEvent(window, monitor);
     QTreeWidget* list = window.List(SwitchMonitor::kList);
     ASSERT_NE(list, nullptr);
     ASSERT_EQ(list->topLevelItemCount(), 1);

@@ -41,8 +41,6 @@ class AsyncSocket : public QObject {
     Q_OBJECT
 
 public:
-    enum ShutdownHow { Receives = 0, Sends = 1, Both = 2 };
-
     explicit AsyncSocket(QObject* parent = nullptr);
     ~AsyncSocket() override;
     AsyncSocket(const AsyncSocket&) = delete;
@@ -71,7 +69,6 @@ public:
     // SIGPIPE.
     int Send(const void* buf, int len, int flags = 0);
 
-    bool ShutDown(int how = Sends);
     // Idempotent; stops all notifications, including ones already requested.
     void Close();
     // Closes now and deletes the object once control is back in the owning thread's event loop.
@@ -86,7 +83,6 @@ public:
 
     int GetLastError() const { return lastError_.load(); }
     bool IsOpen() const;
-    bool IsListening() const { return listening_; }
     // The descriptor for diagnostics; -1 when closed. Only meaningful on the owning thread.
     int Handle() const { return fd_; }
 

@@ -15,7 +15,6 @@ public:
     BodyView() = default;
     explicit BodyView(ByteView body) : body_(body) {}
 
-    ByteView Body() const { return body_; }
     std::size_t Size() const { return body_.size(); }
     bool Has(std::size_t offset, std::size_t count = 1) const {
         return offset <= body_.size() && count <= body_.size() - offset;

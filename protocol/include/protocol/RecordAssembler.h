@@ -43,7 +43,6 @@ public:
     // Forgets a partial record, a pending skip and queued chunks (for a new connection).
     void Reset();
 
-    BadLengthPolicy Policy() const { return policy_; }
     std::uint16_t MaxBodyLength() const { return maxBody_; }
     // Bytes of an incomplete record held for the next chunk.
     std::size_t Buffered() const { return held_; }

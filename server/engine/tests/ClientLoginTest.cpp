@@ -27,6 +27,24 @@ std::vector<Bytes> With(const std::vector<Bytes>& head, const std::vector<Bytes>
     return all;
 }
 
+// Every pause of the device lists holds until the gate opens; the pauses are counted.
+class PauseGate {
+public:
+    explicit PauseGate(COrbClientConnectionManager& manager) {
+        manager.SetPauseFunction([this](int) {
+            ++paused;
+            std::lock_guard<std::mutex> wait(m_gate);
+        });
+    }
+    void Open() { m_held.unlock(); }
+
+    std::atomic<int> paused{0};
+
+private:
+    std::mutex m_gate;
+    std::unique_lock<std::mutex> m_held{m_gate};
+};
+
 } // namespace
 
 TEST_F(ClientLogin, HazelTwiceOnOneConnectionIsAcceptedThenRefusedAndClosed) {
@@ -292,17 +310,11 @@ TEST_F(ClientLogin, TheDeviceListIsPacedOffTheWindowThreadAndDroppedWithItsClien
         AddDevice(i);
     table->SetEndRecord(EndBody());
     // Each pause of the list holds until released: the window thread must go on meanwhile.
-    std::mutex gate;
-    std::unique_lock<std::mutex> held(gate);
-    std::atomic<int> paused{0};
-    clientPort->SetPauseFunction([&](int) {
-        ++paused;
-        std::lock_guard<std::mutex> wait(gate);
-    });
+    PauseGate gate(*clientPort);
     Peer slow(firstPort);
     ASSERT_NE(Connect(*clientPort, slow), nullptr);
     slow.Send(Login(1));
-    ASSERT_TRUE(SpinUntil([&] { return paused.load() == 1; }));
+    ASSERT_TRUE(SpinUntil([&] { return gate.paused.load() == 1; }));
     // Another client is accepted and served while the first list waits.
     Peer quick(firstPort);
     ASSERT_NE(Connect(*clientPort, quick), nullptr);
@@ -312,7 +324,7 @@ TEST_F(ClientLogin, TheDeviceListIsPacedOffTheWindowThreadAndDroppedWithItsClien
     slow.Send(Request('k', {0xFF, 0xFF, 0xFF, 0xFF}, 1));
     ASSERT_TRUE(SpinUntil([&] { return Count(*clientPort) == 1; }));
     clientPort->SetPauseFunction([](int) {});
-    held.unlock();
+    gate.Open();
     ASSERT_TRUE(quick.WaitForRecords(61));
     ASSERT_TRUE(SpinUntil([&] { return clientPort->DeviceLists().Idle(); }));
     EXPECT_EQ(quick.Records(), DeviceList(60));
@@ -325,18 +337,12 @@ TEST_F(ClientLogin, TheListsOfDifferentClientsGoOutSideBySide) {
         AddDevice(i);
     table->SetEndRecord(EndBody());
     // The first pause holds until the second client has its list queued.
-    std::mutex gate;
-    std::unique_lock<std::mutex> held(gate);
-    std::atomic<int> paused{0};
-    clientPort->SetPauseFunction([&](int) {
-        ++paused;
-        std::lock_guard<std::mutex> wait(gate);
-    });
+    PauseGate gate(*clientPort);
     Peer longList(firstPort), shortList(firstPort);
     ASSERT_NE(Connect(*clientPort, longList), nullptr);
     ASSERT_NE(Connect(*clientPort, shortList), nullptr);
     longList.Send(Login(1));
-    ASSERT_TRUE(SpinUntil([&] { return paused.load() == 1; }));
+    ASSERT_TRUE(SpinUntil([&] { return gate.paused.load() == 1; }));
     // The second client logs in to a shorter table.
     table->ClearDevices();
     for (int i = 0; i < kDevices; ++i)
@@ -344,7 +350,7 @@ TEST_F(ClientLogin, TheListsOfDifferentClientsGoOutSideBySide) {
     table->SetEndRecord(EndBody());
     shortList.Send(Login(2));
     ASSERT_TRUE(SpinUntil([&] { return Slot(kCountElm) == 1u; }));
-    held.unlock();
+    gate.Open();
 
     ASSERT_TRUE(longList.WaitForRecords(61));
     ASSERT_TRUE(shortList.WaitForRecords(kDevices + 1));
@@ -361,7 +367,7 @@ TEST_F(ClientLogin, TheListsOfDifferentClientsGoOutSideBySide) {
     ASSERT_GE(shortDone, 0);
     EXPECT_LT(shortDone, longDone);
     // Each list kept its own pause after every record.
-    EXPECT_EQ(paused.load(), 59 + kDevices);
+    EXPECT_EQ(gate.paused.load(), 59 + kDevices);
 }
 
 TEST_F(ClientLogin, LogoutKeepsTheConnectionOnlyForItsFourCodesOnTheClientPort) {

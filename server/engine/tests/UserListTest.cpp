@@ -24,19 +24,6 @@ std::vector<std::string> Names(const UserList& list) {
 
 } // namespace
 
-TEST(UserRecord, FourValueConstructorHasNoDevice) {
-    UserRecord record("kim", "10.0.0.5", 1, "desk 4");
-    EXPECT_EQ(record.GetUserName(), "kim");
-    EXPECT_EQ(record.GetIPAddress(), "10.0.0.5");
-    EXPECT_EQ(record.GetUserType(), 1);
-    EXPECT_EQ(record.GetUserInfo(), "desk 4");
-    EXPECT_EQ(record.GetDeviceID(), "-1");
-    EXPECT_EQ(record.GetDeviceSeqNo(), -1);
-    record.SetDevice("201", 7);
-    EXPECT_EQ(record.GetDeviceID(), "201");
-    EXPECT_EQ(record.GetDeviceSeqNo(), 7);
-}
-
 TEST(UserList, LookupsYieldTheFirstMatchInListOrder) {
     UserList list;
     list.Add(User("first", "10.0.0.1", "201", 1));

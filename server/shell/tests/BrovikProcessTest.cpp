@@ -65,6 +65,17 @@ protected:
     bool ClientPortsOpen() const {
         return !PortRefuses(m_listenPort) && !PortRefuses(m_listenPort + 500);
     }
+    // The server's trace log holds its start line.
+    bool TracedItsStart() const {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(m_registry.Dir() / "Log", error)) {
+            std::ifstream in(entry.path());
+            const std::string text((std::istreambuf_iterator<char>(in)), {});
+            if (text.find("Veltrane Link Started...") != std::string::npos)
+                return true;
+        }
+        return false;
+    }
 
     TempRegistry m_registry;
     DownloadingSwitch m_switch;
@@ -115,17 +126,7 @@ TEST_F(BrovikProgram, StopRequestEndsAStartUpBoxThatNobodyAnswers) {
     options.environment = {"QT_QPA_PLATFORM=offscreen"};
     testsupport::ChildProcess server(BROVIK_PATH, {}, options);
     ASSERT_TRUE(server.Started());
-    const auto started = [&] {
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator(m_registry.Dir() / "Log", error)) {
-            std::ifstream in(entry.path());
-            const std::string text((std::istreambuf_iterator<char>(in)), {});
-            if (text.find("Veltrane Link Started...") != std::string::npos)
-                return true;
-        }
-        return false;
-    };
-    ASSERT_TRUE(WaitUntil(started, 20000));
+    ASSERT_TRUE(WaitUntil([&] { return TracedItsStart(); }, 20000));
     server.Signal(SIGTERM);
     EXPECT_EQ(server.WaitExit(20000), std::optional<int>(0));
 }
@@ -154,20 +155,10 @@ TEST_F(BrovikProgram, ManyStoredUsersStartAndAStopDuringStartUpEndsInOrder) {
     }
 
     // Stopped while it starts: as soon as it traces its start, before the link is up.
-    const auto started = [&] {
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator(m_registry.Dir() / "Log", error)) {
-            std::ifstream in(entry.path());
-            const std::string text((std::istreambuf_iterator<char>(in)), {});
-            if (text.find("Veltrane Link Started...") != std::string::npos)
-                return true;
-        }
-        return false;
-    };
     fs::remove_all(m_registry.Dir() / "Log");
     BrovikProcess server({"--service"});
     ASSERT_TRUE(server.Started());
-    ASSERT_TRUE(WaitUntil(started, 20000));
+    ASSERT_TRUE(WaitUntil([&] { return TracedItsStart(); }, 20000));
     server.Signal(SIGTERM);
     EXPECT_EQ(server.WaitExit(20000), std::optional<int>(0));
 }

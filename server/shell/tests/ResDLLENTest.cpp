@@ -56,7 +56,8 @@ TEST_F(ResDLLENTest, EveryIdTheServerUsesHasAText) {
         EXPECT_TRUE(library_.Has(id)) << "string " << id;
         EXPECT_FALSE(library_.String(id).empty()) << "string " << id;
     }
-    for (const unsigned id : {0u, 100u, 121u, 139u, 209u, 385u, 1000u, 65535u, 4294967295u})
+    // Below, above and far beyond the table.
+    for (const unsigned id : {0u, 100u, 1000u, 65535u, 4294967295u})
         EXPECT_FALSE(library_.Has(id)) << "string " << id;
 }
 

@@ -1,10 +1,10 @@
 #include "ConnectedUsersDlg.h"
+#include "ListDialogParts.h"
 
 #include <shell/ConnectedUsersModel.h>
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
-#include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTreeWidget>
@@ -12,29 +12,13 @@
 
 namespace shell {
 
-namespace {
-
-QLineEdit* ReadOnly(const QString& text, QWidget* parent) {
-    auto* edit = new QLineEdit(text, parent);
-    edit->setReadOnly(true);
-    return edit;
-}
-
-} // namespace
-
 ConnectedUsersDlg::ConnectedUsersDlg(QWidget* parent, ConnectedUsersModel& model, DialogText text,
                                      std::function<bool()> confirm)
     : QDialog(parent), m_model(model), m_text(std::move(text)), m_confirm(std::move(confirm)) {
     setWindowTitle(QStringLiteral("Connected Users"));
-    m_pList = new QTreeWidget(this);
-    m_pList->setObjectName(QStringLiteral("1183"));
-    m_pList->setRootIsDecorated(false);
-    m_pList->setHeaderLabels({m_text(110, "IP Address"), m_text(111, "Port"), m_text(183, "Type"),
-                              m_text(122, "Own Line"), m_text(317, "Connected Since")});
-    m_pList->header()->setSectionResizeMode(QHeaderView::Stretch);
-    m_pList->header()->setDefaultAlignment(Qt::AlignCenter);
-    m_pCount = ReadOnly(QString(), this);
-    m_pCount->setObjectName(QStringLiteral("1185"));
+    m_pList = ReportList(1183, {m_text(110, "IP Address"), m_text(111, "Port"), m_text(183, "Type"),
+                                m_text(122, "Own Line"), m_text(317, "Connected Since")});
+    m_pCount = ReadOnly(1185);
     m_pCount->setMaxLength(5);
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Clients of the second port:"), m_pCount);
@@ -63,15 +47,8 @@ ClientRow ConnectedUsersDlg::RowOf(int index) const {
 
 void ConnectedUsersDlg::Refresh() {
     m_pList->clear();
-    for (const ClientRow& row : m_model.Rows()) {
-        auto* item = new QTreeWidgetItem(m_pList);
-        const std::string cells[] = {row.ipAddress, row.port, row.kinds, row.labels,
-                                     row.connectTime};
-        for (int c = 0; c < 5; ++c) {
-            item->setText(c, QString::fromStdString(cells[c]));
-            item->setTextAlignment(c, Qt::AlignCenter);
-        }
-    }
+    for (const ClientRow& row : m_model.Rows())
+        AddReportRow(m_pList, {row.ipAddress, row.port, row.kinds, row.labels, row.connectTime});
     m_pCount->setText(QString::fromStdString(m_model.CountText()));
 }
 
@@ -95,11 +72,8 @@ bool RunClientDisconnectDlg(QWidget* parent, const ClientRow& row, const DialogT
                                                   {1185, row.connectTime}};
     const QString labels[] = {text(110, "IP Address"), text(111, "Port"), text(122, "Own Line"),
                               text(183, "Type"), text(317, "Connected Since")};
-    for (int i = 0; i < 5; ++i) {
-        QLineEdit* edit = ReadOnly(QString::fromStdString(fields[i].second), &dialog);
-        edit->setObjectName(QString::number(fields[i].first));
-        form->addRow(labels[i] + QStringLiteral(":"), edit);
-    }
+    for (int i = 0; i < 5; ++i)
+        form->addRow(labels[i] + QStringLiteral(":"), ReadOnly(fields[i].first, fields[i].second));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
         // Only OK of the question closes with OK; Cancel leaves the dialog open.

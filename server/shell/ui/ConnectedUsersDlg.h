@@ -19,7 +19,6 @@ public:
                       std::function<bool()> confirm);
 
     void Refresh();
-    QTreeWidget* List() const { return m_pList; }
 
 private:
     ClientRow RowOf(int index) const;

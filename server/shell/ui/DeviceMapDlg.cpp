@@ -1,5 +1,4 @@
-#include "ShellDialogsUi.h"
-#include <shell/UserDialogsModel.h>
+#include "ListDialogParts.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -8,7 +7,6 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -23,40 +21,13 @@ namespace shell {
 
 namespace {
 
-QTreeWidget* ReportList(int id, const QStringList& titles) {
-    auto* list = new QTreeWidget;
-    list->setObjectName(QString::number(id));
-    list->setRootIsDecorated(false);
-    list->setHeaderLabels(titles);
-    list->header()->setSectionResizeMode(QHeaderView::Stretch);
-    list->header()->setDefaultAlignment(Qt::AlignCenter);
-    return list;
-}
-
-QLineEdit* ReadOnly(int id, const std::string& text = {}) {
-    auto* edit = new QLineEdit(QString::fromStdString(text));
-    edit->setObjectName(QString::number(id));
-    edit->setReadOnly(true);
-    return edit;
-}
-
-QComboBox* SortBox(int id, const DialogText& text, int mode) {
-    auto* box = new QComboBox;
-    box->setObjectName(QString::number(id));
-    box->addItems(
-        {text(114, "In order of entry"), text(115, "Ascending"), text(116, "Descending")});
-    box->setCurrentIndex(mode == 1 || mode == 2 ? mode : 0);
-    return box;
-}
-
 // The user picker (IDD 153): the chosen user's address when it ended with OK.
 std::optional<std::string> RunUserPicker(QWidget* parent, DeviceMapModel& model,
                                          const DialogText& text, int titleId,
                                          const DeviceRow& device) {
     QDialog dialog(parent);
     dialog.setWindowTitle(text(titleId, "Choose a User"));
-    auto* list = ReportList(1059, {text(110, "IP Address"), text(109, "User Name"),
-                                   text(183, "Type"), text(184, "User Info")});
+    auto* list = ReportList(1059, UserTitles(text));
     auto* sort = SortBox(1064, text, ReadSortMode(kUserDataSortModeName));
     const bool preset = device.hasUser;
     auto* ip = ReadOnly(1062, preset ? device.ipAddress : std::string());
@@ -67,14 +38,8 @@ std::optional<std::string> RunUserPicker(QWidget* parent, DeviceMapModel& model,
     const auto refill = [&] {
         rows = model.PickerRows();
         list->clear();
-        for (const UserRow& row : rows) {
-            auto* item = new QTreeWidgetItem(list);
-            const std::string cells[] = {row.ipAddress, row.userName, row.typeText, row.userInfo};
-            for (int c = 0; c < 4; ++c) {
-                item->setText(c, QString::fromStdString(cells[c]));
-                item->setTextAlignment(c, Qt::AlignCenter);
-            }
-        }
+        for (const UserRow& row : rows)
+            AddUserRow(list, row);
     };
     const auto pick = [&](QTreeWidgetItem* item) {
         ip->setText(item->text(0));
@@ -94,10 +59,7 @@ std::optional<std::string> RunUserPicker(QWidget* parent, DeviceMapModel& model,
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     auto* chosen = new QGroupBox(QStringLiteral("User"));
     auto* chosenForm = new QFormLayout(chosen);
-    chosenForm->addRow(text(110, "IP Address") + ":", ip);
-    chosenForm->addRow(text(109, "User Name") + ":", name);
-    chosenForm->addRow(text(183, "Type") + ":", type);
-    chosenForm->addRow(text(184, "User Info") + ":", info);
+    AddUserFields(chosenForm, text, ip, name, type, info);
     auto* target = new QGroupBox(QStringLiteral("Device"));
     auto* targetForm = new QFormLayout(target);
     targetForm->addRow(QStringLiteral("ID:"), ReadOnly(1060, device.deviceId));
@@ -212,15 +174,9 @@ void DeviceMapView::AfterAction() {
 void DeviceMapView::Refill() {
     m_rows = m_model.Rows();
     m_list->clear();
-    for (const DeviceRow& row : m_rows) {
-        auto* item = new QTreeWidgetItem(m_list);
-        const std::string cells[] = {row.deviceName, row.kindText, row.ipAddress,
-                                     row.userName,   row.connText, row.mapText};
-        for (int c = 0; c < 6; ++c) {
-            item->setText(c, QString::fromStdString(cells[c]));
-            item->setTextAlignment(c, Qt::AlignCenter);
-        }
-    }
+    for (const DeviceRow& row : m_rows)
+        AddReportRow(m_list, {row.deviceName, row.kindText, row.ipAddress, row.userName,
+                              row.connText, row.mapText});
     RefreshCounts();
     AfterAction();
 }

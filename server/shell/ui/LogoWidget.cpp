@@ -12,13 +12,11 @@ LogoWidget::LogoWidget(QWidget* parent) : QWidget(parent) {
     });
 }
 
-bool LogoWidget::Open(const std::string& path) {
+void LogoWidget::Open(const std::string& path) {
     Close();
     m_Clip = AviClip::Load(path);
-    if (!m_Clip)
-        return false;
-    ShowFrame(0);
-    return true;
+    if (m_Clip)
+        ShowFrame(0);
 }
 
 void LogoWidget::Close() {

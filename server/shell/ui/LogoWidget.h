@@ -17,7 +17,8 @@ class LogoWidget : public QWidget {
 public:
     explicit LogoWidget(QWidget* parent = nullptr);
 
-    bool Open(const std::string& path);
+    // Nothing is shown when the clip can't be read.
+    void Open(const std::string& path);
     void Close();
     void Play(bool play);
     bool IsOpen() const { return m_Clip.has_value(); }

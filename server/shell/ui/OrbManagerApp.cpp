@@ -291,7 +291,7 @@ bool COrbManagerApp::InitInstance() {
 }
 
 bool COrbManagerApp::RunMainDialog() {
-    OrbManagerServer server(m_shellTimings);
+    OrbManagerServer server;
     server.SetResourceLookup([this](int id) {
         return id < 0 ? std::string() : m_hResourceLibrary.String(static_cast<unsigned>(id));
     });
@@ -333,9 +333,8 @@ bool COrbManagerApp::RunMainDialog() {
     return result == OrbManagerServer::kResultOk || result == OrbManagerServer::kResultCancel;
 }
 
-int COrbManagerApp::ExitInstance() {
+void COrbManagerApp::ExitInstance() {
     m_hResourceLibrary.Unload();
-    return m_nExitCode;
 }
 
 void COrbManagerApp::ReleaseHostObjects() {

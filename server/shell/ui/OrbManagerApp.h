@@ -1,7 +1,5 @@
 #pragma once
 
-#include <shell/ShellTimings.h>
-
 #include <platform/ResourceLibrary.h>
 
 #include <memory>
@@ -49,7 +47,7 @@ public:
     // Start-up from the single-instance check to the end of the main dialog; true when the
     // dialog ran and ended with OK or Cancel.
     bool InitInstance();
-    int ExitInstance();
+    void ExitInstance();
 
     // 1 when the program was started as the service ("--service") and the service has run.
     int RunServiceDispatcher();
@@ -65,11 +63,8 @@ public:
     int GetOsVersionId() const { return -1; }
 
     int ExitCode() const { return m_nExitCode; }
-    bool IsHeadless() const { return m_bHeadless; }
     // The main dialog while it runs, else null.
     OrbManagerServer* Server() const { return m_pServer; }
-    const std::string& ModulePath() const { return m_strModulePath; }
-    void SetShellTimings(const ShellTimings& timings) { m_shellTimings = timings; }
 
     std::string m_strLanguageDllPath;
     platform::ResourceLibrary m_hResourceLibrary;
@@ -101,7 +96,6 @@ private:
     int m_nExitCode = 0;
     bool m_bHeadless = false;
     bool m_bStopRequested = false;
-    ShellTimings m_shellTimings;
 
     std::unique_ptr<QCoreApplication> m_pApplication;
     std::unique_ptr<TerminationSignal> m_pTerminationSignal;

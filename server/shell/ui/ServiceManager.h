@@ -30,7 +30,6 @@ public:
     // enable leaves no unit behind.
     int Install(const std::string& modulePath);
 
-    const std::string& UnitDirectory() const { return m_strUnitDir; }
     std::string UnitFilePath() const;
     const std::string& SystemctlProgram() const { return m_strSystemctl; }
 

@@ -11,21 +11,17 @@ namespace {
 SplashWindow* g_pSplash = nullptr;
 }
 
-SplashWindow* SplashWindow::Current() {
-    return g_pSplash;
-}
-
-SplashWindow* SplashWindow::Show(const std::vector<std::string>& folders, int visibleMs) {
+void SplashWindow::Show(const std::vector<std::string>& folders, int visibleMs) {
     if (g_pSplash != nullptr)
-        return nullptr;
+        return;
     SplashLibrary library;
     if (!library.Load(folders))
-        return nullptr;
+        return;
     const std::vector<std::uint8_t> bytes = library.Bitmap(SplashLibrary::kBitmapName);
     QPixmap picture;
     if (bytes.empty() ||
         !picture.loadFromData(bytes.data(), static_cast<uint>(bytes.size()), "BMP"))
-        return nullptr;
+        return;
     auto* splash = new SplashWindow(picture);
     g_pSplash = splash;
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -35,7 +31,6 @@ SplashWindow* SplashWindow::Show(const std::vector<std::string>& folders, int vi
     splash->show();
     splash->repaint();
     QTimer::singleShot(visibleMs, splash, [] { Hide(); });
-    return splash;
 }
 
 void SplashWindow::Hide() {

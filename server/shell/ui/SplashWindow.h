@@ -14,11 +14,9 @@ namespace shell {
 // bitmap. No library or no bitmap: no splash. One at most; it goes by itself.
 class SplashWindow : public QWidget {
 public:
-    // The current splash, or null.
-    static SplashWindow* Current();
     // Shows one unless one is shown or the picture can't be had; the folders are searched for
     // the library. Hidden after `visibleMs`.
-    static SplashWindow* Show(const std::vector<std::string>& folders, int visibleMs);
+    static void Show(const std::vector<std::string>& folders, int visibleMs);
     static void Hide();
 
     ~SplashWindow() override;

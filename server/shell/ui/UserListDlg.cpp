@@ -1,5 +1,4 @@
-#include "ShellDialogsUi.h"
-#include <shell/UserDialogsModel.h>
+#include "ListDialogParts.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -7,7 +6,6 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -20,15 +18,6 @@
 namespace shell {
 
 namespace {
-
-QComboBox* SortBox(int id, const DialogText& text, int mode) {
-    auto* box = new QComboBox;
-    box->setObjectName(QString::number(id));
-    box->addItems(
-        {text(114, "In order of entry"), text(115, "Ascending"), text(116, "Descending")});
-    box->setCurrentIndex(mode == 1 || mode == 2 ? mode : 0);
-    return box;
-}
 
 // The add (IDD 135) or edit (IDD 136) dialog; the fields when it ended with OK.
 std::optional<UserFields> RunUserFieldsDlg(QWidget* parent, const DialogText& text,
@@ -73,10 +62,7 @@ std::optional<UserFields> RunUserFieldsDlg(QWidget* parent, const DialogText& te
     });
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     auto* form = new QFormLayout;
-    form->addRow(text(110, "IP Address") + ":", ip);
-    form->addRow(text(109, "User Name") + ":", name);
-    form->addRow(text(183, "Type") + ":", type);
-    form->addRow(text(184, "User Info") + ":", info);
+    AddUserFields(form, text, ip, name, type, info);
     auto* layout = new QVBoxLayout(&dialog);
     layout->addLayout(form);
     layout->addWidget(buttons);
@@ -116,17 +102,9 @@ private:
 
 UserListView::UserListView(QDialog& dialog, UserListModel& model, const DialogText& text)
     : m_dialog(dialog), m_model(model), m_text(text) {
-    m_list = new QTreeWidget;
-    m_list->setObjectName(QStringLiteral("1033"));
-    m_list->setRootIsDecorated(false);
+    m_list = ReportList(1033, UserTitles(text));
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_list->setHeaderLabels({text(110, "IP Address"), text(109, "User Name"), text(183, "Type"),
-                             text(184, "User Info")});
-    m_list->header()->setSectionResizeMode(QHeaderView::Stretch);
-    m_list->header()->setDefaultAlignment(Qt::AlignCenter);
-    m_count = new QLineEdit;
-    m_count->setObjectName(QStringLiteral("1034"));
-    m_count->setReadOnly(true);
+    m_count = ReadOnly(1034);
     m_count->setMaximumWidth(80);
     m_sort = SortBox(1036, text, model.SortMode());
     m_add = new QPushButton(QStringLiteral("Add..."));
@@ -143,15 +121,8 @@ UserListView::UserListView(QDialog& dialog, UserListModel& model, const DialogTe
 void UserListView::Refill() {
     m_rows = m_model.Rows();
     m_list->clear();
-    for (const UserRow& row : m_rows) {
-        auto* item = new QTreeWidgetItem(m_list);
-        const std::string cells[] = {row.ipAddress, row.userName, row.typeText, row.userInfo};
-        for (int c = 0; c < 4; ++c) {
-            item->setText(c, QString::fromStdString(cells[c]));
-            item->setTextAlignment(c, Qt::AlignCenter);
-        }
-        item->setIcon(0, row.userType == 0 ? m_lineIcon : m_otherIcon);
-    }
+    for (const UserRow& row : m_rows)
+        AddUserRow(m_list, row)->setIcon(0, row.userType == 0 ? m_lineIcon : m_otherIcon);
     m_count->setText(QString::fromStdString(m_model.CountText()));
     m_edit->setEnabled(false);
     m_remove->setEnabled(false);
