@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace platform {
@@ -322,6 +323,30 @@ int AsyncSocket::Send(const void* buf, int len, int flags) {
     }
     const ssize_t n =
         ::send(fd_, buf, static_cast<size_t>(len), flags | MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n < 0) {
+        Fail(errno == EAGAIN ? EWOULDBLOCK : errno);
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
+int AsyncSocket::SendPieces(const SendPiece* pieces, int count) {
+    if (count < 0 || count > kMaxSendPieces || (!pieces && count > 0)) {
+        Fail(EINVAL);
+        return -1;
+    }
+    iovec vectors[kMaxSendPieces];
+    for (int i = 0; i < count; ++i)
+        vectors[i] = {const_cast<void*>(pieces[i].data), pieces[i].size};
+    msghdr message{};
+    message.msg_iov = vectors;
+    message.msg_iovlen = static_cast<std::size_t>(count);
+    std::lock_guard lock(fdMutex_);
+    if (fd_ < 0) {
+        Fail(EBADF);
+        return -1;
+    }
+    const ssize_t n = ::sendmsg(fd_, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
     if (n < 0) {
         Fail(errno == EAGAIN ? EWOULDBLOCK : errno);
         return -1;

@@ -144,6 +144,33 @@ TEST(AsyncSocketConnection, AcceptsAndDeliversDataOnTheOwningThread) {
     EXPECT_FALSE(server.offThread || listener.offThread);
 }
 
+TEST(AsyncSocketConnection, GatheredPiecesArriveAsOneStreamInTheirOrder) {
+    Probe listener, server, client;
+    ConnectPair(listener, server, client);
+    std::string got;
+    server.onReceive = [&](int) {
+        char buf[256];
+        const int n = server.Receive(buf, sizeof buf);
+        if (n > 0) {
+            got.append(buf, static_cast<size_t>(n));
+        }
+    };
+    const std::string first = "one,", second = "two,", third = "three";
+    const AsyncSocket::SendPiece pieces[] = {{first.data(), first.size()},
+                                             {second.data(), 0},
+                                             {second.data(), second.size()},
+                                             {third.data(), third.size()}};
+    ASSERT_EQ(client.SendPieces(pieces, 4), 13);
+    EXPECT_TRUE(SpinUntil([&] { return got == "one,two,three"; })) << got;
+
+    std::vector<AsyncSocket::SendPiece> tooMany(AsyncSocket::kMaxSendPieces + 1, {first.data(), 1});
+    EXPECT_EQ(client.SendPieces(tooMany.data(), static_cast<int>(tooMany.size())), -1);
+    EXPECT_EQ(client.GetLastError(), EINVAL);
+    client.Close();
+    EXPECT_EQ(client.SendPieces(pieces, 1), -1);
+    EXPECT_EQ(client.GetLastError(), EBADF);
+}
+
 TEST(AsyncSocketConnection, UnreadDataIsAnnouncedOnceUntilReceiveIsCalled) {
     Probe listener, server, client;
     ConnectPair(listener, server, client);

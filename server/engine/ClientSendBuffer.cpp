@@ -1,20 +1,28 @@
 #include "ClientSendBuffer.h"
 
+#include "SendBatch.h"
+
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <vector>
 
 namespace engine {
 
-ClientSendBuffer::ClientSendBuffer(ClientSendSink& sink)
-    : m_pSink(&sink), m_pMarks(new Mark[kRecordLimit]) {
-    // Appends while a send runs must never move the bytes being sent: a send takes at most the
-    // limit, and as much again may wait behind it.
-    m_Bytes.reserve(2 * kByteLimit);
+int ClientSendSink::SendPieces(const Piece* pieces, int count, int& error) {
+    if (count == 1)
+        return SendBytes(pieces[0].data, static_cast<int>(pieces[0].length), error);
+    thread_local std::vector<std::uint8_t> joined;
+    joined.clear();
+    for (int i = 0; i < count; ++i)
+        joined.insert(joined.end(), pieces[i].data, pieces[i].data + pieces[i].length);
+    return SendBytes(joined.data(), static_cast<int>(joined.size()), error);
 }
 
-ClientSendBuffer::Result ClientSendBuffer::PostLocked(const void* data, int length, int tag,
-                                                      int& error) {
+ClientSendBuffer::ClientSendBuffer(ClientSendSink& sink)
+    : m_pSink(&sink), m_pMarks(new Mark[kRecordLimit]) {}
+
+ClientSendBuffer::Result ClientSendBuffer::Admit(const void* data, int length, int tag,
+                                                 int& error) const {
     error = 0;
     if (!data || length <= 0 || static_cast<std::size_t>(length) > kRemainingMask || tag < 0 ||
         tag >= ClientSendSink::kTagCount) {
@@ -30,20 +38,58 @@ ClientSendBuffer::Result ClientSendBuffer::PostLocked(const void* data, int leng
         return kFailed;
     }
     const auto size = static_cast<std::size_t>(length);
-    const bool empty = m_Bytes.empty();
     // The limit is on what waits: the bytes a send is writing at this moment are as good as gone.
     if (m_bBlocked || m_MarkCount == kRecordLimit ||
-        (!empty && (m_Bytes.size() - m_nInFlight + size > kByteLimit ||
-                    m_Bytes.size() + size > m_Bytes.capacity()))) {
+        (m_nQueued != 0 && m_nQueued - m_nInFlight + size > kByteLimit)) {
         error = EWOULDBLOCK;
         return kRefused;
     }
-    // Only an empty queue may grow past its reserve: nobody is sending from it then.
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    m_Bytes.insert(m_Bytes.end(), bytes, bytes + size);
+    return kAccepted;
+}
+
+void ClientSendBuffer::AddMark(std::size_t size, int tag) {
     m_pMarks[(m_MarkHead + m_MarkCount) % kRecordLimit] =
         static_cast<Mark>(size) | static_cast<Mark>(tag) << kTagShift;
     ++m_MarkCount;
+    m_nQueued += size;
+}
+
+void ClientSendBuffer::CopyIn(const std::uint8_t* data, std::size_t size) {
+    // Behind the last copy when that is still the end of the queue: a send may be reading the
+    // bytes before it, which stay where they are.
+    if (m_pOwn && !m_Spans.empty() && m_Spans.back().batch == m_pOwn &&
+        m_Spans.back().end == m_pOwn->Size() && m_pOwn->Room() >= size) {
+        m_pOwn->Append(data, size);
+        m_Spans.back().end += size;
+        return;
+    }
+    // A chunk nothing refers to any more is taken again, unless a long record made it large.
+    if (!m_pOwn || m_pOwn.use_count() > 1 || m_pOwn->Capacity() < size ||
+        m_pOwn->Capacity() > kOwnChunk)
+        m_pOwn = std::make_shared<SendBatch>(std::max(kOwnChunk, size));
+    else
+        m_pOwn->Clear();
+    m_pOwn->Append(data, size);
+    m_Spans.push_back({m_pOwn, 0, size});
+}
+
+void ClientSendBuffer::ReferTo(const std::shared_ptr<const SendBatch>& batch, std::size_t offset,
+                               std::size_t size) {
+    if (!m_Spans.empty() && m_Spans.back().batch == batch && m_Spans.back().end == offset) {
+        m_Spans.back().end += size;
+        return;
+    }
+    m_Spans.push_back({batch, offset, offset + size});
+}
+
+ClientSendBuffer::Result ClientSendBuffer::PostLocked(const void* data, int length, int tag,
+                                                      int& error) {
+    const Result result = Admit(data, length, tag, error);
+    if (result != kAccepted)
+        return result;
+    const auto size = static_cast<std::size_t>(length);
+    CopyIn(static_cast<const std::uint8_t*>(data), size);
+    AddMark(size, tag);
     return kAccepted;
 }
 
@@ -52,7 +98,7 @@ ClientSendBuffer::Need ClientSendBuffer::NeedAfterPost() {
         m_bScheduled = true;
         return kSender;
     }
-    if (!m_bSending && m_Bytes.size() > kByteLimit / 2)
+    if (!m_bSending && m_nQueued > kByteLimit / 2)
         return kHelp;
     return kNothing;
 }
@@ -76,8 +122,47 @@ void ClientSendBuffer::PostAll(const Record* records, std::size_t count, int tag
         need = NeedAfterPost();
 }
 
+void ClientSendBuffer::PostAll(const std::shared_ptr<const SendBatch>& batch, const Record* records,
+                               std::size_t count, int tag, int* errors, Need& need) {
+    need = kNothing;
+    std::size_t accepted = 0;
+    std::lock_guard<std::mutex> guard(m_Lock);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (Admit(records[i].data, records[i].length, tag, errors[i]) != kAccepted)
+            continue;
+        const auto size = static_cast<std::size_t>(records[i].length);
+        AddMark(size, tag);
+        accepted += size;
+    }
+    if (accepted == 0)
+        return;
+    // A client that takes only a small part of the batch gets a copy of that part: whatever it
+    // refers to then has at least a quarter of its bytes waiting in it, so a client that has
+    // stopped reading holds on to no more than a few times its own queue.
+    const bool refer = batch && 4 * accepted >= batch->Size();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (errors[i] != 0)
+            continue;
+        const Record& record = records[i];
+        const auto size = static_cast<std::size_t>(record.length);
+        if (refer)
+            ReferTo(batch, static_cast<std::size_t>(record.data - batch->Data()), size);
+        else
+            CopyIn(record.data, size);
+    }
+    need = NeedAfterPost();
+}
+
 void ClientSendBuffer::Consume(std::size_t sent) {
-    m_Bytes.erase(m_Bytes.begin(), m_Bytes.begin() + static_cast<std::ptrdiff_t>(sent));
+    m_nQueued -= sent;
+    for (std::size_t left = sent; left > 0;) {
+        Span& front = m_Spans.front();
+        const std::size_t taken = std::min(left, front.end - front.begin);
+        front.begin += taken;
+        left -= taken;
+        if (front.begin == front.end)
+            m_Spans.pop_front();
+    }
     while (sent > 0 && m_MarkCount > 0) {
         const std::size_t remaining = FrontRemaining();
         if (sent < remaining) {
@@ -90,31 +175,42 @@ void ClientSendBuffer::Consume(std::size_t sent) {
         --m_MarkCount;
         m_bTorn = false;
     }
-    if (m_MarkCount == 0) {
+    if (m_MarkCount == 0)
         m_MarkHead = 0;
-        // A record longer than the limit made room of its own; give it back.
-        if (m_Bytes.capacity() > 2 * kByteLimit) {
-            std::vector<std::uint8_t> fresh;
-            fresh.reserve(2 * kByteLimit);
-            m_Bytes.swap(fresh);
-        }
-    }
+}
+
+void ClientSendBuffer::DropQueued() {
+    m_Spans.clear();
+    m_pOwn.reset();
+    m_nQueued = 0;
+    m_MarkCount = 0;
+    m_MarkHead = 0;
+    m_bTorn = false;
 }
 
 bool ClientSendBuffer::CanSend() const {
-    return m_pSink && !m_Bytes.empty() && !m_bBlocked && m_nFailed == 0;
+    return m_pSink && m_nQueued != 0 && !m_bBlocked && m_nFailed == 0;
 }
 
 bool ClientSendBuffer::SendOnce(std::unique_lock<std::mutex>& lock) {
     if (!CanSend())
         return false;
     ClientSendSink* sink = m_pSink;
-    const std::uint8_t* data = m_Bytes.data();
-    const std::size_t size = std::min(m_Bytes.size(), kByteLimit);
+    // The pieces refer to spans nobody else removes while this thread has the turn; posts only
+    // add behind them.
+    int pieces = 0;
+    std::size_t size = 0;
+    for (auto span = m_Spans.begin();
+         span != m_Spans.end() && pieces < ClientSendSink::kMaxPieces && size < kByteLimit;
+         ++span) {
+        const std::size_t length = std::min(span->end - span->begin, kByteLimit - size);
+        m_Pieces[pieces++] = {span->batch->Data() + span->begin, length};
+        size += length;
+    }
     m_nInFlight = size;
     lock.unlock();
     int error = 0;
-    const int n = sink->SendBytes(data, static_cast<int>(size), error);
+    const int n = sink->SendPieces(m_Pieces, pieces, error);
     lock.lock();
     m_nInFlight = 0;
     if (n > 0)
@@ -131,10 +227,7 @@ bool ClientSendBuffer::SendOnce(std::unique_lock<std::mutex>& lock) {
         std::array<int, ClientSendSink::kTagCount> lost{};
         for (std::size_t i = 0; i < m_MarkCount; ++i)
             ++lost[m_pMarks[(m_MarkHead + i) % kRecordLimit] >> kTagShift];
-        m_Bytes.clear();
-        m_MarkCount = 0;
-        m_MarkHead = 0;
-        m_bTorn = false;
+        DropQueued();
         m_nFailed = error != 0 ? error : EPIPE;
         const int failed = m_nFailed;
         lock.unlock();
@@ -192,10 +285,8 @@ void ClientSendBuffer::Detach() {
     std::unique_lock<std::mutex> lock(m_Lock);
     m_pSink = nullptr;
     m_TurnEnded.wait(lock, [this] { return !m_bSending; });
-    m_Bytes.clear();
-    m_MarkCount = 0;
-    m_MarkHead = 0;
-    m_bTorn = false;
+    // The batches it referred to are the other clients' now.
+    DropQueued();
 }
 
 std::size_t ClientSendBuffer::TornBytes() const {
@@ -205,7 +296,7 @@ std::size_t ClientSendBuffer::TornBytes() const {
 
 std::size_t ClientSendBuffer::QueuedBytes() const {
     std::lock_guard<std::mutex> guard(m_Lock);
-    return m_Bytes.size();
+    return m_nQueued;
 }
 
 std::size_t ClientSendBuffer::QueuedRecords() const {

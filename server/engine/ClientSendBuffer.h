@@ -4,20 +4,32 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 namespace engine {
+
+class SendBatch;
 
 // Where a client's outgoing bytes go: its socket, or a fake in tests.
 class ClientSendSink {
 public:
     static constexpr int kTagCount = 3; // what a record lost to a broken connection reports
 
+    // One piece of a gathered send.
+    struct Piece {
+        const std::uint8_t* data;
+        std::size_t length;
+    };
+    static constexpr int kMaxPieces = 128;
+
     virtual ~ClientSendSink() = default;
     // One non-blocking send: the bytes taken, or -1 with `error` (EWOULDBLOCK when full).
     virtual int SendBytes(const std::uint8_t* data, int length, int& error) = 0;
+    // The same for the pieces one after the other (at most kMaxPieces, less than 2 GB in all),
+    // as one send. By default they are joined and go through SendBytes.
+    virtual int SendPieces(const Piece* pieces, int count, int& error);
     // OnWritable is wanted once the socket can take more.
     virtual void RequestWritable() = 0;
     // The connection broke; lost[tag] whole records queued with that tag will never go out.
@@ -25,6 +37,11 @@ public:
 };
 
 // The records waiting for one client, written with one send per turn however many there are.
+//
+// The buffer holds no bytes of its own for events: it refers to the parts of the shared batches
+// that are for this client, and a send gathers them. Only what it takes from a batch in small
+// part (a client that filters most events out), and replies, are copied into chunks of its own,
+// so a stalled client never pins much more of the batches than it has waiting.
 //
 // Records are only ever cut where the socket itself takes part of one; the rest of that record
 // (the held tail) goes first when the socket is writable again, and until it has gone every new
@@ -70,6 +87,10 @@ public:
     // Several records in order under one lock, each as Post would take it: errors[i] is 0 for
     // one accepted, else Post's error for it. `need` covers them all.
     void PostAll(const Record* records, std::size_t count, int tag, int* errors, Need& need);
+    // The same for records that lie in a shared batch, which the buffer then refers to instead
+    // of copying them (unless they are a small part of it).
+    void PostAll(const std::shared_ptr<const SendBatch>& batch, const Record* records,
+                 std::size_t count, int tag, int* errors, Need& need);
     // Sends on the calling thread until everything has gone or the socket is full. When another
     // thread is sending, that thread sends this too.
     void Flush();
@@ -97,9 +118,25 @@ private:
     static constexpr int kTagShift = 24;
     static constexpr Mark kRemainingMask = (Mark{1} << kTagShift) - 1;
 
-    // The caller holds m_Lock.
+    // A run of bytes of one batch, in the order they go out.
+    struct Span {
+        std::shared_ptr<const SendBatch> batch;
+        std::size_t begin;
+        std::size_t end;
+    };
+    // Chunks of its own are this large, or as large as the record that needs one.
+    static constexpr std::size_t kOwnChunk = 16 * 1024;
+
+    // The caller holds m_Lock. Whether the record may be queued; `error` says why not.
+    Result Admit(const void* data, int length, int tag, int& error) const;
+    // The caller holds m_Lock and Admit has taken the record.
+    void AddMark(std::size_t size, int tag);
+    void CopyIn(const std::uint8_t* data, std::size_t size);
+    void ReferTo(const std::shared_ptr<const SendBatch>& batch, std::size_t offset,
+                 std::size_t size);
     Result PostLocked(const void* data, int length, int tag, int& error);
     Need NeedAfterPost();
+    void DropQueued();
     // The caller holds `lock` and the sending turn. One send; true when it may go on at once.
     bool SendOnce(std::unique_lock<std::mutex>& lock);
     bool CanSend() const;
@@ -110,8 +147,11 @@ private:
     mutable std::mutex m_Lock;
     std::condition_variable m_TurnEnded;
     ClientSendSink* m_pSink;
-    std::vector<std::uint8_t> m_Bytes; // whole records (the first maybe begun), in order
+    std::deque<Span> m_Spans;          // whole records (the first maybe begun), in order
+    std::size_t m_nQueued = 0;         // their bytes
+    std::shared_ptr<SendBatch> m_pOwn; // the chunk copies go into; also in m_Spans while used
     std::unique_ptr<Mark[]> m_pMarks;  // a ring; left untouched until used
+    ClientSendSink::Piece m_Pieces[ClientSendSink::kMaxPieces]; // the sending turn's
     std::size_t m_MarkHead = 0;
     std::size_t m_MarkCount = 0;
     std::size_t m_nInFlight = 0; // the front bytes a send is writing now

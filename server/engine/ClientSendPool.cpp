@@ -9,8 +9,9 @@ namespace engine {
 
 namespace {
 
-// Buffers a thread takes at once: few enough that the others share a large fan-out.
-constexpr std::size_t kTurnSize = 16;
+// Buffers a thread takes at once: few enough that the others share a large fan-out, and that a
+// thread the machine takes its core from holds up few clients.
+constexpr std::size_t kTurnSize = 2;
 
 void SendHere(SendWakeList& buffers) {
     for (const auto& buffer : buffers) {
@@ -62,17 +63,24 @@ std::size_t ClientSendPool::DueCount(Clock::time_point now, std::size_t limit) c
     return due;
 }
 
+void ClientSendPool::StartThreads(std::unique_lock<std::mutex>& lock) {
+    if (!m_Threads.empty())
+        return;
+    m_Threads.reserve(static_cast<std::size_t>(m_nThreads));
+    for (int i = 0; i < m_nThreads; ++i)
+        m_Threads.emplace_back([this] { Run(); });
+    // Until they wait to be woken, so that a new thread does not take what the caller of
+    // SendNow is about to send itself.
+    m_Started.wait(lock, [this] { return m_nStarted == m_nThreads; });
+}
+
 bool ClientSendPool::Queue(SendWakeList& buffers, bool gathered) {
     bool added = false;
     {
-        std::lock_guard<std::mutex> guard(m_Lock);
+        std::unique_lock<std::mutex> lock(m_Lock);
         if (m_bStop)
             return false;
-        if (m_Threads.empty()) {
-            m_Threads.reserve(static_cast<std::size_t>(m_nThreads));
-            for (int i = 0; i < m_nThreads; ++i)
-                m_Threads.emplace_back([this] { Run(); });
-        }
+        StartThreads(lock);
         const Clock::time_point now = Clock::now();
         // What waits out the delay has been given enough to send meanwhile: it goes too.
         added = gathered && !m_Later.Empty();
@@ -107,6 +115,47 @@ void ClientSendPool::Hand(SendWakeList& buffers) {
         Queue(buffers, true);
 }
 
+void ClientSendPool::SendNow(SendWakeList& buffers) {
+    std::size_t waiting = 0;
+    {
+        std::unique_lock<std::mutex> lock(m_Lock);
+        if (m_bStop) {
+            lock.unlock();
+            SendHere(buffers);
+            return;
+        }
+        StartThreads(lock);
+        const Clock::time_point now = Clock::now();
+        for (auto& buffer : buffers)
+            m_Now.Push(std::move(buffer), now);
+        buffers.clear();
+        waiting = m_Now.Size();
+    }
+    const std::size_t helpers =
+        waiting > kCallerShare
+            ? std::min(static_cast<std::size_t>(m_nThreads), (waiting - 1) / kCallerShare)
+            : 0;
+    for (std::size_t i = 0; i < helpers; ++i)
+        m_Wake.notify_one();
+    // One at a time, so that a thread that comes late finds the rest. A buffer that keeps
+    // filling up is left to the threads after a while.
+    std::size_t budget = 2 * waiting + kCallerShare;
+    std::unique_lock<std::mutex> lock(m_Lock);
+    while (!m_Now.Empty()) {
+        if (budget-- == 0) {
+            lock.unlock();
+            m_Wake.notify_one();
+            return;
+        }
+        std::shared_ptr<ClientSendBuffer> buffer = m_Now.Pop();
+        lock.unlock();
+        const bool again = buffer->FlushOnce();
+        lock.lock();
+        if (again)
+            m_Now.Push(std::move(buffer), Clock::now());
+    }
+}
+
 void ClientSendPool::Run() {
     SendWakeList turn;
     SendWakeList again;
@@ -114,6 +163,9 @@ void ClientSendPool::Run() {
     again.reserve(kTurnSize);
     const std::size_t threads = static_cast<std::size_t>(m_nThreads);
     std::unique_lock<std::mutex> lock(m_Lock);
+    // Held until the first wait lets go of it.
+    ++m_nStarted;
+    m_Started.notify_all();
     for (;;) {
         Clock::time_point now = Clock::now();
         while (!m_bStop && m_Now.Empty() && (m_Later.Empty() || m_Later[0].due > now)) {

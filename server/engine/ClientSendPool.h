@@ -14,11 +14,14 @@ class ClientSendBuffer;
 
 using SendWakeList = std::vector<std::shared_ptr<ClientSendBuffer>>;
 
-// A few threads that write the clients' queued records, so that the thread delivering an event
-// only copies it and one slow socket or busy core holds up no other client. A buffer handed in
-// is sent a moment later (the gathering delay), so the records that follow it within that moment
-// leave in the same send; each buffer gets one send per turn, and one that filled up again
-// meanwhile goes to the back of the line.
+// A few threads that help write the clients' queued records, so that a large fan-out is shared
+// and one slow socket or busy core holds up no other client. The thread delivering events sends
+// itself (SendNow) and wakes threads only for the share of a fan-out it would take too long
+// over: a hand-off costs a wait for a core, on a loaded machine more than the sends it saves.
+// Nothing waits on purpose: what comes for a client while its send is on the way gathers behind
+// it and leaves with the next. Buffers handed in through Submit can still be held back for a
+// gathering delay. Each buffer gets one send per turn, and one that filled up again meanwhile goes
+// to the back of the line.
 class ClientSendPool {
 public:
     using Clock = std::chrono::steady_clock;
@@ -43,6 +46,13 @@ public:
     // thread never sends (it may hold locks a send's failure report takes). After Stop the
     // buffers stay in the list for Submit.
     void Hand(SendWakeList& buffers);
+    // Sends the buffers (the list is left empty) on the calling thread, with the threads' help for
+    // more than kCallerShare of them, together with whatever else waits for a sender; returns when
+    // no buffer waits any more (a thread may still be sending). Not under locks a send's failure
+    // report takes.
+    void SendNow(SendWakeList& buffers);
+    // What the calling thread of SendNow sends alone; each share beyond it wakes a thread.
+    static constexpr std::size_t kCallerShare = 16;
     // Ends the threads; what they had not reached yet is sent on this thread.
     void Stop();
 
@@ -69,6 +79,8 @@ private:
 
     // Queues them; false, with the list untouched, after Stop.
     bool Queue(SendWakeList& buffers, bool gathered);
+    // The caller holds `lock` on m_Lock.
+    void StartThreads(std::unique_lock<std::mutex>& lock);
     void Run();
     // The caller holds m_Lock: entries of both lines due by `now`, at most `limit`.
     std::size_t DueCount(Clock::time_point now, std::size_t limit) const;
@@ -77,6 +89,8 @@ private:
     const std::chrono::microseconds m_Gathering;
     std::mutex m_Lock;
     std::condition_variable m_Wake;
+    std::condition_variable m_Started;
+    int m_nStarted = 0; // threads that have begun to wait
     // Buffers that go when a thread is free, and those that wait out the gathering delay; both
     // in the order they fall due, the first before the second.
     Line m_Now;

@@ -11,12 +11,17 @@ LockedStringQueue::~LockedStringQueue() {
 
 void LockedStringQueue::AddTail(const std::string& text) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
-    m_texts.push_back(text);
+    m_texts.push_back(Entry{text});
 }
 
 void LockedStringQueue::AddTail(std::string&& text) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
-    m_texts.push_back(std::move(text));
+    m_texts.push_back(Entry{std::move(text)});
+}
+
+void LockedStringQueue::AddTail(Entry entry) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_texts.push_back(std::move(entry));
 }
 
 void LockedStringQueue::Lock() {
@@ -29,9 +34,19 @@ std::string LockedStringQueue::RemoveHead() {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     if (m_texts.empty())
         return std::string();
-    std::string text = std::move(m_texts.front());
+    std::string text = std::move(m_texts.front().text);
     m_texts.pop_front();
     return text;
+}
+
+std::size_t LockedStringQueue::TakeAll(std::vector<Entry>& into) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    const std::size_t count = m_texts.size();
+    into.reserve(into.size() + count);
+    for (Entry& entry : m_texts)
+        into.push_back(std::move(entry));
+    m_texts.clear();
+    return count;
 }
 
 void LockedStringQueue::Unlock() {

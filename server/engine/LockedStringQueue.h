@@ -1,11 +1,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace engine {
 
@@ -14,6 +16,14 @@ namespace engine {
 // takes it, so a single RemoveHead or GetCount without Lock() is still safe.
 class LockedStringQueue {
 public:
+    // A text with what its writer noted beside it (the tracer: the line's level and when it was
+    // traced).
+    struct Entry {
+        std::string text;
+        unsigned level = 0;
+        std::chrono::system_clock::time_point at{};
+    };
+
     LockedStringQueue() = default;
     ~LockedStringQueue();
     LockedStringQueue(const LockedStringQueue&) = delete;
@@ -21,6 +31,7 @@ public:
 
     void AddTail(const std::string& text);
     void AddTail(std::string&& text);
+    void AddTail(Entry entry);
 
     // Waits without time-out. Nested calls on one thread need as many Unlock() calls.
     void Lock();
@@ -28,6 +39,8 @@ public:
     std::string RemoveHead();
     // Releases one Lock() of the calling thread; does nothing when this thread holds none.
     void Unlock();
+    // Moves every entry, oldest first, to the end of `into` in one step; how many it moved.
+    std::size_t TakeAll(std::vector<Entry>& into);
 
     void RemoveAll();
     std::size_t GetCount() const;
@@ -35,7 +48,7 @@ public:
 
 private:
     mutable std::recursive_mutex m_lock;
-    std::deque<std::string> m_texts;
+    std::deque<Entry> m_texts;
     // Who holds the explicit lock and how often; written only by the holder.
     std::atomic<std::thread::id> m_holder{};
     int m_nHeld = 0;

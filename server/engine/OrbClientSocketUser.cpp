@@ -98,11 +98,12 @@ int COrbClientSocketUser::SendRecord(const void* data, int length, int& error) {
     return length;
 }
 
-void COrbClientSocketUser::QueueEvents(const ClientSendBuffer::Record* records, std::size_t count,
+void COrbClientSocketUser::QueueEvents(const std::shared_ptr<const SendBatch>& batch,
+                                       const ClientSendBuffer::Record* records, std::size_t count,
                                        LossTrace trace, int* errors, SendWakeList& wake,
                                        SendWakeList& help) {
     ClientSendBuffer::Need need = ClientSendBuffer::kNothing;
-    m_pSender->PostAll(records, count, trace, errors, need);
+    m_pSender->PostAll(batch, records, count, trace, errors, need);
     if (need == ClientSendBuffer::kSender)
         wake.push_back(m_pSender);
     else if (need == ClientSendBuffer::kHelp)
@@ -119,6 +120,16 @@ std::size_t COrbClientSocketUser::QueuedSendBytes() const {
 
 int COrbClientSocketUser::SendBytes(const std::uint8_t* data, int length, int& error) {
     const int n = Send(data, length);
+    error = n < 0 ? GetLastError() : 0;
+    return n;
+}
+
+int COrbClientSocketUser::SendPieces(const Piece* pieces, int count, int& error) {
+    static_assert(kMaxPieces <= kMaxSendPieces);
+    SendPiece vector[kMaxPieces];
+    for (int i = 0; i < count; ++i)
+        vector[i] = {pieces[i].data, pieces[i].length};
+    const int n = platform::AsyncSocket::SendPieces(vector, count);
     error = n < 0 ? GetLastError() : 0;
     return n;
 }

@@ -47,7 +47,9 @@ public:
     // is 0 for one queued, else why it was not. When the client's buffer wants a sender it is
     // added to `wake` for the sender pool, and to `help` when the pool is so far behind that the
     // caller should send it itself. The records keep their place among the replies.
-    void QueueEvents(const ClientSendBuffer::Record* records, std::size_t count, LossTrace trace,
+    // The records lie in `batch`, which the client's buffer refers to while they wait.
+    void QueueEvents(const std::shared_ptr<const SendBatch>& batch,
+                     const ClientSendBuffer::Record* records, std::size_t count, LossTrace trace,
                      int* errors, SendWakeList& wake, SendWakeList& help);
     // Bytes of a torn record still waiting to go out (never more than one record).
     std::size_t PendingSendBytes() const;
@@ -134,6 +136,7 @@ private:
 
     void HandRecord(const protocol::CtiRecord& record);
     int SendBytes(const std::uint8_t* data, int length, int& error) override;
+    int SendPieces(const Piece* pieces, int count, int& error) override;
     void RequestWritable() override;
     void SendFailed(int error, const std::array<int, kTagCount>& lost) override;
     void DropBuffered(std::uint16_t length);

@@ -166,30 +166,29 @@ int COrbIOQueue::IOQueueWriteFirst(const std::uint8_t* body, int length) {
 }
 
 std::unique_ptr<LinkRecord> COrbIOQueue::IOQueueRead() {
-    const int which = Event::WaitAny({&m_hCloseEvent, &m_hInputNotEmptyEvent});
-    if (which == 0) {
-        TraceLog("[ERROR] Read() Function returns NULL or Called Thread Close()!!!");
-        m_bLastReadOk = 0;
-        return nullptr;
-    }
-    if (which != 1) {
-        TraceLog("[ERROR] Signal is not matched. return NULL!!!");
-        m_bLastReadOk = 0;
-        return nullptr;
-    }
-    std::unique_ptr<LinkRecord> record;
-    {
+    for (;;) {
+        const int which = Event::WaitAny({&m_hCloseEvent, &m_hInputNotEmptyEvent});
+        if (which == 0) {
+            TraceLog("[ERROR] Read() Function returns NULL or Called Thread Close()!!!");
+            m_bLastReadOk = 0;
+            return nullptr;
+        }
+        if (which != 1) {
+            TraceLog("[ERROR] Signal is not matched. return NULL!!!");
+            m_bLastReadOk = 0;
+            return nullptr;
+        }
         CriticalSectionLock guard(m_csInput);
         if (!m_InputQueue.empty()) {
-            record = std::move(m_InputQueue.front());
+            std::unique_ptr<LinkRecord> record = std::move(m_InputQueue.front());
             m_InputQueue.pop_front();
             TakenInputLocked();
-        } else {
-            m_hInputNotEmptyEvent.Reset();
+            m_bLastReadOk = 1;
+            return record;
         }
+        // Set for records the handler has taken meanwhile: wait on.
+        m_hInputNotEmptyEvent.Reset();
     }
-    m_bLastReadOk = 1;
-    return record;
 }
 
 std::unique_ptr<LinkRecord> COrbIOQueue::IOQueueTake() {
@@ -236,43 +235,82 @@ void COrbIOQueue::IOQueueClose() {
 }
 
 bool COrbIOQueue::QueueInput(LinkRecord record) {
-    std::unique_ptr<LinkRecord> item;
+    std::vector<std::unique_ptr<LinkRecord>> records;
     try {
-        item = std::make_unique<LinkRecord>(std::move(record));
+        records.push_back(std::make_unique<LinkRecord>(std::move(record)));
     } catch (const std::bad_alloc&) {
         return false;
     }
-    for (;;) {
+    return QueueInputs(records);
+}
+
+bool COrbIOQueue::QueueInputs(std::vector<std::unique_ptr<LinkRecord>>& records) {
+    std::size_t next = 0;
+    bool ok = true;
+    while (next < records.size()) {
+        bool signal = false;
+        bool full = false;
         bool trace = false;
         {
             CriticalSectionLock guard(m_csInput);
-            if (m_InputQueue.size() < kMaxInputCount) {
-                const bool wasEmpty = m_InputQueue.empty();
-                try {
-                    m_InputQueue.push_back(std::move(item));
-                } catch (const std::bad_alloc&) {
-                    return false;
-                }
-                if (wasEmpty)
-                    m_hInputNotEmptyEvent.Set();
-                return true;
+            const bool wasEmpty = m_InputQueue.empty();
+            try {
+                while (next < records.size() && m_InputQueue.size() < kMaxInputCount)
+                    m_InputQueue.push_back(std::move(records[next++]));
+            } catch (const std::bad_alloc&) {
+                ok = false;
             }
-            m_bInputFull = true;
-            m_hInputRoomEvent.Reset();
-            trace = !m_bInputFullTraced;
-            m_bInputFullTraced = true;
+            // The event is set while the queue holds something, so only the records that find it
+            // empty need to set it.
+            signal = wasEmpty && !m_InputQueue.empty();
+            full = ok && next < records.size();
+            if (full) {
+                m_bInputFull = true;
+                m_hInputRoomEvent.Reset();
+                trace = !m_bInputFullTraced;
+                m_bInputFullTraced = true;
+            }
         }
+        // After the lock: the handler it wakes would otherwise wait for the lock at once. The
+        // handler resets the event only with the queue empty and under the lock, so a record
+        // queued before its reset has been taken, and one queued after it is signalled again.
+        if (signal)
+            m_hInputNotEmptyEvent.Set();
+        if (!full)
+            break;
         if (trace)
             TraceLog("The event handler has %zu records from the switch to take. Reading from "
                      "the switch waits!!!",
                      kMaxInputCount);
-        // Only a close ends the wait without room: the record goes with everything the close
+        // Only a close ends the wait without room: the records go with everything the close
         // drops.
-        if (Event::WaitAny({&m_hCloseEvent, &m_hInputRoomEvent}) != 1)
-            return false;
+        if (Event::WaitAny({&m_hCloseEvent, &m_hInputRoomEvent}) != 1) {
+            ok = false;
+            break;
+        }
         // The switch was read from just before; the wait is the handler's, not its silence.
         m_hAliveEvent.Set();
     }
+    records.clear();
+    return ok;
+}
+
+void COrbIOQueue::AddToReadBatch(LinkRecord record) {
+    try {
+        m_ReadBatch.push_back(std::make_unique<LinkRecord>(std::move(record)));
+    } catch (const std::bad_alloc&) {
+        TraceLog("[ERROR] It is not possible to insert the received message into the Input "
+                 "Queue.");
+        return;
+    }
+    if (m_ReadBatch.size() >= kReadBatchMax)
+        HandOverReadBatch();
+}
+
+void COrbIOQueue::HandOverReadBatch() {
+    if (!m_ReadBatch.empty() && !QueueInputs(m_ReadBatch))
+        TraceLog("[ERROR] It is not possible to insert the received message into the Input "
+                 "Queue.");
 }
 
 bool COrbIOQueue::TakeOutput(LinkQueueItem& item) {
@@ -519,6 +557,7 @@ bool COrbIOQueue::ScreenRecord(const LinkRecord& record) {
         m_nMalformedRun = 0;
         return true;
     }
+    HandOverReadBatch();
     if (needed == 0)
         TraceLog("[ERROR] The switch sent a record without an event letter[%02X, %zu bytes]. "
                  "Dropped!!!",

@@ -99,6 +99,9 @@ public:
     static constexpr int kMalformedRunLimit = 32;
     // How long the sanity thread rests after a sign of life before it listens for the next.
     static constexpr int kAlivePauseMs = 100;
+    // Records the TCP reader holds before it hands them over even while more keep arriving, so
+    // a flood neither waits long for the handler nor gathers past the input bound.
+    static constexpr std::size_t kReadBatchMax = 64;
 
     // Whether the reader passes a received record on: false (traced) for a record too short
     // for its letter or without a letter; a run of them ends the link.
@@ -141,6 +144,15 @@ private:
     // Appends a received record and sets the input-not-empty event, first waiting while the
     // queue is at its bound; false when it could not (or the queue was closed meanwhile).
     bool QueueInput(LinkRecord record);
+    // The same for several records at once, in order, with at most one wake-up of the handler:
+    // `records` is empty afterwards, whatever the result.
+    bool QueueInputs(std::vector<std::unique_ptr<LinkRecord>>& records);
+    // The TCP reader's records go to the handler together: those of one receive once it is
+    // used up, before the reader asks the socket again (or at kReadBatchMax). The reader hands
+    // them over before it traces a fault of the stream too, so its traces and the handler's
+    // records keep their order.
+    void AddToReadBatch(LinkRecord record);
+    void HandOverReadBatch();
     // Under the input lock, after a record was taken: lets a waiting reader go on once the
     // queue has come down to half its bound.
     void TakenInputLocked();
@@ -192,6 +204,7 @@ private:
     std::size_t m_nReadAheadAt = 0;
     std::size_t m_nReadAheadEnd = 0;
     std::deque<std::unique_ptr<LinkRecord>> m_InputQueue;
+    std::vector<std::unique_ptr<LinkRecord>> m_ReadBatch; // the TCP reader's alone
 
     std::atomic<int> m_bWriterRunning{0};
     std::atomic<int> m_bReaderRunning{0};

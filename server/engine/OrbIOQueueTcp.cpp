@@ -58,6 +58,9 @@ int COrbIOQueue::ReceiveLink(COrbSocket& socket, std::uint8_t* buffer, int lengt
     }
     std::size_t held = m_nReadAheadEnd - m_nReadAheadAt;
     if (held < static_cast<std::size_t>(length)) {
+        // Every whole record this receive brought has been cut: they go to the handler before
+        // the reader asks the socket again.
+        HandOverReadBatch();
         // Whatever has arrived besides, without waiting when something is held already: what
         // is short then is short on the wire too, as a plain receive would have found it.
         std::memmove(m_pReadAhead.get(), m_pReadAhead.get() + m_nReadAheadAt, held);
@@ -109,6 +112,9 @@ void COrbIOQueue::ReadSocketThread() {
     std::uint8_t scratch[kSkipChunk];
     for (;;) {
         m_bReaderRunning = 1;
+        // Before a wait that may last, so no record sits out a link restart here.
+        if (!m_ReadBatch.empty() && (m_bClosed.load() || !g_hLinkAvailableEvent.IsSet()))
+            HandOverReadBatch();
         const LinkWait wait = WaitForLink();
         if (wait == kLinkWaitFailed) {
             TraceLog("[ERROR] ReaderSocketThread : Wait Failed. Terminating ReadSocketThread!!!");
@@ -119,6 +125,7 @@ void COrbIOQueue::ReadSocketThread() {
             break;
         }
         if (g_bSwitchLinkUp.load() == 0) {
+            HandOverReadBatch();
             ClearLinkAvailable();
             TraceLog("ReadSocketThread --> CTI Link is not avaialable!!!");
             continue;
@@ -159,6 +166,7 @@ void COrbIOQueue::ReadSocketThread() {
         };
 
         if (!CtiRecord::IsAcceptedLength(length)) {
+            HandOverReadBatch();
             TraceLog("[ERROR] message length[%d] is too big or small. something wrong. anyway, "
                      "send LinkAlive Signal",
                      length);
@@ -186,6 +194,7 @@ void COrbIOQueue::ReadSocketThread() {
         try {
             record.resize(CtiRecord::kLengthSize + length);
         } catch (const std::bad_alloc&) {
+            HandOverReadBatch();
             TraceLog("[ERROR] Critical Error. memory allocation[%d bytes] failed.", length);
             if (!skip(length)) {
                 lost();
@@ -202,6 +211,7 @@ void COrbIOQueue::ReadSocketThread() {
         }
 
         if (record.size() > CtiRecord::kMaxLinkRecordSize) {
+            HandOverReadBatch();
             TraceLog("[ERROR] Message Length is wrong. anyway, send LinkAlive Signal.");
         } else {
             TraceSwitchMessage(record.data(), record.size(), false);
@@ -210,12 +220,12 @@ void COrbIOQueue::ReadSocketThread() {
                     break; // the run has reset the link
                 continue;  // no event: it does not keep the link alive either
             }
-            if (!QueueInput(std::move(record)))
-                TraceLog("[ERROR] It is not possible to insert the received message into the "
-                         "Input Queue.");
+            AddToReadBatch(std::move(record));
         }
         m_hAliveEvent.Set();
     }
+    // The loop ends with the link or the queue, and either drops what the handler has not taken.
+    m_ReadBatch.clear();
     m_bReaderRunning = 0;
 }
 

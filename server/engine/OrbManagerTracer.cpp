@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,9 @@ namespace engine {
 namespace {
 
 std::atomic<std::int32_t> g_nNextThreadId{1};
+
+// Lines of a batch held back at most this many bytes before they are written.
+constexpr std::size_t kMaxPendingBytes = 256 * 1024;
 
 // Holds the trace queue's lock for a scope.
 class QueueGuard {
@@ -121,14 +125,41 @@ bool TracerMessageQueue::Post(const TracerMessage& message) {
     return true;
 }
 
-bool TracerMessageQueue::Get(TracerMessage& message) {
+void TracerMessageQueue::LinesQueued(bool full) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_bLines) {
+        m_bLines = true;
+        m_linesSince = std::chrono::steady_clock::now();
+        m_posted.notify_one();
+    }
+    if (full && !m_bFull) {
+        m_bFull = true;
+        m_posted.notify_one();
+    }
+}
+
+TracerMessageQueue::Woken TracerMessageQueue::Wait(TracerMessage& message, int (*delayMs)()) {
     std::unique_lock<std::mutex> guard(m_lock);
-    m_posted.wait(guard, [this] { return m_bClosed || !m_messages.empty(); });
-    if (m_messages.empty())
-        return false;
-    message = m_messages.front();
-    m_messages.pop_front();
-    return true;
+    for (;;) {
+        if (!m_messages.empty()) {
+            message = m_messages.front();
+            m_messages.pop_front();
+            return Woken::Message;
+        }
+        if (m_bClosed)
+            return Woken::Closed;
+        if (m_bLines) {
+            const auto due = m_linesSince + std::chrono::milliseconds(std::max(delayMs(), 0));
+            if (m_bFull || std::chrono::steady_clock::now() >= due) {
+                m_bLines = false;
+                m_bFull = false;
+                return Woken::Lines;
+            }
+            m_posted.wait_until(guard, due);
+        } else {
+            m_posted.wait(guard);
+        }
+    }
 }
 
 void TracerMessageQueue::Close() {
@@ -207,7 +238,7 @@ void COrbManagerTracer::ThreadMain() {
     int code = 0;
     if (InitInstance()) {
         code = Run();
-    } else if (m_pFile != nullptr) {
+    } else if (m_fd >= 0) {
         // Only a tracer that was given up gets here with a file. The trace queue is left alone:
         // its texts belong to the tracer that accepts lines, if any.
         WriteLogLine(">>> Veltrane Link V2 Message Tracer terminated.");
@@ -286,8 +317,7 @@ int COrbManagerTracer::InitInstance() {
         return 0;
     }
 
-    m_pFile = std::fopen(m_strFilePath.c_str(), "a");
-    if (m_pFile == nullptr) {
+    if (!OpenFile(m_strFilePath)) {
         m_bFileOpen = 0;
         TraceDebugOutput("[ERROR] " + SystemErrorText(errno) +
                          " Cannot Open a Log file and Cannot save any operation log at this time");
@@ -295,8 +325,8 @@ int COrbManagerTracer::InitInstance() {
     }
 
     m_bFileOpen = 1;
-    WriteRaw("[" + TraceTimeStamp() +
-             "]\t>>> Veltrane Link V2 Log File opened[FileName : " + m_strFilePath + "]\n");
+    AddRaw("[" + TraceTimeStamp() +
+           "]\t>>> Veltrane Link V2 Log File opened[FileName : " + m_strFilePath + "]\n");
     WriteLogLine(">>> Veltrane Link V2 Message Tracer initialized");
 
     std::lock_guard<std::mutex> guard(m_stateLock);
@@ -311,16 +341,18 @@ int COrbManagerTracer::InitInstance() {
 
 int COrbManagerTracer::Run() {
     TracerMessage message;
-    while (m_pQueue->Get(message)) {
-        if (message.message == WM_QUIT)
+    for (;;) {
+        const TracerMessageQueue::Woken woken = m_pQueue->Wait(message, TraceFlushDelayMs);
+        if (woken == TracerMessageQueue::Woken::Closed)
             break;
-        if (message.message != WM_TRACE_QUEUED)
+        const bool quit = woken == TracerMessageQueue::Woken::Message && message.message == WM_QUIT;
+        if (woken == TracerMessageQueue::Woken::Message && !quit &&
+            message.message != WM_TRACE_QUEUED)
             continue;
-        g_TraceQueue.Lock();
-        const std::string text = g_TraceQueue.RemoveHead();
-        g_TraceQueue.Unlock();
-        if (g_nTraceLevel.load() >= message.wParam && !text.empty())
-            WriteLogLine(text);
+        // What was queued before the quit is written as any other batch, its level checked.
+        WriteQueued(true);
+        if (quit)
+            break;
     }
     // Lines queued up to here are all in the queue for the drain in ExitInstance.
     Unpublish(m_nThreadId);
@@ -330,72 +362,116 @@ int COrbManagerTracer::Run() {
 }
 
 int COrbManagerTracer::ExitInstance() {
-    g_TraceQueue.Lock();
-    while (g_TraceQueue.GetCount() > 0) {
-        const std::string text = g_TraceQueue.RemoveHead();
-        if (!text.empty())
-            WriteLogLine(text);
-    }
-    g_TraceQueue.Unlock();
-    if (m_pFile != nullptr) {
+    WriteQueued(false);
+    if (m_fd >= 0) {
         WriteLogLine(">>> Veltrane Link V2 Message Tracer terminated.");
         CloseFile();
     }
     return 0;
 }
 
-bool COrbManagerTracer::WriteRaw(const std::string& text) {
-    if (m_pFile == nullptr)
-        return false;
-    errno = 0;
-    if (std::fputs(text.c_str(), m_pFile) < 0 || std::fflush(m_pFile) != 0) {
-        const int code = errno != 0 ? errno : EIO;
-        std::clearerr(m_pFile);
-        TraceDebugOutput("[ERROR] " + ErrorDescription(code) + "\n");
-        return false;
+void COrbManagerTracer::WriteQueued(bool checkLevel) {
+    // Taken under the queue's own lock, so a holder of that lock keeps the tracer waiting.
+    m_batch.clear();
+    g_TraceQueue.TakeAll(m_batch);
+    const unsigned level = g_nTraceLevel.load();
+    for (const LockedStringQueue::Entry& entry : m_batch) {
+        if ((!checkLevel || level >= entry.level) && !entry.text.empty())
+            AddLine(entry.text, entry.at);
     }
+    m_batch.clear();
+    Flush();
+}
+
+bool COrbManagerTracer::OpenFile(const std::string& path) {
+    // As fopen's "a": created with the umask's rights, every write at the end.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    m_nWrittenBytes = ::fstat(fd, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    m_strPending.clear();
+    m_fd = fd;
     return true;
 }
 
+void COrbManagerTracer::AddRaw(const std::string& text) {
+    if (m_fd < 0)
+        return;
+    m_strPending += text;
+    if (m_strPending.size() >= kMaxPendingBytes)
+        Flush();
+}
+
+bool COrbManagerTracer::Flush() {
+    if (m_strPending.empty())
+        return true;
+    bool ok = true;
+    const char* data = m_strPending.data();
+    std::size_t left = m_strPending.size();
+    while (m_fd >= 0 && left > 0) {
+        const ssize_t written = ::write(m_fd, data, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            const int code = written < 0 && errno != 0 ? errno : EIO;
+            TraceDebugOutput("[ERROR] " + ErrorDescription(code) + "\n");
+            ok = false;
+            break;
+        }
+        m_nWrittenBytes += static_cast<std::uint64_t>(written);
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    m_strPending.clear();
+    return ok;
+}
+
 void COrbManagerTracer::CloseFile() {
-    if (m_pFile != nullptr)
-        std::fclose(m_pFile);
-    m_pFile = nullptr;
+    if (m_fd >= 0) {
+        Flush();
+        ::close(m_fd);
+    }
+    m_fd = -1;
+    m_strPending.clear();
     m_bFileOpen = 0;
 }
 
 void COrbManagerTracer::WriteLogLine(const std::string& text) {
-    if (m_bFileOpen == 0 && !RetryReopen())
-        return;
+    AddLine(text, Clock::now());
+    Flush();
+}
 
-    if (std::fseek(m_pFile, 0, SEEK_END) != 0) {
-        TraceDebugOutput("[ERROR] " + ErrorDescription(errno) + "\n");
+void COrbManagerTracer::AddLine(const std::string& text, Clock::time_point at) {
+    if (m_bFileOpen == 0 && !RetryReopen(at))
         return;
-    }
-    const long position = std::ftell(m_pFile);
-    if (position < 0) {
-        TraceDebugOutput("[ERROR] " + ErrorDescription(errno) + "\n");
-        return;
-    }
-    if (static_cast<std::uint64_t>(position) + 2 * static_cast<std::uint64_t>(text.size()) + 2 >
-        TraceLogFileByteLimit()) {
-        Rotate();
+    if (FileBytes() + 2 * static_cast<std::uint64_t>(text.size()) + 2 > TraceLogFileByteLimit()) {
+        Rotate(at);
         if (m_bFileOpen == 0)
             return;
     }
-    WriteRaw("[" + TraceTimeStamp() + "]\t" + text + "\n");
+    std::string& out = m_strPending;
+    out += '[';
+    AppendTraceTimeStamp(out, at);
+    out += "]\t";
+    out += text;
+    out += '\n';
+    if (out.size() >= kMaxPendingBytes)
+        Flush();
 }
 
-void COrbManagerTracer::Rotate() {
-    WriteRaw("[" + TraceTimeStamp() +
-             "]\t >>> Veltrane Link V2 Log File closed[File Name : " + m_strFilePath + "]\n");
+// The rotation's own lines carry the time of the line that asked for it, which was when it was
+// traced.
+void COrbManagerTracer::Rotate(Clock::time_point at) {
+    AddRaw("[" + TraceTimeStamp(at) +
+           "]\t >>> Veltrane Link V2 Log File closed[File Name : " + m_strFilePath + "]\n");
     CloseFile();
     const unsigned count = std::max(1u, g_nLogFileCount.load());
     const unsigned next = m_nFileIndex >= count - 1 ? 0 : m_nFileIndex + 1;
-    OpenNextFile(next);
+    OpenNextFile(next, at);
 }
 
-void COrbManagerTracer::OpenNextFile(unsigned index) {
+void COrbManagerTracer::OpenNextFile(unsigned index, Clock::time_point at) {
     m_bReopenPending = true;
     m_nReopenIndex = index;
     m_lastReopenTry = std::chrono::steady_clock::now();
@@ -405,8 +481,7 @@ void COrbManagerTracer::OpenNextFile(unsigned index) {
         TraceDebugOutput("[ERROR] Cannot delete the Log File.\n");
         return;
     }
-    m_pFile = std::fopen(path.c_str(), "a");
-    if (m_pFile == nullptr) {
+    if (!OpenFile(path)) {
         TraceDebugOutput("[ERROR] " + SystemErrorText(errno) +
                          " Cannot Open a Log file and cannot save any operation log at this "
                          "time.\n");
@@ -416,18 +491,18 @@ void COrbManagerTracer::OpenNextFile(unsigned index) {
     m_nFileIndex = index;
     m_strFilePath = path;
     m_bFileOpen = 1;
-    WriteRaw("[" + TraceTimeStamp() +
-             "]\t [SELF INFO] >>> Veltrane Link V2 Log File opened[FileName : " + m_strFilePath +
-             "]\n");
+    AddRaw("[" + TraceTimeStamp(at) +
+           "]\t [SELF INFO] >>> Veltrane Link V2 Log File opened[FileName : " + m_strFilePath +
+           "]\n");
 }
 
-bool COrbManagerTracer::RetryReopen() {
+bool COrbManagerTracer::RetryReopen(Clock::time_point at) {
     if (!m_bReopenPending)
         return false;
     const auto now = std::chrono::steady_clock::now();
     if (now - m_lastReopenTry < std::chrono::milliseconds(TraceLogReopenIntervalMs()))
         return false;
-    OpenNextFile(m_nReopenIndex);
+    OpenNextFile(m_nReopenIndex, at);
     return m_bFileOpen != 0;
 }
 
@@ -488,9 +563,11 @@ bool QueueTracerLine(std::string text, unsigned level) {
         ++s_repeats;
         return true;
     }
+    // Stamped now rather than when the tracer gets to it, which may be a batch later.
+    const auto now = std::chrono::system_clock::now();
     auto add = [&](std::string line) {
-        g_TraceQueue.AddTail(std::move(line));
-        g_pSlotQueue->Post(TracerMessage{COrbManagerTracer::WM_TRACE_QUEUED, level, 0});
+        g_TraceQueue.AddTail(LockedStringQueue::Entry{std::move(line), level, now});
+        g_pSlotQueue->LinesQueued(g_TraceQueue.GetCount() >= COrbManagerTracer::kFullBatchLines);
     };
     const std::size_t bound = g_nMaxQueuedTraceLines.load();
     // Room kept for the two notes below, so a full queue still tells what it lost.

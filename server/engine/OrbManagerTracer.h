@@ -1,15 +1,17 @@
 #pragma once
 
+#include "LockedStringQueue.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <cstdio>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace engine {
 
@@ -35,13 +37,21 @@ struct TracerMessage {
     std::intptr_t lParam = 0;
 };
 
-// The posted-message queue of the tracer thread.
+// The posted-message queue of the tracer thread, with the note that trace lines wait for it.
 class TracerMessageQueue {
 public:
+    enum class Woken { Message, Lines, Closed };
+
     // False once the thread has ended.
     bool Post(const TracerMessage& message);
-    // Blocks for the next message; false once closed and empty.
-    bool Get(TracerMessage& message);
+    // Lines wait in the trace queue; `full`: a whole batch of them. Only the first note of a batch
+    // (and the first that it is full) wakes the thread, so a caller of TraceLog seldom does.
+    void LinesQueued(bool full);
+    // Blocks until a message comes (Message, with the message; messages come first), the lines
+    // noted are due (Lines, and the note is cleared) or the queue is closed (Closed). Lines are
+    // due delayMs() after the first of them was noted (asked once they are), or at once when they
+    // fill a batch.
+    Woken Wait(TracerMessage& message, int (*delayMs)());
     void Close();
 
 private:
@@ -49,17 +59,24 @@ private:
     std::condition_variable m_posted;
     std::deque<TracerMessage> m_messages;
     bool m_bClosed = false;
+    bool m_bLines = false;
+    bool m_bFull = false;
+    std::chrono::steady_clock::time_point m_linesSince{};
 };
 
-// The thread that alone owns the log file: it takes one queued text per posted WM_TRACE_QUEUED
-// message and writes it to brv<n>.log in the log directory, rotating through the files at the size
-// limit.
+// The thread that alone owns the log file: it takes the queued texts in batches and writes each
+// batch with one write to brv<n>.log in the log directory, rotating through the files at the size
+// limit. A text waits at most TraceFlushDelayMs() (less when a whole batch waits); WM_QUIT, the
+// stop and the destructor write every text still waiting.
 class COrbManagerTracer {
 public:
-    static constexpr unsigned WM_TRACE_QUEUED = 0x1EFC; // wParam: the line's level
+    // Posted: the texts waiting are written now.
+    static constexpr unsigned WM_TRACE_QUEUED = 0x1EFC;
     static constexpr unsigned WM_QUIT = 0x12;
     static constexpr int kNormalExitCode = 2109;
     static constexpr int kStillActive = 259;
+    // Texts waiting that make a whole batch: written without waiting out the delay.
+    static constexpr std::size_t kFullBatchLines = 2048;
 
     COrbManagerTracer();
     // A thread still running is asked to quit and joined.
@@ -92,18 +109,35 @@ public:
     bool IsFileOpen() const { return m_bFileOpen != 0; }
 
 private:
+    using Clock = std::chrono::system_clock;
+
     void ThreadMain();
-    bool WriteRaw(const std::string& text);
+    // Takes every text queued and writes those the level lets through (all of them for the final
+    // drain) with one write.
+    void WriteQueued(bool checkLevel);
+    // A line stamped with `at`, after the rotation it may need; it goes out with the next flush.
+    void AddLine(const std::string& text, Clock::time_point at);
+    void AddRaw(const std::string& text);
+    // Writes what the lines added hold back; false (traced to the debugger) when the file refused.
+    bool Flush();
+    // The file's size: what it held when opened, what was written and what waits.
+    std::uint64_t FileBytes() const { return m_nWrittenBytes + m_strPending.size(); }
     void CloseFile();
-    void Rotate();
-    void OpenNextFile(unsigned index);
-    bool RetryReopen();
+    void Rotate(Clock::time_point at);
+    void OpenNextFile(unsigned index, Clock::time_point at);
+    bool RetryReopen(Clock::time_point at);
+    // Opens (creating) for appending and takes the size; false with errno set.
+    bool OpenFile(const std::string& path);
 
     std::thread m_thread;
     const std::int32_t m_nThreadId;
     std::shared_ptr<TracerMessageQueue> m_pQueue;
 
-    std::FILE* m_pFile = nullptr;
+    int m_fd = -1;
+    // The file position is kept here instead of being asked of the system for every line.
+    std::uint64_t m_nWrittenBytes = 0;
+    std::string m_strPending; // the lines of the batch being written, not yet written
+    std::vector<LockedStringQueue::Entry> m_batch;
     std::string m_strFilePath;
     std::shared_ptr<TracerStartedEvent> m_pStartedEvent;
     int m_bFileOpen = 0;
@@ -133,8 +167,8 @@ void StopMessageTracer(std::unique_ptr<COrbManagerTracer>& tracer);
 // Stops queueing lines for the current tracer (the first step of the stop).
 void RetractMessageTracer();
 
-// TraceLog's half: queues the text and posts WM_TRACE_QUEUED to the published tracer. False when
-// no tracer accepts lines.
+// TraceLog's half: queues the text with its level and the time, and notes it to the published
+// tracer. False when no tracer accepts lines.
 bool QueueTracerLine(std::string text, unsigned level);
 // The most lines waiting for the tracer; more are dropped and counted. Tests lower it.
 inline std::atomic<std::size_t> g_nMaxQueuedTraceLines{100000};

@@ -41,8 +41,11 @@ public:
     // A peer that stops reading must not hold a sender for ever; 0 waits without end.
     void SetSendTimeout(int timeoutMs);
     // One receive; the count received, 0 when the peer has closed, -1 on an error (EAGAIN
-    // with MSG_DONTWAIT in flags when nothing is there).
+    // with MSG_DONTWAIT in flags when nothing is there). What it received is acknowledged at
+    // once, however recently this end has sent.
     int Recv(std::uint8_t* buffer, int length, int flags = 0);
+    // How often a receive has had to ask the system for the prompt acknowledgement.
+    unsigned long QuickAckRequests() const { return m_nQuickAcks.load(); }
 
     // Abortive close: unsent data is dropped and the peer is reset once the object goes.
     void Close();
@@ -61,8 +64,15 @@ private:
                              int timeoutMs);
     bool TraceEndpoints(int fd, int socketType, int family);
 
+    void AckPromptly(int fd);
+
     std::atomic<int> m_hSocket{-1};
     std::atomic<int> m_nSendTimeoutMs{0};
+    // Sends begun plus sends ended, and its value at the last prompt acknowledgement asked for
+    // (none yet: the first receive asks).
+    std::atomic<unsigned> m_nSendEdges{0};
+    std::atomic<unsigned> m_nAckedEdges{~0u};
+    std::atomic<unsigned long> m_nQuickAcks{0};
 };
 
 } // namespace engine

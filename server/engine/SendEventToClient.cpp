@@ -4,6 +4,7 @@
 #include "OrbClientConnectionManager.h"
 #include "OrbClientSocketUser.h"
 #include "OrbManagerDlg.h"
+#include "SendBatch.h"
 #include "TraceLog.h"
 
 #include <protocol/CtiRecord.h>
@@ -81,16 +82,20 @@ SwitchDeviceTable::DeliveryBatch::~DeliveryBatch() {
     if (!m_pTable)
         return;
     t_pBatching = nullptr;
-    if (!m_pTable->m_HeldEvents.empty())
-        m_pTable->Deliver(m_pTable->m_HeldBytes.data(), m_pTable->m_HeldEvents.data(),
-                          m_pTable->m_HeldEvents.size());
-    m_pTable->m_HeldEvents.clear();
-    m_pTable->m_HeldBytes.clear();
+    m_pTable->DeliverHeld();
 }
 
 bool SwitchDeviceTable::DeliveryBatch::Full() const {
     return m_pTable && (m_pTable->m_HeldEvents.size() >= kBatchEvents ||
-                        m_pTable->m_HeldBytes.size() >= kBatchBytes);
+                        (m_pTable->m_pHeld && m_pTable->m_pHeld->Size() >= kBatchBytes));
+}
+
+void SwitchDeviceTable::DeliverHeld() {
+    // The clients' queues keep the batch as long as they need it.
+    const std::shared_ptr<SendBatch> held = std::move(m_pHeld);
+    if (!m_HeldEvents.empty())
+        Deliver(held, m_HeldEvents.data(), m_HeldEvents.size());
+    m_HeldEvents.clear();
 }
 
 void SwitchDeviceTable::DeliverFrame(const std::string& deviceText, protocol::ByteView frame,
@@ -100,16 +105,25 @@ void SwitchDeviceTable::DeliverFrame(const std::string& deviceText, protocol::By
     HeldEvent event{0, static_cast<int>(frame.size()), LeadingNumber(deviceText),
                     LeadingNumber(secondText), allFlag == 1};
     if (t_pBatching != this) {
-        Deliver(frame.data(), &event, 1);
+        auto batch = std::make_shared<SendBatch>(frame.size());
+        batch->Append(frame.data(), frame.size());
+        Deliver(batch, &event, 1);
         return;
     }
-    event.offset = m_HeldBytes.size();
-    m_HeldBytes.insert(m_HeldBytes.end(), frame.begin(), frame.end());
+    // A batch is full before it runs out of room; one filled without a check goes out as it is.
+    constexpr std::size_t kRoom =
+        kBatchBytes + protocol::CtiRecord::kLengthSize + protocol::CtiRecord::kMaxSentBodyLength;
+    if (m_pHeld && m_pHeld->Room() < frame.size())
+        DeliverHeld();
+    if (!m_pHeld)
+        m_pHeld = std::make_shared<SendBatch>(kRoom);
+    event.offset = m_pHeld->Size();
+    m_pHeld->Append(frame.data(), frame.size());
     m_HeldEvents.push_back(event);
 }
 
-void SwitchDeviceTable::Deliver(const std::uint8_t* bytes, const HeldEvent* events,
-                                std::size_t count) {
+void SwitchDeviceTable::Deliver(const std::shared_ptr<const SendBatch>& batch,
+                                const HeldEvent* events, std::size_t count) {
     // The clients whose buffers want a sender, those this thread sends itself because the pool
     // is behind, and one client's share of the events; kept per thread so their room is made
     // once.
@@ -118,12 +132,13 @@ void SwitchDeviceTable::Deliver(const std::uint8_t* bytes, const HeldEvent* even
     thread_local std::vector<ClientSendBuffer::Record> records;
     thread_local std::vector<int> errors;
 
+    const std::uint8_t* const bytes = batch->Data();
     const bool gathered = count >= kGatheredEvents;
     const auto queue = [&](COrbClientSocketUser& client, COrbClientSocketUser::LossTrace trace) {
         if (records.empty())
             return;
         errors.resize(records.size());
-        client.QueueEvents(records.data(), records.size(), trace, errors.data(), wake, help);
+        client.QueueEvents(batch, records.data(), records.size(), trace, errors.data(), wake, help);
         for (const int error : errors)
             if (error != 0)
                 client.TraceUndelivered(trace, error);
@@ -189,7 +204,7 @@ void SwitchDeviceTable::Deliver(const std::uint8_t* bytes, const HeldEvent* even
         }
     }
     // Sent outside every client-list lock.
-    m_Senders.Submit(wake, gathered);
+    m_Senders.SendNow(wake);
     for (const auto& buffer : help)
         buffer->Flush();
     help.clear();

@@ -9,12 +9,14 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace engine {
 
 class COrbManagerDlg;
+class SendBatch;
 
 // What the server knows of the switch's devices: the devices of the download and after it, counted
 // by type, each kept as a LineDeviceEntry in the locked list. Filled on the event handler thread;
@@ -68,7 +70,8 @@ public:
 
     // Delivers one switch event body to the clients of both client connection managers; the two
     // texts are the device numbers the own-line filter compares, allFlag bypasses that filter.
-    // The event is queued for each client and written by the sender pool.
+    // The event is copied once, queued for each client and sent at once, by this thread or, for
+    // a large fan-out, with the sender pool's help.
     void SendEventToClient(const std::string& deviceText, const std::uint8_t* body, int length,
                            const std::string& secondText, int allFlag);
     // The same for an event still in its frame (two length bytes, then the body), which goes out
@@ -77,9 +80,9 @@ public:
                                  const std::string& secondText, int allFlag);
 
     // While one lives, the events its thread delivers through this table are held and go out
-    // together when it ends: each client's queue is locked once for all of them, and a batch
-    // large enough to be worth a send goes to the senders at once instead of after their
-    // gathering delay. Each client still gets its events in the order they were delivered, and
+    // together when it ends: their frames are copied into one batch that every client's queue
+    // refers to, each client's queue is locked once for all of them, and each client gets them in
+    // one send. Each client still gets its events in the order they were delivered, and
     // every trace of a single delivery is still written. One thread at a time.
     class DeliveryBatch {
     public:
@@ -95,17 +98,18 @@ public:
     private:
         SwitchDeviceTable* m_pTable;
     };
-    // Events held by a batch at which it is sent without the gathering delay.
+    // Events held by a batch at which the senders start on the first clients while this thread
+    // still queues for the rest.
     static constexpr std::size_t kGatheredEvents = 8;
     // What makes a batch Full.
     static constexpr std::size_t kBatchEvents = 256;
     static constexpr std::size_t kBatchBytes = 16 * 1024;
     // Clients handed to the senders at a time while a gathered batch is still being queued.
-    static constexpr std::size_t kSenderShare = 16;
+    static constexpr std::size_t kSenderShare = 64;
 
 private:
-    // One event of a delivery: its frame at `offset` of the batch's bytes (length 0 when it
-    // cannot be delivered) and what the own-line filter compares.
+    // One event of a delivery: its frame at `offset` of the batch (length 0 when it cannot be
+    // delivered) and what the own-line filter compares.
     struct HeldEvent {
         std::size_t offset;
         int length;
@@ -117,7 +121,10 @@ private:
     // `frame` is empty when the event cannot be delivered; each client is then told so.
     void DeliverFrame(const std::string& deviceText, protocol::ByteView frame,
                       const std::string& secondText, int allFlag);
-    void Deliver(const std::uint8_t* bytes, const HeldEvent* events, std::size_t count);
+    void Deliver(const std::shared_ptr<const SendBatch>& batch, const HeldEvent* events,
+                 std::size_t count);
+    // The held events go out, and the next ones start a new batch.
+    void DeliverHeld();
     int Add(const std::string& deviceId, protocol::ByteView body, std::uint8_t type, int number,
             bool endRecordFromFirst);
 
@@ -126,8 +133,8 @@ private:
     std::atomic<int> m_nTotal{0};
     LineDeviceList m_Devices;
     ClientSendPool m_Senders;
-    // What a DeliveryBatch holds; its thread's alone.
-    std::vector<std::uint8_t> m_HeldBytes;
+    // What a DeliveryBatch holds; its thread's alone until delivered.
+    std::shared_ptr<SendBatch> m_pHeld;
     std::vector<HeldEvent> m_HeldEvents;
 };
 

@@ -30,12 +30,16 @@ LockedStringQueue g_TraceQueue;
 namespace {
 
 constexpr int kDefaultReopenIntervalMs = 5000;
+// A crash loses at most this much trace; a tenth of a second keeps the tracer's wake-ups and
+// writes to a few a second however busy the link is.
+constexpr int kDefaultFlushDelayMs = 100;
 
 std::mutex g_directoryLock;
 std::string g_strLogDirectory;
 
 std::atomic<std::uint64_t> g_nTestByteLimit{0};
 std::atomic<int> g_nReopenIntervalMs{kDefaultReopenIntervalMs};
+std::atomic<int> g_nFlushDelayMs{kDefaultFlushDelayMs};
 
 using DebugHook = std::function<void(const std::string&)>;
 struct DebugHookSlot {
@@ -100,6 +104,14 @@ void SetTraceLogFileByteLimitForTest(std::uint64_t bytes) {
     g_nTestByteLimit = bytes;
 }
 
+int TraceFlushDelayMs() {
+    return g_nFlushDelayMs.load();
+}
+
+void SetTraceFlushDelayForTest(int milliseconds) {
+    g_nFlushDelayMs = milliseconds < 0 ? kDefaultFlushDelayMs : milliseconds;
+}
+
 int TraceLogReopenIntervalMs() {
     return g_nReopenIntervalMs.load();
 }
@@ -145,6 +157,17 @@ void SetTraceDebugOutputHookForTest(std::function<void(const std::string&)> hook
     HookSlot().hook.swap(next);
 }
 
+namespace {
+
+void TraceText(std::string text) {
+    if (g_nDebugMsgPrint.load() != 0)
+        TraceDebugOutput(text);
+    if (g_nTracerThreadId.load() != -1 && g_nTraceLevel.load() > 0)
+        QueueTracerLine(std::move(text), 2);
+}
+
+} // namespace
+
 void TraceLog(const char* format, ...) {
     if (format == nullptr)
         return;
@@ -152,11 +175,7 @@ void TraceLog(const char* format, ...) {
     va_start(args, format);
     std::string text = FormatV(format, args);
     va_end(args);
-
-    if (g_nDebugMsgPrint.load() != 0)
-        TraceDebugOutput(text);
-    if (g_nTracerThreadId.load() != -1 && g_nTraceLevel.load() > 0)
-        QueueTracerLine(std::move(text), 2);
+    TraceText(std::move(text));
 }
 
 std::string FormatSwitchMessage(const std::uint8_t* buffer, std::size_t length, bool outgoing) {
@@ -183,9 +202,11 @@ std::string FormatSwitchMessage(const std::uint8_t* buffer, std::size_t length, 
 }
 
 void TraceSwitchMessage(const std::uint8_t* buffer, std::size_t length, bool outgoing) {
-    const std::string line = FormatSwitchMessage(buffer, length, outgoing);
+    // Every record the link carries comes here: the line (which holds no zero byte) goes as it
+    // is, without a format pass.
+    std::string line = FormatSwitchMessage(buffer, length, outgoing);
     if (!line.empty())
-        TraceLog("%s", line.c_str());
+        TraceText(std::move(line));
 }
 
 std::string SystemErrorText(int code) {
@@ -195,18 +216,40 @@ std::string SystemErrorText(int code) {
 }
 
 std::string TraceTimeStamp() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d:%02d:%02d %02d:%02d:%02d.%03d", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<int>(millis < 0 ? millis + 1000 : millis));
+    return TraceTimeStamp(std::chrono::system_clock::now());
+}
+
+std::string TraceTimeStamp(std::chrono::system_clock::time_point at) {
+    std::string text;
+    AppendTraceTimeStamp(text, at);
     return text;
+}
+
+void AppendTraceTimeStamp(std::string& out, std::chrono::system_clock::time_point at) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() % 1000;
+    // The tracer stamps a batch of lines at a time, most of them in the same second: the local
+    // time is worked out once per second and thread.
+    thread_local std::time_t s_second = 0;
+    thread_local char s_text[32] = "";
+    thread_local int s_length = 0;
+    if (s_length == 0 || seconds != s_second) {
+        std::tm local{};
+        localtime_r(&seconds, &local);
+        s_length = std::snprintf(s_text, sizeof s_text, "%04d:%02d:%02d %02d:%02d:%02d",
+                                 local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                 local.tm_hour, local.tm_min, local.tm_sec);
+        if (s_length < 0 || static_cast<std::size_t>(s_length) >= sizeof s_text)
+            s_length = 0;
+        s_second = seconds;
+    }
+    const int ms = static_cast<int>(millis < 0 ? millis + 1000 : millis);
+    out.append(s_text, static_cast<std::size_t>(s_length));
+    out += '.';
+    out += static_cast<char>('0' + ms / 100);
+    out += static_cast<char>('0' + ms / 10 % 10);
+    out += static_cast<char>('0' + ms % 10);
 }
 
 } // namespace engine

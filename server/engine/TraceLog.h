@@ -2,6 +2,7 @@
 
 #include "LockedStringQueue.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -29,8 +30,11 @@ void TraceDebugOutput(const std::string& text);
 // standard error. It may be called from any thread.
 void SetTraceDebugOutputHookForTest(std::function<void(const std::string&)> hook);
 
-// Local time "yyyy:mm:dd hh:mm:ss.mmm" as the log lines carry it.
+// Local time "yyyy:mm:dd hh:mm:ss.mmm" as the log lines carry it: now, or of the time given.
 std::string TraceTimeStamp();
+std::string TraceTimeStamp(std::chrono::system_clock::time_point at);
+// The same, appended to `out`.
+void AppendTraceTimeStamp(std::string& out, std::chrono::system_clock::time_point at);
 
 // The queue between TraceLog and the tracer thread.
 extern LockedStringQueue g_TraceQueue;

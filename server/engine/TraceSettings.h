@@ -35,6 +35,13 @@ std::uint64_t TraceLogFileByteLimit();
 // Test hook: rotate at this many bytes instead; 0 returns to the MB setting.
 void SetTraceLogFileByteLimitForTest(std::uint64_t bytes);
 
+// How long a traced line may wait before the tracer writes it with those that came meanwhile (100
+// ms unless a test changes it); a crash loses at most that much. Stopping the tracer writes every
+// line at once.
+int TraceFlushDelayMs();
+// Test hook: a negative value restores the default.
+void SetTraceFlushDelayForTest(int milliseconds);
+
 // After a failed rotation the tracer tries the next file again on a later line, at most once per
 // this many milliseconds (5000 unless a test changes it).
 int TraceLogReopenIntervalMs();

@@ -30,6 +30,7 @@
 #include <QObject>
 
 #include <atomic>
+#include <cstddef>
 #include <mutex>
 #include <string>
 
@@ -68,6 +69,15 @@ public:
     // Any thread. Bytes taken, or -1 (EWOULDBLOCK when the send buffer is full). Never raises
     // SIGPIPE.
     int Send(const void* buf, int len, int flags = 0);
+    // One piece of a gathered send.
+    struct SendPiece {
+        const void* data;
+        std::size_t size;
+    };
+    static constexpr int kMaxSendPieces = 128;
+    // Any thread. As Send, for the pieces one after the other in one call (at most
+    // kMaxSendPieces of them, and less than 2 GB in all).
+    int SendPieces(const SendPiece* pieces, int count);
 
     // Idempotent; stops all notifications, including ones already requested.
     void Close();

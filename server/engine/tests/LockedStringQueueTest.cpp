@@ -98,3 +98,44 @@ TEST(LockedStringQueueTest, ManyProducersOneConsumerLoseNothing) {
     EXPECT_EQ(received, kProducers * kEach);
     EXPECT_TRUE(queue.IsEmpty());
 }
+
+TEST(LockedStringQueueTest, TakeAllMovesEveryEntryInOrderWhileProducersAdd) {
+    constexpr int kProducers = 4;
+    constexpr int kEach = 3000;
+    LockedStringQueue queue;
+    queue.AddTail(LockedStringQueue::Entry{"first", 3, std::chrono::system_clock::time_point{}});
+    std::vector<LockedStringQueue::Entry> taken;
+    ASSERT_EQ(queue.TakeAll(taken), 1u);
+    EXPECT_EQ(taken[0].text, "first");
+    EXPECT_EQ(taken[0].level, 3u);
+    EXPECT_TRUE(queue.IsEmpty());
+    taken.clear();
+
+    std::atomic<int> finished{0};
+    std::vector<std::thread> producers;
+    for (int p = 0; p < kProducers; ++p) {
+        producers.emplace_back([&queue, &finished, p] {
+            for (int i = 0; i < kEach; ++i)
+                queue.AddTail(LockedStringQueue::Entry{
+                    std::to_string(p) + ":" + std::to_string(i), static_cast<unsigned>(p), {}});
+            ++finished;
+        });
+    }
+    while (finished.load() < kProducers || !queue.IsEmpty()) {
+        const std::size_t before = taken.size();
+        const std::size_t moved = queue.TakeAll(taken);
+        EXPECT_EQ(moved, taken.size() - before);
+    }
+    for (auto& producer : producers)
+        producer.join();
+
+    ASSERT_EQ(taken.size(), static_cast<std::size_t>(kProducers * kEach));
+    std::vector<int> next(kProducers, 0);
+    for (const auto& entry : taken) {
+        const auto colon = entry.text.find(':');
+        const int p = std::stoi(entry.text.substr(0, colon));
+        ASSERT_EQ(entry.level, static_cast<unsigned>(p));
+        EXPECT_EQ(std::stoi(entry.text.substr(colon + 1)), next[p]);
+        next[p] += 1;
+    }
+}

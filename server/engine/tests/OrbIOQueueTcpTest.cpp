@@ -17,8 +17,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <string>
@@ -350,6 +352,107 @@ TEST_F(IOQueueTcpTest, AtTheInputBoundTheReaderStopsReadingAndLosesNothing) {
     ASSERT_TRUE(m_traces.WaitForPart("Reading from the switch waits!!!", kWaitMs, waits + 1));
     m_queue->IOQueueClose();
     EXPECT_TRUE(m_queue->JoinThreads());
+}
+
+// The records of one receive reach the handler together, in order: none of them while the
+// reader is still cutting the receive into records, then all of them at once.
+TEST_F(IOQueueTcpTest, TheRecordsOfOneReceiveAreHandedOverTogether) {
+    constexpr std::size_t kCount = 40;
+    constexpr int kHeldAt = 20; // the reader is held while it traces this record
+    StartLink();
+    auto numbered = [](std::size_t i) {
+        Bytes body = Event('E', 12 + i % 7);
+        body[5] = static_cast<std::uint8_t>(i);
+        return body;
+    };
+    struct Hold {
+        std::mutex lock;
+        std::condition_variable changed;
+        int traced = 0;
+        bool held = false;
+        bool released = false;
+    };
+    auto hold = std::make_shared<Hold>();
+    SetTraceDebugOutputHookForTest([hold](const std::string& text) {
+        if (text.find("<<<---") == std::string::npos)
+            return;
+        std::unique_lock<std::mutex> guard(hold->lock);
+        if (++hold->traced != kHeldAt)
+            return;
+        hold->held = true;
+        hold->changed.notify_all();
+        hold->changed.wait(guard, [&] { return hold->released; });
+    });
+    auto release = [hold] {
+        std::lock_guard<std::mutex> guard(hold->lock);
+        hold->released = true;
+        hold->changed.notify_all();
+    };
+    struct Releaser {
+        std::function<void()> release;
+        ~Releaser() {
+            release();
+            SetTraceDebugOutputHookForTest({});
+        }
+    } releaser{release};
+
+    // The reader waits in its receive, so the one send arrives whole at one receive.
+    const int fd = g_pSwitchSocket.load()->Handle();
+    ASSERT_TRUE(WaitUntil([&] { return SomeThreadReceivesOn(fd); }, kWaitMs));
+    Bytes stream;
+    for (std::size_t i = 0; i < kCount; ++i) {
+        const Bytes frame = Framed(numbered(i));
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    }
+    ASSERT_TRUE(m_switch.SendRaw(stream));
+    {
+        std::unique_lock<std::mutex> guard(hold->lock);
+        ASSERT_TRUE(hold->changed.wait_for(guard, std::chrono::milliseconds(kWaitMs),
+                                           [&] { return hold->held; }));
+    }
+    EXPECT_EQ(m_queue->IOQueueTake(), nullptr) << "handed over before the receive was used up";
+    release();
+
+    std::unique_ptr<LinkRecord> record = ReadWithin(kWaitMs);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(*record, Framed(numbered(0)));
+    for (std::size_t i = 1; i < kCount; ++i) {
+        record = m_queue->IOQueueTake();
+        ASSERT_TRUE(record) << "record " << i << " was not handed over with the first";
+        EXPECT_EQ(*record, Framed(numbered(i))) << "record " << i;
+    }
+    EXPECT_EQ(m_queue->IOQueueTake(), nullptr);
+}
+
+// A flood of records of many sizes, cut across receives and across the reader's batches, comes
+// out whole and in order, none lost.
+TEST_F(IOQueueTcpTest, AFloodOfRecordsInBatchesKeepsOrderAndLosesNone) {
+    constexpr std::size_t kCount = 6000;
+    StartLink();
+    auto numbered = [](std::size_t i) {
+        Bytes body = Event(static_cast<std::uint8_t>('A' + i % 26), 12 + (i * 37) % 290);
+        body[3] = static_cast<std::uint8_t>(i >> 8);
+        body[4] = static_cast<std::uint8_t>(i & 0xFF);
+        return body;
+    };
+    Bytes stream;
+    for (std::size_t i = 0; i < kCount; ++i) {
+        const Bytes frame = Framed(numbered(i));
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    }
+    auto sending = std::async(std::launch::async, [&] { return m_switch.SendRaw(stream); });
+    for (std::size_t i = 0; i < kCount; ++i) {
+        std::unique_ptr<LinkRecord> record = ReadWithin(kWaitMs);
+        ASSERT_TRUE(record) << "record " << i;
+        ASSERT_EQ(*record, Framed(numbered(i))) << "record " << i;
+        // The handler takes what waits before it waits again.
+        while (++i < kCount && (record = m_queue->IOQueueTake()))
+            ASSERT_EQ(*record, Framed(numbered(i))) << "record " << i;
+        --i;
+    }
+    EXPECT_TRUE(sending.get());
+    EXPECT_EQ(m_queue->IOQueueTake(), nullptr);
+    EXPECT_EQ(m_traces.CountPart("Input Queue"), 0);
 }
 
 TEST_F(IOQueueTcpTest, JoinsALengthAndABodySplitOverSeveralSends) {

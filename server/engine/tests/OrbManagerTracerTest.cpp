@@ -86,12 +86,14 @@ protected:
         g_nLogFileCount = 30;
         SetTraceLogFileByteLimitForTest(0);
         SetTraceLogReopenIntervalForTest(-1);
+        SetTraceFlushDelayForTest(-1);
     }
     void TearDown() override {
         StopMessageTracer(m_tracer);
         SetTraceLogDirectory("");
         SetTraceLogFileByteLimitForTest(0);
         SetTraceLogReopenIntervalForTest(-1);
+        SetTraceFlushDelayForTest(-1);
         g_nTraceLevel = 2;
         g_TraceQueue.RemoveAll();
         std::error_code ignored;
@@ -465,4 +467,144 @@ TEST_F(OrbManagerTracerTest, RepeatedLinesAreFoldedAndAFullQueueCountsWhatItDrop
     EXPECT_TRUE(Contains(texts, "[USER] after the flood"));
     // A count still held at the stop is written too.
     EXPECT_TRUE(Contains(texts, "... repeated 1 times"));
+}
+
+namespace {
+
+// A log file's lines with the byte offset each starts at.
+struct FileLine {
+    std::uint64_t offset = 0;
+    std::string text; // time stamp taken off
+};
+std::vector<FileLine> LinesWithOffsets(const std::string& path) {
+    std::vector<FileLine> lines;
+    const std::string all = ReadAll(path);
+    std::uint64_t offset = 0;
+    std::istringstream in(all);
+    std::string line;
+    while (std::getline(in, line)) {
+        lines.push_back({offset, HasTimeStampPrefix(line) ? line.substr(26) : "BAD: " + line});
+        offset += line.size() + 1;
+    }
+    return lines;
+}
+
+constexpr int kLongDelayMs = 3600 * 1000;
+int LongDelay() {
+    return kLongDelayMs;
+}
+int NoDelay() {
+    return 0;
+}
+
+} // namespace
+
+// A batch written at once still rotates exactly where a line at a time did: a line goes into the
+// file while the file's size before it plus twice its length plus 2 stays within the limit, and
+// otherwise opens the next file.
+TEST_F(OrbManagerTracerTest, ABatchRotatesWhereLineByLineWritingDid) {
+    constexpr int kLines = 300;
+    constexpr std::uint64_t kLimit = 4000;
+    Start();
+    SetTraceLogFileByteLimitForTest(kLimit);
+    // Held, so every line waits and they are written as one batch.
+    g_TraceQueue.Lock();
+    for (int i = 0; i < kLines; ++i)
+        TraceLog("batch line %d %s", i, std::string(static_cast<std::size_t>(i % 37), 'x').c_str());
+    g_TraceQueue.Unlock();
+    const std::string last = "batch line " + std::to_string(kLines - 1);
+    auto lastWritten = [&] {
+        for (unsigned n = 0; n < 30; ++n) {
+            for (const auto& text : Texts(File(n)))
+                if (text.rfind(last, 0) == 0)
+                    return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(WaitUntil(lastWritten, kWaitMs)) << "written without a stop";
+
+    int next = 0;
+    unsigned files = 0;
+    for (unsigned n = 0; n < 30 && fs::exists(File(n)); ++n, ++files) {
+        const auto lines = LinesWithOffsets(File(n));
+        ASSERT_GE(lines.size(), 2u) << n;
+        EXPECT_EQ(lines.front().text, n == 0 ? Opened(0) : Reopened(n));
+        const bool closed = lines.back().text == Closed(n);
+        for (std::size_t k = 0; k < lines.size(); ++k) {
+            int number = -1;
+            if (std::sscanf(lines[k].text.c_str(), "batch line %d", &number) != 1)
+                continue;
+            EXPECT_EQ(number, next) << "file " << n;
+            ++next;
+            EXPECT_LE(lines[k].offset + 2 * lines[k].text.size() + 2, kLimit)
+                << "file " << n << ": " << lines[k].text;
+        }
+        if (closed && fs::exists(File(n + 1))) {
+            // The line that rotated did not fit where the closing line now stands.
+            const auto following = LinesWithOffsets(File(n + 1));
+            ASSERT_GE(following.size(), 2u);
+            EXPECT_GT(lines.back().offset + 2 * following[1].text.size() + 2, kLimit) << n;
+        }
+    }
+    EXPECT_EQ(next, kLines);
+    EXPECT_GE(files, 4u);
+}
+
+// Lines wait for the tracer at most the delay, or until they make a whole batch; the stop, and
+// dropping the tracer, write whatever still waits.
+TEST_F(OrbManagerTracerTest, WaitingLinesReachTheFileWithoutAStopAndAtEveryStop) {
+    Start();
+    SetTraceFlushDelayForTest(20);
+    TraceLog("alone");
+    EXPECT_TRUE(WaitUntil([&] { return Contains(Texts(File(0)), "alone"); }, kWaitMs))
+        << "a single line needs no other after it";
+
+    SetTraceFlushDelayForTest(kLongDelayMs);
+    for (std::size_t i = 0; i < COrbManagerTracer::kFullBatchLines; ++i)
+        TraceLog("full %zu", i);
+    const std::string lastOfBatch =
+        "full " + std::to_string(COrbManagerTracer::kFullBatchLines - 1);
+    EXPECT_TRUE(WaitUntil([&] { return Contains(Texts(File(0)), lastOfBatch); }, kWaitMs))
+        << "a whole batch does not wait out the delay";
+
+    TraceLog("waits for the stop");
+    TraceLog("and so do I");
+    StopMessageTracer(m_tracer);
+    auto texts = Texts(File(0));
+    ASSERT_GE(texts.size(), 4u);
+    EXPECT_EQ(
+        std::vector<std::string>(texts.end() - 4, texts.end()),
+        (std::vector<std::string>{"waits for the stop", "and so do I", kPumpsQuit, kTerminated}));
+
+    Start();
+    TraceLog("waits for the destructor");
+    m_tracer.reset();
+    texts = Texts(File(1));
+    ASSERT_GE(texts.size(), 3u);
+    EXPECT_EQ(texts[texts.size() - 3], "waits for the destructor");
+    EXPECT_EQ(texts.back(), kTerminated);
+}
+
+TEST(TracerMessageQueueTest, MessagesComeFirstAndLinesWhenDue) {
+    TracerMessageQueue queue;
+    TracerMessage message;
+    queue.LinesQueued(false);
+    ASSERT_TRUE(queue.Post(TracerMessage{7, 1, 2}));
+    ASSERT_EQ(queue.Wait(message, LongDelay), TracerMessageQueue::Woken::Message);
+    EXPECT_EQ(message.message, 7u);
+    EXPECT_EQ(message.lParam, 2);
+    queue.LinesQueued(true); // full: due at once, however long the delay
+    EXPECT_EQ(queue.Wait(message, LongDelay), TracerMessageQueue::Woken::Lines);
+    queue.LinesQueued(false);
+    queue.LinesQueued(false); // one note for the batch
+    EXPECT_EQ(queue.Wait(message, NoDelay), TracerMessageQueue::Woken::Lines);
+
+    // A waiter with nothing noted is woken by the note of a whole batch.
+    std::thread noter([&queue] { queue.LinesQueued(true); });
+    EXPECT_EQ(queue.Wait(message, LongDelay), TracerMessageQueue::Woken::Lines);
+    noter.join();
+    std::thread closer([&queue] { queue.Close(); });
+    EXPECT_EQ(queue.Wait(message, LongDelay), TracerMessageQueue::Woken::Closed);
+    closer.join();
+    EXPECT_FALSE(queue.Post(TracerMessage{7, 0, 0}));
 }

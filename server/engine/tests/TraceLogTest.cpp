@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -174,4 +176,37 @@ TEST_F(TraceLogTest, ShortRecordsAreReadOnlyAsFarAsTheyGo) {
     EXPECT_EQ(Traced({0x00, 0x08, 'I', 0xFF, 0xFF, 0x01, 0x02, 0x03, 0x04, 0x00}, false),
               "[SW : 10] <<<--- : 'I' FF FF 01 02 03 04 00 ");
     EXPECT_EQ(FormatSwitchMessage(nullptr, 40, true), "[SW : 0] --->>> : ");
+}
+
+// The tracer stamps many lines of one second in a row: each stamp is still that of its own time,
+// across second, minute and day boundaries and back again.
+TEST_F(TraceLogTest, TimeStampsOfAnyTimeInAnyOrder) {
+    using Clock = std::chrono::system_clock;
+    auto expected = [](Clock::time_point at) {
+        const std::time_t seconds = Clock::to_time_t(at);
+        std::tm local{};
+        localtime_r(&seconds, &local);
+        char text[64];
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() %
+            1000;
+        std::snprintf(text, sizeof text, "%04d:%02d:%02d %02d:%02d:%02d.%03d", local.tm_year + 1900,
+                      local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                      static_cast<int>(ms));
+        return std::string(text);
+    };
+    // 2031-03-05 23:59:59.998 UTC and the milliseconds around it, then earlier and later times.
+    const Clock::time_point base{std::chrono::milliseconds(1930521599998LL)};
+    const std::vector<std::int64_t> offsets{0, 1, 2, 3, 1, 999, 1000, -86400000, 0, 60000, 2};
+    for (const std::int64_t offset : offsets) {
+        const Clock::time_point at = base + std::chrono::milliseconds(offset);
+        EXPECT_EQ(TraceTimeStamp(at), expected(at)) << offset;
+        std::string appended = "[";
+        AppendTraceTimeStamp(appended, at);
+        EXPECT_EQ(appended, "[" + expected(at)) << offset;
+    }
+    const std::string now = TraceTimeStamp();
+    ASSERT_EQ(now.size(), 23u);
+    EXPECT_EQ(now[4], ':');
+    EXPECT_EQ(now[19], '.');
 }

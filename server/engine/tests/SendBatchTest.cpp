@@ -1,0 +1,348 @@
+#include <engine/ClientSendBuffer.h>
+#include <engine/ClientSendPool.h>
+#include <engine/SendBatch.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using namespace engine;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A socket that takes at most `room` bytes in all (unlimited when negative) and notes where the
+// bytes of every gathered send came from.
+class PieceSink : public ClientSendSink {
+public:
+    int SendBytes(const std::uint8_t* data, int length, int& error) override {
+        const Piece piece{data, static_cast<std::size_t>(length)};
+        return SendPieces(&piece, 1, error);
+    }
+    int SendPieces(const Piece* pieces, int count, int& error) override {
+        std::lock_guard<std::mutex> guard(lock);
+        ++sends;
+        threads.push_back(std::this_thread::get_id());
+        mostPieces = std::max(mostPieces, count);
+        int taken = 0;
+        for (int i = 0; i < count; ++i) {
+            sources.push_back(pieces[i].data);
+            std::size_t n = pieces[i].length;
+            if (room >= 0)
+                n = std::min(n, static_cast<std::size_t>(room - taken));
+            wire.insert(wire.end(), pieces[i].data, pieces[i].data + n);
+            taken += static_cast<int>(n);
+        }
+        if (taken == 0 && count > 0) {
+            error = EWOULDBLOCK;
+            return -1;
+        }
+        if (room >= 0)
+            room -= taken;
+        return taken;
+    }
+    void RequestWritable() override { ++writableRequests; }
+    void SendFailed(int, const std::array<int, kTagCount>&) override {}
+
+    Bytes Wire() {
+        std::lock_guard<std::mutex> guard(lock);
+        return wire;
+    }
+    // Whether some send read its bytes straight from the batch.
+    bool ReadFrom(const SendBatch& batch) {
+        std::lock_guard<std::mutex> guard(lock);
+        return std::any_of(sources.begin(), sources.end(), [&](const std::uint8_t* p) {
+            return p >= batch.Data() && p < batch.Data() + batch.Size();
+        });
+    }
+
+    std::mutex lock;
+    Bytes wire;
+    std::vector<const std::uint8_t*> sources;
+    std::vector<std::thread::id> threads;
+    int room = -1;
+    int sends = 0;
+    int mostPieces = 0;
+    int writableRequests = 0;
+};
+
+// A framed record: two length bytes, then `size` bytes from `seed` on.
+Bytes Record(std::uint8_t seed, std::size_t size) {
+    Bytes record{static_cast<std::uint8_t>(size >> 8), static_cast<std::uint8_t>(size)};
+    for (std::size_t i = 0; i < size; ++i)
+        record.push_back(static_cast<std::uint8_t>(seed + i * 3));
+    return record;
+}
+
+// Records copied into one batch, as the event handler fills it.
+struct Filled {
+    std::shared_ptr<SendBatch> batch;
+    std::vector<ClientSendBuffer::Record> records;
+    Bytes bytes; // all of them, in order
+
+    explicit Filled(const std::vector<Bytes>& frames) {
+        std::size_t size = 0;
+        for (const Bytes& frame : frames)
+            size += frame.size();
+        batch = std::make_shared<SendBatch>(size);
+        for (const Bytes& frame : frames) {
+            records.push_back({batch->Data() + batch->Size(), static_cast<int>(frame.size())});
+            batch->Append(frame.data(), frame.size());
+            bytes.insert(bytes.end(), frame.begin(), frame.end());
+        }
+    }
+    // Posts the records at `picks` (all when empty); the bytes that were accepted.
+    Bytes PostTo(ClientSendBuffer& buffer, const std::vector<std::size_t>& picks = {}) const {
+        std::vector<ClientSendBuffer::Record> chosen;
+        if (picks.empty())
+            chosen = records;
+        for (const std::size_t i : picks)
+            chosen.push_back(records[i]);
+        std::vector<int> errors(chosen.size(), -1);
+        ClientSendBuffer::Need need;
+        buffer.PostAll(batch, chosen.data(), chosen.size(), 1, errors.data(), need);
+        Bytes accepted;
+        for (std::size_t i = 0; i < chosen.size(); ++i)
+            if (errors[i] == 0)
+                accepted.insert(accepted.end(), chosen[i].data, chosen[i].data + chosen[i].length);
+        return accepted;
+    }
+};
+
+std::vector<Bytes> Frames(std::uint8_t seed, std::size_t count, std::size_t size) {
+    std::vector<Bytes> frames;
+    for (std::size_t i = 0; i < count; ++i)
+        frames.push_back(Record(static_cast<std::uint8_t>(seed + i), size + i % 7));
+    return frames;
+}
+
+} // namespace
+
+TEST(SendBatch, OneCopyIsSharedByEveryClientAndLivesUntilTheSlowestHasSentIt) {
+    constexpr int kClients = 12;
+    std::vector<std::unique_ptr<PieceSink>> sinks;
+    std::vector<std::unique_ptr<ClientSendBuffer>> buffers;
+    for (int i = 0; i < kClients; ++i) {
+        sinks.push_back(std::make_unique<PieceSink>());
+        buffers.push_back(std::make_unique<ClientSendBuffer>(*sinks.back()));
+    }
+    sinks[0]->room = 0; // never reads
+    sinks[1]->room = 0; // reads later
+    std::weak_ptr<SendBatch> watch;
+    Bytes expected;
+    {
+        const Filled filled(Frames(1, 40, 30));
+        expected = filled.bytes;
+        watch = filled.batch;
+        for (const auto& buffer : buffers)
+            ASSERT_EQ(filled.PostTo(*buffer), expected);
+        // One reference a client for all forty records, besides the filler's own.
+        EXPECT_EQ(filled.batch.use_count(), kClients + 1);
+    }
+    for (const auto& buffer : buffers)
+        buffer->Flush();
+    for (int i = 2; i < kClients; ++i) {
+        EXPECT_EQ(sinks[i]->Wire(), expected);
+        EXPECT_EQ(sinks[i]->sends, 1) << "all forty in one send";
+        EXPECT_EQ(buffers[i]->QueuedBytes(), 0u);
+    }
+    ASSERT_FALSE(watch.expired()) << "the stalled clients still need it";
+    EXPECT_TRUE(sinks[2]->ReadFrom(*watch.lock())) << "sent from the batch, not from a copy";
+    EXPECT_EQ(watch.use_count(), 2);
+
+    // A client that goes while it refers to the batch lets go of it; the other keeps it whole.
+    buffers[0]->Detach();
+    EXPECT_EQ(watch.use_count(), 1);
+    sinks[1]->room = -1;
+    buffers[1]->OnWritable();
+    EXPECT_EQ(sinks[1]->Wire(), expected);
+    EXPECT_TRUE(watch.expired());
+    EXPECT_TRUE(sinks[0]->Wire().empty());
+}
+
+TEST(SendBatch, AClientTakingASmallPartOfABatchGetsACopyOfThatPart) {
+    const Filled filled(Frames(5, 100, 40));
+    PieceSink few, many;
+    ClientSendBuffer fewBuffer(few), manyBuffer(many);
+    std::vector<std::size_t> two{3, 70}, most;
+    for (std::size_t i = 0; i < 100; i += 2)
+        most.push_back(i);
+    const Bytes fewBytes = filled.PostTo(fewBuffer, two);
+    EXPECT_EQ(filled.batch.use_count(), 1) << "the client with two of a hundred refers to none";
+    const Bytes manyBytes = filled.PostTo(manyBuffer, most);
+    EXPECT_GT(filled.batch.use_count(), 1) << "the client with half of it refers to it";
+    fewBuffer.Flush();
+    manyBuffer.Flush();
+    EXPECT_EQ(few.Wire(), fewBytes);
+    EXPECT_EQ(many.Wire(), manyBytes);
+    EXPECT_FALSE(few.ReadFrom(*filled.batch));
+    EXPECT_TRUE(many.ReadFrom(*filled.batch));
+    EXPECT_EQ(many.sends, 1) << "its fifty records apart in the batch still go in one send";
+
+    // What counts is what the client took: a nearly full queue that takes two records of a whole
+    // batch copies them rather than hold on to all of it.
+    PieceSink stalled;
+    stalled.room = 0;
+    ClientSendBuffer full(stalled);
+    const Filled filler(Frames(9, 1, ClientSendBuffer::kByteLimit - 2 - 90));
+    ASSERT_EQ(filler.PostTo(full), filler.bytes);
+    const Bytes fitted = filled.PostTo(full);
+    EXPECT_EQ(fitted.size(),
+              static_cast<std::size_t>(filled.records[0].length + filled.records[1].length));
+    EXPECT_EQ(filled.batch.use_count(), 1) << "the others have sent theirs";
+    full.Flush();
+    stalled.room = -1;
+    full.OnWritable();
+    Bytes expected = filler.bytes;
+    expected.insert(expected.end(), fitted.begin(), fitted.end());
+    EXPECT_EQ(stalled.Wire(), expected);
+}
+
+TEST(SendBatch, ACutAnywhereAcrossBatchesHoldsOnlyTheTornTailAndKeepsTheOrder) {
+    const std::vector<Bytes> firstFrames = Frames(1, 5, 20), secondFrames = Frames(60, 5, 33);
+    const Filled first(firstFrames), second(secondFrames);
+    Bytes all = first.bytes;
+    all.insert(all.end(), second.bytes.begin(), second.bytes.end());
+    // Every cut from inside the first batch's last record to inside the second's first.
+    const std::size_t boundary = first.bytes.size();
+    const std::size_t lastFirst = firstFrames.back().size();
+    for (std::size_t cut = boundary - lastFirst + 1; cut < boundary + secondFrames[0].size();
+         ++cut) {
+        SCOPED_TRACE(cut);
+        PieceSink sink;
+        ClientSendBuffer buffer(sink);
+        ASSERT_EQ(first.PostTo(buffer), first.bytes);
+        ASSERT_EQ(second.PostTo(buffer), second.bytes);
+        sink.room = static_cast<int>(cut);
+        buffer.Flush();
+        // The record the cut fell in, if any, is the only one begun.
+        std::size_t begun = 0, end = 0;
+        for (const auto& frame : {firstFrames, secondFrames})
+            for (const Bytes& record : frame) {
+                end += record.size();
+                if (cut < end && cut > end - record.size())
+                    begun = end - cut;
+            }
+        EXPECT_EQ(buffer.TornBytes(), begun);
+        EXPECT_EQ(buffer.QueuedBytes(), all.size() - cut);
+        int error = 0;
+        ClientSendBuffer::Need need;
+        const Bytes later = Record(9, 12);
+        EXPECT_EQ(buffer.Post(later.data(), static_cast<int>(later.size()), 0, error, need),
+                  ClientSendBuffer::kRefused);
+        sink.room = -1;
+        buffer.OnWritable();
+        EXPECT_EQ(sink.Wire(), all);
+        EXPECT_EQ(buffer.QueuedBytes(), 0u);
+    }
+}
+
+TEST(SendBatch, RepliesKeepTheirPlaceAmongEventsFromBatches) {
+    PieceSink sink;
+    ClientSendBuffer buffer(sink);
+    Bytes expected;
+    std::vector<std::unique_ptr<Filled>> batches;
+    ClientSendBuffer::Need need;
+    int error = 0;
+    for (std::uint8_t round = 0; round < 30; ++round) {
+        batches.push_back(std::make_unique<Filled>(Frames(round, 1 + round % 4, 10 + round)));
+        const Bytes events = batches.back()->PostTo(buffer);
+        ASSERT_EQ(events, batches.back()->bytes);
+        expected.insert(expected.end(), events.begin(), events.end());
+        const Bytes reply = Record(static_cast<std::uint8_t>(200 + round), 5 + round);
+        ASSERT_EQ(buffer.Post(reply.data(), static_cast<int>(reply.size()), 0, error, need),
+                  ClientSendBuffer::kAccepted);
+        expected.insert(expected.end(), reply.begin(), reply.end());
+        // Now and then a send takes some of it, ending anywhere.
+        if (round % 7 == 3) {
+            sink.room = static_cast<int>(sink.Wire().size() + 17);
+            buffer.Flush();
+            sink.room = -1;
+            buffer.OnWritable();
+        }
+    }
+    batches.clear(); // the buffer keeps what it still needs
+    buffer.Flush();
+    EXPECT_EQ(sink.Wire(), expected);
+    EXPECT_LE(sink.mostPieces, ClientSendSink::kMaxPieces);
+}
+
+TEST(SendBatch, MoreRunsThanOneSendGathersGoInSeveralSendsInOrder) {
+    // Every other record of many batches: far more separate runs than one send takes.
+    PieceSink sink;
+    ClientSendBuffer buffer(sink);
+    Bytes expected;
+    std::vector<std::unique_ptr<Filled>> batches;
+    for (std::size_t i = 0; i < 3 * ClientSendSink::kMaxPieces; ++i) {
+        batches.push_back(std::make_unique<Filled>(Frames(static_cast<std::uint8_t>(i), 2, 8)));
+        const Bytes taken = batches.back()->PostTo(buffer, {0});
+        ASSERT_FALSE(taken.empty());
+        expected.insert(expected.end(), taken.begin(), taken.end());
+    }
+    buffer.Flush();
+    EXPECT_EQ(sink.Wire(), expected);
+    EXPECT_EQ(sink.mostPieces, ClientSendSink::kMaxPieces);
+    EXPECT_GE(sink.sends, 3);
+}
+
+TEST(SendBatch, TheBoundsCountTheClientsRecordsNotTheBatchesTheyLieIn) {
+    // A stalled client refers to one large batch: its queue fills to the byte limit of its own
+    // records and refuses the rest, as it would with copies.
+    const Filled filled(Frames(3, 1200, 390));
+    PieceSink sink;
+    sink.room = 0;
+    ClientSendBuffer buffer(sink);
+    const Bytes taken = filled.PostTo(buffer);
+    EXPECT_LT(taken.size(), filled.bytes.size());
+    EXPECT_LE(buffer.QueuedBytes(), ClientSendBuffer::kByteLimit);
+    EXPECT_GT(buffer.QueuedBytes(), ClientSendBuffer::kByteLimit - 400);
+    EXPECT_EQ(Bytes(filled.bytes.begin(), filled.bytes.begin() + static_cast<long>(taken.size())),
+              taken)
+        << "the first ones, up to the limit";
+    buffer.Flush();
+    sink.room = -1;
+    buffer.OnWritable();
+    EXPECT_EQ(sink.Wire(), taken);
+}
+
+TEST(ClientSendPoolNow, AFewClientsAreSentOnTheCallingThreadAndAManyAllGetTheirShare) {
+    ClientSendPool pool(3);
+    const Filled filled(Frames(7, 3, 25));
+    {
+        std::vector<std::unique_ptr<PieceSink>> sinks;
+        std::vector<std::shared_ptr<ClientSendBuffer>> buffers;
+        SendWakeList wake;
+        for (std::size_t i = 0; i < ClientSendPool::kCallerShare; ++i) {
+            sinks.push_back(std::make_unique<PieceSink>());
+            buffers.push_back(std::make_shared<ClientSendBuffer>(*sinks.back()));
+            ASSERT_EQ(filled.PostTo(*buffers.back()), filled.bytes);
+            wake.push_back(buffers.back());
+        }
+        pool.SendNow(wake);
+        EXPECT_TRUE(wake.empty());
+        for (const auto& sink : sinks) {
+            ASSERT_EQ(sink->Wire(), filled.bytes) << "sent before SendNow returned";
+            EXPECT_EQ(sink->threads, std::vector<std::thread::id>{std::this_thread::get_id()});
+        }
+    }
+    // Many: every one is sent, whichever thread does it, and nothing is sent twice.
+    std::vector<std::unique_ptr<PieceSink>> sinks;
+    std::vector<std::shared_ptr<ClientSendBuffer>> buffers;
+    SendWakeList wake;
+    for (std::size_t i = 0; i < 20 * ClientSendPool::kCallerShare; ++i) {
+        sinks.push_back(std::make_unique<PieceSink>());
+        buffers.push_back(std::make_shared<ClientSendBuffer>(*sinks.back()));
+        ASSERT_EQ(filled.PostTo(*buffers.back()), filled.bytes);
+        wake.push_back(buffers.back());
+    }
+    pool.SendNow(wake);
+    pool.Stop(); // waits for the threads that helped
+    for (const auto& sink : sinks)
+        ASSERT_EQ(sink->Wire(), filled.bytes);
+}
