@@ -28,6 +28,8 @@
 #include <thread>
 #include <vector>
 
+using namespace engine;
+
 namespace {
 
 struct Rig {

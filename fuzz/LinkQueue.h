@@ -11,13 +11,13 @@
 
 namespace fuzzrig {
 
-inline std::unique_ptr<COrbIOQueue> StartLinkQueue(COrbManagerDlg& owner) {
-    auto queue = std::make_unique<COrbIOQueue>(&owner);
+inline std::unique_ptr<engine::COrbIOQueue> StartLinkQueue(engine::COrbManagerDlg& owner) {
+    auto queue = std::make_unique<engine::COrbIOQueue>(&owner);
     owner.m_pIOQueue = queue.get();
     queue->IOQueueStartThreads();
-    g_bDeviceListAvailable = 1;
-    g_bSwitchLinkUp = 1;
-    g_hLinkAvailableEvent.Set();
+    engine::g_bDeviceListAvailable = 1;
+    engine::g_bSwitchLinkUp = 1;
+    engine::g_hLinkAvailableEvent.Set();
     return queue;
 }
 

@@ -26,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+using namespace engine;
+
 namespace {
 
 struct Rig {

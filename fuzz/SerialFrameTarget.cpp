@@ -25,6 +25,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace engine;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+using namespace engine;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0)
         return 0;

@@ -27,6 +27,8 @@
 #include <optional>
 #include <thread>
 
+using namespace engine;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <sys/resource.h>
 
+namespace engine {
+
 AcceptPause::AcceptPause(platform::AsyncSocket& listener) : m_Listener(listener) {
     m_Timer.setSingleShot(true);
     m_Timer.setInterval(kPauseMs);
@@ -78,3 +80,5 @@ void AcceptPause::RaiseDescriptorLimit() {
         ::setrlimit(RLIMIT_NOFILE, &limit);
     }
 }
+
+} // namespace engine

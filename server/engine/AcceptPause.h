@@ -6,6 +6,8 @@
 
 #include <functional>
 
+namespace engine {
+
 // Accepts for one listener, and keeps it from spinning when the process is out of descriptors:
 // the connection that cannot be taken stays pending, so the listener would be told of it again at
 // once. Instead the listener rests a moment and then tries again, and a run of such failures is
@@ -43,3 +45,5 @@ private:
     bool m_bReport = true;
     bool m_bMore = false; // the last Accept leaves more to take
 };
+
+} // namespace engine

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <string>
 
+namespace engine {
+
 namespace {
 
 using protocol::CtiEvent;
@@ -160,3 +162,5 @@ bool COrbClientConnectionManager::ProcessSendCommandToSwitch(const std::uint8_t*
     }
     return true;
 }
+
+} // namespace engine

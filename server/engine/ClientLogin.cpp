@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+namespace engine {
+
 namespace {
 
 constexpr std::size_t kKindOffset = 10; // the argument byte of 'a' and 'k'
@@ -380,3 +382,5 @@ void COrbClientConnectionManager::SendDeviceListToClient(COrbClientSocketUser* c
     // Paced off the window thread: other clients, accepts, timers and a stop never wait on it.
     m_DeviceLists.Queue(client, std::move(records), endRecord);
 }
+
+} // namespace engine

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <vector>
 
+namespace engine {
+
 int ClientSendSink::SendPieces(const Piece* pieces, int count, int& error) {
     if (count == 1)
         return SendBytes(pieces[0].data, static_cast<int>(pieces[0].length), error);
@@ -306,3 +308,5 @@ int ClientSendBuffer::FailedError() const {
     std::lock_guard<std::mutex> guard(m_Lock);
     return m_nFailed;
 }
+
+} // namespace engine

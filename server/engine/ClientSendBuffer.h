@@ -8,6 +8,8 @@
 #include <memory>
 #include <mutex>
 
+namespace engine {
+
 class SendBatch;
 
 // Where a client's outgoing bytes go: its socket, or a fake in tests.
@@ -159,3 +161,5 @@ private:
     bool m_bBlocked = false;     // the socket is full: only OnWritable sends
     int m_nFailed = 0;
 };
+
+} // namespace engine

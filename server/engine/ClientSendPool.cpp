@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <iterator>
 
+namespace engine {
+
 namespace {
 
 // Buffers a thread takes at once: few enough that the others share a large fan-out, and that a
@@ -220,3 +222,5 @@ void ClientSendPool::Stop() {
     }
     SendHere(left);
 }
+
+} // namespace engine

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+namespace engine {
+
 class ClientSendBuffer;
 
 using SendWakeList = std::vector<std::shared_ptr<ClientSendBuffer>>;
@@ -96,3 +98,5 @@ private:
     std::vector<std::thread> m_Threads;
     bool m_bStop = false;
 };
+
+} // namespace engine

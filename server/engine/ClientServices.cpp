@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <string>
 
+namespace engine {
+
 namespace {
 
 using protocol::CtiRequest;
@@ -313,3 +315,5 @@ void COrbClientConnectionManager::AlderAnnounce(COrbClientSocketUser* client, co
                              "] is running without any qorvell cti software.";
     TraceLog("[USER LOG] %s", text.c_str());
 }
+
+} // namespace engine

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <limits>
 
+namespace engine {
+
 using platform::RegKey;
 using platform::RegRoot;
 using platform::RegStatus;
@@ -220,3 +222,5 @@ ConnEnvSaveResult SaveConnEnv(const ConnEnvSettings& in, const ShowSystemErrorBo
     }
     return ConnEnvSaveResult::Saved;
 }
+
+} // namespace engine

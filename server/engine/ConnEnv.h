@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+namespace engine {
+
 namespace connenv {
 
 inline constexpr const char kKey[] = "Software\\Qorvell Electronics\\OrbManager\\ConnEnv";
@@ -103,3 +105,5 @@ inline constexpr const char* kConnEnvCreateFailedText = "Unable to create the ke
 // Writes every ConnEnv value, creating the key when missing. A port outside its range is refused
 // before anything is written.
 ConnEnvSaveResult SaveConnEnv(const ConnEnvSettings& in, const ShowSystemErrorBox& errorBox);
+
+} // namespace engine

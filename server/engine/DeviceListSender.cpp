@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+namespace engine {
+
 DeviceListSender::DeviceListSender(COrbClientConnectionManager& manager) : m_Manager(manager) {}
 
 DeviceListSender::~DeviceListSender() {
@@ -180,3 +182,5 @@ int DeviceListSender::SendNext(Job& job) {
              job.count, address, job.port);
     return -1;
 }
+
+} // namespace engine

@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+namespace engine {
+
 class COrbClientConnectionManager;
 class COrbClientSocketUser;
 
@@ -83,3 +85,5 @@ private:
     // Started in Queue under m_Mutex and joined in Stop without it, both on the UI thread.
     std::thread m_Thread;
 };
+
+} // namespace engine

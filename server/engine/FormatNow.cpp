@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 
+namespace engine {
+
 std::string FormatTime(int style, const std::tm& local, int milliseconds) {
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -47,3 +49,5 @@ std::string FormatNow(int style) {
         std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count() % 1000);
     return FormatTime(style, local, milliseconds < 0 ? milliseconds + 1000 : milliseconds);
 }
+
+} // namespace engine

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+namespace engine {
+
 bool HeldTailSender::FlushLocked() {
     while (!m_Tail.empty()) {
         const int n = m_Socket.Send(m_Tail.data(), static_cast<int>(m_Tail.size()));
@@ -53,3 +55,5 @@ std::size_t HeldTailSender::PendingBytes() const {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_Tail.size();
 }
+
+} // namespace engine

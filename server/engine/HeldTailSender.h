@@ -7,6 +7,8 @@
 #include <mutex>
 #include <vector>
 
+namespace engine {
+
 // Sends whole records on a non-blocking socket from any thread. A record the kernel takes only in
 // part is finished from a held tail when the socket is writable again; until then every further
 // record is refused, so the peer never sees a torn or interleaved record.
@@ -36,3 +38,5 @@ private:
     mutable std::mutex m_lock;
     std::vector<std::uint8_t> m_Tail;
 };
+
+} // namespace engine

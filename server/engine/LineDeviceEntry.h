@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace engine {
+
 // One device of the switch as the download announced it. The record and the end record are what a
 // client receives for it in the device list after its login.
 class LineDeviceEntry {
@@ -49,3 +51,5 @@ public:
     Record m_Record{};
     std::string m_strDeviceId;
 };
+
+} // namespace engine

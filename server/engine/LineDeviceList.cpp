@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace engine {
+
 void LineDeviceList::AddTail(std::unique_ptr<LineDeviceEntry> entry) {
     if (entry)
         m_Entries.push_back(std::move(entry));
@@ -42,3 +44,5 @@ LineDeviceEntry* LineDeviceList::First() const {
 void LineDeviceList::DeleteAll() {
     m_Entries.clear();
 }
+
+} // namespace engine

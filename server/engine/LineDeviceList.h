@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+namespace engine {
+
 // The devices of the switch device table in arrival order, with the lock that guards them. No
 // operation locks: whoever reads or changes the list holds Lock() around it.
 class LineDeviceList {
@@ -44,3 +46,5 @@ private:
     Entries m_Entries GUARDED_BY(m_csLock);
     platform::CriticalSection m_csLock;
 };
+
+} // namespace engine

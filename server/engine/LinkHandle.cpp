@@ -8,6 +8,8 @@
 
 #include <protocol/SwitchCommand.h>
 
+namespace engine {
+
 void COrbManagerDlg::SendLinkClose() {
     if (m_nConnType.load() != kConnTypeTcp) {
         if (m_pSerialPort != nullptr) {
@@ -70,3 +72,5 @@ void COrbManagerDlg::DeleteLinkHandle() {
     }
     TraceLog("Deleted Socket Handle!!!");
 }
+
+} // namespace engine

@@ -1,5 +1,7 @@
 #include "LinkState.h"
 
+namespace engine {
+
 std::atomic<int> g_bDeviceListAvailable{0};
 std::atomic<int> g_bSwitchLinkUp{0};
 
@@ -19,3 +21,5 @@ void ResetLinkState() {
     g_bSwitchLinkUp = 0;
     g_pSwitchSocket = nullptr;
 }
+
+} // namespace engine

@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+namespace engine {
+
 class COrbSocket;
 
 // Process-wide link state, shared by the UI thread and the link threads.
@@ -20,3 +22,5 @@ extern std::atomic<COrbSocket*> g_pSwitchSocket; // the TCP switch link, when th
 
 // Back to the state of a freshly started process: flags 0, events reset, no socket.
 void ResetLinkState();
+
+} // namespace engine

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace engine {
+
 // The waits of the switch link. The defaults are the link's own; tests shorten them.
 struct LinkTimings {
     int sanityTimeoutMs = 25000;     // silence from the switch that ends the link
@@ -17,3 +19,5 @@ struct LinkTimings {
     int closeDrainMs = 1000;         // how long the link-close request may take to leave
     int sendTimeoutMs = 10000;       // TCP: a send the switch takes nothing of for this long fails
 };
+
+} // namespace engine

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace engine {
+
 LockedStringQueue::~LockedStringQueue() {
     while (m_holder.load() == std::this_thread::get_id() && m_nHeld > 0)
         Unlock();
@@ -65,3 +67,5 @@ std::size_t LockedStringQueue::GetCount() const {
     platform::CriticalSectionLock guard(m_lock);
     return m_texts.size();
 }
+
+} // namespace engine

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+namespace engine {
+
 // A list of texts shared between threads. AddTail locks by itself; a reader that takes several
 // texts in a row holds the lock from Lock() to Unlock(). The lock is re-entrant, and every call
 // takes it, so a single RemoveHead or GetCount without Lock() is still safe. To the analysis the
@@ -55,3 +57,5 @@ private:
     std::atomic<std::thread::id> m_holder{};
     int m_nHeld = 0;
 };
+
+} // namespace engine

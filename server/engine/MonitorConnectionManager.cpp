@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+namespace engine {
+
 using platform::CriticalSectionLock;
 
 namespace {
@@ -334,3 +336,5 @@ std::vector<COrbMonitorClientSocket*> MonitorConnectionManager::GetMonitors() co
     CriticalSectionLock list(m_csList);
     return m_Monitors;
 }
+
+} // namespace engine

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace engine {
+
 class COrbManagerDlg;
 class COrbMonitorClientSocket;
 class COrbMonitorListenSocket;
@@ -77,3 +79,5 @@ private:
     COrbMonitorListenSocket* m_pListenSocket = nullptr;
     std::vector<COrbMonitorClientSocket*> m_Monitors GUARDED_BY(m_csList);
 };
+
+} // namespace engine

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace engine {
+
 class COrbManagerDlg;
 
 // The three monitor ports.
@@ -22,3 +24,5 @@ public:
     // SMDR and UCD records as bare text (port 6003).
     virtual void SendSMDRUCDMsgToPort(const std::uint8_t* body, int length) = 0;
 };
+
+} // namespace engine

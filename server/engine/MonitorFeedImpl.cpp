@@ -11,6 +11,8 @@
 #include <new>
 #include <vector>
 
+namespace engine {
+
 using platform::CriticalSectionLock;
 
 namespace {
@@ -142,3 +144,5 @@ void MonitorFeedImpl::SendSMDRUCDMsgToPort(const std::uint8_t* body, int length)
     manager->SendToMonitors(text.data(), textLength, m_pOwner->m_bUseProtectSMDRUCDSend.load() != 0,
                             "external SMDR/UCD");
 }
+
+} // namespace engine

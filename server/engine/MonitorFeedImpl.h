@@ -6,6 +6,8 @@
 
 #include <atomic>
 
+namespace engine {
+
 class COrbManagerDlg;
 class MonitorConnectionManager;
 
@@ -43,3 +45,5 @@ private:
     COrbManagerDlg* m_pOwner;
     platform::CriticalSection m_csShared;
 };
+
+} // namespace engine

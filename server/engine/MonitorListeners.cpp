@@ -2,6 +2,8 @@
 #include "MonitorFeedImpl.h"
 #include "OrbManagerDlg.h"
 
+namespace engine {
+
 namespace {
 
 // No manager exists before the first start made the feed.
@@ -52,3 +54,5 @@ void COrbManagerDlg::StopSMDRUCDSendListener() {
     if (MonitorFeedImpl* feed = FeedOf(this))
         feed->StopListener(m_pSmdrSendManager, m_bSendListenerActive);
 }
+
+} // namespace engine

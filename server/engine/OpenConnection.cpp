@@ -15,6 +15,8 @@
 #include <string>
 #include <sys/socket.h>
 
+namespace engine {
+
 namespace {
 
 // Resource strings of the language library used here.
@@ -171,3 +173,5 @@ int COrbManagerDlg::OpenConnection() {
     AddLogLine(0, text(kIdsPortOpened));
     return 1;
 }
+
+} // namespace engine

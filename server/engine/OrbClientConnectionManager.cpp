@@ -18,6 +18,8 @@
 #include <iterator>
 #include <new>
 
+namespace engine {
+
 namespace {
 
 // How a kind's close line is written.
@@ -384,3 +386,5 @@ void COrbClientConnectionManager::CloseAllClients() {
         m_pListenSocket = nullptr;
     }
 }
+
+} // namespace engine

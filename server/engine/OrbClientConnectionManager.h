@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace engine {
+
 class COrbClientSocketUser;
 class COrbListenSocket;
 class COrbManagerDlg;
@@ -142,3 +144,5 @@ private:
     PauseFunction m_Pause;
     DeviceListSender m_DeviceLists{*this}; // last: its thread stops before the rest goes
 };
+
+} // namespace engine

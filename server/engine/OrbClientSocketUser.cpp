@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 
+namespace engine {
+
 COrbClientSocketUser::COrbClientSocketUser(COrbClientConnectionManager* manager)
     : m_pManager(manager), m_Assembler(
                                protocol::RecordAssembler::BadLengthPolicy::SkipBody,
@@ -236,3 +238,5 @@ void COrbClientSocketUser::TraceIMDevices() const {
             text += device + " ";
     TraceLog("%s", text.c_str());
 }
+
+} // namespace engine

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+namespace engine {
+
 class COrbClientConnectionManager;
 
 // One connected client: its socket and its record. Lives on the UI thread; the event handler
@@ -163,3 +165,5 @@ private:
     std::shared_ptr<ClientSendBuffer> m_pSender =
         std::make_shared<ClientSendBuffer>(static_cast<ClientSendSink&>(*this));
 };
+
+} // namespace engine

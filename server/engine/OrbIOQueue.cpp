@@ -17,6 +17,8 @@
 #include <thread>
 #include <utility>
 
+namespace engine {
+
 using platform::CriticalSectionLock;
 using platform::Event;
 
@@ -588,3 +590,5 @@ void COrbIOQueue::ResetOutOfStep() {
         m_pOwner->m_bRestartRequest = 1;
     FailLink(IsTcp() ? "ReadSocketThread" : "ReadComPortThread");
 }
+
+} // namespace engine

@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+namespace engine {
+
 class COrbManagerDlg;
 class COrbSocket;
 class SerialPort;
@@ -227,3 +229,5 @@ private:
     std::vector<std::unique_ptr<COrbSocket>> m_RetiredSockets GUARDED_BY(m_csRetired);
     platform::CriticalSection m_csRetired;
 };
+
+} // namespace engine

@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <string>
 
+namespace engine {
+
 using platform::Event;
 
 namespace {
@@ -283,3 +285,5 @@ void COrbIOQueue::DeliverSerialFrame(SerialPort& port, protocol::ByteView data, 
     if (event)
         m_hAliveEvent.Set();
 }
+
+} // namespace engine

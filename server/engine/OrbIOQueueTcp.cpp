@@ -13,6 +13,8 @@
 #include <cstring>
 #include <new>
 
+namespace engine {
+
 namespace {
 
 using protocol::CtiRecord;
@@ -305,3 +307,5 @@ void COrbIOQueue::WriteSocketThread() {
     }
     m_bWriterRunning = 0;
 }
+
+} // namespace engine

@@ -2,6 +2,8 @@
 
 #include "OrbClientConnectionManager.h"
 
+namespace engine {
+
 COrbListenSocket::COrbListenSocket(COrbClientConnectionManager* manager) : m_pManager(manager) {}
 
 COrbListenSocket::~COrbListenSocket() {
@@ -14,3 +16,5 @@ void COrbListenSocket::OnAccept(int err) {
         return;
     m_pManager->AcceptPending();
 }
+
+} // namespace engine

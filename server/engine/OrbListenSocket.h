@@ -4,6 +4,8 @@
 
 #include <platform/AsyncSocket.h>
 
+namespace engine {
+
 class COrbClientConnectionManager;
 
 // The listening socket of one client port; every pending connection goes to its manager.
@@ -22,3 +24,5 @@ private:
     COrbClientConnectionManager* m_pManager;
     AcceptPause m_Accepts{*this};
 };
+
+} // namespace engine

@@ -5,6 +5,8 @@
 
 #include <platform/UiThread.h>
 
+namespace engine {
+
 COrbManagerDlg::COrbManagerDlg() : m_hooks(std::make_shared<HookSlot>()) {
     g_nTraceLevel = 2;
     g_nMaxLogFileSizeMB = 5;
@@ -79,3 +81,5 @@ void COrbManagerDlg::SetResourceLookup(std::function<std::string(int)> lookup) {
 std::string COrbManagerDlg::ResString(int id) const {
     return m_resourceLookup ? m_resourceLookup(id) : std::string();
 }
+
+} // namespace engine

@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 
+namespace engine {
+
 class COrbClientConnectionManager;
 class COrbIOQueue;
 class COrbSWEventHandler;
@@ -198,3 +200,5 @@ private:
     std::shared_ptr<HookSlot> m_hooks;
     std::function<std::string(int)> m_resourceLookup;
 };
+
+} // namespace engine

@@ -11,6 +11,8 @@
 #include <unistd.h>
 #include <utility>
 
+namespace engine {
+
 namespace {
 
 std::atomic<std::int32_t> g_nNextThreadId{1};
@@ -584,3 +586,5 @@ bool QueueTracerLine(std::string text, unsigned level) {
     add(std::move(text));
     return true;
 }
+
+} // namespace engine

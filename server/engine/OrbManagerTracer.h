@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+namespace engine {
+
 // The ready signal of a starting tracer (manual reset). It also wakes its waiter when the thread
 // ends without setting it, so a tracer that fails to start is noticed at once.
 class TracerStartedEvent {
@@ -175,3 +177,5 @@ inline std::atomic<std::size_t> g_nMaxQueuedTraceLines{100000};
 
 // "<directory>/brv<index>.log".
 std::string TraceLogFilePath(const std::string& directory, unsigned index);
+
+} // namespace engine

@@ -2,6 +2,8 @@
 
 #include "MonitorConnectionManager.h"
 
+namespace engine {
+
 COrbMonitorClientSocket::COrbMonitorClientSocket(MonitorConnectionManager* manager)
     : m_pManager(manager), m_Assembler(
                                protocol::RecordAssembler::BadLengthPolicy::SkipBody,
@@ -65,3 +67,5 @@ void COrbMonitorClientSocket::OnClose(int) {
     if (m_pManager)
         m_pManager->RemoveMonitor(this);
 }
+
+} // namespace engine

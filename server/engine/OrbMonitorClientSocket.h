@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace engine {
+
 class MonitorConnectionManager;
 
 // One connected monitor. Lives on the UI thread; the senders reach it from other threads only
@@ -58,3 +60,5 @@ private:
     int m_nDepth = 0;
     bool m_bDisposed = false;
 };
+
+} // namespace engine

@@ -4,6 +4,8 @@
 
 #include <platform/AsyncSocket.h>
 
+namespace engine {
+
 class MonitorConnectionManager;
 
 // The listening socket of one monitor port; every pending connection goes to its manager.
@@ -21,3 +23,5 @@ private:
     MonitorConnectionManager* m_pManager;
     AcceptPause m_Accepts{*this};
 };
+
+} // namespace engine

@@ -17,6 +17,8 @@
 
 #include <utility>
 
+namespace engine {
+
 using protocol::ByteView;
 using protocol::CtiEvent;
 using protocol::CtiRecord;
@@ -357,3 +359,5 @@ void COrbSWEventHandler::OnDeviceInfoEvent(ByteView body) {
     }
     Deliver(record, body, std::string(), 0);
 }
+
+} // namespace engine

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace engine {
+
 class COrbIOQueue;
 class COrbManagerDlg;
 class SwitchDeviceTable;
@@ -83,3 +85,5 @@ private:
     std::atomic<int> m_bRunning{0};
     platform::WorkerThread m_Thread;
 };
+
+} // namespace engine

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <string>
 
+namespace engine {
+
 namespace {
 
 // Resource strings of the language library used here.
@@ -312,3 +314,5 @@ int COrbSWServiceController::SendFirLinkCheck() {
     Queue(queue, protocol::FirLinkCheckCommand(0, "201"));
     return 1;
 }
+
+} // namespace engine

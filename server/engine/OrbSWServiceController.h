@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+namespace engine {
+
 class COrbManagerDlg;
 class SerialPort;
 
@@ -61,3 +63,5 @@ private:
     std::atomic<int> m_bAlive{0};
     platform::WorkerThread m_Thread; // its stop event is the controller's stop event
 };
+
+} // namespace engine

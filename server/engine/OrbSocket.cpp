@@ -16,6 +16,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+namespace engine {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -285,3 +287,5 @@ int COrbSocket::UnacknowledgedBytes() const {
         return -1;
     return pending;
 }
+
+} // namespace engine

@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <string>
 
+struct sockaddr;
+
+namespace engine {
+
 // The TCP link to the switch's LAN link box: one blocking stream socket that the I/O queue's
 // reader receives on while its writer sends. Results are 1 / -1 and byte counts; a failed call
 // leaves errno set for the caller's trace.
@@ -70,3 +74,5 @@ private:
     std::atomic<unsigned> m_nAckedEdges{~0u};
     std::atomic<unsigned long> m_nQuickAcks{0};
 };
+
+} // namespace engine

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 
+namespace engine {
+
 // Records copied in once and then referred to by the send buffers of every client they are
 // for. Whoever fills it is its only user until it hands it out; from then on its bytes do not
 // change, and it lives as long as some buffer still refers to part of it. The bytes never move,
@@ -37,3 +39,5 @@ private:
     std::size_t m_nCapacity;
     std::size_t m_nSize = 0;
 };
+
+} // namespace engine

@@ -14,6 +14,8 @@
 #include <cctype>
 #include <optional>
 
+namespace engine {
+
 namespace {
 
 // The value of the text's leading decimal digits; 0 when it starts with none.
@@ -207,3 +209,5 @@ void SwitchDeviceTable::Deliver(const std::shared_ptr<const SendBatch>& batch,
         buffer->Flush();
     help.clear();
 }
+
+} // namespace engine

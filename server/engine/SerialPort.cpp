@@ -13,6 +13,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+namespace engine {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -458,3 +460,5 @@ int SerialPort::WriteBlock(const std::uint8_t* buffer, int count) {
     }
     return 1;
 }
+
+} // namespace engine

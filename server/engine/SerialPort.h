@@ -7,6 +7,8 @@
 #include <string>
 #include <termios.h>
 
+namespace engine {
+
 // The port's time-outs in milliseconds. A read of n bytes may take readPerByteMs x n +
 // readConstantMs, a write likewise; the read interval is not used (0).
 struct SerialTimeouts {
@@ -105,3 +107,5 @@ private:
     std::string m_strDevice;
     platform::Mutex m_writeLock;
 };
+
+} // namespace engine

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace engine {
+
 // What the engine asks of the user interface around it. The main dialog's logic holds one; tests
 // supply their own. Every call arrives on the UI thread (COrbManagerDlg queues calls made from
 // engine threads), so implementations may touch widgets directly.
@@ -20,3 +22,5 @@ public:
     // The main window's status text.
     virtual void ShowStatusText(const std::string& text) = 0;
 };
+
+} // namespace engine

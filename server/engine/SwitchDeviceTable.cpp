@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <memory>
 
+namespace engine {
+
 SwitchDeviceTable::SwitchDeviceTable(COrbManagerDlg* owner) : m_pOwner(owner) {}
 
 SwitchDeviceTable::~SwitchDeviceTable() {
@@ -119,3 +121,5 @@ void SwitchDeviceTable::ClearDevices() {
     platform::CriticalSectionLock guard(m_Devices.Lock());
     m_Devices.DeleteAll();
 }
+
+} // namespace engine

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+namespace engine {
+
 class COrbManagerDlg;
 class SendBatch;
 
@@ -135,3 +137,5 @@ private:
     std::shared_ptr<SendBatch> m_pHeld;
     std::vector<HeldEvent> m_HeldEvents;
 };
+
+} // namespace engine

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace engine {
+
 using protocol::ByteView;
 using protocol::CtiEvent;
 using protocol::DeviceDigits;
@@ -212,3 +214,5 @@ std::size_t MinimumEventLength(std::uint8_t letter) {
 bool IsAllClientsEvent(std::uint8_t letter) {
     return letter == 'N' || letter == 'T';
 }
+
+} // namespace engine

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+namespace engine {
+
 // The parsed form of an event from the switch: what the event handlers need to pick the clients
 // and to keep the device table. The event itself is always forwarded as the bytes received.
 //
@@ -163,3 +165,5 @@ std::size_t MinimumEventLength(std::uint8_t letter);
 
 // 'N' and 'T' go to every client, whatever line it has set.
 bool IsAllClientsEvent(std::uint8_t letter);
+
+} // namespace engine

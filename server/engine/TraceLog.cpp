@@ -17,6 +17,8 @@
 #include <unistd.h>
 #include <utility>
 
+namespace engine {
+
 std::atomic<std::uint32_t> g_nTraceLevel{2};
 std::atomic<std::uint32_t> g_nMaxLogFileSizeMB{5};
 std::atomic<std::uint32_t> g_nLogFileCount{30};
@@ -249,3 +251,5 @@ void AppendTraceTimeStamp(std::string& out, std::chrono::system_clock::time_poin
     out += static_cast<char>('0' + ms / 10 % 10);
     out += static_cast<char>('0' + ms % 10);
 }
+
+} // namespace engine

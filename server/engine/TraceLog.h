@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+namespace engine {
+
 // The trace entry of the whole server, callable from every thread. The text goes to the debugger
 // output when g_nDebugMsgPrint is on, and to the tracer thread's log file while a tracer accepts
 // lines. Callers never wait for the disk.
@@ -36,3 +38,5 @@ void AppendTraceTimeStamp(std::string& out, std::chrono::system_clock::time_poin
 
 // The queue between TraceLog and the tracer thread.
 extern LockedStringQueue g_TraceQueue;
+
+} // namespace engine

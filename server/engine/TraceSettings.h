@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace engine {
+
 // Process-wide trace settings. The main window and the option loader set them; every thread reads
 // them, so they are atomic.
 
@@ -45,3 +47,5 @@ void SetTraceFlushDelayForTest(int milliseconds);
 int TraceLogReopenIntervalMs();
 // Test hook: a negative value restores the default.
 void SetTraceLogReopenIntervalForTest(int milliseconds);
+
+} // namespace engine

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace engine {
+
 UserList::~UserList() {
     // Records still held are freed with the list rather than leaked.
     DeleteAll();
@@ -66,3 +68,5 @@ std::string UserList::GetUserNameByIPAddress(const std::string& ipAddress) const
 void UserList::DeleteAll() {
     m_Records.clear();
 }
+
+} // namespace engine

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+namespace engine {
+
 // The known users in insertion order. The list owns its records. No operation locks: whoever walks
 // or changes the list holds Lock() around the walk or change, and a caller that also holds the
 // device table's lock takes that one first.
@@ -54,3 +56,5 @@ private:
     Records m_Records GUARDED_BY(m_csLock);
     platform::CriticalSection m_csLock;
 };
+
+} // namespace engine

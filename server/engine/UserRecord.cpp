@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace engine {
+
 UserRecord::UserRecord(std::string userName, std::string ipAddress, int userType,
                        std::string userInfo, std::string deviceId, int deviceSeqNo)
     : m_strUserInfo(std::move(userInfo)), m_nUserType(userType), m_nDeviceSeqNo(deviceSeqNo),
@@ -17,3 +19,5 @@ void UserRecord::SetDevice(const std::string& deviceId, int deviceSeqNo) {
     m_strDeviceID = deviceId;
     m_nDeviceSeqNo = deviceSeqNo;
 }
+
+} // namespace engine

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace engine {
+
 // A user the administrator knows: the address the user's client connects from and the line device
 // the user is assigned to.
 class UserRecord {
@@ -36,3 +38,5 @@ private:
     std::string m_strIPAddress;
     std::string m_strUserName;
 };
+
+} // namespace engine

@@ -6,6 +6,8 @@
 #include <functional>
 #include <iterator>
 
+namespace shell {
+
 namespace {
 
 constexpr std::uint32_t kBiRgb = 0;
@@ -280,3 +282,5 @@ std::optional<AviClip> AviClip::Parse(const std::vector<std::uint8_t>& bytes, st
     }
     return clip;
 }
+
+} // namespace shell

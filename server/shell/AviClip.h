@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace shell {
+
 // A silent video clip of the kind the logo plays: one video stream, frames either uncompressed
 // (8 bits with a palette, or 24 bits) or RLE8-compressed, no sound. Anything else, and any clip
 // whose structure does not hold together, is refused.
@@ -35,3 +37,5 @@ private:
     int m_nIntervalMs = 100;
     std::vector<std::vector<std::uint32_t>> m_Frames;
 };
+
+} // namespace shell

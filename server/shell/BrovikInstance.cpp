@@ -6,6 +6,10 @@
 
 #include <unistd.h>
 
+namespace shell {
+
+using namespace engine;
+
 namespace {
 
 constexpr char kNamePrefix[] = "brovik-";
@@ -32,3 +36,5 @@ QString SingleInstance::ServerNameFor(const std::string& lockPath) {
 void SingleInstance::KeyOnFileIdentity(const std::string& registryPath) {
     platform::SingleInstance::KeyOnFileIdentity(registryPath, CopiesFolder());
 }
+
+} // namespace shell

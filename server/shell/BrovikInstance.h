@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace shell {
+
 // One server per registry file: the platform's single-instance check keyed on the registry
 // file, its trouble traced.
 class SingleInstance : public platform::SingleInstance {
@@ -20,3 +22,5 @@ public:
     // name.
     void KeyOnFileIdentity(const std::string& registryPath);
 };
+
+} // namespace shell

@@ -7,6 +7,10 @@
 
 #include <atomic>
 
+namespace shell {
+
+using namespace engine;
+
 namespace {
 
 constexpr int kIdsNoOwnLine = 178;
@@ -116,3 +120,5 @@ void OrbManagerServer::OnClientsChanged() {
     ShowClientList();
     m_pDialogs->ClientsChanged();
 }
+
+} // namespace shell

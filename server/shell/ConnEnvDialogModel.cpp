@@ -1,5 +1,9 @@
 #include "ConnEnvDialogModel.h"
 
+namespace shell {
+
+using namespace engine;
+
 namespace {
 
 constexpr int kAllControls[] = {
@@ -88,3 +92,5 @@ bool ConnEnvDialogModel::OnOK(const ConnEnvSettings& fields) {
     }
     return false;
 }
+
+} // namespace shell

@@ -6,6 +6,8 @@
 
 #include <map>
 
+namespace shell {
+
 // Control ids of the connection settings dialog.
 enum ConnEnvControlId : int {
     kIdcOk = 1,
@@ -32,11 +34,12 @@ public:
     static constexpr int kPortChars = 5;
     static constexpr int kPasswordChars = 8;
 
-    ConnEnvDialogModel(bool linkRunning, DialogPrompts prompts, ShowSystemErrorBox errorBox);
+    ConnEnvDialogModel(bool linkRunning, DialogPrompts prompts,
+                       engine::ShowSystemErrorBox errorBox);
 
     // The stored settings, or the defaults (untouched registry) when ConnEnv is missing.
     void Init();
-    const ConnEnvSettings& Settings() const { return m_Settings; }
+    const engine::ConnEnvSettings& Settings() const { return m_Settings; }
     bool IsEnabled(int id) const;
 
     // Radio clicks: 1008, 1009, 1010 set the connection type, 1123 and 1124 the switch type.
@@ -45,7 +48,7 @@ public:
 
     // OK with the controls' values: true when the settings are stored and the dialog may close.
     // A key that can't be written keeps the dialog open with its message.
-    bool OnOK(const ConnEnvSettings& fields);
+    bool OnOK(const engine::ConnEnvSettings& fields);
 
     // Box ids of the refusals of OK that the settings themselves cause.
     static constexpr int kBoxBadSwitchPort = 390;
@@ -57,7 +60,9 @@ private:
 
     bool m_bRunning;
     DialogPrompts m_prompts;
-    ShowSystemErrorBox m_errorBox;
-    ConnEnvSettings m_Settings;
+    engine::ShowSystemErrorBox m_errorBox;
+    engine::ConnEnvSettings m_Settings;
     std::map<int, bool> m_Enabled;
 };
+
+} // namespace shell

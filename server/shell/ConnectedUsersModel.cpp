@@ -7,6 +7,10 @@
 
 #include <cstdlib>
 
+namespace shell {
+
+using namespace engine;
+
 namespace {
 
 constexpr int kIdsNoOwnLine = 178;
@@ -123,3 +127,5 @@ bool ConnectedUsersModel::Disconnect(COrbClientConnectionManager* manager,
     manager->CloseUserConnection(client);
     return true;
 }
+
+} // namespace shell

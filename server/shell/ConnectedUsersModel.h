@@ -3,8 +3,12 @@
 #include <string>
 #include <vector>
 
+namespace engine {
 class COrbClientConnectionManager;
 class COrbManagerDlg;
+} // namespace engine
+
+namespace shell {
 
 // One row of a client list: peer address, port, client kinds, own-line labels, connect time.
 struct ClientRow {
@@ -15,7 +19,7 @@ struct ClientRow {
 // client lists share.
 class ConnectedUsersModel {
 public:
-    explicit ConnectedUsersModel(COrbManagerDlg& dlg);
+    explicit ConnectedUsersModel(engine::COrbManagerDlg& dlg);
 
     // The registered clients of the second port, under its client-list lock. A client whose
     // peer can't be read any more is closed and left out.
@@ -29,11 +33,13 @@ public:
     bool DisconnectSelected();
 
     // The client of `manager` at that address and port, if still connected; closed, true.
-    static bool Disconnect(COrbClientConnectionManager* manager, const std::string& ipAddress,
-                           int port);
+    static bool Disconnect(engine::COrbClientConnectionManager* manager,
+                           const std::string& ipAddress, int port);
 
 private:
-    COrbManagerDlg& m_dlg;
+    engine::COrbManagerDlg& m_dlg;
     std::string m_strSelectedIp;
     int m_nSelectedPort = -1;
 };
+
+} // namespace shell

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace shell {
+
 class ConnEnvDialogModel;
 class ConnectedUsersModel;
 class DeviceMapModel;
@@ -37,3 +39,5 @@ public:
     // Installs or removes the system service as the option says; the outcome is traced.
     virtual void RegisterService(bool on) = 0;
 };
+
+} // namespace shell

@@ -2,6 +2,8 @@
 
 #include <functional>
 
+namespace shell {
+
 // How a dialog's logic speaks to the operator: a message box of a language-library string id
 // with OK only, and a question with OK and Cancel (Cancel the default) that is true for OK.
 struct DialogPrompts {
@@ -15,3 +17,5 @@ struct DialogPrompts {
     // Nobody to ask answers Cancel: nothing is done on a question nobody saw.
     bool Ask(int id) const { return ask ? ask(id) : false; }
 };
+
+} // namespace shell

@@ -10,6 +10,10 @@
 #include <algorithm>
 #include <cstdio>
 
+namespace shell {
+
+using namespace engine;
+
 namespace {
 
 void Tell(const std::string& text) {
@@ -49,3 +53,5 @@ void HeadlessView::RunWaitLoop(WaitDialogModel& model, int tickMs) {
     tick.start(std::max(tickMs, 1));
     loop.exec();
 }
+
+} // namespace shell

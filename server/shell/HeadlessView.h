@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+namespace shell {
+
 // The view of the service, which has no window: message boxes go to standard error and the trace
 // as "[USER] <text>", every question is answered OK, the download wait runs in a nested event
 // loop, and the log rows are only counted.
@@ -43,3 +45,5 @@ private:
     std::size_t m_nRows = 0;
     std::size_t m_nTotalRows = 0;
 };
+
+} // namespace shell

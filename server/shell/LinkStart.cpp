@@ -15,6 +15,10 @@
 #include <string>
 #include <utility>
 
+namespace shell {
+
+using namespace engine;
+
 namespace {
 
 // Resource strings of the language library used by the start.
@@ -240,3 +244,5 @@ void OrbManagerServer::StartLink(StartKind kind) {
     }
     FailedStart(kind, true);
 }
+
+} // namespace shell

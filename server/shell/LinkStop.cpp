@@ -8,6 +8,10 @@
 #include <engine/SwitchDeviceTable.h>
 #include <engine/TraceLog.h>
 
+namespace shell {
+
+using namespace engine;
+
 namespace {
 
 // Resource strings of the language library used by the stop.
@@ -178,3 +182,5 @@ void OrbManagerServer::TearDownEngine() {
         TraceLog("Deleted LineHandler Handle!!!");
     }
 }
+
+} // namespace shell

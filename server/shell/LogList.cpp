@@ -2,6 +2,10 @@
 
 #include <engine/FormatNow.h>
 
+namespace shell {
+
+using namespace engine;
+
 namespace {
 
 // Without the automatic clear the list still never holds more than this many lines.
@@ -21,3 +25,5 @@ void OrbManagerServer::AppendLogLine(int image, const std::string& text) {
         m_pView->AppendLogRow(image, time, text);
     ++m_nLogLineCount;
 }
+
+} // namespace shell

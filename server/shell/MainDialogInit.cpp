@@ -9,6 +9,10 @@
 #include <memory>
 #include <string>
 
+namespace shell {
+
+using namespace engine;
+
 namespace {
 
 constexpr int kIdsStopped = 102;
@@ -103,3 +107,5 @@ void OrbManagerServer::ShowConnTypeText(int connType) {
     if (m_pView)
         m_pView->SetConnTypeText(ResString(id));
 }
+
+} // namespace shell

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <utility>
 
+namespace shell {
+
 namespace {
 
 constexpr int kIdsRecoveryExhausted = 213;
@@ -153,3 +155,5 @@ void OrbManagerServer::OnTimer(int id) {
         break;
     }
 }
+
+} // namespace shell

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace shell {
+
 class WaitDialogModel;
 
 // Control ids of the main window, as the language library's template numbers them.
@@ -54,3 +56,5 @@ public:
     // A second copy asked this one to come forward.
     virtual void RaiseWindow() = 0;
 };
+
+} // namespace shell

@@ -6,6 +6,10 @@
 #include <cctype>
 #include <limits>
 
+namespace shell {
+
+using namespace engine;
+
 namespace {
 
 constexpr int kBoxRecoverCount = 314;
@@ -177,3 +181,5 @@ void OptionsDialogModel::Store(const OptionFields& f) {
     m_dlg.m_bUseSystemServiceMode = f.serviceMode ? 1 : 0;
     m_nLanguage = LanguageCodeOf(f.language);
 }
+
+} // namespace shell

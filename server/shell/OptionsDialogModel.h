@@ -5,7 +5,11 @@
 #include <optional>
 #include <string>
 
+namespace engine {
 class COrbManagerDlg;
+}
+
+namespace shell {
 
 // Control ids of the options dialog.
 enum OptionsControlId : int {
@@ -57,7 +61,7 @@ struct OptionsCheckFailure {
 // the user manager switch, which OK always clears).
 class OptionsDialogModel {
 public:
-    OptionsDialogModel(COrbManagerDlg& dlg, DialogPrompts prompts);
+    OptionsDialogModel(engine::COrbManagerDlg& dlg, DialogPrompts prompts);
 
     // The fields from the members; box 313 when the access code is the factory default.
     OptionFields Init();
@@ -85,10 +89,12 @@ public:
 private:
     void Store(const OptionFields& f);
 
-    COrbManagerDlg& m_dlg;
+    engine::COrbManagerDlg& m_dlg;
     DialogPrompts m_prompts;
     int m_nLanguage = 1;
 };
 
 // The leading decimal number of a text (blanks and a sign allowed), 0 without digits.
 long long LeadingNumber(const std::string& text);
+
+} // namespace shell

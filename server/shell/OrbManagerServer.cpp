@@ -13,6 +13,10 @@
 
 #include <string_view>
 
+namespace shell {
+
+using namespace engine;
+
 OrbManagerServer::OrbManagerServer(ShellTimings timings)
     : m_shellTimings(timings), m_pDialogs(std::make_unique<ShellDialogs>(*this)) {
     const std::pair<QTimer*, int> timers[] = {{&m_secondTimer, kSecondTimer},
@@ -232,7 +236,7 @@ void OrbManagerServer::ShowSplash() {
 // The about dialog is the window's own; it has no system menu to add it to.
 void OrbManagerServer::AddAboutMenu() {}
 void OrbManagerServer::DetectOSVersion() {
-    ::DetectOSVersion(*this);
+    shell::DetectOSVersion(*this);
 }
 void OrbManagerServer::LoadStoredUsers() {
     m_pDialogs->LoadStoredUsers();
@@ -252,3 +256,5 @@ void OrbManagerServer::StopLogoAnimation() {
 void OrbManagerServer::WriteSystemReport() {
     m_pDialogs->WriteSystemReport();
 }
+
+} // namespace shell

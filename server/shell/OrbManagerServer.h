@@ -13,7 +13,12 @@
 #include <string>
 #include <vector>
 
+namespace engine {
 class COrbManagerTracer;
+}
+
+namespace shell {
+
 class DialogHost;
 class ShellDialogs;
 class WaitDialogModel;
@@ -21,7 +26,7 @@ class WaitDialogModel;
 // The main dialog's behaviour over the shared server state: initialisation, link start and stop,
 // the four timers with restart and recovery, the log list, the client list and the two ways the
 // server ends. The window (or the headless host) is a MainView; this class never touches widgets.
-class OrbManagerServer : public QObject, public COrbManagerDlg {
+class OrbManagerServer : public QObject, public engine::COrbManagerDlg {
     Q_OBJECT
 public:
     // Timer ids of the main window.
@@ -81,7 +86,7 @@ private:
     // The engine's calls into the window, delivered on the UI thread. The engine's own calls of
     // the same names (COrbManagerDlg::AddLogLine and the rest) queue from any thread; the
     // methods these reach act at once and so run on the UI thread only.
-    class Hooks final : public ShellHooks {
+    class Hooks final : public engine::ShellHooks {
     public:
         explicit Hooks(OrbManagerServer& server) : m_server(server) {}
         void AppendLogLine(int image, const std::string& text) override {
@@ -193,7 +198,7 @@ private:
     bool m_bPendingOrderlyStop = false;
     // Managers of client ports that failed to open: the event handler may still be delivering
     // through one it read before, so they go only once the handler has ended.
-    std::vector<COrbClientConnectionManager*> m_RetiredClientManagers;
+    std::vector<engine::COrbClientConnectionManager*> m_RetiredClientManagers;
     bool m_bPendingTimer1 = false;
     bool m_bPendingTimer8 = false;
     bool m_bPendingTimer99 = false;
@@ -201,7 +206,9 @@ private:
     // The download wait that runs now, so an orderly stop can end it.
     WaitDialogModel* m_pActiveWait = nullptr;
 
-    std::unique_ptr<COrbManagerTracer> m_pTracer;
+    std::unique_ptr<engine::COrbManagerTracer> m_pTracer;
     bool m_bEnded = false;
     std::unique_ptr<ShellDialogs> m_pDialogs;
 };
+
+} // namespace shell

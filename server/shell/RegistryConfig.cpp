@@ -12,6 +12,10 @@
 #include <random>
 #include <system_error>
 
+namespace shell {
+
+using namespace engine;
+
 using platform::RegKey;
 using platform::RegRoot;
 using platform::RegStatus;
@@ -306,3 +310,5 @@ std::string MakeMonitorAccessCode() {
     std::snprintf(text, sizeof text, "%04d", digits(generator));
     return text;
 }
+
+} // namespace shell

@@ -10,24 +10,28 @@
 #include <functional>
 #include <string>
 
+namespace engine {
 class COrbManagerDlg;
+}
+
+namespace shell {
 
 // Shows the message box of a language-library string id.
 using ShowMessageBox = std::function<void(int id)>;
 
 // OptionValues into the members; 1, or 0 (box 117, members unchanged) when the key can't be
 // opened. Sets the trace log directory to DllPath + "/Log".
-int LoadOptionValues(COrbManagerDlg& dlg, const ShowMessageBox& box);
+int LoadOptionValues(engine::COrbManagerDlg& dlg, const ShowMessageBox& box);
 // The members into OptionValues, creating the key when it is missing; 1, or 0 (box 117) when the
 // key can't be created or a value can't be stored.
-int SaveOptionValues(const COrbManagerDlg& dlg, const ShowMessageBox& box);
+int SaveOptionValues(const engine::COrbManagerDlg& dlg, const ShowMessageBox& box);
 
 // ConnEnv "SwitchType" / "ConnType"; 0 with box 125 when the key or value can't be read.
 int ReadSwitchType(const ShowMessageBox& box);
 int ReadConnType(const ShowMessageBox& box);
 // "Listen Port No" into m_nListenPort and + 500 into m_nBypassListenPort; 1. A missing or
 // unusable port: box 175, ports 6000 and 6500, 0.
-int ReadListenPort(COrbManagerDlg& dlg, const ShowMessageBox& box);
+int ReadListenPort(engine::COrbManagerDlg& dlg, const ShowMessageBox& box);
 // Root "OrbPath"; the current directory with box 125 when it can't be read.
 std::string ReadInstallPath(const ShowMessageBox& box);
 // Root "OrbRunCheck" = 0 / = 1; nothing when the root key is missing.
@@ -53,3 +57,5 @@ std::string ExtensionText(int code);
 
 // A monitor access code made when none is stored: four digits, zero-padded.
 std::string MakeMonitorAccessCode();
+
+} // namespace shell

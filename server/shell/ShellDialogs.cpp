@@ -18,6 +18,10 @@
 #include <filesystem>
 #include <system_error>
 
+namespace shell {
+
+using namespace engine;
+
 namespace {
 
 constexpr int kBoxLanguageChanged = 232;
@@ -200,3 +204,5 @@ std::string ShellDialogs::TrayTip() const {
         tip += m_server.ResString(kIdsStopped);
     return CutUtf8(tip, kTipMax);
 }
+
+} // namespace shell

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+namespace shell {
+
 class DialogHost;
 class OrbManagerServer;
 class UserStore;
@@ -59,3 +61,5 @@ private:
     DialogHost* m_pHost = nullptr;
     std::unique_ptr<UserStore> m_pStore;
 };
+
+} // namespace shell

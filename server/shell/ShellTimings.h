@@ -1,5 +1,7 @@
 #pragma once
 
+namespace shell {
+
 // The main window's timer periods and waits. The defaults are the server's own; tests shorten
 // them.
 struct ShellTimings {
@@ -11,3 +13,5 @@ struct ShellTimings {
     int firStartWaitMs = 5000;    // answer to the setup-tool start request
     int tracerReadyWaitMs = 1000; // the tracer thread's ready event
 };
+
+} // namespace shell

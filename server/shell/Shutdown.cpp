@@ -6,6 +6,10 @@
 #include <engine/OrbManagerTracer.h>
 #include <engine/TraceLog.h>
 
+namespace shell {
+
+using namespace engine;
+
 namespace {
 
 constexpr int kIdsAskEnd = 106;
@@ -77,3 +81,5 @@ void OrbManagerServer::RequestOrderlyStop() {
     }
     EndServer(kResultOk, true);
 }
+
+} // namespace shell

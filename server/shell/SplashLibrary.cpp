@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+namespace shell {
+
 SplashLibrary::~SplashLibrary() {
     Unload();
 }
@@ -45,3 +47,5 @@ std::vector<std::uint8_t> SplashLibrary::Bitmap(const char* name) const {
         return {};
     return std::vector<std::uint8_t>(data, data + size);
 }
+
+} // namespace shell

@@ -14,6 +14,8 @@
 
 extern "C" const unsigned char* veltrane_bitmap(const char* name, unsigned long* size);
 
+namespace shell {
+
 class SplashLibrary {
 public:
     static constexpr const char* kLibraryName = "VeltraneSplash.so";
@@ -35,3 +37,5 @@ private:
     void* m_pHandle = nullptr;
     decltype(&veltrane_bitmap) m_pFunction = nullptr;
 };
+
+} // namespace shell

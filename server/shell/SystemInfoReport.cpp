@@ -12,6 +12,10 @@
 #include <filesystem>
 #include <fstream>
 
+namespace shell {
+
+using namespace engine;
+
 namespace {
 
 constexpr int kBoxReportFailed = 226;
@@ -212,3 +216,5 @@ int DetectOSVersion(COrbManagerDlg& dlg) {
     TraceLog("OS Type : %s", name.sysname);
     return 1;
 }
+
+} // namespace shell

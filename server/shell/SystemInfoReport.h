@@ -4,7 +4,11 @@
 
 #include <string>
 
+namespace engine {
 class COrbManagerDlg;
+}
+
+namespace shell {
 
 // The report file in the install path, rewritten whole after every settings dialog, at link
 // start and stop, at initialisation and at the orderly exit.
@@ -12,15 +16,18 @@ inline constexpr const char* kSystemInfoReportName = "/OrbSysData.html";
 
 // The report's text from the main dialog's state; the user rows are read under the user list's
 // lock. Every text taken from the settings or the store is escaped for HTML.
-std::string BuildSystemInfoReport(COrbManagerDlg& dlg, int storedUserCount,
+std::string BuildSystemInfoReport(engine::COrbManagerDlg& dlg, int storedUserCount,
                                   const std::string& creationTime);
 
 // Writes the report; 1, or 0 with box 226 when the file can't be written (an older report stays).
-int WriteSystemInfoReport(COrbManagerDlg& dlg, int storedUserCount, const DialogPrompts& prompts);
+int WriteSystemInfoReport(engine::COrbManagerDlg& dlg, int storedUserCount,
+                          const DialogPrompts& prompts);
 
 // The running system into the OS name and detail texts; 0 when it can't be queried. The OS type
 // code keeps its value: it only ever names Windows families.
-int DetectOSVersion(COrbManagerDlg& dlg);
+int DetectOSVersion(engine::COrbManagerDlg& dlg);
 
 // & < > " as entities.
 std::string EscapeHtml(const std::string& text);
+
+} // namespace shell

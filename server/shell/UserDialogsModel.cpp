@@ -11,6 +11,10 @@
 #include <algorithm>
 #include <cctype>
 
+namespace shell {
+
+using namespace engine;
+
 using platform::RegKey;
 using platform::RegRoot;
 using platform::RegStatus;
@@ -410,3 +414,5 @@ bool DeviceMapModel::Unassign(const std::vector<DeviceRow>& rows) {
 bool DeviceMapModel::UnassignAll(const std::vector<DeviceRow>& rows) {
     return m_prompts.Ask(kBoxConfirmUnassignAll) && UnassignRows(rows);
 }
+
+} // namespace shell

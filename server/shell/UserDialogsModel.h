@@ -6,7 +6,12 @@
 #include <string>
 #include <vector>
 
+namespace engine {
 class COrbManagerDlg;
+}
+
+namespace shell {
+
 class UserStore;
 
 // Control ids of the user dialogs that their logic names.
@@ -52,7 +57,7 @@ struct UserRow {
 // The user list dialog (add, edit, delete) over the user list and its store.
 class UserListModel {
 public:
-    UserListModel(COrbManagerDlg& dlg, UserStore& store, DialogPrompts prompts);
+    UserListModel(engine::COrbManagerDlg& dlg, UserStore& store, DialogPrompts prompts);
 
     int SortMode() const { return m_nSortMode; }
     // Applies the mode and stores it.
@@ -67,7 +72,7 @@ public:
     bool Delete(const std::vector<std::string>& ipAddresses);
 
 private:
-    COrbManagerDlg& m_dlg;
+    engine::COrbManagerDlg& m_dlg;
     UserStore& m_store;
     DialogPrompts m_prompts;
     int m_nSortMode = 0;
@@ -83,7 +88,7 @@ struct DeviceRow {
 // The device-map dialog: switch devices of the line kinds with the users they are assigned to.
 class DeviceMapModel {
 public:
-    DeviceMapModel(COrbManagerDlg& dlg, UserStore& store, DialogPrompts prompts);
+    DeviceMapModel(engine::COrbManagerDlg& dlg, UserStore& store, DialogPrompts prompts);
 
     int SortMode() const { return m_nSortMode; }
     void SetSortMode(int mode);
@@ -116,9 +121,11 @@ private:
     bool FindDevice(const std::string& deviceId, int& seqNo) const;
     void AfterFailedSave();
 
-    COrbManagerDlg& m_dlg;
+    engine::COrbManagerDlg& m_dlg;
     UserStore& m_store;
     DialogPrompts m_prompts;
     int m_nSortMode = 0;
     int m_nMapped = 0;
 };
+
+} // namespace shell

@@ -13,6 +13,10 @@
 #include <filesystem>
 #include <vector>
 
+namespace shell {
+
+using namespace engine;
+
 using platform::RegKey;
 using platform::RegRoot;
 using platform::RegStatus;
@@ -303,3 +307,5 @@ void UserStore::LoadAtStartup() {
     m_Users.DeleteAll();
     m_nCount = 0;
 }
+
+} // namespace shell

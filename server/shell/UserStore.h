@@ -4,10 +4,15 @@
 
 #include <string>
 
-class UserList;
 namespace platform::regfile {
 struct Node;
 }
+
+namespace engine {
+class UserList;
+}
+
+namespace shell {
 
 // The stored users under "Software\Qorvell Electronics\OrbManager\UserData": UserListCount and
 // one subkey "UserData_<n>" per user, and the safety copy of that key in the install path.
@@ -22,7 +27,7 @@ public:
     static constexpr std::size_t kUserInfoMax = 99;
     static constexpr std::size_t kNumberTextMax = 9;
 
-    UserStore(UserList& users, std::string installPath, DialogPrompts prompts);
+    UserStore(engine::UserList& users, std::string installPath, DialogPrompts prompts);
 
     // The stored-user count the dialogs keep and every rewrite stores.
     int Count() const { return m_nCount; }
@@ -54,8 +59,10 @@ public:
     static std::string SubKeyName(int index);
 
 private:
-    UserList& m_Users;
+    engine::UserList& m_Users;
     std::string m_strInstallPath;
     DialogPrompts m_prompts;
     int m_nCount = 0;
 };
+
+} // namespace shell

@@ -3,6 +3,10 @@
 #include <engine/LinkState.h>
 #include <engine/OrbManagerDlg.h>
 
+namespace shell {
+
+using namespace engine;
+
 namespace {
 
 constexpr int kSerialTickLimit = 360;
@@ -33,3 +37,5 @@ bool WaitDialogModel::OnTick() {
         m_nPosition -= m_nTickLimit;
     return false;
 }
+
+} // namespace shell

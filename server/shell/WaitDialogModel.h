@@ -1,13 +1,17 @@
 #pragma once
 
+namespace engine {
 class COrbManagerDlg;
+}
+
+namespace shell {
 
 // The download wait of the link start: 500 ms ticks until the device list is available, the tick
 // limit is passed (360 on a serial link, 240 on TCP) or the start has failed. The view only shows
 // the progress and calls OnTick.
 class WaitDialogModel {
 public:
-    explicit WaitDialogModel(const COrbManagerDlg& owner);
+    explicit WaitDialogModel(const engine::COrbManagerDlg& owner);
 
     int TickLimit() const { return m_nTickLimit; }
     int Step() const { return 20; }
@@ -22,10 +26,12 @@ public:
     void Abort() { m_bAbort = true; }
 
 private:
-    const COrbManagerDlg& m_owner;
+    const engine::COrbManagerDlg& m_owner;
     int m_nTickLimit;
     int m_nTickCount = 0;
     int m_nPosition = 0;
     bool m_bDone = false;
     bool m_bAbort = false;
 };
+
+} // namespace shell

@@ -2,6 +2,8 @@
 
 #include <platform/ProgramInfo.h>
 
+using namespace shell;
+
 int main(int argc, char** argv) {
     const platform::ProgramInfo info{
         "Brovik",

@@ -14,6 +14,8 @@
 #include <memory>
 #include <vector>
 
+using namespace engine;
+
 using testsupport::TestSwitch;
 
 namespace {

@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+using namespace engine;
+
 namespace {
 
 constexpr int kRecordSize = 100; // a call event in its frame

@@ -29,6 +29,8 @@
 #include <memory>
 #include <vector>
 
+using namespace engine;
+
 namespace {
 
 constexpr int kRate = 5000;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+using namespace engine;
+
 namespace {
 
 using namespace clienttest;

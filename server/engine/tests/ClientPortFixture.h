@@ -23,7 +23,7 @@
 namespace clienttest {
 
 // Starts the manager's listen on an ephemeral port (bypass: the second client port); the port.
-inline unsigned Listen(COrbClientConnectionManager& manager, int bypass) {
+inline unsigned Listen(engine::COrbClientConnectionManager& manager, int bypass) {
     EXPECT_EQ(manager.StartClientListen(0, bypass), 1);
     std::string address;
     unsigned port = 0;
@@ -33,9 +33,10 @@ inline unsigned Listen(COrbClientConnectionManager& manager, int bypass) {
 
 // The client object of a peer (anything with a LocalPort), or null.
 template <class PeerType>
-COrbClientSocketUser* Find(COrbClientConnectionManager& manager, const PeerType& peer) {
+engine::COrbClientSocketUser* Find(engine::COrbClientConnectionManager& manager,
+                                   const PeerType& peer) {
     platform::CriticalSectionLock guard(manager.ClientListLock());
-    for (COrbClientSocketUser* c : manager.GetClients())
+    for (engine::COrbClientSocketUser* c : manager.GetClients())
         if (c->m_nPeerPort == static_cast<int>(peer.LocalPort()))
             return c;
     return nullptr;
@@ -43,18 +44,19 @@ COrbClientSocketUser* Find(COrbClientConnectionManager& manager, const PeerType&
 
 // The same once the manager has accepted the peer, running the event loop meanwhile.
 template <class PeerType>
-COrbClientSocketUser* WaitFor(COrbClientConnectionManager& manager, const PeerType& peer) {
-    COrbClientSocketUser* found = nullptr;
+engine::COrbClientSocketUser* WaitFor(engine::COrbClientConnectionManager& manager,
+                                      const PeerType& peer) {
+    engine::COrbClientSocketUser* found = nullptr;
     testsupport::SpinUntil([&] { return (found = Find(manager, peer)) != nullptr; });
     return found;
 }
 
-inline std::size_t Count(COrbClientConnectionManager& manager) {
+inline std::size_t Count(engine::COrbClientConnectionManager& manager) {
     platform::CriticalSectionLock guard(manager.ClientListLock());
     return manager.GetClients().size();
 }
 
-struct RecordingHooks : ShellHooks {
+struct RecordingHooks : engine::ShellHooks {
     std::vector<std::string> lines;
     int refreshes = 0, changes = 0;
     void AppendLogLine(int image, const std::string& text) override {
@@ -72,19 +74,19 @@ class ClientPortFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         testsupport::App();
-        g_bSwitchLinkUp = 1;
-        g_bDeviceListAvailable = 1;
+        engine::g_bSwitchLinkUp = 1;
+        engine::g_bDeviceListAvailable = 1;
         dlg.SetShellHooks(&hooks);
         dlg.SetResourceLookup([](int id) { return "S" + std::to_string(id); });
-        SetTraceDebugOutputHookForTest([this](const std::string& text) {
+        engine::SetTraceDebugOutputHookForTest([this](const std::string& text) {
             std::lock_guard<std::mutex> guard(traceLock);
             traces.push_back(text);
         });
     }
     void TearDown() override {
-        SetTraceDebugOutputHookForTest({});
+        engine::SetTraceDebugOutputHookForTest({});
         dlg.SetShellHooks(nullptr);
-        ResetLinkState();
+        engine::ResetLinkState();
     }
 
     int TraceCount(const std::string& text) {
@@ -109,7 +111,7 @@ protected:
         return dlg.m_nKindLoginCounts[static_cast<std::size_t>(slot)];
     }
 
-    COrbManagerDlg dlg;
+    engine::COrbManagerDlg dlg;
     RecordingHooks hooks;
     std::mutex traceLock;
     std::vector<std::string> traces;

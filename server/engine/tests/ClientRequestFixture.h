@@ -69,17 +69,17 @@ protected:
 
     void SetUp() override {
         ClientPortFixture::SetUp();
-        savedDebugPrint = g_nDebugMsgPrint.load();
-        g_nDebugMsgPrint = 2;
-        table = std::make_unique<SwitchDeviceTable>(&dlg);
+        savedDebugPrint = engine::g_nDebugMsgPrint.load();
+        engine::g_nDebugMsgPrint = 2;
+        table = std::make_unique<engine::SwitchDeviceTable>(&dlg);
         for (int i = 0; i < kDevices; ++i)
             AddDevice(i);
         table->SetEndRecord(EndBody());
         dlg.m_pDeviceTable = table.get();
 
-        clientPort = std::make_unique<COrbClientConnectionManager>(&dlg);
-        bypassPort = std::make_unique<COrbClientConnectionManager>(&dlg);
-        for (COrbClientConnectionManager* m : {clientPort.get(), bypassPort.get()})
+        clientPort = std::make_unique<engine::COrbClientConnectionManager>(&dlg);
+        bypassPort = std::make_unique<engine::COrbClientConnectionManager>(&dlg);
+        for (engine::COrbClientConnectionManager* m : {clientPort.get(), bypassPort.get()})
             m->SetPauseFunction([this](int ms) { pauses.push_back(ms); });
         firstPort = Listen(*clientPort, 0);
         secondPort = Listen(*bypassPort, 1);
@@ -99,7 +99,7 @@ protected:
         StopLink();
         dlg.m_pDeviceTable = nullptr;
         table.reset();
-        g_nDebugMsgPrint = savedDebugPrint;
+        engine::g_nDebugMsgPrint = savedDebugPrint;
         ClientPortFixture::TearDown();
     }
 
@@ -131,15 +131,15 @@ protected:
     // A live link: the queue's writer sends every forwarded body to the test switch.
     void StartLink() {
         ASSERT_TRUE(theSwitch.IsListening());
-        dlg.m_nConnType = kConnTypeTcp;
-        auto* socket = new COrbSocket;
-        g_pSwitchSocket = socket;
+        dlg.m_nConnType = engine::kConnTypeTcp;
+        auto* socket = new engine::COrbSocket;
+        engine::g_pSwitchSocket = socket;
         ASSERT_EQ(socket->Connect(theSwitch.Host(), theSwitch.Port(), SOCK_STREAM, 5000), 1);
         ASSERT_TRUE(theSwitch.WaitForConnection(5000));
-        queue = std::make_unique<COrbIOQueue>(&dlg);
+        queue = std::make_unique<engine::COrbIOQueue>(&dlg);
         dlg.m_pIOQueue = queue.get();
         queue->IOQueueStartThreads();
-        g_hLinkAvailableEvent.Set();
+        engine::g_hLinkAvailableEvent.Set();
     }
     // Runs the event loop (the client's receives need it) until the switch has `count` records.
     bool SwitchGot(std::size_t count) {
@@ -152,23 +152,24 @@ protected:
             dlg.m_pIOQueue = nullptr;
             queue.reset();
         }
-        delete g_pSwitchSocket.exchange(nullptr);
+        delete engine::g_pSwitchSocket.exchange(nullptr);
     }
 
     // A connected peer whose client object the manager holds.
-    COrbClientSocketUser* Connect(COrbClientConnectionManager& manager, const Peer& peer) {
-        COrbClientSocketUser* client = WaitFor(manager, peer);
+    engine::COrbClientSocketUser* Connect(engine::COrbClientConnectionManager& manager,
+                                          const Peer& peer) {
+        engine::COrbClientSocketUser* client = WaitFor(manager, peer);
         EXPECT_NE(client, nullptr);
         return client;
     }
 
     std::vector<int> pauses;
-    std::unique_ptr<SwitchDeviceTable> table;
-    std::unique_ptr<COrbClientConnectionManager> clientPort;
-    std::unique_ptr<COrbClientConnectionManager> bypassPort;
+    std::unique_ptr<engine::SwitchDeviceTable> table;
+    std::unique_ptr<engine::COrbClientConnectionManager> clientPort;
+    std::unique_ptr<engine::COrbClientConnectionManager> bypassPort;
     unsigned firstPort = 0, secondPort = 0;
     TestSwitch theSwitch;
-    std::unique_ptr<COrbIOQueue> queue;
+    std::unique_ptr<engine::COrbIOQueue> queue;
     std::uint32_t savedDebugPrint = 2;
 };
 

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+using namespace engine;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace engine;
+
 namespace {
 
 using namespace clienttest;

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+using namespace engine;
+
 TEST(LockedStringQueueTest, KeepsOrderAndEmptiesCleanly) {
     LockedStringQueue queue;
     EXPECT_EQ(queue.RemoveHead(), "");

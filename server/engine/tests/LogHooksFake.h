@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-class LogHooksFake : public ShellHooks {
+class LogHooksFake : public engine::ShellHooks {
 public:
     void AppendLogLine(int image, const std::string& text) override {
         std::lock_guard<std::mutex> guard(lock_);

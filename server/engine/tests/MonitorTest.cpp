@@ -25,6 +25,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace engine;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

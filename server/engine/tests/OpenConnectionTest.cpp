@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+using namespace engine;
+
 using testsupport::TestSwitch;
 
 namespace {

@@ -27,6 +27,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace engine;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+using namespace engine;
+
 namespace {
 
 using Bytes = PtySwitch::Bytes;

@@ -27,6 +27,8 @@
 #include <thread>
 #include <vector>
 
+using namespace engine;
+
 using testsupport::TestSwitch;
 
 namespace {

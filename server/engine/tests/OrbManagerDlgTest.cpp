@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+using namespace engine;
+
 namespace {
 
 struct RecordingHooks : ShellHooks {

@@ -32,6 +32,8 @@
 #include <tuple>
 #include <vector>
 
+using namespace engine;
+
 using testsupport::TestSwitch;
 
 namespace {

@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+using namespace engine;
+
 using testsupport::TestSwitch;
 
 namespace {

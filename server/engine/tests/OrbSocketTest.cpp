@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+using namespace engine;
+
 using testsupport::TestSwitch;
 
 namespace {

@@ -17,6 +17,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace engine;
+
 namespace {
 
 using Bytes = PtySwitch::Bytes;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+using namespace engine;
+
 namespace {
 
 using Record = LineDeviceEntry::Record;

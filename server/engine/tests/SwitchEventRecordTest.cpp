@@ -7,6 +7,8 @@
 #include <type_traits>
 #include <vector>
 
+using namespace engine;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

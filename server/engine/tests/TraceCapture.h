@@ -23,18 +23,18 @@
 
 class TraceCapture {
 public:
-    TraceCapture() : saved_(g_nDebugMsgPrint.load()), lines_(std::make_shared<Lines>()) {
-        g_nDebugMsgPrint = 2;
+    TraceCapture() : saved_(engine::g_nDebugMsgPrint.load()), lines_(std::make_shared<Lines>()) {
+        engine::g_nDebugMsgPrint = 2;
         // The hook shares the lines: a thread may still be inside it after the hook is removed.
-        SetTraceDebugOutputHookForTest([lines = lines_](const std::string& text) {
+        engine::SetTraceDebugOutputHookForTest([lines = lines_](const std::string& text) {
             std::lock_guard<std::mutex> guard(lines->lock);
             lines->texts.push_back(text);
             lines->added.notify_all();
         });
     }
     ~TraceCapture() {
-        SetTraceDebugOutputHookForTest({});
-        g_nDebugMsgPrint = saved_;
+        engine::SetTraceDebugOutputHookForTest({});
+        engine::g_nDebugMsgPrint = saved_;
     }
     TraceCapture(const TraceCapture&) = delete;
     TraceCapture& operator=(const TraceCapture&) = delete;

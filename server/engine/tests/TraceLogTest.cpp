@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+using namespace engine;
+
 namespace {
 
 // Catches the debugger output and sets the trace settings to their defaults for one test.

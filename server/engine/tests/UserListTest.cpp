@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+using namespace engine;
+
 namespace {
 
 std::unique_ptr<UserRecord> User(const std::string& name, const std::string& ip,

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+using namespace shell;
+
 // The picture made by media/make_media.py, taken in whole at build time.
 asm(".section .rodata\n"
     ".balign 16\n"

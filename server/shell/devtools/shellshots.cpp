@@ -35,6 +35,9 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace engine;
+using namespace shell;
+
 namespace {
 
 using platform::RegKey;

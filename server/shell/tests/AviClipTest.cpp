@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+using namespace shell;
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+using namespace shell;
+
 namespace {
 
 using namespace shell_test;

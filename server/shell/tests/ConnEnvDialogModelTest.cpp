@@ -1,6 +1,9 @@
 #include "DialogsFixture.h"
 #include <shell/ConnEnvDialogModel.h>
 
+using namespace engine;
+using namespace shell;
+
 namespace shell_test {
 namespace {
 

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <vector>
 
+using namespace engine;
+
 using platform::RegKey;
 using platform::RegRoot;
 using platform::RegStatus;

@@ -31,8 +31,8 @@ protected:
         CreateKey(kUserDataKey);
     }
 
-    DialogPrompts Prompts() {
-        DialogPrompts p;
+    shell::DialogPrompts Prompts() {
+        shell::DialogPrompts p;
         p.box = [this](int id) { boxes.push_back(id); };
         p.ask = [this](int id) {
             asked.push_back(id);
@@ -73,8 +73,8 @@ protected:
 
     // What a fresh load of the store yields.
     std::vector<std::string> ReloadedUsers(int* result = nullptr) {
-        COrbManagerDlg other;
-        UserStore store(other.m_UserList, dlg.m_strInstallPath, {});
+        engine::COrbManagerDlg other;
+        shell::UserStore store(other.m_UserList, dlg.m_strInstallPath, {});
         const int loaded = store.LoadUserData();
         if (result)
             *result = loaded;
@@ -87,7 +87,7 @@ protected:
     }
 
     TempRegistry registry;
-    COrbManagerDlg dlg;
+    engine::COrbManagerDlg dlg;
     std::vector<int> boxes;
     std::vector<int> asked;
     std::map<int, bool> answers;

@@ -10,6 +10,9 @@
 #include <random>
 #include <utility>
 
+using namespace engine;
+using namespace shell;
+
 using testsupport::DownloadingSwitch;
 using testsupport::TestSwitch;
 

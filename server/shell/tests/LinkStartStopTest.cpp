@@ -7,6 +7,9 @@
 
 using namespace shell_test;
 
+using namespace engine;
+using namespace shell;
+
 namespace {
 
 class LinkStartStop : public ShellFixture {};

@@ -7,6 +7,9 @@
 
 using namespace shell_test;
 
+using namespace engine;
+using namespace shell;
+
 namespace {
 
 // '#' stands for a digit, '@' for a letter, everything else for itself.

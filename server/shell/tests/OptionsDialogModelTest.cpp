@@ -3,6 +3,9 @@
 
 #include <engine/TraceSettings.h>
 
+using namespace engine;
+using namespace shell;
+
 namespace shell_test {
 namespace {
 

@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+using namespace shell;
+
 namespace {
 
 using platform::RegKey;

@@ -23,6 +23,9 @@
 #include <functional>
 #include <memory>
 
+using namespace engine;
+using namespace shell;
+
 // Fontconfig keeps its configuration for the life of the process and never frees it; that is
 // the font library's, not ours, and the leak checker is told so.
 extern "C" const char* __lsan_default_suppressions() {

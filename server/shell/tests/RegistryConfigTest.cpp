@@ -16,6 +16,9 @@
 #include <set>
 #include <vector>
 
+using namespace engine;
+using namespace shell;
+
 using platform::RegKey;
 using platform::RegRoot;
 using platform::RegStatus;

@@ -9,6 +9,9 @@
 #include <vector>
 
 #ifdef RESDLL_DIR
+
+using namespace shell;
+
 namespace {
 
 std::vector<unsigned> Range(unsigned first, unsigned last, unsigned step = 1) {

@@ -17,6 +17,9 @@
 #include <filesystem>
 #include <vector>
 
+using namespace engine;
+using namespace shell;
+
 namespace {
 
 using platform::RegKey;

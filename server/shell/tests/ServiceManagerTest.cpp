@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+using namespace shell;
+
 namespace fs = std::filesystem;
 
 namespace {

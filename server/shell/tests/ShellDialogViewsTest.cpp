@@ -23,6 +23,9 @@
 #include <tuple>
 #include <vector>
 
+using namespace engine;
+using namespace shell;
+
 namespace shell_test {
 namespace {
 

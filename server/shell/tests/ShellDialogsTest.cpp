@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 
+using namespace shell;
+
 namespace shell_test {
 namespace {
 

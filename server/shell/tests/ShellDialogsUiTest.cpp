@@ -10,6 +10,9 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 
+using namespace engine;
+using namespace shell;
+
 namespace shell_test {
 namespace {
 

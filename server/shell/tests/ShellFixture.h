@@ -58,7 +58,7 @@ inline platform::RegKey CreateKey(const char* path) {
 // Records every call the logic makes. The questions are answered from `answers` (OK when an id
 // has no entry); the wait runs a nested event loop as the headless view does, with a hook before
 // every tick.
-class FakeView : public MainView {
+class FakeView : public shell::MainView {
 public:
     struct Row {
         int image;
@@ -101,7 +101,7 @@ public:
         ++clientReloads;
     }
 
-    void RunWaitDialog(WaitDialogModel& model, int tickMs) override {
+    void RunWaitDialog(shell::WaitDialogModel& model, int tickMs) override {
         ++waits;
         if (model.IsDone())
             return;
@@ -156,14 +156,14 @@ public:
     std::vector<std::string> clientTitles;
     std::vector<std::vector<std::string>> clientRows;
     int clientReloads = 0;
-    std::function<void(WaitDialogModel&)> onWaitTick;
+    std::function<void(shell::WaitDialogModel&)> onWaitTick;
     int waits = 0, waitTicks = 0;
     int hides = 0, raises = 0;
 };
 
 // Short timers: the liveness and recovery ticks come within a fraction of a second.
-inline ShellTimings ShortTimings() {
-    ShellTimings t;
+inline shell::ShellTimings ShortTimings() {
+    shell::ShellTimings t;
     t.secondTimerMs = 40;
     t.livenessTimerMs = 150;
     t.recoveryMinuteMs = 120;
@@ -185,7 +185,7 @@ class ShellFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         testsupport::App();
-        ResetLinkState();
+        engine::ResetLinkState();
         listenPort = FreeListenPortPair();
         ASSERT_GT(listenPort, 0);
         WriteSettings();
@@ -195,7 +195,7 @@ protected:
         if (HasFailure())
             std::fprintf(stderr, "trace:\n%s", traces.All().c_str());
         server.reset();
-        ResetLinkState();
+        engine::ResetLinkState();
     }
 
     // Every setting a start needs, pointing at the switch; auto-connect as given.
@@ -221,20 +221,20 @@ protected:
     }
 
     // The server with the recording view, not yet initialised.
-    OrbManagerServer& MakeServer(const ShellTimings& timings = ShortTimings()) {
-        server = std::make_unique<OrbManagerServer>(timings);
+    shell::OrbManagerServer& MakeServer(const shell::ShellTimings& timings = ShortTimings()) {
+        server = std::make_unique<shell::OrbManagerServer>(timings);
         server->SetResourceLookup(TestText);
         server->m_timings.connectTimeoutMs = 2000;
         server->m_timings.closeDrainMs = 1000;
         server->SetView(&view);
-        QObject::connect(server.get(), &OrbManagerServer::Ended,
+        QObject::connect(server.get(), &shell::OrbManagerServer::Ended,
                          [this](int result) { endings.push_back(result); });
         return *server;
     }
 
     // Initialised, with the link started by the button (box 168 answered OK).
-    OrbManagerServer& StartedServer() {
-        OrbManagerServer& s = MakeServer();
+    shell::OrbManagerServer& StartedServer() {
+        shell::OrbManagerServer& s = MakeServer();
         EXPECT_TRUE(s.OnInitDialog());
         s.OnStartStop();
         return s;
@@ -243,8 +243,8 @@ protected:
     bool CompletelyRunning() const {
         return server && server->m_bLinkRunning == 1 && server->m_pClientManager != nullptr &&
                server->m_pBypassClientManager != nullptr && !server->IsInTransition() &&
-               server->IsTimerRunning(OrbManagerServer::kSecondTimer) &&
-               server->IsTimerRunning(OrbManagerServer::kLivenessTimer);
+               server->IsTimerRunning(shell::OrbManagerServer::kSecondTimer) &&
+               server->IsTimerRunning(shell::OrbManagerServer::kLivenessTimer);
     }
 
     // The stopped state: no engine object, no timer, the link flags down.
@@ -258,15 +258,15 @@ protected:
         EXPECT_EQ(server->m_pServiceController, nullptr);
         EXPECT_EQ(server->m_pIOQueue, nullptr);
         EXPECT_EQ(server->m_pSerialPort, nullptr);
-        EXPECT_EQ(g_pSwitchSocket.load(), nullptr);
+        EXPECT_EQ(engine::g_pSwitchSocket.load(), nullptr);
         for (int id : {1, 8, 9, 99})
             EXPECT_FALSE(server->IsTimerRunning(id)) << "timer " << id;
         EXPECT_EQ(server->m_bSecondTimerOn, 0);
         EXPECT_EQ(server->m_bAutoRecoverTimerOn, 0);
-        EXPECT_EQ(g_bSwitchLinkUp, 0);
-        EXPECT_EQ(g_bDeviceListAvailable, 0);
-        EXPECT_FALSE(g_hLinkAvailableEvent.IsSet());
-        EXPECT_FALSE(g_hDeviceDownloadDoneEvent.IsSet());
+        EXPECT_EQ(engine::g_bSwitchLinkUp, 0);
+        EXPECT_EQ(engine::g_bDeviceListAvailable, 0);
+        EXPECT_FALSE(engine::g_hLinkAvailableEvent.IsSet());
+        EXPECT_FALSE(engine::g_hDeviceDownloadDoneEvent.IsSet());
         EXPECT_EQ(server->m_nDownLoadedDeviceCount, 0);
     }
 
@@ -274,7 +274,7 @@ protected:
     int ClientPortClients() const {
         if (!server || server->m_pClientManager == nullptr)
             return 0;
-        COrbClientConnectionManager* manager = server->m_pClientManager;
+        engine::COrbClientConnectionManager* manager = server->m_pClientManager;
         platform::CriticalSectionLock guard(manager->ClientListLock());
         return static_cast<int>(manager->GetClients().size());
     }
@@ -290,7 +290,7 @@ protected:
     int listenPort = 0;
     FakeView view;
     std::vector<int> endings;
-    std::unique_ptr<OrbManagerServer> server;
+    std::unique_ptr<shell::OrbManagerServer> server;
 };
 
 } // namespace shell_test

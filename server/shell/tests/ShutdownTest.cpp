@@ -6,6 +6,9 @@
 
 using namespace shell_test;
 
+using namespace engine;
+using namespace shell;
+
 namespace {
 
 class Shutdown : public ShellFixture {

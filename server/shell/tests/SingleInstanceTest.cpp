@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+using namespace shell;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -7,6 +7,9 @@
 #include <fstream>
 #include <sstream>
 
+using namespace engine;
+using namespace shell;
+
 namespace shell_test {
 namespace {
 

@@ -5,6 +5,8 @@
 #include <engine/OrbIOQueue.h>
 #include <engine/OrbSWServiceController.h>
 
+using namespace shell;
+
 using testsupport::TestSwitch;
 
 using namespace shell_test;

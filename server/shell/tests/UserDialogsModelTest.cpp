@@ -3,6 +3,9 @@
 
 #include <engine/SwitchDeviceTable.h>
 
+using namespace engine;
+using namespace shell;
+
 namespace shell_test {
 namespace {
 

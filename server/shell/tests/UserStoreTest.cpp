@@ -4,6 +4,9 @@
 #include <fstream>
 #include <iterator>
 
+using namespace engine;
+using namespace shell;
+
 namespace shell_test {
 namespace {
 

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+using namespace engine;
+using namespace shell;
+
 namespace {
 
 class WaitModel : public ::testing::Test {

@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+namespace shell {
+
 void RunAboutDlg(QWidget* parent, const DialogText& text) {
     QDialog dialog(parent);
     dialog.setWindowTitle(text(101, "About Veltrane Link..."));
@@ -23,3 +25,5 @@ void RunAboutDlg(QWidget* parent, const DialogText& text) {
     dialog.resize(380, dialog.sizeHint().height());
     dialog.exec();
 }
+
+} // namespace shell

@@ -16,6 +16,10 @@
 #include <map>
 #include <string>
 
+namespace shell {
+
+using namespace engine;
+
 namespace {
 
 // A drop-down list exchanged by its text: the matching entry is chosen, and a stored value the
@@ -200,3 +204,5 @@ bool RunConnEnvDlg(QWidget* parent, ConnEnvDialogModel& model, const DialogText&
     LayOutConnEnv(dialog, controls, buttons);
     return dialog.exec() == QDialog::Accepted;
 }
+
+} // namespace shell

@@ -10,6 +10,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+namespace shell {
+
 ConnectedUsersDlg::ConnectedUsersDlg(QWidget* parent, ConnectedUsersModel& model, DialogText text,
                                      std::function<bool()> confirm)
     : QDialog(parent), m_model(model), m_text(std::move(text)), m_confirm(std::move(confirm)) {
@@ -85,3 +87,5 @@ bool RunClientDisconnectDlg(QWidget* parent, const ClientRow& row, const DialogT
     dialog.resize(420, dialog.sizeHint().height());
     return dialog.exec() == QDialog::Accepted;
 }
+
+} // namespace shell

@@ -4,9 +4,12 @@
 
 #include <QDialog>
 
-class ConnectedUsersModel;
 class QLineEdit;
 class QTreeWidget;
+
+namespace shell {
+
+class ConnectedUsersModel;
 
 // The hidden dialog of the second client port's clients; a double click disconnects one after
 // the confirmation dialog.
@@ -27,3 +30,5 @@ private:
     QTreeWidget* m_pList = nullptr;
     QLineEdit* m_pCount = nullptr;
 };
+
+} // namespace shell

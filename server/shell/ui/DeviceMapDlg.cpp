@@ -17,6 +17,8 @@
 #include <map>
 #include <optional>
 
+namespace shell {
+
 namespace {
 
 // The user picker (IDD 153): the chosen user's address when it ended with OK.
@@ -270,3 +272,5 @@ void RunDeviceMapDlg(QWidget* parent, DeviceMapModel& model, const DialogText& t
     dialog.resize(820, 460);
     dialog.exec();
 }
+
+} // namespace shell

@@ -16,6 +16,8 @@
 #include <initializer_list>
 #include <string>
 
+namespace shell {
+
 inline QTreeWidget* ReportList(int id, const QStringList& titles) {
     auto* list = new QTreeWidget;
     list->setObjectName(QString::number(id));
@@ -71,3 +73,5 @@ inline void AddUserFields(QFormLayout* form, const DialogText& text, QWidget* ip
     for (int i = 0; i < 4; ++i)
         form->addRow(titles[i] + ":", fields[i]);
 }
+
+} // namespace shell

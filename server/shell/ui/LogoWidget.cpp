@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+namespace shell {
+
 LogoWidget::LogoWidget(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     connect(&m_Timer, &QTimer::timeout, this, [this] {
@@ -51,3 +53,5 @@ void LogoWidget::paintEvent(QPaintEvent*) {
     const QRect target(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
     painter.drawImage(target, m_Image);
 }
+
+} // namespace shell

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+namespace shell {
+
 // The logo animation: a clip shown still at its first frame, or playing over and over. A clip
 // that is missing or can't be played leaves the area empty.
 class LogoWidget : public QWidget {
@@ -34,3 +36,5 @@ private:
     QTimer m_Timer;
     int m_nFrame = 0;
 };
+
+} // namespace shell

@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+namespace shell {
+
 namespace {
 
 // The check boxes with the field each one shows.
@@ -220,3 +222,5 @@ bool RunOptionValuesDlg(QWidget* parent, OptionsDialogModel& model, const Dialog
     LayOutOptions(dialog, controls, buttons);
     return dialog.exec() == QDialog::Accepted;
 }
+
+} // namespace shell

@@ -25,6 +25,10 @@
 #include <filesystem>
 #include <system_error>
 
+namespace shell {
+
+using namespace engine;
+
 namespace {
 
 std::string FindModulePath(const char* argv0) {
@@ -358,3 +362,5 @@ void COrbManagerApp::ReportStartupFailure(const std::string& text) {
         QMessageBox::critical(nullptr, QStringLiteral("Veltrane Link"),
                               QString::fromStdString(text));
 }
+
+} // namespace shell

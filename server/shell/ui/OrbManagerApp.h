@@ -6,9 +6,12 @@
 #include <string>
 #include <vector>
 
+class QCoreApplication;
+
+namespace shell {
+
 class MainView;
 class OrbManagerServer;
-class QCoreApplication;
 class SingleInstance;
 class TerminationSignal;
 
@@ -100,3 +103,5 @@ private:
     OrbManagerServer* m_pServer = nullptr;
     MainView* m_pView = nullptr;
 };
+
+} // namespace shell

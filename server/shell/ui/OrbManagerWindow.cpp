@@ -21,6 +21,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+namespace shell {
+
 namespace {
 
 const QString kCaption = QStringLiteral("Veltrane Link");
@@ -365,3 +367,5 @@ void OrbManagerWindow::OnServerEnded() {
         close();
     }
 }
+
+} // namespace shell

@@ -9,11 +9,14 @@
 #include <string>
 #include <vector>
 
-class OrbManagerServer;
-class ShellDialogsUi;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
+
+namespace shell {
+
+class OrbManagerServer;
+class ShellDialogsUi;
 
 // The server's main window: a view over OrbManagerServer. It shows what the logic tells it and
 // hands every button and the close request back; it holds no state of the link itself.
@@ -81,3 +84,5 @@ private:
     // The server has ended its dialog: the window closes without asking again.
     bool m_bServerEnded = false;
 };
+
+} // namespace shell

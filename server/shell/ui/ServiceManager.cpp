@@ -17,6 +17,10 @@
 
 extern char** environ;
 
+namespace shell {
+
+using namespace engine;
+
 namespace {
 
 std::string EnvOr(const char* name, const char* fallback) {
@@ -270,3 +274,5 @@ void RegisterServiceByOption(bool on, const std::string& modulePath) {
     else
         TraceLog("Veltrane Link V3 is not registered as Windows Service.");
 }
+
+} // namespace shell

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace shell {
+
 // The system service that runs the server without a desktop: a systemd unit that starts the
 // program with "--service". The unit folder comes from VELTRANE_SYSTEMD_UNIT_DIR (default
 // /etc/systemd/system) and the control program from VELTRANE_SYSTEMCTL (default "systemctl").
@@ -46,3 +48,5 @@ private:
 // The service step of the options dialog: with the option off an installed service is removed
 // (not stopped first), with it on a missing one is installed; the outcome is traced.
 void RegisterServiceByOption(bool on, const std::string& modulePath);
+
+} // namespace shell

@@ -19,6 +19,8 @@
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
 
+namespace shell {
+
 namespace {
 
 constexpr int kIdsDisconnect = 318;
@@ -199,3 +201,5 @@ void ShellDialogsUi::RestoreFromTray() {
     m_pWindow->raise();
     m_pWindow->activateWindow();
 }
+
+} // namespace shell

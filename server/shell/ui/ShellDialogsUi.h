@@ -8,13 +8,16 @@
 #include <functional>
 #include <memory>
 
-class LogoWidget;
-class OrbManagerServer;
 class QCheckBox;
 class QMenu;
 class QPushButton;
 class QSystemTrayIcon;
 class QWidget;
+
+namespace shell {
+
+class LogoWidget;
+class OrbManagerServer;
 class SplashWindow;
 
 // A language-library text, or the fallback when the library has none.
@@ -78,3 +81,5 @@ private:
     bool m_bTrayShown = false;
     ConnectedUsersDlg* m_pConnectedUsers = nullptr;
 };
+
+} // namespace shell

@@ -5,6 +5,8 @@
 #include <QScreen>
 #include <QTimer>
 
+namespace shell {
+
 namespace {
 SplashWindow* g_pSplash = nullptr;
 }
@@ -51,3 +53,5 @@ SplashWindow::~SplashWindow() {
 void SplashWindow::paintEvent(QPaintEvent*) {
     QPainter(this).drawPixmap(0, 0, m_Picture);
 }
+
+} // namespace shell

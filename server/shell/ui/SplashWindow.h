@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace shell {
+
 // The picture shown while the main window starts, from the splash library's "IDB_SPLASH"
 // bitmap. No library or no bitmap: no splash. One at most; it goes by itself.
 class SplashWindow : public QWidget {
@@ -26,3 +28,5 @@ private:
     explicit SplashWindow(QPixmap picture);
     QPixmap m_Picture;
 };
+
+} // namespace shell

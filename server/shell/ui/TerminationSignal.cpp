@@ -2,6 +2,10 @@
 
 #include <engine/TraceLog.h>
 
+namespace shell {
+
+using namespace engine;
+
 TerminationSignal::TerminationSignal(QObject* parent)
     : QObject(parent), m_stop(std::make_unique<platform::StopSignal>(
                            [this](int signalNumber) { emit Received(signalNumber); },
@@ -9,3 +13,5 @@ TerminationSignal::TerminationSignal(QObject* parent)
 }
 
 TerminationSignal::~TerminationSignal() = default;
+
+} // namespace shell

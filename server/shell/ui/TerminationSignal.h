@@ -6,6 +6,8 @@
 
 #include <memory>
 
+namespace shell {
+
 // SIGTERM and SIGINT as a Qt signal on the thread that made the object; trouble setting them up
 // goes to the trace. One object at a time; the previous handlers come back when it is destroyed.
 class TerminationSignal : public QObject {
@@ -24,3 +26,5 @@ signals:
 private:
     std::unique_ptr<platform::StopSignal> m_stop;
 };
+
+} // namespace shell

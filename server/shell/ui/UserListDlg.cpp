@@ -15,6 +15,8 @@
 
 #include <optional>
 
+namespace shell {
+
 namespace {
 
 // The add (IDD 135) or edit (IDD 136) dialog; the fields when it ended with OK.
@@ -201,3 +203,5 @@ void RunUserListDlg(QWidget* parent, UserListModel& model, const DialogText& tex
     dialog.resize(640, 360);
     dialog.exec();
 }
+
+} // namespace shell

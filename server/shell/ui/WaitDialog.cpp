@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+namespace shell {
+
 WaitDialog::WaitDialog(WaitDialogModel& model, int tickMs, const QString& message, QWidget* parent)
     : QDialog(parent), m_model(model) {
     setWindowTitle(QStringLiteral("Veltrane Link"));
@@ -53,3 +55,5 @@ void WaitDialog::OnTick() {
 
 // Escape and the close box both come here; QDialog then keeps the dialog open.
 void WaitDialog::reject() {}
+
+} // namespace shell

@@ -4,6 +4,9 @@
 #include <QTimer>
 
 class QProgressBar;
+
+namespace shell {
+
 class WaitDialogModel;
 
 // The modal progress dialog of the device download wait. It only shows the model's progress and
@@ -30,3 +33,5 @@ private:
     QProgressBar* m_progress = nullptr;
     QTimer m_timer;
 };
+
+} // namespace shell
