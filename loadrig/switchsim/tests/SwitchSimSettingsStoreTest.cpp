@@ -1,6 +1,7 @@
 #include <switchsim/SwitchSimSettingsStore.h>
 
 #include <platform/Registry.h>
+#include <testsupport/RegistryKeys.h>
 
 #include <gtest/gtest.h>
 
@@ -30,11 +31,7 @@ protected:
         EXPECT_EQ(key.QueryString(name, text), RegStatus::Ok) << name;
         return text;
     }
-    static RegKey MakeKey() {
-        RegKey key;
-        EXPECT_EQ(RegKey::Create(RegRoot::LocalMachine, kSwitchSimKeyPath, key), RegStatus::Ok);
-        return key;
-    }
+    static RegKey MakeKey() { return testsupport::CreateKey(kSwitchSimKeyPath); }
 
     QTemporaryDir dir;
 };
