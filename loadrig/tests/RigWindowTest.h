@@ -1,12 +1,13 @@
 #pragma once
 
 // The start of a test of one of the rig's windows: a QApplication made before any plain one, a
-// registry of the test's own, and the window over a controller the test holds. Include it in one
-// file of a test program only (it defines the program's leak suppressions).
+// registry of the test's own, and the window over a controller the test holds, its close seen.
+// Include it in one file of a test program only (it defines the program's leak suppressions).
 
 #include <testsupport/TestApp.h>
 
 #include <QApplication>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QTemporaryDir>
 
@@ -39,6 +40,7 @@ protected:
         controller = new Controller;
         Prepare(*controller);
         window = new Window(controller);
+        QObject::connect(window, &Window::closed, [this] { closed = true; });
     }
     void TearDown() override {
         delete window;
@@ -54,10 +56,17 @@ protected:
         return widget;
     }
     QString Text(const char* name) { return Find<QLineEdit>(name)->text(); }
+    QStringList FrameTitles() {
+        QStringList titles;
+        for (QGroupBox* box : window->template findChildren<QGroupBox*>())
+            titles << box->title();
+        return titles;
+    }
 
     QTemporaryDir dir;
     Controller* controller = nullptr;
     Window* window = nullptr;
+    bool closed = false; // the window has said it closed
 };
 
 } // namespace rigtest

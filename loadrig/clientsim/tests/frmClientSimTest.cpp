@@ -52,10 +52,7 @@ protected:
 
 TEST_F(frmClientSimTest, FirstLoadShowsTheDefaultsInEveryControl) {
     EXPECT_EQ(window->windowTitle(), "Load Rig Ver 1.0 for QMX Series - Client Call Generator");
-    QStringList frames;
-    for (QGroupBox* box : window->findChildren<QGroupBox*>()) {
-        frames << box->title();
-    }
+    const QStringList frames = FrameTitles();
     for (const char* caption : {"Call Scenario", "Simulation Time", "Call State Time Duration",
                                 "Call State Event Count", "Command Count"}) {
         EXPECT_TRUE(frames.contains(QLatin1String(caption))) << caption;
@@ -207,53 +204,24 @@ constexpr const char kClientTree[] =
       3,0 span 1x4 QPlainTextEdit #txtRecvData read-only
 )tree";
 
+// clang-format off
+const std::vector<std::string> kClientTabOrder{
+    "ConnIPAddr", "ConnPortNo", "txtClientKind", "cmboTelNoSize",
+    "cmboPortCnt", "editCallerStartTelNo", "editCalleeStartTelNo", "chkFreeDial",
+    "txtFreeDialNo", "chkMakeCall", "chkConnected", "chkHoldCall",
+    "chkDropCall", "cmboIdleTime", "cmboMakeDelaytime", "cmboConnDelay",
+    "cmboHoldDelay", "editTimePeriod", "editStartTime", "editEndTime",
+    "editElapsedTime", "editIdleTime", "editRingTime", "editConnTime",
+    "editHoldTime", "editHookOnCount", "editDTCount", "editRbOfferingCount",
+    "editConnectedCount", "editHeldCount", "editFailCount", "editMakeCall",
+    "editAnswerCall", "editHoldCall", "editUnHoldCall", "editDropCall",
+    "editCmdTotalCount", "DataSendCnt", "RecvDataCnt", "Start",
+    "Disconnect", "cmdReset", "cmdQuit", "txtRecvData"};
+// clang-format on
+
 TEST_F(frmClientSimTest, EveryControlSitsInItsFrameAndTabWalksThemInOrder) {
     TakeMessages();
-    EXPECT_EQ(testsupport::LayoutTree(window), kClientTree);
-    EXPECT_EQ(testsupport::TabOrder(window), (std::vector<std::string>{"ConnIPAddr",
-                                                                       "ConnPortNo",
-                                                                       "txtClientKind",
-                                                                       "cmboTelNoSize",
-                                                                       "cmboPortCnt",
-                                                                       "editCallerStartTelNo",
-                                                                       "editCalleeStartTelNo",
-                                                                       "chkFreeDial",
-                                                                       "txtFreeDialNo",
-                                                                       "chkMakeCall",
-                                                                       "chkConnected",
-                                                                       "chkHoldCall",
-                                                                       "chkDropCall",
-                                                                       "cmboIdleTime",
-                                                                       "cmboMakeDelaytime",
-                                                                       "cmboConnDelay",
-                                                                       "cmboHoldDelay",
-                                                                       "editTimePeriod",
-                                                                       "editStartTime",
-                                                                       "editEndTime",
-                                                                       "editElapsedTime",
-                                                                       "editIdleTime",
-                                                                       "editRingTime",
-                                                                       "editConnTime",
-                                                                       "editHoldTime",
-                                                                       "editHookOnCount",
-                                                                       "editDTCount",
-                                                                       "editRbOfferingCount",
-                                                                       "editConnectedCount",
-                                                                       "editHeldCount",
-                                                                       "editFailCount",
-                                                                       "editMakeCall",
-                                                                       "editAnswerCall",
-                                                                       "editHoldCall",
-                                                                       "editUnHoldCall",
-                                                                       "editDropCall",
-                                                                       "editCmdTotalCount",
-                                                                       "DataSendCnt",
-                                                                       "RecvDataCnt",
-                                                                       "Start",
-                                                                       "Disconnect",
-                                                                       "cmdReset",
-                                                                       "cmdQuit",
-                                                                       "txtRecvData"}));
+    testsupport::ExpectMakeup(window, kClientTree, kClientTabOrder);
 }
 
 TEST_F(frmClientSimTest, ClicksAndTypingReachTheControllerAndTheWindowFollows) {
@@ -290,8 +258,6 @@ TEST_F(frmClientSimTest, ClicksAndTypingReachTheControllerAndTheWindowFollows) {
     EXPECT_EQ(controller->State().txtClientKind.text, "7");
 
     // Quit saves what the boxes hold and closes the window.
-    bool closed = false;
-    QObject::connect(window, &frmClientSim::closed, [&] { closed = true; });
     window->show();
     window->cmdQuit()->click();
     EXPECT_TRUE(closed);
@@ -424,8 +390,6 @@ TEST_F(frmClientSimTest, ScriptTypesTheServerPressesStartAndQuits) {
     ASSERT_TRUE(testsupport::SpinUntil([&] { return server.Received().size() >= 17; }));
     EXPECT_EQ(static_cast<int>(server.Received()[10]), 9);
 
-    bool closed = false;
-    QObject::connect(window, &frmClientSim::closed, [&] { closed = true; });
     ClientScript quit;
     quit.quitAfterSeconds = 0;
     window->StartScript(quit);
