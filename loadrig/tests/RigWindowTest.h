@@ -4,16 +4,14 @@
 // registry of the test's own, and the window over a controller the test holds, its close seen.
 // Include it in one file of a test program only (it defines the program's leak suppressions).
 
+#include <testsupport/TempRegistry.h>
 #include <testsupport/TestApp.h>
 
 #include <QApplication>
 #include <QGroupBox>
 #include <QLineEdit>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 // Fontconfig keeps its configuration for the life of the process and never frees it; that is
 // the font library's leak, not ours.
@@ -35,8 +33,7 @@ template <class Window, class Controller> class RigWindowTest : public ::testing
 protected:
     void SetUp() override {
         ASSERT_NE(qobject_cast<QApplication*>(QCoreApplication::instance()), nullptr);
-        ASSERT_TRUE(dir.isValid());
-        ::setenv("QORVELL_REGISTRY", dir.filePath("registry.reg").toStdString().c_str(), 1);
+        ASSERT_TRUE(registry.IsReady());
         controller = new Controller;
         Prepare(*controller);
         window = new Window(controller);
@@ -45,7 +42,6 @@ protected:
     void TearDown() override {
         delete window;
         delete controller;
-        ::unsetenv("QORVELL_REGISTRY");
     }
     // What the controller needs before the window loads it.
     virtual void Prepare(Controller&) {}
@@ -63,7 +59,7 @@ protected:
         return titles;
     }
 
-    QTemporaryDir dir;
+    testsupport::TempRegistry registry;
     Controller* controller = nullptr;
     Window* window = nullptr;
     bool closed = false; // the window has said it closed

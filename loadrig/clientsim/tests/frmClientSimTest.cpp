@@ -17,7 +17,6 @@
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QValidator>
 
 #include <gtest/gtest.h>

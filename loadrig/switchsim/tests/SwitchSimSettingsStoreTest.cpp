@@ -2,10 +2,9 @@
 
 #include <platform/Registry.h>
 #include <testsupport/RegistryKeys.h>
+#include <testsupport/TempRegistry.h>
 
 #include <gtest/gtest.h>
-
-#include <QTemporaryDir>
 
 #include <cstdlib>
 #include <string>
@@ -18,11 +17,7 @@ using platform::RegStatus;
 
 class SwitchSimSettingsStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        const std::string file = dir.filePath("registry.reg").toStdString();
-        ::setenv("QORVELL_REGISTRY", file.c_str(), 1);
-    }
+    void SetUp() override { ASSERT_TRUE(registry.IsReady()); }
 
     static std::string Stored(const char* name) {
         RegKey key;
@@ -33,7 +28,7 @@ protected:
     }
     static RegKey MakeKey() { return testsupport::CreateKey(kSwitchSimKeyPath); }
 
-    QTemporaryDir dir;
+    testsupport::TempRegistry registry;
 };
 
 TEST_F(SwitchSimSettingsStoreTest, FirstLoadCreatesTheKeyWithItsDefaults) {

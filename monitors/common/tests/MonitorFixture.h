@@ -121,15 +121,8 @@ inline void WriteMonitorKey(const std::string& keyPath, const fs::path& dir,
 
 // 7 March 2009, 09:05:03.042: the time the tests' monitors read.
 inline MonitorClock FixedClock() {
-    MonitorClock c;
-    c.year = 2009;
-    c.month = 3;
-    c.day = 7;
-    c.hour = 9;
-    c.minute = 5;
-    c.second = 3;
-    c.millisecond = 42;
-    return c;
+    return {
+        .year = 2009, .month = 3, .day = 7, .hour = 9, .minute = 5, .second = 3, .millisecond = 42};
 }
 
 // A monitor's own registry pointing at a test server on loopback with the pass code, and its

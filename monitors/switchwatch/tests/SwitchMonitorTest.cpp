@@ -211,14 +211,8 @@ TEST_F(SwitchMonitorTest, TheTimeColumnHoldsTheWholeTimeInTheFontTheWindowIsShow
     window.SetAutoAnswer(true);
     SwitchMonitor monitor(window);
     monitor.SetClock([] {
-        MonitorClock c;
-        c.year = 2028;
-        c.month = 12;
-        c.day = 28;
-        c.hour = 20;
-        c.minute = 58;
-        c.second = 48;
-        return c;
+        return MonitorClock{
+            .year = 2028, .month = 12, .day = 28, .hour = 20, .minute = 58, .second = 48};
     });
     AttachAndShowAnEvent(window, monitor);
     QTreeWidget* list = window.List(SwitchMonitor::kList);
