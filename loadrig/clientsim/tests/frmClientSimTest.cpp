@@ -2,6 +2,7 @@
 
 #include <loadrig/tests/RigWindowTest.h>
 #include <testsupport/TestApp.h>
+#include <testsupport/TestSwitch.h>
 #include <testsupport/WidgetTree.h>
 
 #include <QApplication>
@@ -15,8 +16,6 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QValidator>
 
 #include <gtest/gtest.h>
@@ -314,47 +313,30 @@ TEST_F(frmClientSimTest, NumberBoxesTakeNoMoreDigitsThanTheTelSize) {
     EXPECT_TRUE(window->Start()->isEnabled());
 }
 
-// A loopback server in place of the link server.
-class FakeServer {
-public:
-    FakeServer() {
-        m_server.listen(QHostAddress::LocalHost);
-        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
-            m_peer = m_server.nextPendingConnection();
-            QObject::connect(m_peer, &QTcpSocket::readyRead,
-                             [this] { m_received += m_peer->readAll(); });
-        });
-    }
-    int Port() const { return m_server.serverPort(); }
-    QByteArray& Received() { return m_received; }
-    void Send(const QByteArray& bytes) {
-        m_peer->write(bytes);
-        m_peer->flush();
-    }
-
-private:
-    QTcpServer m_server;
-    QTcpSocket* m_peer = nullptr;
-    QByteArray m_received;
-};
+// What the loopback server in place of the link server has received.
+QByteArray Received(const testsupport::TestSwitch& server) {
+    const std::vector<std::uint8_t> raw = server.RawBytes();
+    return QByteArray(reinterpret_cast<const char*>(raw.data()),
+                      static_cast<qsizetype>(raw.size()));
+}
 
 TEST_F(frmClientSimTest, StartLogsInShowsTheRecordsAndStopUnlocks) {
     TakeMessages();
-    FakeServer server;
+    testsupport::TestSwitch server;
     Type("ConnPortNo", QString::number(server.Port()));
     window->Start()->click();
     EXPECT_FALSE(window->Start()->isEnabled());
     EXPECT_TRUE(window->Disconnect()->isEnabled());
     EXPECT_FALSE(Find<QLineEdit>("ConnIPAddr")->isEnabled());
     EXPECT_FALSE(window->cmdQuit()->isEnabled());
-    ASSERT_TRUE(testsupport::SpinUntil([&] { return server.Received().size() >= 17; }));
-    EXPECT_EQ(server.Received().toHex(' '), "00 0f 02 61 ff ff ff ff ff ff 03 01 08 03 02 01 01");
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return Received(server).size() >= 17; }));
+    EXPECT_EQ(Received(server).toHex(' '), "00 0f 02 61 ff ff ff ff ff ff 03 01 08 03 02 01 01");
     EXPECT_EQ(Find<QLabel>("lblStatus")->text(), "Connected...");
     EXPECT_EQ(Text("DataSendCnt"), "1");
     EXPECT_FALSE(window->cmdReset()->isEnabled());
 
     // A dial tone and a hook-on in one delivery.
-    server.Send(QByteArray::fromHex("0003 49 ffff 0003 4e ffff"));
+    ASSERT_TRUE(server.SendRaw({0x00, 0x03, 0x49, 0xFF, 0xFF, 0x00, 0x03, 0x4E, 0xFF, 0xFF}));
     ASSERT_TRUE(testsupport::SpinUntil([&] { return Text("RecvDataCnt") == "2"; }));
     EXPECT_EQ(Text("editDTCount"), "1");
     EXPECT_EQ(Text("editHookOnCount"), "1");
@@ -376,7 +358,7 @@ TEST_F(frmClientSimTest, StartLogsInShowsTheRecordsAndStopUnlocks) {
 
 TEST_F(frmClientSimTest, ScriptTypesTheServerPressesStartAndQuits) {
     TakeMessages();
-    FakeServer server;
+    testsupport::TestSwitch server;
     ClientScript script;
     script.server = "127.0.0.1";
     script.port = server.Port();
@@ -386,8 +368,8 @@ TEST_F(frmClientSimTest, ScriptTypesTheServerPressesStartAndQuits) {
     window->StartScript(script);
     EXPECT_EQ(Text("ConnPortNo"), QString::number(server.Port()));
     EXPECT_EQ(Text("txtClientKind"), "9");
-    ASSERT_TRUE(testsupport::SpinUntil([&] { return server.Received().size() >= 17; }));
-    EXPECT_EQ(static_cast<int>(server.Received()[10]), 9);
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return Received(server).size() >= 17; }));
+    EXPECT_EQ(static_cast<int>(Received(server)[10]), 9);
 
     ClientScript quit;
     quit.quitAfterSeconds = 0;
