@@ -221,7 +221,29 @@ void ClientFleet::Receive(Receiver& receiver) {
             receiver.lastReceiveNs = now;
             Feed(&receiver, client, buffer.data(), static_cast<std::size_t>(got), now);
         }
+        if (n <= 0)
+            continue;
+        // Pairs with the fence in WaitUntil: either its check sees these counts, or this sees it
+        // waiting.
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+        if (m_Waiting.load(std::memory_order_relaxed) > 0) {
+            std::lock_guard<std::mutex> guard(m_ProgressLock);
+            m_Progress.notify_all();
+        }
     }
+}
+
+bool ClientFleet::WaitUntil(const std::function<bool()>& done,
+                            std::chrono::milliseconds limit) const {
+    m_Waiting.fetch_add(1);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    bool held = false;
+    {
+        std::unique_lock<std::mutex> guard(m_ProgressLock);
+        held = m_Progress.wait_for(guard, limit, done);
+    }
+    m_Waiting.fetch_sub(1);
+    return held;
 }
 
 void ClientFleet::Feed(Receiver* receiver, Client& client, const std::uint8_t* data,

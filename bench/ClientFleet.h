@@ -12,9 +12,13 @@
 #include <testsupport/RecordReader.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -68,6 +72,9 @@ public:
     void EndPhase();
     // Events the slowest reading client has received in this phase. Any thread.
     std::uint64_t MinReceived() const;
+    // Until done() holds, asked again after every receive of the phase, or the limit is up;
+    // done()'s last answer. Any thread but a receiver.
+    bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) const;
     int ReadingClients() const;
     // After EndPhase, for a phase in which `sent` events went out.
     PhaseStats Stats(std::uint64_t sent) const;
@@ -113,6 +120,10 @@ private:
     std::size_t m_FanOutCapacity = 0;
     bool m_Spin = false;
     bool m_StalledReads = false;
+    // The receivers wake a WaitUntil, and take the lock only while one waits.
+    mutable std::atomic<int> m_Waiting{0};
+    mutable std::mutex m_ProgressLock;
+    mutable std::condition_variable m_Progress;
 };
 
 } // namespace bench

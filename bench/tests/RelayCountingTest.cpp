@@ -17,9 +17,7 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace bench;
@@ -49,14 +47,10 @@ void Append(std::vector<std::uint8_t>& to, const std::vector<std::uint8_t>& more
     to.insert(to.end(), more.begin(), more.end());
 }
 
-bool WaitFor(const std::function<bool()>& done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+// Until the slowest reading client has had `count` events of the phase; the limit only bounds a
+// failure.
+bool WaitMinReceived(const ClientFleet& fleet, std::uint64_t count) {
+    return fleet.WaitUntil([&] { return fleet.MinReceived() == count; }, std::chrono::seconds(20));
 }
 
 // The relay's side of the fleet's connections.
@@ -184,7 +178,7 @@ TEST(BenchClientFleet, PhaseFiguresCountLossesDuplicatesAndTornRecordsApart) {
     Append(second, TornFrame());
     Append(second, Frames({3}));
     ASSERT_TRUE(relay.Send(1, second));
-    ASSERT_TRUE(WaitFor([&] { return fleet.MinReceived() == 3; }));
+    ASSERT_TRUE(WaitMinReceived(fleet, 3));
     fleet.EndPhase();
     PhaseStats s = fleet.Stats(4);
     // Five and five arrivals for four sent, yet each client missed one.
@@ -202,7 +196,7 @@ TEST(BenchClientFleet, PhaseFiguresCountLossesDuplicatesAndTornRecordsApart) {
     fleet.BeginPhase(4, 2, 1);
     ASSERT_TRUE(relay.Send(0, Frames({2, 4, 5})));
     ASSERT_TRUE(relay.Send(1, Frames({4, 5})));
-    ASSERT_TRUE(WaitFor([&] { return fleet.MinReceived() == 2; }));
+    ASSERT_TRUE(WaitMinReceived(fleet, 2));
     fleet.EndPhase();
     s = fleet.Stats(2);
     EXPECT_EQ(s.lost, 0u);
@@ -233,7 +227,7 @@ TEST(BenchClientFleet, TheStalledClientIsOneStreamOverEveryPhaseAndOutOfTheFigur
     fleet.BeginPhase(0, 3, 1);
     ASSERT_TRUE(relay.Send(0, Frames({0, 1})));
     ASSERT_TRUE(relay.Send(1, Frames({0, 1, 2})));
-    ASSERT_TRUE(WaitFor([&] { return fleet.MinReceived() == 3; }));
+    ASSERT_TRUE(WaitMinReceived(fleet, 3));
     fleet.EndPhase();
     PhaseStats s = fleet.Stats(3);
     EXPECT_EQ(s.lost, 0u);
@@ -247,7 +241,7 @@ TEST(BenchClientFleet, TheStalledClientIsOneStreamOverEveryPhaseAndOutOfTheFigur
     fleet.BeginPhase(3, 2, 1);
     ASSERT_TRUE(relay.Send(0, Frames({3, 4, 4})));
     ASSERT_TRUE(relay.Send(1, Frames({3, 4})));
-    ASSERT_TRUE(WaitFor([&] { return fleet.MinReceived() == 2; }));
+    ASSERT_TRUE(WaitMinReceived(fleet, 2));
     fleet.EndPhase();
     s = fleet.Stats(2);
     EXPECT_EQ(s.duplicates, 0u);

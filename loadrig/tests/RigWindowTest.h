@@ -1,18 +1,17 @@
 #pragma once
 
 // The start of a test of one of the rig's windows: a QApplication made before any plain one, a
-// registry of the test's own, and the window over a controller the test holds. Include it in one
-// file of a test program only (it defines the program's leak suppressions).
+// registry of the test's own, and the window over a controller the test holds, its close seen.
+// Include it in one file of a test program only (it defines the program's leak suppressions).
 
+#include <testsupport/TempRegistry.h>
 #include <testsupport/TestApp.h>
 
 #include <QApplication>
+#include <QGroupBox>
 #include <QLineEdit>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 // Fontconfig keeps its configuration for the life of the process and never frees it; that is
 // the font library's leak, not ours.
@@ -34,16 +33,15 @@ template <class Window, class Controller> class RigWindowTest : public ::testing
 protected:
     void SetUp() override {
         ASSERT_NE(qobject_cast<QApplication*>(QCoreApplication::instance()), nullptr);
-        ASSERT_TRUE(dir.isValid());
-        ::setenv("QORVELL_REGISTRY", dir.filePath("registry.reg").toStdString().c_str(), 1);
+        ASSERT_TRUE(registry.IsReady());
         controller = new Controller;
         Prepare(*controller);
         window = new Window(controller);
+        QObject::connect(window, &Window::closed, [this] { closed = true; });
     }
     void TearDown() override {
         delete window;
         delete controller;
-        ::unsetenv("QORVELL_REGISTRY");
     }
     // What the controller needs before the window loads it.
     virtual void Prepare(Controller&) {}
@@ -54,10 +52,17 @@ protected:
         return widget;
     }
     QString Text(const char* name) { return Find<QLineEdit>(name)->text(); }
+    QStringList FrameTitles() {
+        QStringList titles;
+        for (QGroupBox* box : window->template findChildren<QGroupBox*>())
+            titles << box->title();
+        return titles;
+    }
 
-    QTemporaryDir dir;
+    testsupport::TempRegistry registry;
     Controller* controller = nullptr;
     Window* window = nullptr;
+    bool closed = false; // the window has said it closed
 };
 
 } // namespace rigtest

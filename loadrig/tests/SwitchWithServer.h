@@ -7,9 +7,8 @@
 #include <switchsim/SimRunController.h>
 #include <testsupport/LoopbackPorts.h>
 #include <testsupport/ServerSettings.h>
+#include <testsupport/TempRegistry.h>
 #include <testsupport/TestApp.h>
-
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -22,10 +21,7 @@ class SwitchWithServer : public ::testing::Test {
 protected:
     void SetUp() override {
         testsupport::App();
-        ASSERT_TRUE(m_dir.isValid());
-        ::setenv("QORVELL_REGISTRY", m_dir.filePath("registry.reg").toStdString().c_str(), 1);
-        const std::filesystem::path dir = m_dir.path().toStdString();
-
+        ASSERT_TRUE(m_registry.IsReady());
         BeforeSwitchLoads();
         m_switch.SetListenPortOverride(0);
         m_switch.Form_Load();
@@ -34,14 +30,14 @@ protected:
         m_clientPort = testsupport::FreeListenPortPair();
         ASSERT_GT(m_clientPort, 0);
 
-        ASSERT_TRUE(testsupport::WriteServerSettings(
-            dir, "localhost", m_switch.Link().ListeningPort(), m_clientPort, BROVIK_PATH));
+        ASSERT_TRUE(testsupport::WriteServerSettings(m_registry.Dir(), "localhost",
+                                                     m_switch.Link().ListeningPort(), m_clientPort,
+                                                     BROVIK_PATH));
     }
-    void TearDown() override { ::unsetenv("QORVELL_REGISTRY"); }
     // What a test connects to the switch before it loads.
     virtual void BeforeSwitchLoads() {}
 
-    QTemporaryDir m_dir;
+    testsupport::TempRegistry m_registry;
     SimRunController m_switch;
     int m_clientPort = 0;
 };

@@ -84,17 +84,13 @@ int main(int argc, char** argv) {
     const int clientPort = testsupport::FreeListenPortPair();
     const int msgPort = testsupport::FreeListenPortPair();
     const int smdrPort = testsupport::FreeListenPortPair();
-    if (!sw.IsListening() || clientPort <= 0 ||
-        !testsupport::WriteServerSettings(dir, sw.Host(), sw.Port(), clientPort, brovik))
+    testsupport::ServerSettings settings =
+        testsupport::ServerSettingsFor(dir, sw.Host(), sw.Port(), clientPort, brovik);
+    settings.msgMonitorPort = msgPort;
+    settings.smdrMonitorPort = smdrPort;
+    settings.monitorAccessCode = "507193";
+    if (!sw.IsListening() || clientPort <= 0 || !testsupport::WriteServerSettings(settings))
         return 1;
-    platform::RegKey options;
-    platform::RegKey::Create(platform::RegRoot::LocalMachine,
-                             "Software\\Qorvell Electronics\\OrbManager\\OptionValues", options);
-    options.SetDword("UseMsgMonitor", 1);
-    options.SetDword("MsgMonitorListenPortNo", static_cast<std::uint32_t>(msgPort));
-    options.SetDword("UseSMDRUCDMonitor", 1);
-    options.SetDword("SMDRUCDMonitorListenPortNo", static_cast<std::uint32_t>(smdrPort));
-    options.SetString("MonitorAccessCode", "507193");
     if (!WriteMonitorKey("Software\\Qorvell Electronics\\smdrwatch", dir, smdrPort, true) ||
         !WriteMonitorKey("Software\\Qorvell Electronics\\OrbMonitor", dir, msgPort, false))
         return 1;

@@ -50,21 +50,40 @@ bool WriteServerSettings(const ServerSettings& settings) {
         dword("UseUserManager", *settings.userManager);
     if (settings.debugPrint)
         dword("UseDebugMsgPrint", *settings.debugPrint);
+    const auto listener = [&](const char* use, const char* portName, int port) {
+        if (port > 0) {
+            dword(use, 1);
+            dword(portName, static_cast<std::uint32_t>(port));
+        }
+    };
+    listener("UseMsgMonitor", "MsgMonitorListenPortNo", settings.msgMonitorPort);
+    listener("UseSMDRUCDMonitor", "SMDRUCDMonitorListenPortNo", settings.smdrMonitorPort);
+    listener("UseSMDRUCDSend", "SMDRUCDSendListenPortNo", settings.smdrSendPort);
+    if (!settings.monitorAccessCode.empty())
+        ok = ok &&
+             options.SetString("MonitorAccessCode", settings.monitorAccessCode) == RegStatus::Ok;
     ok = ok && options.SetString("DllPath", settings.dir.string()) == RegStatus::Ok;
     ok = ok && options.SetString("Extension", "ENG") == RegStatus::Ok;
     return ok;
 }
 
-bool WriteServerSettings(const std::filesystem::path& dir, const std::string& switchHost,
-                         int switchPort, int clientPort,
-                         const std::filesystem::path& serverProgram) {
+ServerSettings ServerSettingsFor(const std::filesystem::path& dir, const std::string& switchHost,
+                                 int switchPort, int clientPort,
+                                 const std::filesystem::path& serverProgram) {
     ServerSettings settings;
     settings.dir = dir;
     settings.switchHost = switchHost;
     settings.switchPort = switchPort;
     settings.clientPort = clientPort;
     settings.languageLibrary = serverProgram.parent_path() / "ResDLLEN.so";
-    return WriteServerSettings(settings);
+    return settings;
+}
+
+bool WriteServerSettings(const std::filesystem::path& dir, const std::string& switchHost,
+                         int switchPort, int clientPort,
+                         const std::filesystem::path& serverProgram) {
+    return WriteServerSettings(
+        ServerSettingsFor(dir, switchHost, switchPort, clientPort, serverProgram));
 }
 
 } // namespace testsupport

@@ -2,6 +2,7 @@
 
 #include <protocol/CtiRecord.h>
 
+#include <testsupport/TempRegistry.h>
 #include <testsupport/TestApp.h>
 
 #include <gtest/gtest.h>
@@ -9,7 +10,6 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 
 #include <cstdlib>
 #include <string>
@@ -25,8 +25,7 @@ class ClientReceiveTest : public ::testing::Test {
 protected:
     void SetUp() override {
         testsupport::App();
-        ASSERT_TRUE(dir.isValid());
-        ::setenv("QORVELL_REGISTRY", dir.filePath("registry.reg").toStdString().c_str(), 1);
+        ASSERT_TRUE(registry.IsReady());
         ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
         client.Form_Load();
         client.SetSecondLength(1000000);
@@ -37,10 +36,7 @@ protected:
         ASSERT_TRUE(testsupport::SpinUntil([&] { return client.Socket().IsConnected(); }));
         ASSERT_TRUE(testsupport::SpinUntil([&] { return client.RunTimerActive(); }));
     }
-    void TearDown() override {
-        client.Disconnect_Click();
-        ::unsetenv("QORVELL_REGISTRY");
-    }
+    void TearDown() override { client.Disconnect_Click(); }
 
     static Bytes Record(const Bytes& body) { return protocol::CtiRecord::Encode(body); }
     static Bytes Event(char letter) {
@@ -64,7 +60,7 @@ protected:
         return n;
     }
 
-    QTemporaryDir dir;
+    testsupport::TempRegistry registry;
     QTcpServer server;
     QTcpSocket* peer = nullptr;
     ClientRunController client;

@@ -1,6 +1,7 @@
 #include <clientsim/ClientRunController.h>
 
 #include <testsupport/RecordReader.h>
+#include <testsupport/TempRegistry.h>
 #include <testsupport/TestApp.h>
 
 #include <gtest/gtest.h>
@@ -8,7 +9,6 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -29,8 +29,7 @@ class ClientRunControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         testsupport::App();
-        ASSERT_TRUE(dir.isValid());
-        ::setenv("QORVELL_REGISTRY", dir.filePath("registry.reg").toStdString().c_str(), 1);
+        ASSERT_TRUE(registry.IsReady());
         ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
         QObject::connect(&client, &ClientRunController::message,
                          [this](const ClientMessage& m) { messages.push_back(m); });
@@ -39,10 +38,7 @@ protected:
         client.ConnPortNo_Change(std::to_string(server.serverPort()));
         messages.clear();
     }
-    void TearDown() override {
-        client.Disconnect_Click();
-        ::unsetenv("QORVELL_REGISTRY");
-    }
+    void TearDown() override { client.Disconnect_Click(); }
 
     // Start and wait for the login to be sent and accepted by the listener.
     void StartAndLogIn() {
@@ -91,7 +87,7 @@ protected:
         return letters;
     }
 
-    QTemporaryDir dir;
+    testsupport::TempRegistry registry;
     QTcpServer server;
     QTcpSocket* peer = nullptr;
     ClientRunController client;
@@ -128,7 +124,7 @@ TEST_F(ClientRunControllerTest, LoadShowsTheStoredSettingsAndTheCreationOnce) {
     EXPECT_FALSE(s.Disconnect.enabled);
     EXPECT_EQ(s.lblStatus.text, "Disconnected");
 
-    ::setenv("QORVELL_REGISTRY", dir.filePath("other.reg").toStdString().c_str(), 1);
+    ::setenv("QORVELL_REGISTRY", (registry.Dir() / "other.reg").c_str(), 1);
     fresh.Form_Load();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].title, "QMX Load Rig");

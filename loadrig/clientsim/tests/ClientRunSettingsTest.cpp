@@ -1,10 +1,9 @@
 #include <clientsim/ClientRunSettings.h>
 
 #include <platform/Registry.h>
+#include <testsupport/TempRegistry.h>
 
 #include <gtest/gtest.h>
-
-#include <QTemporaryDir>
 
 #include <cstdlib>
 #include <string>
@@ -18,12 +17,7 @@ using platform::RegStatus;
 
 class ClientRunSettingsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        const std::string file = dir.filePath("registry.reg").toStdString();
-        ::setenv("QORVELL_REGISTRY", file.c_str(), 1);
-    }
-    void TearDown() override { ::unsetenv("QORVELL_REGISTRY"); }
+    void SetUp() override { ASSERT_TRUE(registry.IsReady()); }
 
     static std::string Stored(const char* name) {
         RegKey key;
@@ -33,7 +27,7 @@ protected:
         return text;
     }
 
-    QTemporaryDir dir;
+    testsupport::TempRegistry registry;
 };
 
 TEST_F(ClientRunSettingsTest, FirstLoadCreatesTheKeyWithTheThirteenDefaults) {

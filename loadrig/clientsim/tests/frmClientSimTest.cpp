@@ -2,6 +2,7 @@
 
 #include <loadrig/tests/RigWindowTest.h>
 #include <testsupport/TestApp.h>
+#include <testsupport/TestSwitch.h>
 #include <testsupport/WidgetTree.h>
 
 #include <QApplication>
@@ -15,9 +16,6 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QValidator>
 
 #include <gtest/gtest.h>
@@ -52,10 +50,7 @@ protected:
 
 TEST_F(frmClientSimTest, FirstLoadShowsTheDefaultsInEveryControl) {
     EXPECT_EQ(window->windowTitle(), "Load Rig Ver 1.0 for QMX Series - Client Call Generator");
-    QStringList frames;
-    for (QGroupBox* box : window->findChildren<QGroupBox*>()) {
-        frames << box->title();
-    }
+    const QStringList frames = FrameTitles();
     for (const char* caption : {"Call Scenario", "Simulation Time", "Call State Time Duration",
                                 "Call State Event Count", "Command Count"}) {
         EXPECT_TRUE(frames.contains(QLatin1String(caption))) << caption;
@@ -207,53 +202,24 @@ constexpr const char kClientTree[] =
       3,0 span 1x4 QPlainTextEdit #txtRecvData read-only
 )tree";
 
+// clang-format off
+const std::vector<std::string> kClientTabOrder{
+    "ConnIPAddr", "ConnPortNo", "txtClientKind", "cmboTelNoSize",
+    "cmboPortCnt", "editCallerStartTelNo", "editCalleeStartTelNo", "chkFreeDial",
+    "txtFreeDialNo", "chkMakeCall", "chkConnected", "chkHoldCall",
+    "chkDropCall", "cmboIdleTime", "cmboMakeDelaytime", "cmboConnDelay",
+    "cmboHoldDelay", "editTimePeriod", "editStartTime", "editEndTime",
+    "editElapsedTime", "editIdleTime", "editRingTime", "editConnTime",
+    "editHoldTime", "editHookOnCount", "editDTCount", "editRbOfferingCount",
+    "editConnectedCount", "editHeldCount", "editFailCount", "editMakeCall",
+    "editAnswerCall", "editHoldCall", "editUnHoldCall", "editDropCall",
+    "editCmdTotalCount", "DataSendCnt", "RecvDataCnt", "Start",
+    "Disconnect", "cmdReset", "cmdQuit", "txtRecvData"};
+// clang-format on
+
 TEST_F(frmClientSimTest, EveryControlSitsInItsFrameAndTabWalksThemInOrder) {
     TakeMessages();
-    EXPECT_EQ(testsupport::LayoutTree(window), kClientTree);
-    EXPECT_EQ(testsupport::TabOrder(window), (std::vector<std::string>{"ConnIPAddr",
-                                                                       "ConnPortNo",
-                                                                       "txtClientKind",
-                                                                       "cmboTelNoSize",
-                                                                       "cmboPortCnt",
-                                                                       "editCallerStartTelNo",
-                                                                       "editCalleeStartTelNo",
-                                                                       "chkFreeDial",
-                                                                       "txtFreeDialNo",
-                                                                       "chkMakeCall",
-                                                                       "chkConnected",
-                                                                       "chkHoldCall",
-                                                                       "chkDropCall",
-                                                                       "cmboIdleTime",
-                                                                       "cmboMakeDelaytime",
-                                                                       "cmboConnDelay",
-                                                                       "cmboHoldDelay",
-                                                                       "editTimePeriod",
-                                                                       "editStartTime",
-                                                                       "editEndTime",
-                                                                       "editElapsedTime",
-                                                                       "editIdleTime",
-                                                                       "editRingTime",
-                                                                       "editConnTime",
-                                                                       "editHoldTime",
-                                                                       "editHookOnCount",
-                                                                       "editDTCount",
-                                                                       "editRbOfferingCount",
-                                                                       "editConnectedCount",
-                                                                       "editHeldCount",
-                                                                       "editFailCount",
-                                                                       "editMakeCall",
-                                                                       "editAnswerCall",
-                                                                       "editHoldCall",
-                                                                       "editUnHoldCall",
-                                                                       "editDropCall",
-                                                                       "editCmdTotalCount",
-                                                                       "DataSendCnt",
-                                                                       "RecvDataCnt",
-                                                                       "Start",
-                                                                       "Disconnect",
-                                                                       "cmdReset",
-                                                                       "cmdQuit",
-                                                                       "txtRecvData"}));
+    testsupport::ExpectMakeup(window, kClientTree, kClientTabOrder);
 }
 
 TEST_F(frmClientSimTest, ClicksAndTypingReachTheControllerAndTheWindowFollows) {
@@ -290,8 +256,6 @@ TEST_F(frmClientSimTest, ClicksAndTypingReachTheControllerAndTheWindowFollows) {
     EXPECT_EQ(controller->State().txtClientKind.text, "7");
 
     // Quit saves what the boxes hold and closes the window.
-    bool closed = false;
-    QObject::connect(window, &frmClientSim::closed, [&] { closed = true; });
     window->show();
     window->cmdQuit()->click();
     EXPECT_TRUE(closed);
@@ -349,47 +313,30 @@ TEST_F(frmClientSimTest, NumberBoxesTakeNoMoreDigitsThanTheTelSize) {
     EXPECT_TRUE(window->Start()->isEnabled());
 }
 
-// A loopback server in place of the link server.
-class FakeServer {
-public:
-    FakeServer() {
-        m_server.listen(QHostAddress::LocalHost);
-        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
-            m_peer = m_server.nextPendingConnection();
-            QObject::connect(m_peer, &QTcpSocket::readyRead,
-                             [this] { m_received += m_peer->readAll(); });
-        });
-    }
-    int Port() const { return m_server.serverPort(); }
-    QByteArray& Received() { return m_received; }
-    void Send(const QByteArray& bytes) {
-        m_peer->write(bytes);
-        m_peer->flush();
-    }
-
-private:
-    QTcpServer m_server;
-    QTcpSocket* m_peer = nullptr;
-    QByteArray m_received;
-};
+// What the loopback server in place of the link server has received.
+QByteArray Received(const testsupport::TestSwitch& server) {
+    const std::vector<std::uint8_t> raw = server.RawBytes();
+    return QByteArray(reinterpret_cast<const char*>(raw.data()),
+                      static_cast<qsizetype>(raw.size()));
+}
 
 TEST_F(frmClientSimTest, StartLogsInShowsTheRecordsAndStopUnlocks) {
     TakeMessages();
-    FakeServer server;
+    testsupport::TestSwitch server;
     Type("ConnPortNo", QString::number(server.Port()));
     window->Start()->click();
     EXPECT_FALSE(window->Start()->isEnabled());
     EXPECT_TRUE(window->Disconnect()->isEnabled());
     EXPECT_FALSE(Find<QLineEdit>("ConnIPAddr")->isEnabled());
     EXPECT_FALSE(window->cmdQuit()->isEnabled());
-    ASSERT_TRUE(testsupport::SpinUntil([&] { return server.Received().size() >= 17; }));
-    EXPECT_EQ(server.Received().toHex(' '), "00 0f 02 61 ff ff ff ff ff ff 03 01 08 03 02 01 01");
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return Received(server).size() >= 17; }));
+    EXPECT_EQ(Received(server).toHex(' '), "00 0f 02 61 ff ff ff ff ff ff 03 01 08 03 02 01 01");
     EXPECT_EQ(Find<QLabel>("lblStatus")->text(), "Connected...");
     EXPECT_EQ(Text("DataSendCnt"), "1");
     EXPECT_FALSE(window->cmdReset()->isEnabled());
 
     // A dial tone and a hook-on in one delivery.
-    server.Send(QByteArray::fromHex("0003 49 ffff 0003 4e ffff"));
+    ASSERT_TRUE(server.SendRaw({0x00, 0x03, 0x49, 0xFF, 0xFF, 0x00, 0x03, 0x4E, 0xFF, 0xFF}));
     ASSERT_TRUE(testsupport::SpinUntil([&] { return Text("RecvDataCnt") == "2"; }));
     EXPECT_EQ(Text("editDTCount"), "1");
     EXPECT_EQ(Text("editHookOnCount"), "1");
@@ -411,7 +358,7 @@ TEST_F(frmClientSimTest, StartLogsInShowsTheRecordsAndStopUnlocks) {
 
 TEST_F(frmClientSimTest, ScriptTypesTheServerPressesStartAndQuits) {
     TakeMessages();
-    FakeServer server;
+    testsupport::TestSwitch server;
     ClientScript script;
     script.server = "127.0.0.1";
     script.port = server.Port();
@@ -421,11 +368,9 @@ TEST_F(frmClientSimTest, ScriptTypesTheServerPressesStartAndQuits) {
     window->StartScript(script);
     EXPECT_EQ(Text("ConnPortNo"), QString::number(server.Port()));
     EXPECT_EQ(Text("txtClientKind"), "9");
-    ASSERT_TRUE(testsupport::SpinUntil([&] { return server.Received().size() >= 17; }));
-    EXPECT_EQ(static_cast<int>(server.Received()[10]), 9);
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return Received(server).size() >= 17; }));
+    EXPECT_EQ(static_cast<int>(Received(server)[10]), 9);
 
-    bool closed = false;
-    QObject::connect(window, &frmClientSim::closed, [&] { closed = true; });
     ClientScript quit;
     quit.quitAfterSeconds = 0;
     window->StartScript(quit);

@@ -1,12 +1,12 @@
 #include <switchsim/SimRunController.h>
 #include <switchsim/SwitchSimSettingsStore.h>
+#include <testsupport/TempRegistry.h>
 #include <testsupport/TestApp.h>
 
 #include <platform/Registry.h>
 
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -65,9 +65,7 @@ class SimRunControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         testsupport::App();
-        ASSERT_TRUE(dir.isValid());
-        const std::string file = dir.filePath("registry.reg").toStdString();
-        ::setenv("QORVELL_REGISTRY", file.c_str(), 1);
+        ASSERT_TRUE(registry.IsReady());
 
         QObject::connect(&controller, &SimRunController::message, &controller,
                          [this](const SimMessage& m) { messages.push_back(m); });
@@ -114,7 +112,7 @@ protected:
         return text;
     }
 
-    QTemporaryDir dir;
+    testsupport::TempRegistry registry;
     SimRunController controller;
     RecordingActions actions;
     std::vector<SimMessage> messages;
@@ -141,8 +139,7 @@ TEST_F(SimRunControllerTest, LoadShowsDefaultsAndCreatesTheKeyOnce) {
     EXPECT_TRUE(seen.empty());
 
     // A fresh registry: the one message with its title.
-    QTemporaryDir other;
-    ::setenv("QORVELL_REGISTRY", other.filePath("r.reg").toStdString().c_str(), 1);
+    testsupport::TempRegistry other;
     again.Form_Load();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].title, "QMX SW Load Rig");
@@ -150,7 +147,7 @@ TEST_F(SimRunControllerTest, LoadShowsDefaultsAndCreatesTheKeyOnce) {
 }
 
 TEST_F(SimRunControllerTest, ARegistryFileThatDoesNotReadIsNamedAtLoadAndAtQuitAndLeftAlone) {
-    const std::string file = dir.filePath("registry.reg").toStdString();
+    const std::string file = registry.File().string();
     const std::string broken =
         "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\"A\"=dword:zz\r\n";
     std::ofstream(file, std::ios::binary | std::ios::trunc) << broken;

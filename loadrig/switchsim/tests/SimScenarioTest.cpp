@@ -6,9 +6,8 @@
 #include <switchsim/SimCallGenerator.h>
 #include <switchsim/SimFrames.h>
 #include <switchsim/SimRunController.h>
+#include <testsupport/TempRegistry.h>
 #include <testsupport/TestApp.h>
-
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -29,8 +28,7 @@ class SimScenarioTest : public ::testing::Test {
 protected:
     void SetUp() override {
         testsupport::App();
-        ASSERT_TRUE(dir.isValid());
-        ::setenv("QORVELL_REGISTRY", dir.filePath("registry.reg").toStdString().c_str(), 1);
+        ASSERT_TRUE(registry.IsReady());
         controller.SetCallActions(&generator);
         controller.SetListenPortOverride(0);
         controller.Form_Load();
@@ -90,7 +88,7 @@ protected:
         return std::string(1, port.Letter(i)) + " " + number(5) + " " + number(10);
     }
 
-    QTemporaryDir dir;
+    testsupport::TempRegistry registry;
     SimRunController controller;
     FramePort port;
     SimFrames frames{port, controller.Trace(), controller.Settings(), controller.Database()};

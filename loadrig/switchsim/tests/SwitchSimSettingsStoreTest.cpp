@@ -1,10 +1,10 @@
 #include <switchsim/SwitchSimSettingsStore.h>
 
 #include <platform/Registry.h>
+#include <testsupport/RegistryKeys.h>
+#include <testsupport/TempRegistry.h>
 
 #include <gtest/gtest.h>
-
-#include <QTemporaryDir>
 
 #include <cstdlib>
 #include <string>
@@ -17,11 +17,7 @@ using platform::RegStatus;
 
 class SwitchSimSettingsStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        const std::string file = dir.filePath("registry.reg").toStdString();
-        ::setenv("QORVELL_REGISTRY", file.c_str(), 1);
-    }
+    void SetUp() override { ASSERT_TRUE(registry.IsReady()); }
 
     static std::string Stored(const char* name) {
         RegKey key;
@@ -30,13 +26,9 @@ protected:
         EXPECT_EQ(key.QueryString(name, text), RegStatus::Ok) << name;
         return text;
     }
-    static RegKey MakeKey() {
-        RegKey key;
-        EXPECT_EQ(RegKey::Create(RegRoot::LocalMachine, kSwitchSimKeyPath, key), RegStatus::Ok);
-        return key;
-    }
+    static RegKey MakeKey() { return testsupport::CreateKey(kSwitchSimKeyPath); }
 
-    QTemporaryDir dir;
+    testsupport::TempRegistry registry;
 };
 
 TEST_F(SwitchSimSettingsStoreTest, FirstLoadCreatesTheKeyWithItsDefaults) {

@@ -71,10 +71,10 @@ protected:
 };
 
 TEST_F(MonitorSettingsTest, FirstStartWritesEveryMissingValueBackWithItsDefault) {
-    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetString("DllPath", "/opt/x");
+    CreateKey(MonitorRegistryKey(MonitorKind::Smdr)).SetString("DllPath", "/opt/x");
     MonitorSettings smdr = MonitorSettings::Defaults(MonitorKind::Smdr);
     ASSERT_TRUE(LoadMonitorSettings(MonitorKind::Smdr, smdr));
-    platform::RegKey key = Key(MonitorRegistryKey(MonitorKind::Smdr));
+    platform::RegKey key = CreateKey(MonitorRegistryKey(MonitorKind::Smdr));
     std::string text;
     std::uint32_t number = 0;
     EXPECT_EQ(key.QueryString("Monitor Server IP Address", text), platform::RegStatus::Ok);
@@ -95,7 +95,7 @@ TEST_F(MonitorSettingsTest, FirstStartWritesEveryMissingValueBackWithItsDefault)
 
     MonitorSettings sw = MonitorSettings::Defaults(MonitorKind::Switch);
     ASSERT_TRUE(LoadMonitorSettings(MonitorKind::Switch, sw));
-    platform::RegKey swKey = Key(MonitorRegistryKey(MonitorKind::Switch));
+    platform::RegKey swKey = CreateKey(MonitorRegistryKey(MonitorKind::Switch));
     EXPECT_EQ(swKey.QueryDword("Monitor Server Port No", number), platform::RegStatus::Ok);
     EXPECT_EQ(number, 6001u);
     EXPECT_EQ(swKey.QueryString("SaveFileName", text), platform::RegStatus::Ok);
@@ -118,7 +118,7 @@ TEST_F(MonitorSettingsTest, AnUnreadableLanguageSettingNamesTheBrokenRegistryLin
 
 TEST_F(MonitorSettingsTest, LongAddressesSurviveAndSavingLimitsTheSwitchCountAndNamesTheLanguage) {
     const std::string host = "monitor-server.branch-office.example.com";
-    platform::RegKey key = Key(MonitorRegistryKey(MonitorKind::Switch));
+    platform::RegKey key = CreateKey(MonitorRegistryKey(MonitorKind::Switch));
     key.SetString("Monitor Server IP Address", host);
     key.SetDword("AutoClearCount", 50);
     key.SetString("Extension", "XYZ");

@@ -10,7 +10,9 @@
 #include <testsupport/ChildProcess.h>
 #include <testsupport/DownloadingSwitch.h>
 #include <testsupport/LoopbackPorts.h>
+#include <testsupport/RegistryKeys.h>
 #include <testsupport/ServerSettings.h>
+#include <testsupport/TempRegistry.h>
 #include <testsupport/TestApp.h>
 #include <testsupport/TestSwitch.h>
 
@@ -38,40 +40,8 @@ namespace monitor_test {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-// QORVELL_REGISTRY at a fresh file in a temp folder for the object's life.
-class TempRegistry {
-public:
-    TempRegistry() {
-        std::string pattern = (fs::temp_directory_path() / "monitortestXXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr)
-            m_dir = pattern;
-        if (const char* old = std::getenv("QORVELL_REGISTRY"))
-            m_previous = old;
-        ::setenv("QORVELL_REGISTRY", (m_dir / "registry.reg").c_str(), 1);
-    }
-    ~TempRegistry() {
-        if (m_previous)
-            ::setenv("QORVELL_REGISTRY", m_previous->c_str(), 1);
-        else
-            ::unsetenv("QORVELL_REGISTRY");
-        std::error_code ignored;
-        fs::remove_all(m_dir, ignored);
-    }
-    TempRegistry(const TempRegistry&) = delete;
-    TempRegistry& operator=(const TempRegistry&) = delete;
-    const fs::path& Dir() const { return m_dir; }
-
-private:
-    fs::path m_dir;
-    std::optional<std::string> m_previous;
-};
-
-inline platform::RegKey Key(const std::string& path) {
-    platform::RegKey key;
-    EXPECT_EQ(platform::RegKey::Create(platform::RegRoot::LocalMachine, path, key),
-              platform::RegStatus::Ok);
-    return key;
-}
+using testsupport::CreateKey;
+using testsupport::TempRegistry;
 
 inline std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -140,7 +110,7 @@ private:
 // The monitor's settings key with a configured server and the language values.
 inline void WriteMonitorKey(const std::string& keyPath, const fs::path& dir,
                             const std::string& host, int port, const std::string& passCode) {
-    platform::RegKey key = Key(keyPath);
+    platform::RegKey key = CreateKey(keyPath);
     key.SetString("DllPath", MONITOR_LIBRARY_DIR);
     key.SetString("Extension", "ENG");
     key.SetString("InstalledPath", dir.string());
@@ -151,15 +121,8 @@ inline void WriteMonitorKey(const std::string& keyPath, const fs::path& dir,
 
 // 7 March 2009, 09:05:03.042: the time the tests' monitors read.
 inline MonitorClock FixedClock() {
-    MonitorClock c;
-    c.year = 2009;
-    c.month = 3;
-    c.day = 7;
-    c.hour = 9;
-    c.minute = 5;
-    c.second = 3;
-    c.millisecond = 42;
-    return c;
+    return {
+        .year = 2009, .month = 3, .day = 7, .hour = 9, .minute = 5, .second = 3, .millisecond = 42};
 }
 
 // A monitor's own registry pointing at a test server on loopback with the pass code, and its
@@ -196,16 +159,13 @@ public:
         m_clientPort = testsupport::FreeListenPortPair();
         m_msgPort = testsupport::FreeListenPortPair();
         m_smdrPort = testsupport::FreeListenPortPair();
-        const std::string options = "Software\\Qorvell Electronics\\OrbManager\\OptionValues";
+        testsupport::ServerSettings settings = testsupport::ServerSettingsFor(
+            m_registry.Dir(), m_switch.Host(), m_switch.Port(), m_clientPort, BROVIK_PATH);
+        settings.msgMonitorPort = m_msgPort;
+        settings.smdrMonitorPort = m_smdrPort;
+        settings.monitorAccessCode = kAccessCode;
         m_ready = m_clientPort > 0 && m_msgPort > 0 && m_smdrPort > 0 &&
-                  testsupport::WriteServerSettings(m_registry.Dir(), m_switch.Host(),
-                                                   m_switch.Port(), m_clientPort, BROVIK_PATH);
-        platform::RegKey key = Key(options);
-        key.SetDword("UseMsgMonitor", 1);
-        key.SetDword("MsgMonitorListenPortNo", static_cast<std::uint32_t>(m_msgPort));
-        key.SetDword("UseSMDRUCDMonitor", 1);
-        key.SetDword("SMDRUCDMonitorListenPortNo", static_cast<std::uint32_t>(m_smdrPort));
-        key.SetString("MonitorAccessCode", kAccessCode);
+                  testsupport::WriteServerSettings(settings);
     }
     ~BrovikWithMonitors() {
         if (m_server) {

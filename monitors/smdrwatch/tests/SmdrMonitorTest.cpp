@@ -66,7 +66,7 @@ TEST_F(SmdrMonitorTest, StartSendsTheExactStartRequestOnceAndHoldsOneConnection)
 }
 
 TEST_F(SmdrMonitorTest, PassCodesOutsideFourToSixAreRefusedBeforeConnecting) {
-    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetString("MonitorPassCode", "1234567");
+    CreateKey(MonitorRegistryKey(MonitorKind::Smdr)).SetString("MonitorPassCode", "1234567");
     SmdrMonitor& monitor = Monitor();
     monitor.OnStartMonitor();
     EXPECT_TRUE(m_view.HasMessage(kStrBadPassCode));
@@ -139,7 +139,7 @@ TEST(SmdrRecordText, EndsAtLfCrOnlyCutsAtTheBodyAndLeavesOutZeroBytes) {
 }
 
 TEST_F(SmdrMonitorTest, AutoClearCountsRowsAndClearsOnlyWhileSwitchedOn) {
-    platform::RegKey key = Key(MonitorRegistryKey(MonitorKind::Smdr));
+    platform::RegKey key = CreateKey(MonitorRegistryKey(MonitorKind::Smdr));
     key.SetDword("AutoClearCount", 100);
     key.SetDword("UseAutoClear", 1);
     SmdrMonitor& monitor = Monitor();
@@ -163,7 +163,7 @@ TEST_F(SmdrMonitorTest, AutoClearCountsRowsAndClearsOnlyWhileSwitchedOn) {
 
 // A server that sends faster than the monitor reads: many records come in one read.
 TEST_F(SmdrMonitorTest, ABurstReachesBothLogsWholeAndInOrderWhileConnectedAndTheListsStayBounded) {
-    platform::RegKey key = Key(MonitorRegistryKey(MonitorKind::Smdr));
+    platform::RegKey key = CreateKey(MonitorRegistryKey(MonitorKind::Smdr));
     key.SetDword("UseSMDRFileSave", 1);
     key.SetDword("UseUCDFileSave", 1);
     key.SetDword("UseAutoClear", 1);
@@ -215,7 +215,7 @@ TEST_F(SmdrMonitorTest, ABurstReachesBothLogsWholeAndInOrderWhileConnectedAndThe
 // The blocks of one read are parsed one by one: a length that cannot be costs the rest of its
 // own block only.
 TEST_F(SmdrMonitorTest, ABadLengthInOneBlockOfAReadLeavesTheNextBlockWhole) {
-    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetDword("UseSMDRFileSave", 1);
+    CreateKey(MonitorRegistryKey(MonitorKind::Smdr)).SetDword("UseSMDRFileSave", 1);
     SmdrMonitor& monitor = Monitor();
     ASSERT_TRUE(Connect(monitor));
     Bytes read = {0x01, 0xC2, 'Z', 'Z', 'Z'}; // 450 bytes announced
@@ -233,7 +233,7 @@ TEST_F(SmdrMonitorTest, ABadLengthInOneBlockOfAReadLeavesTheNextBlockWhole) {
 }
 
 TEST_F(SmdrMonitorTest, LogsHaveTheirHeaderLineAndCloseFormatsAndAStartKeepsTheLastSession) {
-    platform::RegKey key = Key(MonitorRegistryKey(MonitorKind::Smdr));
+    platform::RegKey key = CreateKey(MonitorRegistryKey(MonitorKind::Smdr));
     key.SetDword("UseSMDRFileSave", 1);
     key.SetDword("UseUCDFileSave", 1);
     SmdrMonitor& monitor = Monitor();
@@ -261,7 +261,7 @@ TEST_F(SmdrMonitorTest, LogsHaveTheirHeaderLineAndCloseFormatsAndAStartKeepsTheL
 }
 
 TEST_F(SmdrMonitorTest, AnUnusableLogFolderIsNamedAndTheRecordsStillArrive) {
-    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetDword("UseSMDRFileSave", 1);
+    CreateKey(MonitorRegistryKey(MonitorKind::Smdr)).SetDword("UseSMDRFileSave", 1);
     std::ofstream(m_registry.Dir() / "Log") << "a file where the folder belongs";
     SmdrMonitor& monitor = Monitor();
     ASSERT_TRUE(Connect(monitor));
@@ -276,7 +276,7 @@ TEST_F(SmdrMonitorTest, AnUnusableLogFolderIsNamedAndTheRecordsStillArrive) {
 }
 
 TEST_F(SmdrMonitorTest, ALineThatWouldPassTheLimitGoesIntoTheNextFileBehindANewHeader) {
-    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetDword("UseSMDRFileSave", 1);
+    CreateKey(MonitorRegistryKey(MonitorKind::Smdr)).SetDword("UseSMDRFileSave", 1);
     SmdrMonitor& monitor = Monitor(400);
     ASSERT_TRUE(Connect(monitor));
     const Bytes frame = Framed(TextRecordBody('Z', std::string(100, 'r')));
@@ -300,7 +300,7 @@ TEST_F(SmdrMonitorTest, TheServersCloseShowsItsMessageAndStops) {
 }
 
 TEST_F(SmdrMonitorTest, AnUnconfiguredAddressOpensTheConfigurationAtOnceAndItsOkIsStored) {
-    Key(MonitorRegistryKey(MonitorKind::Smdr)).DeleteValue("Monitor Server IP Address");
+    CreateKey(MonitorRegistryKey(MonitorKind::Smdr)).DeleteValue("Monitor Server IP Address");
     MonitorSettings answer = MonitorSettings::Defaults(MonitorKind::Smdr);
     answer.serverAddress = "10.1.2.3";
     answer.passCode = "9876";
@@ -316,14 +316,15 @@ TEST_F(SmdrMonitorTest, AnUnconfiguredAddressOpensTheConfigurationAtOnceAndItsOk
     EXPECT_TRUE(m_view.enabled[kIdStart]);
     EXPECT_TRUE(monitor.SmdrLog().IsOpen());
     std::string text;
-    Key(MonitorRegistryKey(MonitorKind::Smdr)).QueryString("Extension", text);
+    CreateKey(MonitorRegistryKey(MonitorKind::Smdr)).QueryString("Extension", text);
     EXPECT_EQ(text, "GER");
-    Key(MonitorRegistryKey(MonitorKind::Smdr)).QueryString("MonitorPassCode", text);
+    CreateKey(MonitorRegistryKey(MonitorKind::Smdr)).QueryString("MonitorPassCode", text);
     EXPECT_EQ(text, "9876");
 }
 
 TEST_F(SmdrMonitorTest, TheProgramEndsWithoutAWindowWhenItsLanguageLibraryIsMissing) {
-    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetString("DllPath", m_registry.Dir().string());
+    CreateKey(MonitorRegistryKey(MonitorKind::Smdr))
+        .SetString("DllPath", m_registry.Dir().string());
     testsupport::ChildProcess::Options options;
     options.outputFile = (m_registry.Dir() / "output.txt").string();
     testsupport::ChildProcess program(SMDRWATCH_PATH, {}, options);
@@ -335,16 +336,17 @@ TEST_F(SmdrMonitorTest, TheProgramEndsWithoutAWindowWhenItsLanguageLibraryIsMiss
     EXPECT_NE(output.find(tried), std::string::npos) << output;
     EXPECT_NE(output.find("No such file"), std::string::npos) << output;
     // With the library it runs until it is told to end, and ends cleanly.
-    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetString("DllPath", MONITOR_LIBRARY_DIR);
+    CreateKey(MonitorRegistryKey(MonitorKind::Smdr)).SetString("DllPath", MONITOR_LIBRARY_DIR);
     testsupport::ChildProcess running(SMDRWATCH_PATH, {"--start", "--quit-after=1"});
     EXPECT_EQ(running.WaitExit(15000), std::optional<int>(0));
     EXPECT_TRUE(m_server.WaitForRawBytes(13, 5000));
 }
 
 TEST_F(SmdrMonitorTest, QuitAfterEndsTheProgramWhileItsConfigurationDialogIsOpen) {
-    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetString("DllPath", MONITOR_LIBRARY_DIR);
+    CreateKey(MonitorRegistryKey(MonitorKind::Smdr)).SetString("DllPath", MONITOR_LIBRARY_DIR);
     // The placeholder address opens the configuration at once, and it stays open.
-    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetString("Monitor Server IP Address", "1.1.1.1");
+    CreateKey(MonitorRegistryKey(MonitorKind::Smdr))
+        .SetString("Monitor Server IP Address", "1.1.1.1");
     testsupport::ChildProcess program(SMDRWATCH_PATH, {"--quit-after=1"});
     ASSERT_TRUE(program.Started());
     EXPECT_EQ(program.WaitExit(15000), std::optional<int>(0));
@@ -376,7 +378,7 @@ TEST(SmdrWatchWithBrovik, RecordsFromTheSwitchReachTheListsAndAWrongCodeIsClosed
     EXPECT_FALSE(view.HasMessage(kStrServerClosed));
 
     RecordingView refusedView(language);
-    Key(MonitorRegistryKey(MonitorKind::Smdr)).SetString("MonitorPassCode", "111111");
+    CreateKey(MonitorRegistryKey(MonitorKind::Smdr)).SetString("MonitorPassCode", "111111");
     SmdrMonitor refused(refusedView);
     refused.Initialise();
     refused.OnStartMonitor();

@@ -66,7 +66,7 @@ protected:
 };
 
 TEST_F(SwitchMonitorTest, RowsCarryTheirImageAndTheLogHoldsBothDirectionsAndTheReports) {
-    Key(MonitorRegistryKey(MonitorKind::Switch)).SetDword("UseFileSave", 1);
+    CreateKey(MonitorRegistryKey(MonitorKind::Switch)).SetDword("UseFileSave", 1);
     SwitchMonitor monitor(m_view);
     monitor.SetClock(FixedClock);
     monitor.Initialise();
@@ -109,7 +109,7 @@ Bytes NumberedEvent(std::uint32_t n) {
 
 // A server that sends faster than the monitor reads: many records come in one read.
 TEST_F(SwitchMonitorTest, ABurstReachesTheLogWholeAndInOrderWhileConnectedAndTheListStaysBounded) {
-    platform::RegKey key = Key(MonitorRegistryKey(MonitorKind::Switch));
+    platform::RegKey key = CreateKey(MonitorRegistryKey(MonitorKind::Switch));
     key.SetDword("UseFileSave", 1);
     key.SetDword("UseAutoClear", 1);
     key.SetDword("AutoClearCount", 100);
@@ -211,14 +211,8 @@ TEST_F(SwitchMonitorTest, TheTimeColumnHoldsTheWholeTimeInTheFontTheWindowIsShow
     window.SetAutoAnswer(true);
     SwitchMonitor monitor(window);
     monitor.SetClock([] {
-        MonitorClock c;
-        c.year = 2028;
-        c.month = 12;
-        c.day = 28;
-        c.hour = 20;
-        c.minute = 58;
-        c.second = 48;
-        return c;
+        return MonitorClock{
+            .year = 2028, .month = 12, .day = 28, .hour = 20, .minute = 58, .second = 48};
     });
     AttachAndShowAnEvent(window, monitor);
     QTreeWidget* list = window.List(SwitchMonitor::kList);
@@ -252,11 +246,11 @@ TEST_F(SwitchMonitorTest, ASecondStartOfTheProgramEndsAndLeavesTheFirstRunning) 
 }
 
 TEST_F(SwitchMonitorTest, TermAndIntEndTheProgramInOrderWithTheLogClosed) {
-    Key(MonitorRegistryKey(MonitorKind::Switch)).SetDword("UseFileSave", 1);
+    CreateKey(MonitorRegistryKey(MonitorKind::Switch)).SetDword("UseFileSave", 1);
     for (int signal : {SIGTERM, SIGINT}) {
         testsupport::TestSwitch server;
         ASSERT_TRUE(server.IsListening());
-        Key(MonitorRegistryKey(MonitorKind::Switch))
+        CreateKey(MonitorRegistryKey(MonitorKind::Switch))
             .SetDword("Monitor Server Port No", static_cast<std::uint32_t>(server.Port()));
         testsupport::ChildProcess program(SWITCHWATCH_PATH, {"--start"});
         ASSERT_TRUE(program.Started());

@@ -7,6 +7,7 @@
 #include <engine/OrbSocket.h>
 #include <engine/SerialPort.h>
 #include <testsupport/LoopbackPorts.h>
+#include <testsupport/RegistryKeys.h>
 #include <testsupport/TestApp.h>
 #include <testsupport/TestSwitch.h>
 
@@ -49,8 +50,7 @@ protected:
 
     // A complete set of connection settings.
     static RegKey WriteConnEnv(const std::string& address, int port, int commPort = 1) {
-        RegKey key;
-        EXPECT_EQ(RegKey::Create(platform::RegRoot::LocalMachine, kConnEnv, key), RegStatus::Ok);
+        RegKey key = testsupport::CreateKey(kConnEnv);
         key.SetString("IP Address", address);
         key.SetDword("Port No", static_cast<std::uint32_t>(port));
         key.SetDword("Listen Port No", 6100);

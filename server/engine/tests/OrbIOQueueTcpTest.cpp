@@ -148,6 +148,11 @@ protected:
         }
         return read.get();
     }
+    // As the event handler takes them: what waits, and only when nothing does, a bounded read.
+    std::unique_ptr<LinkRecord> TakeOrRead(int timeoutMs) {
+        std::unique_ptr<LinkRecord> record = m_queue->IOQueueTake();
+        return record ? std::move(record) : ReadWithin(timeoutMs);
+    }
     TestSwitch m_switch;
     FakeMonitorFeed m_feed;
     std::atomic<bool> m_socketGone{false};
@@ -287,9 +292,8 @@ TEST_F(IOQueueTcpTest, ALengthNoRecordCanHaveFailsTheLinkAtOnceAndAsksForARestar
         EXPECT_EQ(g_bSwitchLinkUp.load(), 0);
         EXPECT_EQ(g_pSwitchSocket.load(), nullptr) << "the out-of-step socket is given up";
         EXPECT_EQ(m_owner->m_bRestartRequest.load(), 1);
-        for (int i = 0; i < kWaitMs && m_queue->IsReaderRunning(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        EXPECT_FALSE(m_queue->IsReaderRunning()) << "the reader ends with the stream";
+        EXPECT_TRUE(WaitUntil([&] { return !m_queue->IsReaderRunning(); }, kWaitMs))
+            << "the reader ends with the stream";
         EXPECT_EQ(m_queue->IOQueueTake(), nullptr) << "nothing after the length is passed on";
         EXPECT_EQ(m_traces.CountPart("[ERROR] The length[" + std::to_string(length) +
                                      "] from the switch cannot be a record. The link is out of "
@@ -326,11 +330,7 @@ TEST_F(IOQueueTcpTest, AtTheInputBoundTheReaderStopsReadingAndLosesNothing) {
 
     // Taken as the handler's batches take them, each wait bounded.
     for (std::size_t i = 0; i < total; ++i) {
-        std::unique_ptr<LinkRecord> record = m_queue->IOQueueTake();
-        for (int waited = 0; !record && waited < kWaitMs; ++waited) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            record = m_queue->IOQueueTake();
-        }
+        std::unique_ptr<LinkRecord> record = TakeOrRead(kWaitMs);
         ASSERT_TRUE(record) << "record " << i << " never came";
         ASSERT_EQ(*record, Framed(numbered(i))) << "record " << i;
     }
@@ -442,13 +442,9 @@ TEST_F(IOQueueTcpTest, AFloodOfRecordsInBatchesKeepsOrderAndLosesNone) {
     }
     auto sending = std::async(std::launch::async, [&] { return m_switch.SendRaw(stream); });
     for (std::size_t i = 0; i < kCount; ++i) {
-        std::unique_ptr<LinkRecord> record = ReadWithin(kWaitMs);
+        std::unique_ptr<LinkRecord> record = TakeOrRead(kWaitMs);
         ASSERT_TRUE(record) << "record " << i;
         ASSERT_EQ(*record, Framed(numbered(i))) << "record " << i;
-        // The handler takes what waits before it waits again.
-        while (++i < kCount && (record = m_queue->IOQueueTake()))
-            ASSERT_EQ(*record, Framed(numbered(i))) << "record " << i;
-        --i;
     }
     EXPECT_TRUE(sending.get());
     EXPECT_EQ(m_queue->IOQueueTake(), nullptr);
@@ -491,14 +487,16 @@ TEST_F(IOQueueTcpTest, SilenceEndsTheLinkWhileEvenDroppedBodiesKeepIt) {
     g_bDeviceListAvailable = 1;
     m_queue->IOQueueStartSanity();
     ASSERT_TRUE(m_queue->HasSanityThread());
-    // Only bodies the reader drops, for three times the time-out.
+    // Only bodies the reader drops, for three times the time-out: each one once the reader has
+    // dropped the one before, a tenth of the time-out apart, in which the link must not fail.
     for (int i = 0; i < 30; ++i) {
         const Bytes frame = i % 3 == 0   ? Bytes{0x00, 0x00}
                             : i % 3 == 1 ? Framed(Event('E', 398))
                                          : Framed(Event('E', 399));
         ASSERT_TRUE(m_switch.SendRaw(frame));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        ASSERT_FALSE(g_hLinkFailureEvent.IsSet()) << "after " << i;
+        ASSERT_TRUE(m_traces.WaitForPart("anyway, send LinkAlive Signal", kWaitMs, i + 1));
+        ASSERT_EQ(g_hLinkFailureEvent.Wait(100), platform::Event::WaitResult::TimedOut)
+            << "after " << i;
     }
     EXPECT_EQ(g_bSwitchLinkUp.load(), 1);
 
@@ -750,9 +748,10 @@ TEST_F(IOQueueTcpTest, ASwitchThatStopsReadingFailsTheLinkAfterTheSendTimeOut) {
     StartLink();
 
     const Bytes body = Request('D', 391);
+    // Until the queue is full: the writer is then held in a send the switch never takes.
     for (int i = 0; i < 4000 && !g_hLinkFailureEvent.IsSet(); ++i) {
         if (m_queue->IOQueueWrite(body.data(), static_cast<int>(body.size())) == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            break;
     }
     EXPECT_EQ(g_hLinkFailureEvent.Wait(kWaitMs), platform::Event::WaitResult::Signaled);
     EXPECT_EQ(m_traces.CountPart("[ERROR] COrbSocket::Send --> the peer has taken nothing for 300 "

@@ -2,6 +2,7 @@
 
 #include <platform/Registry.h>
 
+#include <testsupport/RegistryKeys.h>
 #include <testsupport/TempRegistry.h>
 
 #include <gtest/gtest.h>
@@ -39,11 +40,7 @@ protected:
         errorBox_ = [this](int code) { errors_.push_back(code); };
     }
 
-    RegKey Key() {
-        RegKey key;
-        EXPECT_EQ(RegKey::Create(RegRoot::LocalMachine, kConnEnv, key), RegStatus::Ok);
-        return key;
-    }
+    static RegKey Key() { return testsupport::CreateKey(kConnEnv); }
     static bool KeyExists() {
         RegKey key;
         return RegKey::Open(RegRoot::LocalMachine, kConnEnv, key) == RegStatus::Ok;

@@ -61,14 +61,17 @@ protected:
     }
 
     // "name@ip:type:info:device:seq" of every user in the list, in order.
-    std::vector<std::string> ListedUsers() {
+    static std::vector<std::string> Described(const engine::UserList& users) {
         std::vector<std::string> out;
-        platform::CriticalSectionLock guard(dlg.m_UserList.Lock());
-        for (const auto& r : dlg.m_UserList.Items())
+        for (const auto& r : users.Items())
             out.push_back(r->GetUserName() + "@" + r->GetIPAddress() + ":" +
                           std::to_string(r->GetUserType()) + ":" + r->GetUserInfo() + ":" +
                           r->GetDeviceID() + ":" + std::to_string(r->GetDeviceSeqNo()));
         return out;
+    }
+    std::vector<std::string> ListedUsers() {
+        platform::CriticalSectionLock guard(dlg.m_UserList.Lock());
+        return Described(dlg.m_UserList);
     }
 
     // What a fresh load of the store yields.
@@ -78,12 +81,7 @@ protected:
         const int loaded = store.LoadUserData();
         if (result)
             *result = loaded;
-        std::vector<std::string> out;
-        for (const auto& r : other.m_UserList.Items())
-            out.push_back(r->GetUserName() + "@" + r->GetIPAddress() + ":" +
-                          std::to_string(r->GetUserType()) + ":" + r->GetUserInfo() + ":" +
-                          r->GetDeviceID() + ":" + std::to_string(r->GetDeviceSeqNo()));
-        return out;
+        return Described(other.m_UserList);
     }
 
     TempRegistry registry;

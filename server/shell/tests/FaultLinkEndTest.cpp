@@ -22,8 +22,9 @@ using testsupport::TestSwitch;
 
 constexpr int kWaitMs = 10000;
 
-// A make call request filled up to nearly the largest record, with its length bytes.
-Bytes LargeRequest() {
+// `count` make call requests, each filled up to nearly the largest record, with their length
+// bytes.
+Bytes LargeRequests(std::size_t count) {
     static constexpr std::uint8_t kHead[] = {0x02, 'D',  0xFF, 0xFF, 0x02, 0x00,
                                              0x01, 0xFF, 0x00, 0x03, 0x00, 0x01};
     constexpr std::size_t kBodySize = 390;
@@ -32,7 +33,32 @@ Bytes LargeRequest() {
     framed[0] = static_cast<std::uint8_t>(kBodySize >> 8);
     framed[1] = static_cast<std::uint8_t>(kBodySize & 0xFF);
     std::copy(std::begin(kHead), std::end(kHead), framed.begin() + 2);
-    return framed;
+    Bytes batch;
+    for (std::size_t i = 0; i < count; ++i)
+        batch.insert(batch.end(), framed.begin(), framed.end());
+    return batch;
+}
+
+// SIGTERM, and the stop's trace of the requests it dropped.
+bool StopDroppingTheBacklog(BrovikRig& rig) {
+    rig.Terminate();
+    return fault_test::WaitFor(
+        [&] { return rig.TraceHas("not sent to the switch are dropped!!!"); }, kWaitMs, 5);
+}
+
+// How many requests the stop counted as dropped; 0 when it traced no count.
+std::size_t DroppedBacklog(const BrovikRig& rig) {
+    const std::string trace = rig.TraceText();
+    const std::string countText = "stopping: ";
+    const std::size_t at = trace.find(countText);
+    return at == std::string::npos ? 0 : std::stoul(trace.substr(at + countText.size()));
+}
+
+// The make call requests among the records.
+std::size_t Requests(std::vector<TestSwitch::Record>::const_iterator from,
+                     std::vector<TestSwitch::Record>::const_iterator to) {
+    return static_cast<std::size_t>(
+        std::count_if(from, to, [](const TestSwitch::Record& r) { return r.Letter() == 'D'; }));
 }
 
 // From the first forwarded request on, the switch reads nothing more until Release (its own
@@ -81,11 +107,7 @@ TEST(FaultLinkEnd, AStopWhileTheSwitchLagsSendsTheLinkClearAheadOfTheDroppedBack
     StalledSwitch stalled(rig.Link());
 
     // Requests until the queue to the switch is full, which closes this client.
-    Bytes batch;
-    for (int i = 0; i < 32; ++i) {
-        const Bytes request = LargeRequest();
-        batch.insert(batch.end(), request.begin(), request.end());
-    }
+    const Bytes batch = LargeRequests(32);
     std::size_t sent = 0;
     for (int i = 0; i < 4000 && !client.Closed() && client.SendRaw(batch); ++i)
         sent += 32;
@@ -93,17 +115,11 @@ TEST(FaultLinkEnd, AStopWhileTheSwitchLagsSendsTheLinkClearAheadOfTheDroppedBack
     // The small window may fill before the switch's own thread has taken the first request.
     ASSERT_TRUE(fault_test::WaitFor([&] { return stalled.Stalled(); }, kWaitMs));
 
-    rig.Terminate();
-    const std::string dropped = "not sent to the switch are dropped!!!";
-    ASSERT_TRUE(fault_test::WaitFor([&] { return rig.TraceHas(dropped); }, kWaitMs, 5));
+    ASSERT_TRUE(StopDroppingTheBacklog(rig));
     stalled.Release();
     ASSERT_EQ(rig.WaitExit(30000), std::optional<int>(0));
 
-    const std::string trace = rig.TraceText();
-    const std::string countText = "stopping: ";
-    const std::size_t at = trace.find(countText);
-    ASSERT_NE(at, std::string::npos);
-    const std::size_t backlog = std::stoul(trace.substr(at + countText.size()));
+    const std::size_t backlog = DroppedBacklog(rig);
     EXPECT_GT(backlog, 0u);
     // What was already on its way arrives, then the link clear, and nothing of the backlog.
     // The switch reads on after the server has gone: what the kernel held comes to it first.
@@ -112,13 +128,9 @@ TEST(FaultLinkEnd, AStopWhileTheSwitchLagsSendsTheLinkClearAheadOfTheDroppedBack
     const auto clear = std::find_if(records.begin(), records.end(),
                                     [](const TestSwitch::Record& r) { return r.Letter() == 'k'; });
     ASSERT_NE(clear, records.end());
-    const auto requests = [](auto from, auto to) {
-        return std::count_if(from, to,
-                             [](const TestSwitch::Record& r) { return r.Letter() == 'D'; });
-    };
-    EXPECT_EQ(requests(clear, records.end()), 0);
-    EXPECT_GT(requests(records.begin(), clear), 0);
-    EXPECT_LE(static_cast<std::size_t>(requests(records.begin(), clear)) + backlog, sent);
+    EXPECT_EQ(Requests(clear, records.end()), 0u);
+    EXPECT_GT(Requests(records.begin(), clear), 0u);
+    EXPECT_LE(Requests(records.begin(), clear) + backlog, sent);
 }
 
 TEST(FaultLinkEnd, ASwitchWithASmallWindowThatReadsLateGetsTheLinkClearAndCountsTheRest) {
@@ -138,12 +150,7 @@ TEST(FaultLinkEnd, ASwitchWithASmallWindowThatReadsLateGetsTheLinkClearAndCounts
     // Far more than the switch's window holds, and well within the queue to it.
     rig.Link().SetReading(false);
     constexpr std::size_t kRequests = 2000;
-    Bytes batch;
-    for (std::size_t i = 0; i < kRequests; ++i) {
-        const Bytes request = LargeRequest();
-        batch.insert(batch.end(), request.begin(), request.end());
-    }
-    ASSERT_TRUE(client.SendRaw(batch));
+    ASSERT_TRUE(client.SendRaw(LargeRequests(kRequests)));
     const auto queued = [&] {
         std::size_t count = 0;
         for (const Bytes& body : monitor.Stream().Bodies())
@@ -152,30 +159,21 @@ TEST(FaultLinkEnd, ASwitchWithASmallWindowThatReadsLateGetsTheLinkClearAndCounts
     };
     ASSERT_TRUE(monitor.WaitUntil([&] { return queued() == kRequests; }, kWaitMs)) << queued();
 
-    rig.Terminate();
-    const std::string dropped = "not sent to the switch are dropped!!!";
-    ASSERT_TRUE(fault_test::WaitFor([&] { return rig.TraceHas(dropped); }, kWaitMs, 5))
-        << "the backlog was dropped without a trace";
+    ASSERT_TRUE(StopDroppingTheBacklog(rig)) << "the backlog was dropped without a trace";
     // Late, but within the stop's wait for the link clear.
     rig.Link().SetReading(true);
     ASSERT_EQ(rig.WaitExit(30000), std::optional<int>(0));
 
-    const std::string trace = rig.TraceText();
-    const std::string countText = "stopping: ";
-    const std::size_t at = trace.find(countText);
-    ASSERT_NE(at, std::string::npos);
-    const std::size_t backlog = std::stoul(trace.substr(at + countText.size()));
+    const std::size_t backlog = DroppedBacklog(rig);
     EXPECT_GT(backlog, 0u);
-    EXPECT_EQ(trace.find("The link clear did not reach the switch"), std::string::npos);
+    EXPECT_FALSE(rig.TraceHas("The link clear did not reach the switch"));
 
     ASSERT_TRUE(rig.Link().WaitForPeerClose(kWaitMs));
     const std::vector<TestSwitch::Record> records = rig.Link().Records();
     ASSERT_FALSE(records.empty());
     EXPECT_EQ(records.back().Letter(), 'k') << "the link clear is the last record";
-    const std::size_t arrived =
-        std::count_if(records.begin(), records.end(),
-                      [](const TestSwitch::Record& r) { return r.Letter() == 'D'; });
-    EXPECT_EQ(arrived + backlog, kRequests) << "every request arrived or was counted as dropped";
+    EXPECT_EQ(Requests(records.begin(), records.end()) + backlog, kRequests)
+        << "every request arrived or was counted as dropped";
 }
 
 TEST(FaultLinkEnd, ALengthNoRecordCanHaveRestartsTheLinkAtOnce) {

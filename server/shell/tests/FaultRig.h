@@ -214,20 +214,16 @@ public:
         settings.userManager = 0;
         // The trace goes to the log files only, not to the test's output.
         settings.debugPrint = 0;
-        EXPECT_TRUE(testsupport::WriteServerSettings(settings));
-        platform::RegKey opt = shell_test::CreateKey(shell_test::kOptionsKey);
         if (options.monitors) {
             const int first = testsupport::FreeListenPortPair();
             const int second = testsupport::FreeListenPortPair();
             m_monitorPorts = {first, first + 500, second};
-            opt.SetDword("UseMsgMonitor", 1);
-            opt.SetDword("MsgMonitorListenPortNo", static_cast<std::uint32_t>(first));
-            opt.SetDword("UseSMDRUCDMonitor", 1);
-            opt.SetDword("SMDRUCDMonitorListenPortNo", static_cast<std::uint32_t>(first + 500));
-            opt.SetDword("UseSMDRUCDSend", 1);
-            opt.SetDword("SMDRUCDSendListenPortNo", static_cast<std::uint32_t>(second));
-            opt.SetString("MonitorAccessCode", "507193");
+            settings.msgMonitorPort = first;
+            settings.smdrMonitorPort = first + 500;
+            settings.smdrSendPort = second;
+            settings.monitorAccessCode = "507193";
         }
+        EXPECT_TRUE(testsupport::WriteServerSettings(settings));
     }
     ~BrovikRig() { m_process.reset(); }
 

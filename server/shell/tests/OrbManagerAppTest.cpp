@@ -3,6 +3,7 @@
 #include <shell/BrovikInstance.h>
 #include <shell/OrbManagerServer.h>
 #include <shell/ui/TerminationSignal.h>
+#include <testsupport/RegistryKeys.h>
 #include <testsupport/TestApp.h>
 
 #include <QApplication>
@@ -37,11 +38,7 @@ using platform::RegStatus;
 
 const std::string kRootKey = "Software\\Qorvell Electronics\\OrbManager";
 
-RegKey CreateKey(const std::string& subKey) {
-    RegKey key;
-    EXPECT_EQ(RegKey::Create(RegRoot::LocalMachine, subKey, key), RegStatus::Ok);
-    return key;
-}
+using testsupport::CreateKey;
 
 // An application whose start-up failures are kept instead of shown.
 class RecordingApp : public COrbManagerApp {

@@ -5,6 +5,7 @@
 
 #include <platform/Registry.h>
 
+#include <testsupport/RegistryKeys.h>
 #include <testsupport/TempRegistry.h>
 
 #include <gtest/gtest.h>
@@ -54,11 +55,7 @@ protected:
         g_nDebugMsgPrint = savedDebugPrint_;
     }
 
-    RegKey Key(const char* path) {
-        RegKey key;
-        EXPECT_EQ(RegKey::Create(RegRoot::LocalMachine, path, key), RegStatus::Ok);
-        return key;
-    }
+    static RegKey Key(const char* path) { return testsupport::CreateKey(path); }
     static bool KeyExists(const char* path) {
         RegKey key;
         return RegKey::Open(RegRoot::LocalMachine, path, key) == RegStatus::Ok;

@@ -149,12 +149,11 @@ TEST_F(ShellDialogViewsTest, OptionsShowEveryFieldInItsPlaceAndEachCheckEnablesI
     bool accepted = true;
     WhileShown([&] { accepted = RunOptionValuesDlg(nullptr, model, IdAndFallback); },
                [&](QDialog& dialog) {
-                   EXPECT_EQ(testsupport::LayoutTree(&dialog), kOptionsTree);
-                   EXPECT_EQ(testsupport::TabOrder(&dialog),
-                             (std::vector<std::string>{"OK",   "Cancel", "1082", "1091", "1084",
-                                                       "1092", "1087",   "1088", "1098", "1093",
-                                                       "1094", "1097",   "1095", "1096", "1113",
-                                                       "1134", "1111",   "1118", "1188", "1116"}));
+                   testsupport::ExpectMakeup(&dialog, kOptionsTree,
+                                             {"OK",   "Cancel", "1082", "1091", "1084",
+                                              "1092", "1087",   "1088", "1098", "1093",
+                                              "1094", "1097",   "1095", "1096", "1113",
+                                              "1134", "1111",   "1118", "1188", "1116"});
                    const std::pair<int, std::vector<int>> rows[] = {{1095, {1096}},
                                                                     {1082, {1091}},
                                                                     {1084, {1092}},
@@ -269,11 +268,10 @@ TEST_F(ShellDialogViewsTest, ConnectionSettingsFollowTheTypesAndOkStoresTheField
     bool accepted = false;
     WhileShown([&] { accepted = RunConnEnvDlg(nullptr, model, IdAndFallback); },
                [&](QDialog& dialog) {
-                   EXPECT_EQ(testsupport::LayoutTree(&dialog), kConnEnvTree);
-                   EXPECT_EQ(testsupport::TabOrder(&dialog),
-                             (std::vector<std::string>{"OK", "Cancel", "1008", "1009", "1010",
-                                                       "1011", "1012", "1013", "1014", "1017",
-                                                       "1016", "1123", "1124", "1120", "1018"}));
+                   testsupport::ExpectMakeup(&dialog, kConnEnvTree,
+                                             {"OK", "Cancel", "1008", "1009", "1010", "1011",
+                                              "1012", "1013", "1014", "1017", "1016", "1123",
+                                              "1124", "1120", "1018"});
                    Child<QRadioButton>(dialog, kIdcConnTcp)->click();
                    EXPECT_TRUE(Child<QWidget>(dialog, kIdcSwitchAddress)->isEnabled());
                    EXPECT_FALSE(Child<QWidget>(dialog, kIdcBaudRate)->isEnabled());
@@ -346,32 +344,31 @@ TEST_F(ShellDialogViewsTest, DeviceMapListsTheLinesAndItsButtonsFollowTheChosenR
     dlg.m_pDeviceTable = &table;
     DeviceMapModel model(dlg, *store, Prompts());
     ASSERT_TRUE(model.Assign(model.Rows()[1], "10.0.0.2"));
-    WhileShown(
-        [&] { RunDeviceMapDlg(nullptr, model, IdAndFallback); },
-        [&](QDialog& dialog) {
-            EXPECT_EQ(testsupport::LayoutTree(&dialog), kDeviceMapTree);
-            EXPECT_EQ(testsupport::TabOrder(&dialog),
-                      (std::vector<std::string>{"1056", "1042", "1045", "1046", "1047", "1058",
-                                                "1048", "1049", "1052", "1050", "1054", "1053",
-                                                "1051", "1055", "1043", "1057", "1044", "Close"}));
-            EXPECT_EQ(dialog.size(), QSize(820, 460));
-            auto* list = Child<QTreeWidget>(dialog, 1042);
-            ASSERT_EQ(list->topLevelItemCount(), 3);
-            EXPECT_EQ(list->topLevelItem(1)->text(3).toStdString(), "Bob");
-            // A row without a user may be assigned, one with a user changed or unassigned.
-            for (const auto& [row, assign, other] :
-                 {std::tuple{0, true, false}, {1, false, true}}) {
-                list->setCurrentItem(list->topLevelItem(row));
-                emit list->itemClicked(list->topLevelItem(row), 0);
-                EXPECT_EQ(Child<QWidget>(dialog, kIdcAssign)->isEnabled(), assign) << row;
-                EXPECT_EQ(Child<QWidget>(dialog, kIdcChange)->isEnabled(), other) << row;
-                EXPECT_EQ(Child<QWidget>(dialog, kIdcUnassign)->isEnabled(), other) << row;
-            }
-            Child<QPushButton>(dialog, kIdcUnassignAll)->click();
-            EXPECT_EQ(list->topLevelItem(1)->text(3).toStdString(), model.Rows()[1].userName);
-            EXPECT_EQ(Child<QLineEdit>(dialog, 1057)->text().toStdString(), "0");
-            EXPECT_FALSE(Child<QWidget>(dialog, kIdcUnassignAll)->isEnabled());
-        });
+    WhileShown([&] { RunDeviceMapDlg(nullptr, model, IdAndFallback); },
+               [&](QDialog& dialog) {
+                   testsupport::ExpectMakeup(&dialog, kDeviceMapTree,
+                                             {"1056", "1042", "1045", "1046", "1047", "1058",
+                                              "1048", "1049", "1052", "1050", "1054", "1053",
+                                              "1051", "1055", "1043", "1057", "1044", "Close"});
+                   EXPECT_EQ(dialog.size(), QSize(820, 460));
+                   auto* list = Child<QTreeWidget>(dialog, 1042);
+                   ASSERT_EQ(list->topLevelItemCount(), 3);
+                   EXPECT_EQ(list->topLevelItem(1)->text(3).toStdString(), "Bob");
+                   // A row without a user may be assigned, one with a user changed or unassigned.
+                   for (const auto& [row, assign, other] :
+                        {std::tuple{0, true, false}, {1, false, true}}) {
+                       list->setCurrentItem(list->topLevelItem(row));
+                       emit list->itemClicked(list->topLevelItem(row), 0);
+                       EXPECT_EQ(Child<QWidget>(dialog, kIdcAssign)->isEnabled(), assign) << row;
+                       EXPECT_EQ(Child<QWidget>(dialog, kIdcChange)->isEnabled(), other) << row;
+                       EXPECT_EQ(Child<QWidget>(dialog, kIdcUnassign)->isEnabled(), other) << row;
+                   }
+                   Child<QPushButton>(dialog, kIdcUnassignAll)->click();
+                   EXPECT_EQ(list->topLevelItem(1)->text(3).toStdString(),
+                             model.Rows()[1].userName);
+                   EXPECT_EQ(Child<QLineEdit>(dialog, 1057)->text().toStdString(), "0");
+                   EXPECT_FALSE(Child<QWidget>(dialog, kIdcUnassignAll)->isEnabled());
+               });
     EXPECT_EQ(asked, (std::vector<int>{171}));
     EXPECT_EQ(model.MappedCount(), 0);
 }
@@ -403,10 +400,9 @@ TEST_F(ShellDialogViewsTest, UserListShowsTheStoreAndDeletesTheChosenUsers) {
     ASSERT_TRUE(model.Add({"10.0.0.2", "Bob", "b", 1}));
     WhileShown([&] { RunUserListDlg(nullptr, model, IdAndFallback); },
                [&](QDialog& dialog) {
-                   EXPECT_EQ(testsupport::LayoutTree(&dialog), kUserListTree);
-                   EXPECT_EQ(testsupport::TabOrder(&dialog),
-                             (std::vector<std::string>{"1034", "1036", "1033", "1021", "1022",
-                                                       "1023", "Close"}));
+                   testsupport::ExpectMakeup(
+                       &dialog, kUserListTree,
+                       {"1034", "1036", "1033", "1021", "1022", "1023", "Close"});
                    EXPECT_EQ(dialog.size(), QSize(640, 360));
                    auto* list = Child<QTreeWidget>(dialog, 1033);
                    ASSERT_EQ(list->topLevelItemCount(), 2);

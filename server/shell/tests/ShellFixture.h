@@ -9,6 +9,7 @@
 #include <shell/WaitDialogModel.h>
 #include <testsupport/DownloadingSwitch.h>
 #include <testsupport/LoopbackPorts.h>
+#include <testsupport/RegistryKeys.h>
 #include <testsupport/ServerSettings.h>
 #include <testsupport/TempRegistry.h>
 #include <testsupport/TestApp.h>
@@ -48,12 +49,7 @@ using testsupport::TempRegistry;
 using testsupport::TestSwitch;
 inline constexpr const char* kRootKey = testsupport::kServerKey;
 
-inline platform::RegKey CreateKey(const char* path) {
-    platform::RegKey key;
-    EXPECT_EQ(platform::RegKey::Create(platform::RegRoot::LocalMachine, path, key),
-              platform::RegStatus::Ok);
-    return key;
-}
+using testsupport::CreateKey;
 
 // Records every call the logic makes. The questions are answered from `answers` (OK when an id
 // has no entry); the wait runs a nested event loop as the headless view does, with a hook before

@@ -28,13 +28,24 @@ struct ServerSettings {
     std::optional<std::uint32_t> debugPrint;
     // UseUserManager when given.
     std::optional<std::uint32_t> userManager;
+    // The message monitor, SMDR/UCD monitor and SMDR/UCD send listeners: on at each port given.
+    int msgMonitorPort = 0;
+    int smdrMonitorPort = 0;
+    int smdrSendPort = 0;
+    // MonitorAccessCode when not empty.
+    std::string monitorAccessCode;
 };
 
-// The link settings, service mode and auto-connect on, the English language library; false when
-// the library cannot be copied or a key cannot be written.
+// The link settings, service mode and auto-connect on, the English language library, the
+// monitor listeners asked for; false when the library cannot be copied or a key cannot be
+// written.
 bool WriteServerSettings(const ServerSettings& settings);
 
-// The same with the language library taken from the server program's build folder.
+// The settings above with the language library taken from the server program's build folder.
+ServerSettings ServerSettingsFor(const std::filesystem::path& dir, const std::string& switchHost,
+                                 int switchPort, int clientPort,
+                                 const std::filesystem::path& serverProgram);
+// Those settings written.
 bool WriteServerSettings(const std::filesystem::path& dir, const std::string& switchHost,
                          int switchPort, int clientPort,
                          const std::filesystem::path& serverProgram);

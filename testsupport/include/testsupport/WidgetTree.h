@@ -6,8 +6,9 @@
 //
 //   EXPECT_EQ(testsupport::LayoutTree(dialog), kExpected);
 //   EXPECT_EQ(testsupport::TabOrder(dialog), (std::vector<std::string>{"OK", "1082"}));
+//   testsupport::ExpectMakeup(dialog, kExpected, {"OK", "1082"});   // both at once
 //
-// Header only, for test programs that link Qt's widgets.
+// Header only, for GoogleTest programs that link Qt's widgets.
 
 #include <QAbstractButton>
 #include <QBoxLayout>
@@ -25,6 +26,8 @@
 #include <QStringList>
 #include <QTreeWidget>
 #include <QWidget>
+
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -199,6 +202,13 @@ inline std::vector<std::string> TabOrder(QWidget* window) {
             order.emplace_back(w->metaObject()->className());
     }
     return order;
+}
+
+// The window's layout tree and its Tab order as expected.
+inline void ExpectMakeup(QWidget* window, const std::string& tree,
+                         const std::vector<std::string>& tabOrder) {
+    EXPECT_EQ(LayoutTree(window), tree);
+    EXPECT_EQ(TabOrder(window), tabOrder);
 }
 
 } // namespace testsupport

@@ -16,10 +16,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 #include <thread>
@@ -121,6 +123,22 @@ protected:
         return folder;
     }
     std::string LaunchLog() const { return env_.Path("launches.txt"); }
+    // The maker's provider, whose initialisation hangs until the kill program has run however
+    // late the watchdog fires; the kill program's path. KillRuns counts its runs.
+    std::string InstallHangingProviderAndKillProgram() {
+        const std::string release = env_.Path("release");
+        InstallMakerProvider(
+            telephony::test::TestProviderSettings().InitHangMs(60000).InitHangUntil(release));
+        const std::string kill = env_.Path("KillVeltraneApp.exe");
+        std::ofstream(kill) << "#!/bin/sh\necho killed >> '" << env_.Path("killed.txt")
+                            << "'\ntouch '" << release << "'\n";
+        ::chmod(kill.c_str(), 0755);
+        return kill;
+    }
+    long KillRuns() const {
+        std::ifstream in(env_.Path("killed.txt"));
+        return static_cast<long>(std::count(std::istreambuf_iterator<char>(in), {}, '\n'));
+    }
     // Until done() holds, at most timeoutMs.
     static bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
         for (int waited = 0; waited < timeoutMs && !done(); waited += 20) {

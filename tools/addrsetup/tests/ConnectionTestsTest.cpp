@@ -4,9 +4,6 @@
 
 #include <testsupport/LoopbackPorts.h>
 
-#include <algorithm>
-#include <iterator>
-
 namespace addrsetup::test {
 namespace {
 
@@ -100,29 +97,17 @@ TEST_F(TapiStartup, LinesThatCannotBeToldApartAreAWarningAloneAndAQuestionInASeq
 }
 
 TEST_F(TapiStartup, HangingInitialisationStartsTheKillProgramOnceAndTheNextTestStartsAfresh) {
-    // Initialisation hangs until the kill program has run, however late the watchdog fires.
-    const std::string release = env_.Path("release");
-    InstallMakerProvider(TestProviderSettings().InitHangMs(60000).InitHangUntil(release));
-    const std::string marker = env_.Path("killed.txt");
-    const std::string kill = env_.Path("KillVeltraneApp.exe");
-    std::ofstream(kill) << "#!/bin/sh\necho killed >> '" << marker << "'\ntouch '" << release
-                        << "'\n";
-    ::chmod(kill.c_str(), 0755);
-    dlg_.SetKillProgram(kill);
+    dlg_.SetKillProgram(InstallHangingProviderAndKillProgram());
     dlg_.Timings().watchdogPollLimit = 5;
     dlg_.TestTapiInitialize();
     EXPECT_TRUE(dlg_.StepOk()); // it did return in the end
     EXPECT_FALSE(dlg_.WatchdogRecorded());
-    const auto lines = [&] {
-        std::ifstream in(marker);
-        return std::count(std::istreambuf_iterator<char>(in), {}, '\n');
-    };
-    WaitFor([&] { return lines() > 0; });
-    EXPECT_EQ(lines(), 1);
+    WaitFor([&] { return KillRuns() > 0; });
+    EXPECT_EQ(KillRuns(), 1);
     env_.Configure(kProviderFile, TestProviderSettings());
     dlg_.Timings().watchdogPollLimit = 750;
     dlg_.TestTapiInitialize();
-    EXPECT_EQ(lines(), 1);
+    EXPECT_EQ(KillRuns(), 1);
     EXPECT_EQ(ui_.messages, (std::vector<unsigned>{IDS_TAPI_ACCEPTS, IDS_TAPI_ACCEPTS}));
 }
 

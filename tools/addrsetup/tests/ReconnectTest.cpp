@@ -15,9 +15,6 @@
 #include <testsupport/ServerSettings.h>
 #include <testsupport/TestApp.h>
 
-#include <algorithm>
-#include <iterator>
-
 namespace addrsetup::test {
 namespace {
 
@@ -103,19 +100,7 @@ TEST_F(Reconnect, TheWindowCarriesTheDialogsControlsAndOneCopyRuns) {
 
 TEST_F(Reconnect, TheWindowShowsTheBoxOfAHungTestAfterItsWatchdogFiredAndGuardsTheNextAfresh) {
     testsupport::App<QApplication>();
-    // Initialisation hangs until the kill program has run, however late the watchdog fires.
-    const std::string release = env_.Path("release");
-    InstallMakerProvider(TestProviderSettings().InitHangMs(60000).InitHangUntil(release));
-    const std::string marker = env_.Path("killed.txt");
-    const std::string kill = env_.Path("KillVeltraneApp.exe");
-    std::ofstream(kill) << "#!/bin/sh\necho killed >> '" << marker << "'\ntouch '" << release
-                        << "'\n";
-    ::chmod(kill.c_str(), 0755);
-    const auto kills = [&] {
-        std::ifstream in(marker);
-        return std::count(std::istreambuf_iterator<char>(in), {}, '\n');
-    };
-
+    const std::string kill = InstallHangingProviderAndKillProgram();
     CConnectionManagerWindow window;
     window.Logic().SetTapiLibrary(telephony::test::kTapiLibrary);
     window.Logic().SetKillProgram(kill);
@@ -140,8 +125,8 @@ TEST_F(Reconnect, TheWindowShowsTheBoxOfAHungTestAfterItsWatchdogFiredAndGuardsT
         EXPECT_FALSE(window.Logic().WatchdogRecorded());
         EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "run " << run;
         // Each hanging test has a watchdog of its own, which starts the kill program once.
-        EXPECT_TRUE(WaitFor([&] { return kills() >= run; }));
-        EXPECT_EQ(kills(), run);
+        EXPECT_TRUE(WaitFor([&] { return KillRuns() >= run; }));
+        EXPECT_EQ(KillRuns(), run);
     }
     EXPECT_TRUE(window.isVisible());
 }
