@@ -117,7 +117,7 @@ void ClientSendPool::Hand(SendWakeList& buffers) {
         Queue(buffers, true);
 }
 
-void ClientSendPool::SendNow(SendWakeList& buffers) {
+void ClientSendPool::SendNow(SendWakeList& buffers, bool gathered) {
     std::size_t waiting = 0;
     {
         platform::UniqueLock lock(m_Lock);
@@ -128,6 +128,8 @@ void ClientSendPool::SendNow(SendWakeList& buffers) {
         }
         StartThreads(lock);
         const Clock::time_point now = Clock::now();
+        while (gathered && !m_Later.Empty())
+            m_Now.Push(m_Later.Pop(), now);
         for (auto& buffer : buffers)
             m_Now.Push(std::move(buffer), now);
         buffers.clear();
@@ -139,6 +141,8 @@ void ClientSendPool::SendNow(SendWakeList& buffers) {
             : 0;
     for (std::size_t i = 0; i < helpers; ++i)
         m_Wake.notify_one();
+    if (helpers > 0)
+        return;
     // One at a time, so that a thread that comes late finds the rest. A buffer that keeps
     // filling up is left to the threads after a while.
     std::size_t budget = 2 * waiting + kCallerShare;

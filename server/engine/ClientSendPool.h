@@ -17,8 +17,8 @@ using SendWakeList = std::vector<std::shared_ptr<ClientSendBuffer>>;
 
 // A few threads that help write the clients' queued records, so that a large fan-out is shared
 // and one slow socket or busy core holds up no other client. The thread delivering events sends
-// itself (SendNow) and wakes threads only for the share of a fan-out it would take too long
-// over: a hand-off costs a wait for a core, on a loaded machine more than the sends it saves.
+// a small fan-out itself (SendNow), since a hand-off costs a wait for a core, and leaves a large
+// one to the threads, so that it can take the next delivery meanwhile.
 // What comes for a client while its send is on the way gathers behind it and leaves with the
 // next. Events for a client sent to a moment ago go through Submit and wait out the gathering
 // delay, so a busy client gets one send per delay; a quiet one's go at once. Each buffer gets one
@@ -47,12 +47,14 @@ public:
     // thread never sends (it may hold locks a send's failure report takes). After Stop the
     // buffers stay in the list for Submit.
     void Hand(SendWakeList& buffers) EXCLUDES(m_Lock);
-    // Sends the buffers (the list is left empty) on the calling thread, with the threads' help for
-    // more than kCallerShare of them, together with whatever else waits for a sender; returns when
-    // no buffer waits any more (a thread may still be sending). Not under locks a send's failure
-    // report takes.
-    void SendNow(SendWakeList& buffers) EXCLUDES(m_Lock);
-    // What the calling thread of SendNow sends alone; each share beyond it wakes a thread.
+    // The buffers go at once (the list is left empty), together with whatever else waits for a
+    // sender and, when `gathered` says the caller has just given them enough for a send, the
+    // buffers waiting out their delay. At most kCallerShare of them are sent on the calling
+    // thread before it returns; more are left to the threads, one woken for each share, and the
+    // call returns at once, free for the next delivery. Not under locks a send's failure report
+    // takes.
+    void SendNow(SendWakeList& buffers, bool gathered = false) EXCLUDES(m_Lock);
+    // What the calling thread of SendNow sends alone.
     static constexpr std::size_t kCallerShare = 16;
     // Ends the threads; what they had not reached yet is sent on this thread.
     void Stop() EXCLUDES(m_Lock);

@@ -207,7 +207,7 @@ void SwitchDeviceTable::Deliver(const std::shared_ptr<const SendBatch>& batch,
         }
     }
     // Sent outside every client-list lock.
-    m_Senders.SendNow(wake);
+    m_Senders.SendNow(wake, gathered);
     m_Senders.Submit(later);
     for (const auto& buffer : help)
         buffer->Flush();

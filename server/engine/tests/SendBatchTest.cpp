@@ -415,3 +415,32 @@ TEST(SendBatchGathering, BuffersWaitingOutTheDelayAreAllSentWhileTheThreadsSleep
         }
     }
 }
+
+TEST(SendBatchGathering, OnlyALargeDeliveryTakesTheWaitingBuffersAlong) {
+    // A delay no test waits out: whatever arrives was sent without it.
+    ClientSendPool pool(2, std::chrono::hours(1));
+    const Filled filled(Frames(8, 2, 12));
+    PieceSink waitingSink, smallSink, largeSink;
+    auto waiting = std::make_shared<ClientSendBuffer>(waitingSink);
+    auto small = std::make_shared<ClientSendBuffer>(smallSink);
+    auto large = std::make_shared<ClientSendBuffer>(largeSink);
+    ASSERT_EQ(filled.PostTo(*waiting), filled.bytes);
+    SendWakeList later{waiting};
+    pool.Submit(later);
+
+    ASSERT_EQ(filled.PostTo(*small), filled.bytes);
+    SendWakeList now{small};
+    pool.SendNow(now);
+    EXPECT_EQ(smallSink.Wire(), filled.bytes) << "sent on the calling thread";
+    EXPECT_TRUE(waitingSink.Wire().empty()) << "a small delivery leaves the waiting ones waiting";
+
+    ASSERT_EQ(filled.PostTo(*large), filled.bytes);
+    now = {large};
+    pool.SendNow(now, true);
+    for (PieceSink* sink : {&largeSink, &waitingSink}) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (sink->Wire().empty() && std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+        EXPECT_EQ(sink->Wire(), filled.bytes);
+    }
+}
