@@ -93,10 +93,11 @@ ClientSendBuffer::Result ClientSendBuffer::PostLocked(const void* data, int leng
     return kAccepted;
 }
 
-ClientSendBuffer::Need ClientSendBuffer::NeedAfterPost() {
+ClientSendBuffer::Need ClientSendBuffer::NeedAfterPost(bool events) {
     if (!m_bScheduled && !m_bSending) {
         m_bScheduled = true;
-        return kSender;
+        return events && std::chrono::steady_clock::now() - m_LastSend < kRecentSend ? kSenderSoon
+                                                                                     : kSender;
     }
     if (!m_bSending && m_nQueued > kByteLimit / 2)
         return kHelp;
@@ -105,7 +106,7 @@ ClientSendBuffer::Need ClientSendBuffer::NeedAfterPost() {
 
 ClientSendBuffer::Result ClientSendBuffer::Post(const void* data, int length, int tag, int& error,
                                                 Need& need) {
-    std::lock_guard<std::mutex> guard(m_Lock);
+    platform::LockGuard guard(m_Lock);
     const Result result = PostLocked(data, length, tag, error);
     need = result == kAccepted ? NeedAfterPost() : kNothing;
     return result;
@@ -115,7 +116,7 @@ void ClientSendBuffer::PostAll(const Record* records, std::size_t count, int tag
                                Need& need) {
     need = kNothing;
     bool accepted = false;
-    std::lock_guard<std::mutex> guard(m_Lock);
+    platform::LockGuard guard(m_Lock);
     for (std::size_t i = 0; i < count; ++i)
         accepted |= PostLocked(records[i].data, records[i].length, tag, errors[i]) == kAccepted;
     if (accepted)
@@ -126,7 +127,7 @@ void ClientSendBuffer::PostAll(const std::shared_ptr<const SendBatch>& batch, co
                                std::size_t count, int tag, int* errors, Need& need) {
     need = kNothing;
     std::size_t accepted = 0;
-    std::lock_guard<std::mutex> guard(m_Lock);
+    platform::LockGuard guard(m_Lock);
     for (std::size_t i = 0; i < count; ++i) {
         if (Admit(records[i].data, records[i].length, tag, errors[i]) != kAccepted)
             continue;
@@ -150,7 +151,7 @@ void ClientSendBuffer::PostAll(const std::shared_ptr<const SendBatch>& batch, co
         else
             CopyIn(record.data, size);
     }
-    need = NeedAfterPost();
+    need = NeedAfterPost(true);
 }
 
 void ClientSendBuffer::Consume(std::size_t sent) {
@@ -192,7 +193,7 @@ bool ClientSendBuffer::CanSend() const {
     return m_pSink && m_nQueued != 0 && !m_bBlocked && m_nFailed == 0;
 }
 
-bool ClientSendBuffer::SendOnce(std::unique_lock<std::mutex>& lock) {
+bool ClientSendBuffer::SendOnce() {
     if (!CanSend())
         return false;
     ClientSendSink* sink = m_pSink;
@@ -208,10 +209,11 @@ bool ClientSendBuffer::SendOnce(std::unique_lock<std::mutex>& lock) {
         size += length;
     }
     m_nInFlight = size;
-    lock.unlock();
+    m_LastSend = std::chrono::steady_clock::now();
+    m_Lock.unlock();
     int error = 0;
     const int n = sink->SendPieces(m_Pieces, pieces, error);
-    lock.lock();
+    m_Lock.lock();
     m_nInFlight = 0;
     if (n > 0)
         Consume(static_cast<std::size_t>(n));
@@ -219,9 +221,9 @@ bool ClientSendBuffer::SendOnce(std::unique_lock<std::mutex>& lock) {
         m_bBlocked = true;
         // Asked only now: the notification may come at once, on another thread, and it must
         // find the buffer blocked. If it has already unblocked it, this turn goes on sending.
-        lock.unlock();
+        m_Lock.unlock();
         sink->RequestWritable();
-        lock.lock();
+        m_Lock.lock();
     } else if (n < 0 && error != EINTR) {
         // Broken: nothing queued can arrive any more, and the close notification follows.
         std::array<int, ClientSendSink::kTagCount> lost{};
@@ -230,9 +232,9 @@ bool ClientSendBuffer::SendOnce(std::unique_lock<std::mutex>& lock) {
         DropQueued();
         m_nFailed = error != 0 ? error : EPIPE;
         const int failed = m_nFailed;
-        lock.unlock();
+        m_Lock.unlock();
         sink->SendFailed(failed, lost);
-        lock.lock();
+        m_Lock.lock();
     }
     return CanSend();
 }
@@ -243,23 +245,23 @@ void ClientSendBuffer::EndTurn() {
 }
 
 void ClientSendBuffer::Flush() {
-    std::unique_lock<std::mutex> lock(m_Lock);
+    platform::LockGuard guard(m_Lock);
     if (m_bSending)
         return;
     m_bSending = true;
-    while (SendOnce(lock)) {
+    while (SendOnce()) {
     }
     EndTurn();
 }
 
 bool ClientSendBuffer::FlushOnce() {
-    std::unique_lock<std::mutex> lock(m_Lock);
+    platform::LockGuard guard(m_Lock);
     m_bScheduled = false;
     // A thread already sending sends what came meanwhile too.
     if (m_bSending)
         return false;
     m_bSending = true;
-    const bool more = SendOnce(lock);
+    const bool more = SendOnce();
     EndTurn();
     if (!more || m_bScheduled)
         return false;
@@ -269,7 +271,7 @@ bool ClientSendBuffer::FlushOnce() {
 
 void ClientSendBuffer::OnWritable() {
     {
-        std::lock_guard<std::mutex> guard(m_Lock);
+        platform::LockGuard guard(m_Lock);
         // Records may queue behind the tail again while it goes.
         m_bBlocked = false;
     }
@@ -277,35 +279,35 @@ void ClientSendBuffer::OnWritable() {
 }
 
 void ClientSendBuffer::Unschedule() {
-    std::lock_guard<std::mutex> guard(m_Lock);
+    platform::LockGuard guard(m_Lock);
     m_bScheduled = false;
 }
 
 void ClientSendBuffer::Detach() {
-    std::unique_lock<std::mutex> lock(m_Lock);
+    platform::UniqueLock lock(m_Lock);
     m_pSink = nullptr;
-    m_TurnEnded.wait(lock, [this] { return !m_bSending; });
+    m_TurnEnded.wait(lock.Native(), [this]() REQUIRES(m_Lock) { return !m_bSending; });
     // The batches it referred to are the other clients' now.
     DropQueued();
 }
 
 std::size_t ClientSendBuffer::TornBytes() const {
-    std::lock_guard<std::mutex> guard(m_Lock);
+    platform::LockGuard guard(m_Lock);
     return m_bTorn && m_MarkCount > 0 ? FrontRemaining() : 0;
 }
 
 std::size_t ClientSendBuffer::QueuedBytes() const {
-    std::lock_guard<std::mutex> guard(m_Lock);
+    platform::LockGuard guard(m_Lock);
     return m_nQueued;
 }
 
 std::size_t ClientSendBuffer::QueuedRecords() const {
-    std::lock_guard<std::mutex> guard(m_Lock);
+    platform::LockGuard guard(m_Lock);
     return m_MarkCount;
 }
 
 int ClientSendBuffer::FailedError() const {
-    std::lock_guard<std::mutex> guard(m_Lock);
+    platform::LockGuard guard(m_Lock);
     return m_nFailed;
 }
 

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
+
+#include <platform/Mutex.h>
 
 namespace engine {
 
@@ -59,9 +61,11 @@ public:
 
     // What the poster should do once it has left its own locks.
     enum Need {
-        kNothing, // a sender is on its way or at work
-        kSender,  // hand the buffer to a sender
-        kHelp,    // the queue is past half its limit and nobody is sending: send it yourself
+        kNothing,    // a sender is on its way or at work
+        kSender,     // hand the buffer to a sender
+        kHelp,       // the queue is past half its limit and nobody is sending: send it yourself
+        kSenderSoon, // events for a client sent to a moment ago: hand it to a sender after the
+                     // gathering delay, so that what follows goes with them
     };
 
     // One record of a PostAll.
@@ -75,6 +79,10 @@ public:
     // send is writing at the moment do not count; one send writes at most this much.
     static constexpr std::size_t kByteLimit = 256 * 1024;
     static constexpr std::size_t kRecordLimit = 8192;
+    // Events for a client whose last send began less than this ago may wait as long for more:
+    // a busy client then gets one send per delay instead of one per event, and an event for
+    // a quiet one still goes at once.
+    static constexpr std::chrono::microseconds kRecentSend{1000};
 
     explicit ClientSendBuffer(ClientSendSink& sink);
     ClientSendBuffer(const ClientSendBuffer&) = delete;
@@ -87,8 +95,8 @@ public:
     // Several records in order under one lock, each as Post would take it: errors[i] is 0 for
     // one accepted, else Post's error for it. `need` covers them all.
     void PostAll(const Record* records, std::size_t count, int tag, int* errors, Need& need);
-    // The same for records that lie in a shared batch, which the buffer then refers to instead
-    // of copying them (unless they are a small part of it).
+    // The same for events that lie in a shared batch, which the buffer then refers to instead
+    // of copying them (unless they are a small part of it). `need` may be kSenderSoon.
     void PostAll(const std::shared_ptr<const SendBatch>& batch, const Record* records,
                  std::size_t count, int tag, int* errors, Need& need);
     // Sends on the calling thread until everything has gone or the socket is full. When another
@@ -128,38 +136,45 @@ private:
     static constexpr std::size_t kOwnChunk = 16 * 1024;
 
     // The caller holds m_Lock. Whether the record may be queued; `error` says why not.
-    Result Admit(const void* data, int length, int tag, int& error) const;
+    Result Admit(const void* data, int length, int tag, int& error) const REQUIRES(m_Lock);
     // The caller holds m_Lock and Admit has taken the record.
-    void AddMark(std::size_t size, int tag);
-    void CopyIn(const std::uint8_t* data, std::size_t size);
+    void AddMark(std::size_t size, int tag) REQUIRES(m_Lock);
+    void CopyIn(const std::uint8_t* data, std::size_t size) REQUIRES(m_Lock);
     void ReferTo(const std::shared_ptr<const SendBatch>& batch, std::size_t offset,
-                 std::size_t size);
-    Result PostLocked(const void* data, int length, int tag, int& error);
-    Need NeedAfterPost();
-    void DropQueued();
-    // The caller holds `lock` and the sending turn. One send; true when it may go on at once.
-    bool SendOnce(std::unique_lock<std::mutex>& lock);
-    bool CanSend() const;
-    void Consume(std::size_t sent);
-    std::size_t FrontRemaining() const { return m_pMarks[m_MarkHead] & kRemainingMask; }
-    void EndTurn();
+                 std::size_t size) REQUIRES(m_Lock);
+    Result PostLocked(const void* data, int length, int tag, int& error) REQUIRES(m_Lock);
+    Need NeedAfterPost(bool events = false) REQUIRES(m_Lock);
+    void DropQueued() REQUIRES(m_Lock);
+    // The caller has the sending turn. One send, with the lock let go meanwhile; true when it
+    // may go on at once.
+    bool SendOnce() REQUIRES(m_Lock);
+    bool CanSend() const REQUIRES(m_Lock);
+    void Consume(std::size_t sent) REQUIRES(m_Lock);
+    std::size_t FrontRemaining() const REQUIRES(m_Lock) {
+        return m_pMarks[m_MarkHead] & kRemainingMask;
+    }
+    void EndTurn() REQUIRES(m_Lock);
 
-    mutable std::mutex m_Lock;
+    mutable platform::Mutex m_Lock;
     std::condition_variable m_TurnEnded;
-    ClientSendSink* m_pSink;
-    std::deque<Span> m_Spans;          // whole records (the first maybe begun), in order
-    std::size_t m_nQueued = 0;         // their bytes
-    std::shared_ptr<SendBatch> m_pOwn; // the chunk copies go into; also in m_Spans while used
-    std::unique_ptr<Mark[]> m_pMarks;  // a ring; left untouched until used
-    ClientSendSink::Piece m_Pieces[ClientSendSink::kMaxPieces]; // the sending turn's
-    std::size_t m_MarkHead = 0;
-    std::size_t m_MarkCount = 0;
-    std::size_t m_nInFlight = 0; // the front bytes a send is writing now
-    bool m_bTorn = false;        // the front record went out in part
-    bool m_bSending = false;     // a thread has the sending turn
-    bool m_bScheduled = false;   // a sender will come for it
-    bool m_bBlocked = false;     // the socket is full: only OnWritable sends
-    int m_nFailed = 0;
+    ClientSendSink* m_pSink GUARDED_BY(m_Lock);
+    std::deque<Span> m_Spans GUARDED_BY(m_Lock);  // whole records (the first maybe begun), in order
+    std::size_t m_nQueued GUARDED_BY(m_Lock) = 0; // their bytes
+    // The chunk copies go into; also in m_Spans while used.
+    std::shared_ptr<SendBatch> m_pOwn GUARDED_BY(m_Lock);
+    // A ring, left untouched until used; its entries are read and written under the lock.
+    const std::unique_ptr<Mark[]> m_pMarks;
+    // Only the thread with the sending turn uses them, and outside the lock.
+    ClientSendSink::Piece m_Pieces[ClientSendSink::kMaxPieces];
+    std::size_t m_MarkHead GUARDED_BY(m_Lock) = 0;
+    std::size_t m_MarkCount GUARDED_BY(m_Lock) = 0;
+    std::size_t m_nInFlight GUARDED_BY(m_Lock) = 0; // the front bytes a send is writing now
+    bool m_bTorn GUARDED_BY(m_Lock) = false;        // the front record went out in part
+    bool m_bSending GUARDED_BY(m_Lock) = false;     // a thread has the sending turn
+    bool m_bScheduled GUARDED_BY(m_Lock) = false;   // a sender will come for it
+    bool m_bBlocked GUARDED_BY(m_Lock) = false;     // the socket is full: only OnWritable sends
+    int m_nFailed GUARDED_BY(m_Lock) = 0;
+    std::chrono::steady_clock::time_point m_LastSend GUARDED_BY(m_Lock); // the last send's start
 };
 
 } // namespace engine

@@ -63,7 +63,7 @@ std::size_t ClientSendPool::DueCount(Clock::time_point now, std::size_t limit) c
     return due;
 }
 
-void ClientSendPool::StartThreads(std::unique_lock<std::mutex>& lock) {
+void ClientSendPool::StartThreads(platform::UniqueLock& lock) {
     if (!m_Threads.empty())
         return;
     m_Threads.reserve(static_cast<std::size_t>(m_nThreads));
@@ -71,17 +71,19 @@ void ClientSendPool::StartThreads(std::unique_lock<std::mutex>& lock) {
         m_Threads.emplace_back([this] { Run(); });
     // Until they wait to be woken, so that a new thread does not take what the caller of
     // SendNow is about to send itself.
-    m_Started.wait(lock, [this] { return m_nStarted == m_nThreads; });
+    m_Started.wait(lock.Native(), [this]() REQUIRES(m_Lock) { return m_nStarted == m_nThreads; });
 }
 
 bool ClientSendPool::Queue(SendWakeList& buffers, bool gathered) {
     bool added = false;
     {
-        std::unique_lock<std::mutex> lock(m_Lock);
+        platform::UniqueLock lock(m_Lock);
         if (m_bStop)
             return false;
         StartThreads(lock);
         const Clock::time_point now = Clock::now();
+        // Entries that wait fall due after those already waiting, which a thread is timed for.
+        const bool timed = !gathered && !m_Later.Empty();
         // What waits out the delay has been given enough to send meanwhile: it goes too.
         added = gathered && !m_Later.Empty();
         while (gathered && !m_Later.Empty())
@@ -92,11 +94,11 @@ bool ClientSendPool::Queue(SendWakeList& buffers, bool gathered) {
             else
                 m_Later.Push(std::move(buffer), now + m_Gathering);
         }
-        added = added || !buffers.empty();
+        added = added || (!buffers.empty() && !timed);
         buffers.clear();
     }
-    // A thread waiting for a later entry must learn of these too; one is enough, it wakes the
-    // next when there is more than its share.
+    // One thread is enough to learn of them, it wakes the next when there is more than its
+    // share; none for entries behind a thread already timed for the first.
     if (added)
         m_Wake.notify_one();
     return true;
@@ -115,10 +117,10 @@ void ClientSendPool::Hand(SendWakeList& buffers) {
         Queue(buffers, true);
 }
 
-void ClientSendPool::SendNow(SendWakeList& buffers) {
+void ClientSendPool::SendNow(SendWakeList& buffers, bool gathered) {
     std::size_t waiting = 0;
     {
-        std::unique_lock<std::mutex> lock(m_Lock);
+        platform::UniqueLock lock(m_Lock);
         if (m_bStop) {
             lock.unlock();
             SendHere(buffers);
@@ -126,6 +128,8 @@ void ClientSendPool::SendNow(SendWakeList& buffers) {
         }
         StartThreads(lock);
         const Clock::time_point now = Clock::now();
+        while (gathered && !m_Later.Empty())
+            m_Now.Push(m_Later.Pop(), now);
         for (auto& buffer : buffers)
             m_Now.Push(std::move(buffer), now);
         buffers.clear();
@@ -137,10 +141,12 @@ void ClientSendPool::SendNow(SendWakeList& buffers) {
             : 0;
     for (std::size_t i = 0; i < helpers; ++i)
         m_Wake.notify_one();
+    if (helpers > 0)
+        return;
     // One at a time, so that a thread that comes late finds the rest. A buffer that keeps
     // filling up is left to the threads after a while.
     std::size_t budget = 2 * waiting + kCallerShare;
-    std::unique_lock<std::mutex> lock(m_Lock);
+    platform::UniqueLock lock(m_Lock);
     while (!m_Now.Empty()) {
         if (budget-- == 0) {
             lock.unlock();
@@ -162,7 +168,7 @@ void ClientSendPool::Run() {
     turn.reserve(kTurnSize);
     again.reserve(kTurnSize);
     const std::size_t threads = static_cast<std::size_t>(m_nThreads);
-    std::unique_lock<std::mutex> lock(m_Lock);
+    platform::UniqueLock lock(m_Lock);
     // Held until the first wait lets go of it.
     ++m_nStarted;
     m_Started.notify_all();
@@ -170,11 +176,11 @@ void ClientSendPool::Run() {
         Clock::time_point now = Clock::now();
         while (!m_bStop && m_Now.Empty() && (m_Later.Empty() || m_Later[0].due > now)) {
             if (m_Later.Empty()) {
-                m_Wake.wait(lock);
+                m_Wake.wait(lock.Native());
             } else {
                 // A copy: the line may grow, and move, while this thread waits.
                 const Clock::time_point due = m_Later[0].due;
-                m_Wake.wait_until(lock, due);
+                m_Wake.wait_until(lock.Native(), due);
             }
             now = Clock::now();
         }
@@ -204,7 +210,7 @@ void ClientSendPool::Run() {
 void ClientSendPool::Stop() {
     std::vector<std::thread> threads;
     {
-        std::lock_guard<std::mutex> guard(m_Lock);
+        platform::LockGuard guard(m_Lock);
         m_bStop = true;
         threads.swap(m_Threads);
     }
@@ -214,7 +220,7 @@ void ClientSendPool::Stop() {
     // Taken after the joins: a thread may hand a buffer back on its way out.
     SendWakeList left;
     {
-        std::lock_guard<std::mutex> guard(m_Lock);
+        platform::LockGuard guard(m_Lock);
         while (!m_Now.Empty())
             left.push_back(m_Now.Pop());
         while (!m_Later.Empty())

@@ -4,9 +4,10 @@
 #include <condition_variable>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include <platform/Mutex.h>
 
 namespace engine {
 
@@ -16,12 +17,12 @@ using SendWakeList = std::vector<std::shared_ptr<ClientSendBuffer>>;
 
 // A few threads that help write the clients' queued records, so that a large fan-out is shared
 // and one slow socket or busy core holds up no other client. The thread delivering events sends
-// itself (SendNow) and wakes threads only for the share of a fan-out it would take too long
-// over: a hand-off costs a wait for a core, on a loaded machine more than the sends it saves.
-// Nothing waits on purpose: what comes for a client while its send is on the way gathers behind
-// it and leaves with the next. Buffers handed in through Submit can still be held back for a
-// gathering delay. Each buffer gets one send per turn, and one that filled up again meanwhile goes
-// to the back of the line.
+// a small fan-out itself (SendNow), since a hand-off costs a wait for a core, and leaves a large
+// one to the threads, so that it can take the next delivery meanwhile.
+// What comes for a client while its send is on the way gathers behind it and leaves with the
+// next. Events for a client sent to a moment ago go through Submit and wait out the gathering
+// delay, so a busy client gets one send per delay; a quiet one's go at once. Each buffer gets one
+// send per turn, and one that filled up again meanwhile goes to the back of the line.
 class ClientSendPool {
 public:
     using Clock = std::chrono::steady_clock;
@@ -41,20 +42,22 @@ public:
     // delay, or at once when `gathered` says the caller has just given them enough for a send;
     // then the buffers still waiting out their delay go at once as well.
     // The threads start with the first call; after Stop the calling thread sends them itself.
-    void Submit(SendWakeList& buffers, bool gathered = false);
+    void Submit(SendWakeList& buffers, bool gathered = false) EXCLUDES(m_Lock);
     // The same for buffers that were given enough to go at once, but only queued: the calling
     // thread never sends (it may hold locks a send's failure report takes). After Stop the
     // buffers stay in the list for Submit.
-    void Hand(SendWakeList& buffers);
-    // Sends the buffers (the list is left empty) on the calling thread, with the threads' help for
-    // more than kCallerShare of them, together with whatever else waits for a sender; returns when
-    // no buffer waits any more (a thread may still be sending). Not under locks a send's failure
-    // report takes.
-    void SendNow(SendWakeList& buffers);
-    // What the calling thread of SendNow sends alone; each share beyond it wakes a thread.
+    void Hand(SendWakeList& buffers) EXCLUDES(m_Lock);
+    // The buffers go at once (the list is left empty), together with whatever else waits for a
+    // sender and, when `gathered` says the caller has just given them enough for a send, the
+    // buffers waiting out their delay. At most kCallerShare of them are sent on the calling
+    // thread before it returns; more are left to the threads, one woken for each share, and the
+    // call returns at once, free for the next delivery. Not under locks a send's failure report
+    // takes.
+    void SendNow(SendWakeList& buffers, bool gathered = false) EXCLUDES(m_Lock);
+    // What the calling thread of SendNow sends alone.
     static constexpr std::size_t kCallerShare = 16;
     // Ends the threads; what they had not reached yet is sent on this thread.
-    void Stop();
+    void Stop() EXCLUDES(m_Lock);
 
 private:
     struct Entry {
@@ -78,25 +81,24 @@ private:
     };
 
     // Queues them; false, with the list untouched, after Stop.
-    bool Queue(SendWakeList& buffers, bool gathered);
-    // The caller holds `lock` on m_Lock.
-    void StartThreads(std::unique_lock<std::mutex>& lock);
-    void Run();
-    // The caller holds m_Lock: entries of both lines due by `now`, at most `limit`.
-    std::size_t DueCount(Clock::time_point now, std::size_t limit) const;
+    bool Queue(SendWakeList& buffers, bool gathered) EXCLUDES(m_Lock);
+    void StartThreads(platform::UniqueLock& lock) REQUIRES(m_Lock);
+    void Run() EXCLUDES(m_Lock);
+    // Entries of both lines due by `now`, at most `limit`.
+    std::size_t DueCount(Clock::time_point now, std::size_t limit) const REQUIRES(m_Lock);
 
     const int m_nThreads;
     const std::chrono::microseconds m_Gathering;
-    std::mutex m_Lock;
+    platform::Mutex m_Lock;
     std::condition_variable m_Wake;
     std::condition_variable m_Started;
-    int m_nStarted = 0; // threads that have begun to wait
+    int m_nStarted GUARDED_BY(m_Lock) = 0; // threads that have begun to wait
     // Buffers that go when a thread is free, and those that wait out the gathering delay; both
     // in the order they fall due, the first before the second.
-    Line m_Now;
-    Line m_Later;
-    std::vector<std::thread> m_Threads;
-    bool m_bStop = false;
+    Line m_Now GUARDED_BY(m_Lock);
+    Line m_Later GUARDED_BY(m_Lock);
+    std::vector<std::thread> m_Threads GUARDED_BY(m_Lock);
+    bool m_bStop GUARDED_BY(m_Lock) = false;
 };
 
 } // namespace engine

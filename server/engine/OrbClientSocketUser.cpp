@@ -101,11 +101,13 @@ int COrbClientSocketUser::SendRecord(const void* data, int length, int& error) {
 void COrbClientSocketUser::QueueEvents(const std::shared_ptr<const SendBatch>& batch,
                                        const ClientSendBuffer::Record* records, std::size_t count,
                                        LossTrace trace, int* errors, SendWakeList& wake,
-                                       SendWakeList& help) {
+                                       SendWakeList& later, SendWakeList& help) {
     ClientSendBuffer::Need need = ClientSendBuffer::kNothing;
     m_pSender->PostAll(batch, records, count, trace, errors, need);
     if (need == ClientSendBuffer::kSender)
         wake.push_back(m_pSender);
+    else if (need == ClientSendBuffer::kSenderSoon)
+        later.push_back(m_pSender);
     else if (need == ClientSendBuffer::kHelp)
         help.push_back(m_pSender);
 }

@@ -45,12 +45,13 @@ public:
     int SendRecord(const void* data, int length, int& error);
     // The same rules, but the records are only queued, in order and under one lock: errors[i]
     // is 0 for one queued, else why it was not. When the client's buffer wants a sender it is
-    // added to `wake` for the sender pool, and to `help` when the pool is so far behind that the
-    // caller should send it itself. The records keep their place among the replies.
-    // The records lie in `batch`, which the client's buffer refers to while they wait.
+    // added to `wake` for the sender pool, to `later` when it may wait out the gathering delay,
+    // and to `help` when the pool is so far behind that the caller should send it itself. The
+    // records keep their place among the replies. The records lie in `batch`, which the client's
+    // buffer refers to while they wait.
     void QueueEvents(const std::shared_ptr<const SendBatch>& batch,
                      const ClientSendBuffer::Record* records, std::size_t count, LossTrace trace,
-                     int* errors, SendWakeList& wake, SendWakeList& help);
+                     int* errors, SendWakeList& wake, SendWakeList& later, SendWakeList& help);
     // Bytes of a torn record still waiting to go out (never more than one record).
     std::size_t PendingSendBytes() const;
     // Every byte queued for this client and not sent yet.

@@ -190,12 +190,6 @@ int COrbSocket::Connect(const std::string& host, int port, int socketType, int t
 
 int COrbSocket::Send(const std::uint8_t* buffer, int length) {
     const int fd = m_hSocket.load();
-    // Counted before and after, so a receive that overlaps the send sees it in progress.
-    struct Edges {
-        std::atomic<unsigned>& count;
-        explicit Edges(std::atomic<unsigned>& c) : count(c) { count.fetch_add(1); }
-        ~Edges() { count.fetch_add(1); }
-    } edges(m_nSendEdges);
     for (;;) {
         const ssize_t sent =
             ::send(fd, buffer, length < 0 ? 0 : static_cast<std::size_t>(length), MSG_NOSIGNAL);
@@ -250,19 +244,12 @@ int COrbSocket::Recv(std::uint8_t* buffer, int length, int flags) {
 
 void COrbSocket::AckPromptly(int fd) {
     // Acknowledged at once, not after the delayed-ack timer: a switch that holds small records
-    // until the last one is acknowledged would otherwise stall up to 40 ms. The system holds
-    // acknowledgements back only in its interactive mode, which it enters when this end sends
-    // soon after a receive, and which the prompt acknowledgement leaves; outside it, a receive
-    // that takes what has arrived acknowledges by itself. So the mode is left once after every
-    // send rather than at every receive: with no send begun since, it cannot have come back.
-    const unsigned edges = m_nSendEdges.load();
-    if (edges == m_nAckedEdges.load(std::memory_order_relaxed))
-        return;
+    // until the last one is acknowledged would otherwise stall up to 40 ms. Asked at every
+    // receive: the system may delay the acknowledgement of small segments whether or not this
+    // end has sent lately, and a burst of them then waits for the timer.
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
     m_nQuickAcks.fetch_add(1, std::memory_order_relaxed);
-    // A send still in progress may enter the mode after this call: the next receive leaves it.
-    m_nAckedEdges.store((edges & 1) != 0 ? edges - 1 : edges, std::memory_order_relaxed);
 }
 
 void COrbSocket::Close() {

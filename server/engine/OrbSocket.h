@@ -44,7 +44,7 @@ public:
     // with MSG_DONTWAIT in flags when nothing is there). What it received is acknowledged at
     // once, however recently this end has sent.
     int Recv(std::uint8_t* buffer, int length, int flags = 0);
-    // How often a receive has had to ask the system for the prompt acknowledgement.
+    // How often receives have asked the system for the prompt acknowledgement.
     unsigned long QuickAckRequests() const { return m_nQuickAcks.load(); }
 
     // Abortive close: unsent data is dropped and the peer is reset once the object goes.
@@ -68,10 +68,6 @@ private:
 
     std::atomic<int> m_hSocket{-1};
     std::atomic<int> m_nSendTimeoutMs{0};
-    // Sends begun plus sends ended, and its value at the last prompt acknowledgement asked for
-    // (none yet: the first receive asks).
-    std::atomic<unsigned> m_nSendEdges{0};
-    std::atomic<unsigned> m_nAckedEdges{~0u};
     std::atomic<unsigned long> m_nQuickAcks{0};
 };
 

@@ -128,6 +128,7 @@ void SwitchDeviceTable::Deliver(const std::shared_ptr<const SendBatch>& batch,
     // is behind, and one client's share of the events; kept per thread so their room is made
     // once.
     thread_local SendWakeList wake;
+    thread_local SendWakeList later;
     thread_local SendWakeList help;
     thread_local std::vector<ClientSendBuffer::Record> records;
     thread_local std::vector<int> errors;
@@ -138,7 +139,9 @@ void SwitchDeviceTable::Deliver(const std::shared_ptr<const SendBatch>& batch,
         if (records.empty())
             return;
         errors.resize(records.size());
-        client.QueueEvents(batch, records.data(), records.size(), trace, errors.data(), wake, help);
+        // A large delivery has gathered enough already.
+        client.QueueEvents(batch, records.data(), records.size(), trace, errors.data(), wake,
+                           gathered ? wake : later, help);
         for (const int error : errors)
             if (error != 0)
                 client.TraceUndelivered(trace, error);
@@ -204,7 +207,8 @@ void SwitchDeviceTable::Deliver(const std::shared_ptr<const SendBatch>& batch,
         }
     }
     // Sent outside every client-list lock.
-    m_Senders.SendNow(wake);
+    m_Senders.SendNow(wake, gathered);
+    m_Senders.Submit(later);
     for (const auto& buffer : help)
         buffer->Flush();
     help.clear();

@@ -149,39 +149,28 @@ TEST_F(OrbSocketTest, EveryReceiveAcknowledgesAtOnceEvenOnAnAnsweringLink) {
     }
 }
 
-// Only this end's sends put the system into its delaying mode: receives with none between them
-// stay prompt without asking again, and the first receive after each send asks.
-TEST_F(OrbSocketTest, OnlyTheFirstReceiveAfterASendAsksForThePromptAcknowledgement) {
+// The system may delay the acknowledgement of small segments even when this end never sends: a
+// burst of small records from a switch that waits for each acknowledgement then stalls on the
+// delayed-ack timer. So receives with no send between them ask every time too.
+TEST_F(OrbSocketTest, EveryReceiveAsksForThePromptAcknowledgementWithOrWithoutSends) {
     TestSwitch peer;
     COrbSocket socket;
     ASSERT_EQ(socket.Connect(peer.Host(), peer.Port(), SOCK_STREAM), 1);
     ASSERT_TRUE(peer.WaitForConnection(kWaitMs));
-    auto prompt = [&] {
-        int quick = 0;
-        socklen_t size = sizeof quick;
-        EXPECT_EQ(::getsockopt(socket.Handle(), IPPROTO_TCP, TCP_QUICKACK, &quick, &size), 0);
-        return quick;
-    };
 
     std::uint8_t in[16] = {};
+    unsigned long receives = 0;
     for (int i = 0; i < 6; ++i) {
         ASSERT_TRUE(peer.SendRaw({0x00, 0x01, 'U'}));
         ASSERT_EQ(socket.Recv(in, 3, MSG_WAITALL), 3);
-        EXPECT_EQ(prompt(), 1) << "receive " << i;
+        EXPECT_EQ(socket.QuickAckRequests(), ++receives) << "receive " << i;
     }
-    EXPECT_EQ(socket.QuickAckRequests(), 1u) << "the first receive only";
-
     const std::uint8_t answer[] = {0x00, 0x01, 'u'};
-    for (int i = 0; i < 4; ++i) {
-        ASSERT_EQ(socket.Send(answer, 3), 3);
-        ASSERT_TRUE(peer.WaitForRawBytes(3 * static_cast<std::size_t>(i + 1), kWaitMs));
-        for (int k = 0; k < 2; ++k) {
-            ASSERT_TRUE(peer.SendRaw({0x00, 0x01, 'U'}));
-            ASSERT_EQ(socket.Recv(in, 3, MSG_WAITALL), 3);
-            EXPECT_EQ(prompt(), 1) << "after send " << i << ", receive " << k;
-        }
-        EXPECT_EQ(socket.QuickAckRequests(), 2u + static_cast<unsigned>(i));
-    }
+    ASSERT_EQ(socket.Send(answer, 3), 3);
+    ASSERT_TRUE(peer.WaitForRawBytes(3, kWaitMs));
+    ASSERT_TRUE(peer.SendRaw({0x00, 0x01, 'U'}));
+    ASSERT_EQ(socket.Recv(in, 3, MSG_WAITALL), 3);
+    EXPECT_EQ(socket.QuickAckRequests(), ++receives) << "after a send";
 }
 
 TEST_F(OrbSocketTest, CloseWakesABlockedReceiveAndMakesTheCloseAbortive) {

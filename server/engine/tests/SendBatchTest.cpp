@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -345,4 +346,101 @@ TEST(ClientSendPoolNow, AFewClientsAreSentOnTheCallingThreadAndAManyAllGetTheirS
     pool.Stop(); // waits for the threads that helped
     for (const auto& sink : sinks)
         ASSERT_EQ(sink->Wire(), filled.bytes);
+}
+
+TEST(SendBatchGathering, EventsForAClientSentToAMomentAgoWaitAndAQuietClientsGoAtOnce) {
+    const Filled filled(Frames(3, 2, 20));
+    PieceSink sink;
+    ClientSendBuffer buffer(sink);
+    std::vector<int> errors(filled.records.size());
+    ClientSendBuffer::Need need;
+    buffer.PostAll(filled.batch, filled.records.data(), filled.records.size(), 1, errors.data(),
+                   need);
+    EXPECT_EQ(need, ClientSendBuffer::kSender) << "nothing was sent to it before";
+
+    const auto sent = std::chrono::steady_clock::now();
+    buffer.FlushOnce();
+    buffer.PostAll(filled.batch, filled.records.data(), filled.records.size(), 1, errors.data(),
+                   need);
+    const bool recent = std::chrono::steady_clock::now() - sent < ClientSendBuffer::kRecentSend;
+    if (recent) {
+        EXPECT_EQ(need, ClientSendBuffer::kSenderSoon);
+    }
+    buffer.FlushOnce();
+
+    // A reply never waits, however recent the last send.
+    int error = 0;
+    const Bytes reply = Record(9, 4);
+    ASSERT_EQ(buffer.Post(reply.data(), static_cast<int>(reply.size()), 0, error, need),
+              ClientSendBuffer::kAccepted);
+    EXPECT_EQ(need, ClientSendBuffer::kSender);
+    buffer.FlushOnce();
+
+    std::this_thread::sleep_until(sent + 2 * ClientSendBuffer::kRecentSend);
+    buffer.PostAll(filled.batch, filled.records.data(), filled.records.size(), 1, errors.data(),
+                   need);
+    buffer.FlushOnce();
+    EXPECT_EQ(need, ClientSendBuffer::kSender) << "quiet again: the event goes at once";
+
+    Bytes expected = filled.bytes;
+    expected.insert(expected.end(), filled.bytes.begin(), filled.bytes.end());
+    expected.insert(expected.end(), reply.begin(), reply.end());
+    expected.insert(expected.end(), filled.bytes.begin(), filled.bytes.end());
+    EXPECT_EQ(sink.Wire(), expected);
+}
+
+TEST(SendBatchGathering, BuffersWaitingOutTheDelayAreAllSentWhileTheThreadsSleep) {
+    // Each new entry falls due after those already waiting, so no thread is woken for it; the
+    // one timed for the first takes the rest as they fall due.
+    ClientSendPool pool(2, std::chrono::milliseconds(2));
+    const Filled filled(Frames(5, 3, 30));
+    std::vector<std::unique_ptr<PieceSink>> sinks;
+    std::vector<std::shared_ptr<ClientSendBuffer>> buffers;
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 5; ++i) {
+            sinks.push_back(std::make_unique<PieceSink>());
+            buffers.push_back(std::make_shared<ClientSendBuffer>(*sinks.back()));
+            ASSERT_EQ(filled.PostTo(*buffers.back()), filled.bytes);
+            SendWakeList later{buffers.back()};
+            pool.Submit(later);
+            EXPECT_TRUE(later.empty());
+        }
+        // Until every one has arrived: the pool is left alone meanwhile, so a lost wake-up
+        // would keep a buffer waiting for ever.
+        for (const auto& sink : sinks) {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (sink->Wire().empty() && std::chrono::steady_clock::now() < until)
+                std::this_thread::yield();
+            ASSERT_EQ(sink->Wire(), filled.bytes);
+        }
+    }
+}
+
+TEST(SendBatchGathering, OnlyALargeDeliveryTakesTheWaitingBuffersAlong) {
+    // A delay no test waits out: whatever arrives was sent without it.
+    ClientSendPool pool(2, std::chrono::hours(1));
+    const Filled filled(Frames(8, 2, 12));
+    PieceSink waitingSink, smallSink, largeSink;
+    auto waiting = std::make_shared<ClientSendBuffer>(waitingSink);
+    auto small = std::make_shared<ClientSendBuffer>(smallSink);
+    auto large = std::make_shared<ClientSendBuffer>(largeSink);
+    ASSERT_EQ(filled.PostTo(*waiting), filled.bytes);
+    SendWakeList later{waiting};
+    pool.Submit(later);
+
+    ASSERT_EQ(filled.PostTo(*small), filled.bytes);
+    SendWakeList now{small};
+    pool.SendNow(now);
+    EXPECT_EQ(smallSink.Wire(), filled.bytes) << "sent on the calling thread";
+    EXPECT_TRUE(waitingSink.Wire().empty()) << "a small delivery leaves the waiting ones waiting";
+
+    ASSERT_EQ(filled.PostTo(*large), filled.bytes);
+    now = {large};
+    pool.SendNow(now, true);
+    for (PieceSink* sink : {&largeSink, &waitingSink}) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (sink->Wire().empty() && std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+        EXPECT_EQ(sink->Wire(), filled.bytes);
+    }
 }
