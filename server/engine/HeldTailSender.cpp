@@ -26,7 +26,7 @@ HeldTailSender::Result HeldTailSender::SendRecord(const void* data, int length, 
         error = EINVAL;
         return kFailed;
     }
-    std::lock_guard<std::mutex> guard(m_lock);
+    platform::LockGuard guard(m_lock);
     if (!FlushLocked()) {
         error = EWOULDBLOCK;
         return kRefused;
@@ -46,13 +46,13 @@ HeldTailSender::Result HeldTailSender::SendRecord(const void* data, int length, 
 }
 
 void HeldTailSender::OnWritable() {
-    std::lock_guard<std::mutex> guard(m_lock);
+    platform::LockGuard guard(m_lock);
     if (!FlushLocked())
         m_Socket.RequestWriteNotification();
 }
 
 std::size_t HeldTailSender::PendingBytes() const {
-    std::lock_guard<std::mutex> guard(m_lock);
+    platform::LockGuard guard(m_lock);
     return m_Tail.size();
 }
 

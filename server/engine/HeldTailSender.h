@@ -1,10 +1,10 @@
 #pragma once
 
 #include <platform/AsyncSocket.h>
+#include <platform/Mutex.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
 namespace engine {
@@ -24,19 +24,19 @@ public:
     HeldTailSender(const HeldTailSender&) = delete;
     HeldTailSender& operator=(const HeldTailSender&) = delete;
 
-    Result SendRecord(const void* data, int length, int& error);
+    Result SendRecord(const void* data, int length, int& error) EXCLUDES(m_lock);
     // For the socket's OnSend: pushes the held tail on and asks to be told again while some of it
     // is still waiting.
-    void OnWritable();
-    std::size_t PendingBytes() const;
+    void OnWritable() EXCLUDES(m_lock);
+    std::size_t PendingBytes() const EXCLUDES(m_lock);
 
 private:
-    // The caller holds m_lock. True when nothing is left to send.
-    bool FlushLocked();
+    // True when nothing is left to send.
+    bool FlushLocked() REQUIRES(m_lock);
 
     platform::AsyncSocket& m_Socket;
-    mutable std::mutex m_lock;
-    std::vector<std::uint8_t> m_Tail;
+    mutable platform::Mutex m_lock;
+    std::vector<std::uint8_t> m_Tail GUARDED_BY(m_lock);
 };
 
 } // namespace engine

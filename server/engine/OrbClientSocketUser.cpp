@@ -166,7 +166,7 @@ void COrbClientSocketUser::TraceUndelivered(LossTrace trace, int error) {
     if (trace != kClientPortEvent && trace != kSecondPortData)
         return;
     ++m_nLost;
-    std::lock_guard<std::mutex> guard(m_RunLock);
+    platform::LockGuard guard(m_RunLock);
     LossRun& run = m_Runs[static_cast<std::size_t>(trace)];
     const auto now = std::chrono::steady_clock::now();
     if (run.count++ > 0) {
@@ -192,7 +192,7 @@ void COrbClientSocketUser::TraceUndelivered(LossTrace trace, int error) {
 void COrbClientSocketUser::NoteDelivered(LossTrace trace) {
     if (!m_bRunOpen.load(std::memory_order_relaxed))
         return;
-    std::lock_guard<std::mutex> guard(m_RunLock);
+    platform::LockGuard guard(m_RunLock);
     TraceRunEnd(trace);
 }
 
@@ -208,7 +208,7 @@ void COrbClientSocketUser::TraceRunEnd(LossTrace trace) {
 }
 
 void COrbClientSocketUser::EndLossRuns() {
-    std::lock_guard<std::mutex> guard(m_RunLock);
+    platform::LockGuard guard(m_RunLock);
     TraceRunEnd(kClientPortEvent);
     TraceRunEnd(kSecondPortData);
 }

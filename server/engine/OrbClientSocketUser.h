@@ -3,6 +3,7 @@
 #include "OrbManagerDlg.h"
 
 #include <platform/AsyncSocket.h>
+#include <platform/Mutex.h>
 #include <protocol/RecordAssembler.h>
 
 #include "ClientSendBuffer.h"
@@ -141,8 +142,7 @@ private:
     void RequestWritable() override;
     void SendFailed(int error, const std::array<int, kTagCount>& lost) override;
     void DropBuffered(std::uint16_t length);
-    // Under m_RunLock.
-    void TraceRunEnd(LossTrace trace);
+    void TraceRunEnd(LossTrace trace) REQUIRES(m_RunLock);
     void EndLossRuns();
 
     struct LossRun {
@@ -156,9 +156,9 @@ private:
     int m_nDepth = 0;
     bool m_bDisposed = false;
     std::atomic<bool> m_bPeerGone{false};
-    std::mutex m_RunLock;
-    std::array<LossRun, kTagCount> m_Runs{}; // by LossTrace
-    std::atomic<bool> m_bRunOpen{false};     // some run has a count
+    platform::Mutex m_RunLock;
+    std::array<LossRun, kTagCount> m_Runs GUARDED_BY(m_RunLock){}; // by LossTrace
+    std::atomic<bool> m_bRunOpen{false};                           // some run has a count
     std::atomic<std::uint64_t> m_nLost{0};
 
     // Shared with the sender pool, which may still hold it after this object is gone; detached
