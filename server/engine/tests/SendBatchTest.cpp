@@ -375,8 +375,9 @@ TEST(SendBatchGathering, EventsForAClientSentToAMomentAgoWaitAndAQuietClientsGoA
               ClientSendBuffer::kAccepted);
     EXPECT_EQ(need, ClientSendBuffer::kSender);
     buffer.FlushOnce();
+    const auto lastSent = std::chrono::steady_clock::now();
 
-    std::this_thread::sleep_until(sent + 2 * ClientSendBuffer::kRecentSend);
+    std::this_thread::sleep_until(lastSent + 2 * ClientSendBuffer::kRecentSend);
     buffer.PostAll(filled.batch, filled.records.data(), filled.records.size(), 1, errors.data(),
                    need);
     buffer.FlushOnce();
