@@ -191,6 +191,24 @@ std::unique_ptr<LinkRecord> COrbIOQueue::IOQueueRead() {
     }
 }
 
+bool COrbIOQueue::IOQueueWaitInput() {
+    for (;;) {
+        const int which = Event::WaitAny({&m_hCloseEvent, &m_hInputNotEmptyEvent});
+        if (which != 1) {
+            TraceLog(which == 0 ? "[ERROR] Read() Function returns NULL or Called Thread Close()!!!"
+                                : "[ERROR] Signal is not matched. return NULL!!!");
+            m_bLastReadOk = 0;
+            return false;
+        }
+        CriticalSectionLock guard(m_csInput);
+        if (!m_InputQueue.empty()) {
+            m_bLastReadOk = 1;
+            return true;
+        }
+        m_hInputNotEmptyEvent.Reset();
+    }
+}
+
 std::unique_ptr<LinkRecord> COrbIOQueue::IOQueueTake() {
     std::unique_ptr<LinkRecord> record;
     CriticalSectionLock guard(m_csInput);
@@ -307,8 +325,31 @@ void COrbIOQueue::AddToReadBatch(LinkRecord record) {
         HandOverReadBatch();
 }
 
+void COrbIOQueue::SetInlineHandler(InlineHandler handler) {
+    platform::LockGuard turn(m_HandlerTurn);
+    m_InlineHandler = std::move(handler);
+}
+
 void COrbIOQueue::HandOverReadBatch() {
-    if (!m_ReadBatch.empty() && !QueueInputs(m_ReadBatch))
+    if (m_ReadBatch.empty())
+        return;
+    if (m_ReadBatch.size() <= kInlineMax && m_HandlerTurn.try_lock()) {
+        bool handled = false;
+        if (m_InlineHandler) {
+            bool waiting;
+            {
+                CriticalSectionLock guard(m_csInput);
+                waiting = !m_InputQueue.empty();
+            }
+            handled = !waiting && m_InlineHandler(m_ReadBatch);
+        }
+        m_HandlerTurn.unlock();
+        if (handled) {
+            m_ReadBatch.clear();
+            return;
+        }
+    }
+    if (!QueueInputs(m_ReadBatch))
         TraceLog("[ERROR] It is not possible to insert the received message into the Input "
                  "Queue.");
 }

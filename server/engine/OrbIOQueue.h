@@ -2,6 +2,7 @@
 
 #include <platform/CriticalSection.h>
 #include <platform/Event.h>
+#include <platform/Mutex.h>
 #include <platform/WorkerThread.h>
 #include <protocol/SerialFrameReader.h>
 
@@ -9,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -64,8 +66,25 @@ public:
     // The next received record if one is waiting, else null at once. The close empties the
     // queue, so the next IOQueueRead is the one that sees it.
     std::unique_ptr<LinkRecord> IOQueueTake();
+    // Waits until a received record is waiting (true) or the queue is closed (false); takes
+    // nothing.
+    bool IOQueueWaitInput();
     // Empties both queues and clears their not-empty events.
     void IOQueueReset();
+
+    // Handles a few records the TCP reader has just received, on the reader's thread; false
+    // leaves them to the queue.
+    using InlineHandler = std::function<bool(std::vector<std::unique_ptr<LinkRecord>>&)>;
+    // The event handler's turn: whoever handles received records holds it, the handler thread
+    // while it takes records from the queue and handles them, the reader while it handles its
+    // own. The reader handles records only when it gets the turn at once and nothing waits in
+    // the queue, so the records keep their order and an idle handler is not woken for them.
+    platform::Mutex& HandlerTurn() { return m_HandlerTurn; }
+    // Null ends it; set and cleared under the turn, so no call is under way once it returns.
+    void SetInlineHandler(InlineHandler handler) EXCLUDES(m_HandlerTurn);
+    // At most this many records of one receive are handled on the reader's thread: more go to
+    // the handler, so that the reader reads on meanwhile.
+    static constexpr std::size_t kInlineMax = 8;
     void IOQueueClose();
     void IOQueueStartSanity();
     // Ends the sanity thread (through its stop event) and joins it.
@@ -206,6 +225,8 @@ private:
     std::size_t m_nReadAheadEnd = 0;
     std::deque<std::unique_ptr<LinkRecord>> m_InputQueue GUARDED_BY(m_csInput);
     std::vector<std::unique_ptr<LinkRecord>> m_ReadBatch; // the TCP reader's alone
+    platform::Mutex m_HandlerTurn;
+    InlineHandler m_InlineHandler GUARDED_BY(m_HandlerTurn);
 
     std::atomic<int> m_bWriterRunning{0};
     std::atomic<int> m_bReaderRunning{0};

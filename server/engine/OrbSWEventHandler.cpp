@@ -1,7 +1,9 @@
 #include "OrbSWEventHandler.h"
 
+#include "ClientSendPool.h"
 #include "LinkState.h"
 #include "MonitorFeed.h"
+#include "OrbClientConnectionManager.h"
 #include "OrbIOQueue.h"
 #include "OrbManagerDlg.h"
 #include "SwitchDeviceTable.h"
@@ -109,33 +111,69 @@ void COrbSWEventHandler::SetDelivery(Delivery delivery) {
 }
 
 void COrbSWEventHandler::End() {
+    // The reader handles nothing more once the thread is gone: what it would deliver through may
+    // go with it.
+    if (m_pQueue != nullptr)
+        m_pQueue->SetInlineHandler(nullptr);
     m_bRunning = 0;
     m_bAlive = 0;
+}
+
+bool COrbSWEventHandler::FewClients() const {
+    if (m_pOwner == nullptr)
+        return true;
+    std::size_t clients = 0;
+    for (COrbClientConnectionManager* manager :
+         {m_pOwner->m_pClientManager, m_pOwner->m_pBypassClientManager}) {
+        if (manager == nullptr)
+            continue;
+        platform::CriticalSectionLock guard(manager->ClientListLock());
+        clients += manager->GetClients().size();
+    }
+    return clients <= ClientSendPool::kCallerShare;
+}
+
+bool COrbSWEventHandler::HandleBatch(
+    const std::vector<std::unique_ptr<std::vector<std::uint8_t>>>& records) {
+    if (m_bRunning.load() == 0)
+        return false;
+    SwitchDeviceTable::DeliveryBatch batch(m_Delivery ? nullptr : m_pTable);
+    for (const auto& record : records) {
+        // A record that came after Stop would refill the table Stop has just emptied.
+        if (m_bRunning.load() == 0)
+            break;
+        HandleRecord(*record);
+    }
+    return true;
 }
 
 void COrbSWEventHandler::EventHandlerThread() {
     TraceLog("Switch Event Handler Thread Started!!!");
     g_hDeviceDownloadDoneEvent.Reset();
+    // While this thread waits, the reader handles what it has just received itself, which
+    // saves waking this thread for every record of a switch that sends them one by one. Only
+    // for a few clients: a large fan-out would hold up the reading of the switch.
+    if (m_pQueue != nullptr)
+        m_pQueue->SetInlineHandler([this](std::vector<std::unique_ptr<LinkRecord>>& records) {
+            return FewClients() && HandleBatch(records);
+        });
     for (;;) {
         if (m_bRunning.load() == 0) {
             End();
             return;
         }
-        std::unique_ptr<LinkRecord> item = m_pQueue ? m_pQueue->IOQueueRead() : nullptr;
-        if (!item) {
-            if (m_pQueue == nullptr || m_pQueue->LastReadOk() == 0) {
-                TraceLog("Switch Event Handler Thread Terminated!!");
-                End();
-                return;
-            }
-            continue;
+        if (m_pQueue == nullptr || !m_pQueue->IOQueueWaitInput()) {
+            TraceLog("Switch Event Handler Thread Terminated!!");
+            End();
+            return;
         }
         // Whatever else has arrived is handled with it, and its deliveries leave together.
         bool stopped = false;
         {
+            platform::LockGuard turn(m_pQueue->HandlerTurn());
             SwitchDeviceTable::DeliveryBatch batch(m_Delivery ? nullptr : m_pTable);
+            std::unique_ptr<LinkRecord> item = m_pQueue->IOQueueTake();
             while (item) {
-                // A record that came after Stop would refill the table Stop has just emptied.
                 if (m_bRunning.load() == 0) {
                     stopped = true;
                     break;

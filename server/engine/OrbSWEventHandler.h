@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,11 @@ private:
     void TraceDownloadComplete();
     bool DogwoodLoggedIn() const;
     void End();
+    // At most as many clients as a delivery sends to on its own thread.
+    bool FewClients() const;
+    // Handles records in order within one delivery batch; false, having handled none, once the
+    // handler is stopping.
+    bool HandleBatch(const std::vector<std::unique_ptr<std::vector<std::uint8_t>>>& records);
 
     COrbManagerDlg* m_pOwner;
     COrbIOQueue* m_pQueue = nullptr;

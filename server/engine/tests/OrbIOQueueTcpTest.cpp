@@ -824,3 +824,117 @@ TEST_F(IOQueueTcpTest, APeerCloseOrResetMarksTheLinkDownAtOnceButAStopDoesNot) {
     EXPECT_FALSE(g_hLinkFailureEvent.IsSet());
     EXPECT_EQ(m_traces.CountPart("Link Fail Event Signaled by ReadSocketThread !!!"), 2);
 }
+
+// What the reader hands the event handler's stand-in, and on which thread.
+struct InlineLog {
+    std::mutex lock;
+    std::condition_variable grew;
+    std::vector<Bytes> records;
+    std::vector<std::thread::id> threads;
+    bool accept = true;
+
+    COrbIOQueue::InlineHandler Handler() {
+        return [this](std::vector<std::unique_ptr<LinkRecord>>& batch) {
+            std::lock_guard<std::mutex> guard(lock);
+            if (!accept)
+                return false;
+            for (const auto& record : batch) {
+                records.push_back(*record);
+                threads.push_back(std::this_thread::get_id());
+            }
+            grew.notify_all();
+            return true;
+        };
+    }
+    bool WaitFor(std::size_t count) {
+        std::unique_lock<std::mutex> guard(lock);
+        return grew.wait_for(guard, std::chrono::milliseconds(kWaitMs),
+                             [&] { return records.size() >= count; });
+    }
+};
+
+TEST_F(IOQueueTcpTest, AnIdleHandlersRecordsAreHandledByTheReaderAndABusyOnesWaitInTheQueue) {
+    InlineLog log;
+    m_queue->SetInlineHandler(log.Handler());
+    StartLink();
+    const Bytes a = Event('I', 20), b = Event('E', 30), c = Event('N', 12);
+
+    // Idle: the reader handles it itself, and nothing waits for the handler thread.
+    ASSERT_TRUE(m_switch.SendRaw(Framed(a)));
+    ASSERT_TRUE(log.WaitFor(1));
+    EXPECT_EQ(log.records[0], Framed(a));
+    EXPECT_NE(log.threads[0], std::this_thread::get_id());
+    EXPECT_EQ(m_queue->IOQueueTake(), nullptr);
+
+    // Busy (the turn is held): the records wait in the queue, in order.
+    {
+        platform::LockGuard busy(m_queue->HandlerTurn());
+        ASSERT_TRUE(m_switch.SendRaw(Framed(b)));
+        ASSERT_TRUE(m_switch.SendRaw(Framed(c)));
+        for (const Bytes& body : {b, c}) {
+            auto record = TakeOrRead(kWaitMs);
+            ASSERT_TRUE(record);
+            EXPECT_EQ(*record, Framed(body));
+        }
+    }
+    EXPECT_EQ(log.records.size(), 1u) << "the reader handled none of those";
+
+    // A handler that declines, or none: the queue as before.
+    {
+        std::lock_guard<std::mutex> guard(log.lock);
+        log.accept = false;
+    }
+    ASSERT_TRUE(m_switch.SendRaw(Framed(a)));
+    auto declined = TakeOrRead(kWaitMs);
+    ASSERT_TRUE(declined);
+    EXPECT_EQ(*declined, Framed(a));
+    m_queue->SetInlineHandler(nullptr);
+    ASSERT_TRUE(m_switch.SendRaw(Framed(b)));
+    auto unset = TakeOrRead(kWaitMs);
+    ASSERT_TRUE(unset);
+    EXPECT_EQ(*unset, Framed(b));
+    EXPECT_EQ(log.records.size(), 1u);
+}
+
+// The handler thread takes and handles under the turn, the reader handles only with the queue
+// empty: whichever handles a record, they are handled in the order they came.
+TEST_F(IOQueueTcpTest, RecordsHandledByTheReaderOrByTheHandlerKeepTheirOrder) {
+    InlineLog log;
+    m_queue->SetInlineHandler(log.Handler());
+    std::thread handler([&] {
+        while (m_queue->IOQueueWaitInput()) {
+            platform::LockGuard turn(m_queue->HandlerTurn());
+            std::vector<std::unique_ptr<LinkRecord>> taken;
+            while (auto record = m_queue->IOQueueTake())
+                taken.push_back(std::move(record));
+            std::lock_guard<std::mutex> guard(log.lock);
+            for (const auto& record : taken) {
+                log.records.push_back(*record);
+                log.threads.push_back(std::this_thread::get_id());
+            }
+            log.grew.notify_all();
+        }
+    });
+    StartLink();
+    constexpr std::size_t kRecords = 400;
+    std::vector<Bytes> sent;
+    for (std::size_t i = 0; i < kRecords; ++i) {
+        Bytes body = Event('E', 12 + i % 9);
+        body[1] = static_cast<std::uint8_t>(i);
+        body[2] = static_cast<std::uint8_t>(i >> 8);
+        sent.push_back(Framed(body));
+    }
+    // Single records and bursts by turns, so both threads get some.
+    for (std::size_t i = 0; i < kRecords;) {
+        const std::size_t burst = i % 3 == 0 ? 5 : 1;
+        Bytes chunk;
+        for (std::size_t k = 0; k < burst && i < kRecords; ++k, ++i)
+            chunk.insert(chunk.end(), sent[i].begin(), sent[i].end());
+        ASSERT_TRUE(m_switch.SendRaw(chunk));
+    }
+    const bool all = log.WaitFor(kRecords);
+    m_queue->IOQueueClose();
+    handler.join();
+    ASSERT_TRUE(all);
+    EXPECT_EQ(log.records, sent);
+}
