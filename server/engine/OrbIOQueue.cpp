@@ -166,29 +166,12 @@ int COrbIOQueue::IOQueueWriteFirst(const std::uint8_t* body, int length) {
 }
 
 std::unique_ptr<LinkRecord> COrbIOQueue::IOQueueRead() {
-    for (;;) {
-        const int which = Event::WaitAny({&m_hCloseEvent, &m_hInputNotEmptyEvent});
-        if (which == 0) {
-            TraceLog("[ERROR] Read() Function returns NULL or Called Thread Close()!!!");
-            m_bLastReadOk = 0;
-            return nullptr;
-        }
-        if (which != 1) {
-            TraceLog("[ERROR] Signal is not matched. return NULL!!!");
-            m_bLastReadOk = 0;
-            return nullptr;
-        }
-        CriticalSectionLock guard(m_csInput);
-        if (!m_InputQueue.empty()) {
-            std::unique_ptr<LinkRecord> record = std::move(m_InputQueue.front());
-            m_InputQueue.pop_front();
-            TakenInputLocked();
-            m_bLastReadOk = 1;
+    while (IOQueueWaitInput()) {
+        // Another reader of the queue may have taken it meanwhile: wait on.
+        if (std::unique_ptr<LinkRecord> record = IOQueueTake())
             return record;
-        }
-        // Set for records the handler has taken meanwhile: wait on.
-        m_hInputNotEmptyEvent.Reset();
     }
+    return nullptr;
 }
 
 bool COrbIOQueue::IOQueueWaitInput() {
