@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -119,6 +120,10 @@ public:
     std::size_t QueuedRecords() const;
     // The connection broke: the error, else 0.
     int FailedError() const;
+    // The sender pool's share it belongs to, -1 until the pool first sees it. Only the pool uses
+    // it, under its own lock.
+    int PoolShare() const { return m_nPoolShare.load(std::memory_order_relaxed); }
+    void SetPoolShare(int share) { m_nPoolShare.store(share, std::memory_order_relaxed); }
 
 private:
     // A record's bytes not sent yet in the low bits, its tag above.
@@ -155,6 +160,7 @@ private:
     }
     void EndTurn() REQUIRES(m_Lock);
 
+    std::atomic<int> m_nPoolShare{-1};
     mutable platform::Mutex m_Lock;
     std::condition_variable m_TurnEnded;
     ClientSendSink* m_pSink GUARDED_BY(m_Lock);

@@ -9,9 +9,9 @@ namespace engine {
 
 namespace {
 
-// Buffers a thread takes at once: few enough that the others share a large fan-out, and that a
-// thread the machine takes its core from holds up few clients.
-constexpr std::size_t kTurnSize = 2;
+constexpr std::uint64_t Bit(std::size_t share) {
+    return std::uint64_t{1} << share;
+}
 
 void SendHere(SendWakeList& buffers) {
     for (const auto& buffer : buffers) {
@@ -29,7 +29,9 @@ int ClientSendPool::DefaultThreads() {
 }
 
 ClientSendPool::ClientSendPool(int threads, std::chrono::microseconds gathering)
-    : m_nThreads(std::max(1, threads)), m_Gathering(gathering) {}
+    : m_nThreads(std::clamp(threads, 1, kMaxThreads)), m_Gathering(gathering),
+      m_Wakes(new std::condition_variable[static_cast<std::size_t>(m_nThreads)]),
+      m_Shares(static_cast<std::size_t>(m_nThreads)) {}
 
 ClientSendPool::~ClientSendPool() {
     Stop();
@@ -56,51 +58,121 @@ void ClientSendPool::Line::Clear() {
     m_nHead = 0;
 }
 
-std::size_t ClientSendPool::DueCount(Clock::time_point now, std::size_t limit) const {
-    std::size_t due = std::min(m_Now.Size(), limit);
-    for (std::size_t i = 0; due < limit && i < m_Later.Size() && m_Later[i].due <= now; ++i)
-        ++due;
-    return due;
+std::size_t ClientSendPool::HomeOf(ClientSendBuffer& buffer) {
+    int share = buffer.PoolShare();
+    if (share < 0 || share >= m_nThreads) {
+        // In turn, so that every thread gets as many of the clients.
+        share = static_cast<int>(m_nNextShare++ % static_cast<std::size_t>(m_nThreads));
+        buffer.SetPoolShare(share);
+    }
+    return static_cast<std::size_t>(share);
+}
+
+std::uint64_t ClientSendPool::TakeAlongLater(Clock::time_point now) {
+    std::uint64_t taken = 0;
+    for (std::size_t i = 0; i < m_Shares.size(); ++i) {
+        Share& share = m_Shares[i];
+        if (!share.later.Empty())
+            taken |= Bit(i);
+        while (!share.later.Empty())
+            share.now.Push(share.later.Pop(), now);
+    }
+    return taken;
+}
+
+std::uint64_t ClientSendPool::SharesWithWork() const {
+    std::uint64_t shares = 0;
+    for (std::size_t i = 0; i < m_Shares.size(); ++i)
+        if (!m_Shares[i].now.Empty())
+            shares |= Bit(i);
+    return shares;
+}
+
+void ClientSendPool::Wake(std::uint64_t shares) {
+    for (std::size_t i = 0; shares != 0; ++i, shares >>= 1)
+        if (shares & 1)
+            m_Wakes[i].notify_one();
+}
+
+ClientSendPool::Clock::time_point ClientSendPool::TakeTurn(std::size_t index, Clock::time_point now,
+                                                           SendWakeList& turn) {
+    const auto take = [&](Share& share) {
+        while (turn.size() < kTurnSize && !share.now.Empty())
+            turn.push_back(share.now.Pop());
+        while (turn.size() < kTurnSize && !share.later.Empty() && share.later[0].due <= now)
+            turn.push_back(share.later.Pop());
+    };
+    Share& own = m_Shares[index];
+    take(own);
+    if (!turn.empty())
+        return now;
+    Clock::time_point until = own.later.Empty() ? Clock::time_point::max() : own.later[0].due;
+    // The share whose first buffer has waited longest for its own thread.
+    Share* heldUp = nullptr;
+    Clock::time_point oldest = Clock::time_point::max();
+    for (std::size_t i = 0; i < m_Shares.size(); ++i) {
+        Share& share = m_Shares[i];
+        if (i == index)
+            continue;
+        Clock::time_point front = Clock::time_point::max();
+        if (!share.now.Empty())
+            front = share.now[0].due;
+        if (!share.later.Empty() && share.later[0].due + kHeldUp <= now)
+            front = std::min(front, share.later[0].due);
+        if (front == Clock::time_point::max())
+            continue;
+        if (front + kHeldUp <= now) {
+            if (front < oldest) {
+                oldest = front;
+                heldUp = &share;
+            }
+        } else {
+            until = std::min(until, front + kHeldUp);
+        }
+    }
+    if (heldUp)
+        take(*heldUp);
+    return turn.empty() ? until : now;
 }
 
 void ClientSendPool::StartThreads(platform::UniqueLock& lock) {
     if (!m_Threads.empty())
         return;
     m_Threads.reserve(static_cast<std::size_t>(m_nThreads));
-    for (int i = 0; i < m_nThreads; ++i)
-        m_Threads.emplace_back([this] { Run(); });
+    for (std::size_t i = 0; i < static_cast<std::size_t>(m_nThreads); ++i)
+        m_Threads.emplace_back([this, i] { Run(i); });
     // Until they wait to be woken, so that a new thread does not take what the caller of
     // SendNow is about to send itself.
     m_Started.wait(lock.Native(), [this]() REQUIRES(m_Lock) { return m_nStarted == m_nThreads; });
 }
 
 bool ClientSendPool::Queue(SendWakeList& buffers, bool gathered) {
-    bool added = false;
+    std::uint64_t wake = 0;
     {
         platform::UniqueLock lock(m_Lock);
         if (m_bStop)
             return false;
         StartThreads(lock);
         const Clock::time_point now = Clock::now();
-        // Entries that wait fall due after those already waiting, which a thread is timed for.
-        const bool timed = !gathered && !m_Later.Empty();
         // What waits out the delay has been given enough to send meanwhile: it goes too.
-        added = gathered && !m_Later.Empty();
-        while (gathered && !m_Later.Empty())
-            m_Now.Push(m_Later.Pop(), now);
+        if (gathered)
+            wake = TakeAlongLater(now);
         for (auto& buffer : buffers) {
-            if (gathered)
-                m_Now.Push(std::move(buffer), now);
-            else
-                m_Later.Push(std::move(buffer), now + m_Gathering);
+            const std::size_t home = HomeOf(*buffer);
+            Share& share = m_Shares[home];
+            if (gathered) {
+                share.now.Push(std::move(buffer), now);
+                wake |= Bit(home);
+            } else {
+                // Behind an entry already waiting its thread is timed for.
+                if (share.later.Empty())
+                    wake |= Bit(home);
+                share.later.Push(std::move(buffer), now + m_Gathering);
+            }
         }
-        added = added || (!buffers.empty() && !timed);
         buffers.clear();
     }
-    // One thread is enough to learn of them, it wakes the next when there is more than its
-    // share; none for entries behind a thread already timed for the first.
-    if (added)
-        m_Wake.notify_one();
+    Wake(wake);
     return true;
 }
 
@@ -128,71 +200,65 @@ void ClientSendPool::SendNow(SendWakeList& buffers, bool gathered) {
         }
         StartThreads(lock);
         const Clock::time_point now = Clock::now();
-        while (gathered && !m_Later.Empty())
-            m_Now.Push(m_Later.Pop(), now);
+        if (gathered)
+            TakeAlongLater(now);
         for (auto& buffer : buffers)
-            m_Now.Push(std::move(buffer), now);
+            m_Shares[HomeOf(*buffer)].now.Push(std::move(buffer), now);
         buffers.clear();
-        waiting = m_Now.Size();
+        for (const Share& share : m_Shares)
+            waiting += share.now.Size();
+        if (waiting > kCallerShare) {
+            const std::uint64_t wake = SharesWithWork();
+            lock.unlock();
+            Wake(wake);
+            return;
+        }
     }
-    const std::size_t helpers =
-        waiting > kCallerShare
-            ? std::min(static_cast<std::size_t>(m_nThreads), (waiting - 1) / kCallerShare)
-            : 0;
-    for (std::size_t i = 0; i < helpers; ++i)
-        m_Wake.notify_one();
-    if (helpers > 0)
-        return;
     // One at a time, so that a thread that comes late finds the rest. A buffer that keeps
     // filling up is left to the threads after a while.
     std::size_t budget = 2 * waiting + kCallerShare;
     platform::UniqueLock lock(m_Lock);
-    while (!m_Now.Empty()) {
+    for (;;) {
+        const auto share = std::find_if(m_Shares.begin(), m_Shares.end(),
+                                        [](const Share& s) { return !s.now.Empty(); });
+        if (share == m_Shares.end())
+            return;
         if (budget-- == 0) {
+            const std::uint64_t wake = SharesWithWork();
             lock.unlock();
-            m_Wake.notify_one();
+            Wake(wake);
             return;
         }
-        std::shared_ptr<ClientSendBuffer> buffer = m_Now.Pop();
+        std::shared_ptr<ClientSendBuffer> buffer = share->now.Pop();
         lock.unlock();
         const bool again = buffer->FlushOnce();
         lock.lock();
         if (again)
-            m_Now.Push(std::move(buffer), Clock::now());
+            m_Shares[HomeOf(*buffer)].now.Push(std::move(buffer), Clock::now());
     }
 }
 
-void ClientSendPool::Run() {
+void ClientSendPool::Run(std::size_t index) {
     SendWakeList turn;
     SendWakeList again;
     turn.reserve(kTurnSize);
     again.reserve(kTurnSize);
-    const std::size_t threads = static_cast<std::size_t>(m_nThreads);
     platform::UniqueLock lock(m_Lock);
     // Held until the first wait lets go of it.
     ++m_nStarted;
     m_Started.notify_all();
     for (;;) {
-        Clock::time_point now = Clock::now();
-        while (!m_bStop && m_Now.Empty() && (m_Later.Empty() || m_Later[0].due > now)) {
-            if (m_Later.Empty()) {
-                m_Wake.wait(lock.Native());
-            } else {
-                // A copy: the line may grow, and move, while this thread waits.
-                const Clock::time_point due = m_Later[0].due;
-                m_Wake.wait_until(lock.Native(), due);
-            }
-            now = Clock::now();
+        while (!m_bStop) {
+            const Clock::time_point until = TakeTurn(index, Clock::now(), turn);
+            if (!turn.empty())
+                break;
+            if (until == Clock::time_point::max())
+                m_Wakes[index].wait(lock.Native());
+            else
+                m_Wakes[index].wait_until(lock.Native(), until);
         }
         if (m_bStop)
             return;
-        const std::size_t due = DueCount(now, kTurnSize * threads);
-        const std::size_t take = std::min(kTurnSize, (due + threads - 1) / threads);
-        for (std::size_t i = 0; i < take; ++i)
-            turn.push_back(m_Now.Empty() ? m_Later.Pop() : m_Now.Pop());
-        // More is due: another thread shares it.
-        if (due > take)
-            m_Wake.notify_one();
         lock.unlock();
         for (auto& buffer : turn)
             if (buffer->FlushOnce())
@@ -200,9 +266,9 @@ void ClientSendPool::Run() {
         turn.clear();
         lock.lock();
         // What filled up during its send has waited long enough already.
-        now = Clock::now();
+        const Clock::time_point now = Clock::now();
         for (auto& buffer : again)
-            m_Now.Push(std::move(buffer), now);
+            m_Shares[index].now.Push(std::move(buffer), now);
         again.clear();
     }
 }
@@ -214,17 +280,20 @@ void ClientSendPool::Stop() {
         m_bStop = true;
         threads.swap(m_Threads);
     }
-    m_Wake.notify_all();
+    for (std::size_t i = 0; i < static_cast<std::size_t>(m_nThreads); ++i)
+        m_Wakes[i].notify_all();
     for (std::thread& thread : threads)
         thread.join();
     // Taken after the joins: a thread may hand a buffer back on its way out.
     SendWakeList left;
     {
         platform::LockGuard guard(m_Lock);
-        while (!m_Now.Empty())
-            left.push_back(m_Now.Pop());
-        while (!m_Later.Empty())
-            left.push_back(m_Later.Pop());
+        for (Share& share : m_Shares) {
+            while (!share.now.Empty())
+                left.push_back(share.now.Pop());
+            while (!share.later.Empty())
+                left.push_back(share.later.Pop());
+        }
     }
     SendHere(left);
 }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -15,10 +16,14 @@ class ClientSendBuffer;
 
 using SendWakeList = std::vector<std::shared_ptr<ClientSendBuffer>>;
 
-// A few threads that help write the clients' queued records, so that a large fan-out is shared
-// and one slow socket or busy core holds up no other client. The thread delivering events sends
-// a small fan-out itself (SendNow), since a hand-off costs a wait for a core, and leaves a large
-// one to the threads, so that it can take the next delivery meanwhile.
+// A few threads that help write the clients' queued records, so that a large fan-out is shared.
+// Each thread has its own share of the buffers and is woken once for all of them that a delivery
+// concerns: no thread waits for another to pass the work on, and a buffer stays with one thread.
+// A share whose thread is held up (the machine took its core) is taken over by a free thread
+// once its first entry has waited kHeldUp, so one busy core holds up no client for long. The
+// thread delivering events sends a small fan-out itself (SendNow), since a hand-off costs a wait
+// for a core, and leaves a large one to the threads, so that it can take the next delivery
+// meanwhile.
 // What comes for a client while its send is on the way gathers behind it and leaves with the
 // next. Events for a client sent to a moment ago go through Submit and wait out the gathering
 // delay, so a busy client gets one send per delay; a quiet one's go at once. Each buffer gets one
@@ -30,6 +35,7 @@ public:
     // Half the cores, at least one and at most four: the rest is left to the link, the event
     // handler and whatever else the machine runs.
     static int DefaultThreads();
+    static constexpr int kMaxThreads = 64;
     static constexpr std::chrono::microseconds kDefaultGathering{1000};
 
     explicit ClientSendPool(int threads = DefaultThreads(),
@@ -56,6 +62,10 @@ public:
     void SendNow(SendWakeList& buffers, bool gathered = false) EXCLUDES(m_Lock);
     // What the calling thread of SendNow sends alone.
     static constexpr std::size_t kCallerShare = 16;
+    // How long a buffer due to go waits for its own thread before a free one takes it.
+    static constexpr std::chrono::microseconds kHeldUp{1000};
+    // Buffers a thread takes at once: what a thread that the machine stops in a send holds up.
+    static constexpr std::size_t kTurnSize = 8;
     // Ends the threads; what they had not reached yet is sent on this thread.
     void Stop() EXCLUDES(m_Lock);
 
@@ -80,23 +90,38 @@ private:
         std::size_t m_nHead = 0;
     };
 
+    // One thread's buffers: those that go when it is free, and those that wait out the gathering
+    // delay; both in the order they fall due, the first before the second.
+    struct Share {
+        Line now;
+        Line later;
+    };
+
     // Queues them; false, with the list untouched, after Stop.
     bool Queue(SendWakeList& buffers, bool gathered) EXCLUDES(m_Lock);
     void StartThreads(platform::UniqueLock& lock) REQUIRES(m_Lock);
-    void Run() EXCLUDES(m_Lock);
-    // Entries of both lines due by `now`, at most `limit`.
-    std::size_t DueCount(Clock::time_point now, std::size_t limit) const REQUIRES(m_Lock);
+    void Run(std::size_t index) EXCLUDES(m_Lock);
+    std::size_t HomeOf(ClientSendBuffer& buffer) REQUIRES(m_Lock);
+    // Every share's buffers waiting out the delay go at once; the bits of the shares they were in.
+    std::uint64_t TakeAlongLater(Clock::time_point now) REQUIRES(m_Lock);
+    // The bits of the shares with buffers to go at once.
+    std::uint64_t SharesWithWork() const REQUIRES(m_Lock);
+    // Fills `turn` with buffers due by `now`: its own first; else those of the share held up
+    // longest, if past kHeldUp. Else the time to wait until, or max() for no limit.
+    Clock::time_point TakeTurn(std::size_t index, Clock::time_point now, SendWakeList& turn)
+        REQUIRES(m_Lock);
+    // The threads the bits name (bit i for share i).
+    void Wake(std::uint64_t shares);
 
     const int m_nThreads;
     const std::chrono::microseconds m_Gathering;
     platform::Mutex m_Lock;
-    std::condition_variable m_Wake;
+    // One per thread, each woken for its own share.
+    const std::unique_ptr<std::condition_variable[]> m_Wakes;
     std::condition_variable m_Started;
     int m_nStarted GUARDED_BY(m_Lock) = 0; // threads that have begun to wait
-    // Buffers that go when a thread is free, and those that wait out the gathering delay; both
-    // in the order they fall due, the first before the second.
-    Line m_Now GUARDED_BY(m_Lock);
-    Line m_Later GUARDED_BY(m_Lock);
+    std::vector<Share> m_Shares GUARDED_BY(m_Lock);
+    std::size_t m_nNextShare GUARDED_BY(m_Lock) = 0; // the share the next new buffer goes to
     std::vector<std::thread> m_Threads GUARDED_BY(m_Lock);
     bool m_bStop GUARDED_BY(m_Lock) = false;
 };

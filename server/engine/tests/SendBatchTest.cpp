@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -346,6 +347,70 @@ TEST(ClientSendPoolNow, AFewClientsAreSentOnTheCallingThreadAndAManyAllGetTheirS
     pool.Stop(); // waits for the threads that helped
     for (const auto& sink : sinks)
         ASSERT_EQ(sink->Wire(), filled.bytes);
+}
+
+// A socket whose first send does not return until it is let go.
+class HeldSink : public PieceSink {
+public:
+    int SendPieces(const Piece* pieces, int count, int& error) override {
+        {
+            std::unique_lock<std::mutex> guard(gate);
+            entered = true;
+            changed.notify_all();
+            changed.wait(guard, [this] { return open; });
+        }
+        return PieceSink::SendPieces(pieces, count, error);
+    }
+    void WaitEntered() {
+        std::unique_lock<std::mutex> guard(gate);
+        changed.wait(guard, [this] { return entered; });
+    }
+    void Open() {
+        std::lock_guard<std::mutex> guard(gate);
+        open = true;
+        changed.notify_all();
+    }
+
+private:
+    std::mutex gate;
+    std::condition_variable changed;
+    bool entered = false;
+    bool open = false;
+};
+
+TEST(ClientSendPool, AThreadHeldUpInASendHoldsUpNoBufferBeyondItsTurn) {
+    ClientSendPool pool(2);
+    const Filled filled(Frames(4, 3, 18));
+    HeldSink heldSink;
+    auto held = std::make_shared<ClientSendBuffer>(heldSink);
+    ASSERT_EQ(filled.PostTo(*held), filled.bytes);
+    constexpr std::size_t kOthers = 40;
+    std::vector<std::unique_ptr<PieceSink>> sinks;
+    SendWakeList wake{held};
+    for (std::size_t i = 0; i < kOthers; ++i) {
+        sinks.push_back(std::make_unique<PieceSink>());
+        wake.push_back(std::make_shared<ClientSendBuffer>(*sinks.back()));
+        ASSERT_EQ(filled.PostTo(*wake.back()), filled.bytes);
+    }
+    std::vector<std::shared_ptr<ClientSendBuffer>> buffers(wake.begin(), wake.end());
+    pool.Hand(wake);
+    heldSink.WaitEntered();
+
+    // Half of them share the held thread; all but the rest of its turn go through the other.
+    const auto sentCount = [&] {
+        return static_cast<std::size_t>(std::count_if(
+            sinks.begin(), sinks.end(), [&](auto& sink) { return sink->Wire() == filled.bytes; }));
+    };
+    const std::size_t wanted = kOthers - (ClientSendPool::kTurnSize - 1);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (sentCount() < wanted && std::chrono::steady_clock::now() < until)
+        std::this_thread::yield();
+    EXPECT_GE(sentCount(), wanted) << "while one thread is held up in a send";
+
+    heldSink.Open();
+    pool.Stop();
+    EXPECT_EQ(heldSink.Wire(), filled.bytes);
+    EXPECT_EQ(sentCount(), kOthers);
 }
 
 TEST(SendBatchGathering, EventsForAClientSentToAMomentAgoWaitAndAQuietClientsGoAtOnce) {
