@@ -60,15 +60,75 @@ bool BaselineRelay::WaitAccepted(int timeoutMs) const {
     return true;
 }
 
-double BaselineRelay::CpuSeconds() const {
-    if (!m_Thread.joinable())
-        return 0.0;
+namespace {
+
+double ThreadCpuSeconds(std::thread& thread) {
     clockid_t clock;
     timespec at{};
-    if (::pthread_getcpuclockid(const_cast<std::thread&>(m_Thread).native_handle(), &clock) != 0 ||
+    if (!thread.joinable() || ::pthread_getcpuclockid(thread.native_handle(), &clock) != 0 ||
         ::clock_gettime(clock, &at) != 0)
         return 0.0;
     return static_cast<double>(at.tv_sec) + static_cast<double>(at.tv_nsec) / 1e9;
+}
+
+// As many as the server's sender pool has on this machine.
+std::size_t ParallelSenders() {
+    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    return static_cast<std::size_t>(std::clamp(cores / 2, 1, 4));
+}
+
+} // namespace
+
+double BaselineRelay::CpuSeconds() const {
+    auto& self = const_cast<BaselineRelay&>(*this);
+    double seconds = ThreadCpuSeconds(self.m_Thread);
+    std::lock_guard<std::mutex> guard(self.m_BatchLock);
+    for (std::thread& sender : self.m_Senders)
+        seconds += ThreadCpuSeconds(sender);
+    return seconds;
+}
+
+void BaselineRelay::Publish(std::vector<std::uint8_t>&& bytes) {
+    {
+        std::lock_guard<std::mutex> guard(m_BatchLock);
+        m_Batches.push_back(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)));
+        // What every sender has sent goes.
+        const std::uint64_t sent = *std::min_element(m_NextBatch.begin(), m_NextBatch.end());
+        while (m_FirstBatch < sent) {
+            m_Batches.pop_front();
+            ++m_FirstBatch;
+        }
+    }
+    m_BatchReady.notify_all();
+}
+
+void BaselineRelay::Sender(std::size_t index) {
+    std::vector<Batch> taken;
+    std::vector<std::uint8_t> joined;
+    const std::size_t senders = m_NextBatch.size();
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(m_BatchLock);
+            m_BatchReady.wait(lock, [&] {
+                return m_Stop || m_FirstBatch + m_Batches.size() > m_NextBatch[index];
+            });
+            if (m_Stop)
+                return;
+            const auto from = static_cast<std::ptrdiff_t>(m_NextBatch[index] - m_FirstBatch);
+            taken.assign(m_Batches.begin() + from, m_Batches.end());
+            m_NextBatch[index] = m_FirstBatch + m_Batches.size();
+        }
+        const std::vector<std::uint8_t>* bytes = taken.front().get();
+        if (taken.size() > 1) {
+            joined.clear();
+            for (const Batch& batch : taken)
+                joined.insert(joined.end(), batch->begin(), batch->end());
+            bytes = &joined;
+        }
+        for (std::size_t c = index; c < m_Clients.size(); c += senders)
+            SendTo(m_Clients[c], bytes->data(), bytes->size());
+        taken.clear();
+    }
 }
 
 void BaselineRelay::Run() {
@@ -85,11 +145,17 @@ void BaselineRelay::Run() {
             ++m_Accepted;
         }
     }
+    if (m_Mode == Mode::Parallel) {
+        std::lock_guard<std::mutex> guard(m_BatchLock);
+        m_NextBatch.assign(ParallelSenders(), 0);
+        for (std::size_t i = 0; i < m_NextBatch.size(); ++i)
+            m_Senders.emplace_back([this, i] { Sender(i); });
+    }
     std::vector<std::uint8_t> batch;
     batch.reserve(65536 + 1024);
     testsupport::RecordReader stream([&](const protocol::CtiRecord& record) {
         const protocol::ByteView frame = record.Frame();
-        if (m_Mode == Mode::Batching) {
+        if (m_Mode != Mode::Naive) {
             batch.insert(batch.end(), frame.begin(), frame.end());
             return;
         }
@@ -111,24 +177,40 @@ void BaselineRelay::Run() {
         const int on = 1;
         ::setsockopt(m_Switch, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
         stream.Feed(buffer, static_cast<std::size_t>(n));
-        if (!batch.empty()) {
+        if (batch.empty())
+            continue;
+        if (m_Mode == Mode::Parallel) {
+            Publish(std::move(batch));
+            batch = {};
+            batch.reserve(65536 + 1024);
+        } else {
             SendBatch(batch);
-            batch.clear();
         }
+        batch.clear();
     }
+    {
+        std::lock_guard<std::mutex> guard(m_BatchLock);
+        m_Stop = true;
+    }
+    m_BatchReady.notify_all();
+    for (std::thread& sender : m_Senders)
+        sender.join();
 }
 
 void BaselineRelay::SendBatch(const std::vector<std::uint8_t>& batch) {
-    for (const int fd : m_Clients) {
-        std::size_t at = 0;
-        while (at < batch.size()) {
-            const ssize_t sent = ::send(fd, batch.data() + at, batch.size() - at, MSG_NOSIGNAL);
-            if (sent < 0 && errno == EINTR)
-                continue;
-            if (sent <= 0)
-                break;
-            at += static_cast<std::size_t>(sent);
-        }
+    for (const int fd : m_Clients)
+        SendTo(fd, batch.data(), batch.size());
+}
+
+void BaselineRelay::SendTo(int fd, const std::uint8_t* data, std::size_t size) {
+    std::size_t at = 0;
+    while (at < size) {
+        const ssize_t sent = ::send(fd, data + at, size - at, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent <= 0)
+            break;
+        at += static_cast<std::size_t>(sent);
     }
 }
 

@@ -34,9 +34,10 @@ bool ToSeconds(const std::string& text, double low, double& out) {
 std::string BenchUsage() {
     return "relaybench [--clients=1,50,200,500] [--bypass=5] [--rate=5000] [--seconds=10]\n"
            "           [--flood-seconds=3] [--stall-clients=200] [--no-stall] [--no-baseline]\n"
-           "           [--threads=4] [--spin] [--busy=0] [--quick] [--brovik=<path>]\n"
-           "           [--resdll=<path>]\n"
-           "--busy=K runs K spinning threads beside every run (K = nproc: the loaded targets)\n";
+           "           [--threads=4] [--spin] [--busy=0] [--parallel] [--quick]\n"
+           "           [--brovik=<path>] [--resdll=<path>]\n"
+           "--busy=K runs K spinning threads beside every run (K = nproc: the loaded targets)\n"
+           "--parallel also measures the parallel relay (no queue per client), for comparison\n";
 }
 
 bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& options,
@@ -76,6 +77,8 @@ bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& optio
             options.spin = true;
         } else if (name == "--no-baseline" && value.empty()) {
             options.baseline = false;
+        } else if (name == "--parallel" && value.empty()) {
+            options.parallel = true;
         } else if (name == "--quick" && value.empty()) {
             options.clients = {1, 50};
             options.seconds = 2.0;

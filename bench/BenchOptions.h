@@ -16,6 +16,7 @@ struct BenchOptions {
     int stallClients = 200;                    // first-port clients of the stalled-client case
     bool stallCase = true;
     bool baseline = true;
+    bool parallel = false; // also the parallel relay, the machine's ceiling
     int receiverThreads = 4;
     bool spin = false; // receivers poll without sleeping
     int busy = 0;      // spinning threads beside every run, as a loaded machine has

@@ -224,9 +224,10 @@ RunResult RunRelay(Relay relay, const BenchOptions& options, int clients) {
             result.error = "the switch cannot listen";
             return result;
         }
-        baseline = std::make_unique<BaselineRelay>(relay == Relay::BatchingBaseline
-                                                       ? BaselineRelay::Mode::Batching
-                                                       : BaselineRelay::Mode::Naive);
+        baseline = std::make_unique<BaselineRelay>(
+            relay == Relay::BatchingBaseline   ? BaselineRelay::Mode::Batching
+            : relay == Relay::ParallelBaseline ? BaselineRelay::Mode::Parallel
+                                               : BaselineRelay::Mode::Naive);
         baselineFleet = std::make_unique<ClientFleet>();
         const int total = clients + options.bypassClients;
         if (!baseline->Start(baselineSwitch->Host(), baselineSwitch->Port(), total, result.error) ||

@@ -38,7 +38,7 @@ struct RunResult {
     int exitCode = -1;
 };
 
-enum class Relay { Server, Baseline, BatchingBaseline };
+enum class Relay { Server, Baseline, BatchingBaseline, ParallelBaseline };
 
 RunResult RunRelay(Relay relay, const BenchOptions& options, int clients);
 

@@ -188,7 +188,9 @@ int main(int argc, char** argv) {
                 "in either phase; a stalled client moves the others' p99 by less than %.0f%%; "
                 "server memory under %lld MB\n"
                 "relays: server = Brovik; batching = one thread, one send per client per read of "
-                "the switch; naive = one thread, one send per record per client\n\n",
+                "the switch; naive = one thread, one send per record per client; parallel (with "
+                "--parallel) = a reader and as many threads as the server has senders, each "
+                "sending what came since its last pass to its own slice of the clients\n\n",
                 t.cpuPerRecordUs, t.rate, t.clients, t.rate, t.p99Ms, t.fanOutP99Ms,
                 t.throughputRatio, t.clients, t.wideThroughputRatio, t.wideClients,
                 100 * t.stallP99Tolerance, static_cast<long long>(t.memoryLimitKb / 1024));
@@ -225,12 +227,12 @@ int main(int argc, char** argv) {
 
     struct Row {
         int clients;
-        RunResult server, batching, naive;
+        RunResult server, batching, naive, parallel;
     };
     std::vector<Row> rows;
     for (const int n : options.clients) {
         std::printf("N = %d\n", n);
-        Row row{n, RunRelay(Relay::Server, options, n), {}, {}};
+        Row row{n, RunRelay(Relay::Server, options, n), {}, {}, {}};
         PrintRun("server", row.server);
         peakKb = std::max(peakKb, row.server.peakKb);
         if (options.baseline) {
@@ -238,6 +240,10 @@ int main(int argc, char** argv) {
             PrintRun("batching", row.batching);
             row.naive = RunRelay(Relay::Baseline, options, n);
             PrintRun("naive", row.naive);
+        }
+        if (options.parallel) {
+            row.parallel = RunRelay(Relay::ParallelBaseline, options, n);
+            PrintRun("parallel", row.parallel);
         }
         std::fflush(stdout);
         rows.push_back(std::move(row));
@@ -267,6 +273,14 @@ int main(int argc, char** argv) {
                     Ms(s.rated.fanOut.PercentileUs(0.99)), MaxMs(s.rated.fanOut),
                     U(s.rated.lost + s.flood.lost), U(s.rated.duplicates + s.flood.duplicates),
                     s.peakKb / 1024.0);
+    }
+
+    if (options.parallel) {
+        std::printf("\nparallel relay (max ev/s; ratios of the maxima)\n%6s %9s %14s %14s\n", "N",
+                    "max ev/s", "over batching", "server over it");
+        for (const Row& row : rows)
+            std::printf("%6d %9.0f %14.2f %14.2f\n", row.clients, row.parallel.floodPerSecond,
+                        ratio(row.parallel, row.batching), ratio(row.server, row.parallel));
     }
 
     const Row* target = nullptr;
