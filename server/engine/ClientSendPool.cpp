@@ -117,6 +117,8 @@ ClientSendPool::Clock::time_point ClientSendPool::TakeTurn(std::size_t index, Cl
         Clock::time_point front = Clock::time_point::max();
         if (!share.now.Empty())
             front = share.now[0].due;
+        // A buffer still waiting out its delay sets no timer here: its own thread is timed for
+        // it, and a free thread woken for every one would cost more than the rare hold-up.
         if (!share.later.Empty() && share.later[0].due + kHeldUp <= now)
             front = std::min(front, share.later[0].due);
         if (front == Clock::time_point::max())
