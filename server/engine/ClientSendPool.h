@@ -35,7 +35,7 @@ public:
     // Half the cores, at least one and at most four: the rest is left to the link, the event
     // handler and whatever else the machine runs.
     static int DefaultThreads();
-    static constexpr int kMaxThreads = 64;
+    static constexpr int kMaxThreads = 64; // the shares are the bits of one word
     static constexpr std::chrono::microseconds kDefaultGathering{1000};
 
     explicit ClientSendPool(int threads = DefaultThreads(),
@@ -56,9 +56,9 @@ public:
     // The buffers go at once (the list is left empty), together with whatever else waits for a
     // sender and, when `gathered` says the caller has just given them enough for a send, the
     // buffers waiting out their delay. At most kCallerShare of them are sent on the calling
-    // thread before it returns; more are left to the threads, one woken for each share, and the
-    // call returns at once, free for the next delivery. Not under locks a send's failure report
-    // takes.
+    // thread before it returns; more are left to the threads, each woken whose share has some,
+    // and the call returns at once, free for the next delivery. Not under locks a send's failure
+    // report takes.
     void SendNow(SendWakeList& buffers, bool gathered = false) EXCLUDES(m_Lock);
     // What the calling thread of SendNow sends alone.
     static constexpr std::size_t kCallerShare = 16;
