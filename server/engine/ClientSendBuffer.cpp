@@ -94,10 +94,18 @@ ClientSendBuffer::Result ClientSendBuffer::PostLocked(const void* data, int leng
 }
 
 ClientSendBuffer::Need ClientSendBuffer::NeedAfterPost(bool events) {
+    const bool enough = m_MarkCount >= kEnoughToSend;
     if (!m_bScheduled && !m_bSending) {
         m_bScheduled = true;
-        return events && std::chrono::steady_clock::now() - m_LastSend < kRecentSend ? kSenderSoon
-                                                                                     : kSender;
+        m_bWaiting =
+            events && !enough && std::chrono::steady_clock::now() - m_LastSend < kRecentSend;
+        return m_bWaiting ? kSenderSoon : kSender;
+    }
+    if (m_bWaiting && enough && !m_bSending) {
+        // Its entry among those waiting out the delay is spent; it goes with the senders now.
+        m_bWaiting = false;
+        m_nWaitTicket.fetch_add(1, std::memory_order_release);
+        return kSender;
     }
     if (!m_bSending && m_nQueued > kByteLimit / 2)
         return kHelp;
@@ -257,6 +265,7 @@ void ClientSendBuffer::Flush() {
 bool ClientSendBuffer::FlushOnce() {
     platform::LockGuard guard(m_Lock);
     m_bScheduled = false;
+    m_bWaiting = false;
     // A thread already sending sends what came meanwhile too.
     if (m_bSending)
         return false;
@@ -281,6 +290,7 @@ void ClientSendBuffer::OnWritable() {
 void ClientSendBuffer::Unschedule() {
     platform::LockGuard guard(m_Lock);
     m_bScheduled = false;
+    m_bWaiting = false;
 }
 
 void ClientSendBuffer::Detach() {

@@ -66,7 +66,8 @@ public:
         kSender,     // hand the buffer to a sender
         kHelp,       // the queue is past half its limit and nobody is sending: send it yourself
         kSenderSoon, // events for a client sent to a moment ago: hand it to a sender after the
-                     // gathering delay, so that what follows goes with them
+                     // gathering delay, so that what follows goes with them (a later post says
+                     // kSender if enough gathers before then)
     };
 
     // One record of a PostAll.
@@ -84,6 +85,10 @@ public:
     // a busy client then gets one send per delay instead of one per event, and an event for
     // a quiet one still goes at once.
     static constexpr std::chrono::microseconds kRecentSend{1000};
+    // Records queued that are worth a send of their own: they never wait out the delay, and a
+    // client waiting when they have gathered goes at once, so a fast flow of events is not held
+    // back by a delay meant for a slow one.
+    static constexpr std::size_t kEnoughToSend = 8;
 
     explicit ClientSendBuffer(ClientSendSink& sink);
     ClientSendBuffer(const ClientSendBuffer&) = delete;
@@ -124,6 +129,9 @@ public:
     // it, under its own lock.
     int PoolShare() const { return m_nPoolShare.load(std::memory_order_relaxed); }
     void SetPoolShare(int share) { m_nPoolShare.store(share, std::memory_order_relaxed); }
+    // Changes when a buffer waiting out the delay is handed on at once instead: the sender
+    // pool's entry for that wait is then spent and dropped when it falls due.
+    std::uint32_t WaitTicket() const { return m_nWaitTicket.load(std::memory_order_acquire); }
 
 private:
     // A record's bytes not sent yet in the low bits, its tag above.
@@ -161,6 +169,7 @@ private:
     void EndTurn() REQUIRES(m_Lock);
 
     std::atomic<int> m_nPoolShare{-1};
+    std::atomic<std::uint32_t> m_nWaitTicket{0};
     mutable platform::Mutex m_Lock;
     std::condition_variable m_TurnEnded;
     ClientSendSink* m_pSink GUARDED_BY(m_Lock);
@@ -178,6 +187,7 @@ private:
     bool m_bTorn GUARDED_BY(m_Lock) = false;        // the front record went out in part
     bool m_bSending GUARDED_BY(m_Lock) = false;     // a thread has the sending turn
     bool m_bScheduled GUARDED_BY(m_Lock) = false;   // a sender will come for it
+    bool m_bWaiting GUARDED_BY(m_Lock) = false;     // ... once the gathering delay is out
     bool m_bBlocked GUARDED_BY(m_Lock) = false;     // the socket is full: only OnWritable sends
     int m_nFailed GUARDED_BY(m_Lock) = 0;
     std::chrono::steady_clock::time_point m_LastSend GUARDED_BY(m_Lock); // the last send's start

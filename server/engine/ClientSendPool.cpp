@@ -43,7 +43,13 @@ void ClientSendPool::Line::Push(std::shared_ptr<ClientSendBuffer>&& buffer, Cloc
                         m_Entries.begin() + static_cast<std::ptrdiff_t>(m_nHead));
         m_nHead = 0;
     }
-    m_Entries.push_back({std::move(buffer), due});
+    const std::uint32_t ticket = buffer->WaitTicket();
+    m_Entries.push_back({std::move(buffer), due, ticket});
+}
+
+bool ClientSendPool::Line::FrontSpent() const {
+    const Entry& front = m_Entries[m_nHead];
+    return front.ticket != front.buffer->WaitTicket();
 }
 
 std::shared_ptr<ClientSendBuffer> ClientSendPool::Line::Pop() {
@@ -74,8 +80,12 @@ std::uint64_t ClientSendPool::TakeAlongLater(Clock::time_point now) {
         Share& share = m_Shares[i];
         if (!share.later.Empty())
             taken |= Bit(i);
-        while (!share.later.Empty())
-            share.now.Push(share.later.Pop(), now);
+        while (!share.later.Empty()) {
+            const bool spent = share.later.FrontSpent();
+            std::shared_ptr<ClientSendBuffer> buffer = share.later.Pop();
+            if (!spent)
+                share.now.Push(std::move(buffer), now);
+        }
     }
     return taken;
 }
@@ -99,8 +109,12 @@ ClientSendPool::Clock::time_point ClientSendPool::TakeTurn(std::size_t index, Cl
     const auto take = [&](Share& share) {
         while (turn.size() < kTurnSize && !share.now.Empty())
             turn.push_back(share.now.Pop());
-        while (turn.size() < kTurnSize && !share.later.Empty() && share.later[0].due <= now)
-            turn.push_back(share.later.Pop());
+        while (turn.size() < kTurnSize && !share.later.Empty() && share.later[0].due <= now) {
+            const bool spent = share.later.FrontSpent();
+            std::shared_ptr<ClientSendBuffer> buffer = share.later.Pop();
+            if (!spent)
+                turn.push_back(std::move(buffer));
+        }
     };
     Share& own = m_Shares[index];
     take(own);

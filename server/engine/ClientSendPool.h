@@ -26,7 +26,9 @@ using SendWakeList = std::vector<std::shared_ptr<ClientSendBuffer>>;
 // meanwhile.
 // What comes for a client while its send is on the way gathers behind it and leaves with the
 // next. Events for a client sent to a moment ago go through Submit and wait out the gathering
-// delay, so a busy client gets one send per delay; a quiet one's go at once. Each buffer gets one
+// delay, so a busy client gets one send per delay; a quiet one's go at once, and so do those of
+// a client that has gathered enough for a send meanwhile (handed on again, its waiting entry
+// spent). Each buffer gets one
 // send per turn, and one that filled up again meanwhile goes to the back of the line.
 class ClientSendPool {
 public:
@@ -73,6 +75,7 @@ private:
     struct Entry {
         std::shared_ptr<ClientSendBuffer> buffer;
         Clock::time_point due;
+        std::uint32_t ticket; // the buffer's wait ticket when it began to wait out the delay
     };
 
     // Entries in the order they fall due, taken from the front.
@@ -83,6 +86,8 @@ private:
         const Entry& operator[](std::size_t i) const { return m_Entries[m_nHead + i]; }
         void Push(std::shared_ptr<ClientSendBuffer>&& buffer, Clock::time_point due);
         std::shared_ptr<ClientSendBuffer> Pop();
+        // The front entry's wait ended early: the buffer went on at once meanwhile.
+        bool FrontSpent() const;
         void Clear();
 
     private:

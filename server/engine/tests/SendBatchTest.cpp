@@ -513,3 +513,91 @@ TEST(SendBatchGathering, OnlyALargeDeliveryTakesTheWaitingBuffersAlong) {
     EXPECT_EQ(arrives(largeSink), filled.bytes);
     EXPECT_EQ(arrives(waitingSink), filled.bytes);
 }
+
+namespace {
+
+// Posts one record at a time into a buffer, keeping what it was given, for the gathering cases.
+class GatheringClient {
+public:
+    GatheringClient() : one(Frames(7, 1, 14)) {}
+
+    ClientSendBuffer::Need Post(const Filled& filled) {
+        std::vector<int> errors(filled.records.size());
+        ClientSendBuffer::Need need;
+        buffer->PostAll(filled.batch, filled.records.data(), filled.records.size(), 1,
+                        errors.data(), need);
+        given.insert(given.end(), filled.bytes.begin(), filled.bytes.end());
+        return need;
+    }
+    // Until a post finds the last send recent enough to wait: the machine may stall the test
+    // between a send and the next post.
+    bool PostUntilWaiting() {
+        for (int attempt = 0; attempt < 1000; ++attempt) {
+            buffer->FlushOnce();
+            if (Post(one) == ClientSendBuffer::kSenderSoon)
+                return true;
+        }
+        return false;
+    }
+    bool Arrived() {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (sink.Wire() != given && std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+        return sink.Wire() == given;
+    }
+
+    const Filled one;
+    PieceSink sink;
+    std::shared_ptr<ClientSendBuffer> buffer = std::make_shared<ClientSendBuffer>(sink);
+    Bytes given;
+};
+
+} // namespace
+
+TEST(SendBatchGathering, AClientWaitingOutTheDelayGoesAtOnceWhenEnoughHasGathered) {
+    // A delay no test waits out: whatever arrives was sent without it.
+    ClientSendPool pool(2, std::chrono::hours(1));
+    GatheringClient client;
+    ASSERT_TRUE(client.PostUntilWaiting());
+    SendWakeList list{client.buffer};
+    pool.Submit(list);
+
+    for (std::size_t queued = 1; queued + 1 < ClientSendBuffer::kEnoughToSend; ++queued)
+        EXPECT_EQ(client.Post(client.one), ClientSendBuffer::kNothing) << "record " << queued;
+    ASSERT_EQ(client.Post(client.one), ClientSendBuffer::kSender) << "enough has gathered";
+    list = {client.buffer};
+    pool.SendNow(list);
+    EXPECT_TRUE(client.Arrived());
+
+    // As many at once never wait, however recent the last send.
+    const Filled enough(Frames(3, ClientSendBuffer::kEnoughToSend, 10));
+    client.buffer->FlushOnce();
+    EXPECT_EQ(client.Post(enough), ClientSendBuffer::kSender);
+    list = {client.buffer};
+    pool.SendNow(list);
+    EXPECT_TRUE(client.Arrived());
+}
+
+TEST(SendBatchGathering, AClientWhoseWaitEndedEarlyWaitsAndGoesAgainAsBefore) {
+    // Each spent entry falls due among the client's later waits: none of them may be lost.
+    ClientSendPool pool(2, std::chrono::milliseconds(1));
+    GatheringClient client;
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_TRUE(client.PostUntilWaiting());
+        SendWakeList list{client.buffer};
+        pool.Submit(list);
+        if (round % 2 == 0) {
+            // Ended early: enough gathers before the delay is out.
+            ClientSendBuffer::Need need = ClientSendBuffer::kNothing;
+            while (need == ClientSendBuffer::kNothing)
+                need = client.Post(client.one);
+            // Unless the delay ran out first and the post began a wait of its own.
+            list = {client.buffer};
+            if (need == ClientSendBuffer::kSender)
+                pool.SendNow(list);
+            else if (need == ClientSendBuffer::kSenderSoon)
+                pool.Submit(list);
+        }
+        ASSERT_TRUE(client.Arrived()) << "round " << round;
+    }
+}
