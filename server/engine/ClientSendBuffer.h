@@ -187,7 +187,7 @@ private:
     bool m_bTorn GUARDED_BY(m_Lock) = false;        // the front record went out in part
     bool m_bSending GUARDED_BY(m_Lock) = false;     // a thread has the sending turn
     bool m_bScheduled GUARDED_BY(m_Lock) = false;   // a sender will come for it
-    bool m_bWaiting GUARDED_BY(m_Lock) = false;     // ... once the gathering delay is out
+    bool m_bWaiting GUARDED_BY(m_Lock) = false;     // ... after the gathering delay
     bool m_bBlocked GUARDED_BY(m_Lock) = false;     // the socket is full: only OnWritable sends
     int m_nFailed GUARDED_BY(m_Lock) = 0;
     std::chrono::steady_clock::time_point m_LastSend GUARDED_BY(m_Lock); // the last send's start

@@ -28,8 +28,8 @@ using SendWakeList = std::vector<std::shared_ptr<ClientSendBuffer>>;
 // next. Events for a client sent to a moment ago go through Submit and wait out the gathering
 // delay, so a busy client gets one send per delay; a quiet one's go at once, and so do those of
 // a client that has gathered enough for a send meanwhile (handed on again, its waiting entry
-// spent). Each buffer gets one
-// send per turn, and one that filled up again meanwhile goes to the back of the line.
+// spent). Each buffer gets one send per turn, and one that filled up again meanwhile goes to the
+// back of the line.
 class ClientSendPool {
 public:
     using Clock = std::chrono::steady_clock;
