@@ -13,6 +13,7 @@ struct BenchOptions {
     int rate = 5000;                           // events/s of the rated phase
     double seconds = 10.0;                     // length of the rated phase
     double floodSeconds = 3.0;                 // length of the throughput phase; 0 skips it
+    int inFlight = 128;                        // events in flight at most in that phase
     int stallClients = 200;                    // first-port clients of the stalled-client case
     bool stallCase = true;
     bool baseline = true;

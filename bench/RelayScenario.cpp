@@ -22,9 +22,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kServerLoginKind = 6;         // answered, then given the device list
-constexpr int kBypassLoginKind = 33;        // accepted on the second port without a pause
-constexpr std::uint64_t kFloodWindow = 128; // events in flight at most in the throughput phase
+constexpr int kServerLoginKind = 6;  // answered, then given the device list
+constexpr int kBypassLoginKind = 33; // accepted on the second port without a pause
 constexpr int kDrainQuietMs = 1500;
 constexpr int kDrainLimitMs = 30000;
 constexpr int kCatchUpQuietMs = 1000;
@@ -71,16 +70,16 @@ SendResult SendRated(TestSwitch& sw, const ClientFleet* fleet, int rate, std::ui
 }
 
 SendResult SendWindowed(TestSwitch& sw, const ClientFleet& fleet, std::uint64_t first,
-                        double seconds) {
+                        double seconds, std::uint64_t inFlight) {
     SendResult result;
     std::vector<std::uint8_t> body = MakeEventBody({});
     result.firstNs = NowNs();
     const std::int64_t end = result.firstNs + static_cast<std::int64_t>(seconds * 1e9);
     std::uint64_t done = 0;
     while (NowNs() < end) {
-        if (result.sent - done >= kFloodWindow) {
+        if (result.sent - done >= inFlight) {
             done = fleet.MinReceived();
-            if (result.sent - done >= kFloodWindow) {
+            if (result.sent - done >= inFlight) {
                 std::this_thread::yield();
                 continue;
             }
@@ -277,7 +276,8 @@ RunResult RunRelay(Relay relay, const BenchOptions& options, int clients) {
     // the rated phase's, so a late one of that phase is not taken for one of this.
     if (options.floodSeconds > 0) {
         fleet.BeginPhase(rated.sent, 0, options.receiverThreads, options.spin);
-        const SendResult flood = SendWindowed(sw, fleet, rated.sent, options.floodSeconds);
+        const SendResult flood = SendWindowed(sw, fleet, rated.sent, options.floodSeconds,
+                                              static_cast<std::uint64_t>(options.inFlight));
         Drain(fleet, flood.sent);
         fleet.EndPhase();
         result.floodSent = flood.sent;

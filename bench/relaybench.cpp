@@ -178,9 +178,10 @@ int main(int argc, char** argv) {
     std::printf("Brovik %s, language library %s\n", options.brovik.c_str(),
                 options.languageLibrary.c_str());
     std::printf("each run: N clients of kind 6 on the client port + %d of kind 33 on the second "
-                "port; %d events/s for %.1f s (rated phase), then %.1f s with at most 128 events "
+                "port; %d events/s for %.1f s (rated phase), then %.1f s with at most %d events "
                 "in flight (max ev/s)\n",
-                options.bypassClients, options.rate, options.seconds, options.floodSeconds);
+                options.bypassClients, options.rate, options.seconds, options.floodSeconds,
+                options.inFlight);
     std::printf("targets: switch side at most %.0f us of server CPU per record at %d records/s, "
                 "no clients, trace on; at %d clients %d events/s with latency p99 under %.0f ms "
                 "and fan-out p99 under %.0f ms; max throughput at least %.1f times the batching "

@@ -318,6 +318,13 @@ TEST(BenchOptionsParse, BusyThreadsAndTheTargetsTheyChoose) {
         EXPECT_FALSE(ParseBenchOptions({bad}, o, error)) << bad;
         EXPECT_EQ(o.busy, 0) << bad;
     }
+    ASSERT_TRUE(ParseBenchOptions({"--in-flight=2048"}, options, error)) << error;
+    EXPECT_EQ(options.inFlight, 2048);
+    for (const char* bad : {"--in-flight=0", "--in-flight=2049", "--in-flight"}) {
+        BenchOptions o;
+        EXPECT_FALSE(ParseBenchOptions({bad}, o, error)) << bad;
+        EXPECT_EQ(o.inFlight, 128) << bad;
+    }
 
     const RelayTargets idle = TargetsFor(0, 8);
     const RelayTargets loaded = TargetsFor(8, 8);
