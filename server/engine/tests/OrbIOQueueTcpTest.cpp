@@ -833,18 +833,20 @@ struct InlineLog {
     std::vector<std::thread::id> threads;
     bool accept = true;
 
+    // The records, handled on the calling thread; false when it declines them.
+    bool Add(const std::vector<std::unique_ptr<LinkRecord>>& batch, bool always = false) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!accept && !always)
+            return false;
+        for (const auto& record : batch) {
+            records.push_back(*record);
+            threads.push_back(std::this_thread::get_id());
+        }
+        grew.notify_all();
+        return true;
+    }
     COrbIOQueue::InlineHandler Handler() {
-        return [this](std::vector<std::unique_ptr<LinkRecord>>& batch) {
-            std::lock_guard<std::mutex> guard(lock);
-            if (!accept)
-                return false;
-            for (const auto& record : batch) {
-                records.push_back(*record);
-                threads.push_back(std::this_thread::get_id());
-            }
-            grew.notify_all();
-            return true;
-        };
+        return [this](std::vector<std::unique_ptr<LinkRecord>>& batch) { return Add(batch); };
     }
     bool WaitFor(std::size_t count) {
         std::unique_lock<std::mutex> guard(lock);
@@ -907,12 +909,7 @@ TEST_F(IOQueueTcpTest, RecordsHandledByTheReaderOrByTheHandlerKeepTheirOrder) {
             std::vector<std::unique_ptr<LinkRecord>> taken;
             while (auto record = m_queue->IOQueueTake())
                 taken.push_back(std::move(record));
-            std::lock_guard<std::mutex> guard(log.lock);
-            for (const auto& record : taken) {
-                log.records.push_back(*record);
-                log.threads.push_back(std::this_thread::get_id());
-            }
-            log.grew.notify_all();
+            log.Add(taken, true);
         }
     });
     StartLink();

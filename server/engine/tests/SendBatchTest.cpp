@@ -117,6 +117,14 @@ struct Filled {
     }
 };
 
+// Until `done` holds, or a bound no healthy run comes near; whether it holds.
+template <typename Done> bool Eventually(Done done) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done() && std::chrono::steady_clock::now() < until)
+        std::this_thread::yield();
+    return done();
+}
+
 std::vector<Bytes> Frames(std::uint8_t seed, std::size_t count, std::size_t size) {
     std::vector<Bytes> frames;
     for (std::size_t i = 0; i < count; ++i)
@@ -402,10 +410,8 @@ TEST(ClientSendPool, AThreadHeldUpInASendHoldsUpNoBufferBeyondItsTurn) {
             sinks.begin(), sinks.end(), [&](auto& sink) { return sink->Wire() == filled.bytes; }));
     };
     const std::size_t wanted = kOthers - (ClientSendPool::kTurnSize - 1);
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (sentCount() < wanted && std::chrono::steady_clock::now() < until)
-        std::this_thread::yield();
-    EXPECT_GE(sentCount(), wanted) << "while one thread is held up in a send";
+    EXPECT_TRUE(Eventually([&] { return sentCount() >= wanted; }))
+        << "while one thread is held up in a send";
 
     heldSink.Open();
     pool.Stop();
@@ -474,9 +480,7 @@ TEST(SendBatchGathering, BuffersWaitingOutTheDelayAreAllSentWhileTheThreadsSleep
         // Until every one has arrived: the pool is left alone meanwhile, so a lost wake-up
         // would keep a buffer waiting for ever.
         for (const auto& sink : sinks) {
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-            while (sink->Wire().empty() && std::chrono::steady_clock::now() < until)
-                std::this_thread::yield();
+            Eventually([&] { return !sink->Wire().empty(); });
             ASSERT_EQ(sink->Wire(), filled.bytes);
         }
     }
@@ -496,9 +500,7 @@ TEST(SendBatchGathering, OnlyALargeDeliveryTakesTheWaitingBuffersAlong) {
 
     // The thread woken for the waiting one may send it instead of the caller.
     const auto arrives = [&](PieceSink& sink) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (sink.Wire().empty() && std::chrono::steady_clock::now() < until)
-            std::this_thread::yield();
+        Eventually([&] { return !sink.Wire().empty(); });
         return sink.Wire();
     };
     ASSERT_EQ(filled.PostTo(*small), filled.bytes);
@@ -540,10 +542,7 @@ public:
         return false;
     }
     bool Arrived() {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (sink.Wire() != given && std::chrono::steady_clock::now() < until)
-            std::this_thread::yield();
-        return sink.Wire() == given;
+        return Eventually([&] { return sink.Wire() == given; });
     }
 
     const Filled one;
