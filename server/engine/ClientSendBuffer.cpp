@@ -133,9 +133,35 @@ void ClientSendBuffer::PostAll(const Record* records, std::size_t count, int tag
 
 void ClientSendBuffer::PostAll(const std::shared_ptr<const SendBatch>& batch, const Record* records,
                                std::size_t count, int tag, int* errors, Need& need) {
+    platform::LockGuard guard(m_Lock);
+    PostBatchLocked(batch, records, count, tag, errors, need);
+}
+
+void ClientSendBuffer::PostAllReported(const std::shared_ptr<const SendBatch>& batch,
+                                       const Record* records, std::size_t count, int tag,
+                                       int* errors, Need& need) {
+    platform::UniqueLock lock(m_Lock);
+    PostBatchLocked(batch, records, count, tag, errors, need);
+    ClientSendSink* sink = m_pSink;
+    if (!sink)
+        return;
+    if (std::none_of(errors, errors + count, [](int error) { return error != 0; }) &&
+        !sink->WantsTakenReport())
+        return;
+    // The report may trace; Detach waits until it is done.
+    ++m_nReporting;
+    lock.unlock();
+    sink->RecordsPosted(tag, errors, count);
+    lock.lock();
+    if (--m_nReporting == 0)
+        m_TurnEnded.notify_all();
+}
+
+void ClientSendBuffer::PostBatchLocked(const std::shared_ptr<const SendBatch>& batch,
+                                       const Record* records, std::size_t count, int tag,
+                                       int* errors, Need& need) {
     need = kNothing;
     std::size_t accepted = 0;
-    platform::LockGuard guard(m_Lock);
     for (std::size_t i = 0; i < count; ++i) {
         if (Admit(records[i].data, records[i].length, tag, errors[i]) != kAccepted)
             continue;
@@ -296,7 +322,8 @@ void ClientSendBuffer::Unschedule() {
 void ClientSendBuffer::Detach() {
     platform::UniqueLock lock(m_Lock);
     m_pSink = nullptr;
-    m_TurnEnded.wait(lock.Native(), [this]() REQUIRES(m_Lock) { return !m_bSending; });
+    m_TurnEnded.wait(lock.Native(),
+                     [this]() REQUIRES(m_Lock) { return !m_bSending && m_nReporting == 0; });
     // The batches it referred to are the other clients' now.
     DropQueued();
 }

@@ -37,6 +37,11 @@ public:
     virtual void RequestWritable() = 0;
     // The connection broke; lost[tag] whole records queued with that tag will never go out.
     virtual void SendFailed(int error, const std::array<int, kTagCount>& lost) = 0;
+    // What became of records a sender thread queued for `tag` (errors[i] is 0 for one taken),
+    // for a sink that reports losses. Called outside the buffer's lock, the sink held meanwhile.
+    virtual void RecordsPosted(int /*tag*/, const int* /*errors*/, std::size_t /*count*/) {}
+    // Whether RecordsPosted is wanted when every record was taken (a run of losses ends).
+    virtual bool WantsTakenReport() const { return false; }
 };
 
 // The records waiting for one client, written with one send per turn however many there are.
@@ -105,6 +110,10 @@ public:
     // of copying them (unless they are a small part of it). `need` may be kSenderSoon.
     void PostAll(const std::shared_ptr<const SendBatch>& batch, const Record* records,
                  std::size_t count, int tag, int* errors, Need& need);
+    // The same, and the sink is told what became of the records (RecordsPosted). For a poster
+    // that holds nothing of the sink's owner: a detached buffer reports nothing.
+    void PostAllReported(const std::shared_ptr<const SendBatch>& batch, const Record* records,
+                         std::size_t count, int tag, int* errors, Need& need);
     // Sends on the calling thread until everything has gone or the socket is full. When another
     // thread is sending, that thread sends this too.
     void Flush();
@@ -156,6 +165,8 @@ private:
     void ReferTo(const std::shared_ptr<const SendBatch>& batch, std::size_t offset,
                  std::size_t size) REQUIRES(m_Lock);
     Result PostLocked(const void* data, int length, int tag, int& error) REQUIRES(m_Lock);
+    void PostBatchLocked(const std::shared_ptr<const SendBatch>& batch, const Record* records,
+                         std::size_t count, int tag, int* errors, Need& need) REQUIRES(m_Lock);
     Need NeedAfterPost(bool events = false) REQUIRES(m_Lock);
     void DropQueued() REQUIRES(m_Lock);
     // The caller has the sending turn. One send, with the lock let go meanwhile; true when it
@@ -189,6 +200,7 @@ private:
     bool m_bScheduled GUARDED_BY(m_Lock) = false;   // a sender will come for it
     bool m_bWaiting GUARDED_BY(m_Lock) = false;     // ... after the gathering delay
     bool m_bBlocked GUARDED_BY(m_Lock) = false;     // the socket is full: only OnWritable sends
+    int m_nReporting GUARDED_BY(m_Lock) = 0;        // posters telling the sink, which Detach awaits
     int m_nFailed GUARDED_BY(m_Lock) = 0;
     std::chrono::steady_clock::time_point m_LastSend GUARDED_BY(m_Lock); // the last send's start
 };

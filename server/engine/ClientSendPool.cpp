@@ -74,18 +74,21 @@ std::size_t ClientSendPool::HomeOf(ClientSendBuffer& buffer) {
     return static_cast<std::size_t>(share);
 }
 
+void ClientSendPool::TakeAlongLater(Share& share, Clock::time_point now) {
+    while (!share.later.Empty()) {
+        const bool spent = share.later.FrontSpent();
+        std::shared_ptr<ClientSendBuffer> buffer = share.later.Pop();
+        if (!spent)
+            share.now.Push(std::move(buffer), now);
+    }
+}
+
 std::uint64_t ClientSendPool::TakeAlongLater(Clock::time_point now) {
     std::uint64_t taken = 0;
     for (std::size_t i = 0; i < m_Shares.size(); ++i) {
-        Share& share = m_Shares[i];
-        if (!share.later.Empty())
+        if (!m_Shares[i].later.Empty())
             taken |= Bit(i);
-        while (!share.later.Empty()) {
-            const bool spent = share.later.FrontSpent();
-            std::shared_ptr<ClientSendBuffer> buffer = share.later.Pop();
-            if (!spent)
-                share.now.Push(std::move(buffer), now);
-        }
+        TakeAlongLater(m_Shares[i], now);
     }
     return taken;
 }
@@ -105,8 +108,25 @@ void ClientSendPool::Wake(std::uint64_t shares) {
 }
 
 ClientSendPool::Clock::time_point ClientSendPool::TakeTurn(std::size_t index, Clock::time_point now,
-                                                           SendWakeList& turn) {
-    const auto take = [&](Share& share) {
+                                                           SendWakeList& turn,
+                                                           std::vector<Job>& jobs,
+                                                           std::size_t& jobsOf) {
+    const auto take = [&](std::size_t i) REQUIRES(m_Lock) {
+        Share& share = m_Shares[i];
+        // What is not queued yet first, as the buffers it concerns would be sent twice
+        // otherwise; but the buffers waiting for a turn take every other one, so that a steady
+        // flow of fanouts does not keep them waiting.
+        const bool jobsDue = !share.posting && !share.jobs.empty() && share.jobsDue <= now;
+        if (jobsDue && (share.now.Empty() || !share.jobsLast)) {
+            jobs.swap(share.jobs);
+            share.posting = true;
+            share.jobsLast = true;
+            share.lastPosting = now;
+            share.jobEvents = 0;
+            jobsOf = i;
+            return;
+        }
+        share.jobsLast = false;
         while (turn.size() < kTurnSize && !share.now.Empty())
             turn.push_back(share.now.Pop());
         while (turn.size() < kTurnSize && !share.later.Empty() && share.later[0].due <= now) {
@@ -117,12 +137,14 @@ ClientSendPool::Clock::time_point ClientSendPool::TakeTurn(std::size_t index, Cl
         }
     };
     Share& own = m_Shares[index];
-    take(own);
-    if (!turn.empty())
+    take(index);
+    if (!turn.empty() || !jobs.empty())
         return now;
     Clock::time_point until = own.later.Empty() ? Clock::time_point::max() : own.later[0].due;
-    // The share whose first buffer has waited longest for its own thread.
-    Share* heldUp = nullptr;
+    if (!own.posting && !own.jobs.empty())
+        until = std::min(until, own.jobsDue);
+    // The share whose first buffer or job has waited longest for its own thread.
+    std::size_t heldUp = m_Shares.size();
     Clock::time_point oldest = Clock::time_point::max();
     for (std::size_t i = 0; i < m_Shares.size(); ++i) {
         Share& share = m_Shares[i];
@@ -131,6 +153,8 @@ ClientSendPool::Clock::time_point ClientSendPool::TakeTurn(std::size_t index, Cl
         Clock::time_point front = Clock::time_point::max();
         if (!share.now.Empty())
             front = share.now[0].due;
+        if (!share.posting && !share.jobs.empty())
+            front = std::min(front, share.jobsDue);
         // A buffer still waiting out its delay sets no timer here: its own thread is timed for
         // it, and a free thread woken for every one would cost more than the rare hold-up.
         if (!share.later.Empty() && share.later[0].due + kHeldUp <= now)
@@ -140,15 +164,57 @@ ClientSendPool::Clock::time_point ClientSendPool::TakeTurn(std::size_t index, Cl
         if (front + kHeldUp <= now) {
             if (front < oldest) {
                 oldest = front;
-                heldUp = &share;
+                heldUp = i;
             }
         } else {
             until = std::min(until, front + kHeldUp);
         }
     }
-    if (heldUp)
-        take(*heldUp);
-    return turn.empty() ? until : now;
+    if (heldUp < m_Shares.size())
+        take(heldUp);
+    return turn.empty() && jobs.empty() ? until : now;
+}
+
+bool ClientSendPool::Post(const std::vector<Job>& jobs, SendWakeList& send) {
+    thread_local std::vector<int> errors;
+    bool gathered = false;
+    for (const Job& job : jobs) {
+        const Fanout& fanout = *job.fanout;
+        gathered |= fanout.gathered;
+        for (const FanoutTarget& target : job.targets) {
+            errors.resize(target.count);
+            ClientSendBuffer::Need need = ClientSendBuffer::kNothing;
+            target.buffer->PostAllReported(fanout.batch, fanout.records.data() + target.first,
+                                           target.count, target.tag, errors.data(), need);
+            // The share has waited out the gathering delay already.
+            if (need != ClientSendBuffer::kNothing)
+                send.push_back(target.buffer);
+        }
+    }
+    return gathered;
+}
+
+void ClientSendPool::RunJobs(std::size_t index, std::vector<Job>& jobs) {
+    thread_local SendWakeList send;
+    thread_local SendWakeList again;
+    m_Lock.unlock();
+    const bool gathered = Post(jobs, send);
+    m_nFanning.fetch_sub(jobs.size(), std::memory_order_release);
+    jobs.clear();
+    for (auto& buffer : send)
+        if (buffer->FlushOnce())
+            again.push_back(std::move(buffer));
+    send.clear();
+    m_Lock.lock();
+    Share& share = m_Shares[index];
+    share.posting = false;
+    const Clock::time_point now = Clock::now();
+    if (gathered)
+        TakeAlongLater(share, now);
+    // What filled up during its send has waited long enough already.
+    for (auto& buffer : again)
+        share.now.Push(std::move(buffer), now);
+    again.clear();
 }
 
 void ClientSendPool::StartThreads(platform::UniqueLock& lock) {
@@ -198,11 +264,6 @@ void ClientSendPool::Submit(SendWakeList& buffers, bool gathered) {
     // Not under the lock: a send may report a failure that traces.
     if (!Queue(buffers, gathered))
         SendHere(buffers);
-}
-
-void ClientSendPool::Hand(SendWakeList& buffers) {
-    if (!buffers.empty())
-        Queue(buffers, true);
 }
 
 void ClientSendPool::SendNow(SendWakeList& buffers, bool gathered) {
@@ -257,6 +318,7 @@ void ClientSendPool::SendNow(SendWakeList& buffers, bool gathered) {
 void ClientSendPool::Run(std::size_t index) {
     SendWakeList turn;
     SendWakeList again;
+    std::vector<Job> jobs;
     turn.reserve(kTurnSize);
     again.reserve(kTurnSize);
     platform::UniqueLock lock(m_Lock);
@@ -264,14 +326,22 @@ void ClientSendPool::Run(std::size_t index) {
     ++m_nStarted;
     m_Started.notify_all();
     for (;;) {
+        std::size_t jobsOf = index;
         while (!m_bStop) {
-            const Clock::time_point until = TakeTurn(index, Clock::now(), turn);
-            if (!turn.empty())
+            const Clock::time_point until = TakeTurn(index, Clock::now(), turn, jobs, jobsOf);
+            if (!turn.empty() || !jobs.empty())
                 break;
             if (until == Clock::time_point::max())
                 m_Wakes[index].wait(lock.Native());
             else
                 m_Wakes[index].wait_until(lock.Native(), until);
+        }
+        if (!jobs.empty()) {
+            RunJobs(jobsOf, jobs);
+            // Its own thread may have found them taken and gone to sleep meanwhile.
+            if (jobsOf != index && !m_Shares[jobsOf].jobs.empty())
+                m_Wakes[jobsOf].notify_one();
+            continue;
         }
         if (m_bStop)
             return;
@@ -289,6 +359,76 @@ void ClientSendPool::Run(std::size_t index) {
     }
 }
 
+void ClientSendPool::Fan(const std::shared_ptr<const Fanout>& fanout, FanoutTargets& targets) {
+    if (targets.empty())
+        return;
+    std::uint64_t wake = 0;
+    bool stopped = true;
+    {
+        platform::UniqueLock lock(m_Lock);
+        if (!m_bStop) {
+            stopped = false;
+            StartThreads(lock);
+            const Clock::time_point now = Clock::now();
+            for (auto& target : targets) {
+                const std::size_t home = HomeOf(*target.buffer);
+                Share& share = m_Shares[home];
+                if (share.jobs.empty() || share.jobs.back().fanout != fanout) {
+                    const bool first = share.jobs.empty();
+                    share.jobs.push_back({fanout, {}});
+                    m_nFanning.fetch_add(1, std::memory_order_relaxed);
+                    share.jobEvents += fanout->events;
+                    if (fanout->gathered || share.jobEvents >= ClientSendBuffer::kEnoughToSend ||
+                        now - share.lastPosting >= m_Gathering) {
+                        if (first || share.jobsDue > now) {
+                            share.jobsDue = now;
+                            wake |= Bit(home);
+                        }
+                    } else if (first) {
+                        // Its thread times its wait.
+                        share.jobsDue = share.lastPosting + m_Gathering;
+                        wake |= Bit(home);
+                    }
+                }
+                share.jobs.back().targets.push_back(std::move(target));
+            }
+            targets.clear();
+            // The caller queues one share itself, in turn: it has a core already, and each
+            // thread woken waits for one.
+            std::vector<Job> own;
+            for (std::size_t k = 0; k < m_Shares.size(); ++k) {
+                const std::size_t i = (m_nCallerTurn + k) % m_Shares.size();
+                Share& share = m_Shares[i];
+                if (!(wake & Bit(i)) || share.posting || share.jobsDue > now)
+                    continue;
+                own.swap(share.jobs);
+                share.posting = true;
+                share.jobsLast = true;
+                share.lastPosting = now;
+                share.jobEvents = 0;
+                wake &= ~Bit(i);
+                m_nCallerTurn = i + 1;
+                lock.unlock();
+                Wake(wake);
+                lock.lock();
+                RunJobs(i, own);
+                if (!m_Shares[i].jobs.empty() || !m_Shares[i].now.Empty())
+                    m_Wakes[i].notify_one();
+                return;
+            }
+        }
+    }
+    if (!stopped) {
+        Wake(wake);
+        return;
+    }
+    std::vector<Job> jobs{{fanout, std::move(targets)}};
+    targets.clear();
+    SendWakeList send;
+    Post(jobs, send);
+    SendHere(send);
+}
+
 void ClientSendPool::Stop() {
     std::vector<std::thread> threads;
     {
@@ -303,7 +443,13 @@ void ClientSendPool::Stop() {
     // Taken after the joins: a thread may hand a buffer back on its way out.
     SendWakeList left;
     {
-        platform::LockGuard guard(m_Lock);
+        platform::UniqueLock lock(m_Lock);
+        for (std::size_t i = 0; i < m_Shares.size(); ++i) {
+            std::vector<Job> jobs;
+            jobs.swap(m_Shares[i].jobs);
+            if (!jobs.empty())
+                RunJobs(i, jobs);
+        }
         for (Share& share : m_Shares) {
             while (!share.now.Empty())
                 left.push_back(share.now.Pop());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -10,9 +11,9 @@
 
 #include <platform/Mutex.h>
 
-namespace engine {
+#include "ClientSendBuffer.h"
 
-class ClientSendBuffer;
+namespace engine {
 
 using SendWakeList = std::vector<std::shared_ptr<ClientSendBuffer>>;
 
@@ -21,9 +22,10 @@ using SendWakeList = std::vector<std::shared_ptr<ClientSendBuffer>>;
 // concerns: no thread waits for another to pass the work on, and a buffer stays with one thread.
 // A share whose thread is held up (the machine took its core) is taken over by a free thread
 // once its first entry has waited kHeldUp, so one busy core holds up no client for long. The
-// thread delivering events sends a small fan-out itself (SendNow), since a hand-off costs a wait
-// for a core, and leaves a large one to the threads, so that it can take the next delivery
-// meanwhile.
+// thread delivering events queues and sends a small fan-out itself (SendNow), since a hand-off
+// costs a wait for a core, and hands a large one to the threads as it is (Fan): each queues the
+// records for its own clients and sends them, the deliverer doing one share itself, so that the
+// queueing is shared and a client's buffer is filled on the thread that sends it.
 // What comes for a client while its send is on the way gathers behind it and leaves with the
 // next. Events for a client sent to a moment ago go through Submit and wait out the gathering
 // delay, so a busy client gets one send per delay; a quiet one's go at once, and so do those of
@@ -51,10 +53,6 @@ public:
     // then the buffers still waiting out their delay go at once as well.
     // The threads start with the first call; after Stop the calling thread sends them itself.
     void Submit(SendWakeList& buffers, bool gathered = false) EXCLUDES(m_Lock);
-    // The same for buffers that were given enough to go at once, but only queued: the calling
-    // thread never sends (it may hold locks a send's failure report takes). After Stop the
-    // buffers stay in the list for Submit.
-    void Hand(SendWakeList& buffers) EXCLUDES(m_Lock);
     // The buffers go at once (the list is left empty), together with whatever else waits for a
     // sender and, when `gathered` says the caller has just given them enough for a send, the
     // buffers waiting out their delay. At most kCallerShare of them are sent on the calling
@@ -70,6 +68,33 @@ public:
     static constexpr std::size_t kTurnSize = 8;
     // Ends the threads; what they had not reached yet is sent on this thread.
     void Stop() EXCLUDES(m_Lock);
+
+    // Events of one batch for many clients, each client's part of `records` given by its
+    // target.
+    struct Fanout {
+        std::shared_ptr<const SendBatch> batch;
+        std::vector<ClientSendBuffer::Record> records;
+        std::size_t events = 0; // for a client that takes them all
+        bool gathered = false;  // enough for a send: nobody waits out the delay for it
+    };
+    struct FanoutTarget {
+        std::shared_ptr<ClientSendBuffer> buffer;
+        std::uint32_t first;
+        std::uint32_t count;
+        int tag;
+    };
+    using FanoutTargets = std::vector<FanoutTarget>;
+    // Each buffer's own thread queues its part (PostAllReported) and sends it, so that the caller
+    // does not queue for every client one after the other, and a client's records are queued by
+    // the thread that sends them; the caller does one share itself, a different one each time.
+    // Each buffer gets the fanouts in the order given; the list is left empty. After Stop all on
+    // the calling thread, which must not hold locks a send's failure report takes.
+    // A share queued for less than the gathering delay ago waits out the rest of it for more,
+    // unless the fanouts waiting for it are enough for a send; then its clients go at once.
+    void Fan(const std::shared_ptr<const Fanout>& fanout, FanoutTargets& targets) EXCLUDES(m_Lock);
+    // Some fanout is not queued in full yet. A caller that delivers to a buffer both ways gives
+    // its next records through Fan too until it is not, so that they keep their order.
+    bool Fanning() const { return m_nFanning.load(std::memory_order_acquire) != 0; }
 
 private:
     struct Entry {
@@ -95,11 +120,24 @@ private:
         std::size_t m_nHead = 0;
     };
 
+    // One share's targets of one fanout.
+    struct Job {
+        std::shared_ptr<const Fanout> fanout;
+        FanoutTargets targets;
+    };
+
     // One thread's buffers: those that go when it is free, and those that wait out the gathering
-    // delay; both in the order they fall due, the first before the second.
+    // delay; both in the order they fall due, the first before the second. And the fanouts for
+    // them not queued yet.
     struct Share {
         Line now;
         Line later;
+        std::vector<Job> jobs; // fanouts not queued yet, in order
+        Clock::time_point jobsDue;
+        std::size_t jobEvents = 0;     // in them
+        Clock::time_point lastPosting; // when its jobs were last taken
+        bool posting = false;          // a thread queues its jobs: nobody else may meanwhile
+        bool jobsLast = false;         // its last turn was its jobs: the buffers go next
     };
 
     // Queues them; false, with the list untouched, after Stop.
@@ -111,10 +149,18 @@ private:
     std::uint64_t TakeAlongLater(Clock::time_point now) REQUIRES(m_Lock);
     // The bits of the shares with buffers to go at once.
     std::uint64_t SharesWithWork() const REQUIRES(m_Lock);
-    // Fills `turn` with buffers due by `now`: its own first; else those of the share held up
-    // longest, if past kHeldUp. Else the time to wait until, or max() for no limit.
-    Clock::time_point TakeTurn(std::size_t index, Clock::time_point now, SendWakeList& turn)
-        REQUIRES(m_Lock);
+    // Fills `turn` with buffers due by `now`, or `jobs` with a share's fanouts (`jobsOf` says
+    // whose): its own first; else those of the share held up longest, if past kHeldUp. Else the
+    // time to wait until, or max() for no limit.
+    Clock::time_point TakeTurn(std::size_t index, Clock::time_point now, SendWakeList& turn,
+                               std::vector<Job>& jobs, std::size_t& jobsOf) REQUIRES(m_Lock);
+    // Queues the jobs' records; the buffers that want a sender go to `send`. True when one of
+    // them was gathered.
+    static bool Post(const std::vector<Job>& jobs, SendWakeList& send);
+    // Queues and sends a share's jobs that this thread has taken.
+    void RunJobs(std::size_t share, std::vector<Job>& jobs) REQUIRES(m_Lock);
+    // The share's buffers waiting out the delay go at once.
+    void TakeAlongLater(Share& share, Clock::time_point now) REQUIRES(m_Lock);
     // The threads the bits name (bit i for share i).
     void Wake(std::uint64_t shares);
 
@@ -129,6 +175,8 @@ private:
     std::size_t m_nNextShare GUARDED_BY(m_Lock) = 0; // the share the next new buffer goes to
     std::vector<std::thread> m_Threads GUARDED_BY(m_Lock);
     bool m_bStop GUARDED_BY(m_Lock) = false;
+    std::size_t m_nCallerTurn GUARDED_BY(m_Lock) = 0; // the share Fan's caller queues next
+    std::atomic<std::size_t> m_nFanning{0};           // jobs taken by Fan and not queued yet
 };
 
 } // namespace engine

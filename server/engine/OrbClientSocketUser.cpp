@@ -152,6 +152,17 @@ void COrbClientSocketUser::SendFailed(int error, const std::array<int, kTagCount
             TraceUndelivered(static_cast<LossTrace>(tag), error);
 }
 
+void COrbClientSocketUser::RecordsPosted(int tag, const int* errors, std::size_t count) {
+    if (tag != kClientPortEvent && tag != kSecondPortData)
+        return;
+    const auto trace = static_cast<LossTrace>(tag);
+    for (std::size_t i = 0; i < count; ++i)
+        if (errors[i] != 0)
+            TraceUndelivered(trace, errors[i]);
+        else
+            NoteDelivered(trace);
+}
+
 namespace {
 
 constexpr auto kLossRunReport = std::chrono::seconds(1);

@@ -25,7 +25,8 @@ class COrbClientConnectionManager;
 
 // One connected client: its socket and its record. Lives on the UI thread; the event handler
 // thread reaches it only through its manager's client list, under the client-list lock, and only
-// to read the delivery fields and to call SendRecord.
+// to read the delivery fields and to call SendRecord; a sender thread only through its send
+// buffer, which holds it off meanwhile (Detach waits).
 class COrbClientSocketUser : public platform::AsyncSocket, private ClientSendSink {
 public:
     static constexpr int kReceiveBufferSize = 2048;
@@ -53,6 +54,9 @@ public:
     void QueueEvents(const std::shared_ptr<const SendBatch>& batch,
                      const ClientSendBuffer::Record* records, std::size_t count, LossTrace trace,
                      int* errors, SendWakeList& wake, SendWakeList& later, SendWakeList& help);
+    // The client's send buffer, for a sender thread to queue its events in (PostAllReported
+    // tells this client what became of them).
+    const std::shared_ptr<ClientSendBuffer>& SendBuffer() const { return m_pSender; }
     // Bytes of a torn record still waiting to go out (never more than one record).
     std::size_t PendingSendBytes() const;
     // Every byte queued for this client and not sent yet.
@@ -141,6 +145,8 @@ private:
     int SendPieces(const Piece* pieces, int count, int& error) override;
     void RequestWritable() override;
     void SendFailed(int error, const std::array<int, kTagCount>& lost) override;
+    void RecordsPosted(int tag, const int* errors, std::size_t count) override;
+    bool WantsTakenReport() const override { return m_bRunOpen.load(std::memory_order_relaxed); }
     void DropBuffered(std::uint16_t length);
     void TraceRunEnd(LossTrace trace) REQUIRES(m_RunLock);
     void EndLossRuns();

@@ -130,12 +130,52 @@ void SwitchDeviceTable::Deliver(const std::shared_ptr<const SendBatch>& batch,
     thread_local SendWakeList wake;
     thread_local SendWakeList later;
     thread_local SendWakeList help;
-    thread_local std::vector<ClientSendBuffer::Record> records;
+    thread_local std::vector<ClientSendBuffer::Record> picked;
+    thread_local std::vector<ClientSendBuffer::Record> every;
     thread_local std::vector<int> errors;
+    thread_local ClientSendPool::FanoutTargets targets;
 
     const std::uint8_t* const bytes = batch->Data();
     const bool gathered = count >= kGatheredEvents;
-    const auto queue = [&](COrbClientSocketUser& client, COrbClientSocketUser::LossTrace trace) {
+    every.clear();
+    for (std::size_t i = 0; i < count; ++i)
+        if (events[i].length != 0)
+            every.push_back({bytes + events[i].offset, events[i].length});
+    const std::size_t undeliverable = count - every.size();
+
+    // With more clients than this thread sends to itself, each sender thread queues the events
+    // for its own clients, so that they do not wait for this thread to queue them for every
+    // client one after the other. While one of those is still being queued, the rest go that
+    // way too, so that every client gets them in order.
+    std::shared_ptr<ClientSendPool::Fanout> fanout;
+    const auto fanning = [&](std::size_t clients) {
+        if (clients <= ClientSendPool::kCallerShare && !m_Senders.Fanning())
+            return false;
+        if (!fanout) {
+            fanout = std::make_shared<ClientSendPool::Fanout>();
+            fanout->batch = batch;
+            fanout->records = every;
+            fanout->events = every.size();
+            fanout->gathered = gathered;
+        }
+        return true;
+    };
+    // `all` when the client takes every deliverable event, else its share is in `picked`.
+    const auto fan = [&](COrbClientSocketUser& client, COrbClientSocketUser::LossTrace trace,
+                         bool all) {
+        std::uint32_t first = 0;
+        auto taken = static_cast<std::uint32_t>(every.size());
+        if (!all) {
+            first = static_cast<std::uint32_t>(fanout->records.size());
+            taken = static_cast<std::uint32_t>(picked.size());
+            // The fanout is nobody else's until it is handed to the pool.
+            fanout->records.insert(fanout->records.end(), picked.begin(), picked.end());
+        }
+        if (taken != 0)
+            targets.push_back({client.SendBuffer(), first, taken, trace});
+    };
+    const auto queue = [&](COrbClientSocketUser& client, COrbClientSocketUser::LossTrace trace,
+                           const std::vector<ClientSendBuffer::Record>& records) {
         if (records.empty())
             return;
         errors.resize(records.size());
@@ -147,14 +187,11 @@ void SwitchDeviceTable::Deliver(const std::shared_ptr<const SendBatch>& batch,
                 client.TraceUndelivered(trace, error);
             else
                 client.NoteDelivered(trace);
-        // A large delivery to many clients: the senders start on the first clients while this
-        // thread still queues for the rest.
-        if (gathered && wake.size() >= kSenderShare)
-            m_Senders.Hand(wake);
     };
 
     if (COrbClientConnectionManager* manager = m_pOwner->m_pClientManager) {
         platform::CriticalSectionLock guard(manager->ClientListLock());
+        const bool fans = fanning(manager->GetClients().size());
         for (COrbClientSocketUser* client : manager->GetClients()) {
             if (!client || client->m_bRegistered.load() != 1) {
                 for (std::size_t i = 0; i < count; ++i)
@@ -164,29 +201,33 @@ void SwitchDeviceTable::Deliver(const std::shared_ptr<const SendBatch>& batch,
             }
             if (client->PeerGone())
                 continue;
-            records.clear();
-            for (std::size_t i = 0; i < count; ++i) {
-                const HeldEvent& event = events[i];
-                if (event.length == 0) {
-                    TraceLog("[ERROR] Switch Event Length is too big or too small[<= 0 or > "
-                             "400]. This event can't be delivered!!!");
-                    continue;
+            for (std::size_t i = 0; i < undeliverable; ++i)
+                TraceLog("[ERROR] Switch Event Length is too big or too small[<= 0 or > "
+                         "400]. This event can't be delivered!!!");
+            const bool all = client->m_bOwnLineFilter.load() != 1;
+            if (!all) {
+                picked.clear();
+                const long ownLine = client->m_nOwnLine.load();
+                const bool alder = client->m_bAlder.load() == 1;
+                for (std::size_t i = 0; i < count; ++i) {
+                    const HeldEvent& event = events[i];
+                    if (event.length != 0 &&
+                        (event.allClients ||
+                         ((ownLine == event.number1 || ownLine == event.number2) && !alder)))
+                        picked.push_back({bytes + event.offset, event.length});
                 }
-                bool send = event.allClients || client->m_bOwnLineFilter.load() != 1;
-                if (!send) {
-                    const long ownLine = client->m_nOwnLine.load();
-                    send = (ownLine == event.number1 || ownLine == event.number2) &&
-                           client->m_bAlder.load() != 1;
-                }
-                if (send)
-                    records.push_back({bytes + event.offset, event.length});
             }
-            queue(*client, COrbClientSocketUser::kClientPortEvent);
+            if (fans) {
+                fan(*client, COrbClientSocketUser::kClientPortEvent, all);
+                continue;
+            }
+            queue(*client, COrbClientSocketUser::kClientPortEvent, all ? every : picked);
         }
     }
 
     if (COrbClientConnectionManager* manager = m_pOwner->m_pBypassClientManager) {
         platform::CriticalSectionLock guard(manager->ClientListLock());
+        const bool fans = fanning(manager->GetClients().size());
         for (COrbClientSocketUser* client : manager->GetClients()) {
             if (!client) {
                 for (std::size_t i = 0; i < count; ++i)
@@ -194,20 +235,24 @@ void SwitchDeviceTable::Deliver(const std::shared_ptr<const SendBatch>& batch,
                              "Wrong!!!");
                 continue;
             }
-            records.clear();
-            for (std::size_t i = 0; i < count; ++i) {
-                if (events[i].length == 0) {
-                    TraceLog("[ERROR] Send Message Length is more than 400 bytes. This message "
-                             "can't be delivered!!!");
-                    continue;
-                }
-                records.push_back({bytes + events[i].offset, events[i].length});
-            }
-            queue(*client, COrbClientSocketUser::kSecondPortData);
+            for (std::size_t i = 0; i < undeliverable; ++i)
+                TraceLog("[ERROR] Send Message Length is more than 400 bytes. This message "
+                         "can't be delivered!!!");
+            if (fans)
+                fan(*client, COrbClientSocketUser::kSecondPortData, true);
+            else
+                queue(*client, COrbClientSocketUser::kSecondPortData, every);
         }
     }
     // Sent outside every client-list lock.
-    m_Senders.SendNow(wake, gathered);
+    if (fanout) {
+        // The sender threads take along what waits out the delay in their shares themselves.
+        m_Senders.Fan(fanout, targets);
+        if (!wake.empty())
+            m_Senders.SendNow(wake);
+    } else {
+        m_Senders.SendNow(wake, gathered);
+    }
     m_Senders.Submit(later);
     for (const auto& buffer : help)
         buffer->Flush();

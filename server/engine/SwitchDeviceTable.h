@@ -98,14 +98,12 @@ public:
     private:
         SwitchDeviceTable* m_pTable;
     };
-    // Events held by a batch at which the senders start on the first clients while this thread
-    // still queues for the rest.
+    // Events of one delivery that are enough for a send: no client waits out the gathering
+    // delay for more.
     static constexpr std::size_t kGatheredEvents = 8;
     // What makes a batch Full.
     static constexpr std::size_t kBatchEvents = 256;
     static constexpr std::size_t kBatchBytes = 16 * 1024;
-    // Clients handed to the senders at a time while a gathered batch is still being queued.
-    static constexpr std::size_t kSenderShare = 64;
 
 private:
     // One event of a delivery: its frame at `offset` of the batch (length 0 when it cannot be

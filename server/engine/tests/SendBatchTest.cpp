@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -401,7 +402,7 @@ TEST(ClientSendPool, AThreadHeldUpInASendHoldsUpNoBufferBeyondItsTurn) {
         ASSERT_EQ(filled.PostTo(*wake.back()), filled.bytes);
     }
     std::vector<std::shared_ptr<ClientSendBuffer>> buffers(wake.begin(), wake.end());
-    pool.Hand(wake);
+    pool.Submit(wake, true);
     heldSink.WaitEntered();
 
     // Half of them share the held thread; all but the rest of its turn go through the other.
@@ -587,4 +588,269 @@ TEST(SendBatchGathering, AClientWaitingOutTheDelayGoesAtOnceWhenEnoughHasGathere
     pool.SendNow(list, true);
     EXPECT_TRUE(other.Arrived());
     EXPECT_TRUE(client.Arrived());
+}
+
+namespace {
+
+using Fanout = ClientSendPool::Fanout;
+
+// A fanout of the filled records as the event handler hands it over: every target takes them
+// all, unless it is given picks, which are added behind them.
+struct FanoutBuilder {
+    explicit FanoutBuilder(const Filled& filled, bool gathered = false)
+        : filled(filled), fanout(std::make_shared<Fanout>()) {
+        fanout->batch = filled.batch;
+        fanout->records = filled.records;
+        fanout->events = filled.records.size();
+        fanout->gathered = gathered;
+    }
+    // The bytes the target is given.
+    Bytes Add(const std::shared_ptr<ClientSendBuffer>& buffer,
+              const std::vector<std::size_t>& picks = {}) {
+        auto first = std::uint32_t{0};
+        auto count = static_cast<std::uint32_t>(filled.records.size());
+        Bytes given = filled.bytes;
+        if (!picks.empty()) {
+            first = static_cast<std::uint32_t>(fanout->records.size());
+            count = static_cast<std::uint32_t>(picks.size());
+            given.clear();
+            for (const std::size_t i : picks) {
+                const ClientSendBuffer::Record& record = filled.records[i];
+                fanout->records.push_back(record);
+                given.insert(given.end(), record.data, record.data + record.length);
+            }
+        }
+        targets.push_back({buffer, first, count, 1});
+        return given;
+    }
+    void FanOn(ClientSendPool& pool) {
+        pool.Fan(fanout, targets);
+        EXPECT_TRUE(targets.empty());
+    }
+
+    const Filled& filled;
+    std::shared_ptr<Fanout> fanout;
+    ClientSendPool::FanoutTargets targets;
+};
+
+// Records what the buffer tells it of its posts.
+class ReportingSink : public PieceSink {
+public:
+    void RecordsPosted(int tag, const int* errors, std::size_t count) override {
+        std::lock_guard<std::mutex> guard(lock);
+        for (std::size_t i = 0; i < count; ++i)
+            reports.push_back({tag, errors[i]});
+    }
+    bool WantsTakenReport() const override { return wantsTaken; }
+    std::vector<std::pair<int, int>> Reports() {
+        std::lock_guard<std::mutex> guard(lock);
+        return reports;
+    }
+
+    std::atomic<bool> wantsTaken{false};
+    std::vector<std::pair<int, int>> reports; // tag, error
+};
+
+} // namespace
+
+TEST(SendBatchFanout, EachClientGetsItsPartOfEveryFanoutInOrderAndDirectPostsAfterThem) {
+    ClientSendPool pool(3);
+    constexpr std::size_t kClients = 30;
+    std::vector<std::unique_ptr<PieceSink>> sinks;
+    std::vector<std::shared_ptr<ClientSendBuffer>> buffers;
+    std::vector<Bytes> expected(kClients);
+    for (std::size_t i = 0; i < kClients; ++i) {
+        sinks.push_back(std::make_unique<PieceSink>());
+        buffers.push_back(std::make_shared<ClientSendBuffer>(*sinks.back()));
+    }
+    // Large and small fanouts: the small ones wait out the gathering delay of a share queued
+    // a moment ago, the large ones go at once; every third client takes only some events.
+    std::vector<std::unique_ptr<Filled>> batches;
+    for (std::size_t round = 0; round < 40; ++round) {
+        batches.push_back(std::make_unique<Filled>(
+            Frames(static_cast<std::uint8_t>(round), 1 + round % 10, 12 + round % 5)));
+        const Filled& filled = *batches.back();
+        FanoutBuilder fanout(filled, filled.records.size() >= 8);
+        for (std::size_t i = 0; i < kClients; ++i) {
+            std::vector<std::size_t> picks;
+            if (i % 3 == 0)
+                for (std::size_t r = i % 2; r < filled.records.size(); r += 2)
+                    picks.push_back(r);
+            if (i % 3 == 0 && picks.empty())
+                continue;
+            const Bytes given = fanout.Add(buffers[i], picks);
+            expected[i].insert(expected[i].end(), given.begin(), given.end());
+        }
+        fanout.FanOn(pool);
+    }
+    // Once nothing is left to queue, a direct post goes behind all of it.
+    ASSERT_TRUE(Eventually([&] { return !pool.Fanning(); }));
+    const Filled last(Frames(99, 2, 9));
+    SendWakeList wake;
+    for (std::size_t i = 0; i < kClients; ++i) {
+        ASSERT_EQ(last.PostTo(*buffers[i]), last.bytes);
+        expected[i].insert(expected[i].end(), last.bytes.begin(), last.bytes.end());
+        wake.push_back(buffers[i]);
+    }
+    pool.SendNow(wake, true);
+    for (std::size_t i = 0; i < kClients; ++i) {
+        EXPECT_TRUE(Eventually([&] { return sinks[i]->Wire().size() >= expected[i].size(); }));
+        EXPECT_EQ(sinks[i]->Wire(), expected[i]) << "client " << i;
+    }
+}
+
+TEST(SendBatchFanout, AShareQueuedAMomentAgoWaitsForMoreUntilEnoughHasGathered) {
+    // A delay no test waits out: whatever arrives was sent without it.
+    ClientSendPool pool(1, std::chrono::hours(1));
+    PieceSink sink;
+    auto buffer = std::make_shared<ClientSendBuffer>(sink);
+    const Filled one(Frames(4, 1, 16));
+    Bytes given;
+    const auto fan = [&](const Filled& filled, bool gathered) {
+        FanoutBuilder fanout(filled, gathered);
+        const Bytes part = fanout.Add(buffer);
+        given.insert(given.end(), part.begin(), part.end());
+        fanout.FanOn(pool);
+    };
+    const auto arrived = [&] { return Eventually([&] { return sink.Wire() == given; }); };
+
+    fan(one, false);
+    EXPECT_TRUE(arrived()) << "a share never queued before goes at once";
+    for (std::size_t i = 1; i < ClientSendBuffer::kEnoughToSend; ++i)
+        fan(one, false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(pool.Fanning()) << "a few events wait for more";
+    EXPECT_EQ(sink.Wire(), one.bytes);
+    fan(one, false);
+    EXPECT_TRUE(arrived()) << "enough for a send has gathered";
+
+    fan(one, false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(pool.Fanning());
+    fan(one, true);
+    EXPECT_TRUE(arrived()) << "a gathered fanout takes the waiting one along";
+    EXPECT_TRUE(Eventually([&] { return !pool.Fanning(); }));
+}
+
+TEST(SendBatchFanout, AFanoutWaitingOutTheDelayGoesWhenItEndsWithNothingMoreComing) {
+    ClientSendPool pool(1, std::chrono::milliseconds(2));
+    PieceSink sink;
+    auto buffer = std::make_shared<ClientSendBuffer>(sink);
+    const Filled one(Frames(8, 1, 13));
+    Bytes given;
+    for (int round = 0; round < 3; ++round) {
+        FanoutBuilder fanout(one);
+        fanout.Add(buffer);
+        fanout.FanOn(pool);
+        given.insert(given.end(), one.bytes.begin(), one.bytes.end());
+        // Left alone meanwhile: a wait without a timer would keep it for ever.
+        EXPECT_TRUE(Eventually([&] { return sink.Wire() == given; })) << "round " << round;
+    }
+}
+
+TEST(SendBatchFanout, WhatBecameOfTheRecordsIsReportedToTheSinkButNotOnceItIsDetached) {
+    ClientSendPool pool(2);
+    const Filled filled(Frames(6, 3, 20));
+    ReportingSink fullSink, takenSink, goneSink;
+    fullSink.room = 0; // the first send finds the socket full; the rest is refused
+    takenSink.wantsTaken = true;
+    auto full = std::make_shared<ClientSendBuffer>(fullSink);
+    auto taken = std::make_shared<ClientSendBuffer>(takenSink);
+    auto gone = std::make_shared<ClientSendBuffer>(goneSink);
+    gone->Detach();
+    for (int round = 0; round < 2; ++round) {
+        FanoutBuilder fanout(filled, true);
+        fanout.Add(full);
+        fanout.Add(taken);
+        fanout.Add(gone);
+        fanout.FanOn(pool);
+        ASSERT_TRUE(Eventually([&] { return !pool.Fanning(); }));
+        ASSERT_TRUE(Eventually([&] { return fullSink.writableRequests > 0; }));
+    }
+    const auto reports = fullSink.Reports();
+    ASSERT_EQ(reports.size(), filled.records.size()) << "only the refused records are reported";
+    for (const auto& [tag, error] : reports) {
+        EXPECT_EQ(tag, 1);
+        EXPECT_EQ(error, EWOULDBLOCK);
+    }
+    const std::vector<std::pair<int, int>> allTaken(2 * filled.records.size(), {1, 0});
+    EXPECT_EQ(takenSink.Reports(), allTaken);
+    Bytes twice = filled.bytes;
+    twice.insert(twice.end(), filled.bytes.begin(), filled.bytes.end());
+    EXPECT_TRUE(Eventually([&] { return takenSink.Wire() == twice; }));
+    EXPECT_TRUE(goneSink.Reports().empty());
+    EXPECT_TRUE(goneSink.Wire().empty());
+}
+
+TEST(SendBatchFanout, TheCallerQueuesAndSendsOneShareItselfAndTheThreadsTheRest) {
+    ClientSendPool pool(3);
+    const Filled filled(Frames(5, 8, 14));
+    std::vector<std::unique_ptr<PieceSink>> sinks;
+    FanoutBuilder fanout(filled, true);
+    for (int i = 0; i < 12; ++i) {
+        sinks.push_back(std::make_unique<PieceSink>());
+        fanout.Add(std::make_shared<ClientSendBuffer>(*sinks.back()));
+    }
+    fanout.FanOn(pool);
+    const auto here = std::this_thread::get_id();
+    std::size_t sentHere = 0;
+    for (const auto& sink : sinks) {
+        std::lock_guard<std::mutex> guard(sink->lock);
+        sentHere += sink->threads == std::vector<std::thread::id>{here} ? 1 : 0;
+    }
+    EXPECT_EQ(sentHere, sinks.size() / 3) << "one share, before Fan returned";
+    for (const auto& sink : sinks)
+        EXPECT_TRUE(Eventually([&] { return sink->Wire() == filled.bytes; }));
+    pool.Stop();
+    for (const auto& sink : sinks)
+        EXPECT_EQ(sink->sends, 1) << "each client sent to once";
+}
+
+TEST(SendBatchFanout, AHeldUpShareIsQueuedAndSentByAFreeThread) {
+    ClientSendPool pool(2);
+    const Filled filled(Frames(2, 4, 15));
+    HeldSink heldSink;
+    auto held = std::make_shared<ClientSendBuffer>(heldSink);
+    ASSERT_EQ(filled.PostTo(*held), filled.bytes);
+    SendWakeList wake{held};
+    pool.Submit(wake, true);
+    heldSink.WaitEntered();
+
+    // New buffers go to the shares in turn: half of them to the held thread's.
+    std::vector<std::unique_ptr<PieceSink>> sinks;
+    FanoutBuilder fanout(filled, true);
+    for (int i = 0; i < 10; ++i) {
+        sinks.push_back(std::make_unique<PieceSink>());
+        fanout.Add(std::make_shared<ClientSendBuffer>(*sinks.back()));
+    }
+    fanout.FanOn(pool);
+    for (const auto& sink : sinks)
+        EXPECT_TRUE(Eventually([&] { return sink->Wire() == filled.bytes; }))
+            << "while one thread is held up in a send";
+    heldSink.Open();
+    pool.Stop(); // before the sinks go
+    EXPECT_EQ(heldSink.Wire(), filled.bytes);
+}
+
+TEST(SendBatchFanout, AtAStopWhatIsNotQueuedYetGoesOnTheStoppingThreadAndAfterItOnTheCaller) {
+    ClientSendPool pool(1, std::chrono::hours(1));
+    PieceSink sink;
+    auto buffer = std::make_shared<ClientSendBuffer>(sink);
+    const Filled first(Frames(1, 1, 10)), second(Frames(2, 1, 11)), third(Frames(3, 2, 12));
+    FanoutBuilder a(first), b(second), c(third);
+    a.Add(buffer);
+    a.FanOn(pool);
+    ASSERT_TRUE(Eventually([&] { return sink.Wire() == first.bytes; }));
+    b.Add(buffer);
+    b.FanOn(pool); // waits out the delay
+    pool.Stop();
+    Bytes expected = first.bytes;
+    expected.insert(expected.end(), second.bytes.begin(), second.bytes.end());
+    EXPECT_EQ(sink.Wire(), expected);
+    EXPECT_FALSE(pool.Fanning());
+
+    c.Add(buffer);
+    c.FanOn(pool);
+    expected.insert(expected.end(), third.bytes.begin(), third.bytes.end());
+    EXPECT_EQ(sink.Wire(), expected) << "sent before Fan returned";
 }

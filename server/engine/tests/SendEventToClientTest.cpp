@@ -1,5 +1,6 @@
 #include "ClientPortFixture.h"
 #include "TraceCapture.h"
+#include <engine/ClientSendPool.h>
 #include <engine/LinkState.h>
 #include <engine/OrbClientConnectionManager.h>
 #include <engine/OrbClientSocketUser.h>
@@ -109,7 +110,7 @@ long SequenceOf(const Bytes& record) {
 }
 
 class Delivery : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         testsupport::App();
         g_bSwitchLinkUp = 1;
@@ -198,7 +199,19 @@ TEST_F(SendEventToClient, AnEventReachesRegisteredFirstPortClientsAndEverySecond
     EXPECT_EQ(unregistered.Partial(), 0u);
 }
 
-TEST_F(SendEventToClient, TheOwnLineFilterAndTheAllFlag) {
+// With `others` more clients that take every event: past the few the event handler queues for
+// itself, the sender threads queue each client's part.
+void OwnLineFilterCase(Delivery& d, std::size_t others) {
+    const unsigned firstPort = d.firstPort, secondPort = d.secondPort;
+    auto& clientPort = d.clientPort;
+    auto& bypassPort = d.bypassPort;
+    std::vector<std::unique_ptr<Reader>> more;
+    for (std::size_t i = 0; i < others; ++i) {
+        more.push_back(std::make_unique<Reader>(firstPort));
+        COrbClientSocketUser* client = WaitFor(*clientPort, *more.back());
+        ASSERT_NE(client, nullptr);
+        client->m_bRegistered = 1;
+    }
     Reader filtered(firstPort), alder(firstPort), open(firstPort), bypass(secondPort);
     COrbClientSocketUser* f = WaitFor(*clientPort, filtered);
     COrbClientSocketUser* a = WaitFor(*clientPort, alder);
@@ -213,12 +226,12 @@ TEST_F(SendEventToClient, TheOwnLineFilterAndTheAllFlag) {
     a->m_bAlder = 1;
     o->m_nOwnLine = 999; // ignored while its filter is off
 
-    Send("201", EventBody(1, 20), "", 0);    // its own line as the device
-    Send("305", EventBody(2, 20), "201", 0); // its own line as the second number
-    Send("305", EventBody(3, 20), "", 0);    // another line
-    Send("2010", EventBody(4, 20), "20", 0); // digits are compared as numbers, not prefixes
-    Send("305", EventBody(5, 20), "", 1);    // 'N' / 'T': to everybody
-    Send("201*5", EventBody(6, 20), "x", 0); // the leading digits count
+    d.Send("201", EventBody(1, 20), "", 0);    // its own line as the device
+    d.Send("305", EventBody(2, 20), "201", 0); // its own line as the second number
+    d.Send("305", EventBody(3, 20), "", 0);    // another line
+    d.Send("2010", EventBody(4, 20), "20", 0); // digits are compared as numbers, not prefixes
+    d.Send("305", EventBody(5, 20), "", 1);    // 'N' / 'T': to everybody
+    d.Send("201*5", EventBody(6, 20), "x", 0); // the leading digits count
 
     auto sequences = [](Reader& r) {
         std::vector<long> seqs;
@@ -232,8 +245,20 @@ TEST_F(SendEventToClient, TheOwnLineFilterAndTheAllFlag) {
     EXPECT_EQ(sequences(alder), (std::vector<long>{5}));
     EXPECT_EQ(sequences(open), (std::vector<long>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(sequences(bypass), (std::vector<long>{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(traces.CountPart("can't be delivered"), 0)
+    for (const auto& reader : more) {
+        ASSERT_TRUE(SpinUntil([&] { return reader->Pump().size() == 6; }));
+        EXPECT_EQ(sequences(*reader), (std::vector<long>{1, 2, 3, 4, 5, 6}));
+    }
+    EXPECT_EQ(d.traces.CountPart("can't be delivered"), 0)
         << "a filtered client is not a failed send";
+}
+
+TEST_F(SendEventToClient, TheOwnLineFilterAndTheAllFlag) {
+    OwnLineFilterCase(*this, 0);
+}
+
+TEST_F(SendEventToClient, TheOwnLineFilterAndTheAllFlagWhereTheSenderThreadsQueueTheEvents) {
+    OwnLineFilterCase(*this, ClientSendPool::kCallerShare);
 }
 
 TEST_F(SendEventToClient, ABatchHoldsItsEventsAndDeliversEachClientItsShareInOrder) {
