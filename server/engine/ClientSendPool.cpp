@@ -13,6 +13,14 @@ constexpr std::uint64_t Bit(std::size_t share) {
     return std::uint64_t{1} << share;
 }
 
+// One turn each; those that filled up again meanwhile go to `again`.
+void FlushEach(SendWakeList& buffers, SendWakeList& again) {
+    for (auto& buffer : buffers)
+        if (buffer->FlushOnce())
+            again.push_back(std::move(buffer));
+    buffers.clear();
+}
+
 void SendHere(SendWakeList& buffers) {
     for (const auto& buffer : buffers) {
         buffer->Unschedule();
@@ -45,6 +53,12 @@ void ClientSendPool::Line::Push(std::shared_ptr<ClientSendBuffer>&& buffer, Cloc
     }
     const std::uint32_t ticket = buffer->WaitTicket();
     m_Entries.push_back({std::move(buffer), due, ticket});
+}
+
+void ClientSendPool::Line::PushAll(SendWakeList& buffers, Clock::time_point due) {
+    for (auto& buffer : buffers)
+        Push(std::move(buffer), due);
+    buffers.clear();
 }
 
 bool ClientSendPool::Line::FrontSpent() const {
@@ -201,10 +215,7 @@ void ClientSendPool::RunJobs(std::size_t index, std::vector<Job>& jobs) {
     const bool gathered = Post(jobs, send);
     m_nFanning.fetch_sub(jobs.size(), std::memory_order_release);
     jobs.clear();
-    for (auto& buffer : send)
-        if (buffer->FlushOnce())
-            again.push_back(std::move(buffer));
-    send.clear();
+    FlushEach(send, again);
     m_Lock.lock();
     Share& share = m_Shares[index];
     share.posting = false;
@@ -212,9 +223,7 @@ void ClientSendPool::RunJobs(std::size_t index, std::vector<Job>& jobs) {
     if (gathered)
         TakeAlongLater(share, now);
     // What filled up during its send has waited long enough already.
-    for (auto& buffer : again)
-        share.now.Push(std::move(buffer), now);
-    again.clear();
+    share.now.PushAll(again, now);
 }
 
 void ClientSendPool::StartThreads(platform::UniqueLock& lock) {
@@ -346,16 +355,10 @@ void ClientSendPool::Run(std::size_t index) {
         if (m_bStop)
             return;
         lock.unlock();
-        for (auto& buffer : turn)
-            if (buffer->FlushOnce())
-                again.push_back(std::move(buffer));
-        turn.clear();
+        FlushEach(turn, again);
         lock.lock();
         // What filled up during its send has waited long enough already.
-        const Clock::time_point now = Clock::now();
-        for (auto& buffer : again)
-            m_Shares[index].now.Push(std::move(buffer), now);
-        again.clear();
+        m_Shares[index].now.PushAll(again, Clock::now());
     }
 }
 

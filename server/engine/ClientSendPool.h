@@ -110,6 +110,8 @@ private:
         std::size_t Size() const { return m_Entries.size() - m_nHead; }
         const Entry& operator[](std::size_t i) const { return m_Entries[m_nHead + i]; }
         void Push(std::shared_ptr<ClientSendBuffer>&& buffer, Clock::time_point due);
+        // Takes them all; the list is left empty.
+        void PushAll(SendWakeList& buffers, Clock::time_point due);
         std::shared_ptr<ClientSendBuffer> Pop();
         // The front entry's wait ended early: the buffer went on at once meanwhile.
         bool FrontSpent() const;

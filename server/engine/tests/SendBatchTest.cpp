@@ -699,52 +699,57 @@ TEST(SendBatchFanout, EachClientGetsItsPartOfEveryFanoutInOrderAndDirectPostsAft
     }
 }
 
-TEST(SendBatchFanout, AShareQueuedAMomentAgoWaitsForMoreUntilEnoughHasGathered) {
-    // A delay no test waits out: whatever arrives was sent without it.
-    ClientSendPool pool(1, std::chrono::hours(1));
-    PieceSink sink;
-    auto buffer = std::make_shared<ClientSendBuffer>(sink);
-    const Filled one(Frames(4, 1, 16));
-    Bytes given;
-    const auto fan = [&](const Filled& filled, bool gathered) {
+namespace {
+
+// One client that fanouts are given to, keeping what it was given.
+struct FannedClient {
+    void Fan(ClientSendPool& pool, const Filled& filled, bool gathered = false) {
         FanoutBuilder fanout(filled, gathered);
         const Bytes part = fanout.Add(buffer);
         given.insert(given.end(), part.begin(), part.end());
         fanout.FanOn(pool);
-    };
-    const auto arrived = [&] { return Eventually([&] { return sink.Wire() == given; }); };
+    }
+    bool Arrived() {
+        return Eventually([&] { return sink.Wire() == given; });
+    }
 
-    fan(one, false);
-    EXPECT_TRUE(arrived()) << "a share never queued before goes at once";
+    PieceSink sink;
+    std::shared_ptr<ClientSendBuffer> buffer = std::make_shared<ClientSendBuffer>(sink);
+    Bytes given;
+};
+
+} // namespace
+
+TEST(SendBatchFanout, AShareQueuedAMomentAgoWaitsForMoreUntilEnoughHasGathered) {
+    // A delay no test waits out: whatever arrives was sent without it. A fanout due at once is
+    // queued by the caller before Fan returns, so one that waits is still fanning.
+    ClientSendPool pool(1, std::chrono::hours(1));
+    FannedClient client;
+    const Filled one(Frames(4, 1, 16));
+    client.Fan(pool, one);
+    EXPECT_TRUE(client.Arrived()) << "a share never queued before goes at once";
     for (std::size_t i = 1; i < ClientSendBuffer::kEnoughToSend; ++i)
-        fan(one, false);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        client.Fan(pool, one);
     EXPECT_TRUE(pool.Fanning()) << "a few events wait for more";
-    EXPECT_EQ(sink.Wire(), one.bytes);
-    fan(one, false);
-    EXPECT_TRUE(arrived()) << "enough for a send has gathered";
+    EXPECT_EQ(client.sink.Wire(), one.bytes);
+    client.Fan(pool, one);
+    EXPECT_TRUE(client.Arrived()) << "enough for a send has gathered";
 
-    fan(one, false);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    client.Fan(pool, one);
     EXPECT_TRUE(pool.Fanning());
-    fan(one, true);
-    EXPECT_TRUE(arrived()) << "a gathered fanout takes the waiting one along";
+    client.Fan(pool, one, true);
+    EXPECT_TRUE(client.Arrived()) << "a gathered fanout takes the waiting one along";
     EXPECT_TRUE(Eventually([&] { return !pool.Fanning(); }));
 }
 
 TEST(SendBatchFanout, AFanoutWaitingOutTheDelayGoesWhenItEndsWithNothingMoreComing) {
     ClientSendPool pool(1, std::chrono::milliseconds(2));
-    PieceSink sink;
-    auto buffer = std::make_shared<ClientSendBuffer>(sink);
+    FannedClient client;
     const Filled one(Frames(8, 1, 13));
-    Bytes given;
+    // Left alone meanwhile: a wait without a timer would keep it for ever.
     for (int round = 0; round < 3; ++round) {
-        FanoutBuilder fanout(one);
-        fanout.Add(buffer);
-        fanout.FanOn(pool);
-        given.insert(given.end(), one.bytes.begin(), one.bytes.end());
-        // Left alone meanwhile: a wait without a timer would keep it for ever.
-        EXPECT_TRUE(Eventually([&] { return sink.Wire() == given; })) << "round " << round;
+        client.Fan(pool, one);
+        EXPECT_TRUE(client.Arrived()) << "round " << round;
     }
 }
 
