@@ -701,21 +701,14 @@ TEST(SendBatchFanout, EachClientGetsItsPartOfEveryFanoutInOrderAndDirectPostsAft
 
 namespace {
 
-// One client that fanouts are given to, keeping what it was given.
-struct FannedClient {
+// A client that fanouts are given to, keeping what it was given.
+struct FannedClient : GatheringClient {
     void Fan(ClientSendPool& pool, const Filled& filled, bool gathered = false) {
         FanoutBuilder fanout(filled, gathered);
         const Bytes part = fanout.Add(buffer);
         given.insert(given.end(), part.begin(), part.end());
         fanout.FanOn(pool);
     }
-    bool Arrived() {
-        return Eventually([&] { return sink.Wire() == given; });
-    }
-
-    PieceSink sink;
-    std::shared_ptr<ClientSendBuffer> buffer = std::make_shared<ClientSendBuffer>(sink);
-    Bytes given;
 };
 
 } // namespace
