@@ -253,6 +253,7 @@ void ClientFleet::Feed(Receiver* receiver, Client& client, const std::uint8_t* d
         Take(receiver, client, record.Body().data(), record.Length(), now);
     });
     client.damaged += client.stream.BadLengths() - refused;
+    client.received.store(client.sequences.Distinct(), std::memory_order_relaxed);
 }
 
 void ClientFleet::Take(Receiver* receiver, Client& client, const std::uint8_t* body,
@@ -270,7 +271,6 @@ void ClientFleet::Take(Receiver* receiver, Client& client, const std::uint8_t* b
     const SequenceTracker::Arrival arrival = client.sequences.Take(stamp->sequence);
     if (arrival != SequenceTracker::Arrival::New && arrival != SequenceTracker::Arrival::Late)
         return;
-    client.received.store(client.sequences.Distinct(), std::memory_order_relaxed);
     if (receiver == nullptr || client.stalled)
         return;
     receiver->latency.AddNs(now - stamp->sentNs);

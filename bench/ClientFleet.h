@@ -92,9 +92,12 @@ private:
         bool stalled = false;
         testsupport::RecordReader stream;
         SequenceTracker sequences;
-        std::atomic<std::uint64_t> received{0}; // distinct, for other threads
         std::uint64_t damaged = 0;
         bool closed = false;
+        // Distinct, for other threads; published once a receive, on a line of its own, as the
+        // sending thread reads it all the time.
+        alignas(64) std::atomic<std::uint64_t> received{0};
+        char pad[64 - sizeof(std::atomic<std::uint64_t>)];
     };
     struct Receiver {
         int epoll = -1;

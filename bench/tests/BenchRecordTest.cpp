@@ -43,6 +43,15 @@ TEST(BenchEventStamp, RoundTripsAndRefusesDamagedOrForeignBodies) {
     EXPECT_FALSE(ReadEventBody(body.data(), body.size() - 1).has_value());
     EXPECT_FALSE(ReadEventBody(nullptr, 0).has_value());
 
+    // A stamp pieced together from two neighbouring records is refused too.
+    for (std::uint64_t s = 0; s < 64; ++s) {
+        const std::vector<std::uint8_t> a = MakeEventBody({s, 1000 + static_cast<long long>(s)});
+        std::vector<std::uint8_t> spliced =
+            MakeEventBody({s + 1, 1001 + static_cast<long long>(s)});
+        std::copy(a.begin() + 16, a.begin() + 24, spliced.begin() + 16);
+        EXPECT_FALSE(ReadEventBody(spliced.data(), spliced.size()).has_value()) << s;
+    }
+
     // Restamping in place gives the same bytes as a fresh body.
     StampEventBody(body, {7, 9});
     EXPECT_EQ(body, MakeEventBody({7, 9}));
