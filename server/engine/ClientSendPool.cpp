@@ -396,29 +396,6 @@ void ClientSendPool::Fan(const std::shared_ptr<const Fanout>& fanout, FanoutTarg
                 share.jobs.back().targets.push_back(std::move(target));
             }
             targets.clear();
-            // The caller queues one share itself, in turn: it has a core already, and each
-            // thread woken waits for one.
-            std::vector<Job> own;
-            for (std::size_t k = 0; k < m_Shares.size(); ++k) {
-                const std::size_t i = (m_nCallerTurn + k) % m_Shares.size();
-                Share& share = m_Shares[i];
-                if (!(wake & Bit(i)) || share.posting || share.jobsDue > now)
-                    continue;
-                own.swap(share.jobs);
-                share.posting = true;
-                share.jobsLast = true;
-                share.lastPosting = now;
-                share.jobEvents = 0;
-                wake &= ~Bit(i);
-                m_nCallerTurn = i + 1;
-                lock.unlock();
-                Wake(wake);
-                lock.lock();
-                RunJobs(i, own);
-                if (!m_Shares[i].jobs.empty() || !m_Shares[i].now.Empty())
-                    m_Wakes[i].notify_one();
-                return;
-            }
         }
     }
     if (!stopped) {

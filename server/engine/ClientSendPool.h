@@ -24,8 +24,8 @@ using SendWakeList = std::vector<std::shared_ptr<ClientSendBuffer>>;
 // once its first entry has waited kHeldUp, so one busy core holds up no client for long. The
 // thread delivering events queues and sends a small fan-out itself (SendNow), since a hand-off
 // costs a wait for a core, and hands a large one to the threads as it is (Fan): each queues the
-// records for its own clients and sends them, the deliverer doing one share itself, so that the
-// queueing is shared and a client's buffer is filled on the thread that sends it.
+// records for its own clients and sends them, so that the queueing is shared, the deliverer is
+// free for the next delivery at once, and a client's buffer is filled on the thread that sends it.
 // What comes for a client while its send is on the way gathers behind it and leaves with the
 // next. Events for a client sent to a moment ago go through Submit and wait out the gathering
 // delay, so a busy client gets one send per delay; a quiet one's go at once, and so do those of
@@ -86,7 +86,8 @@ public:
     using FanoutTargets = std::vector<FanoutTarget>;
     // Each buffer's own thread queues its part (PostAllReported) and sends it, so that the caller
     // does not queue for every client one after the other, and a client's records are queued by
-    // the thread that sends them; the caller does one share itself, a different one each time.
+    // the thread that sends them. The caller sends none itself: waiting for its own share, it
+    // would hold up the next delivery.
     // Each buffer gets the fanouts in the order given; the list is left empty. After Stop all on
     // the calling thread, which must not hold locks a send's failure report takes.
     // A share queued for less than the gathering delay ago waits out the rest of it for more,
@@ -177,8 +178,7 @@ private:
     std::size_t m_nNextShare GUARDED_BY(m_Lock) = 0; // the share the next new buffer goes to
     std::vector<std::thread> m_Threads GUARDED_BY(m_Lock);
     bool m_bStop GUARDED_BY(m_Lock) = false;
-    std::size_t m_nCallerTurn GUARDED_BY(m_Lock) = 0; // the share Fan's caller queues next
-    std::atomic<std::size_t> m_nFanning{0};           // jobs taken by Fan and not queued yet
+    std::atomic<std::size_t> m_nFanning{0}; // jobs taken by Fan and not queued yet
 };
 
 } // namespace engine
