@@ -623,6 +623,15 @@ struct FanoutBuilder {
         targets.push_back({buffer, first, count, 1});
         return given;
     }
+    // As many new clients that take every event; their sinks.
+    std::vector<std::unique_ptr<PieceSink>> AddClients(int count) {
+        std::vector<std::unique_ptr<PieceSink>> sinks;
+        for (int i = 0; i < count; ++i) {
+            sinks.push_back(std::make_unique<PieceSink>());
+            Add(std::make_shared<ClientSendBuffer>(*sinks.back()));
+        }
+        return sinks;
+    }
     void FanOn(ClientSendPool& pool) {
         pool.Fan(fanout, targets);
         EXPECT_TRUE(targets.empty());
@@ -782,12 +791,8 @@ TEST(SendBatchFanout, WhatBecameOfTheRecordsIsReportedToTheSinkButNotOnceItIsDet
 TEST(SendBatchFanout, TheThreadsQueueAndSendEveryShareAndEachClientIsSentToOnce) {
     ClientSendPool pool(3);
     const Filled filled(Frames(5, 8, 14));
-    std::vector<std::unique_ptr<PieceSink>> sinks;
     FanoutBuilder fanout(filled, true);
-    for (int i = 0; i < 12; ++i) {
-        sinks.push_back(std::make_unique<PieceSink>());
-        fanout.Add(std::make_shared<ClientSendBuffer>(*sinks.back()));
-    }
+    const auto sinks = fanout.AddClients(12);
     fanout.FanOn(pool);
     for (const auto& sink : sinks)
         EXPECT_TRUE(Eventually([&] { return sink->Wire() == filled.bytes; }));
@@ -811,12 +816,8 @@ TEST(SendBatchFanout, AHeldUpShareIsQueuedAndSentByAFreeThread) {
     heldSink.WaitEntered();
 
     // New buffers go to the shares in turn: half of them to the held thread's.
-    std::vector<std::unique_ptr<PieceSink>> sinks;
     FanoutBuilder fanout(filled, true);
-    for (int i = 0; i < 10; ++i) {
-        sinks.push_back(std::make_unique<PieceSink>());
-        fanout.Add(std::make_shared<ClientSendBuffer>(*sinks.back()));
-    }
+    const auto sinks = fanout.AddClients(10);
     fanout.FanOn(pool);
     for (const auto& sink : sinks)
         EXPECT_TRUE(Eventually([&] { return sink->Wire() == filled.bytes; }))
