@@ -387,15 +387,23 @@ private:
     bool open = false;
 };
 
+// A buffer with the records posted whose first send will be held.
+struct HeldBuffer {
+    explicit HeldBuffer(const Filled& filled) : posted(filled.PostTo(*buffer)) {}
+    HeldSink sink;
+    std::shared_ptr<ClientSendBuffer> buffer = std::make_shared<ClientSendBuffer>(sink);
+    Bytes posted;
+};
+
 TEST(ClientSendPool, AThreadHeldUpInASendHoldsUpNoBufferBeyondItsTurn) {
     ClientSendPool pool(2);
     const Filled filled(Frames(4, 3, 18));
-    HeldSink heldSink;
-    auto held = std::make_shared<ClientSendBuffer>(heldSink);
-    ASSERT_EQ(filled.PostTo(*held), filled.bytes);
+    HeldBuffer held(filled);
+    ASSERT_EQ(held.posted, filled.bytes);
+    HeldSink& heldSink = held.sink;
     constexpr std::size_t kOthers = 40;
     std::vector<std::unique_ptr<PieceSink>> sinks;
-    SendWakeList wake{held};
+    SendWakeList wake{held.buffer};
     for (std::size_t i = 0; i < kOthers; ++i) {
         sinks.push_back(std::make_unique<PieceSink>());
         wake.push_back(std::make_shared<ClientSendBuffer>(*sinks.back()));
@@ -808,10 +816,10 @@ TEST(SendBatchFanout, TheThreadsQueueAndSendEveryShareAndEachClientIsSentToOnce)
 TEST(SendBatchFanout, AHeldUpShareIsQueuedAndSentByAFreeThread) {
     ClientSendPool pool(2);
     const Filled filled(Frames(2, 4, 15));
-    HeldSink heldSink;
-    auto held = std::make_shared<ClientSendBuffer>(heldSink);
-    ASSERT_EQ(filled.PostTo(*held), filled.bytes);
-    SendWakeList wake{held};
+    HeldBuffer held(filled);
+    ASSERT_EQ(held.posted, filled.bytes);
+    HeldSink& heldSink = held.sink;
+    SendWakeList wake{held.buffer};
     pool.Submit(wake, true);
     heldSink.WaitEntered();
 
