@@ -74,7 +74,7 @@ double ThreadCpuSeconds(std::thread& thread) {
 // As many as the server's sender pool has on this machine.
 std::size_t ParallelSenders() {
     const int cores = static_cast<int>(std::thread::hardware_concurrency());
-    return static_cast<std::size_t>(std::clamp(cores / 2, 1, 4));
+    return static_cast<std::size_t>(std::clamp(cores, 1, 8));
 }
 
 } // namespace

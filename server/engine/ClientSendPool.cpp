@@ -33,7 +33,7 @@ void SendHere(SendWakeList& buffers) {
 
 int ClientSendPool::DefaultThreads() {
     const int cores = static_cast<int>(std::thread::hardware_concurrency());
-    return std::clamp(cores / 2, 1, 4);
+    return std::clamp(cores, 1, 8);
 }
 
 ClientSendPool::ClientSendPool(int threads, std::chrono::microseconds gathering)

@@ -36,8 +36,10 @@ class ClientSendPool {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // Half the cores, at least one and at most four: the rest is left to the link, the event
-    // handler and whatever else the machine runs.
+    // One per core, at most eight: a thread sleeps while its share has nothing due, and the fewer
+    // clients a share has, the sooner the last of them is sent to (on loopback a send also pays
+    // the receiving side's kernel work); a delivery wakes every thread whose share it concerns,
+    // hence the bound.
     static int DefaultThreads();
     static constexpr int kMaxThreads = 64; // the shares are the bits of one word
     static constexpr std::chrono::microseconds kDefaultGathering{1000};
