@@ -35,8 +35,10 @@ std::string BenchUsage() {
     return "relaybench [--clients=1,50,200,500] [--bypass=5] [--rate=5000] [--seconds=10]\n"
            "           [--flood-seconds=3] [--in-flight=128] [--stall-clients=200] [--no-stall]\n"
            "           [--no-baseline] [--threads=4] [--spin] [--busy=0] [--parallel] [--quick]\n"
-           "           [--brovik=<path>] [--resdll=<path>]\n"
+           "           [--rounds=1] [--brovik=<path>] [--resdll=<path>]\n"
            "--busy=K runs K spinning threads beside every run (K = nproc: the loaded targets)\n"
+           "--rounds=R runs the server and the batching relay R times each at every N, "
+           "alternating;\n  a ratio target is then judged on the median of the R rounds' ratios\n"
            "--parallel also measures the parallel relay (no queue per client), for comparison\n"
            "--in-flight=N events the switch sends ahead of the slowest client in the max ev/s\n"
            "  phase (the ratio targets are set for 128; more measures capacity, not a round "
@@ -78,6 +80,8 @@ bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& optio
             ok = ToInt(value, 1, 64, options.receiverThreads);
         } else if (name == "--busy") {
             ok = ToInt(value, 0, 4096, options.busy);
+        } else if (name == "--rounds") {
+            ok = ToInt(value, 1, 25, options.rounds);
         } else if (name == "--no-stall" && value.empty()) {
             options.stallCase = false;
         } else if (name == "--spin" && value.empty()) {

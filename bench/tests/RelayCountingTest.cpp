@@ -1,10 +1,12 @@
 // How the bench counts what its clients received (losses, duplicates, late and torn records, the
-// stalled client's stream), the server's CPU from /proc texts, and the load option and targets.
+// stalled client's stream), the server's CPU from /proc texts, the load option and targets, and
+// the median over alternating rounds.
 
 #include <bench/BenchEvent.h>
 #include <bench/BenchOptions.h>
 #include <bench/ClientFleet.h>
 #include <bench/ProcStat.h>
+#include <bench/RelayRounds.h>
 #include <bench/RelayTargets.h>
 #include <bench/SequenceTracker.h>
 
@@ -341,4 +343,43 @@ TEST(BenchOptionsParse, BusyThreadsAndTheTargetsTheyChoose) {
     EXPECT_DOUBLE_EQ(loaded.cpuPerRecordUs, idle.cpuPerRecordUs);
     EXPECT_EQ(loaded.clients, 200);
     EXPECT_EQ(loaded.rate, 5000);
+}
+
+TEST(BenchRounds, TheMedianOfTheRoundsLeavesFailedRunsOut) {
+    EXPECT_TRUE(ServerFirst(0));
+    EXPECT_FALSE(ServerFirst(1));
+    EXPECT_TRUE(ServerFirst(2));
+
+    // A relay that ran fast in one round moves only that round's ratio.
+    RoundRatios r = CompareRounds({100, 110, 90}, {20, 10, 30});
+    EXPECT_EQ(r.ratios, (std::vector<double>{5.0, 11.0, 3.0}));
+    ASSERT_TRUE(r.median.has_value());
+    EXPECT_DOUBLE_EQ(*r.median, 5.0);
+    EXPECT_EQ(r.typical, 0u);
+
+    // An even count: between the middle two; the lower one's round stands for the row.
+    r = CompareRounds({60, 100, 80, 90}, {10, 10, 10, 10});
+    EXPECT_DOUBLE_EQ(*r.median, 8.5);
+    EXPECT_EQ(r.typical, 2u);
+
+    // A failed run on either side drops its round, and is shown as 0.
+    r = CompareRounds({100, 0, 90, 50}, {20, 10, 0, 25});
+    EXPECT_EQ(r.ratios, (std::vector<double>{5.0, 0.0, 0.0, 2.0}));
+    EXPECT_DOUBLE_EQ(*r.median, 3.5);
+    EXPECT_EQ(r.typical, 3u);
+
+    EXPECT_FALSE(CompareRounds({100}, {0}).median.has_value());
+    EXPECT_FALSE(CompareRounds({100, 90}, {}).median.has_value()); // --no-baseline
+    EXPECT_EQ(CompareRounds({100, 90}, {20}).ratios.size(), 1u);
+
+    BenchOptions options;
+    std::string error;
+    EXPECT_EQ(options.rounds, 1);
+    ASSERT_TRUE(ParseBenchOptions({"--rounds=5"}, options, error)) << error;
+    EXPECT_EQ(options.rounds, 5);
+    for (const char* bad : {"--rounds=0", "--rounds=26", "--rounds", "--rounds=3x"}) {
+        BenchOptions o;
+        EXPECT_FALSE(ParseBenchOptions({bad}, o, error)) << bad;
+        EXPECT_EQ(o.rounds, 1) << bad;
+    }
 }

@@ -1,0 +1,26 @@
+#pragma once
+
+// Several rounds of the server and the batching relay at one client count. The machine's speed
+// drifts within minutes, so the two alternate (server first in even rounds, relay first in odd
+// ones) and the ratio that counts is the median of the rounds' own ratios.
+
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+namespace bench {
+
+inline bool ServerFirst(int round) {
+    return round % 2 == 0;
+}
+
+struct RoundRatios {
+    std::vector<double> ratios;         // server max / relay max, per round; 0 where one failed
+    std::optional<double> median;       // over the rounds where both ran
+    std::optional<std::size_t> typical; // the round whose ratio is the median's lower middle
+};
+
+// `server` and `relay` hold each round's max ev/s, 0 for a run that failed or gave none.
+RoundRatios CompareRounds(const std::vector<double>& server, const std::vector<double>& relay);
+
+} // namespace bench
