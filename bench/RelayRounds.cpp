@@ -4,6 +4,14 @@
 
 namespace bench {
 
+double MedianOf(std::vector<double> values) {
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return (values[(n - 1) / 2] + values[n / 2]) / 2;
+}
+
 RoundRatios CompareRounds(const std::vector<double>& server, const std::vector<double>& relay) {
     RoundRatios result;
     const std::size_t rounds = std::min(server.size(), relay.size());
@@ -16,14 +24,13 @@ RoundRatios CompareRounds(const std::vector<double>& server, const std::vector<d
     }
     if (measured.empty())
         return result;
-    std::sort(measured.begin(), measured.end(), [&](std::size_t a, std::size_t b) {
-        return result.ratios[a] < result.ratios[b];
-    });
-    const std::size_t n = measured.size();
-    const double low = result.ratios[measured[(n - 1) / 2]];
-    const double high = result.ratios[measured[n / 2]];
-    result.median = (low + high) / 2;
-    result.typical = measured[(n - 1) / 2];
+    std::sort(measured.begin(), measured.end(),
+              [&](std::size_t a, std::size_t b) { return result.ratios[a] < result.ratios[b]; });
+    std::vector<double> values;
+    for (const std::size_t i : measured)
+        values.push_back(result.ratios[i]);
+    result.median = MedianOf(std::move(values));
+    result.typical = measured[(measured.size() - 1) / 2];
     return result;
 }
 

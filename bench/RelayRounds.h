@@ -20,6 +20,9 @@ struct RoundRatios {
     std::optional<std::size_t> typical; // the round whose ratio is the median's lower middle
 };
 
+// The middle value, or the mean of the middle two; 0 for none.
+double MedianOf(std::vector<double> values);
+
 // `server` and `relay` hold each round's max ev/s, 0 for a run that failed or gave none.
 RoundRatios CompareRounds(const std::vector<double>& server, const std::vector<double>& relay);
 

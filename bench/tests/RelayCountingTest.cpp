@@ -372,6 +372,10 @@ TEST(BenchRounds, TheMedianOfTheRoundsLeavesFailedRunsOut) {
     EXPECT_FALSE(CompareRounds({100, 90}, {}).median.has_value()); // --no-baseline
     EXPECT_EQ(CompareRounds({100, 90}, {20}).ratios.size(), 1u);
 
+    EXPECT_DOUBLE_EQ(MedianOf({7.9, 10.5, 7.2}), 7.9);
+    EXPECT_DOUBLE_EQ(MedianOf({4.0, 1.0, 3.0, 2.0}), 2.5);
+    EXPECT_DOUBLE_EQ(MedianOf({}), 0.0);
+
     BenchOptions options;
     std::string error;
     EXPECT_EQ(options.rounds, 1);
