@@ -1,8 +1,8 @@
 #pragma once
 
 // Several rounds of the server and the batching relay at one client count. The machine's speed
-// drifts within minutes, so the two alternate (server first in even rounds, relay first in odd
-// ones) and the ratio that counts is the median of the rounds' own ratios.
+// drifts within minutes, so the two alternate (the server first in the first round, the relay in
+// the second, and so on) and the ratio that counts is the median of the rounds' own ratios.
 
 #include <cstddef>
 #include <optional>
@@ -10,6 +10,7 @@
 
 namespace bench {
 
+// `round` counts from 0.
 inline bool ServerFirst(int round) {
     return round % 2 == 0;
 }

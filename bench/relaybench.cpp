@@ -241,7 +241,7 @@ int main(int argc, char** argv) {
             return typical < batchings.size() ? batchings[typical] : none;
         }
     };
-    const auto flood = [](const RunResult& r) { return r.ok ? r.floodPerSecond : 0.0; };
+    const auto maxOf = [](const RunResult& r) { return r.ok ? r.floodPerSecond : 0.0; };
     std::vector<Row> rows;
     for (const int n : options.clients) {
         std::printf("N = %d\n", n);
@@ -279,9 +279,9 @@ int main(int argc, char** argv) {
         }
         std::vector<double> serverMax, batchingMax;
         for (const RunResult& r : row.servers)
-            serverMax.push_back(flood(r));
+            serverMax.push_back(maxOf(r));
         for (const RunResult& r : row.batchings)
-            batchingMax.push_back(flood(r));
+            batchingMax.push_back(maxOf(r));
         row.rounds = CompareRounds(serverMax, batchingMax);
         row.typical = row.rounds.typical.value_or(0);
         if (options.rounds > 1 && options.baseline) {
@@ -356,15 +356,12 @@ int main(int argc, char** argv) {
         const double p99 = MedianOf(p99s);
         const double fanP99 = MedianOf(fanP99s);
         const bool rateOk = options.rate >= t.rate && rate >= 0.99 * t.rate;
-        verdicts.Add(
-            rateOk && p99 < t.p99Ms &&
-                    fanP99<
-                        t.fanOutP99Ms,
-                        "%d clients: %.0f ev/s sustained (target %d), latency p99 %.3f ms (target "
-                        "< %.0f), fan-out p99 %.3f ms (target < %.0f)%s",
-                        t.clients, rate, t.rate, p99, t.p99Ms, fanP99, t.fanOutP99Ms, p99s.size()> 1
-                ? "; each the median of the rounds"
-                : "");
+        const bool met = rateOk && p99 < t.p99Ms && fanP99 < t.fanOutP99Ms;
+        const char* over = p99s.size() > 1 ? "; each the median of the rounds" : "";
+        verdicts.Add(met,
+                     "%d clients: %.0f ev/s sustained (target %d), latency p99 %.3f ms (target "
+                     "< %.0f), fan-out p99 %.3f ms (target < %.0f)%s",
+                     t.clients, rate, t.rate, p99, t.p99Ms, fanP99, t.fanOutP99Ms, over);
     }
     for (const auto& [row, wanted, n] : {std::tuple{target, t.throughputRatio, t.clients},
                                          std::tuple{wide, t.wideThroughputRatio, t.wideClients}}) {
