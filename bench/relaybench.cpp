@@ -234,18 +234,18 @@ int main(int argc, char** argv) {
         std::vector<RunResult> servers, batchings;
         RunResult naive, parallel;
         RoundRatios rounds;
-        std::size_t typical = 0;
-        const RunResult& Server() const { return servers[typical]; }
+        std::size_t Typical() const { return rounds.typical.value_or(0); }
+        const RunResult& Server() const { return servers[Typical()]; }
         const RunResult& Batching() const {
             static const RunResult none;
-            return typical < batchings.size() ? batchings[typical] : none;
+            return Typical() < batchings.size() ? batchings[Typical()] : none;
         }
     };
     const auto maxOf = [](const RunResult& r) { return r.ok ? r.floodPerSecond : 0.0; };
     std::vector<Row> rows;
     for (const int n : options.clients) {
         std::printf("N = %d\n", n);
-        Row row{n, {}, {}, {}, {}, {}, 0};
+        Row row{n, {}, {}, {}, {}, {}};
         for (int round = 0; round < options.rounds; ++round) {
             if (options.rounds > 1)
                 std::printf("  round %d of %d\n", round + 1, options.rounds);
@@ -283,14 +283,13 @@ int main(int argc, char** argv) {
         for (const RunResult& r : row.batchings)
             batchingMax.push_back(maxOf(r));
         row.rounds = CompareRounds(serverMax, batchingMax);
-        row.typical = row.rounds.typical.value_or(0);
         if (options.rounds > 1 && options.baseline) {
             std::printf("  ratios of the rounds:");
             for (const double r : row.rounds.ratios)
                 std::printf(" %.2f", r);
             if (row.rounds.median)
                 std::printf("; median %.2f (the summary shows round %zu)", *row.rounds.median,
-                            row.typical + 1);
+                            row.Typical() + 1);
             std::printf("\n");
         }
         std::fflush(stdout);
@@ -380,8 +379,8 @@ int main(int argc, char** argv) {
             verdicts.Add(r >= wanted,
                          "%d clients: max throughput %.2f times the batching relay, the median of "
                          "%d rounds (round %zu: %.0f / %.0f ev/s; target >= %.1f)",
-                         n, r, options.rounds, row->typical + 1, s.floodPerSecond, b.floodPerSecond,
-                         wanted);
+                         n, r, options.rounds, row->Typical() + 1, s.floodPerSecond,
+                         b.floodPerSecond, wanted);
         else
             verdicts.Add(r >= wanted,
                          "%d clients: max throughput %.0f / %.0f ev/s = %.2f times the batching "
