@@ -34,4 +34,18 @@ RoundRatios CompareRounds(const std::vector<double>& server, const std::vector<d
     return result;
 }
 
+PairedChange ComparePairs(const std::vector<SegmentP99s>& pairs) {
+    PairedChange result;
+    std::vector<double> measured;
+    for (const SegmentP99s& pair : pairs) {
+        const bool both = pair.reference > 0;
+        result.changes.push_back(both ? pair.stalled / pair.reference - 1 : 0.0);
+        if (both)
+            measured.push_back(result.changes.back());
+    }
+    if (!measured.empty())
+        result.median = MedianOf(std::move(measured));
+    return result;
+}
+
 } // namespace bench

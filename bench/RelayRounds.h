@@ -27,4 +27,17 @@ double MedianOf(std::vector<double> values);
 // `server` and `relay` hold each round's max ev/s, 0 for a run that failed or gave none.
 RoundRatios CompareRounds(const std::vector<double>& server, const std::vector<double>& relay);
 
+// What a stalled client does to the others' p99, pair by pair of adjacent segments: stalled over
+// reference, less one. The median is what counts, so a burst of the machine's own that spoils one
+// pair decides nothing. A pair without a reference figure drops out.
+struct PairedChange {
+    std::vector<double> changes; // per pair, 0 where it dropped out
+    std::optional<double> median;
+};
+struct SegmentP99s {
+    double reference = 0.0;
+    double stalled = 0.0;
+};
+PairedChange ComparePairs(const std::vector<SegmentP99s>& pairs);
+
 } // namespace bench

@@ -309,13 +309,14 @@ StallResult RunStallCase(const BenchOptions& options, int clients) {
     BrovikRun& server = *rig.server;
     ClientFleet& fleet = rig.fleet;
 
-    // Half the rated length per segment: the stalled client's buffers fill in the first second
-    // of a stalled segment, and the rest shows the server refusing records for it.
-    const std::uint64_t count = RatedCount(options.rate, options.seconds / 2);
-    const bool order[] = {false, true, true, false};
+    // A quarter of the rated length per segment: the stalled client's buffers fill in the first
+    // second or two of a stalled segment, and the rest shows the server refusing records for it.
+    const std::uint64_t count = RatedCount(options.rate, options.seconds / 4);
     std::uint64_t sequence = 0;
     bool firstStall = true;
-    for (const bool stalled : order) {
+    result.pairs.resize(kStallPairs);
+    for (int segment = 0; segment < 2 * kStallPairs; ++segment) {
+        const bool stalled = segment % 4 == 1 || segment % 4 == 2;
         fleet.SetStalledReading(!stalled);
         if (stalled && firstStall)
             result.rssStartKb = server.Sample().residentKb;
@@ -330,7 +331,10 @@ StallResult RunStallCase(const BenchOptions& options, int clients) {
                 result.rssMaxKb = std::max(result.rssMaxKb, watch.Stop());
         }
         fleet.EndPhase();
-        (stalled ? result.stalled : result.reference).Add(fleet.Stats(sent.sent));
+        const PhaseStats stats = fleet.Stats(sent.sent);
+        StallResult::Pair& pair = result.pairs[static_cast<std::size_t>(segment / 2)];
+        (stalled ? pair.stalled : pair.reference) = stats;
+        (stalled ? result.stalled : result.reference).Add(stats);
         result.saturated = result.saturated || sent.saturated;
         sequence += sent.sent;
         if (stalled) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -42,9 +43,12 @@ enum class Relay { Server, Baseline, BatchingBaseline, ParallelBaseline };
 
 RunResult RunRelay(Relay relay, const BenchOptions& options, int clients);
 
-// One server, the same clients, rated segments in the order reference, stalled, stalled,
-// reference: in a stalled segment the first client reads nothing, in a reference one it reads
-// along, and it catches up between them. So both figures share the machine's state of the moment.
+// One server, the same clients, pairs of rated segments in the order reference, stalled, stalled,
+// reference, reference, stalled, ...: in a stalled segment the first client reads nothing, in a
+// reference one it reads along, and it catches up between them. So the two segments of a pair
+// share the machine's state of the moment, and a burst of the machine's own spoils one pair only.
+constexpr int kStallPairs = 6;
+
 struct StallResult {
     bool ok = false;
     std::string error;
@@ -53,6 +57,10 @@ struct StallResult {
     bool saturated = false;
     PhaseStats reference; // the other clients' figures, merged over the segments of each kind
     PhaseStats stalled;
+    struct Pair {
+        PhaseStats reference, stalled;
+    };
+    std::vector<Pair> pairs; // in the order they ran
     // The server over the stalled segments: VmRSS before the first, at most, after the last.
     std::int64_t rssStartKb = 0, rssMaxKb = 0, rssEndKb = 0;
     std::int64_t peakKb = 0;
