@@ -38,7 +38,7 @@ PairedChange ComparePairs(const std::vector<SegmentP99s>& pairs) {
     PairedChange result;
     std::vector<double> measured;
     for (const SegmentP99s& pair : pairs) {
-        const bool both = pair.reference > 0;
+        const bool both = pair.reference > 0 && pair.stalled > 0;
         result.changes.push_back(both ? pair.stalled / pair.reference - 1 : 0.0);
         if (both)
             measured.push_back(result.changes.back());

@@ -29,7 +29,7 @@ RoundRatios CompareRounds(const std::vector<double>& server, const std::vector<d
 
 // What a stalled client does to the others' p99, pair by pair of adjacent segments: stalled over
 // reference, less one. The median is what counts, so a burst of the machine's own that spoils one
-// pair decides nothing. A pair without a reference figure drops out.
+// pair decides nothing. A pair without a figure on either side drops out.
 struct PairedChange {
     std::vector<double> changes; // per pair, 0 where it dropped out
     std::optional<double> median;
