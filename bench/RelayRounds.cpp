@@ -35,16 +35,18 @@ RoundRatios CompareRounds(const std::vector<double>& server, const std::vector<d
 }
 
 PairedChange ComparePairs(const std::vector<SegmentP99s>& pairs) {
-    PairedChange result;
-    std::vector<double> measured;
+    std::vector<double> stalled, reference;
     for (const SegmentP99s& pair : pairs) {
-        const bool both = pair.reference > 0 && pair.stalled > 0;
-        result.changes.push_back(both ? pair.stalled / pair.reference - 1 : 0.0);
-        if (both)
-            measured.push_back(result.changes.back());
+        stalled.push_back(pair.stalled);
+        reference.push_back(pair.reference);
     }
-    if (!measured.empty())
-        result.median = MedianOf(std::move(measured));
+    // Stalled over reference is a round's ratio, with the same drop-outs.
+    const RoundRatios ratios = CompareRounds(stalled, reference);
+    PairedChange result;
+    for (const double r : ratios.ratios)
+        result.changes.push_back(r > 0 ? r - 1 : 0.0);
+    if (ratios.median)
+        result.median = *ratios.median - 1;
     return result;
 }
 
