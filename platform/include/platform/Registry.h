@@ -46,6 +46,13 @@ std::string RegistryFilePath();
 // does not exist yet reads as empty).
 std::string RegistryFileFault();
 
+// What keeps the registry file from being there: "the registry file <path> does not exist",
+// "the registry folder <folder> does not exist (registry file <path>)", or "<path>: <system
+// error>"; "" when it is there.
+std::string RegistryFileAbsence();
+// RegistryFileFault(), else RegistryFileAbsence(): where to look when settings are missing.
+std::string RegistryFileProblem();
+
 namespace regfile {
 struct Node;
 }
