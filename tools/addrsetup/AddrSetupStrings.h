@@ -62,6 +62,11 @@ inline constexpr unsigned IDS_RETRY_NO_LINE = 135;
 // Not in the string table: built with the registry file's fault at run time.
 inline constexpr unsigned IDS_REGISTRY_FILE_FAULT = 140;
 
+// The lock file beside the registry cannot be made or taken: `why` names it and the cause.
+inline std::string InstanceFailedMessage(const std::string& why) {
+    return "The connection manager cannot start: " + why;
+}
+
 // A registry file that does not read is named with its line; nothing is written to it.
 inline std::string RegistryFileFaultMessage(const std::string& fault) {
     return "The registry file cannot be read: the server address and the client applications' "

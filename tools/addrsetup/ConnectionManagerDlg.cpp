@@ -2,6 +2,7 @@
 
 #include "AddrSetupStrings.h"
 #include "ProcessControl.h"
+#include <platform/DebugOutput.h>
 #include <providerinstall/ProviderInstall.h>
 
 #include <telephony/NameCompare.h>
@@ -52,6 +53,8 @@ CConnectionManagerDlg::~CConnectionManagerDlg() {
 void CConnectionManagerDlg::OnInitDialog() {
     // Otherwise every read below fails as if the values were missing, and nobody learns why.
     if (const std::string fault = platform::RegistryFileFault(); !fault.empty()) {
+        // Also where a run without a screen is read.
+        platform::DebugOutput(RegistryFileFaultMessage(fault) + "\n");
         ui_.MessageBox(IDS_REGISTRY_FILE_FAULT, RegistryFileFaultMessage(fault), MessageIcon::Hand);
     }
     for (const ClientApp& app : kApps) {

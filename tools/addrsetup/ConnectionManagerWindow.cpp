@@ -2,10 +2,13 @@
 
 #include "AddrSetupStrings.h"
 
+#include <platform/DebugOutput.h>
+
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -32,6 +35,14 @@ QMessageBox::Icon BoxIcon(MessageIcon icon) {
 }
 
 } // namespace
+
+void addrsetup::ReportStartFailure(const std::string& text) {
+    platform::DebugOutput(text + "\n");
+    const QString screen = QGuiApplication::platformName();
+    if (screen != QLatin1String("offscreen") && screen != QLatin1String("minimal")) {
+        QMessageBox::critical(nullptr, kCaption, QString::fromStdString(text));
+    }
+}
 
 CConnectionManagerWindow::CConnectionManagerWindow(QWidget* parent)
     : QDialog(parent), logic_(*this) {

@@ -11,6 +11,12 @@
 
 class QPushButton;
 
+namespace addrsetup {
+// Standard error always; a box too where somebody can see it (an offscreen one would wait for
+// nobody).
+void ReportStartFailure(const std::string& text);
+} // namespace addrsetup
+
 class CConnectionManagerWindow : public QDialog, public addrsetup::ConnectionManagerUi {
     Q_OBJECT
 public:

@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
         return 0;
     case platform::SingleInstance::Result::Failed:
         platform::DebugOutput("[Reconnect] failed to register this class\n");
+        addrsetup::ReportStartFailure(addrsetup::InstanceFailedMessage(instance.ErrorText()));
         return 1;
     }
     platform::DebugOutput("[Reconnect] class registered\n");
