@@ -97,8 +97,8 @@ ClientSendBuffer::Need ClientSendBuffer::NeedAfterPost(bool events) {
     const bool enough = m_MarkCount >= kEnoughToSend;
     if (!m_bScheduled && !m_bSending) {
         m_bScheduled = true;
-        m_bWaiting =
-            events && !enough && std::chrono::steady_clock::now() - m_LastSend < kRecentSend;
+        m_bWaiting = events && !enough && m_LastSend &&
+                     std::chrono::steady_clock::now() - *m_LastSend < kRecentSend;
         return m_bWaiting ? kSenderSoon : kSender;
     }
     if (m_bWaiting && enough && !m_bSending) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 
 #include <platform/Mutex.h>
 
@@ -202,7 +203,8 @@ private:
     bool m_bBlocked GUARDED_BY(m_Lock) = false;     // the socket is full: only OnWritable sends
     int m_nReporting GUARDED_BY(m_Lock) = 0;        // posters telling the sink, which Detach awaits
     int m_nFailed GUARDED_BY(m_Lock) = 0;
-    std::chrono::steady_clock::time_point m_LastSend GUARDED_BY(m_Lock); // the last send's start
+    // The last send's start, if it ever sent.
+    std::optional<std::chrono::steady_clock::time_point> m_LastSend GUARDED_BY(m_Lock);
 };
 
 } // namespace engine

@@ -382,14 +382,14 @@ void ClientSendPool::Fan(const std::shared_ptr<const Fanout>& fanout, FanoutTarg
                     m_nFanning.fetch_add(1, std::memory_order_relaxed);
                     share.jobEvents += fanout->events;
                     if (fanout->gathered || share.jobEvents >= ClientSendBuffer::kEnoughToSend ||
-                        now - share.lastPosting >= m_Gathering) {
+                        !share.lastPosting || now - *share.lastPosting >= m_Gathering) {
                         if (first || share.jobsDue > now) {
                             share.jobsDue = now;
                             wake |= Bit(home);
                         }
                     } else if (first) {
                         // Its thread times its wait.
-                        share.jobsDue = share.lastPosting + m_Gathering;
+                        share.jobsDue = *share.lastPosting + m_Gathering;
                         wake |= Bit(home);
                     }
                 }

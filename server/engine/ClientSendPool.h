@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -139,10 +140,10 @@ private:
         Line later;
         std::vector<Job> jobs; // fanouts not queued yet, in order
         Clock::time_point jobsDue;
-        std::size_t jobEvents = 0;     // in them
-        Clock::time_point lastPosting; // when its jobs were last taken
-        bool posting = false;          // a thread queues its jobs: nobody else may meanwhile
-        bool jobsLast = false;         // its last turn was its jobs: the buffers go next
+        std::size_t jobEvents = 0;                    // in them
+        std::optional<Clock::time_point> lastPosting; // when its jobs were last taken, if ever
+        bool posting = false;  // a thread queues its jobs: nobody else may meanwhile
+        bool jobsLast = false; // its last turn was its jobs: the buffers go next
     };
 
     // Queues them; false, with the list untouched, after Stop.
