@@ -22,10 +22,6 @@ std::string MissingLanguageMessage(const char* builtIn) {
     return text;
 }
 
-namespace {
-
-// Standard error always; the box only where somebody can see it (a box on the offscreen platform
-// would hold the program forever).
 void ReportStartFailure(const std::string& text) {
     std::fprintf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);
@@ -33,8 +29,6 @@ void ReportStartFailure(const std::string& text) {
     if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
         QMessageBox::critical(nullptr, QString(), QString::fromStdString(text));
 }
-
-} // namespace
 
 int RunMonitorApp(const MonitorProgram& program, int argc, char** argv) {
     bool start = false;

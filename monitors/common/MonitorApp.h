@@ -28,6 +28,10 @@ struct MonitorProgram {
 // where the registry file is broken when it is.
 std::string MissingLanguageMessage(const char* builtIn);
 
+// A start that fails: standard error always, a box only where somebody can see it (a box on the
+// offscreen platform would hold the program forever).
+void ReportStartFailure(const std::string& text);
+
 // Parses the scripted-run options out of argv; the application object must exist.
 // The program's exit status: 0 after the dialog ended, 1 when it could not start.
 int RunMonitorApp(const MonitorProgram& program, int argc, char** argv);

@@ -51,8 +51,8 @@ int main(int argc, char** argv) {
         QMessageBox::warning(nullptr, QString(), "Monitor Program is already running.");
         return 1;
     case platform::SingleInstance::Result::Failed:
-        QMessageBox::critical(nullptr, QString(),
-                              "Detected an error during loading this monitor program instance.");
+        ReportStartFailure("Detected an error during loading this monitor program instance.\n\n" +
+                           instance.ErrorText());
         return 1;
     }
 

@@ -245,6 +245,25 @@ TEST_F(SwitchMonitorTest, ASecondStartOfTheProgramEndsAndLeavesTheFirstRunning) 
     EXPECT_EQ(first.WaitExit(0), std::nullopt);
 }
 
+// A plain file where the registry folder should be stops root as well as anybody else.
+TEST_F(SwitchMonitorTest, AStartThatCannotTakeItsLockNamesTheFolderAndTheCause) {
+    const fs::path blocker = m_registry.Dir() / "plain-file";
+    std::ofstream(blocker) << "not a folder\n";
+    const std::string previous = platform::RegistryFilePath();
+    ::setenv("QORVELL_REGISTRY", (blocker / "registry.reg").c_str(), 1);
+    testsupport::ChildProcess::Options options;
+    options.outputFile = (m_registry.Dir() / "switchwatch.out").string();
+    testsupport::ChildProcess program(SWITCHWATCH_PATH, {}, options);
+    ::setenv("QORVELL_REGISTRY", previous.c_str(), 1);
+    EXPECT_EQ(program.WaitExit(60000), std::optional<int>(1));
+    const std::string told = ReadFile(options.outputFile);
+    EXPECT_NE(told.find("Detected an error during loading this monitor program instance."),
+              std::string::npos)
+        << told;
+    EXPECT_NE(told.find(blocker.string() + " "), std::string::npos) << told;
+    EXPECT_NE(told.find("Not a directory"), std::string::npos) << told;
+}
+
 TEST_F(SwitchMonitorTest, TermAndIntEndTheProgramInOrderWithTheLogClosed) {
     CreateKey(MonitorRegistryKey(MonitorKind::Switch)).SetDword("UseFileSave", 1);
     for (int signal : {SIGTERM, SIGINT}) {
