@@ -171,9 +171,11 @@ void COrbClientConnectionManager::ClientAccept() {
         platform::CriticalSectionLock guard(m_csClientList);
         m_ClientList.push_back(client);
     }
-    // Bound to the client: gone with it when it closes first.
-    QTimer::singleShot(s_nLoginTimeoutMs.load(), client,
-                       [this, client] { CloseIfNotLoggedIn(client); });
+    // The second port's clients get every event without a login. Bound to the client: gone
+    // with it when it closes first.
+    if (m_nMode == kClientPort)
+        QTimer::singleShot(s_nLoginTimeoutMs.load(), client,
+                           [this, client] { CloseIfNotLoggedIn(client); });
 }
 
 void COrbClientConnectionManager::CloseIfNotLoggedIn(COrbClientSocketUser* client) {

@@ -93,8 +93,8 @@ public:
     static constexpr int kDeviceListPauseMs = 10;
     static constexpr int kDeviceListPauseSkipEvery = 50;
     static constexpr int kOakLoginPauseMs = 500;
-    // A connection that has not logged in by then is closed, so idle sockets cannot hold every
-    // descriptor. Tests lower it.
+    // A connection to the first client port that has not logged in by then is closed, so idle
+    // sockets cannot hold every descriptor. Tests lower it.
     static inline std::atomic<int> s_nLoginTimeoutMs{30000};
 
     int GetMode() const { return m_nMode; }
