@@ -29,6 +29,7 @@ TEST_F(RegistryAbsence, NamesTheMissingFileOrFolderAndGivesWayToAFileThatDoesNot
     EXPECT_EQ(platform::RegistryFileAbsence(),
               "the registry file " + file.string() + " does not exist");
     EXPECT_EQ(platform::RegistryFileProblem(), platform::RegistryFileAbsence());
+    EXPECT_FALSE(platform::RegistryFolderMissing());
     EXPECT_TRUE(platform::RegistryFileFault().empty()) << "a missing file reads as empty";
 
     const fs::path folder = registry_.Dir() / "gone" / "deeper";
@@ -36,6 +37,7 @@ TEST_F(RegistryAbsence, NamesTheMissingFileOrFolderAndGivesWayToAFileThatDoesNot
     EXPECT_EQ(platform::RegistryFileAbsence(), "the registry folder " + folder.string() +
                                                    " does not exist (registry file " +
                                                    (folder / "registry.reg").string() + ")");
+    EXPECT_TRUE(platform::RegistryFolderMissing());
     EXPECT_FALSE(fs::exists(registry_.Dir() / "gone")) << "looking creates nothing";
 
     // A name below a plain file is neither file nor folder: the system's reason is told.

@@ -52,6 +52,8 @@ std::string RegistryFileFault();
 std::string RegistryFileAbsence();
 // RegistryFileFault(), else RegistryFileAbsence(): where to look when settings are missing.
 std::string RegistryFileProblem();
+// Whether the folder of the registry file does not exist (a write would create it).
+bool RegistryFolderMissing();
 
 namespace regfile {
 struct Node;
