@@ -2,6 +2,8 @@
 
 // relaybench's command line.
 
+#include "OptionParser.h"
+
 #include <string>
 #include <vector>
 
@@ -24,12 +26,13 @@ struct BenchOptions {
     int rounds = 1;    // server and batching relay runs at each N, alternating
     std::string brovik;
     std::string languageLibrary;
-    bool help = false;
 };
+
+// relaybench's options, setting `options` when the parser parses.
+void DeclareBenchOptions(OptionParser& parser, BenchOptions& options);
 
 // False with a message for an option it does not know or a value it cannot use.
 bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& options,
                        std::string& error);
-std::string BenchUsage();
 
 } // namespace bench

@@ -9,6 +9,7 @@
 
 #include "BenchEvent.h"
 #include "BrovikRun.h"
+#include "OptionParser.h"
 #include <testsupport/DownloadingSwitch.h>
 
 #include <arpa/inet.h>
@@ -25,7 +26,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -320,23 +321,15 @@ void Storm(const std::string& brovik, const std::string& library) {
 int main(int argc, char** argv) {
     std::string brovik = BROVIK_PATH;
     int seconds = 20;
-    std::set<std::string> runs;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg.rfind("--seconds=", 0) == 0)
-            seconds = std::max(1, std::atoi(arg.c_str() + 10));
-        else if (arg.rfind("--brovik=", 0) == 0)
-            brovik = arg.substr(9);
-        else if (arg == "logins" || arg == "trace" || arg == "storm")
-            runs.insert(arg);
-        else {
-            std::fprintf(stderr, "usage: hostilebench [logins|trace|storm ...] [--seconds=N] "
-                                 "[--brovik=PATH]\n");
-            return 2;
-        }
-    }
-    if (runs.empty())
-        runs = {"logins", "trace", "storm"};
+    std::vector<std::string> runs = {"logins", "trace", "storm"};
+    OptionParser parser("hostilebench",
+                        "What misbehaving peers cost the well-behaved ones, each run with a Brovik "
+                        "of its own.");
+    parser.Words({"logins", "trace", "storm"}, runs, "the runs to do (default all)");
+    parser.Int("--seconds=<s>", seconds, 1, 3600, "the trace run's length");
+    parser.Text("--brovik=<path>", brovik, "the server to measure");
+    if (const std::optional<int> exit = ParseCommandLine(parser, argc, argv))
+        return *exit;
     const std::string library =
         (std::filesystem::path(brovik).parent_path() / "ResDLLEN.so").string();
     if (brovik.empty() || !std::filesystem::exists(brovik) || !std::filesystem::exists(library)) {
@@ -349,11 +342,14 @@ int main(int argc, char** argv) {
         limit.rlim_cur = limit.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &limit);
     }
-    if (runs.count("logins"))
+    const auto chosen = [&](const char* run) {
+        return std::find(runs.begin(), runs.end(), run) != runs.end();
+    };
+    if (chosen("logins"))
         Logins(brovik, library);
-    if (runs.count("trace"))
+    if (chosen("trace"))
         Trace(brovik, library, seconds);
-    if (runs.count("storm"))
+    if (chosen("storm"))
         Storm(brovik, library);
     return 0;
 }

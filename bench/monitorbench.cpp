@@ -11,9 +11,10 @@
 // switchwatch gets events from the switch ('D', the sequence number in bytes 1..4, then filler);
 // smdrwatch gets SMDR and UCD records by turns, the sequence number at the head of their text.
 
+#include "OptionParser.h"
+
 #include <testsupport/ChildProcess.h>
 
-#include <platform/ProgramInfo.h>
 #include <platform/Registry.h>
 #include <protocol/CtiRecord.h>
 #include <protocol/MonitorStartRequest.h>
@@ -54,7 +55,7 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr const char* kPassCode = "507193";
 
 struct Options {
-    std::vector<std::string> monitors;
+    std::vector<std::string> monitors{"switchwatch", "smdrwatch"};
     int rate = 5000;
     double seconds = 60;
     int size = 398; // record body bytes (the frame has two more)
@@ -662,67 +663,27 @@ bool RunOne(const Kind& kind, const Options& o) {
     return pass;
 }
 
-bool ParseOptions(int argc, char** argv, Options& o) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const auto value = [&](const char* name) -> const char* {
-            const std::size_t n = std::strlen(name);
-            return a.compare(0, n, name) == 0 ? a.c_str() + n : nullptr;
-        };
-        if (a == "switchwatch" || a == "smdrwatch")
-            o.monitors.push_back(a);
-        else if (const char* v = value("--rate="))
-            o.rate = std::atoi(v);
-        else if (const char* v = value("--seconds="))
-            o.seconds = std::atof(v);
-        else if (const char* v = value("--size="))
-            o.size = std::atoi(v);
-        else if (const char* v = value("--list-bound="))
-            o.listBound = std::atoi(v);
-        else if (const char* v = value("--drain="))
-            o.drain = std::atof(v);
-        else if (const char* v = value("--max-lag-ms="))
-            o.maxLagMs = std::atoi(v);
-        else if (a == "--keep")
-            o.keep = true;
-        else {
-            std::fprintf(stderr, "monitorbench: unknown option %s\n", a.c_str());
-            return false;
-        }
-    }
-    if (o.rate <= 0 || o.seconds <= 0 || o.size < 14 ||
-        o.size > protocol::CtiRecord::kMaxSentBodyLength) {
-        std::fprintf(stderr, "monitorbench: rate and seconds above 0, size 14..%d\n",
-                     protocol::CtiRecord::kMaxSentBodyLength);
-        return false;
-    }
-    if (o.monitors.empty())
-        o.monitors = {"switchwatch", "smdrwatch"};
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    if (platform::AnswerInfoOptions(
-            {"monitorbench",
-             "Whether switchwatch and smdrwatch keep up with records at a rate, logs on: plays "
-             "the\n"
-             "server's monitor port, starts the real program and follows its logs.",
-             "  switchwatch | smdrwatch   the programs to run (default both)\n"
-             "  --rate=<records/s>        default 5000\n"
-             "  --seconds=<n>             how long to send (default 60)\n"
-             "  --size=<bytes>            record body size (default 398)\n"
-             "  --list-bound=<rows>       AutoClearCount, auto-clear on (0: off; default 1000)\n"
-             "  --drain=<s>               how long to wait for the log after the run (default 10)\n"
-             "  --max-lag-ms=<ms>         most a record may take from send to log (default 1000)\n"
-             "  --keep                    keep the run's folder (registry, logs, output)\n",
-             0},
-            argc, argv))
-        return 0;
     Options o;
-    if (!ParseOptions(argc, argv, o))
-        return 2;
+    bench::OptionParser parser(
+        "monitorbench", "Whether switchwatch and smdrwatch keep up with records at a rate, logs "
+                        "on: plays the\nserver's monitor port, starts the real program and "
+                        "follows its logs.");
+    parser.Words({"switchwatch", "smdrwatch"}, o.monitors, "the programs to run (default both)");
+    parser.Int("--rate=<records/s>", o.rate, 1, 1000000, "the rate records are sent at");
+    parser.Number("--seconds=<s>", o.seconds, 0.1, 86400, "how long to send");
+    parser.Int("--size=<bytes>", o.size, 14, protocol::CtiRecord::kMaxSentBodyLength,
+               "record body size");
+    parser.Int("--list-bound=<rows>", o.listBound, 0, 100000000,
+               "AutoClearCount, auto-clear on (0: off)");
+    parser.Number("--drain=<s>", o.drain, 0, 3600, "how long to wait for the log after the run");
+    parser.Int("--max-lag-ms=<ms>", o.maxLagMs, 1, 3600000,
+               "most a record may take from send to log");
+    parser.Flag("--keep", o.keep, "keep the run's folder (registry, logs, output)");
+    if (const std::optional<int> exit = bench::ParseCommandLine(parser, argc, argv))
+        return *exit;
     std::signal(SIGPIPE, SIG_IGN);
     bool all = true;
     for (const std::string& name : o.monitors)

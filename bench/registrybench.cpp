@@ -5,13 +5,15 @@
 //
 //   registrybench [--users=1000] [--big=0] [--file=<path>]
 
+#include "OptionParser.h"
+
 #include <platform/Registry.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -54,18 +56,13 @@ int main(int argc, char** argv) {
     int users = 1000;
     int bigMb = 0;
     std::string file = "/tmp/registrybench-" + std::to_string(::getpid()) + ".reg";
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--users=", 8) == 0)
-            users = std::atoi(argv[i] + 8);
-        else if (std::strncmp(argv[i], "--big=", 6) == 0)
-            bigMb = std::atoi(argv[i] + 6);
-        else if (std::strncmp(argv[i], "--file=", 7) == 0)
-            file = argv[i] + 7;
-        else {
-            std::fprintf(stderr, "usage: registrybench [--users=N] [--big=MB] [--file=PATH]\n");
-            return 2;
-        }
-    }
+    bench::OptionParser parser("registrybench",
+                               "The registry reads of a server start with many stored users.");
+    parser.Int("--users=<n>", users, 0, 1000000, "stored users");
+    parser.Int("--big=<MB>", bigMb, 0, 1024, "one large value elsewhere in the registry");
+    parser.Text("--file=<path>", file, "the registry file written and read");
+    if (const std::optional<int> exit = bench::ParseCommandLine(parser, argc, argv))
+        return *exit;
     std::ofstream(file, std::ios::binary | std::ios::trunc) << RegistryText(users, bigMb);
     ::setenv("QORVELL_REGISTRY", file.c_str(), 1);
 

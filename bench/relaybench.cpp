@@ -14,6 +14,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -147,18 +148,14 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args(argv + 1, argv + argc);
     BenchOptions options;
     options.brovik = BROVIK_PATH;
-    std::string error;
-    if (!ParseBenchOptions(args, options, error)) {
-        std::fprintf(stderr, "%s\n%s", error.c_str(), BenchUsage().c_str());
-        return 2;
-    }
-    if (options.help) {
-        std::printf("%s", BenchUsage().c_str());
-        return 0;
-    }
+    OptionParser parser("relaybench", "Brovik's event relay under load, beside one-thread relays "
+                                      "measured the same way; PASS or FAIL for each target.");
+    DeclareBenchOptions(parser, options);
+    if (const std::optional<int> exit = ParseCommandLine(parser, args))
+        return *exit;
     // Another build's server brings its own language library, beside it.
     if (options.languageLibrary.empty())
         options.languageLibrary =
