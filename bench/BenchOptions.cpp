@@ -34,8 +34,11 @@ void DeclareBenchOptions(OptionParser& parser, BenchOptions& options) {
             options.seconds = 2.0;
             options.floodSeconds = 1.0;
             options.stallClients = 50;
+            options.rounds = 1;
+            options.quick = true;
         },
-        "short runs at 1 and 50 clients");
+        "short runs at 1 and 50 clients, one round: the targets at 200 and 500\nclients are "
+        "left to a full run");
     parser.Text("--brovik=<path>", options.brovik, "the server to measure");
     parser.Text("--resdll=<path>", options.languageLibrary,
                 "its language library (default ResDLLEN.so beside it)");

@@ -23,7 +23,8 @@ struct BenchOptions {
     int receiverThreads = 4;
     bool spin = false; // receivers poll without sleeping
     int busy = 0;      // spinning threads beside every run, as a loaded machine has
-    int rounds = 1;    // server and batching relay runs at each N, alternating
+    int rounds = 3;    // server and batching relay runs at each N, alternating
+    bool quick = false;
     std::string brovik;
     std::string languageLibrary;
 };

@@ -7,10 +7,8 @@ namespace bench {
 RelayTargets TargetsFor(int busyThreads, int processors) {
     RelayTargets targets;
     targets.loaded = busyThreads >= std::max(1, processors);
-    if (targets.loaded) {
+    if (targets.loaded)
         targets.p99Ms = 15.0;
-        targets.throughputRatio = 2.0;
-    }
     return targets;
 }
 

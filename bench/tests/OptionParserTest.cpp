@@ -1,5 +1,6 @@
 // The bench programs' one option parser, and each program's refusal of a bad command line.
 
+#include <bench/BenchOptions.h>
 #include <bench/OptionParser.h>
 
 #include <testsupport/ChildProcess.h>
@@ -149,6 +150,19 @@ TEST(BenchOptionParser, ACommandLineEndsWithTwoOnAnErrorAndZeroOnHelp) {
     OptionParser run = Declare(u);
     EXPECT_EQ(ParseCommandLine(run, {"--on"}), std::nullopt);
     EXPECT_TRUE(u.on);
+}
+
+TEST(BenchOptionParser, RelaybenchQuickIsShortAndLeavesTheWideTargetsToAFullRun) {
+    BenchOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseBenchOptions({"--quick"}, options, error)) << error;
+    EXPECT_TRUE(options.quick);
+    EXPECT_EQ(options.rounds, 1);
+    EXPECT_EQ(options.clients, (std::vector<int>{1, 50}));
+    ASSERT_TRUE(ParseBenchOptions({"--no-stall", "--no-baseline", "--rounds=4"}, options, error));
+    EXPECT_FALSE(options.stallCase);
+    EXPECT_FALSE(options.baseline);
+    EXPECT_EQ(options.rounds, 4);
 }
 
 // Each program declares its options with the parser: a bad one ends it at once with 2.

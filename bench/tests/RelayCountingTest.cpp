@@ -337,7 +337,7 @@ TEST(BenchOptionsParse, BusyThreadsAndTheTargetsTheyChoose) {
     EXPECT_TRUE(TargetsFor(1, 0).loaded); // an unknown count is one processor
     EXPECT_DOUBLE_EQ(idle.p99Ms, 5.0);
     EXPECT_DOUBLE_EQ(loaded.p99Ms, 15.0);
-    EXPECT_DOUBLE_EQ(idle.throughputRatio, 5.0);
+    EXPECT_DOUBLE_EQ(idle.throughputRatio, 2.0);
     EXPECT_DOUBLE_EQ(loaded.throughputRatio, 2.0);
     // What does not depend on the load stays.
     EXPECT_DOUBLE_EQ(loaded.cpuPerRecordUs, idle.cpuPerRecordUs);
@@ -378,13 +378,13 @@ TEST(BenchRounds, TheMedianOfTheRoundsLeavesFailedRunsOut) {
 
     BenchOptions options;
     std::string error;
-    EXPECT_EQ(options.rounds, 1);
+    EXPECT_EQ(options.rounds, 3);
     ASSERT_TRUE(ParseBenchOptions({"--rounds=5"}, options, error)) << error;
     EXPECT_EQ(options.rounds, 5);
     for (const char* bad : {"--rounds=0", "--rounds=26", "--rounds", "--rounds=3x"}) {
         BenchOptions o;
         EXPECT_FALSE(ParseBenchOptions({bad}, o, error)) << bad;
-        EXPECT_EQ(o.rounds, 1) << bad;
+        EXPECT_EQ(o.rounds, 3) << bad;
     }
 }
 
