@@ -7,6 +7,7 @@
 #include <platform/SocketInit.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace shell {
@@ -41,6 +42,8 @@ void OrbManagerServer::StartTracer() {
 
 bool OrbManagerServer::OnInitDialog() {
     const ShowMessageBox box = [this](int id) { ShowBox(id); };
+    // A stop asked for while a box of the start-up is open waits for the start-up to end.
+    std::optional<TransitionScope> startUp(std::in_place, *this);
 
     ShowSplash();
     AddAboutMenu();
@@ -81,8 +84,12 @@ bool OrbManagerServer::OnInitDialog() {
     CreateLogoControl();
     ApplyMonitorOptions();
     WriteSystemReport();
+    startUp.reset();
 
-    // Without a window nobody could press the button, so the service always starts the link.
+    // Without a window nobody could press the button, so the service always starts the link. A
+    // stop or a press of the button during the start-up comes first.
+    if (m_bPendingOrderlyStop || m_bPendingStartStop)
+        return true;
     if (m_bUseAutoConnect.load() == 1 || m_bHeadless)
         OnStartStop();
     return true;

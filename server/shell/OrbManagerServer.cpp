@@ -55,6 +55,7 @@ void OrbManagerServer::SetDialogHost(DialogHost* host) {
 void OrbManagerServer::OnButton(int id) {
     if (m_bEnded)
         return;
+    const ModalScope action(*this);
     switch (id) {
     case kIdcStartStop:
         OnStartStop();
@@ -90,6 +91,15 @@ OrbManagerServer::TransitionScope::~TransitionScope() {
         m_server.SchedulePending();
 }
 
+OrbManagerServer::ModalScope::ModalScope(OrbManagerServer& server) : m_server(server) {
+    ++m_server.m_nModalDepth;
+}
+
+OrbManagerServer::ModalScope::~ModalScope() {
+    if (--m_server.m_nModalDepth == 0)
+        m_server.SchedulePending();
+}
+
 void OrbManagerServer::SchedulePending() {
     if (m_bPendingScheduled)
         return;
@@ -104,8 +114,8 @@ void OrbManagerServer::SchedulePending() {
 
 void OrbManagerServer::RunPending() {
     m_bPendingScheduled = false;
-    if (IsInTransition()) {
-        // A new transition began before this ran; it schedules again when it is over.
+    if (IsInTransition() || (m_bPendingOrderlyStop && m_nModalDepth > 0)) {
+        // A new transition or box began before this ran; it schedules again when it is over.
         return;
     }
     if (m_bEnded) {
@@ -149,11 +159,16 @@ void OrbManagerServer::ShowStatus(int id) {
 }
 
 void OrbManagerServer::ShowBox(int id) {
-    const std::string text = ResString(id);
+    ShowBox(id, std::string());
+}
+
+void OrbManagerServer::ShowBox(int id, const std::string& detail) {
+    const std::string text = detail.empty() ? ResString(id) : ResString(id) + "\n\n" + detail;
     // Once the server is ending, a box would hold the stop up until someone pressed OK.
-    if (m_pView && !m_bEnded)
+    if (m_pView && !m_bEnded) {
+        const ModalScope open(*this);
         m_pView->ShowMessageBox(id, text);
-    else
+    } else
         TraceLog("[USER] %s", text.c_str());
 }
 
@@ -164,6 +179,7 @@ bool OrbManagerServer::Ask(int id, bool cancelIsDefault) {
         TraceLog("[USER] %s", text.c_str());
         return false;
     }
+    const ModalScope open(*this);
     return m_pView->AskOkCancel(id, text, cancelIsDefault);
 }
 

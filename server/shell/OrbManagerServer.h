@@ -64,8 +64,8 @@ public:
     // The close message; true when the server has ended (the window may close).
     bool OnCloseServer();
     void OnOK();
-    // SIGTERM in the service: link stopped, trace flushed, Ended(kResultOk). A start or stop in
-    // progress finishes first.
+    // SIGTERM: link stopped, trace flushed, Ended(kResultOk). A start or stop in progress
+    // finishes first, and so does a button's action whose box or dialog is open.
     void RequestOrderlyStop();
 
     bool IsTimerRunning(int id) const;
@@ -126,6 +126,18 @@ private:
     private:
         OrbManagerServer& m_server;
     };
+    // Marks a box or dialog open for its scope: an orderly stop asked for meanwhile waits until
+    // the operator's action is over, so that nothing of it runs on after the end.
+    class ModalScope {
+    public:
+        explicit ModalScope(OrbManagerServer& server);
+        ~ModalScope();
+        ModalScope(const ModalScope&) = delete;
+        ModalScope& operator=(const ModalScope&) = delete;
+
+    private:
+        OrbManagerServer& m_server;
+    };
     void SchedulePending();
     void RunPending();
 
@@ -156,6 +168,8 @@ private:
     // View helpers; each does nothing while there is no view.
     void ShowStatus(int id);
     void ShowBox(int id);
+    // The box's string with the detail on a paragraph of its own.
+    void ShowBox(int id, const std::string& detail);
     bool Ask(int id, bool cancelIsDefault);
     void SetWaitCursor(bool on);
     void EnableControl(int id, bool enabled);
@@ -187,6 +201,7 @@ private:
     MainView* m_pView = nullptr;
     bool m_bHeadless = false;
     int m_nTransitionDepth = 0;
+    int m_nModalDepth = 0;
 
     QTimer m_secondTimer;
     QTimer m_livenessTimer;

@@ -51,6 +51,7 @@ ShellDialogs::~ShellDialogs() = default;
 DialogPrompts ShellDialogs::Prompts() const {
     DialogPrompts prompts;
     prompts.box = [this](int id) { m_server.ShowBox(id); };
+    prompts.detailBox = [this](int id, const std::string& detail) { m_server.ShowBox(id, detail); };
     prompts.ask = [this](int id) { return m_server.Ask(id, true); };
     return prompts;
 }
@@ -136,6 +137,7 @@ void ShellDialogs::OnConnectedUsers() {
 void ShellDialogs::OnClientRowActivated(const ClientRow& row) {
     if (m_pHost == nullptr || m_server.m_pClientManager == nullptr)
         return;
+    const OrbManagerServer::ModalScope action(m_server);
     if (m_pHost->RunDisconnectDialog(row))
         ConnectedUsersModel::Disconnect(m_server.m_pClientManager, row.ipAddress,
                                         std::atoi(row.port.c_str()));

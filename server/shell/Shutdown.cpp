@@ -73,7 +73,7 @@ void OrbManagerServer::OnOK() {
 void OrbManagerServer::RequestOrderlyStop() {
     if (m_bEnded)
         return;
-    if (IsInTransition()) {
+    if (IsInTransition() || m_nModalDepth > 0) {
         m_bPendingOrderlyStop = true;
         if (m_pActiveWait != nullptr)
             m_pActiveWait->Abort();

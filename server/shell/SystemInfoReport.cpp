@@ -3,10 +3,12 @@
 #include <engine/FormatNow.h>
 #include <engine/OrbManagerDlg.h>
 #include <engine/TraceLog.h>
+#include <platform/SystemError.h>
 
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
@@ -193,12 +195,19 @@ std::string BuildSystemInfoReport(COrbManagerDlg& dlg, int storedUserCount,
 int WriteSystemInfoReport(COrbManagerDlg& dlg, int storedUserCount, const DialogPrompts& prompts) {
     const std::string path = dlg.m_strInstallPath + kSystemInfoReportName;
     const std::string text = BuildSystemInfoReport(dlg, storedUserCount, FormatNow(0));
+    errno = 0;
     std::ofstream file(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (file) {
+        file << text;
+        file.close();
+    }
     if (!file) {
-        prompts.Box(kBoxReportFailed);
+        const int error = errno;
+        prompts.Box(kBoxReportFailed,
+                    path + ": " +
+                        (error != 0 ? platform::SystemErrorText(error) : "it cannot be written"));
         return 0;
     }
-    file << text;
     return 1;
 }
 

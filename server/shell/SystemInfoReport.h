@@ -19,7 +19,7 @@ inline constexpr const char* kSystemInfoReportName = "/OrbSysData.html";
 std::string BuildSystemInfoReport(engine::COrbManagerDlg& dlg, int storedUserCount,
                                   const std::string& creationTime);
 
-// Writes the report; 1, or 0 with box 226 when the file can't be written (an older report stays).
+// Writes the report; 1, or 0 with box 226 naming the file and the reason when it can't be written.
 int WriteSystemInfoReport(engine::COrbManagerDlg& dlg, int storedUserCount,
                           const DialogPrompts& prompts);
 

@@ -34,6 +34,10 @@ protected:
     shell::DialogPrompts Prompts() {
         shell::DialogPrompts p;
         p.box = [this](int id) { boxes.push_back(id); };
+        p.detailBox = [this](int id, const std::string& detail) {
+            boxes.push_back(id);
+            boxDetails.push_back(detail);
+        };
         p.ask = [this](int id) {
             asked.push_back(id);
             const auto it = answers.find(id);
@@ -87,6 +91,7 @@ protected:
     TempRegistry registry;
     engine::COrbManagerDlg dlg;
     std::vector<int> boxes;
+    std::vector<std::string> boxDetails; // of the boxes shown with one
     std::vector<int> asked;
     std::map<int, bool> answers;
 };

@@ -173,6 +173,30 @@ TEST_F(ShellDialogsTest, OptionsOkAppliesLanguageServiceMonitorsAndSaves) {
     EXPECT_EQ(stored, 1u);
 }
 
+// The stop asked for while the dialog is open waits for the button's action to end: what the
+// action does after its dialog must not reopen what the stop has closed.
+TEST_F(ShellDialogsTest, AStopWhileADialogIsOpenEndsTheServerOnceTheButtonsActionIsOver) {
+    const int port = FreeListenPortPair();
+    ASSERT_NE(port, 0);
+    SetOption("UseMsgMonitor", 1);
+    SetOption("MsgMonitorListenPortNo", static_cast<std::uint32_t>(port));
+    OrbManagerServer& s = Initialised();
+    ASSERT_EQ(s.m_bMsgMonitorListenerActive, 1);
+    bool endedWhileOpen = true;
+    host.onOptions = [&](OptionsDialogModel&) {
+        s.RequestOrderlyStop();
+        endedWhileOpen = !endings.empty();
+        return false; // rejected by the stop
+    };
+    s.OnButton(kIdcOptions);
+    EXPECT_FALSE(endedWhileOpen);
+    EXPECT_TRUE(endings.empty()) << "not before the action is over";
+    ASSERT_TRUE(testsupport::SpinUntil([&] { return !endings.empty(); }));
+    EXPECT_EQ(endings, std::vector<int>{OrbManagerServer::kResultOk});
+    EXPECT_EQ(s.m_bMsgMonitorListenerActive, 0);
+    EXPECT_TRUE(PortRefuses(port));
+}
+
 TEST_F(ShellDialogsTest, UserDialogsRewriteTheReportAndTheTrayTipShowsTheLinkState) {
     OrbManagerServer& s = Initialised();
     host.onUserList = [](UserListModel& model) { model.Add({"10.0.0.5", "Eve", "", 0}); };

@@ -166,10 +166,19 @@ TEST_F(SystemInfoReportTest, WritesTheFileOrShowsBox226) {
     EXPECT_EQ(text, BuildSystemInfoReport(dlg, 0, time));
     EXPECT_NE(text.find(kFace), std::string::npos);
 
+    // The box names the file and the reason.
     dlg.m_strInstallPath = (registry.Dir() / "missing" / "folder").string();
     EXPECT_EQ(WriteSystemInfoReport(dlg, 0, prompts), 0);
+    const std::filesystem::path folder = registry.Dir() / "folder";
+    std::filesystem::create_directory(folder);
+    std::filesystem::create_directory(folder / "OrbSysData.html");
+    dlg.m_strInstallPath = folder.string();
     EXPECT_EQ(WriteSystemInfoReport(dlg, 0, prompts), 0);
     EXPECT_EQ(boxes, (std::vector<int>{226, 226}));
+    EXPECT_EQ(boxDetails, (std::vector<std::string>{
+                              (registry.Dir() / "missing/folder/OrbSysData.html").string() +
+                                  ": No such file or directory",
+                              (folder / "OrbSysData.html").string() + ": Is a directory"}));
 }
 
 TEST_F(SystemInfoReportTest, DetectsTheRunningSystemWithoutTouchingTheTypeCode) {

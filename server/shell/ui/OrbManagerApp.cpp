@@ -15,7 +15,6 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QDialog>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -203,27 +202,9 @@ void COrbManagerApp::ServiceControlHandler(int control) {
     if (m_bStopRequested)
         return;
     m_bStopRequested = true;
+    // The boxes that were open have been told to close already (TerminationSignal).
     if (m_pServer)
         m_pServer->RequestOrderlyStop();
-    EndModalBoxes();
-}
-
-void COrbManagerApp::EndModalBoxes() {
-    // A box waits for a person who may not be there; a stop must not wait with it. Each box
-    // leaves the modal stack as it is hidden, so this ends nested ones too.
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
-        return;
-    for (int i = 0; i < 64; ++i) {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr)
-            return;
-        if (auto* dialog = qobject_cast<QDialog*>(modal))
-            dialog->reject();
-        else
-            modal->close();
-        if (QApplication::activeModalWidget() == modal)
-            modal->hide();
-    }
 }
 
 int COrbManagerApp::CheckSingleInstance() {

@@ -57,8 +57,6 @@ public:
     void ServiceControlHandler(int control);
     // 1 when this copy may start; 0 when it must end (ExitCode() tells how).
     int CheckSingleInstance();
-    // Rejects every open modal box, innermost first.
-    static void EndModalBoxes();
     // No Windows version here: unknown.
     int GetOsVersionId() const { return -1; }
 

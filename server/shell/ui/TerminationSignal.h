@@ -1,6 +1,6 @@
 #pragma once
 
-#include <platform/StopSignal.h>
+#include <platform/ui/WindowStopSignal.h>
 
 #include <QObject>
 
@@ -8,8 +8,9 @@
 
 namespace shell {
 
-// SIGTERM and SIGINT as a Qt signal on the thread that made the object; trouble setting them up
-// goes to the trace. One object at a time; the previous handlers come back when it is destroyed.
+// SIGTERM and SIGINT as a Qt signal on the thread that made the object, once every box open has
+// been told to close (and each one opening later closes at once); trouble setting them up goes to
+// the trace. One object at a time; the previous handlers come back when it is destroyed.
 class TerminationSignal : public QObject {
     Q_OBJECT
 public:
@@ -24,7 +25,7 @@ signals:
     void Received(int signalNumber);
 
 private:
-    std::unique_ptr<platform::StopSignal> m_stop;
+    std::unique_ptr<platform::WindowStopSignal> m_stop;
 };
 
 } // namespace shell
