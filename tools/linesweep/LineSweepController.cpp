@@ -3,6 +3,7 @@
 
 #include "LineSweepStrings.h"
 
+#include <platform/DebugOutput.h>
 #include <platform/Registry.h>
 
 #include <cctype>
@@ -23,11 +24,16 @@ LineSweepController::LineSweepController(LineSweepUi& ui, Clock clock, TapiBindi
     : ui_(ui), clock_(std::move(clock)), tapi_(tapi) {
     tapi_.SetBeep([this] { ui_.Beep(); });
     if (const std::string fault = platform::RegistryFileFault(); !fault.empty()) {
-        ui_.MessageBox(RegistryFileFaultMessage(fault), MessageIcon::Hand);
+        ReportRegistryProblem(RegistryFileFaultMessage(fault), MessageIcon::Hand);
     } else if (!EnsureScheduleKey()) {
-        ui_.MessageBox(std::string(kRegistryKeyFailed) + platform::RegKey::LastErrorText(),
-                       MessageIcon::None);
+        ReportRegistryProblem(std::string(kRegistryKeyFailed) + platform::RegKey::LastErrorText(),
+                              MessageIcon::None);
     }
+}
+
+void LineSweepController::ReportRegistryProblem(const std::string& text, MessageIcon icon) {
+    platform::DebugOutput("linesweep: " + text + "\n");
+    ui_.MessageBox(text, icon);
 }
 
 void LineSweepController::OnTimer(int timerId) {

@@ -51,6 +51,10 @@ public:
 
     void SetSetupOpen(bool open) { setupOpen_ = open; }
 
+    // A registry file or key that fails: on standard error as well as in the box, since a run
+    // without a screen shows no box.
+    void ReportRegistryProblem(const std::string& text, MessageIcon icon);
+
     // Time until the next whole minute of the clock, plus a small margin, so that every
     // minute has exactly one tick.
     static int MillisecondsToNextTick(const QDateTime& now);

@@ -96,7 +96,7 @@ ScheduleDialogLogic::Focus ScheduleDialogLogic::OnOK(const Controls& controls) {
     if (!SaveSchedule(next)) {
         // Nothing is written; a file that does not read must not pass for a saved schedule.
         if (const std::string fault = platform::RegistryFileFault(); !fault.empty()) {
-            main_.Ui().MessageBox(RegistryFileFaultMessage(fault), MessageIcon::Hand);
+            main_.ReportRegistryProblem(RegistryFileFaultMessage(fault), MessageIcon::Hand);
         }
     }
     stored_ = next;

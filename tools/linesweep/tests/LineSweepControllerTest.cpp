@@ -4,6 +4,8 @@
 
 #include <platform/Registry.h>
 
+#include <QDir>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -202,20 +204,45 @@ TEST_F(LineSweepControllerTest, ARegistryFileThatDoesNotReadIsNamedAndLeftAlone)
     };
 
     linesweep::test::RecordingUi startUi;
+    // A run without a screen has only standard error to tell it.
+    testing::internal::CaptureStderr();
     LineSweepController started{startUi, [this] { return now; }};
+    const std::string toldAtStart = testing::internal::GetCapturedStderr();
     ASSERT_EQ(startUi.messages.size(), 1u);
     EXPECT_TRUE(named(startUi.messages[0].first)) << startUi.messages[0].first;
     EXPECT_EQ(startUi.messages[0].second, MessageIcon::Hand);
+    EXPECT_EQ(toldAtStart, "linesweep: " + startUi.messages[0].first + "\n");
 
     // Apply cannot store the schedule and says why instead of passing for saved.
     ScheduleDialogLogic dialog(started);
+    testing::internal::CaptureStderr();
     EXPECT_EQ(dialog.OnOK({false, std::nullopt, std::nullopt, std::nullopt}),
               ScheduleDialogLogic::Focus::None);
+    const std::string toldAtApply = testing::internal::GetCapturedStderr();
     ASSERT_EQ(startUi.messages.size(), 2u);
     EXPECT_TRUE(named(startUi.messages[1].first)) << startUi.messages[1].first;
+    EXPECT_TRUE(named(toldAtApply)) << toldAtApply;
 
     std::ifstream in(file, std::ios::binary);
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), broken);
+}
+
+// A folder where the registry's lock file should be stops root as well as anybody else: the file
+// reads (it is not there), but no key can be made.
+TEST_F(LineSweepControllerTest, AScheduleKeyThatCannotBeMadeIsNamedWithTheCause) {
+    const std::string registry = env.Path("unwritable.reg");
+    ASSERT_TRUE(QDir().mkdir(QString::fromStdString(registry + ".lock")));
+    ::setenv("QORVELL_REGISTRY", registry.c_str(), 1);
+    linesweep::test::RecordingUi startUi;
+    testing::internal::CaptureStderr();
+    LineSweepController started{startUi, [this] { return now; }};
+    const std::string told = testing::internal::GetCapturedStderr();
+    ::setenv("QORVELL_REGISTRY", env.Path("registry.reg").c_str(), 1);
+    ASSERT_EQ(startUi.messages.size(), 1u);
+    const std::string& text = startUi.messages[0].first;
+    EXPECT_EQ(text.rfind(linesweep::kRegistryKeyFailed, 0), 0u) << text;
+    EXPECT_NE(text.find(registry + ".lock: Is a directory"), std::string::npos) << text;
+    EXPECT_EQ(told, "linesweep: " + text + "\n");
 }
 
 } // namespace
