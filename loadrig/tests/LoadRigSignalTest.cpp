@@ -16,11 +16,11 @@
 
 namespace {
 
-// True once the program holds SIGTERM blocked for its event loop to read.
-bool HoldsSigterm(pid_t pid) {
+// True once the program catches SIGTERM, for its event loop to act on.
+bool CatchesSigterm(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);) {
-        if (line.rfind("SigBlk:", 0) == 0) {
+        if (line.rfind("SigCgt:", 0) == 0) {
             return (std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGTERM - 1))) != 0;
         }
     }
@@ -34,13 +34,13 @@ TEST(LoadRigProgram, StopRequestQuitsLikeQuitAndSavesTheSettings) {
     options.environment = {"QT_QPA_PLATFORM=offscreen"};
     testsupport::ChildProcess rig(LOADRIG_PATH, {"--switch"}, options);
     ASSERT_TRUE(rig.Started());
-    // Once blocked, the signal waits for the event loop to read it.
+    // Once caught, the signal waits for the event loop to read it.
     // Bounded as generously as its exit below: a loaded machine may take seconds to start it.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!HoldsSigterm(rig.Pid()) && std::chrono::steady_clock::now() < deadline) {
+    while (!CatchesSigterm(rig.Pid()) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    ASSERT_TRUE(HoldsSigterm(rig.Pid()));
+    ASSERT_TRUE(CatchesSigterm(rig.Pid()));
     rig.Signal(SIGTERM);
     EXPECT_EQ(rig.WaitExit(20000), std::optional<int>(0));
     platform::RegKey key;

@@ -19,6 +19,12 @@
 using platform::WindowStopSignal;
 using testsupport::SpinUntil;
 
+// Fontconfig keeps its configuration for the life of the process and never frees it; that is
+// the font library's, not ours, and the leak checker is told so.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+
 namespace {
 
 // The widgets need a QApplication, and the first application object of the program is the one
