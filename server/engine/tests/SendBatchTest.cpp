@@ -20,6 +20,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Every pool test declares its sinks and buffers before the pool: a pool that a failed assertion
+// leaves with work still sends to them while it is destroyed.
+
 // A socket that takes at most `room` bytes in all (unlimited when negative) and notes where the
 // bytes of every gathered send came from.
 class PieceSink : public ClientSendSink {
@@ -323,29 +326,24 @@ TEST(SendBatch, TheBoundsCountTheClientsRecordsNotTheBatchesTheyLieIn) {
 }
 
 TEST(ClientSendPoolNow, AFewClientsAreSentOnTheCallingThreadAndAManyAllGetTheirShare) {
-    ClientSendPool pool(3);
     const Filled filled(Frames(7, 3, 25));
-    {
-        std::vector<std::unique_ptr<PieceSink>> sinks;
-        std::vector<std::shared_ptr<ClientSendBuffer>> buffers;
-        SendWakeList wake;
-        for (std::size_t i = 0; i < ClientSendPool::kCallerShare; ++i) {
-            sinks.push_back(std::make_unique<PieceSink>());
-            buffers.push_back(std::make_shared<ClientSendBuffer>(*sinks.back()));
-            ASSERT_EQ(filled.PostTo(*buffers.back()), filled.bytes);
-            wake.push_back(buffers.back());
-        }
-        pool.SendNow(wake);
-        EXPECT_TRUE(wake.empty());
-        for (const auto& sink : sinks) {
-            ASSERT_EQ(sink->Wire(), filled.bytes) << "sent before SendNow returned";
-            EXPECT_EQ(sink->threads, std::vector<std::thread::id>{std::this_thread::get_id()});
-        }
+    std::vector<std::unique_ptr<PieceSink>> fewSinks, sinks;
+    std::vector<std::shared_ptr<ClientSendBuffer>> few, buffers;
+    ClientSendPool pool(3);
+    SendWakeList wake;
+    for (std::size_t i = 0; i < ClientSendPool::kCallerShare; ++i) {
+        fewSinks.push_back(std::make_unique<PieceSink>());
+        few.push_back(std::make_shared<ClientSendBuffer>(*fewSinks.back()));
+        ASSERT_EQ(filled.PostTo(*few.back()), filled.bytes);
+        wake.push_back(few.back());
+    }
+    pool.SendNow(wake);
+    EXPECT_TRUE(wake.empty());
+    for (const auto& sink : fewSinks) {
+        ASSERT_EQ(sink->Wire(), filled.bytes) << "sent before SendNow returned";
+        EXPECT_EQ(sink->threads, std::vector<std::thread::id>{std::this_thread::get_id()});
     }
     // Many: every one is sent, whichever thread does it, and nothing is sent twice.
-    std::vector<std::unique_ptr<PieceSink>> sinks;
-    std::vector<std::shared_ptr<ClientSendBuffer>> buffers;
-    SendWakeList wake;
     for (std::size_t i = 0; i < 20 * ClientSendPool::kCallerShare; ++i) {
         sinks.push_back(std::make_unique<PieceSink>());
         buffers.push_back(std::make_shared<ClientSendBuffer>(*sinks.back()));
@@ -396,13 +394,13 @@ struct HeldBuffer {
 };
 
 TEST(ClientSendPool, AThreadHeldUpInASendHoldsUpNoBufferBeyondItsTurn) {
-    ClientSendPool pool(2);
     const Filled filled(Frames(4, 3, 18));
     HeldBuffer held(filled);
-    ASSERT_EQ(held.posted, filled.bytes);
     HeldSink& heldSink = held.sink;
     constexpr std::size_t kOthers = 40;
     std::vector<std::unique_ptr<PieceSink>> sinks;
+    ClientSendPool pool(2);
+    ASSERT_EQ(held.posted, filled.bytes);
     SendWakeList wake{held.buffer};
     for (std::size_t i = 0; i < kOthers; ++i) {
         sinks.push_back(std::make_unique<PieceSink>());
@@ -473,10 +471,10 @@ TEST(SendBatchGathering, EventsForAClientSentToAMomentAgoWaitAndAQuietClientsGoA
 TEST(SendBatchGathering, BuffersWaitingOutTheDelayAreAllSentWhileTheThreadsSleep) {
     // Each new entry falls due after those already waiting, so no thread is woken for it; the
     // one timed for the first takes the rest as they fall due.
-    ClientSendPool pool(2, std::chrono::milliseconds(2));
     const Filled filled(Frames(5, 3, 30));
     std::vector<std::unique_ptr<PieceSink>> sinks;
     std::vector<std::shared_ptr<ClientSendBuffer>> buffers;
+    ClientSendPool pool(2, std::chrono::milliseconds(2));
     for (int round = 0; round < 3; ++round) {
         for (int i = 0; i < 5; ++i) {
             sinks.push_back(std::make_unique<PieceSink>());
@@ -496,13 +494,13 @@ TEST(SendBatchGathering, BuffersWaitingOutTheDelayAreAllSentWhileTheThreadsSleep
 }
 
 TEST(SendBatchGathering, OnlyALargeDeliveryTakesTheWaitingBuffersAlong) {
-    // A delay no test waits out: whatever arrives was sent without it.
-    ClientSendPool pool(2, std::chrono::hours(1));
     const Filled filled(Frames(8, 2, 12));
     PieceSink waitingSink, smallSink, largeSink;
     auto waiting = std::make_shared<ClientSendBuffer>(waitingSink);
     auto small = std::make_shared<ClientSendBuffer>(smallSink);
     auto large = std::make_shared<ClientSendBuffer>(largeSink);
+    // A delay no test waits out: whatever arrives was sent without it.
+    ClientSendPool pool(2, std::chrono::hours(1));
     ASSERT_EQ(filled.PostTo(*waiting), filled.bytes);
     SendWakeList later{waiting};
     pool.Submit(later);
@@ -563,9 +561,9 @@ public:
 } // namespace
 
 TEST(SendBatchGathering, AClientWaitingOutTheDelayGoesAtOnceWhenEnoughHasGathered) {
+    GatheringClient client, other;
     // A delay no test waits out: whatever arrives was sent without it.
     ClientSendPool pool(2, std::chrono::hours(1));
-    GatheringClient client;
     ASSERT_TRUE(client.PostUntilWaiting());
     SendWakeList list{client.buffer};
     pool.Submit(list);
@@ -590,7 +588,6 @@ TEST(SendBatchGathering, AClientWaitingOutTheDelayGoesAtOnceWhenEnoughHasGathere
     ASSERT_TRUE(client.PostUntilWaiting());
     list = {client.buffer};
     pool.Submit(list);
-    GatheringClient other;
     other.Post(enough);
     list = {other.buffer};
     pool.SendNow(list, true);
@@ -671,7 +668,6 @@ public:
 } // namespace
 
 TEST(SendBatchFanout, EachClientGetsItsPartOfEveryFanoutInOrderAndDirectPostsAfterThem) {
-    ClientSendPool pool(3);
     constexpr std::size_t kClients = 30;
     std::vector<std::unique_ptr<PieceSink>> sinks;
     std::vector<std::shared_ptr<ClientSendBuffer>> buffers;
@@ -680,6 +676,7 @@ TEST(SendBatchFanout, EachClientGetsItsPartOfEveryFanoutInOrderAndDirectPostsAft
         sinks.push_back(std::make_unique<PieceSink>());
         buffers.push_back(std::make_shared<ClientSendBuffer>(*sinks.back()));
     }
+    ClientSendPool pool(3);
     // Large and small fanouts: the small ones wait out the gathering delay of a share queued
     // a moment ago, the large ones go at once; every third client takes only some events.
     std::vector<std::unique_ptr<Filled>> batches;
@@ -731,10 +728,10 @@ struct FannedClient : GatheringClient {
 } // namespace
 
 TEST(SendBatchFanout, AShareQueuedAMomentAgoWaitsForMoreUntilEnoughHasGathered) {
-    // A delay no test waits out: whatever arrives was sent without it.
-    ClientSendPool pool(1, std::chrono::hours(1));
     FannedClient client;
     const Filled one(Frames(4, 1, 16));
+    // A delay no test waits out: whatever arrives was sent without it.
+    ClientSendPool pool(1, std::chrono::hours(1));
     client.Fan(pool, one);
     EXPECT_TRUE(client.Arrived()) << "a share never queued before goes at once";
     for (std::size_t i = 1; i < ClientSendBuffer::kEnoughToSend; ++i)
@@ -752,9 +749,9 @@ TEST(SendBatchFanout, AShareQueuedAMomentAgoWaitsForMoreUntilEnoughHasGathered) 
 }
 
 TEST(SendBatchFanout, AFanoutWaitingOutTheDelayGoesWhenItEndsWithNothingMoreComing) {
-    ClientSendPool pool(1, std::chrono::milliseconds(2));
     FannedClient client;
     const Filled one(Frames(8, 1, 13));
+    ClientSendPool pool(1, std::chrono::milliseconds(2));
     // Left alone meanwhile: a wait without a timer would keep it for ever.
     for (int round = 0; round < 3; ++round) {
         client.Fan(pool, one);
@@ -763,7 +760,6 @@ TEST(SendBatchFanout, AFanoutWaitingOutTheDelayGoesWhenItEndsWithNothingMoreComi
 }
 
 TEST(SendBatchFanout, WhatBecameOfTheRecordsIsReportedToTheSinkButNotOnceItIsDetached) {
-    ClientSendPool pool(2);
     const Filled filled(Frames(6, 3, 20));
     ReportingSink fullSink, takenSink, goneSink;
     fullSink.room = 0; // the first send finds the socket full; the rest is refused
@@ -771,6 +767,7 @@ TEST(SendBatchFanout, WhatBecameOfTheRecordsIsReportedToTheSinkButNotOnceItIsDet
     auto full = std::make_shared<ClientSendBuffer>(fullSink);
     auto taken = std::make_shared<ClientSendBuffer>(takenSink);
     auto gone = std::make_shared<ClientSendBuffer>(goneSink);
+    ClientSendPool pool(2);
     gone->Detach();
     for (int round = 0; round < 2; ++round) {
         FanoutBuilder fanout(filled, true);
@@ -797,10 +794,10 @@ TEST(SendBatchFanout, WhatBecameOfTheRecordsIsReportedToTheSinkButNotOnceItIsDet
 }
 
 TEST(SendBatchFanout, TheThreadsQueueAndSendEveryShareAndEachClientIsSentToOnce) {
-    ClientSendPool pool(3);
     const Filled filled(Frames(5, 8, 14));
     FanoutBuilder fanout(filled, true);
     const auto sinks = fanout.AddClients(12);
+    ClientSendPool pool(3);
     fanout.FanOn(pool);
     for (const auto& sink : sinks)
         EXPECT_TRUE(Eventually([&] { return sink->Wire() == filled.bytes; }));
@@ -814,31 +811,31 @@ TEST(SendBatchFanout, TheThreadsQueueAndSendEveryShareAndEachClientIsSentToOnce)
 }
 
 TEST(SendBatchFanout, AHeldUpShareIsQueuedAndSentByAFreeThread) {
-    ClientSendPool pool(2);
     const Filled filled(Frames(2, 4, 15));
     HeldBuffer held(filled);
-    ASSERT_EQ(held.posted, filled.bytes);
     HeldSink& heldSink = held.sink;
+    FanoutBuilder fanout(filled, true);
+    const auto sinks = fanout.AddClients(10);
+    ClientSendPool pool(2);
+    ASSERT_EQ(held.posted, filled.bytes);
     SendWakeList wake{held.buffer};
     pool.Submit(wake, true);
     heldSink.WaitEntered();
 
     // New buffers go to the shares in turn: half of them to the held thread's.
-    FanoutBuilder fanout(filled, true);
-    const auto sinks = fanout.AddClients(10);
     fanout.FanOn(pool);
     for (const auto& sink : sinks)
         EXPECT_TRUE(Eventually([&] { return sink->Wire() == filled.bytes; }))
             << "while one thread is held up in a send";
     heldSink.Open();
-    pool.Stop(); // before the sinks go
+    pool.Stop(); // the held send ends
     EXPECT_EQ(heldSink.Wire(), filled.bytes);
 }
 
 TEST(SendBatchFanout, AtAStopWhatIsNotQueuedYetGoesOnTheStoppingThreadAndAfterItOnTheCaller) {
-    ClientSendPool pool(1, std::chrono::hours(1));
     PieceSink sink;
     auto buffer = std::make_shared<ClientSendBuffer>(sink);
+    ClientSendPool pool(1, std::chrono::hours(1));
     const Filled first(Frames(1, 1, 10)), second(Frames(2, 1, 11)), third(Frames(3, 2, 12));
     FanoutBuilder a(first), b(second), c(third);
     a.Add(buffer);
