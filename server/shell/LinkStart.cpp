@@ -184,6 +184,9 @@ void OrbManagerServer::StartLink(StartKind kind) {
         return;
     }
 
+    // Cleared before the link's threads run, not after the wait: a request they make during the
+    // wait is this link's failure and is carried out below.
+    m_bRestartRequest = 0;
     m_pDeviceTable = new SwitchDeviceTable(this);
     TraceLog("Starting the Line Handler!!!");
     m_pIOQueue = new COrbIOQueue(this);
@@ -200,13 +203,12 @@ void OrbManagerServer::StartLink(StartKind kind) {
 
     LogRes(0, kIdsWaitingForDownload, true);
     {
-        WaitDialogModel model(*this);
+        WaitDialogModel model(*this, [this] { return LinkThreadsAlive() == 1; });
         RunWait(model);
     }
 
     CopyDeviceCounters();
-    m_bRestartRequest = 0;
-    if (m_nSwitchType.load() == 1)
+    if (m_nSwitchType.load() == 1 && LinkThreadsAlive() == 1)
         WaitForSetupToolAnswer();
 
     if (g_bDeviceListAvailable.load() == 1 && m_nDownLoadedDeviceCount.load() > 0) {
@@ -243,6 +245,10 @@ void OrbManagerServer::StartLink(StartKind kind) {
         m_bStartResult = 0;
     }
     FailedStart(kind, true);
+    // The link failed during the start and asked to be started again: the second timer does so
+    // as promptly as for a link that was up.
+    if (m_bRestartRequest.load() == 1)
+        StartTimer(kSecondTimer, m_shellTimings.secondTimerMs);
 }
 
 } // namespace shell

@@ -3,6 +3,8 @@
 #include <engine/LinkState.h>
 #include <engine/OrbManagerDlg.h>
 
+#include <utility>
+
 namespace shell {
 
 using namespace engine;
@@ -14,8 +16,8 @@ constexpr int kTcpTickLimit = 240;
 
 } // namespace
 
-WaitDialogModel::WaitDialogModel(const COrbManagerDlg& owner)
-    : m_owner(owner),
+WaitDialogModel::WaitDialogModel(const COrbManagerDlg& owner, std::function<bool()> linkAlive)
+    : m_owner(owner), m_linkAlive(std::move(linkAlive)),
       m_nTickLimit(owner.m_nConnType.load() != kConnTypeTcp ? kSerialTickLimit : kTcpTickLimit) {}
 
 bool WaitDialogModel::OnTick() {
@@ -27,7 +29,9 @@ bool WaitDialogModel::OnTick() {
         return true;
     }
     ++m_nTickCount;
-    if (m_nTickCount > m_nTickLimit || m_owner.m_bStartResult.load() == 0) {
+    // A link that has failed brings no download: its restart must not wait for the limit.
+    if (m_nTickCount > m_nTickLimit || m_owner.m_bStartResult.load() == 0 ||
+        (m_linkAlive && !m_linkAlive())) {
         m_bDone = true;
         return true;
     }

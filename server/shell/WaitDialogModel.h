@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 namespace engine {
 class COrbManagerDlg;
 }
@@ -7,11 +9,12 @@ class COrbManagerDlg;
 namespace shell {
 
 // The download wait of the link start: 500 ms ticks until the device list is available, the tick
-// limit is passed (360 on a serial link, 240 on TCP) or the start has failed. The view only shows
-// the progress and calls OnTick.
+// limit is passed (360 on a serial link, 240 on TCP), the start has failed or, when linkAlive is
+// given, it says the link's threads have ended. The view only shows the progress and calls OnTick.
 class WaitDialogModel {
 public:
-    explicit WaitDialogModel(const engine::COrbManagerDlg& owner);
+    explicit WaitDialogModel(const engine::COrbManagerDlg& owner,
+                             std::function<bool()> linkAlive = {});
 
     int TickLimit() const { return m_nTickLimit; }
     int Step() const { return 20; }
@@ -27,6 +30,7 @@ public:
 
 private:
     const engine::COrbManagerDlg& m_owner;
+    std::function<bool()> m_linkAlive;
     int m_nTickLimit;
     int m_nTickCount = 0;
     int m_nPosition = 0;

@@ -4,6 +4,11 @@
 
 #include <engine/OrbIOQueue.h>
 #include <engine/OrbSWServiceController.h>
+#include <engine/SwitchDeviceTable.h>
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
 
 using namespace shell;
 
@@ -127,11 +132,14 @@ TEST_F(TimersRecovery, TicksDuringTheWaitAreHeldBackNotNested) {
     s.OnStartStop();
     EXPECT_EQ(connectionsDuringWait, 1);
     ASSERT_TRUE(CompletelyRunning());
+    // The request made during the wait is carried out once the start is over, and only once.
+    ASSERT_TRUE(testsupport::SpinUntil(
+        [&] { return sw.Switch().ConnectionCount() == 2 && CompletelyRunning(); }));
     testsupport::SpinFor(std::chrono::milliseconds(100));
     EXPECT_TRUE(CompletelyRunning());
-    EXPECT_EQ(sw.Switch().ConnectionCount(), 1) << "the held ticks had nothing left to do";
-    EXPECT_EQ(s.m_nRetryCount, 0);
-    EXPECT_EQ(view.waits, 1);
+    EXPECT_EQ(sw.Switch().ConnectionCount(), 2);
+    EXPECT_EQ(s.m_nRetryCount, 0) << "the held liveness and recovery ticks had nothing to do";
+    EXPECT_EQ(view.waits, 2);
 }
 
 TEST_F(TimersRecovery, ButtonPressedDuringTheWaitRunsAfterTheStart) {
@@ -165,4 +173,114 @@ TEST_F(TimersRecovery, LivenessCheckSeesEachEngineThread) {
                                        std::chrono::seconds(8)));
     EXPECT_EQ(s.m_nRetryCount, 1);
     EXPECT_EQ(s.LinkThreadsAlive(), 1);
+}
+
+namespace {
+
+// A restart whose link fails after the I-am-alive, while the device download is under way: the
+// switch sends the first device of that download only, then the fault.
+class FailureDuringDownload : public ShellFixture {
+protected:
+    enum class Fault { ImpossibleLength, SwitchCloses };
+
+    void SetUp() override {
+        ShellFixture::SetUp();
+        sw.Switch().SetRecordHandler(
+            [this](TestSwitch& link, const TestSwitch::Record& record) { Answer(link, record); });
+    }
+    void TearDown() override {
+        sw.Switch().SetRecordHandler({});
+        ShellFixture::TearDown();
+    }
+
+    void Answer(TestSwitch& link, const TestSwitch::Record& record) {
+        const auto body = record.Body();
+        if (body.size() < 2)
+            return;
+        if (body[1] == 'u')
+            link.SendRecord({'u', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00});
+        if (body[1] != 'a')
+            return;
+        link.SendRecord(DownloadingSwitch::DeviceRecord(0, {2, 0, 1}, 17));
+        if (record.connection == kFaultedStart) {
+            m_bDownloadBegun = true;
+            return;
+        }
+        link.SendRecord(DownloadingSwitch::DeviceRecord(1, {2, 0, 2}, 17));
+        link.SendRecord(DownloadingSwitch::EndRecord());
+    }
+
+    // The program's second timer, the rest so long that only the second timer can restart the
+    // link within the test; the liveness tick as given.
+    static ShellTimings Timings(int livenessMs) {
+        ShellTimings t = ShortTimings();
+        t.livenessTimerMs = livenessMs;
+        t.recoveryMinuteMs = 600000;
+        return t;
+    }
+
+    // Runs the server to a restart that meets the fault, and on to the link after it. The wait
+    // of that restart must end at the first tick that finds the link's threads gone.
+    void Run(Fault fault, int livenessMs) {
+        OrbManagerServer& s = MakeServer(Timings(livenessMs));
+        ASSERT_TRUE(s.OnInitDialog());
+        s.OnStartStop();
+        ASSERT_TRUE(CompletelyRunning());
+
+        bool faulted = false;
+        bool threadsGone = false;
+        view.onWaitTick = [&](WaitDialogModel& model) {
+            if (view.waits != kFaultedStart)
+                return;
+            if (threadsGone) {
+                ++m_nTicksAfterFailure;
+                model.Abort();
+                return;
+            }
+            if (!faulted && m_bDownloadBegun.load() && s.m_pDeviceTable != nullptr &&
+                s.m_pDeviceTable->GetTotal() > 0) {
+                faulted = true;
+                if (fault == Fault::ImpossibleLength)
+                    sw.Switch().SendRaw(std::vector<std::uint8_t>{0x7F, 0xFF});
+                else
+                    sw.Switch().CloseConnection();
+            }
+            threadsGone = faulted && s.LinkThreadsAlive() == 0;
+        };
+        s.m_bRestartRequest = 1;
+
+        // Back, whole, on a new connection.
+        ASSERT_TRUE(testsupport::SpinUntil(
+            [&] { return sw.Switch().ConnectionCount() == 3 && CompletelyRunning(); },
+            std::chrono::seconds(20)));
+        EXPECT_TRUE(threadsGone);
+        EXPECT_EQ(m_nTicksAfterFailure, 0) << "the download of a failed link was waited for";
+        EXPECT_EQ(view.waits, 3);
+        EXPECT_FALSE(PortRefuses(listenPort));
+        EXPECT_FALSE(PortRefuses(listenPort + 500));
+    }
+
+    // The restart: the second start, wait and connection.
+    static constexpr int kFaultedStart = 2;
+    std::atomic<bool> m_bDownloadBegun{false};
+    int m_nTicksAfterFailure = 0;
+};
+
+} // namespace
+
+// As while the link is up: the link is started again at the next second tick, not counted as a
+// recovery.
+TEST_F(FailureDuringDownload, AnImpossibleLengthRestartsTheLinkAtTheNextSecondTick) {
+    Run(Fault::ImpossibleLength, 600000);
+    EXPECT_TRUE(traces.Has("[ERROR] The length[32767] from the switch cannot be a record. The "
+                           "link is out of step and is started again!!!"));
+    EXPECT_EQ(view.CountLog("ids212 [0]"), 2) << "both restarts by the second timer";
+    EXPECT_EQ(view.CountLog("ids212 [1]"), 0);
+}
+
+// As while the link is up: the liveness tick finds the ended threads and starts the link again.
+TEST_F(FailureDuringDownload, TheSwitchClosingRestartsTheLinkAtTheNextLivenessTick) {
+    Run(Fault::SwitchCloses, 300);
+    EXPECT_EQ(view.CountLog("ids212 [0]"), 1);
+    EXPECT_EQ(view.CountLog("ids212 [1]"), 1) << "the liveness tick's restart is counted";
 }

@@ -66,7 +66,7 @@ TEST_F(WaitModel, ProgressStepsAndStartsOverWhenFull) {
     EXPECT_EQ(model.Position(), 20);
 }
 
-TEST_F(WaitModel, EndsOnTheDeviceListTheFailedStartOrAnAbort) {
+TEST_F(WaitModel, EndsOnTheDeviceListTheFailedStartTheEndedLinkOrAnAbort) {
     owner.m_nConnType = kConnTypeTcp;
     {
         WaitDialogModel model(owner);
@@ -83,6 +83,13 @@ TEST_F(WaitModel, EndsOnTheDeviceListTheFailedStartOrAnAbort) {
         owner.m_bStartResult = 0;
         EXPECT_TRUE(model.OnTick());
         owner.m_bStartResult = 1;
+    }
+    {
+        bool alive = true;
+        WaitDialogModel model(owner, [&] { return alive; });
+        EXPECT_FALSE(model.OnTick());
+        alive = false;
+        EXPECT_TRUE(model.OnTick()) << "a link whose threads have ended brings no download";
     }
     {
         WaitDialogModel model(owner);
