@@ -3,7 +3,9 @@
 #include <platform/DebugOutput.h>
 #include <platform/SystemError.h>
 
+#include <fcntl.h>
 #include <sys/file.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -59,16 +61,24 @@ bool LogRing::OpenIndex(int index, const std::string& timeText) {
     m_path = PathOf(index);
     std::error_code ignored;
     fs::create_directories(m_folder + "/Log", ignored);
-    std::FILE* file = std::fopen(m_path.c_str(), "w");
-    if (file == nullptr) {
+    // The records name callers and agents: the owner and the group read them, not every user.
+    const int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0640);
+    if (fd < 0) {
         m_error = m_path + " cannot be written in the folder " + m_folder +
                   "/Log: " + platform::SystemErrorText(errno);
         return false;
     }
-    // Others may read the log while it is written, but not write it.
-    if (::flock(fileno(file), LOCK_EX | LOCK_NB) != 0) {
+    // Others may read the log while it is written, but not write it; a file held by another copy
+    // is not emptied under it either.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
         m_error = platform::SystemErrorText(errno);
-        std::fclose(file);
+        ::close(fd);
+        return false;
+    }
+    std::FILE* file = ::fdopen(fd, "w");
+    if (file == nullptr) {
+        m_error = platform::SystemErrorText(errno);
+        ::close(fd);
         return false;
     }
     m_file = file;

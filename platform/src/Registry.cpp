@@ -147,8 +147,9 @@ RegStatus WriteAtomically(const std::string& path, const std::string& data) {
         ::fchown(fd.get(), st.st_uid, st.st_gid) != 0) {
         [[maybe_unused]] const int kept = ::fchown(fd.get(), static_cast<uid_t>(-1), st.st_gid);
     }
-    const mode_t mode = replacing ? (st.st_mode & 07777) : 0644;
-    if (::fchmod(fd.get(), mode) != 0) {
+    // The file holds passwords: a new one keeps mkostemp's 0600 (less the umask), a rewrite the
+    // mode its owner gave it.
+    if (replacing && ::fchmod(fd.get(), st.st_mode & 07777) != 0) {
         return failAndUnlink(errno);
     }
     size_t done = 0;
@@ -308,7 +309,8 @@ template <class Change> RegStatus Modify(Change&& change) {
         std::free(real);
     }
     const std::string lockPath = target + ".lock";
-    Fd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    // Whoever may open the lock may hold it and so stall every writer.
+    Fd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
     if (lock.get() < 0) {
         const int err = errno;
         const std::string folder = DirName(target);

@@ -218,7 +218,8 @@ SingleInstance::Result SingleInstance::Acquire(int reachTimeoutMs) {
         return Result::Failed;
     }
 
-    int fd = ::open(m_strLockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Whoever may open the lock may hold it and keep the program from starting.
+    int fd = ::open(m_strLockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     const int createError = errno;
     // A lock file that is there already serves read-only as well: flock needs no write access.
     if (fd < 0 && (createError == EACCES || createError == EROFS))

@@ -1,6 +1,7 @@
 #include <platform/Registry.h>
 
 #include <testsupport/ChildProcess.h>
+#include <testsupport/FileMode.h>
 #include <testsupport/TempRegistry.h>
 
 #include <gtest/gtest.h>
@@ -494,4 +495,43 @@ TEST_F(RegistryKey, DepthIsLimitedAndRewritesKeepOwnerAndTellTheRealError) {
     });
     ::chmod(dir_.c_str(), 0755);
     EXPECT_NE(text.find(std::strerror(EACCES)), std::string::npos) << text;
+}
+
+// The file holds the switch's password and the monitors' access code: what is made is its owner's
+// alone, and a rewrite keeps the rights its owner has given since.
+TEST_F(RegistryKey, FilesAreMadeForTheOwnerAloneAndRewritesKeepTheirMode) {
+    using testsupport::PermissionsOf;
+    const std::string lock = path_.string() + ".lock";
+    const std::string backup = (dir_ / "OrbBKUP.BIN").string();
+    {
+        testsupport::ScopedUmask usual(022);
+        RegKey key = MustCreate(kOrb);
+        ASSERT_EQ(key.SetString("SysInfo Password", "8062"), RegStatus::Ok);
+        EXPECT_EQ(PermissionsOf(path_.string()), "0600");
+        EXPECT_EQ(PermissionsOf(lock), "0600");
+        ASSERT_EQ(key.SaveKey(backup), RegStatus::Ok) << RegKey::LastErrorText();
+        EXPECT_EQ(PermissionsOf(backup), "0600");
+
+        ASSERT_EQ(::chmod(path_.c_str(), 0640), 0);
+        ASSERT_EQ(::chmod(backup.c_str(), 0644), 0);
+        ASSERT_EQ(key.SetDword("OrbRunCheck", 1), RegStatus::Ok);
+        EXPECT_EQ(PermissionsOf(path_.string()), "0640");
+        ASSERT_EQ(key.SaveKey(backup), RegStatus::Ok);
+        EXPECT_EQ(PermissionsOf(backup), "0644");
+        ASSERT_EQ(key.RestoreKey(backup), RegStatus::Ok) << RegKey::LastErrorText();
+        EXPECT_EQ(PermissionsOf(path_.string()), "0640");
+    }
+    // A stricter umask takes away what it masks; it does not touch a file that is there.
+    testsupport::ScopedUmask strict(0277);
+    RegKey key = MustCreate(kOrb);
+    const std::string second = (dir_ / "second.bin").string();
+    ASSERT_EQ(key.SaveKey(second), RegStatus::Ok) << RegKey::LastErrorText();
+    EXPECT_EQ(PermissionsOf(second), "0400");
+    ASSERT_EQ(key.SaveKey(backup), RegStatus::Ok);
+    EXPECT_EQ(PermissionsOf(backup), "0644");
+    ::setenv("QORVELL_REGISTRY", (dir_ / "strict.reg").c_str(), 1);
+    MustCreate(kOrb);
+    ::setenv("QORVELL_REGISTRY", path_.c_str(), 1);
+    EXPECT_EQ(PermissionsOf((dir_ / "strict.reg").string()), "0400");
+    EXPECT_EQ(PermissionsOf((dir_ / "strict.reg.lock").string()), "0400");
 }

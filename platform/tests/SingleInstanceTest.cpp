@@ -1,5 +1,6 @@
 #include <platform/SingleInstance.h>
 
+#include <testsupport/FileMode.h>
 #include <testsupport/TestApp.h>
 
 #include <gtest/gtest.h>
@@ -32,6 +33,18 @@ TEST(PlatformSingleInstance, IsHeldSeesEitherKindOfHolderAndNothingOnceItHasGone
         EXPECT_TRUE(platform::SingleInstance::IsHeld(path + ".qt"));
     }
     EXPECT_FALSE(platform::SingleInstance::IsHeld(path + ".qt"));
+}
+
+// A user who could open the lock could hold it and keep the program from ever starting.
+TEST(PlatformSingleInstance, TheLockFileMadeIsTheOwnersAlone) {
+    testsupport::App<QCoreApplication>();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string path = dir.path().toStdString() + "/app.lock";
+    testsupport::ScopedUmask usual(022);
+    platform::SingleInstance copy(path, "platformtest-");
+    ASSERT_EQ(copy.Acquire(), platform::SingleInstance::Result::First);
+    EXPECT_EQ(testsupport::PermissionsOf(path), "0600");
 }
 
 } // namespace

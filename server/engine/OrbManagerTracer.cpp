@@ -384,8 +384,9 @@ void COrbManagerTracer::WriteQueued(bool checkLevel) {
 }
 
 bool COrbManagerTracer::OpenFile(const std::string& path) {
-    // As fopen's "a": created with the umask's rights, every write at the end.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    // As fopen's "a", every write at the end, but not for every user to read: the trace names
+    // the users, their addresses and all that the switch says.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
     if (fd < 0)
         return false;
     struct stat info {};

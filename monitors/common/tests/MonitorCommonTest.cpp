@@ -19,6 +19,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <testsupport/FileMode.h>
+
 #include <fstream>
 #include <thread>
 
@@ -250,6 +252,35 @@ TEST(MonitorLogRing, AnOpenTakesTheFirstMissingFileElseTheOldestSoEarlierRecords
                             now - std::chrono::hours(i == 6 ? 48 : 1));
     ASSERT_TRUE(ring.Open(dir.Dir().string(), "c"));
     EXPECT_EQ(ring.Index(), 6);
+}
+
+// The records name callers and agents: a file made is for the owner and the group, one reused
+// keeps the rights its owner gave it, and one another copy still writes is left as it is.
+TEST(MonitorLogRing, FilesAreMadeForTheOwnerAndTheGroupAndAHeldOneIsNotEmptied) {
+    using testsupport::PermissionsOf;
+    testsupport::ScopedUmask usual(022);
+    TempRegistry dir;
+    const fs::path log = dir.Dir() / "Log";
+    LogRing ring("smdr", RingTexts(), 60);
+    ASSERT_TRUE(ring.Open(dir.Dir().string(), "t0"));
+    EXPECT_EQ(PermissionsOf((log / "smdr0.log").string()), "0640");
+    ASSERT_EQ(::chmod((log / "smdr0.log").c_str(), 0600), 0);
+    // Each line fills a file: the eleventh comes round to file 0, emptied and reused.
+    for (int i = 0; i < 10; ++i)
+        ASSERT_EQ(ring.Write(std::string(50, 'x') + "\n", "t"), LogRing::WriteResult::Written);
+    ASSERT_EQ(ring.Write("kept" + std::string(46, 'x') + "\n", "t"), LogRing::WriteResult::Written);
+    EXPECT_EQ(ring.Index(), 0);
+    EXPECT_EQ(PermissionsOf((log / "smdr0.log").string()), "0600");
+    EXPECT_EQ(PermissionsOf((log / "smdr9.log").string()), "0640");
+
+    // The one the ring holds is the oldest, so a second copy picks it.
+    const auto now = fs::file_time_type::clock::now();
+    for (int i = 0; i < 10; ++i)
+        fs::last_write_time(log / ("smdr" + std::to_string(i) + ".log"),
+                            now - std::chrono::hours(i == 0 ? 48 : 1));
+    LogRing other("smdr", RingTexts());
+    EXPECT_FALSE(other.Open(dir.Dir().string(), "t"));
+    EXPECT_NE(ReadFile(log / "smdr0.log").find("kept"), std::string::npos);
 }
 
 TEST(MonitorLogRing, AppendedLinesReachTheirOwnFilesInOrderAtAFlushAMoveOnAndTheClose) {

@@ -1,6 +1,8 @@
 #include "TraceCapture.h"
 #include <engine/OrbManagerTracer.h>
 
+#include <testsupport/FileMode.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -285,6 +287,32 @@ TEST_F(OrbManagerTracerTest, RotationWrapsFromTheLastFileToTheFirst) {
     EXPECT_EQ(Texts(File(0)),
               (std::vector<std::string>{Reopened(0), "wrapped", kPumpsQuit, kTerminated}));
     EXPECT_EQ(ReadAll(File(1)), "OLD 1\n");
+}
+
+// The trace names users, addresses and all the switch says: each file of the ring is made for the
+// owner and the group, less what a stricter umask takes, the one an older program left included.
+TEST_F(OrbManagerTracerTest, EveryFileOfTheRingIsMadeForTheOwnerAndTheGroup) {
+    using testsupport::PermissionsOf;
+    g_nLogFileCount = 2;
+    {
+        testsupport::ScopedUmask usual(022);
+        fs::create_directories(m_dir);
+        WriteFile(File(0), "OLD 0\n", 5000);
+        ASSERT_EQ(PermissionsOf(File(0)), "0644");
+        Start(); // on brv1, the one missing
+        EXPECT_EQ(PermissionsOf(File(1)), "0640");
+        RotateOnNextLine(1, 7);
+        TraceLog("wrapped");
+        ASSERT_TRUE(WaitUntil([&] { return Contains(Texts(File(0)), "wrapped"); }, kWaitMs));
+        SetTraceLogFileByteLimitForTest(0);
+        StopMessageTracer(m_tracer);
+        EXPECT_EQ(PermissionsOf(File(0)), "0640");
+    }
+    testsupport::ScopedUmask strict(077);
+    fs::remove_all(m_dir);
+    Start();
+    StopMessageTracer(m_tracer);
+    EXPECT_EQ(PermissionsOf(File(0)), "0600");
 }
 
 // The next file cannot be made: first a folder stands in its place, then the log folder is gone.
