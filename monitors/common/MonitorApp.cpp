@@ -1,7 +1,6 @@
 #include "MonitorApp.h"
 
 #include "MonitorTexts.h"
-#include <platform/StopSignal.h>
 
 #include <platform/Registry.h>
 #include <platform/SocketInit.h>
@@ -30,7 +29,8 @@ void ReportStartFailure(const std::string& text) {
         QMessageBox::critical(nullptr, QString(), QString::fromStdString(text));
 }
 
-int RunMonitorApp(const MonitorProgram& program, int argc, char** argv) {
+int RunMonitorApp(const MonitorProgram& program, platform::WindowStopSignal& stop, int argc,
+                  char** argv) {
     bool start = false;
     int quitAfter = 0;
     for (int i = 1; i < argc; ++i) {
@@ -68,7 +68,8 @@ int RunMonitorApp(const MonitorProgram& program, int argc, char** argv) {
     std::unique_ptr<MonitorCore> logic = program.makeLogic(window);
     window.Attach(*logic, program.listImages(language));
     // SIGTERM and SIGINT end it as the quit option does: connection closed, logs closed, exit 0.
-    platform::StopSignal stopSignal([&](int) { window.RequestEnd(); });
+    stop.KeepOpen(&window);
+    stop.SetHandler([&](int) { window.RequestEnd(); });
     // Armed first: the initialisation may already run the configuration dialog.
     if (quitAfter > 0)
         QTimer::singleShot(quitAfter * 1000, &window, [&] { window.RequestEnd(); });
@@ -79,6 +80,7 @@ int RunMonitorApp(const MonitorProgram& program, int argc, char** argv) {
                 logic->OnStartMonitor();
         });
     window.exec();
+    stop.SetHandler({});
     logic.reset();
     return 0;
 }

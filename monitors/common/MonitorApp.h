@@ -4,11 +4,16 @@
 #include "MonitorLanguage.h"
 #include "MonitorWindow.h"
 
+#include <platform/ProgramInfo.h>
+#include <platform/ui/WindowStopSignal.h>
+
 #include <QIcon>
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // The start-up both monitor programs share: language setting and library, the socket layer, the
 // main dialog run modally. Options for scripted runs: --start presses Start Monitor once the
@@ -32,6 +37,11 @@ std::string MissingLanguageMessage(const char* builtIn);
 // offscreen platform would hold the program forever).
 void ReportStartFailure(const std::string& text);
 
-// Parses the scripted-run options out of argv; the application object must exist.
+// The scripted-run options, as platform::RefuseUnknownOptions takes them.
+inline const std::vector<std::string_view> kMonitorOptions = {"--start", "--quit-after="};
+
+// Parses the scripted-run options out of argv; the application object must exist. `stop`, made
+// as the program starts, ends the dialog in order at SIGTERM or SIGINT.
 // The program's exit status: 0 after the dialog ended, 1 when it could not start.
-int RunMonitorApp(const MonitorProgram& program, int argc, char** argv);
+int RunMonitorApp(const MonitorProgram& program, platform::WindowStopSignal& stop, int argc,
+                  char** argv);

@@ -18,16 +18,21 @@ namespace {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (platform::AnswerInfoOptions(
-            {"smdrwatch",
-             "The SMDR/UCD monitor: shows the switch's SMDR and UCD records from the link\n"
-             "server's monitor port. Settings: Software\\Qorvell Electronics\\smdrwatch.",
-             "  --start               press Start Monitor at start\n"
-             "  --quit-after=<secs>   end the program after that many seconds\n",
-             platform::kEnvWindow},
-            argc, argv))
+    const platform::ProgramInfo info{
+        "smdrwatch",
+        "The SMDR/UCD monitor: shows the switch's SMDR and UCD records from the link\n"
+        "server's monitor port. Settings: Software\\Qorvell Electronics\\smdrwatch.",
+        "  --start               press Start Monitor at start\n"
+        "  --quit-after=<secs>   end the program after that many seconds\n",
+        platform::kEnvWindow};
+    if (platform::AnswerInfoOptions(info, argc, argv))
         return 0;
+    // Qt takes its own options (-platform ...) out of argv here; the rest are ours.
     QApplication app(argc, argv);
+    if (platform::RefuseUnknownOptions(info, argc, argv, kMonitorOptions))
+        return platform::kUsageExitCode;
+    // From here on a stop closes any box open, and once the dialog runs, ends it.
+    platform::WindowStopSignal stop;
     MonitorProgram program{
         MonitorKind::Smdr,
         "Can't open the system registry information about the Runtime Language. You should "
@@ -48,5 +53,5 @@ int main(int argc, char** argv) {
                 {SmdrMonitor::kUcdList, {DialogBuilder::Icon(language, 138)}}};
         },
         {}};
-    return RunMonitorApp(program, argc, argv);
+    return RunMonitorApp(program, stop, argc, argv);
 }

@@ -20,16 +20,21 @@ namespace {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (platform::AnswerInfoOptions(
-            {"switchwatch",
-             "The switch-message monitor: shows the traffic of the link server's switch link\n"
-             "as hex. Settings: Software\\Qorvell Electronics\\OrbMonitor.",
-             "  --start               press Start Monitor at start\n"
-             "  --quit-after=<secs>   end the program after that many seconds\n",
-             platform::kEnvWindow},
-            argc, argv))
+    const platform::ProgramInfo info{
+        "switchwatch",
+        "The switch-message monitor: shows the traffic of the link server's switch link\n"
+        "as hex. Settings: Software\\Qorvell Electronics\\OrbMonitor.",
+        "  --start               press Start Monitor at start\n"
+        "  --quit-after=<secs>   end the program after that many seconds\n",
+        platform::kEnvWindow};
+    if (platform::AnswerInfoOptions(info, argc, argv))
         return 0;
+    // Qt takes its own options (-platform ...) out of argv here; the rest are ours.
     QApplication app(argc, argv);
+    if (platform::RefuseUnknownOptions(info, argc, argv, kMonitorOptions))
+        return platform::kUsageExitCode;
+    // From here on a stop closes any box open, and once the dialog runs, ends it.
+    platform::WindowStopSignal stop;
     // Before anything else: one switchwatch at a time; a second start raises the first.
     MonitorWindow* shown = nullptr;
     platform::SingleInstance instance(
@@ -74,5 +79,5 @@ int main(int argc, char** argv) {
                  {DialogBuilder::Icon(language, 133), DialogBuilder::Icon(language, 132)}}};
         },
         [&](MonitorWindow& window) { shown = &window; }};
-    return RunMonitorApp(program, argc, argv);
+    return RunMonitorApp(program, stop, argc, argv);
 }

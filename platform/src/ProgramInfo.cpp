@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -72,6 +73,26 @@ bool AnswerInfoOptions(const ProgramInfo& info, int argc, char** argv) {
             std::printf("%s %s\n", info.name.c_str(), ProgramVersion());
             return true;
         }
+    }
+    return false;
+}
+
+bool RefuseUnknownOptions(const ProgramInfo& info, int argc, char** argv,
+                          const std::vector<std::string_view>& known) {
+    const auto matches = [](std::string_view argument, std::string_view option) {
+        return option.ends_with('=') ? argument.starts_with(option) : argument == option;
+    };
+    for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--help" || argument == "-h" || argument == "--version")
+            continue;
+        if (std::any_of(known.begin(), known.end(),
+                        [&](std::string_view option) { return matches(argument, option); }))
+            continue;
+        std::fprintf(stderr, "%s: unknown option: %s\n%s", info.name.c_str(), argv[i],
+                     ProgramHelpText(info).c_str());
+        std::fflush(stderr);
+        return true;
     }
     return false;
 }

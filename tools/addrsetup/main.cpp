@@ -8,19 +8,26 @@
 #include <platform/DebugOutput.h>
 #include <platform/ProgramInfo.h>
 #include <platform/SingleInstance.h>
+#include <platform/ui/WindowStopSignal.h>
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
-    if (platform::AnswerInfoOptions(
-            {"addrsetup",
-             "The connection manager of a client PC: tests the link server and telephony,\n"
-             "re-registers the provider and restarts the client applications. One per registry.",
-             "", platform::kEnvWindow | platform::kEnvTelephony},
-            argc, argv)) {
+    const platform::ProgramInfo info{
+        "addrsetup",
+        "The connection manager of a client PC: tests the link server and telephony,\n"
+        "re-registers the provider and restarts the client applications. One per registry.",
+        "", platform::kEnvWindow | platform::kEnvTelephony};
+    if (platform::AnswerInfoOptions(info, argc, argv)) {
         return 0;
     }
+    // Qt takes its own options (-platform ...) out of argv here; addrsetup has none beside them.
     QApplication app(argc, argv);
+    if (platform::RefuseUnknownOptions(info, argc, argv, {})) {
+        return platform::kUsageExitCode;
+    }
+    // A stop closes any box open and the dialog as Close does.
+    platform::WindowStopSignal stop;
     CConnectionManagerWindow* shown = nullptr;
     platform::SingleInstance instance(addrsetup::WindowClassLockPath(addrsetup::kWindowClass),
                                       "addrsetup-");
@@ -43,6 +50,10 @@ int main(int argc, char** argv) {
     platform::DebugOutput("[Reconnect] class registered\n");
     CConnectionManagerWindow dialog;
     shown = &dialog;
+    stop.KeepOpen(&dialog);
+    stop.SetHandler([&dialog](int) { dialog.EndDialog(0); });
     dialog.show();
-    return dialog.exec();
+    const int result = dialog.exec();
+    stop.SetHandler({});
+    return result;
 }

@@ -1,8 +1,10 @@
 #pragma once
 
-// What every program of the system answers before it opens a window: --help and --version.
+// What every program of the system answers before it opens a window: --help and --version; and
+// how it refuses an option it does not know.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -30,6 +32,15 @@ std::string ProgramHelpText(const ProgramInfo& info);
 // With --help or --version among the arguments, prints the answer on standard output and
 // returns true: the caller ends with exit code 0. Other arguments are left to the program.
 bool AnswerInfoOptions(const ProgramInfo& info, int argc, char** argv);
+
+// How a program ends that was given an option it does not know.
+inline constexpr int kUsageExitCode = 2;
+
+// With an argument that is none of `known` (or of --help, -h and --version), prints
+// "<name>: unknown option: <argument>" and the usage on standard error and returns true: the
+// caller ends with kUsageExitCode. A known entry that ends in '=' takes a value after it.
+bool RefuseUnknownOptions(const ProgramInfo& info, int argc, char** argv,
+                          const std::vector<std::string_view>& known);
 
 // Folders where the program's own libraries are: beside the program (the build tree) and
 // <prefix>/lib/veltrane for a program installed in <prefix>/bin. Only existing folders.

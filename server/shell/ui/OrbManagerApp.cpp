@@ -19,6 +19,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -61,6 +62,18 @@ bool CanShowMessageBox() {
 
 } // namespace
 
+platform::ProgramInfo COrbManagerApp::ProgramDescription() {
+    return {"Brovik",
+            "Veltrane Link: the link server between the switch and the PC clients. Without an\n"
+            "option it opens its window; settings are read from the registry file.",
+            "  --service             run headless, as the system service runs it (needs the\n"
+            "                        option UseSystemServiceMode on)\n"
+            "  -install              write and enable the systemd unit "
+            "veltrane-link-v2-service.service\n"
+            "  -remove               stop, disable and remove that unit\n",
+            platform::kEnvWindow | platform::kEnvService};
+}
+
 COrbManagerApp::COrbManagerApp() = default;
 
 COrbManagerApp::~COrbManagerApp() {
@@ -84,11 +97,15 @@ int COrbManagerApp::Run(int argc, char** argv) {
         return InstallService();
     if (CommandLineContains("/remove") || CommandLineContains("-remove"))
         return RemoveService();
+    if (platform::RefuseUnknownOptions(ProgramDescription(), argc, argv,
+                                       {ServiceManager::kServiceArgument}))
+        return m_nExitCode = platform::kUsageExitCode;
 
     const bool serviceModeOn = ReadServiceModeOption() == 0;
     if (HasArgument(ServiceManager::kServiceArgument) && !serviceModeOn) {
-        // A broken file reads as "off"; the operator must be sent to the file, not the option.
-        if (platform::RegistryFileFault().empty()) {
+        // A broken or missing file reads as "off"; the operator must be sent to the file, not
+        // the option.
+        if (platform::RegistryFileProblem().empty()) {
             std::fprintf(stderr, "%s\n", kServiceModeOffMessage);
         } else {
             m_bHeadless = true;
@@ -239,13 +256,19 @@ int COrbManagerApp::CheckSingleInstance() {
 
 bool COrbManagerApp::InitInstance() {
     m_nExitCode = 0;
+    // No folder, no settings: the single-instance check would make the folder and its lock file
+    // and so hide that the server is not installed.
+    if (platform::RegistryFolderMissing()) {
+        ReportStartupFailure(MissingLanguageOptionsText());
+        m_nExitCode = 1;
+        return false;
+    }
     if (!CheckSingleInstance())
         return false;
 
     LanguageOptions options;
     if (!ReadLanguageOptions(options)) {
-        std::fprintf(stderr, "Missing: %s\n", options.missing.c_str());
-        ReportStartupFailure(MissingLanguageOptionsText());
+        ReportStartupFailure(MissingLanguageOptionsText(options.missing));
         m_nExitCode = 1;
         return false;
     }
@@ -323,10 +346,16 @@ void COrbManagerApp::ReleaseHostObjects() {
     m_pTerminationSignal.reset();
 }
 
-std::string COrbManagerApp::MissingLanguageOptionsText() {
+std::string COrbManagerApp::MissingLanguageOptionsText(const std::string& missing) {
     std::string text = kMissingLanguageOptionsMessage;
-    if (const std::string fault = platform::RegistryFileFault(); !fault.empty())
+    if (!missing.empty())
+        text += "\n\nMissing: " + missing;
+    if (const std::string fault = platform::RegistryFileFault(); !fault.empty()) {
         text += "\n\nRegistry file: " + fault;
+    } else if (std::string absence = platform::RegistryFileAbsence(); !absence.empty()) {
+        absence[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(absence[0])));
+        text += "\n\n" + absence + ".";
+    }
     return text;
 }
 

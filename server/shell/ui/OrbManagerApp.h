@@ -1,5 +1,6 @@
 #pragma once
 
+#include <platform/ProgramInfo.h>
 #include <platform/ResourceLibrary.h>
 
 #include <memory>
@@ -30,18 +31,22 @@ public:
     static constexpr const char* kMissingLanguageOptionsMessage =
         "Cannot Open the system registry information about the Veltrane Link Runtime Language. "
         "Need to install the OrbManager again!!!";
-    // The message above, followed by where the registry file is broken when it is.
-    static std::string MissingLanguageOptionsText();
+    // The message above, followed by what is missing and where the registry file is broken or
+    // missing when it is.
+    static std::string MissingLanguageOptionsText(const std::string& missing = {});
     static constexpr const char* kServiceModeOffMessage =
         "service mode is off: set OptionValues UseSystemServiceMode to 1";
+
+    // What --help shows; the options are also the only ones Run takes.
+    static platform::ProgramInfo ProgramDescription();
 
     COrbManagerApp();
     virtual ~COrbManagerApp();
     COrbManagerApp(const COrbManagerApp&) = delete;
     COrbManagerApp& operator=(const COrbManagerApp&) = delete;
 
-    // The whole program; returns the process's exit code. An application object that exists
-    // already is used as it is.
+    // The whole program; returns the process's exit code (2 for an option it does not know). An
+    // application object that exists already is used as it is.
     int Run(int argc, char** argv);
 
     // Start-up from the single-instance check to the end of the main dialog; true when the
