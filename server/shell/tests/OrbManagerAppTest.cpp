@@ -111,12 +111,16 @@ protected:
 };
 
 TEST_F(OrbManagerAppTest, LanguageOptionsAndLibraryMustBeThere) {
+    const std::string message = COrbManagerApp::kMissingLanguageOptionsMessage;
     {
+        // The single-instance check has made the lock file beside it, not the file itself.
         RecordingApp app;
         EXPECT_FALSE(app.InitInstance());
         EXPECT_EQ(app.ExitCode(), 1);
-        EXPECT_EQ(app.failures,
-                  std::vector<std::string>{COrbManagerApp::kMissingLanguageOptionsMessage});
+        EXPECT_EQ(app.failures, std::vector<std::string>{
+                                    message + "\n\nMissing: the key HKEY_LOCAL_MACHINE\\" +
+                                    kRootKey + "\\OptionValues in " + registry_ +
+                                    "\n\nThe registry file " + registry_ + " does not exist."});
     }
     // DllPath alone is not enough.
     ASSERT_EQ(CreateKey(kRootKey + "\\OptionValues").SetString("DllPath", "/nowhere"),
@@ -125,7 +129,10 @@ TEST_F(OrbManagerAppTest, LanguageOptionsAndLibraryMustBeThere) {
         RecordingApp app;
         EXPECT_FALSE(app.InitInstance());
         EXPECT_EQ(app.failures,
-                  std::vector<std::string>{COrbManagerApp::kMissingLanguageOptionsMessage});
+                  std::vector<std::string>{message +
+                                           "\n\nMissing: the value \"Extension\" (REG_SZ) of "
+                                           "HKEY_LOCAL_MACHINE\\" +
+                                           kRootKey + "\\OptionValues in " + registry_});
     }
     // An unknown extension takes the English library; a missing file is named.
     SetLanguage("/nowhere", "XYZ");
@@ -284,6 +291,31 @@ TEST_F(OrbManagerAppTest, ABrokenRegistryFileIsNamedWithItsLine) {
                   std::string::npos)
             << result.standardError;
         EXPECT_NE(result.standardError.find(where), std::string::npos) << result.standardError;
+    }
+#endif
+}
+
+// A folder that is not there is named, and left as it was: no folder, no lock file.
+TEST_F(OrbManagerAppTest, AMissingRegistryFolderIsNamedAndNotCreated) {
+    const std::string folder = dir_.path().toStdString() + "/not-installed";
+    registry_ = folder + "/registry.reg";
+    ::setenv("QORVELL_REGISTRY", registry_.c_str(), 1);
+    const std::string named = COrbManagerApp::kMissingLanguageOptionsMessage +
+                              std::string("\n\nThe registry folder ") + folder +
+                              " does not exist (registry file " + registry_ + ").";
+    {
+        RecordingApp app;
+        EXPECT_FALSE(app.InitInstance());
+        EXPECT_EQ(app.ExitCode(), 1);
+        EXPECT_EQ(app.failures, std::vector<std::string>{named});
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder));
+#ifdef BROVIK_PATH
+    for (const QStringList& args : {QStringList{}, QStringList{"--service"}}) {
+        const ProgramResult result = RunProgram(args, args.isEmpty());
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_NE(result.standardError.find(named), std::string::npos) << result.standardError;
+        EXPECT_FALSE(std::filesystem::exists(folder));
     }
 #endif
 }
