@@ -35,32 +35,13 @@ private:
     int m_max = 0;
 };
 
-QGroupBox* Frame(const char* caption) {
-    return new QGroupBox(QLatin1String(caption));
-}
-
-void SetText(QLineEdit* box, const std::string& text) {
-    const QString value = QString::fromStdString(text);
-    // Only on change, so the caret of a box being typed in stays where it is.
-    if (box->text() != value) {
-        box->setText(value);
-    }
-}
-
 } // namespace
 
 frmClientSim::frmClientSim(ClientRunController* controller, QWidget* parent)
     : RigWindow(parent), m_controller(controller) {
-    setWindowTitle(QLatin1String(kWindowCaption));
     BuildControls();
-
-    connect(m_controller.get(), &ClientRunController::stateChanged, this,
-            &frmClientSim::RefreshState);
-    connect(m_controller.get(), &ClientRunController::message, this, &frmClientSim::ShowMessage);
-    connect(m_controller.get(), &ClientRunController::quitRequested, this, &QWidget::close);
-
-    m_controller->Form_Load();
-    RefreshState();
+    Open(kWindowCaption, m_controller.get(), &frmClientSim::RefreshState,
+         &frmClientSim::ShowMessage);
 }
 
 frmClientSim::~frmClientSim() {

@@ -1,6 +1,8 @@
 #include "RigWindow.h"
 
 #include <QCloseEvent>
+#include <QGroupBox>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextCursor>
@@ -10,6 +12,17 @@ void RigWindow::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
     if (event->isAccepted()) {
         emit closed();
+    }
+}
+
+QGroupBox* RigWindow::Frame(const char* caption) {
+    return new QGroupBox(QLatin1String(caption));
+}
+
+void RigWindow::SetText(QLineEdit* box, const std::string& text) {
+    const QString value = QString::fromStdString(text);
+    if (box->text() != value) {
+        box->setText(value);
     }
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 
 class QCloseEvent;
+class QGroupBox;
+class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -26,9 +28,9 @@ private:
     Controller* m_controller;
 };
 
-// What both windows of the rig share: the closed signal that ends the program, the log box and
-// message boxes, and the button presses of a scripted start, which go through the same steps as a
-// user's.
+// What both windows of the rig share: the wiring to the controller, the closed signal that ends
+// the program, frames, boxes, the log box and message boxes, and the button presses of a scripted
+// start, which go through the same steps as a user's.
 class RigWindow : public QMainWindow {
     Q_OBJECT
 
@@ -41,6 +43,25 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+
+    // Called once the controls are built: from then on the controller's state and messages are
+    // shown and its Quit closes the window. Connected before Form_Load, so that what loading says
+    // is shown too.
+    template <class Window, class Controller, class Message>
+    void Open(const char* caption, Controller* controller, void (Window::*refresh)(),
+              void (Window::*show)(const Message&)) {
+        auto* window = static_cast<Window*>(this);
+        setWindowTitle(QLatin1String(caption));
+        connect(controller, &Controller::stateChanged, window, refresh);
+        connect(controller, &Controller::message, window, show);
+        connect(controller, &Controller::quitRequested, this, &QWidget::close);
+        controller->Form_Load();
+        (window->*refresh)();
+    }
+
+    static QGroupBox* Frame(const char* caption);
+    // Only on change, so the caret of a box being typed in stays where it is.
+    static void SetText(QLineEdit* box, const std::string& text);
 
     // Shows `text` in the box, which holds `shown`. A text that grew at its end (the usual case)
     // is appended, so a long log is not set again on every line.

@@ -48,18 +48,6 @@ QCheckBox* CheckBox(const char* name, const char* caption) {
     return box;
 }
 
-QGroupBox* Frame(const char* caption) {
-    return new QGroupBox(QLatin1String(caption));
-}
-
-void SetText(QLineEdit* box, const std::string& text) {
-    const QString value = QString::fromStdString(text);
-    // Only on change, so the caret of a box being typed in stays where it is.
-    if (box->text() != value) {
-        box->setText(value);
-    }
-}
-
 QString WholeNumber(double value) {
     return QString::number(value, 'f', 0);
 }
@@ -68,18 +56,11 @@ QString WholeNumber(double value) {
 
 frmSWSim::frmSWSim(SimRunController* controller, QWidget* parent)
     : RigWindow(parent), m_controller(controller) {
-    setWindowTitle(QLatin1String(kWindowCaption));
     BuildControls();
-
-    connect(m_controller.get(), &SimRunController::stateChanged, this, &frmSWSim::RefreshState);
     connect(m_controller.get(), &SimRunController::traceChanged, this, &frmSWSim::RefreshCounters);
-    connect(m_controller.get(), &SimRunController::message, this, &frmSWSim::ShowMessage);
     connect(m_controller.get(), &SimRunController::logLine, this,
             [](const QString& line) { qInfo().noquote() << line; });
-    connect(m_controller.get(), &SimRunController::quitRequested, this, &QWidget::close);
-
-    m_controller->Form_Load();
-    RefreshState();
+    Open(kWindowCaption, m_controller.get(), &frmSWSim::RefreshState, &frmSWSim::ShowMessage);
     RefreshCounters();
 }
 

@@ -201,6 +201,16 @@ TEST_F(frmSWSimTest, ClicksReachTheControllerAndTheWindowFollows) {
     EXPECT_FALSE(window->cmdCallSim()->isEnabled());
 }
 
+TEST_F(frmSWSimTest, TypingInABoxLeavesTheCaretWhereItIs) {
+    QLineEdit* box = Find<QLineEdit>("editSimTime");
+    box->setCursorPosition(0);
+    box->insert(QStringLiteral("2")); // as typed, before the "1"
+    EXPECT_EQ(controller->State().simTime, "21");
+    // The window showed the controller's state again; the box was already right.
+    EXPECT_EQ(box->text(), "21");
+    EXPECT_EQ(box->cursorPosition(), 1);
+}
+
 TEST_F(frmSWSimTest, CountersAndTraceText) {
     controller->chkPrint_Click(true);
     SimTrace& trace = controller->Trace();
