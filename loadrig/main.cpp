@@ -2,13 +2,10 @@
 #include <clientsim/frmClientSim.h>
 #include <switchsim/frmSWSim.h>
 
+#include <platform/ui/WindowStopSignal.h>
+
 #include <QApplication>
 #include <QPushButton>
-#include <QSocketNotifier>
-
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
 #include <iostream>
 #include <memory>
@@ -36,15 +33,6 @@ void QuitAsUser(QWidget* window, QPushButton* stop, QPushButton* quit) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    // SIGTERM and SIGINT are read from a descriptor in the event loop; blocked before any thread
-    // starts, so that none of them takes the signal.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    const int stopFd = ::signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
-
     // Answered before Qt looks for a display.
     if (platform::AnswerInfoOptions(LoadRigProgramInfo("loadrig"), argc, argv)) {
         return 0;
@@ -62,6 +50,10 @@ int main(int argc, char* argv[]) {
         std::cout << LoadRigUsage("loadrig");
         return 0;
     }
+
+    // A stop closes any box open, then acts as Quit in each window; the signals are watched
+    // before the windows start their threads.
+    platform::WindowStopSignal stop;
 
     // The program ends when its last window has closed.
     int open = 0;
@@ -104,21 +96,16 @@ int main(int argc, char* argv[]) {
         script.quitAfterSeconds = options.quitAfterSeconds;
         clientWindow->StartScript(script);
     }
-    if (stopFd >= 0) {
-        auto* notifier = new QSocketNotifier(stopFd, QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&] {
-            signalfd_siginfo info;
-            while (::read(stopFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-            }
-            if (switchWindow) {
-                QuitAsUser(switchWindow.get(), switchWindow->cmdStop(), switchWindow->cmdQuit());
-            }
-            if (clientWindow) {
-                QuitAsUser(clientWindow.get(), clientWindow->Disconnect(), clientWindow->cmdQuit());
-            }
-        });
-    }
+    stop.SetHandler([&](int) {
+        if (switchWindow) {
+            QuitAsUser(switchWindow.get(), switchWindow->cmdStop(), switchWindow->cmdQuit());
+        }
+        if (clientWindow) {
+            QuitAsUser(clientWindow.get(), clientWindow->Disconnect(), clientWindow->cmdQuit());
+        }
+    });
     const int status = app.exec();
+    stop.SetHandler({});
     // Both windows go before the application object.
     clientWindow.reset();
     switchWindow.reset();

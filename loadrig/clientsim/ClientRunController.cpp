@@ -1,5 +1,6 @@
 #include "ClientRunController.h"
 
+#include <platform/DebugOutput.h>
 #include <platform/Registry.h>
 
 #include <QLocale>
@@ -104,10 +105,15 @@ void ClientRunController::Form_Load() {
     if (stored.keyCreated) {
         Show(ClientKeyCreatedMessage(), kClientKeyCreatedTitle);
     }
-    if (const std::string fault = platform::RegistryFileFault(); !stored.ok && !fault.empty()) {
-        Show("The settings cannot be read; the defaults are used and nothing is saved.\n\n"
-             "Registry file: " +
-             fault);
+    if (!stored.ok) {
+        const std::string fault = platform::RegistryFileFault();
+        const std::string why = fault.empty() ? platform::RegKey::LastErrorText() : fault;
+        // Also on standard error, where a run without a screen is read.
+        platform::DebugOutput("loadrig client: The settings could not be read; the defaults are "
+                              "used: " +
+                              why + "\n");
+        Show("The settings cannot be read; the defaults are used and nothing is saved.\n\n" +
+             (fault.empty() ? why : "Registry file: " + fault));
     }
 
     m_state.ConnIPAddr.text = m_settings.serverAddress;

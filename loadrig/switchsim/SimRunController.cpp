@@ -3,8 +3,6 @@
 #include "SimScenarioLimits.h"
 #include "SwitchSimSettingsStore.h"
 
-#include <platform/Registry.h>
-
 #include <QLocale>
 
 #include <algorithm>
@@ -123,8 +121,12 @@ void SimRunController::Form_Load() {
     if (loaded.keyCreated) {
         Show(KeyCreatedMessage(), kKeyCreatedTitle);
     }
-    if (const std::string fault = RegistryFaultMessage(); !loaded.ok && !fault.empty()) {
-        Show(fault, kSwitchSimTitle, true);
+    if (!loaded.ok) {
+        // The log reaches standard error, so a run without a screen learns it at start too.
+        m_trace.AddLogLine(
+            "[Error Report] The settings could not be read; the defaults are used: " +
+            SettingsStoreFault());
+        Show(RegistryFaultMessage(), kSwitchSimTitle, true);
     }
     if (m_listenPortOverride) {
         m_settings.listenPort = *m_listenPortOverride;
@@ -163,9 +165,8 @@ void SimRunController::cmdQuit_Click() {
         Show(KeyCreatedMessage(), kKeyCreatedTitle);
     }
     if (!saved.ok) {
-        const std::string why = platform::RegistryFileFault();
         m_trace.AddLogLine("[Error Report] The settings could not be saved: " +
-                           (why.empty() ? platform::RegKey::LastErrorText() : why));
+                           SettingsStoreFault());
     }
     emit quitRequested();
 }

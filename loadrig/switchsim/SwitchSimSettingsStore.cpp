@@ -215,14 +215,15 @@ std::string KeyCreatedMessage() {
     return std::string("Created ") + "HKEY_LOCAL_MACHINE\\" + kSwitchSimKeyPath;
 }
 
+std::string SettingsStoreFault() {
+    const std::string fault = platform::RegistryFileFault();
+    return fault.empty() ? platform::RegKey::LastErrorText() : fault;
+}
+
 std::string RegistryFaultMessage() {
     const std::string fault = platform::RegistryFileFault();
-    if (fault.empty()) {
-        return {};
-    }
-    return "The settings cannot be read; the defaults are used and nothing is saved.\n\n"
-           "Registry file: " +
-           fault;
+    return "The settings cannot be read; the defaults are used and nothing is saved.\n\n" +
+           (fault.empty() ? platform::RegKey::LastErrorText() : "Registry file: " + fault);
 }
 
 SwitchSettingsStoreResult LoadSwitchSettings(SwitchSimSettings& settings) {

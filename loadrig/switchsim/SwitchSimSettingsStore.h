@@ -52,8 +52,10 @@ struct SwitchSettingsStoreResult {
 };
 // The message shown when the key had to be created ("Created HKEY_LOCAL_MACHINE\...").
 std::string KeyCreatedMessage();
-// When the registry file does not read: the message that names it with its line (the settings
-// are then the defaults and nothing is written to the file); "" when it reads.
+// Why the settings could not be loaded or saved: the registry file with its line or system error
+// when it does not read, else the last registry failure (a folder that cannot be written, say).
+std::string SettingsStoreFault();
+// The box after a load that failed: the defaults are used, nothing is saved, and why.
 std::string RegistryFaultMessage();
 
 // Reads the stored positions, "OprInbnd Count", "Sim Time" and "Opr Mode". REG_SZ decimal text

@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -129,6 +131,42 @@ TEST_F(ClientRunControllerTest, LoadShowsTheStoredSettingsAndTheCreationOnce) {
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].title, "QMX Load Rig");
     EXPECT_EQ(shown[0].text, "Created HKEY_LOCAL_MACHINE\\SOFTWARE\\Qorvell Electronics\\loadrig");
+}
+
+// A run without a screen learns it from standard error; the box says the same.
+TEST_F(ClientRunControllerTest, ALoadThatFailsIsToldAsOneWithTheFileAndTheCause) {
+    ClientRunController fresh;
+    std::vector<ClientMessage> shown;
+    QObject::connect(&fresh, &ClientRunController::message,
+                     [&](const ClientMessage& m) { shown.push_back(m); });
+    const auto load = [&] {
+        shown.clear();
+        testing::internal::CaptureStderr();
+        fresh.Form_Load();
+        return testing::internal::GetCapturedStderr();
+    };
+    const std::string prefix = "loadrig client: The settings could not be read; the defaults "
+                               "are used: ";
+
+    // No key can be made: a folder stands where the lock file goes (which holds for root too).
+    const std::string blocked = (registry.Dir() / "blocked.reg").string();
+    std::filesystem::create_directory(blocked + ".lock");
+    ::setenv("QORVELL_REGISTRY", blocked.c_str(), 1);
+    std::string told = load();
+    EXPECT_EQ(told.rfind(prefix, 0), 0u) << told;
+    EXPECT_NE(told.find(blocked + ".lock: Is a directory"), std::string::npos) << told;
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].text.find(blocked + ".lock: Is a directory"), std::string::npos);
+
+    const std::string broken = (registry.Dir() / "broken.reg").string();
+    std::ofstream(broken) << "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\r\n";
+    ::setenv("QORVELL_REGISTRY", broken.c_str(), 1);
+    told = load();
+    EXPECT_EQ(told.rfind(prefix + broken + ":2: ", 0), 0u) << told;
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].text.find("Registry file: " + broken + ":2: "), std::string::npos)
+        << shown[0].text;
+    ::setenv("QORVELL_REGISTRY", registry.File().c_str(), 1);
 }
 
 TEST_F(ClientRunControllerTest, QuitSavesIndexesAndFlags) {

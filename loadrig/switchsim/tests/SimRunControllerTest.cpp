@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -165,14 +166,45 @@ TEST_F(SimRunControllerTest, ARegistryFileThatDoesNotReadIsNamedAtLoadAndAtQuitA
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_NE(seen[0].text.find(where), std::string::npos) << seen[0].text;
     EXPECT_TRUE(seen[0].critical);
+    // The log reaches standard error: without a screen it is the one place that tells the load.
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].rfind("[Error Report] The settings could not be read; the defaults are "
+                              "used: " +
+                                  where,
+                              0),
+              0u)
+        << logged[0];
 
     again.cmdQuit_Click();
-    ASSERT_FALSE(logged.empty());
+    ASSERT_EQ(logged.size(), 2u);
     EXPECT_EQ(logged.back().rfind("[Error Report] The settings could not be saved: ", 0), 0u);
     EXPECT_NE(logged.back().find(where), std::string::npos) << logged.back();
 
     std::ifstream in(file, std::ios::binary);
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), broken);
+}
+
+// A folder where the lock file goes keeps the key from being made, for root as well.
+TEST_F(SimRunControllerTest, AKeyThatCannotBeMadeIsToldAtLoadWithTheCause) {
+    const std::string blocked = (registry.Dir() / "blocked.reg").string();
+    ASSERT_TRUE(std::filesystem::create_directory(blocked + ".lock"));
+    ::setenv("QORVELL_REGISTRY", blocked.c_str(), 1);
+    SimRunController again;
+    std::vector<SimMessage> seen;
+    std::vector<std::string> logged;
+    QObject::connect(&again, &SimRunController::message, &again,
+                     [&](const SimMessage& m) { seen.push_back(m); });
+    QObject::connect(&again, &SimRunController::logLine, &again,
+                     [&](const QString& line) { logged.push_back(line.toStdString()); });
+    again.SetListenPortOverride(0);
+    again.Form_Load();
+    ::setenv("QORVELL_REGISTRY", registry.File().c_str(), 1);
+    const std::string cause = blocked + ".lock: Is a directory";
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].rfind("[Error Report] The settings could not be read", 0), 0u);
+    EXPECT_NE(logged[0].find(cause), std::string::npos) << logged[0];
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_NE(seen[0].text.find(cause), std::string::npos) << seen[0].text;
 }
 
 TEST_F(SimRunControllerTest, RunCorrectsTheSimulationTime) {
