@@ -79,16 +79,45 @@ bool AnswerInfoOptions(const ProgramInfo& info, int argc, char** argv) {
 
 bool RefuseUnknownOptions(const ProgramInfo& info, int argc, char** argv,
                           const std::vector<std::string_view>& known) {
+    // The application object's own options, which a program that looks before it is made (the
+    // server) still sees: those in the first list take the next argument as their value.
+    static const std::vector<std::string_view> kQtWithValue = {"-platform",
+                                                               "-platformpluginpath",
+                                                               "-platformtheme",
+                                                               "-plugin",
+                                                               "-qwindowgeometry",
+                                                               "-geometry",
+                                                               "-qwindowicon",
+                                                               "-qwindowtitle",
+                                                               "-session",
+                                                               "-display",
+                                                               "-name",
+                                                               "-title",
+                                                               "-style",
+                                                               "-stylesheet",
+                                                               "-visual",
+                                                               "-ncols",
+                                                               "-cmap"};
+    static const std::vector<std::string_view> kQtAlone = {
+        "-reverse",     "-nograb", "-dograb",      "-sync",           "-widgetcount",
+        "-testability", "-style=", "-stylesheet=", "-qmljsdebugger=", "-session="};
     const auto matches = [](std::string_view argument, std::string_view option) {
         return option.ends_with('=') ? argument.starts_with(option) : argument == option;
+    };
+    const auto among = [&](std::string_view argument, const std::vector<std::string_view>& list) {
+        return std::any_of(list.begin(), list.end(),
+                           [&](std::string_view option) { return matches(argument, option); });
     };
     for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
         const std::string_view argument = argv[i];
         if (argument == "--help" || argument == "-h" || argument == "--version")
             continue;
-        if (std::any_of(known.begin(), known.end(),
-                        [&](std::string_view option) { return matches(argument, option); }))
+        if (among(argument, known) || among(argument, kQtAlone))
             continue;
+        if (among(argument, kQtWithValue) && i + 1 < argc && argv[i + 1] != nullptr) {
+            ++i;
+            continue;
+        }
         std::fprintf(stderr, "%s: unknown option: %s\n%s", info.name.c_str(), argv[i],
                      ProgramHelpText(info).c_str());
         std::fflush(stderr);

@@ -23,13 +23,14 @@ std::pair<bool, std::string> Refused(std::vector<std::string> arguments) {
 }
 
 TEST(UnknownOptions, KnownOnesAndTheInfoOptionsPassAndAValueFollowsOnlyAnEqualsSign) {
-    for (const auto& arguments :
-         std::vector<std::vector<std::string>>{{},
-                                               {"--start"},
-                                               {"--quit-after=5"},
-                                               {"--quit-after="},
-                                               {"--help", "-h", "--version"},
-                                               {"--start", "--quit-after=1"}}) {
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {},
+             {"--start"},
+             {"--quit-after=5"},
+             {"--quit-after="},
+             {"--help", "-h", "--version"},
+             {"--start", "--quit-after=1"},
+             {"-qwindowgeometry", "+0+0", "--start", "-platform", "offscreen", "-reverse"}}) {
         const auto [refused, told] = Refused(arguments);
         EXPECT_FALSE(refused) << testing::PrintToString(arguments);
         EXPECT_EQ(told, "");
@@ -45,6 +46,8 @@ TEST(UnknownOptions, TheFirstUnknownOneIsNamedWithTheUsage) {
              {{"--quit-after"}, "--quit-after"}, // the value's option needs its '='
              {{"--start=1"}, "--start=1"},       // and one without takes none
              {{"service"}, "service"},
+             {{"-platform"}, "-platform"}, // Qt's option without its value
+             {{"-qwindowgeometry", "+0+0", "-x"}, "-x"},
              {{""}, ""}}) {
         const auto [refused, told] = Refused(arguments);
         EXPECT_TRUE(refused) << named;

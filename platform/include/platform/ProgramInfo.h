@@ -38,7 +38,8 @@ inline constexpr int kUsageExitCode = 2;
 
 // With an argument that is none of `known` (or of --help, -h and --version), prints
 // "<name>: unknown option: <argument>" and the usage on standard error and returns true: the
-// caller ends with kUsageExitCode. A known entry that ends in '=' takes a value after it.
+// caller ends with kUsageExitCode. A known entry that ends in '=' takes a value after it. The
+// options of Qt's application object pass too, with their value.
 bool RefuseUnknownOptions(const ProgramInfo& info, int argc, char** argv,
                           const std::vector<std::string_view>& known);
 
