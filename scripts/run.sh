@@ -2,8 +2,10 @@
 # Installs what is missing, builds, and starts the whole chain on this machine: the simulated
 # switch of loadrig, the link server Brovik linked to it over TCP, and the simulated client of
 # loadrig logged in on Brovik's client port and running its call cycle. With a display all three
-# show their windows; without one they run headless and the server's trace log is followed here.
-# Ctrl-C stops all three (the server first, so it closes the link and its clients in order).
+# show their windows; without one they run headless. Either way the server's trace shows here
+# (its standard error) and stays in its log files.
+# Ctrl-C, SIGINT or SIGTERM to this script, or a closed terminal, stop all three: the server
+# first, so it clears the link and closes its clients in order, then the client and the switch.
 # VELTRANE_BUILD_DIR names the build folder under the tree (default: build).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -65,18 +67,36 @@ else
 fi
 
 switch="" server="" client=""
+# Gone, or a zombie that only waits to be reaped.
+gone() {
+  local state
+  state=$(sed 's/^.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1) || return 0
+  [ -z "$state" ] || [ "$state" = Z ]
+}
+# Asks the program to stop and waits for it; one that hangs is killed after 30 s.
+stop_one() {
+  local pid=$1
+  [ -n "$pid" ] || return 0
+  kill -TERM "$pid" 2>/dev/null || true
+  for _ in $(seq 300); do gone "$pid" && break; sleep 0.1; done
+  if ! gone "$pid"; then
+    echo "run.sh: process $pid did not stop within 30 s; killing it" >&2
+    kill -KILL "$pid" 2>/dev/null || true
+  fi
+  wait "$pid" 2>/dev/null || true
+}
 stop() {
-  trap - EXIT INT TERM
-  for pid in "$server" "$client" "$switch"; do
-    if [ -n "$pid" ]; then
-      kill -TERM "$pid" 2>/dev/null || true
-      wait "$pid" 2>/dev/null || true
-    fi
-  done
+  # A second Ctrl-C while the chain stops would end this script and leave the rest running.
+  trap '' INT TERM HUP
+  trap - EXIT
+  stop_one "$server"
+  stop_one "$client"
+  stop_one "$switch"
 }
 trap stop EXIT
 trap 'stop; exit 130' INT
 trap 'stop; exit 143' TERM
+trap 'stop; exit 129' HUP
 
 # True while something listens on the TCP port (v4 or v6), read from the kernel's tables so the
 # probe is no connection that the server would log.
@@ -87,10 +107,13 @@ listening() {
     grep -q .
 }
 
-"$bin/loadrig/loadrig" $(place +0+0) --switch --run &
+# Each program in a session of its own: the terminal's Ctrl-C reaches this script alone, which
+# stops them in order. Started in the background of a script, none leads a process group, so
+# setsid makes the session without forking and $! is the program itself.
+setsid "$bin/loadrig/loadrig" $(place +0+0) --switch --run &
 switch=$!
 for _ in $(seq 50); do listening 5002 && break; sleep 0.1; done
-"$bin/server/shell/Brovik" "${mode[@]}" &
+setsid "$bin/server/shell/Brovik" "${mode[@]}" &
 server=$!
 # Brovik opens its client ports once the switch's device download is in.
 for _ in $(seq 300); do listening 6000 && break; sleep 0.1; done
@@ -98,14 +121,10 @@ if ! listening 6000; then
   echo "run.sh: Brovik did not open its client port 6000" >&2
   exit 1
 fi
-"$bin/loadrig/loadrig" $(place +760+660) --client --server=127.0.0.1 --port=6000 --start &
+setsid "$bin/loadrig/loadrig" $(place +760+660) --client --server=127.0.0.1 --port=6000 --start &
 client=$!
 
 echo "Simulated switch on port 5002, Brovik clients on ports 6000 and 6500, simulated client on"
 echo "6000. Registry: $QORVELL_REGISTRY; trace log: $bin/server/shell/Log/. Ctrl-C stops all three."
-if [ -z "${DISPLAY:-}" ]; then
-  log=$(ls -t "$bin"/server/shell/Log/brv*.log 2>/dev/null | head -1 || true)
-  if [ -n "$log" ]; then tail -n +1 -f "$log" --pid="$server" || true; else wait "$server" || true; fi
-else
-  wait "$server" || true
-fi
+# The builtin wait, unlike a command in the foreground, gives way to the traps at once.
+wait "$server" || true
