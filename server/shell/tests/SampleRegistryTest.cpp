@@ -58,6 +58,25 @@ TEST_F(SampleRegistryServer, ConnectionSettingsAreTheDialogsDefaults) {
         ADD_FAILURE() << line;
 }
 
+TEST_F(SampleRegistryServer, WhatTheSettingsReadWritesBackIsTheSamplesData) {
+    testsupport::TempRegistry registry;
+    RegKey key;
+    ASSERT_EQ(RegKey::Create(RegRoot::LocalMachine, kConnEnv, key), RegStatus::Ok);
+    ConnEnvSettings loaded;
+    int errorBoxes = 0;
+    ASSERT_TRUE(LoadConnEnv(loaded, [&](int) { ++errorBoxes; }));
+    EXPECT_EQ(errorBoxes, 7) << "the three types and the four serial values";
+    EXPECT_EQ(loaded.ipAddress, "localhost");
+    // Only the address, the password and the two ports are written back; the sample holds the
+    // others too, with their type.
+    const std::map<std::string, RegType> notWritten = {
+        {"ConnType", RegType::Dword}, {"SwitchType", RegType::Dword}, {"DebugType", RegType::Dword},
+        {"CommPort", RegType::Dword}, {"BaudRate", RegType::Dword},   {"ByteSize", RegType::Dword},
+        {"StopBits", RegType::Dword}};
+    for (const std::string& line : DisagreementsWithSample(kConnEnv, {}, notWritten))
+        ADD_FAILURE() << line;
+}
+
 TEST_F(SampleRegistryServer, OptionsAreTheDefaultsOfAnEmptyKey) {
     testsupport::TempRegistry registry;
     RegKey key;
