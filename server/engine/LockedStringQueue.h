@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <deque>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,11 +20,11 @@ namespace engine {
 class CAPABILITY("mutex") LockedStringQueue {
 public:
     // A text with what its writer noted beside it (the tracer: the line's level and when it was
-    // traced).
+    // traced; a text added without a time has none, rather than the clock's zero).
     struct Entry {
         std::string text;
         unsigned level = 0;
-        std::chrono::system_clock::time_point at{};
+        std::optional<std::chrono::system_clock::time_point> at = std::nullopt;
     };
 
     LockedStringQueue() = default;

@@ -376,8 +376,9 @@ void COrbManagerTracer::WriteQueued(bool checkLevel) {
     g_TraceQueue.TakeAll(m_batch);
     const unsigned level = g_nTraceLevel.load();
     for (const LockedStringQueue::Entry& entry : m_batch) {
+        // The counts the stop queues carry no time: they are told when written.
         if ((!checkLevel || level >= entry.level) && !entry.text.empty())
-            AddLine(entry.text, entry.at);
+            AddLine(entry.text, entry.at ? *entry.at : Clock::now());
     }
     m_batch.clear();
     Flush();

@@ -62,6 +62,7 @@ private:
     bool m_bClosed GUARDED_BY(m_lock) = false;
     bool m_bLines GUARDED_BY(m_lock) = false;
     bool m_bFull GUARDED_BY(m_lock) = false;
+    // Read only while m_bLines, which is set with it.
     std::chrono::steady_clock::time_point m_linesSince GUARDED_BY(m_lock){};
 };
 
@@ -147,7 +148,7 @@ private:
     // A rotation that failed is tried again on a later line, rate-limited.
     bool m_bReopenPending = false;
     unsigned m_nReopenIndex = 0;
-    std::chrono::steady_clock::time_point m_lastReopenTry{};
+    std::chrono::steady_clock::time_point m_lastReopenTry{}; // read only while a reopen is pending
 
     mutable platform::Mutex m_stateLock;
     std::condition_variable m_ended;

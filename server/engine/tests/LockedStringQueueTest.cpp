@@ -103,11 +103,16 @@ TEST(LockedStringQueueTest, TakeAllMovesEveryEntryInOrderWhileProducersAdd) {
     constexpr int kProducers = 4;
     constexpr int kEach = 3000;
     LockedStringQueue queue;
-    queue.AddTail(LockedStringQueue::Entry{"first", 3, std::chrono::system_clock::time_point{}});
+    const auto at = std::chrono::system_clock::now();
+    queue.AddTail(LockedStringQueue::Entry{"first", 3, at});
+    queue.AddTail("untimed");
     std::vector<LockedStringQueue::Entry> taken;
-    ASSERT_EQ(queue.TakeAll(taken), 1u);
+    ASSERT_EQ(queue.TakeAll(taken), 2u);
     EXPECT_EQ(taken[0].text, "first");
     EXPECT_EQ(taken[0].level, 3u);
+    EXPECT_EQ(taken[0].at, at);
+    EXPECT_EQ(taken[1].text, "untimed");
+    EXPECT_FALSE(taken[1].at) << "a text added without a time has none";
     EXPECT_TRUE(queue.IsEmpty());
     taken.clear();
 

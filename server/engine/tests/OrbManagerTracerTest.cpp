@@ -497,6 +497,28 @@ TEST_F(OrbManagerTracerTest, RepeatedLinesAreFoldedAndAFullQueueCountsWhatItDrop
     EXPECT_TRUE(Contains(texts, "... repeated 1 times"));
 }
 
+// The counts the stop writes were queued without a time of their own: they are stamped when
+// written, never at the clock's zero.
+TEST_F(OrbManagerTracerTest, CountsHeldAtTheStopAreStampedWhenWritten) {
+    Start();
+    TraceLog("[USER] twice");
+    TraceLog("[USER] twice");
+    StopMessageTracer(m_tracer);
+
+    std::istringstream in(ReadAll(File(0)));
+    std::string line, twice, count;
+    while (std::getline(in, line)) {
+        if (line.size() > 26 && line.substr(26) == "[USER] twice")
+            twice = line.substr(0, 26);
+        if (line.size() > 26 && line.substr(26) == "... repeated 1 times")
+            count = line.substr(0, 26);
+    }
+    ASSERT_TRUE(HasTimeStampPrefix(twice));
+    ASSERT_TRUE(HasTimeStampPrefix(count));
+    // The stamp reads year first, so text order is time order.
+    EXPECT_GE(count, twice);
+}
+
 namespace {
 
 // A log file's lines with the byte offset each starts at.
