@@ -84,11 +84,12 @@ bool SendLogin(int fd, std::uint8_t kind) {
     return done == sizeof login;
 }
 
-// Reads until `bytes` have come on every descriptor; when each had them (or a zero time point).
-std::vector<Clock::time_point> WaitForBytes(const std::vector<int>& fds, std::size_t bytes,
-                                            int timeoutMs) {
+// Reads until `bytes` have come on every descriptor; when each had them, none for one that
+// closed or ran out of time.
+std::vector<std::optional<Clock::time_point>> WaitForBytes(const std::vector<int>& fds,
+                                                           std::size_t bytes, int timeoutMs) {
     std::vector<std::size_t> got(fds.size(), 0);
-    std::vector<Clock::time_point> done(fds.size());
+    std::vector<std::optional<Clock::time_point>> done(fds.size());
     std::size_t left = fds.size();
     const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::uint8_t buffer[8192];
@@ -214,13 +215,13 @@ void Logins(const std::string& brovik, const std::string& library) {
     for (const int fd : fds)
         SendLogin(fd, kRowanLogin);
     const auto done = WaitForBytes(fds, kListBytes(kDevices), 120000);
-    Clock::time_point first = Clock::time_point::max(), last{};
+    Clock::time_point first = Clock::time_point::max(), last = Clock::time_point::min();
     int complete = 0;
     for (const auto& t : done)
-        if (t != Clock::time_point{}) {
+        if (t) {
             ++complete;
-            first = std::min(first, t);
-            last = std::max(last, t);
+            first = std::min(first, *t);
+            last = std::max(last, *t);
         }
     if (complete > 0)
         std::printf("  %d/%d lists whole; first after %.2f s, last after %.2f s: last - first "
@@ -303,9 +304,9 @@ void Storm(const std::string& brovik, const std::string& library) {
     const int real = ConnectTo(port, true);
     const bool loggedIn = real >= 0 && SendLogin(real, kRowanLogin);
     const auto done = WaitForBytes({real}, kListBytes(3), 60000);
-    if (loggedIn && done[0] != Clock::time_point{})
+    if (loggedIn && done[0])
         std::printf("  the real client had its list %.2f s after its connect began\n",
-                    Seconds(done[0] - start));
+                    Seconds(*done[0] - start));
     else
         std::printf("  the real client got nothing within 60 s\n");
     for (const int fd : burst)

@@ -57,7 +57,7 @@ private:
         std::size_t next = 0; // records.size(): the end record is next
         int count = 0;
         // Under m_Mutex, which a member of the job cannot name.
-        Clock::time_point due{};
+        Clock::time_point due{}; // set as the job joins m_Jobs
         std::uint64_t order = 0; // among jobs due at once, the longer waiting goes first
         bool cancelled = false;
     };

@@ -37,7 +37,7 @@ constexpr std::size_t kMaxExceptionText = 255;
 // Wrong access codes by address, shared by every monitor port.
 struct CodeFailures {
     unsigned count = 0;
-    std::chrono::steady_clock::time_point nextTry{};
+    std::chrono::steady_clock::time_point nextTry{}; // set with the first failure that makes it
 };
 constexpr std::size_t kMaxFailingAddresses = 4096;
 platform::Mutex g_FailuresLock;

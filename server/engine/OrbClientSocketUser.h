@@ -153,7 +153,7 @@ private:
 
     struct LossRun {
         unsigned long count = 0;
-        std::chrono::steady_clock::time_point lastLine{};
+        std::chrono::steady_clock::time_point lastLine{}; // read only once count is set
     };
 
     COrbClientConnectionManager* m_pManager;
