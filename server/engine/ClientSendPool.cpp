@@ -130,9 +130,10 @@ ClientSendPool::Clock::time_point ClientSendPool::TakeTurn(std::size_t index, Cl
         // What is not queued yet first, as the buffers it concerns would be sent twice
         // otherwise; but the buffers waiting for a turn take every other one, so that a steady
         // flow of fanouts does not keep them waiting.
-        const bool jobsDue = !share.posting && !share.jobs.empty() && share.jobsDue <= now;
+        const bool jobsDue = !share.posting && share.jobsDue && *share.jobsDue <= now;
         if (jobsDue && (share.now.Empty() || !share.jobsLast)) {
             jobs.swap(share.jobs);
+            share.jobsDue.reset();
             share.posting = true;
             share.jobsLast = true;
             share.lastPosting = now;
@@ -155,8 +156,8 @@ ClientSendPool::Clock::time_point ClientSendPool::TakeTurn(std::size_t index, Cl
     if (!turn.empty() || !jobs.empty())
         return now;
     Clock::time_point until = own.later.Empty() ? Clock::time_point::max() : own.later[0].due;
-    if (!own.posting && !own.jobs.empty())
-        until = std::min(until, own.jobsDue);
+    if (!own.posting && own.jobsDue)
+        until = std::min(until, *own.jobsDue);
     // The share whose first buffer or job has waited longest for its own thread.
     std::size_t heldUp = m_Shares.size();
     Clock::time_point oldest = Clock::time_point::max();
@@ -167,8 +168,8 @@ ClientSendPool::Clock::time_point ClientSendPool::TakeTurn(std::size_t index, Cl
         Clock::time_point front = Clock::time_point::max();
         if (!share.now.Empty())
             front = share.now[0].due;
-        if (!share.posting && !share.jobs.empty())
-            front = std::min(front, share.jobsDue);
+        if (!share.posting && share.jobsDue)
+            front = std::min(front, *share.jobsDue);
         // A buffer still waiting out its delay sets no timer here: its own thread is timed for
         // it, and a free thread woken for every one would cost more than the rare hold-up.
         if (!share.later.Empty() && share.later[0].due + kHeldUp <= now)
@@ -208,22 +209,11 @@ bool ClientSendPool::Post(const std::vector<Job>& jobs, SendWakeList& send) {
     return gathered;
 }
 
-void ClientSendPool::RunJobs(std::size_t index, std::vector<Job>& jobs) {
-    thread_local SendWakeList send;
-    thread_local SendWakeList again;
-    m_Lock.unlock();
-    const bool gathered = Post(jobs, send);
+void ClientSendPool::SendLeft(std::vector<Job>& jobs, SendWakeList& buffers) {
+    Post(jobs, buffers);
     m_nFanning.fetch_sub(jobs.size(), std::memory_order_release);
     jobs.clear();
-    FlushEach(send, again);
-    m_Lock.lock();
-    Share& share = m_Shares[index];
-    share.posting = false;
-    const Clock::time_point now = Clock::now();
-    if (gathered)
-        TakeAlongLater(share, now);
-    // What filled up during its send has waited long enough already.
-    share.now.PushAll(again, now);
+    SendHere(buffers);
 }
 
 void ClientSendPool::StartThreads(platform::UniqueLock& lock) {
@@ -303,6 +293,8 @@ void ClientSendPool::SendNow(SendWakeList& buffers, bool gathered) {
     // One at a time, so that a thread that comes late finds the rest. A buffer that keeps
     // filling up is left to the threads after a while.
     std::size_t budget = 2 * waiting + kCallerShare;
+    thread_local SendWakeList one;
+    thread_local SendWakeList again;
     platform::UniqueLock lock(m_Lock);
     for (;;) {
         const auto share = std::find_if(m_Shares.begin(), m_Shares.end(),
@@ -315,19 +307,19 @@ void ClientSendPool::SendNow(SendWakeList& buffers, bool gathered) {
             Wake(wake);
             return;
         }
-        std::shared_ptr<ClientSendBuffer> buffer = share->now.Pop();
+        one.push_back(share->now.Pop());
+        const std::size_t home = HomeOf(*one.front());
         lock.unlock();
-        const bool again = buffer->FlushOnce();
+        FlushEach(one, again);
         lock.lock();
-        if (again)
-            m_Shares[HomeOf(*buffer)].now.Push(std::move(buffer), Clock::now());
+        m_Shares[home].now.PushAll(again, Clock::now());
     }
 }
 
 void ClientSendPool::Run(std::size_t index) {
     SendWakeList turn;
     SendWakeList again;
-    std::vector<Job> jobs;
+    std::vector<Job> jobs; // a share's, taken to be queued
     turn.reserve(kTurnSize);
     again.reserve(kTurnSize);
     platform::UniqueLock lock(m_Lock);
@@ -345,20 +337,30 @@ void ClientSendPool::Run(std::size_t index) {
             else
                 m_Wakes[index].wait_until(lock.Native(), until);
         }
-        if (!jobs.empty()) {
-            RunJobs(jobsOf, jobs);
+        if (turn.empty() && jobs.empty())
+            return; // stopped
+        const bool posting = !jobs.empty();
+        bool gathered = false;
+        lock.unlock();
+        if (posting) {
+            // The buffers the jobs woke are the turn: their share has waited out the delay.
+            gathered = Post(jobs, turn);
+            m_nFanning.fetch_sub(jobs.size(), std::memory_order_release);
+            jobs.clear();
+        }
+        FlushEach(turn, again);
+        lock.lock();
+        const Clock::time_point now = Clock::now();
+        if (posting) {
+            m_Shares[jobsOf].posting = false;
+            if (gathered)
+                TakeAlongLater(m_Shares[jobsOf], now);
             // Its own thread may have found them taken and gone to sleep meanwhile.
             if (jobsOf != index && !m_Shares[jobsOf].jobs.empty())
                 m_Wakes[jobsOf].notify_one();
-            continue;
         }
-        if (m_bStop)
-            return;
-        lock.unlock();
-        FlushEach(turn, again);
-        lock.lock();
         // What filled up during its send has waited long enough already.
-        m_Shares[index].now.PushAll(again, Clock::now());
+        m_Shares[posting ? jobsOf : index].now.PushAll(again, now);
     }
 }
 
@@ -383,7 +385,7 @@ void ClientSendPool::Fan(const std::shared_ptr<const Fanout>& fanout, FanoutTarg
                     share.jobEvents += fanout->events;
                     if (fanout->gathered || share.jobEvents >= ClientSendBuffer::kEnoughToSend ||
                         !share.lastPosting || now - *share.lastPosting >= m_Gathering) {
-                        if (first || share.jobsDue > now) {
+                        if (first || *share.jobsDue > now) {
                             share.jobsDue = now;
                             wake |= Bit(home);
                         }
@@ -404,9 +406,9 @@ void ClientSendPool::Fan(const std::shared_ptr<const Fanout>& fanout, FanoutTarg
     }
     std::vector<Job> jobs{{fanout, std::move(targets)}};
     targets.clear();
+    m_nFanning.fetch_add(1, std::memory_order_relaxed);
     SendWakeList send;
-    Post(jobs, send);
-    SendHere(send);
+    SendLeft(jobs, send);
 }
 
 void ClientSendPool::Stop() {
@@ -421,23 +423,21 @@ void ClientSendPool::Stop() {
     for (std::thread& thread : threads)
         thread.join();
     // Taken after the joins: a thread may hand a buffer back on its way out.
+    std::vector<Job> jobs;
     SendWakeList left;
     {
-        platform::UniqueLock lock(m_Lock);
-        for (std::size_t i = 0; i < m_Shares.size(); ++i) {
-            std::vector<Job> jobs;
-            jobs.swap(m_Shares[i].jobs);
-            if (!jobs.empty())
-                RunJobs(i, jobs);
-        }
+        platform::LockGuard guard(m_Lock);
         for (Share& share : m_Shares) {
+            std::move(share.jobs.begin(), share.jobs.end(), std::back_inserter(jobs));
+            share.jobs.clear();
+            share.jobsDue.reset();
             while (!share.now.Empty())
                 left.push_back(share.now.Pop());
             while (!share.later.Empty())
                 left.push_back(share.later.Pop());
         }
     }
-    SendHere(left);
+    SendLeft(jobs, left);
 }
 
 } // namespace engine

@@ -103,8 +103,8 @@ public:
 private:
     struct Entry {
         std::shared_ptr<ClientSendBuffer> buffer;
-        Clock::time_point due;
-        std::uint32_t ticket; // the buffer's wait ticket when it began to wait out the delay
+        Clock::time_point due; // always set: only Push makes an entry
+        std::uint32_t ticket;  // the buffer's wait ticket when it began to wait out the delay
     };
 
     // Entries in the order they fall due, taken from the front.
@@ -138,8 +138,8 @@ private:
     struct Share {
         Line now;
         Line later;
-        std::vector<Job> jobs; // fanouts not queued yet, in order
-        Clock::time_point jobsDue;
+        std::vector<Job> jobs;                        // fanouts not queued yet, in order
+        std::optional<Clock::time_point> jobsDue;     // when they go; none while none wait
         std::size_t jobEvents = 0;                    // in them
         std::optional<Clock::time_point> lastPosting; // when its jobs were last taken, if ever
         bool posting = false;  // a thread queues its jobs: nobody else may meanwhile
@@ -163,8 +163,9 @@ private:
     // Queues the jobs' records; the buffers that want a sender go to `send`. True when one of
     // them was gathered.
     static bool Post(const std::vector<Job>& jobs, SendWakeList& send);
-    // Queues and sends a share's jobs that this thread has taken.
-    void RunJobs(std::size_t share, std::vector<Job>& jobs) REQUIRES(m_Lock);
+    // Queues the jobs (counted in m_nFanning) and sends every buffer in full on this thread: what
+    // is left after Stop. Both lists are left empty.
+    void SendLeft(std::vector<Job>& jobs, SendWakeList& buffers) EXCLUDES(m_Lock);
     // The share's buffers waiting out the delay go at once.
     void TakeAlongLater(Share& share, Clock::time_point now) REQUIRES(m_Lock);
     // The threads the bits name (bit i for share i).
