@@ -440,4 +440,20 @@ void ClientSendPool::Stop() {
     SendLeft(jobs, left);
 }
 
+void ClientSendPool::HandOver(Handover& handover) {
+    if (handover.fanout) {
+        // The threads take along what waits out the delay in their shares themselves.
+        Fan(handover.fanout, handover.targets);
+        handover.fanout.reset();
+        if (!handover.now.empty())
+            SendNow(handover.now);
+    } else {
+        SendNow(handover.now, handover.gathered);
+    }
+    Submit(handover.later);
+    for (const auto& buffer : handover.help)
+        buffer->Flush();
+    handover.help.clear();
+}
+
 } // namespace engine

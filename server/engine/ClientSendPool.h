@@ -16,6 +16,37 @@
 
 namespace engine {
 
+// The way of a client's bytes out, and who owns what on it.
+//
+//   thread                   owns                                  sends
+//   deliverer: the event     the table's held batch and the        a small delivery's buffers
+//   handler thread, or the   delivery it builds (its lists; the    (SendNow, at most
+//   link reader while it     fanout until HandOver); one of them   kCallerShare); in full one
+//   holds the handler turn   at a time                             past half its limit that
+//                                                                  nobody sends (HandOver)
+//   sender thread i (one     share i: its lines and jobs (under    a turn: kTurnSize buffers due,
+//   per core, at most 8)     m_Lock); its turn and jobs once       or those a fanout's jobs woke;
+//                            taken, a held-up share's too          its share first
+//   UI thread                the client, its socket and record;    replies (SendRecord); what a
+//                            Detach as the client goes             full socket held (OnWritable)
+//   Stop's caller (the       what is left after the joins          all of it, in full (SendHere)
+//   table's destructor)
+//
+//   lock                       guards                                       taken inside it
+//   a manager's client list    the list; its clients live while it is held   a buffer's, traces
+//   ClientSendPool::m_Lock     the shares, m_nNextShare, the threads,        none
+//                              m_bStop, and each buffer's PoolShare
+//   ClientSendBuffer::m_Lock   one client's queue, its send flags and sink   none
+// Nothing is sent under any of them, and nothing traced or reported under the last two: the
+// buffer lets its lock go for the socket call, the report of the records and the failure.
+//
+// Who frees a batch (SendBatch, shared): whoever lets go of its last reference. That is the
+// deliverer when no client took any of it; whoever drops the last job of its fanout (a sender
+// thread; after Stop the caller); the thread whose send consumes the last span referring to
+// it or finds the connection broken; or the UI thread at Detach. A buffer's own chunk goes with
+// its queue the same way. A buffer is shared by its client and the lines it waits in: a line
+// may outlive the client, but a detached buffer sends nothing.
+
 using SendWakeList = std::vector<std::shared_ptr<ClientSendBuffer>>;
 
 // A few threads that help write the clients' queued records, so that a large fan-out is shared.
@@ -99,6 +130,20 @@ public:
     // Some fanout is not queued in full yet. A caller that delivers to a buffer both ways gives
     // its next records through Fan too until it is not, so that they keep their order.
     bool Fanning() const { return m_nFanning.load(std::memory_order_acquire) != 0; }
+
+    // What one delivery hands to the pool; the caller's alone until then.
+    struct Handover {
+        std::shared_ptr<Fanout> fanout; // for the threads to queue, if any
+        FanoutTargets targets;          // its clients
+        SendWakeList now;               // queued by the caller, wanting a sender
+        SendWakeList later;             // ... may wait out the gathering delay
+        SendWakeList help;              // ... the pool is behind: the caller sends them in full
+        bool gathered = false;          // enough for a send: nobody waits out the delay for it
+    };
+    // The one way in for a delivery: the fanout to the threads (Fan), the caller's buffers as
+    // SendNow and Submit take them, then `help` on the calling thread. Everything is left empty.
+    // Not under locks a send's failure report takes.
+    void HandOver(Handover& handover) EXCLUDES(m_Lock);
 
 private:
     struct Entry {
