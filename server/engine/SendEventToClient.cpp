@@ -122,141 +122,163 @@ void SwitchDeviceTable::DeliverFrame(const std::string& deviceText, protocol::By
     m_HeldEvents.push_back(event);
 }
 
+// One delivery on its way to the clients. One per deliverer thread, so that the room of its
+// lists is made once; it lets go of the batch once handed to the senders.
+struct SwitchDeviceTable::Delivery {
+    std::shared_ptr<const SendBatch> batch;
+    const HeldEvent* events = nullptr;
+    std::size_t count = 0;
+    std::vector<ClientSendBuffer::Record> every; // the deliverable events
+    std::size_t undeliverable = 0;
+    // The port being delivered to: what a loss traces, and whether the threads queue for it.
+    COrbClientSocketUser::LossTrace trace = COrbClientSocketUser::kSilent;
+    bool fans = false;
+    std::vector<ClientSendBuffer::Record> picked; // the share of a client that filters
+    std::vector<int> errors;
+    ClientSendPool::Handover handover; // its `gathered`: enough for a send
+};
+
 void SwitchDeviceTable::Deliver(const std::shared_ptr<const SendBatch>& batch,
                                 const HeldEvent* events, std::size_t count) {
-    // The clients whose buffers want a sender, those this thread sends itself because the pool
-    // is behind, and one client's share of the events; kept per thread so their room is made
-    // once.
-    thread_local SendWakeList wake;
-    thread_local SendWakeList later;
-    thread_local SendWakeList help;
-    thread_local std::vector<ClientSendBuffer::Record> picked;
-    thread_local std::vector<ClientSendBuffer::Record> every;
-    thread_local std::vector<int> errors;
-    thread_local ClientSendPool::FanoutTargets targets;
+    Delivery& delivery = BeginDelivery(batch, events, count);
+    if (COrbClientConnectionManager* manager = m_pOwner->m_pClientManager)
+        DeliverToFirstPort(*manager, delivery);
+    if (COrbClientConnectionManager* manager = m_pOwner->m_pBypassClientManager)
+        DeliverToSecondPort(*manager, delivery);
+    HandToSenders(delivery);
+}
 
+SwitchDeviceTable::Delivery&
+SwitchDeviceTable::BeginDelivery(const std::shared_ptr<const SendBatch>& batch,
+                                 const HeldEvent* events, std::size_t count) {
+    thread_local Delivery delivery;
+    delivery.batch = batch;
+    delivery.events = events;
+    delivery.count = count;
+    delivery.every.clear();
     const std::uint8_t* const bytes = batch->Data();
-    const bool gathered = count >= kGatheredEvents;
-    every.clear();
     for (std::size_t i = 0; i < count; ++i)
         if (events[i].length != 0)
-            every.push_back({bytes + events[i].offset, events[i].length});
-    const std::size_t undeliverable = count - every.size();
+            delivery.every.push_back({bytes + events[i].offset, events[i].length});
+    delivery.undeliverable = count - delivery.every.size();
+    delivery.handover.gathered = count >= kGatheredEvents;
+    return delivery;
+}
 
+void SwitchDeviceTable::DeliverToFirstPort(COrbClientConnectionManager& manager,
+                                           Delivery& delivery) {
+    platform::CriticalSectionLock guard(manager.ClientListLock());
+    delivery.trace = COrbClientSocketUser::kClientPortEvent;
+    delivery.fans = FansOut(delivery, manager.GetClients().size());
+    for (COrbClientSocketUser* client : manager.GetClients()) {
+        if (!client || client->m_bRegistered.load() != 1) {
+            for (std::size_t i = 0; i < delivery.count; ++i)
+                TraceLog("[ERROR] The connected User's Socket Handle is a null or There is "
+                         "no right for this type of event. Something Wrong!!!");
+            continue;
+        }
+        if (client->PeerGone())
+            continue;
+        for (std::size_t i = 0; i < delivery.undeliverable; ++i)
+            TraceLog("[ERROR] Switch Event Length is too big or too small[<= 0 or > "
+                     "400]. This event can't be delivered!!!");
+        const bool all = client->m_bOwnLineFilter.load() != 1;
+        if (!all)
+            PickOwnLine(*client, delivery);
+        DeliverToClient(*client, all, delivery);
+    }
+}
+
+void SwitchDeviceTable::DeliverToSecondPort(COrbClientConnectionManager& manager,
+                                            Delivery& delivery) {
+    platform::CriticalSectionLock guard(manager.ClientListLock());
+    delivery.trace = COrbClientSocketUser::kSecondPortData;
+    delivery.fans = FansOut(delivery, manager.GetClients().size());
+    for (COrbClientSocketUser* client : manager.GetClients()) {
+        if (!client) {
+            for (std::size_t i = 0; i < delivery.count; ++i)
+                TraceLog("[ERROR] The connected User's Socket Handle is a null. Something "
+                         "Wrong!!!");
+            continue;
+        }
+        for (std::size_t i = 0; i < delivery.undeliverable; ++i)
+            TraceLog("[ERROR] Send Message Length is more than 400 bytes. This message "
+                     "can't be delivered!!!");
+        DeliverToClient(*client, true, delivery);
+    }
+}
+
+void SwitchDeviceTable::HandToSenders(Delivery& delivery) {
+    // Outside every client-list lock: a send may report a failure that traces.
+    m_Senders.HandOver(delivery.handover);
+    delivery.batch.reset();
+    delivery.events = nullptr;
+    delivery.every.clear();
+    delivery.picked.clear();
+}
+
+bool SwitchDeviceTable::FansOut(Delivery& delivery, std::size_t clients) {
     // With more clients than this thread sends to itself, each sender thread queues the events
     // for its own clients, so that they do not wait for this thread to queue them for every
     // client one after the other. While one of those is still being queued, the rest go that
     // way too, so that every client gets them in order.
-    std::shared_ptr<ClientSendPool::Fanout> fanout;
-    const auto fanning = [&](std::size_t clients) {
-        if (clients <= ClientSendPool::kCallerShare && !m_Senders.Fanning())
-            return false;
-        if (!fanout) {
-            fanout = std::make_shared<ClientSendPool::Fanout>();
-            fanout->batch = batch;
-            fanout->records = every;
-            fanout->events = every.size();
-            fanout->gathered = gathered;
-        }
-        return true;
-    };
-    // `all` when the client takes every deliverable event, else its share is in `picked`.
-    const auto fan = [&](COrbClientSocketUser& client, COrbClientSocketUser::LossTrace trace,
-                         bool all) {
+    if (clients <= ClientSendPool::kCallerShare && !m_Senders.Fanning())
+        return false;
+    std::shared_ptr<ClientSendPool::Fanout>& fanout = delivery.handover.fanout;
+    if (!fanout) {
+        fanout = std::make_shared<ClientSendPool::Fanout>();
+        fanout->batch = delivery.batch;
+        fanout->records = delivery.every;
+        fanout->events = delivery.every.size();
+        fanout->gathered = delivery.handover.gathered;
+    }
+    return true;
+}
+
+void SwitchDeviceTable::PickOwnLine(const COrbClientSocketUser& client, Delivery& delivery) {
+    delivery.picked.clear();
+    const long ownLine = client.m_nOwnLine.load();
+    const bool alder = client.m_bAlder.load() == 1;
+    const std::uint8_t* const bytes = delivery.batch->Data();
+    for (std::size_t i = 0; i < delivery.count; ++i) {
+        const HeldEvent& event = delivery.events[i];
+        if (event.length != 0 &&
+            (event.allClients ||
+             ((ownLine == event.number1 || ownLine == event.number2) && !alder)))
+            delivery.picked.push_back({bytes + event.offset, event.length});
+    }
+}
+
+void SwitchDeviceTable::DeliverToClient(COrbClientSocketUser& client, bool all,
+                                        Delivery& delivery) {
+    ClientSendPool::Handover& handover = delivery.handover;
+    if (delivery.fans) {
         std::uint32_t first = 0;
-        auto taken = static_cast<std::uint32_t>(every.size());
+        auto taken = static_cast<std::uint32_t>(delivery.every.size());
         if (!all) {
-            first = static_cast<std::uint32_t>(fanout->records.size());
-            taken = static_cast<std::uint32_t>(picked.size());
-            // The fanout is nobody else's until it is handed to the pool.
-            fanout->records.insert(fanout->records.end(), picked.begin(), picked.end());
+            std::vector<ClientSendBuffer::Record>& records = handover.fanout->records;
+            first = static_cast<std::uint32_t>(records.size());
+            taken = static_cast<std::uint32_t>(delivery.picked.size());
+            // The fanout is nobody else's until it is handed over.
+            records.insert(records.end(), delivery.picked.begin(), delivery.picked.end());
         }
         if (taken != 0)
-            targets.push_back({client.SendBuffer(), first, taken, trace});
-    };
-    const auto queue = [&](COrbClientSocketUser& client, COrbClientSocketUser::LossTrace trace,
-                           const std::vector<ClientSendBuffer::Record>& records) {
-        if (records.empty())
-            return;
-        errors.resize(records.size());
-        // A large delivery has gathered enough already.
-        client.QueueEvents(batch, records.data(), records.size(), trace, errors.data(), wake,
-                           gathered ? wake : later, help);
-        for (const int error : errors)
-            if (error != 0)
-                client.TraceUndelivered(trace, error);
-            else
-                client.NoteDelivered(trace);
-    };
-
-    if (COrbClientConnectionManager* manager = m_pOwner->m_pClientManager) {
-        platform::CriticalSectionLock guard(manager->ClientListLock());
-        const bool fans = fanning(manager->GetClients().size());
-        for (COrbClientSocketUser* client : manager->GetClients()) {
-            if (!client || client->m_bRegistered.load() != 1) {
-                for (std::size_t i = 0; i < count; ++i)
-                    TraceLog("[ERROR] The connected User's Socket Handle is a null or There is "
-                             "no right for this type of event. Something Wrong!!!");
-                continue;
-            }
-            if (client->PeerGone())
-                continue;
-            for (std::size_t i = 0; i < undeliverable; ++i)
-                TraceLog("[ERROR] Switch Event Length is too big or too small[<= 0 or > "
-                         "400]. This event can't be delivered!!!");
-            const bool all = client->m_bOwnLineFilter.load() != 1;
-            if (!all) {
-                picked.clear();
-                const long ownLine = client->m_nOwnLine.load();
-                const bool alder = client->m_bAlder.load() == 1;
-                for (std::size_t i = 0; i < count; ++i) {
-                    const HeldEvent& event = events[i];
-                    if (event.length != 0 &&
-                        (event.allClients ||
-                         ((ownLine == event.number1 || ownLine == event.number2) && !alder)))
-                        picked.push_back({bytes + event.offset, event.length});
-                }
-            }
-            if (fans) {
-                fan(*client, COrbClientSocketUser::kClientPortEvent, all);
-                continue;
-            }
-            queue(*client, COrbClientSocketUser::kClientPortEvent, all ? every : picked);
-        }
+            handover.targets.push_back({client.SendBuffer(), first, taken, delivery.trace});
+        return;
     }
-
-    if (COrbClientConnectionManager* manager = m_pOwner->m_pBypassClientManager) {
-        platform::CriticalSectionLock guard(manager->ClientListLock());
-        const bool fans = fanning(manager->GetClients().size());
-        for (COrbClientSocketUser* client : manager->GetClients()) {
-            if (!client) {
-                for (std::size_t i = 0; i < count; ++i)
-                    TraceLog("[ERROR] The connected User's Socket Handle is a null. Something "
-                             "Wrong!!!");
-                continue;
-            }
-            for (std::size_t i = 0; i < undeliverable; ++i)
-                TraceLog("[ERROR] Send Message Length is more than 400 bytes. This message "
-                         "can't be delivered!!!");
-            if (fans)
-                fan(*client, COrbClientSocketUser::kSecondPortData, true);
-            else
-                queue(*client, COrbClientSocketUser::kSecondPortData, every);
-        }
-    }
-    // Sent outside every client-list lock.
-    if (fanout) {
-        // The sender threads take along what waits out the delay in their shares themselves.
-        m_Senders.Fan(fanout, targets);
-        if (!wake.empty())
-            m_Senders.SendNow(wake);
-    } else {
-        m_Senders.SendNow(wake, gathered);
-    }
-    m_Senders.Submit(later);
-    for (const auto& buffer : help)
-        buffer->Flush();
-    help.clear();
+    const std::vector<ClientSendBuffer::Record>& records = all ? delivery.every : delivery.picked;
+    if (records.empty())
+        return;
+    delivery.errors.resize(records.size());
+    // A large delivery has gathered enough already.
+    client.QueueEvents(delivery.batch, records.data(), records.size(), delivery.trace,
+                       delivery.errors.data(), handover.now,
+                       handover.gathered ? handover.now : handover.later, handover.help);
+    for (const int error : delivery.errors)
+        if (error != 0)
+            client.TraceUndelivered(delivery.trace, error);
+        else
+            client.NoteDelivered(delivery.trace);
 }
 
 } // namespace engine

@@ -15,12 +15,16 @@
 
 namespace engine {
 
+class COrbClientConnectionManager;
+class COrbClientSocketUser;
 class COrbManagerDlg;
 class SendBatch;
 
 // What the server knows of the switch's devices: the devices of the download and after it, counted
-// by type, each kept as a LineDeviceEntry in the locked list. Filled on the event handler thread;
-// the logins and the link start read it.
+// by type, each kept as a LineDeviceEntry in the locked list. Filled by the switch's event handling
+// (the event handler thread, or the link reader while it holds the queue's handler turn); the
+// logins, the link start and stop and the user dialogs read it. It also delivers the switch's
+// events to the clients, with the sender pool it owns.
 class SwitchDeviceTable {
 public:
     // The counters in the order the main dialog copies them (m_nDeviceCountByType).
@@ -51,7 +55,8 @@ public:
     int GetTotal() const { return m_nTotal.load(); }
     std::array<int, kCounterCount> GetCounters() const;
 
-    // Both add an entry made from the 'A' body unless one with this device ID exists (result 0).
+    // Both add an entry made from the 'A' body (result 1) unless one with this device ID exists
+    // (result 0).
     int AddDevice(const std::string& deviceId, protocol::ByteView body, std::uint8_t type,
                   int number);
     // After the download: the new entry takes its end record from the first entry.
@@ -68,10 +73,15 @@ public:
 
     LineDeviceList& GetDevices() { return m_Devices; }
 
-    // Delivers one switch event body to the clients of both client connection managers; the two
-    // texts are the device numbers the own-line filter compares, allFlag bypasses that filter.
-    // The event is copied once, queued for each client and sent at once, by this thread or, for
-    // a large fan-out, with the sender pool's help.
+    // Delivers one switch event body to the registered clients of the first port whose peer is
+    // still there, through the own-line filter of those that have it, and to every client of the
+    // second port. The two texts are the device numbers the filter compares (their leading
+    // digits); allFlag 1 lets the event past it. The event is copied once, into a batch the
+    // clients' queues refer to. For up to ClientSendPool::kCallerShare clients of a port this
+    // thread queues it, and sends it unless the pool has more waiting; for more, or while a
+    // fanout is still being queued, the sender threads queue it for their own clients and send
+    // it. A client sent to a moment ago waits out the gathering delay, unless the delivery has
+    // kGatheredEvents or more.
     void SendEventToClient(const std::string& deviceText, const std::uint8_t* body, int length,
                            const std::string& secondText, int allFlag);
     // The same for an event still in its frame (two length bytes, then the body), which goes out
@@ -80,10 +90,11 @@ public:
                                  const std::string& secondText, int allFlag);
 
     // While one lives, the events its thread delivers through this table are held and go out
-    // together when it ends: their frames are copied into one batch that every client's queue
-    // refers to, each client's queue is locked once for all of them, and each client gets them in
-    // one send. Each client still gets its events in the order they were delivered, and
-    // every trace of a single delivery is still written. One thread at a time.
+    // together when it ends, or before when the batch has no room for the next: their frames are
+    // copied into one batch, each client's queue is locked once for all of them, and they leave
+    // with one send to each client as far as the socket takes them. Each client still gets its
+    // events in the order they were delivered, and every trace of a single delivery is still
+    // written. One thread at a time; a null table holds nothing.
     class DeliveryBatch {
     public:
         explicit DeliveryBatch(SwitchDeviceTable* table);
@@ -98,8 +109,8 @@ public:
     private:
         SwitchDeviceTable* m_pTable;
     };
-    // Events of one delivery that are enough for a send: no client waits out the gathering
-    // delay for more.
+    // Events of one delivery, deliverable or not, that are enough for a send: no client waits
+    // out the gathering delay for more, and those already waiting go with them.
     static constexpr std::size_t kGatheredEvents = 8;
     // What makes a batch Full.
     static constexpr std::size_t kBatchEvents = 256;
@@ -116,11 +127,26 @@ private:
         bool allClients;
     };
 
-    // `frame` is empty when the event cannot be delivered; each client is then told so.
+    // One delivery on its way to the clients.
+    struct Delivery;
+
+    // `frame` is empty when the event cannot be delivered; that is traced for each client.
     void DeliverFrame(const std::string& deviceText, protocol::ByteView frame,
                       const std::string& secondText, int allFlag);
+    // The events lie in `batch`; the clients' queues keep it as long as they need it.
     void Deliver(const std::shared_ptr<const SendBatch>& batch, const HeldEvent* events,
                  std::size_t count);
+    // The steps of a delivery, in order.
+    static Delivery& BeginDelivery(const std::shared_ptr<const SendBatch>& batch,
+                                   const HeldEvent* events, std::size_t count);
+    void DeliverToFirstPort(COrbClientConnectionManager& manager, Delivery& delivery);
+    void DeliverToSecondPort(COrbClientConnectionManager& manager, Delivery& delivery);
+    void HandToSenders(Delivery& delivery);
+    // The steps for a port's clients: whether the sender threads queue for them (the fanout is
+    // made then), the share of a client that filters, and one client's events.
+    bool FansOut(Delivery& delivery, std::size_t clients);
+    static void PickOwnLine(const COrbClientSocketUser& client, Delivery& delivery);
+    static void DeliverToClient(COrbClientSocketUser& client, bool all, Delivery& delivery);
     // The held events go out, and the next ones start a new batch.
     void DeliverHeld();
     int Add(const std::string& deviceId, protocol::ByteView body, std::uint8_t type, int number,
@@ -130,7 +156,7 @@ private:
     COrbManagerDlg* m_pOwner;
     std::atomic<int> m_nTotal{0};
     LineDeviceList m_Devices;
-    ClientSendPool m_Senders;
+    ClientSendPool m_Senders; // every delivery enters it once, through HandToSenders
     // What a DeliveryBatch holds; its thread's alone until delivered.
     std::shared_ptr<SendBatch> m_pHeld;
     std::vector<HeldEvent> m_HeldEvents;
