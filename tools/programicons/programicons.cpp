@@ -1,12 +1,14 @@
 // programicons <folder>: writes the icons the windowed programs show (Brovik, loadrig,
-// linesweep, addrsetup) as 48x48 PNG files named after each program, for the desktop entries.
-// The monitors' icons are XPM files of their own and are installed as they are.
+// linesweep, addrsetup) as PNG files named after each program, for the desktop entries: every
+// size an icon has, in <folder>/<N>x<N>/apps as the icon theme wants them. The monitors' icons
+// are XPM files of their own and are installed as they are.
 
 #include <linesweep/LineSweepArt.h>
 
 #include <platform/ProgramInfo.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QIcon>
 #include <QStyle>
 
@@ -35,10 +37,19 @@ int main(int argc, char** argv) {
     };
     const QString folder = QString::fromLocal8Bit(argv[1]);
     for (const auto& [name, icon] : icons) {
-        const QString file = folder + "/" + name + ".png";
-        if (!icon.pixmap(48, 48).save(file, "PNG")) {
-            std::fprintf(stderr, "programicons: cannot write %s\n", qPrintable(file));
-            return 1;
+        QList<QSize> sizes = icon.availableSizes();
+        if (sizes.isEmpty())
+            sizes.append(QSize(48, 48));
+        for (const QSize& size : sizes) {
+            // The folder is named after the picture itself, which may come out smaller.
+            const QPixmap picture = icon.pixmap(size);
+            const QString sized =
+                QString("%1/%2x%3/apps").arg(folder).arg(picture.width()).arg(picture.height());
+            const QString file = sized + "/" + name + ".png";
+            if (!QDir().mkpath(sized) || !picture.save(file, "PNG")) {
+                std::fprintf(stderr, "programicons: cannot write %s\n", qPrintable(file));
+                return 1;
+            }
         }
     }
     return 0;
