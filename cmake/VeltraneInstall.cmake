@@ -1,11 +1,15 @@
 # What `cmake --install` puts under the prefix, and the Debian package CPack makes of it:
 # programs in bin with their manual pages, libraries, language libraries and the test provider in
 # lib/veltrane, media and the sample registry in share/veltrane, desktop entries and icons, the
-# documents.
+# documents, the service's systemd unit; the package adds the service's user and state folder.
 
 # Who answers for the package (its Maintainer field, changelog and copyright file).
 set(VELTRANE_MAINTAINER "Veltrane Link developers <veltrane@example.org>"
   CACHE STRING "Name and address of the package's maintainer")
+# The service as the package runs it; the unit's name is the one Brovik -install writes.
+set(VELTRANE_UNIT veltrane-link-v2-service.service)
+set(VELTRANE_SERVICE_USER veltrane)
+set(VELTRANE_STATE_DIR /var/lib/veltrane)
 set(veltrane_package_prefix /usr)
 
 set(veltrane_programs Brovik loadrig smdrwatch switchwatch linesweep addrsetup)
@@ -73,6 +77,22 @@ foreach(target IN LISTS veltrane_programs)
   set_tests_properties(man_page_${target} PROPERTIES SKIP_RETURN_CODE 77)
 endforeach()
 
+# The service's unit, with the paths of the prefix it is installed under.
+set(veltrane_unit_file ${CMAKE_BINARY_DIR}/systemd/${VELTRANE_UNIT})
+install(CODE "
+  set(VELTRANE_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+  set(VELTRANE_DOCDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DOCDIR}\")
+  set(VELTRANE_STATE_DIR ${VELTRANE_STATE_DIR})
+  set(VELTRANE_SERVICE_USER ${VELTRANE_SERVICE_USER})
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/systemd/${VELTRANE_UNIT}.in ${veltrane_unit_file} @ONLY)
+")
+install(FILES ${veltrane_unit_file} DESTINATION lib/systemd/system)
+# The unit as the package has it, for its test.
+set(VELTRANE_BINDIR ${veltrane_package_prefix}/${CMAKE_INSTALL_BINDIR})
+set(VELTRANE_DOCDIR ${veltrane_package_prefix}/${CMAKE_INSTALL_DOCDIR})
+configure_file(cmake/systemd/${VELTRANE_UNIT}.in ${CMAKE_BINARY_DIR}/systemd/package/${VELTRANE_UNIT}
+  @ONLY)
+
 # Desktop entries of the programs with windows, with their icons: the monitors' own XPM files,
 # and the others' icons as the programs draw them (written by programicons at build time).
 add_executable(programicons tools/programicons/programicons.cpp)
@@ -104,15 +124,31 @@ set(CPACK_PACKAGE_VENDOR "Qorvell Electronics")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "CTI link server for a keyphone switch, with test rig and monitors")
 set(CPACK_PACKAGE_DESCRIPTION "Veltrane Link holds one serial or TCP link to a business keyphone
 switch and serves many PC clients over TCP. The package holds the link server
-Brovik; the test rig loadrig, which plays the switch and a client; the
-monitors smdrwatch (SMDR and UCD records) and switchwatch (the link's
-traffic); the tray tool linesweep and the connection manager addrsetup; the
-telephony library with a test provider and the installer library.")
+Brovik, run as a systemd service under its own user; the test rig loadrig,
+which plays the switch and a client; the monitors smdrwatch (SMDR and UCD
+records) and switchwatch (the link's traffic); the tray tool linesweep and
+the connection manager addrsetup; the telephony library with a test provider
+and the installer library.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${veltrane_package_prefix})
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${VELTRANE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
+# postinst makes the service's user with --comment.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser (>= 3.130)")
+foreach(script IN ITEMS postinst prerm postrm)
+  configure_file(cmake/debian/${script}.in ${veltrane_debian_dir}/${script} @ONLY
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
+    WORLD_EXECUTE)
+  list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${veltrane_debian_dir}/${script})
+endforeach()
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+add_test(NAME service_unit COMMAND ${PROJECT_SOURCE_DIR}/cmake/check-service-unit.sh
+  ${CMAKE_BINARY_DIR}/systemd/package/${VELTRANE_UNIT} $<TARGET_FILE:Brovik>
+  ${veltrane_debian_dir}/postinst)
+add_test(NAME service_unit_exposure COMMAND ${PROJECT_SOURCE_DIR}/cmake/check-service-exposure.sh
+  ${CMAKE_BINARY_DIR}/systemd/package/${VELTRANE_UNIT} 40 $<TARGET_FILE:Brovik>)
+set_tests_properties(service_unit_exposure PROPERTIES SKIP_RETURN_CODE 77)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
 # The language libraries and providers are loaded by name; their folder is the programs' own.
