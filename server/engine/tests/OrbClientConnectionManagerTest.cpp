@@ -393,7 +393,8 @@ TEST_F(OrbClientConnectionManager, PurgeClosesOnlyClientsWhosePeerIsGone) {
     EXPECT_EQ(dlg.m_nBypassClientCount, 0);
     // The Alder line only on the client port.
     EXPECT_EQ(hooks.lines, (std::vector<std::string>{"0:S320" + s, "0:S281" + s}));
-    EXPECT_EQ(TraceCount("[USER LOG] S320" + sb), 0);
+    // Counted without the address: connections to the two ports may share a local port.
+    EXPECT_EQ(TraceCount("[USER LOG] S320"), 1);
     EXPECT_EQ(TraceCount("[USER LOG] S295" + sb), 1);
     EXPECT_EQ(TraceCount("[INFO] Connected User"), 0);
     const int closeLine =
