@@ -147,6 +147,20 @@ TEST_F(SimRunControllerTest, LoadShowsDefaultsAndCreatesTheKeyOnce) {
     EXPECT_EQ(seen[0].text, KeyCreatedMessage());
 }
 
+// A second controller, on port 0, whose messages and log lines are kept.
+struct WatchedController {
+    WatchedController() {
+        QObject::connect(&controller, &SimRunController::message, &controller,
+                         [this](const SimMessage& m) { seen.push_back(m); });
+        QObject::connect(&controller, &SimRunController::logLine, &controller,
+                         [this](const QString& line) { logged.push_back(line.toStdString()); });
+        controller.SetListenPortOverride(0);
+    }
+    SimRunController controller;
+    std::vector<SimMessage> seen;
+    std::vector<std::string> logged;
+};
+
 TEST_F(SimRunControllerTest, ARegistryFileThatDoesNotReadIsNamedAtLoadAndAtQuitAndLeftAlone) {
     const std::string file = registry.File().string();
     const std::string broken =
@@ -154,14 +168,10 @@ TEST_F(SimRunControllerTest, ARegistryFileThatDoesNotReadIsNamedAtLoadAndAtQuitA
     std::ofstream(file, std::ios::binary | std::ios::trunc) << broken;
     const std::string where = file + ":4: ";
 
-    SimRunController again;
-    std::vector<SimMessage> seen;
-    std::vector<std::string> logged;
-    QObject::connect(&again, &SimRunController::message, &again,
-                     [&](const SimMessage& m) { seen.push_back(m); });
-    QObject::connect(&again, &SimRunController::logLine, &again,
-                     [&](const QString& line) { logged.push_back(line.toStdString()); });
-    again.SetListenPortOverride(0);
+    WatchedController watched;
+    SimRunController& again = watched.controller;
+    const std::vector<SimMessage>& seen = watched.seen;
+    const std::vector<std::string>& logged = watched.logged;
     again.Form_Load();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_NE(seen[0].text.find(where), std::string::npos) << seen[0].text;
@@ -189,14 +199,10 @@ TEST_F(SimRunControllerTest, AKeyThatCannotBeMadeIsToldAtLoadWithTheCause) {
     const std::string blocked = (registry.Dir() / "blocked.reg").string();
     ASSERT_TRUE(std::filesystem::create_directory(blocked + ".lock"));
     ::setenv("QORVELL_REGISTRY", blocked.c_str(), 1);
-    SimRunController again;
-    std::vector<SimMessage> seen;
-    std::vector<std::string> logged;
-    QObject::connect(&again, &SimRunController::message, &again,
-                     [&](const SimMessage& m) { seen.push_back(m); });
-    QObject::connect(&again, &SimRunController::logLine, &again,
-                     [&](const QString& line) { logged.push_back(line.toStdString()); });
-    again.SetListenPortOverride(0);
+    WatchedController watched;
+    SimRunController& again = watched.controller;
+    const std::vector<SimMessage>& seen = watched.seen;
+    const std::vector<std::string>& logged = watched.logged;
     again.Form_Load();
     ::setenv("QORVELL_REGISTRY", registry.File().c_str(), 1);
     const std::string cause = blocked + ".lock: Is a directory";
