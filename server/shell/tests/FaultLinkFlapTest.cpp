@@ -23,22 +23,17 @@ namespace {
 // How the switch answers the next I-am-alive.
 enum class Download { Whole, CutBetweenRecords, CutInRecord };
 
-class FaultLinkFlap : public ShellFixture {
+class FaultLinkFlap : public AnsweringShellFixture {
 protected:
-    void SetUp() override {
-        ShellFixture::SetUp();
-        sw.Switch().SetRecordHandler(
-            [this](TestSwitch& link, const TestSwitch::Record& record) { Answer(link, record); });
-    }
     void TearDown() override {
-        sw.Switch().SetRecordHandler({});
+        StopAnswering();
         if (m_closer.joinable())
             m_closer.join();
         ShellFixture::TearDown();
     }
 
     // The switch's side: the download as told, poll answers; the rest only recorded.
-    void Answer(TestSwitch& link, const TestSwitch::Record& record) {
+    void Answer(TestSwitch& link, const TestSwitch::Record& record) override {
         const auto body = record.Body();
         if (body.size() < 2)
             return;

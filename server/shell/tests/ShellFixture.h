@@ -289,4 +289,21 @@ protected:
     std::unique_ptr<shell::OrbManagerServer> server;
 };
 
+// A fixture whose switch answers every record it gets with the test's Answer.
+class AnsweringShellFixture : public ShellFixture {
+protected:
+    virtual void Answer(TestSwitch& link, const TestSwitch::Record& record) = 0;
+
+    void SetUp() override {
+        ShellFixture::SetUp();
+        sw.Switch().SetRecordHandler(
+            [this](TestSwitch& link, const TestSwitch::Record& record) { Answer(link, record); });
+    }
+    void TearDown() override {
+        StopAnswering();
+        ShellFixture::TearDown();
+    }
+    void StopAnswering() { sw.Switch().SetRecordHandler({}); }
+};
+
 } // namespace shell_test

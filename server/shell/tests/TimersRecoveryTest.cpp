@@ -179,21 +179,11 @@ namespace {
 
 // A restart whose link fails after the I-am-alive, while the device download is under way: the
 // switch sends the first device of that download only, then the fault.
-class FailureDuringDownload : public ShellFixture {
+class FailureDuringDownload : public AnsweringShellFixture {
 protected:
     enum class Fault { ImpossibleLength, SwitchCloses };
 
-    void SetUp() override {
-        ShellFixture::SetUp();
-        sw.Switch().SetRecordHandler(
-            [this](TestSwitch& link, const TestSwitch::Record& record) { Answer(link, record); });
-    }
-    void TearDown() override {
-        sw.Switch().SetRecordHandler({});
-        ShellFixture::TearDown();
-    }
-
-    void Answer(TestSwitch& link, const TestSwitch::Record& record) {
+    void Answer(TestSwitch& link, const TestSwitch::Record& record) override {
         const auto body = record.Body();
         if (body.size() < 2)
             return;
