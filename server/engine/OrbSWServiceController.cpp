@@ -86,6 +86,17 @@ bool COrbSWServiceController::Pause(int milliseconds) {
     return m_Thread.StopEvent().Wait(milliseconds) == platform::Event::WaitResult::TimedOut;
 }
 
+void COrbSWServiceController::LinkLost() {
+    for (const int id : {kIdsLinkLost, kIdsLinkLostRecovery}) {
+        const std::string text = m_pOwner->ResString(id);
+        m_pOwner->AddLogLine(1, text);
+        TraceLog("%s", text.c_str());
+    }
+    m_bAlive = 0;
+    g_bSwitchLinkUp = 0;
+    End();
+}
+
 void COrbSWServiceController::End() {
     m_bAlive = 0;
     m_bRunning = 0;
@@ -95,8 +106,15 @@ int COrbSWServiceController::SupervisionLoop() {
     TraceLog("Switch Service Controller : Started!!!");
     const protocol::KeepAlivePollCommand poll(0);
     platform::Event& stop = m_Thread.StopEvent();
+    // Once up, a link this thread finds down has failed, whether or not the failure has been
+    // announced yet: bringing it up again would open a second connection beside the failing one.
+    bool broughtUp = false;
 
     while (m_bRunning.load() == 1 && !StopRequested()) {
+        if (broughtUp && g_bSwitchLinkUp.load() != 1) {
+            LinkLost();
+            return 0;
+        }
         if (g_bSwitchLinkUp.load() == 1) {
             const int signaled = platform::Event::WaitAny({&stop, &g_hLinkFailureEvent},
                                                           m_pOwner->m_timings.keepAliveIntervalMs);
@@ -107,14 +125,7 @@ int COrbSWServiceController::SupervisionLoop() {
                 return 0;
             }
             if (signaled == 1) {
-                for (const int id : {kIdsLinkLost, kIdsLinkLostRecovery}) {
-                    const std::string text = m_pOwner->ResString(id);
-                    m_pOwner->AddLogLine(1, text);
-                    TraceLog("%s", text.c_str());
-                }
-                m_bAlive = 0;
-                g_bSwitchLinkUp = 0;
-                End();
+                LinkLost();
                 return 0;
             }
             if (g_bSwitchLinkUp.load() != 1 || g_bDeviceListAvailable.load() != 1 ||
@@ -154,6 +165,7 @@ int COrbSWServiceController::SupervisionLoop() {
         }
         if (!BringLinkUp(m_pOwner->m_nConnType.load()))
             break;
+        broughtUp = true;
     }
 
     TraceLog("Terminating the Switch Service Controller!!!");

@@ -48,6 +48,8 @@ public:
 
 private:
     int SupervisionLoop();
+    // The link failed: logged and traced, and the thread ends for the main dialog to restart it.
+    void LinkLost();
     // Marks the link up in the safe order and announces the server; false when stopped meanwhile.
     bool BringLinkUp(int connType);
     int InitializeSerial(int connType);

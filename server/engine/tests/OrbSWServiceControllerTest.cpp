@@ -312,6 +312,25 @@ TEST_F(OrbSWServiceController, LinkFailureEndsTheLoopAndIsLogged) {
     EXPECT_TRUE(traces.Has("ids211"));
 }
 
+// A reader that fails the link marks it down, then gives up the socket and announces the
+// failure; a controller that looks in between must not bring the link up again (with the socket
+// gone it would open a second connection beside the failing one).
+TEST_F(OrbSWServiceController, ALinkFoundDownBeforeItsFailureIsAnnouncedIsNotBroughtUpAgain) {
+    TestSwitch sw;
+    ASSERT_NO_FATAL_FAILURE(StartTcp(sw));
+    ASSERT_TRUE(sw.WaitForRecords(1, 2000));
+    ASSERT_EQ(g_bSwitchLinkUp, 1);
+    // The keep-alive wait (60 ms) times out and the controller looks at the link again.
+    g_bSwitchLinkUp = 0;
+    ASSERT_TRUE(WaitUntil([&] { return controller->IsAlive() == 0; }, 5000));
+    EXPECT_TRUE(controller->Join(1000));
+    EXPECT_EQ(sw.RecordCount(), 1u) << "one I-am-alive";
+    EXPECT_EQ(g_bSwitchLinkUp, 0);
+    EXPECT_EQ(dlg.m_bRestartRequest, 0) << "the liveness check restarts a lost link";
+    EXPECT_TRUE(testsupport::SpinUntil([&] { return hooks.Lines().size() >= 2; }));
+    EXPECT_EQ(hooks.Lines(), (std::vector<std::string>{"1:ids210", "1:ids211"}));
+}
+
 TEST_F(OrbSWServiceController, ScriptedStartDialogueOverTheSerialLine) {
     PtySwitch sw;
     ASSERT_NO_FATAL_FAILURE(OpenSerial(sw, kConnTypeSim));
