@@ -61,6 +61,9 @@ public:
 
     // Off: the I-am-alive gets no download (the server's wait then runs to its limit).
     void SetDownloadEnabled(bool on) { m_bDownload = on; }
+    // Off: status queries go unanswered, so that the server's own query every keep-alive period
+    // puts no reply among the events a test counts.
+    void SetStatusRepliesEnabled(bool on) { m_bStatusReplies = on; }
     // The interval in seconds the setup-tool start request is answered with; negative: no answer.
     void SetSetupToolInterval(int seconds) { m_nSetupToolInterval = seconds; }
 
@@ -122,6 +125,8 @@ private:
             ++m_nPolls;
             return;
         case 'Q': {
+            if (!m_bStatusReplies)
+                return;
             // The device asked about and the query's sub-letter; the device is idle.
             Bytes reply{'Q', 0xFF, 0xFF};
             for (std::size_t i = 4; i < 8; ++i)
@@ -162,6 +167,7 @@ private:
 
     std::vector<Device> m_devices;
     std::atomic<bool> m_bDownload{true};
+    std::atomic<bool> m_bStatusReplies{true};
     std::atomic<int> m_nSetupToolInterval{-1};
     std::atomic<int> m_nDownloads{0};
     std::atomic<int> m_nPolls{0};
