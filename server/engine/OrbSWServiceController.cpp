@@ -92,7 +92,6 @@ void COrbSWServiceController::LinkLost() {
         m_pOwner->AddLogLine(1, text);
         TraceLog("%s", text.c_str());
     }
-    m_bAlive = 0;
     g_bSwitchLinkUp = 0;
     End();
 }
@@ -111,11 +110,13 @@ int COrbSWServiceController::SupervisionLoop() {
     bool broughtUp = false;
 
     while (m_bRunning.load() == 1 && !StopRequested()) {
-        if (broughtUp && g_bSwitchLinkUp.load() != 1) {
+        // Read once: a link that goes down between two reads would be taken for one not up yet.
+        const bool up = g_bSwitchLinkUp.load() == 1;
+        if (!up && broughtUp) {
             LinkLost();
             return 0;
         }
-        if (g_bSwitchLinkUp.load() == 1) {
+        if (up) {
             const int signaled = platform::Event::WaitAny({&stop, &g_hLinkFailureEvent},
                                                           m_pOwner->m_timings.keepAliveIntervalMs);
             if (signaled == 0) {
